@@ -1,0 +1,89 @@
+// The minimal COM the system is written against: status codes, IUnknown,
+// the apartment count, and a base for objects that hand out one interface.
+#pragma once
+
+#include <new>
+
+#include "platform/guid.h"
+#include "platform/types.h"
+
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+constexpr HRESULT E_NOINTERFACE = static_cast<HRESULT>(0x80004002u);
+constexpr HRESULT E_POINTER = static_cast<HRESULT>(0x80004003u);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+constexpr HRESULT STG_E_INVALIDFUNCTION = static_cast<HRESULT>(0x80030001u);
+constexpr HRESULT STG_E_INVALIDPOINTER = static_cast<HRESULT>(0x80030009u);
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+// A system error code as an HRESULT; here the codes are errno values.
+constexpr HRESULT HRESULT_FROM_WIN32(long e) {
+  return e <= 0 ? static_cast<HRESULT>(e)
+                : static_cast<HRESULT>((static_cast<uint32_t>(e) & 0x0000FFFFu) | 0x80070000u);
+}
+
+// The calling thread's last system error (errno).
+DWORD GetLastError();
+
+// No virtual destructor: slots 0-2 must be exactly these three, for callers
+// in other modules that know only the vtable layout.
+struct IUnknown {
+  static constexpr GUID iid = MakeGuid("{00000000-0000-0000-C000-000000000046}");
+  virtual HRESULT QueryInterface(REFIID riid, void** out) = 0;
+  virtual ULONG AddRef() = 0;
+  virtual ULONG Release() = 0;
+};
+inline constexpr const GUID& IID_IUnknown = IUnknown::iid;
+
+// The apartment is only counted: nothing on this platform needs one.
+HRESULT CoInitialize(void* reserved);
+void CoUninitialize();
+int CoInitializeCount();
+
+// An object with one interface I: a plain (not interlocked) reference count
+// that starts at 0, QueryInterface answering IUnknown and I with the same
+// pointer, and destruction at the last Release. The virtual destructor lands
+// after I's slots, so the layout callers see is unchanged.
+template <class I>
+class CUnknownImpl : public I {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == I::iid) {
+      *out = static_cast<I*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG Release() override {
+    const int32_t count = --m_refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+ protected:
+  CUnknownImpl() = default;
+  virtual ~CUnknownImpl() = default;
+  CUnknownImpl(const CUnknownImpl&) = delete;
+  CUnknownImpl& operator=(const CUnknownImpl&) = delete;
+
+  int32_t m_refCount = 0;
+};
+
+// Hands out a freshly made object (count 0) through its own QueryInterface,
+// so the receiver holds the one reference; the object goes if it is refused.
+inline HRESULT HandOut(IUnknown* object, REFIID riid, void** out) {
+  object->AddRef();
+  const HRESULT hr = object->QueryInterface(riid, out);
+  object->Release();
+  return hr;
+}

@@ -1,0 +1,73 @@
+#include "platform/system.h"
+
+#include <sys/stat.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
+
+DWORD GetFileAttributesW(const char16_t* path) {
+  if (path == nullptr) return INVALID_FILE_ATTRIBUTES;
+  struct stat st;
+  if (::stat(Utf16ToUtf8(path).c_str(), &st) != 0) return INVALID_FILE_ATTRIBUTES;
+  return S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
+  if (path == nullptr) return FALSE;
+  return ::mkdir(Utf16ToUtf8(path).c_str(), 0777) == 0 ? TRUE : FALSE;
+}
+
+namespace {
+std::u16string ExecutablePath() {
+  std::string buffer(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(n));
+      return Utf8ToUtf16(buffer);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+}  // namespace
+
+DWORD GetModuleFileNameW(void* module, char16_t* buffer, DWORD size) {
+  if (module != nullptr || buffer == nullptr || size == 0) return 0;
+  const std::u16string path = ExecutablePath();
+  if (path.empty()) return 0;
+  const std::size_t n = path.size() < size ? path.size() : size - 1;
+  path.copy(buffer, n);
+  buffer[n] = u'\0';
+  return static_cast<DWORD>(n);
+}
+
+std::u16string GetModuleDirectory() {
+  std::u16string path = ExecutablePath();
+  const std::size_t slash = path.rfind(u'/');
+  if (slash == std::u16string::npos) return {};
+  path.resize(slash + 1);
+  return path;
+}
+
+void GetNativeSystemInfo(SYSTEM_INFO* info) {
+  if (info == nullptr) return;
+  *info = {};
+  info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_UNKNOWN;
+  struct utsname name;
+  if (::uname(&name) == 0) {
+    if (std::strcmp(name.machine, "x86_64") == 0)
+      info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_AMD64;
+    else if (std::strcmp(name.machine, "i386") == 0 || std::strcmp(name.machine, "i686") == 0)
+      info->wProcessorArchitecture = PROCESSOR_ARCHITECTURE_INTEL;
+  }
+  const long page = ::sysconf(_SC_PAGESIZE);
+  const long cpus = ::sysconf(_SC_NPROCESSORS_ONLN);
+  info->dwPageSize = page > 0 ? static_cast<DWORD>(page) : 0;
+  info->dwNumberOfProcessors = cpus > 0 ? static_cast<DWORD>(cpus) : 1;
+}

@@ -1,0 +1,42 @@
+// Files, the executable's location and system information, shaped like the
+// Windows calls that the system makes.
+#pragma once
+
+#include <string>
+
+#include "platform/types.h"
+
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// stat() of the path (links followed): FILE_ATTRIBUTE_DIRECTORY for a
+// folder, FILE_ATTRIBUTE_NORMAL for anything else, all bits set on failure.
+DWORD GetFileAttributesW(const char16_t* path);
+
+// mkdir with mode 0777 (less the umask); FALSE when it fails or exists.
+BOOL CreateDirectoryW(const char16_t* path, void* securityAttributes);
+
+// The executable's full path (module must be null: only the program itself
+// is asked for). Copies at most size-1 code units plus a NUL; returns the
+// length copied, 0 on failure.
+DWORD GetModuleFileNameW(void* module, char16_t* buffer, DWORD size);
+
+// The executable's folder with a trailing "/", empty when it cannot be read.
+std::u16string GetModuleDirectory();
+
+constexpr WORD PROCESSOR_ARCHITECTURE_INTEL = 0;
+constexpr WORD PROCESSOR_ARCHITECTURE_AMD64 = 9;
+constexpr WORD PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;
+
+struct SYSTEM_INFO {
+  WORD wProcessorArchitecture;
+  WORD wReserved;
+  DWORD dwPageSize;
+  DWORD dwNumberOfProcessors;
+};
+
+// Architecture from uname's machine, page size and online processors.
+void GetNativeSystemInfo(SYSTEM_INFO* info);
