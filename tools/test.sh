@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The one command that installs what is missing, builds and runs every test:
+#   1. the Release build (library, tools, tests, benchmarks), warnings as
+#      errors, and its tests;
+#   2. the tests again, built with AddressSanitizer and
+#      UndefinedBehaviorSanitizer; any report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/install-deps.sh
+
+jobs=$(nproc)
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+
+run() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DVELMORA_WERROR=ON "$@"
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+echo "== Release build and tests"
+run build/release -DCMAKE_BUILD_TYPE=Release
+echo "== Sanitizer build (ASan + UBSan) and tests"
+run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
