@@ -47,15 +47,16 @@ void CoUninitialize();
 int CoInitializeCount();
 
 // An object with one interface I: a plain (not interlocked) reference count
-// that starts at 0, QueryInterface answering IUnknown and I with the same
-// pointer, and destruction at the last Release. The virtual destructor lands
-// after I's slots, so the layout callers see is unchanged.
-template <class I>
+// that starts at 0, QueryInterface answering IUnknown, I and the interfaces
+// I derives from (listed as Bases) with the same pointer, and destruction at
+// the last Release. The virtual destructor lands after I's slots, so the
+// layout callers see is unchanged.
+template <class I, class... Bases>
 class CUnknownImpl : public I {
  public:
   HRESULT QueryInterface(REFIID riid, void** out) override {
     if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == I::iid) {
+    if (riid == IID_IUnknown || riid == I::iid || ((riid == Bases::iid) || ...)) {
       *out = static_cast<I*>(this);
       AddRef();
       return S_OK;

@@ -88,6 +88,15 @@ class Ref {
   ~Ref() { Reset(); }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
+  Ref& operator=(Ref&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      m_p = other.m_p;
+      other.m_p = nullptr;
+    }
+    return *this;
+  }
 
   T** operator&() { return &m_p; }
   T* operator->() const { return m_p; }

@@ -9,6 +9,8 @@ packages=(
   cmake ninja-build g++ pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # image decoding (Qt's readers, with WebP and TIFF)
+  qt6-base-dev qt6-image-formats-plugins
 )
 
 missing=()

@@ -1,0 +1,506 @@
+// The imaging component on Qt: a decoder that reads an IStream through
+// QImageReader (the file's kind found by its content alone), its frame 0
+// reported in the pixel format the Windows component reports for that kind
+// of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
+#include <QtCore/QIODevice>
+#include <QtGui/QImage>
+#include <QtGui/QImageReader>
+
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/pixelcopy.h"
+#include "platform/wincodec.h"
+
+namespace {
+
+// Lets the converter reach the frame's image directly, palette included.
+constexpr GUID kIidQtFrame = MakeGuid("{5A1E0F7C-93B4-4C1D-8E2A-6B7D0C9F4E31}");
+
+// QImageReader's default limit (128 MB) refuses ordinary 600-dpi scans.
+// Raise it once to hold a 16000 x 16000 RGBA page, and no more.
+void RaiseAllocationLimit() {
+  static std::once_flag once;
+  std::call_once(once, [] { QImageReader::setAllocationLimit(static_cast<int>((kMaxDecodedPixels * 4) >> 20) + 1); });
+}
+
+// ---- the stream as a QIODevice ----
+
+class StreamDevice final : public QIODevice {
+ public:
+  explicit StreamDevice(IStream* stream) : m_stream(stream) {
+    // Unbuffered: every read and seek goes straight to the stream, so the
+    // device position and the stream position never drift apart.
+    open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+  }
+  bool isSequential() const override { return false; }
+  qint64 size() const override {
+    STATSTG stat{};
+    if (m_stream->Stat(&stat, STATFLAG_NONAME) != S_OK) return 0;
+    return static_cast<qint64>(stat.cbSize.QuadPart);
+  }
+  bool seek(qint64 pos) override {
+    LARGE_INTEGER distance;
+    distance.QuadPart = pos;
+    if (pos < 0 || m_stream->Seek(distance, STREAM_SEEK_SET, nullptr) != S_OK) return false;
+    return QIODevice::seek(pos);
+  }
+
+ protected:
+  qint64 readData(char* data, qint64 maxSize) override {
+    qint64 total = 0;
+    while (total < maxSize) {
+      const ULONG want = static_cast<ULONG>(std::min<qint64>(maxSize - total, 1 << 30));
+      ULONG got = 0;
+      if (FAILED(m_stream->Read(data + total, want, &got)) || got == 0) break;
+      total += got;
+    }
+    return total;
+  }
+  qint64 writeData(const char*, qint64) override { return -1; }
+
+ private:
+  IStream* m_stream;
+};
+
+// ---- pixel formats ----
+
+struct FormatInfo {
+  const GUID* wic;
+  QImage::Format qt;  // the layout a QImage of this format has in memory
+  UINT bitsPerPixel;
+};
+
+// WIC formats whose bytes match a QImage format exactly (little-endian).
+constexpr FormatInfo kFormats[] = {
+    {&GUID_WICPixelFormat8bppGray, QImage::Format_Grayscale8, 8},
+    {&GUID_WICPixelFormat16bppGray, QImage::Format_Grayscale16, 16},
+    {&GUID_WICPixelFormat24bppBGR, QImage::Format_BGR888, 24},
+    {&GUID_WICPixelFormat32bppBGR, QImage::Format_RGB32, 32},
+    {&GUID_WICPixelFormat32bppBGRA, QImage::Format_ARGB32, 32},
+    {&GUID_WICPixelFormat32bppPBGRA, QImage::Format_ARGB32_Premultiplied, 32},
+    {&GUID_WICPixelFormat32bppRGBA, QImage::Format_RGBA8888, 32},
+    {&GUID_WICPixelFormat64bppRGBA, QImage::Format_RGBA64, 64},
+    {&GUID_WICPixelFormat8bppIndexed, QImage::Format_Indexed8, 8},
+    {&GUID_WICPixelFormatBlackWhite, QImage::Format_Mono, 1},
+    // No QImage format holds 48bppRGB; it is carried as RGBX64.
+    {&GUID_WICPixelFormat48bppRGB, QImage::Format_RGBX64, 48},
+};
+
+const FormatInfo* FindFormat(const GUID& wic) {
+  for (const FormatInfo& f : kFormats)
+    if (*f.wic == wic) return &f;
+  return nullptr;
+}
+
+// A 1-bit image is black-and-white when its two colours are black and
+// white, in either order (*inverted when white comes first).
+bool IsBlackWhiteTable(const QList<QRgb>& table, bool* inverted) {
+  *inverted = false;
+  if (table.isEmpty()) return true;
+  if (table.size() != 2) return false;
+  const QRgb black = qRgb(0, 0, 0), white = qRgb(255, 255, 255);
+  const QRgb first = table[0] | 0xFF000000u, second = table[1] | 0xFF000000u;
+  if (first == black && second == white) return true;
+  *inverted = first == white && second == black;
+  return *inverted;
+}
+
+// Chooses the format the Windows component reports for a decoded image and
+// brings the image into that format's layout where a conversion is cheap;
+// 32-bit opaque images stay as decoded and are repacked row by row on copy.
+const GUID* ChooseFormat(QImage& image) {
+  switch (image.format()) {
+    case QImage::Format_Grayscale8:
+      return &GUID_WICPixelFormat8bppGray;
+    case QImage::Format_Grayscale16:
+      return &GUID_WICPixelFormat16bppGray;
+    case QImage::Format_Indexed8:
+      return &GUID_WICPixelFormat8bppIndexed;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB: {
+      image = image.convertToFormat(QImage::Format_Mono);
+      bool inverted = false;
+      if (IsBlackWhiteTable(image.colorTable(), &inverted)) {
+        if (inverted) image.invertPixels();
+        image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+        return &GUID_WICPixelFormatBlackWhite;
+      }
+      image = image.convertToFormat(QImage::Format_Indexed8);
+      return &GUID_WICPixelFormat8bppIndexed;
+    }
+    default:
+      break;
+  }
+  const bool deep = image.depth() == 64;
+  if (image.hasAlphaChannel()) {
+    image = image.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_ARGB32);
+    return deep ? &GUID_WICPixelFormat64bppRGBA : &GUID_WICPixelFormat32bppBGRA;
+  }
+  if (deep) {
+    image = image.convertToFormat(QImage::Format_RGBX64);
+    return &GUID_WICPixelFormat48bppRGB;
+  }
+  if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32 &&
+      image.format() != QImage::Format_BGR888)
+    image = image.convertToFormat(QImage::Format_BGR888);
+  return &GUID_WICPixelFormat24bppBGR;
+}
+
+// Writes `count` pixels of one row of `image`, from column x, in the layout
+// of `format` (whose bytes per pixel are whole).
+void WriteRow(const QImage& image, const GUID& format, UINT y, UINT x, UINT count, BYTE* out) {
+  const uchar* row = image.constScanLine(static_cast<int>(y));
+  if (format == GUID_WICPixelFormat24bppBGR && image.format() != QImage::Format_BGR888) {
+    const uchar* in = row + 4 * x;  // RGB32 / ARGB32: bytes B, G, R, A
+    for (UINT i = 0; i < count; ++i, in += 4, out += 3) {
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+    }
+  } else if (format == GUID_WICPixelFormat48bppRGB) {
+    const uchar* in = row + 8 * x;  // RGBX64: R, G, B, X as 16-bit
+    for (UINT i = 0; i < count; ++i, in += 8, out += 6) std::memcpy(out, in, 6);
+  } else {
+    const UINT bytes = static_cast<UINT>(image.depth() / 8);
+    std::memcpy(out, row + static_cast<std::size_t>(bytes) * x, static_cast<std::size_t>(bytes) * count);
+  }
+}
+
+UINT BytesPerPixel(const GUID& format) { return FindFormat(format)->bitsPerPixel / 8; }
+
+// Copies a rectangle of a 1-bit image. Columns need not start on a byte;
+// a row is written whole or not at all.
+HRESULT CopyBits(const QImage& image, const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) {
+  const WICRect r = rect != nullptr ? *rect : WICRect{0, 0, image.width(), image.height()};
+  if (r.X < 0 || r.Y < 0 || r.Width < 0 || r.Height < 0) return E_INVALIDARG;
+  const int xEnd = static_cast<int>(std::min<int64_t>(int64_t{r.X} + r.Width, image.width()));
+  const int yEnd = static_cast<int>(std::min<int64_t>(int64_t{r.Y} + r.Height, image.height()));
+  if (r.X >= xEnd || r.Y >= yEnd) return S_OK;
+  if (buffer == nullptr) return E_INVALIDARG;
+  const uint64_t rowBytes = (static_cast<uint64_t>(xEnd - r.X) + 7) / 8;
+  for (int y = r.Y; y < yEnd; ++y) {
+    const uint64_t offset = static_cast<uint64_t>(y - r.Y) * stride;
+    if (offset + rowBytes > bufferSize) return E_FAIL;
+    BYTE* out = buffer + offset;
+    std::memset(out, 0, rowBytes);
+    const uchar* in = image.constScanLine(y);
+    for (int x = r.X; x < xEnd; ++x)
+      if (in[x >> 3] & (0x80 >> (x & 7))) out[(x - r.X) >> 3] |= static_cast<BYTE>(0x80 >> ((x - r.X) & 7));
+  }
+  return S_OK;
+}
+
+void GetDpi(const QImage& image, double* dpiX, double* dpiY) {
+  // Qt gives images without a stored resolution its own default (which
+  // depends on whether a GUI is running); report those as 96 dpi.
+  static const int qtDefault = QImage(1, 1, QImage::Format_Mono).dotsPerMeterX();
+  auto dpi = [](int dotsPerMeter) {
+    return dotsPerMeter > 0 && dotsPerMeter != qtDefault ? dotsPerMeter * 0.0254 : 96.0;
+  };
+  *dpiX = dpi(image.dotsPerMeterX());
+  *dpiY = dpi(image.dotsPerMeterY());
+}
+
+// ---- frame ----
+
+class CWicFrame final : public CUnknownImpl<IWICBitmapFrameDecode, IWICBitmapSource> {
+ public:
+  CWicFrame(QImage image, const GUID& format) : m_image(std::move(image)), m_format(format) {}
+
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out != nullptr && riid == kIidQtFrame) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    return CUnknownImpl::QueryInterface(riid, out);
+  }
+  HRESULT GetSize(UINT* width, UINT* height) override {
+    if (width == nullptr || height == nullptr) return E_INVALIDARG;
+    *width = static_cast<UINT>(m_image.width());
+    *height = static_cast<UINT>(m_image.height());
+    return S_OK;
+  }
+  HRESULT GetPixelFormat(WICPixelFormatGUID* format) override {
+    if (format == nullptr) return E_INVALIDARG;
+    *format = m_format;
+    return S_OK;
+  }
+  HRESULT GetResolution(double* dpiX, double* dpiY) override {
+    if (dpiX == nullptr || dpiY == nullptr) return E_INVALIDARG;
+    GetDpi(m_image, dpiX, dpiY);
+    return S_OK;
+  }
+  HRESULT CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
+  HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override {
+    if (m_format == GUID_WICPixelFormatBlackWhite) return CopyBits(m_image, rect, stride, bufferSize, buffer);
+    return CopyPixelRect(static_cast<UINT>(m_image.width()), static_cast<UINT>(m_image.height()),
+                         BytesPerPixel(m_format), rect, stride, bufferSize, buffer,
+                         [this](UINT y, UINT x, UINT count, BYTE* out) { WriteRow(m_image, m_format, y, x, count, out); });
+  }
+  HRESULT GetMetadataQueryReader(void**) override { return E_NOTIMPL; }
+  HRESULT GetColorContexts(UINT, void**, UINT* actual) override {
+    if (actual != nullptr) *actual = 0;
+    return S_OK;
+  }
+  HRESULT GetThumbnail(IWICBitmapSource**) override { return E_NOTIMPL; }
+
+  const QImage& image() const { return m_image; }
+  const GUID& format() const { return m_format; }
+
+ private:
+  QImage m_image;
+  GUID m_format;
+};
+
+// ---- decoder ----
+
+class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
+ public:
+  ~CWicDecoder() override {
+    if (m_stream != nullptr) m_stream->Release();
+  }
+
+  HRESULT QueryCapability(IStream*, DWORD*) override { return E_NOTIMPL; }
+  HRESULT Initialize(IStream* stream, WICDecodeOptions) override {
+    if (stream == nullptr) return E_INVALIDARG;
+    if (m_stream != nullptr) return WINCODEC_ERR_WRONGSTATE;
+    RaiseAllocationLimit();
+    LARGE_INTEGER start{};
+    if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_COMPONENTNOTFOUND;
+    StreamDevice device(stream);
+    QImageReader reader(&device);  // the kind comes from the content: no name, no hint
+    if (!reader.canRead()) return WINCODEC_ERR_COMPONENTNOTFOUND;
+    const QSize declared = reader.size();
+    if (declared.isValid() &&
+        static_cast<uint64_t>(declared.width()) * static_cast<uint64_t>(declared.height()) > kMaxDecodedPixels)
+      return WINCODEC_ERR_BADIMAGE;
+    m_frameCount = reader.imageCount() > 0 ? static_cast<UINT>(reader.imageCount()) : 1;
+    stream->AddRef();
+    m_stream = stream;
+    return S_OK;
+  }
+  HRESULT GetContainerFormat(GUID*) override { return E_NOTIMPL; }
+  HRESULT GetDecoderInfo(void**) override { return E_NOTIMPL; }
+  HRESULT CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
+  HRESULT GetMetadataQueryReader(void**) override { return E_NOTIMPL; }
+  HRESULT GetPreview(IWICBitmapSource**) override { return E_NOTIMPL; }
+  HRESULT GetColorContexts(UINT, void**, UINT* actual) override {
+    if (actual != nullptr) *actual = 0;
+    return S_OK;
+  }
+  HRESULT GetThumbnail(IWICBitmapSource**) override { return E_NOTIMPL; }
+  HRESULT GetFrameCount(UINT* count) override {
+    if (count == nullptr) return E_INVALIDARG;
+    if (m_stream == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    *count = m_frameCount;
+    return S_OK;
+  }
+  HRESULT GetFrame(UINT index, IWICBitmapFrameDecode** frame) override {
+    if (frame == nullptr) return E_INVALIDARG;
+    if (m_stream == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    if (index != 0) return WINCODEC_ERR_FRAMEMISSING;  // only the first frame is ever shown
+    if (m_image.isNull()) {
+      LARGE_INTEGER start{};
+      if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
+      StreamDevice device(m_stream);
+      QImageReader reader(&device);
+      const QByteArray kind = reader.format();  // from the content; before read() consumes it
+      QImage image;
+      // Qt's JPEG reader shows a file cut short as far as it goes and calls
+      // that a success, as the Windows decoder does; a failed read is a
+      // failed decode even when it left part of a picture behind.
+      if (!reader.read(&image) || image.isNull() ||
+          static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
+        return WINCODEC_ERR_BADIMAGE;
+      // GIF is a palette format: Qt hands its frames over as true colour,
+      // the Windows decoder as 8bppIndexed. At most 256 colours: exact.
+      if (kind == "gif" && image.format() != QImage::Format_Indexed8)
+        image = image.convertToFormat(QImage::Format_Indexed8);
+      m_format = ChooseFormat(image);
+      if (image.isNull()) return E_OUTOFMEMORY;  // a conversion that could not allocate
+      m_image = std::move(image);
+    }
+    CWicFrame* object = new (std::nothrow) CWicFrame(m_image, *m_format);
+    if (object == nullptr) return E_OUTOFMEMORY;
+    return HandOut(object, IID_IWICBitmapFrameDecode, reinterpret_cast<void**>(frame));
+  }
+
+ private:
+  IStream* m_stream = nullptr;
+  UINT m_frameCount = 0;
+  QImage m_image;  // frame 0, decoded on first request
+  const GUID* m_format = nullptr;
+};
+
+// ---- converter ----
+
+class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapSource> {
+ public:
+  ~CWicConverter() override {
+    if (m_source != nullptr) m_source->Release();
+  }
+
+  HRESULT GetSize(UINT* width, UINT* height) override {
+    if (m_source == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    return m_source->GetSize(width, height);
+  }
+  HRESULT GetPixelFormat(WICPixelFormatGUID* format) override {
+    if (format == nullptr) return E_INVALIDARG;
+    if (m_source == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    *format = *m_destination;
+    return S_OK;
+  }
+  HRESULT GetResolution(double* dpiX, double* dpiY) override {
+    if (m_source == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    return m_source->GetResolution(dpiX, dpiY);
+  }
+  HRESULT CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
+  HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override {
+    if (m_source == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
+    if (m_converted.isNull()) {
+      const HRESULT hr = Convert();
+      if (FAILED(hr)) return hr;
+    }
+    return CopyPixelRect(static_cast<UINT>(m_converted.width()), static_cast<UINT>(m_converted.height()), 4, rect,
+                         stride, bufferSize, buffer, [this](UINT y, UINT x, UINT count, BYTE* out) {
+                           std::memcpy(out, m_converted.constScanLine(static_cast<int>(y)) + 4 * x, 4 * count);
+                         });
+  }
+  HRESULT Initialize(IWICBitmapSource* source, REFWICPixelFormatGUID destination, WICBitmapDitherType,
+                     IWICPalette*, double, WICBitmapPaletteType) override {
+    if (source == nullptr) return E_INVALIDARG;
+    if (m_source != nullptr) return WINCODEC_ERR_WRONGSTATE;
+    const GUID* target = Destination(destination);
+    if (target == nullptr) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    WICPixelFormatGUID format;
+    if (FAILED(source->GetPixelFormat(&format))) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (!IsOurFrame(source) && (FindFormat(format) == nullptr || format == GUID_WICPixelFormat8bppIndexed))
+      return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;  // an indexed source would need its palette
+    source->AddRef();
+    m_source = source;
+    m_destination = target;
+    return S_OK;
+  }
+  HRESULT CanConvert(REFWICPixelFormatGUID from, REFWICPixelFormatGUID to, BOOL* can) override {
+    if (can == nullptr) return E_INVALIDARG;
+    *can = FindFormat(from) != nullptr && Destination(to) != nullptr;
+    return S_OK;
+  }
+
+ private:
+  static const GUID* Destination(const GUID& format) {
+    if (format == GUID_WICPixelFormat32bppPBGRA) return &GUID_WICPixelFormat32bppPBGRA;
+    if (format == GUID_WICPixelFormat32bppRGBA) return &GUID_WICPixelFormat32bppRGBA;
+    if (format == GUID_WICPixelFormat32bppBGRA) return &GUID_WICPixelFormat32bppBGRA;
+    return nullptr;
+  }
+
+  static bool IsOurFrame(IWICBitmapSource* source) {
+    void* frame = nullptr;
+    if (source->QueryInterface(kIidQtFrame, &frame) != S_OK) return false;
+    static_cast<CWicFrame*>(frame)->Release();
+    return true;
+  }
+
+  // Pulls the whole source once and converts it with Qt.
+  HRESULT Convert() {
+    const QImage::Format target = FindFormat(*m_destination)->qt;
+    void* ours = nullptr;
+    if (m_source->QueryInterface(kIidQtFrame, &ours) == S_OK) {
+      auto* frame = static_cast<CWicFrame*>(ours);
+      m_converted = frame->image().convertToFormat(target);
+      frame->Release();
+      return m_converted.isNull() ? E_OUTOFMEMORY : S_OK;
+    }
+    UINT width = 0, height = 0;
+    WICPixelFormatGUID format;
+    HRESULT hr = m_source->GetSize(&width, &height);
+    if (SUCCEEDED(hr)) hr = m_source->GetPixelFormat(&format);
+    if (FAILED(hr)) return hr;
+    const FormatInfo* info = FindFormat(format);
+    if (info == nullptr) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    if (static_cast<uint64_t>(width) * height > kMaxDecodedPixels) return E_OUTOFMEMORY;
+    QImage pulled(static_cast<int>(width), static_cast<int>(height), info->qt);
+    if (pulled.isNull()) return E_OUTOFMEMORY;
+    if (info->qt == QImage::Format_Mono) pulled.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    const bool packed48 = format == GUID_WICPixelFormat48bppRGB;
+    hr = PullInto(pulled, packed48 ? 6 * width : static_cast<UINT>(pulled.bytesPerLine()));
+    if (FAILED(hr)) return hr;
+    m_converted = pulled.convertToFormat(target);
+    return m_converted.isNull() ? E_OUTOFMEMORY : S_OK;
+  }
+
+  // Copies the source's pixels into `image`, row by row; 48-bit rows arrive
+  // packed and are spread to RGBX64 in place, from the right.
+  HRESULT PullInto(QImage& image, UINT rowBytes) {
+    const uint64_t size = static_cast<uint64_t>(image.bytesPerLine()) * (image.height() - 1) + rowBytes;
+    if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
+    HRESULT hr = m_source->CopyPixels(nullptr, static_cast<UINT>(image.bytesPerLine()), static_cast<UINT>(size),
+                                      image.bits());
+    if (FAILED(hr) || image.format() != QImage::Format_RGBX64 || rowBytes == static_cast<UINT>(image.bytesPerLine()))
+      return hr;
+    for (int y = 0; y < image.height(); ++y) {
+      uchar* row = image.scanLine(y);
+      for (int x = image.width() - 1; x >= 0; --x) {
+        std::memmove(row + 8 * x, row + 6 * x, 6);
+        row[8 * x + 6] = row[8 * x + 7] = 0xFF;
+      }
+    }
+    return hr;
+  }
+
+  IWICBitmapSource* m_source = nullptr;
+  const GUID* m_destination = nullptr;
+  QImage m_converted;
+};
+
+// ---- factory ----
+
+class CWicFactory final : public CUnknownImpl<IWICImagingFactory> {
+ public:
+  HRESULT CreateDecoderFromFilename(const char16_t*, const GUID*, DWORD, WICDecodeOptions,
+                                    IWICBitmapDecoder**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT CreateDecoderFromStream(IStream* stream, const GUID*, WICDecodeOptions options,
+                                  IWICBitmapDecoder** decoder) override {
+    if (stream == nullptr || decoder == nullptr) return E_INVALIDARG;
+    CWicDecoder* object = new (std::nothrow) CWicDecoder;
+    if (object == nullptr) return E_OUTOFMEMORY;
+    object->AddRef();
+    HRESULT hr = object->Initialize(stream, options);
+    if (SUCCEEDED(hr)) hr = object->QueryInterface(IID_IWICBitmapDecoder, reinterpret_cast<void**>(decoder));
+    object->Release();
+    return hr;
+  }
+  HRESULT CreateDecoderFromFileHandle(uintptr_t, const GUID*, WICDecodeOptions, IWICBitmapDecoder**) override {
+    return E_NOTIMPL;
+  }
+  HRESULT CreateComponentInfo(REFCLSID, void**) override { return E_NOTIMPL; }
+  HRESULT CreateDecoder(const GUID&, const GUID*, IWICBitmapDecoder**) override { return E_NOTIMPL; }
+  HRESULT CreateEncoder(const GUID&, const GUID*, void**) override { return E_NOTIMPL; }
+  HRESULT CreatePalette(IWICPalette**) override { return E_NOTIMPL; }
+  HRESULT CreateFormatConverter(IWICFormatConverter** converter) override {
+    if (converter == nullptr) return E_INVALIDARG;
+    CWicConverter* object = new (std::nothrow) CWicConverter;
+    if (object == nullptr) return E_OUTOFMEMORY;
+    return HandOut(object, IID_IWICFormatConverter, reinterpret_cast<void**>(converter));
+  }
+};
+
+}  // namespace
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** out) {
+  if (out == nullptr) return E_POINTER;
+  *out = nullptr;
+  if (outer != nullptr) return static_cast<HRESULT>(0x80040110u);  // CLASS_E_NOAGGREGATION
+  if (clsid == CLSID_WICImagingFactory || clsid == CLSID_WICImagingFactory2) {
+    CWicFactory* factory = new (std::nothrow) CWicFactory;
+    if (factory == nullptr) return E_OUTOFMEMORY;
+    return HandOut(factory, iid, out);
+  }
+  return REGDB_E_CLASSNOTREG;
+}

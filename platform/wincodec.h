@@ -1,0 +1,137 @@
+// The imaging component's interfaces in their published slot orders, the
+// pixel-format identifiers, and the component's status codes. The decoder,
+// frame and converter behind them read through Qt (wic.cpp).
+#pragma once
+
+#include "platform/com.h"
+#include "platform/objidl.h"
+
+using WICPixelFormatGUID = GUID;
+using REFWICPixelFormatGUID = const GUID&;
+
+struct WICRect {
+  int32_t X;
+  int32_t Y;
+  int32_t Width;
+  int32_t Height;
+};
+
+enum WICDecodeOptions : uint32_t {
+  WICDecodeMetadataCacheOnDemand = 0,
+  WICDecodeMetadataCacheOnLoad = 1,
+};
+
+enum WICBitmapDitherType : uint32_t {
+  WICBitmapDitherTypeNone = 0,
+};
+
+enum WICBitmapPaletteType : uint32_t {
+  WICBitmapPaletteTypeCustom = 0,
+  WICBitmapPaletteTypeMedianCut = 1,
+};
+
+constexpr uint32_t CLSCTX_INPROC_SERVER = 0x1;
+
+constexpr HRESULT WINCODEC_ERR_WRONGSTATE = static_cast<HRESULT>(0x88982F04u);
+constexpr HRESULT WINCODEC_ERR_VALUEOUTOFRANGE = static_cast<HRESULT>(0x88982F05u);
+constexpr HRESULT WINCODEC_ERR_NOTINITIALIZED = static_cast<HRESULT>(0x88982F0Cu);
+constexpr HRESULT WINCODEC_ERR_PALETTEUNAVAILABLE = static_cast<HRESULT>(0x88982F45u);
+constexpr HRESULT WINCODEC_ERR_COMPONENTNOTFOUND = static_cast<HRESULT>(0x88982F50u);
+constexpr HRESULT WINCODEC_ERR_BADIMAGE = static_cast<HRESULT>(0x88982F60u);
+constexpr HRESULT WINCODEC_ERR_FRAMEMISSING = static_cast<HRESULT>(0x88982F62u);
+constexpr HRESULT WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT = static_cast<HRESULT>(0x88982F80u);
+constexpr HRESULT WINCODEC_ERR_INSUFFICIENTBUFFER = static_cast<HRESULT>(0x88982F8Cu);
+
+// Pixel formats. Byte order within a pixel follows the name: 24bppBGR is
+// blue, green, red; 32bppRGBA is red, green, blue, alpha.
+inline constexpr GUID GUID_WICPixelFormatDontCare = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC900}");
+inline constexpr GUID GUID_WICPixelFormat1bppIndexed = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC901}");
+inline constexpr GUID GUID_WICPixelFormat8bppIndexed = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC904}");
+inline constexpr GUID GUID_WICPixelFormatBlackWhite = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC905}");
+inline constexpr GUID GUID_WICPixelFormat8bppGray = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC908}");
+inline constexpr GUID GUID_WICPixelFormat16bppGray = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC90B}");
+inline constexpr GUID GUID_WICPixelFormat24bppBGR = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC90C}");
+inline constexpr GUID GUID_WICPixelFormat32bppBGR = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC90E}");
+inline constexpr GUID GUID_WICPixelFormat32bppBGRA = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC90F}");
+inline constexpr GUID GUID_WICPixelFormat32bppPBGRA = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC910}");
+inline constexpr GUID GUID_WICPixelFormat48bppRGB = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC915}");
+inline constexpr GUID GUID_WICPixelFormat64bppRGBA = MakeGuid("{6FDDC324-4E03-4BFE-B185-3D77768DC916}");
+inline constexpr GUID GUID_WICPixelFormat32bppRGBA = MakeGuid("{F5C7AD2D-6A8D-43DD-A7A8-A29935261AE9}");
+
+inline constexpr GUID CLSID_WICImagingFactory = MakeGuid("{CACAF262-9370-4615-A13B-9F5539DA4C0A}");
+inline constexpr GUID CLSID_WICImagingFactory2 = MakeGuid("{317D06E8-5F24-433D-BDF7-79CE68D8ABC2}");
+
+// Never implemented here; a pointer type for the slots that name it.
+struct IWICPalette;
+
+struct IWICBitmapSource : IUnknown {
+  static constexpr GUID iid = MakeGuid("{00000120-A8F2-4877-BA0A-FD2B6645FB94}");
+  virtual HRESULT GetSize(UINT* width, UINT* height) = 0;
+  virtual HRESULT GetPixelFormat(WICPixelFormatGUID* format) = 0;
+  virtual HRESULT GetResolution(double* dpiX, double* dpiY) = 0;
+  virtual HRESULT CopyPalette(IWICPalette* palette) = 0;
+  virtual HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) = 0;
+};
+
+struct IWICFormatConverter : IWICBitmapSource {
+  static constexpr GUID iid = MakeGuid("{00000301-A8F2-4877-BA0A-FD2B6645FB94}");
+  virtual HRESULT Initialize(IWICBitmapSource* source, REFWICPixelFormatGUID destinationFormat,
+                             WICBitmapDitherType dither, IWICPalette* palette,
+                             double alphaThresholdPercent, WICBitmapPaletteType paletteType) = 0;
+  virtual HRESULT CanConvert(REFWICPixelFormatGUID sourceFormat, REFWICPixelFormatGUID destinationFormat,
+                             BOOL* canConvert) = 0;
+};
+
+struct IWICBitmapFrameDecode : IWICBitmapSource {
+  static constexpr GUID iid = MakeGuid("{3B16811B-6A43-4EC9-A813-3D930C13B940}");
+  virtual HRESULT GetMetadataQueryReader(void** reader) = 0;
+  virtual HRESULT GetColorContexts(UINT count, void** contexts, UINT* actualCount) = 0;
+  virtual HRESULT GetThumbnail(IWICBitmapSource** thumbnail) = 0;
+};
+
+struct IWICBitmapDecoder : IUnknown {
+  static constexpr GUID iid = MakeGuid("{9EDDE9E7-8DEE-47EA-99DF-E6FAF2ED44BF}");
+  virtual HRESULT QueryCapability(IStream* stream, DWORD* capability) = 0;
+  virtual HRESULT Initialize(IStream* stream, WICDecodeOptions options) = 0;
+  virtual HRESULT GetContainerFormat(GUID* format) = 0;
+  virtual HRESULT GetDecoderInfo(void** info) = 0;
+  virtual HRESULT CopyPalette(IWICPalette* palette) = 0;
+  virtual HRESULT GetMetadataQueryReader(void** reader) = 0;
+  virtual HRESULT GetPreview(IWICBitmapSource** preview) = 0;
+  virtual HRESULT GetColorContexts(UINT count, void** contexts, UINT* actualCount) = 0;
+  virtual HRESULT GetThumbnail(IWICBitmapSource** thumbnail) = 0;
+  virtual HRESULT GetFrameCount(UINT* count) = 0;
+  virtual HRESULT GetFrame(UINT index, IWICBitmapFrameDecode** frame) = 0;
+};
+
+// The factory's published slots up to the format converter; the system
+// calls only CreateDecoderFromStream and CreateFormatConverter, the others
+// answer E_NOTIMPL.
+struct IWICImagingFactory : IUnknown {
+  static constexpr GUID iid = MakeGuid("{EC5EC8A9-C395-4314-9C77-54D7A935FF70}");
+  virtual HRESULT CreateDecoderFromFilename(const char16_t* name, const GUID* vendor, DWORD access,
+                                            WICDecodeOptions options, IWICBitmapDecoder** decoder) = 0;
+  virtual HRESULT CreateDecoderFromStream(IStream* stream, const GUID* vendor, WICDecodeOptions options,
+                                          IWICBitmapDecoder** decoder) = 0;
+  virtual HRESULT CreateDecoderFromFileHandle(uintptr_t file, const GUID* vendor, WICDecodeOptions options,
+                                              IWICBitmapDecoder** decoder) = 0;
+  virtual HRESULT CreateComponentInfo(REFCLSID component, void** info) = 0;
+  virtual HRESULT CreateDecoder(const GUID& containerFormat, const GUID* vendor, IWICBitmapDecoder** decoder) = 0;
+  virtual HRESULT CreateEncoder(const GUID& containerFormat, const GUID* vendor, void** encoder) = 0;
+  virtual HRESULT CreatePalette(IWICPalette** palette) = 0;
+  virtual HRESULT CreateFormatConverter(IWICFormatConverter** converter) = 0;
+};
+
+inline constexpr const GUID& IID_IWICBitmapSource = IWICBitmapSource::iid;
+inline constexpr const GUID& IID_IWICFormatConverter = IWICFormatConverter::iid;
+inline constexpr const GUID& IID_IWICBitmapFrameDecode = IWICBitmapFrameDecode::iid;
+inline constexpr const GUID& IID_IWICBitmapDecoder = IWICBitmapDecoder::iid;
+inline constexpr const GUID& IID_IWICImagingFactory = IWICImagingFactory::iid;
+
+// Creates the classes this platform knows: the imaging factory (either
+// CLSID). Anything else: REGDB_E_CLASSNOTREG.
+constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out);
+
+// The largest page the decoder accepts, in pixels: a 16000 x 16000 scan.
+constexpr uint64_t kMaxDecodedPixels = 16000ull * 16000ull;

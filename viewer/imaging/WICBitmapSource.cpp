@@ -1,0 +1,149 @@
+#include "viewer/imaging/WICBitmapSource.h"
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+
+#include "platform/debug.h"
+#include "platform/pixelcopy.h"
+#include "platform/text.h"
+
+HRESULT CWICBitmapSource::GetSize(UINT* width, UINT* height) {
+  if (width == nullptr || height == nullptr) return E_INVALIDARG;
+  *width = m_width;
+  *height = m_height;
+  return S_OK;
+}
+
+HRESULT CWICBitmapSource::GetPixelFormat(WICPixelFormatGUID* format) {
+  if (format == nullptr) return E_INVALIDARG;
+  *format = m_format;
+  return S_OK;
+}
+
+HRESULT CWICBitmapSource::GetResolution(double* dpiX, double* dpiY) {
+  if (dpiX == nullptr || dpiY == nullptr) return E_INVALIDARG;
+  *dpiX = m_dpiX;
+  *dpiY = m_dpiY;
+  return S_OK;
+}
+
+HRESULT CWICBitmapSource::CopyPalette(IWICPalette*) { return E_NOTIMPL; }
+
+HRESULT CWICBitmapSource::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) {
+  UINT bytesPerPixel;
+  if (m_format == GUID_WICPixelFormat8bppGray)
+    bytesPerPixel = 1;
+  else if (m_format == GUID_WICPixelFormat24bppBGR)
+    bytesPerPixel = 3;
+  else
+    return E_NOTIMPL;
+  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * bytesPerPixel;
+  return CopyPixelRect(m_width, m_height, bytesPerPixel, rect, stride, bufferSize, buffer,
+                       [&](UINT y, UINT x, UINT count, BYTE* out) {
+                         const BYTE* in = m_pixels.data() + y * rowBytes + static_cast<std::size_t>(x) * bytesPerPixel;
+                         std::copy(in, in + static_cast<std::size_t>(count) * bytesPerPixel, out);
+                       });
+}
+
+int32_t CWICBitmapSource::LoadPixels(IWICBitmapSource* source) {
+  source->GetPixelFormat(&m_format);
+  UINT bytesPerPixel;
+  if (m_format == GUID_WICPixelFormat8bppGray)
+    bytesPerPixel = 1;
+  else if (m_format == GUID_WICPixelFormat24bppBGR)
+    bytesPerPixel = 3;
+  else
+    return 1;
+  source->GetSize(&m_width, &m_height);
+  source->GetResolution(&m_dpiX, &m_dpiY);
+  const uint64_t stride = static_cast<uint64_t>(m_width) * bytesPerPixel;
+  const uint64_t size = stride * m_height;
+  // The source's copy takes 32-bit sizes; a larger page cannot be held.
+  if (size > 0xFFFFFFFFu) return 2;
+  try {
+    m_pixels.assign(static_cast<std::size_t>(size), 0);
+  } catch (const std::bad_alloc&) {
+    return 2;
+  }
+  source->CopyPixels(nullptr, static_cast<UINT>(stride), static_cast<UINT>(size), m_pixels.data());
+  return 0;
+}
+
+int32_t CWICBitmapSource::Classify() {
+  if (m_format != GUID_WICPixelFormat24bppBGR) return 2;
+
+  // Every 8th pixel of every 8th row; single precision, in the order written.
+  uint32_t samples = 0;
+  uint32_t coloured = 0;
+  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 3;
+  for (UINT y = 0; y < m_height; y += 8) {
+    const BYTE* row = m_pixels.data() + y * rowBytes;
+    for (UINT x = 0; x < m_width; x += 8) {
+      const BYTE* p = row + static_cast<std::size_t>(x) * 3;
+      const float b = p[0], g = p[1], r = p[2];
+      const float t1 = 0.5f * g - (0.1687f * r + 0.3312f * b);
+      const float t2 = 0.5f * r - 0.4183f * b - 0.0816f * g;
+      if (std::fabs(t1) + std::fabs(t2) > 25.5f) ++coloured;
+      ++samples;
+    }
+  }
+  const float ratio = static_cast<float>(coloured) / static_cast<float>(samples);
+  const bool colour = static_cast<double>(ratio) > 0.02;
+
+  char text[128];
+  std::snprintf(text, sizeof text, colour ? "Color Image %5.1f\n" : "Monochrome Image %5.1f\n",
+                static_cast<double>(ratio * 100.0f));
+  OutputDebugStringW(AsciiToUtf16(text).c_str());
+  return colour ? 1 : 0;
+}
+
+int32_t CWICBitmapSource::ConvertToGray() {
+  if (m_format != GUID_WICPixelFormat24bppBGR) return 1;
+  m_format = GUID_WICPixelFormat8bppGray;
+  // In place: the write position never passes the read position.
+  const std::size_t count = static_cast<std::size_t>(m_width) * m_height;
+  BYTE* pixels = m_pixels.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const BYTE* p = pixels + 3 * i;
+    pixels[i] = static_cast<BYTE>((p[2] + p[0] + p[1]) / 3);
+  }
+  m_pixels.resize(count);
+  return 0;
+}
+
+int32_t CWICBitmapSource::StretchLevels() {
+  if (m_format != GUID_WICPixelFormat8bppGray) return 1;
+
+  const uint32_t n = m_width * m_height;
+  const uint32_t tenth = n / 10;
+  uint32_t histogram[256] = {};
+  for (BYTE v : m_pixels) ++histogram[v];
+
+  int32_t low = 0;
+  uint32_t sum = 0;
+  for (int i = 0; i < 256; ++i) {
+    sum += histogram[i];
+    if (sum > tenth) {
+      low = i < 32 ? i : 32;
+      break;
+    }
+  }
+  int32_t high = 192;
+  sum = 0;
+  for (int j = 255; j >= 0; --j) {
+    sum += histogram[j];
+    if (sum > tenth) {
+      high = j > 192 ? j : 192;
+      break;
+    }
+  }
+
+  BYTE map[256];
+  for (int32_t k = 0; k < 256; ++k) {
+    const int32_t v = 255 * (k - low) / (high - low);
+    map[k] = static_cast<BYTE>(v < 0 ? 0 : v > 255 ? 255 : v);
+  }
+  for (BYTE& p : m_pixels) p = map[p];
+  return 0;
+}
