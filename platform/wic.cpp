@@ -154,7 +154,15 @@ void WriteRow(const QImage& image, const GUID& format, UINT y, UINT x, UINT coun
   const uchar* row = image.constScanLine(static_cast<int>(y));
   if (format == GUID_WICPixelFormat24bppBGR && image.format() != QImage::Format_BGR888) {
     const uchar* in = row + 4 * x;  // RGB32 / ARGB32: bytes B, G, R, A
-    for (UINT i = 0; i < count; ++i, in += 4, out += 3) {
+    UINT i = 0;
+    for (; i + 4 <= count; i += 4, in += 16, out += 12) {  // four pixels into three words
+      uint32_t p[4];
+      std::memcpy(p, in, 16);
+      const uint32_t packed[3] = {(p[0] & 0xFFFFFFu) | (p[1] << 24), ((p[1] >> 8) & 0xFFFFu) | (p[2] << 16),
+                                  ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
+      std::memcpy(out, packed, 12);
+    }
+    for (; i < count; ++i, in += 4, out += 3) {
       out[0] = in[0];
       out[1] = in[1];
       out[2] = in[2];

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "platform/debug.h"
@@ -117,8 +118,23 @@ int32_t CWICBitmapSource::StretchLevels() {
 
   const uint32_t n = m_width * m_height;
   const uint32_t tenth = n / 10;
-  uint32_t histogram[256] = {};
-  for (BYTE v : m_pixels) ++histogram[v];
+  // Eight interleaved counters: neighbouring pixels mostly share a level,
+  // and one counter would make every increment wait for the previous one.
+  uint32_t partial[8][256] = {};
+  const BYTE* pixels = m_pixels.data();
+  const std::size_t size = m_pixels.size();
+  std::size_t i = 0;
+  for (; i + 8 <= size; i += 8) {
+    uint64_t word;  // one load for eight pixels
+    std::memcpy(&word, pixels + i, 8);
+    for (int lane = 0; lane < 8; ++lane) ++partial[lane][(word >> (8 * lane)) & 0xFF];
+  }
+  for (; i < size; ++i) ++partial[0][pixels[i]];
+  uint32_t histogram[256];
+  for (int k = 0; k < 256; ++k) {
+    histogram[k] = 0;
+    for (int lane = 0; lane < 8; ++lane) histogram[k] += partial[lane][k];
+  }
 
   int32_t low = 0;
   uint32_t sum = 0;

@@ -1,0 +1,219 @@
+// Decoding a scanned page through the imaging component against Qt's reader
+// on the same file, and the page analyses against a memcpy of their data.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QtCore/QFile>
+#include <QtGui/QImage>
+#include <QtGui/QImageReader>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "BenchRatios.h"
+#include "common/Stream.h"
+#include "ordel/Ordel.h"
+#include "ordel/fs/FileSystem.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "platform/wincodec.h"
+#include "viewer/imaging/WICBitmapSource.h"
+#include "viewer/imaging/WICFormatConverter.h"
+
+namespace {
+
+constexpr int kWidth = 1600;
+constexpr int kHeight = 2400;
+
+// A page that looks like a scan: soft gradients and some text-like strokes.
+QImage MakePage(bool colour) {
+  QImage page(kWidth, kHeight, QImage::Format_RGB32);
+  for (int y = 0; y < kHeight; ++y) {
+    auto* row = reinterpret_cast<QRgb*>(page.scanLine(y));
+    for (int x = 0; x < kWidth; ++x) {
+      const int ink = ((x / 7 + y / 11) % 23 == 0) ? 180 : 0;
+      const int v = 235 - ink - (x + y) % 17;
+      row[x] = colour ? qRgb(v, (v + x / 9) % 256, (v + y / 13) % 256) : qRgb(v, v, v);
+    }
+  }
+  return colour ? page : page.convertToFormat(QImage::Format_Grayscale8);
+}
+
+struct Pages {
+  std::string root;
+  IDirectory* directory = nullptr;
+  Pages() {
+    const char* tmp = std::getenv("TMPDIR");
+    root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
+    if (::mkdtemp(root.data()) == nullptr) std::abort();
+    MakePage(true).save(QString::fromStdString(root + "/colour.jpg"), "JPEG", 90);
+    MakePage(false).save(QString::fromStdString(root + "/gray.jpg"), "JPEG", 90);
+    IFileSystem* fs = nullptr;
+    OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&fs));
+    fs->OpenDirectory(&directory, Utf8ToUtf16(root).c_str());
+    fs->Release();
+  }
+  ~Pages() {
+    directory->Release();
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+  }
+};
+
+Pages& ThePages() {
+  static Pages pages;
+  return pages;
+}
+
+// The viewer's way: file, stream, factory, decoder, frame 0, its pixels.
+IWICBitmapFrameDecode* DecodeFrame(const char16_t* name) {
+  IFile* file = nullptr;
+  ThePages().directory->OpenFile(&file, name, nullptr);
+  IStream* stream = nullptr;
+  CreateFileStream(file, &stream);
+  file->Release();
+  IWICImagingFactory* factory = nullptr;
+  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   reinterpret_cast<void**>(&factory));
+  IWICBitmapDecoder* decoder = nullptr;
+  factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+  IWICBitmapFrameDecode* frame = nullptr;
+  if (decoder == nullptr || decoder->GetFrame(0, &frame) != S_OK) std::abort();
+  decoder->Release();
+  factory->Release();
+  stream->Release();
+  return frame;
+}
+
+// copyOut: also take the frame's pixels into a buffer of the caller's, as
+// every user of a frame does (the reference then copies Qt's pixels out).
+void DecodeThroughComponent(benchmark::State& state, const char16_t* name, UINT bytesPerPixel, bool copyOut) {
+  std::vector<BYTE> pixels(static_cast<std::size_t>(kWidth) * kHeight * bytesPerPixel);
+  for (auto _ : state) {
+    IWICBitmapFrameDecode* frame = DecodeFrame(name);
+    if (copyOut) frame->CopyPixels(nullptr, kWidth * bytesPerPixel, static_cast<UINT>(pixels.size()), pixels.data());
+    frame->Release();
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+
+void DecodeWithQt(benchmark::State& state, const char* name, bool copyOut) {
+  const QString path = QString::fromStdString(ThePages().root + "/" + name);
+  std::vector<BYTE> pixels(static_cast<std::size_t>(kWidth) * kHeight * 4);
+  for (auto _ : state) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    QImage image;
+    QImageReader(&file).read(&image);
+    if (copyOut) std::memcpy(pixels.data(), image.constBits(), static_cast<std::size_t>(image.sizeInBytes()));
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+
+void BM_DecodeColourComponent(benchmark::State& s) { DecodeThroughComponent(s, u"/colour.jpg", 3, false); }
+void BM_DecodeColourQt(benchmark::State& s) { DecodeWithQt(s, "colour.jpg", false); }
+void BM_DecodeColourComponentCopy(benchmark::State& s) { DecodeThroughComponent(s, u"/colour.jpg", 3, true); }
+void BM_DecodeColourQtCopy(benchmark::State& s) { DecodeWithQt(s, "colour.jpg", true); }
+void BM_DecodeGrayComponent(benchmark::State& s) { DecodeThroughComponent(s, u"/gray.jpg", 1, true); }
+void BM_DecodeGrayQt(benchmark::State& s) { DecodeWithQt(s, "gray.jpg", true); }
+
+CWICBitmapSource* LoadPage(IWICBitmapFrameDecode* frame) {
+  CWICBitmapSource* page = new CWICBitmapSource;
+  page->AddRef();
+  if (page->LoadPixels(frame) != 0) std::abort();
+  return page;
+}
+
+void Quiet() { SetDebugOutputSink([](const char16_t*, void*) {}, nullptr); }
+
+void BM_Classify(benchmark::State& state) {
+  Quiet();
+  IWICBitmapFrameDecode* frame = DecodeFrame(u"/colour.jpg");
+  CWICBitmapSource* page = LoadPage(frame);
+  for (auto _ : state) benchmark::DoNotOptimize(page->Classify());
+  page->Release();
+  frame->Release();
+}
+
+// Runs a pass that changes the page on a freshly loaded copy each time.
+template <class Pass>
+void OnFreshPage(benchmark::State& state, const char16_t* name, Pass pass) {
+  IWICBitmapFrameDecode* frame = DecodeFrame(name);
+  for (auto _ : state) {
+    state.PauseTiming();
+    CWICBitmapSource* page = LoadPage(frame);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(pass(page));
+    state.PauseTiming();
+    page->Release();
+    state.ResumeTiming();
+  }
+  frame->Release();
+}
+
+void BM_ConvertToGray(benchmark::State& state) {
+  OnFreshPage(state, u"/colour.jpg", [](CWICBitmapSource* page) { return page->ConvertToGray(); });
+}
+
+void BM_StretchLevels(benchmark::State& state) {
+  OnFreshPage(state, u"/gray.jpg", [](CWICBitmapSource* page) { return page->StretchLevels(); });
+}
+
+void BM_Colorize(benchmark::State& state) {
+  IWICBitmapFrameDecode* frame = DecodeFrame(u"/gray.jpg");
+  CWICBitmapSource* page = LoadPage(frame);
+  auto* converter = new CWICFormatConverter;
+  converter->AddRef();
+  converter->Initialize(page, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                        WICBitmapPaletteTypeMedianCut);
+  std::vector<BYTE> out(static_cast<std::size_t>(kWidth) * kHeight * 4);
+  for (auto _ : state) {
+    converter->CopyPixels(nullptr, kWidth * 4, static_cast<UINT>(out.size()), out.data());
+    benchmark::DoNotOptimize(out.data());
+  }
+  converter->Release();
+  page->Release();
+  frame->Release();
+}
+
+// The reference: copying the bytes a pass handles.
+void BM_Memcpy(benchmark::State& state) {
+  std::vector<BYTE> from(static_cast<std::size_t>(state.range(0))), to(from.size());
+  std::memset(from.data(), 1, from.size());
+  for (auto _ : state) {
+    std::memcpy(to.data(), from.data(), from.size());
+    benchmark::DoNotOptimize(to.data());
+  }
+}
+
+BENCHMARK(BM_DecodeColourQt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeColourComponent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeColourQtCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeColourComponentCopy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeGrayQt)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecodeGrayComponent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Memcpy)->Arg(kWidth * kHeight)->Arg(kWidth * kHeight * 3)->Arg(kWidth * kHeight * 4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Classify)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConvertToGray)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StretchLevels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Colorize)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string gray = "BM_Memcpy/" + std::to_string(kWidth * kHeight);
+  const std::string bgr = "BM_Memcpy/" + std::to_string(kWidth * kHeight * 3);
+  const std::string bgra = "BM_Memcpy/" + std::to_string(kWidth * kHeight * 4);
+  bench::Ratio("BM_DecodeColourComponent", "BM_DecodeColourQt", "<= 1.1");
+  bench::Ratio("BM_DecodeColourComponentCopy", "BM_DecodeColourQtCopy", "<= 1.1");
+  bench::Ratio("BM_DecodeGrayComponent", "BM_DecodeGrayQt", "<= 1.1");
+  bench::Ratio("BM_Classify", bgr, "<= 4");
+  bench::Ratio("BM_ConvertToGray", bgr, "<= 4");
+  bench::Ratio("BM_StretchLevels", gray, "<= 4");
+  bench::Ratio("BM_Colorize", bgra, "<= 4");
+  return bench::Main(argc, argv);
+}
