@@ -11,6 +11,7 @@
 
 #include "ImageSupport.h"
 #include "viewer/imaging/WICBitmapSource.h"
+#include "viewer/imaging/WICFormatConverter.h"
 
 using test::Ref;
 
@@ -304,6 +305,22 @@ TEST(Convert, ForeignSourcesConvertThroughTheirPixels) {
   BYTE px[4];
   ASSERT_EQ(converter->CopyPixels(&second, 4, 4, px), S_OK);
   EXPECT_EQ(px[0], 40);
+
+  // The viewer's colorizer, premultiplied BGRA, into the library's RGBA.
+  auto gray = new test::ArraySource(GUID_WICPixelFormat8bppGray, 1, 1, 1, {0});
+  Ref<IWICBitmapSource> grayPage;
+  HandOut(gray, IID_IWICBitmapSource, reinterpret_cast<void**>(&grayPage));
+  Ref<CWICFormatConverter> colorizer;
+  HandOut(new CWICFormatConverter, IID_IWICFormatConverter, reinterpret_cast<void**>(&colorizer));
+  ASSERT_EQ(colorizer->Initialize(grayPage.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                                  WICBitmapPaletteTypeMedianCut),
+            S_OK);
+  const uint32_t saved = g_colorTable[0];
+  const BYTE orange[4] = {0x10, 0x80, 0xF0, 0xFF};  // blue, green, red, alpha
+  std::memcpy(&g_colorTable[0], orange, 4);
+  auto rgba = Converter(colorizer.get(), GUID_WICPixelFormat32bppRGBA);
+  EXPECT_EQ(CopyAll(rgba.get(), 4, 1), (std::vector<BYTE>{0xF0, 0x80, 0x10, 0xFF}));
+  g_colorTable[0] = saved;
 
   HRESULT hr = S_OK;
   Converter(page.get(), GUID_WICPixelFormat24bppBGR, &hr);

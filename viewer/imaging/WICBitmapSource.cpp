@@ -31,14 +31,18 @@ HRESULT CWICBitmapSource::GetResolution(double* dpiX, double* dpiY) {
 
 HRESULT CWICBitmapSource::CopyPalette(IWICPalette*) { return E_NOTIMPL; }
 
+namespace {
+// The two formats a page is held in; 0 for any other.
+UINT BytesPerPixel(const GUID& format) {
+  if (format == GUID_WICPixelFormat8bppGray) return 1;
+  if (format == GUID_WICPixelFormat24bppBGR) return 3;
+  return 0;
+}
+}  // namespace
+
 HRESULT CWICBitmapSource::CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) {
-  UINT bytesPerPixel;
-  if (m_format == GUID_WICPixelFormat8bppGray)
-    bytesPerPixel = 1;
-  else if (m_format == GUID_WICPixelFormat24bppBGR)
-    bytesPerPixel = 3;
-  else
-    return E_NOTIMPL;
+  const UINT bytesPerPixel = BytesPerPixel(m_format);
+  if (bytesPerPixel == 0) return E_NOTIMPL;
   const std::size_t rowBytes = static_cast<std::size_t>(m_width) * bytesPerPixel;
   return CopyPixelRect(m_width, m_height, bytesPerPixel, rect, stride, bufferSize, buffer,
                        [&](UINT y, UINT x, UINT count, BYTE* out) {
@@ -49,13 +53,8 @@ HRESULT CWICBitmapSource::CopyPixels(const WICRect* rect, UINT stride, UINT buff
 
 int32_t CWICBitmapSource::LoadPixels(IWICBitmapSource* source) {
   source->GetPixelFormat(&m_format);
-  UINT bytesPerPixel;
-  if (m_format == GUID_WICPixelFormat8bppGray)
-    bytesPerPixel = 1;
-  else if (m_format == GUID_WICPixelFormat24bppBGR)
-    bytesPerPixel = 3;
-  else
-    return 1;
+  const UINT bytesPerPixel = BytesPerPixel(m_format);
+  if (bytesPerPixel == 0) return 1;
   source->GetSize(&m_width, &m_height);
   source->GetResolution(&m_dpiX, &m_dpiY);
   const uint64_t stride = static_cast<uint64_t>(m_width) * bytesPerPixel;
