@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -71,3 +72,14 @@ void GetNativeSystemInfo(SYSTEM_INFO* info) {
   info->dwPageSize = page > 0 ? static_cast<DWORD>(page) : 0;
   info->dwNumberOfProcessors = cpus > 0 ? static_cast<DWORD>(cpus) : 1;
 }
+
+HMODULE LoadLibraryW(const char16_t* path) {
+  if (path == nullptr) return nullptr;
+  return ::dlopen(Utf16ToUtf8(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* GetProcAddress(HMODULE module, const char* name) {
+  return module != nullptr && name != nullptr ? ::dlsym(module, name) : nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) { return module != nullptr && ::dlclose(module) == 0 ? TRUE : FALSE; }

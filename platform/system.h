@@ -27,6 +27,13 @@ DWORD GetModuleFileNameW(void* module, char16_t* buffer, DWORD size);
 // The executable's folder with a trailing "/", empty when it cannot be read.
 std::u16string GetModuleDirectory();
 
+// Shared libraries: dlopen with RTLD_LOCAL, so a library's own names never
+// mix with the program's. Null on failure.
+using HMODULE = void*;
+HMODULE LoadLibraryW(const char16_t* path);
+void* GetProcAddress(HMODULE module, const char* name);
+BOOL FreeLibrary(HMODULE module);
+
 constexpr WORD PROCESSOR_ARCHITECTURE_INTEL = 0;
 constexpr WORD PROCESSOR_ARCHITECTURE_AMD64 = 9;
 constexpr WORD PROCESSOR_ARCHITECTURE_UNKNOWN = 0xFFFF;

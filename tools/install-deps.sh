@@ -11,6 +11,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # image decoding (Qt's readers, with WebP and TIFF)
   qt6-base-dev qt6-image-formats-plugins
+  # archives (7-Zip's library, and its command for making test archives)
+  p7zip-full
 )
 
 missing=()
