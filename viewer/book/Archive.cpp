@@ -61,6 +61,12 @@ bool ComesBefore(const ArchiveItem& a, const ArchiveItem& b) {
   return a.name.compare(b.name) < 0;
 }
 
+// Whether folder + name of the item spell `path` exactly.
+bool IsFullPath(const ArchiveItem& item, std::u16string_view path) {
+  return item.folder.size() + item.name.size() == path.size() && path.substr(0, item.folder.size()) == item.folder &&
+         path.substr(item.folder.size()) == item.name;
+}
+
 bool IsShiftJisLead(unsigned byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
 }  // namespace
@@ -224,11 +230,8 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
       }
     }
     for (const std::u16string& path : folders) {
-      const bool listed = std::any_of(m_items.begin(), m_items.end(), [&](const ArchiveItem& item) {
-        return (item.flags & 1) && item.folder.size() + item.name.size() == path.size() &&
-               path.compare(0, item.folder.size(), item.folder) == 0 &&
-               path.compare(item.folder.size(), std::u16string::npos, item.name) == 0;
-      });
+      const bool listed = std::any_of(m_items.begin(), m_items.end(),
+                                      [&](const ArchiveItem& item) { return (item.flags & 1) && IsFullPath(item, path); });
       if (listed) continue;
       const std::size_t last = path.rfind(u'/');
       m_items.push_back(ArchiveItem{-1, 0, 1, path.substr(0, last + 1), path.substr(last + 1)});
@@ -246,11 +249,9 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
 
 int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (out == nullptr || path == nullptr || m_items.empty()) return kFailed;
-  const std::u16string_view wanted(path);
   const ArchiveItem* found = nullptr;
   for (const ArchiveItem& item : m_items) {
-    if (item.folder.size() + item.name.size() == wanted.size() && wanted.substr(0, item.folder.size()) == item.folder &&
-        wanted.substr(item.folder.size()) == item.name) {
+    if (IsFullPath(item, path)) {
       found = &item;
       break;
     }
@@ -310,7 +311,7 @@ int32_t C7zDirectory::GetEntries(const char16_t* path, IFileSystemEntries** out)
 int32_t C7zFileSystemEntries::Collect(const std::u16string& path, const std::vector<ArchiveItem>& items) {
   if (items.empty()) return kFailed;
   const bool exists = std::any_of(items.begin(), items.end(), [&](const ArchiveItem& item) {
-    return item.folder == path || item.folder + item.name + u"/" == path;
+    return item.folder == path || IsFullPath(item, std::u16string_view(path).substr(0, path.size() - 1));
   });
   if (!exists) return kFailed;
   for (const ArchiveItem& item : items) {
