@@ -1,0 +1,528 @@
+// The main window without a display: books from real folders and archives,
+// page turning, colorizing, the rendered frames, device loss and resources.
+#include <gtest/gtest.h>
+
+#include <QtGui/QImage>
+
+#include <cstdlib>
+
+#include "TestSupport.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "viewer/book/Archive.h"
+#include "viewer/imaging/WICFormatConverter.h"
+#include "viewer/shell/MainWindow.h"
+#include "viewer/shell/Settings.h"
+
+using test::TempDir;
+
+namespace {
+
+const std::u16string kProduct = kProductTitle;
+
+// Writes an image of one colour (or one gray level) in the given kind.
+void SaveImage(const TempDir& dir, const std::string& name, int w, int h, QRgb colour,
+               QImage::Format format = QImage::Format_RGB32, const char* kind = "PNG") {
+  QImage image(w, h, QImage::Format_ARGB32);
+  image.fill(colour);
+  ASSERT_TRUE(image.convertToFormat(format).save(QString::fromStdString(dir / name), kind)) << name;
+}
+
+class Window : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_pageMode = PageModeSingle;
+    g_mono2Color = 0;
+    g_history.clear();
+    g_bookIsArchive = 0;
+    ScreenDpiX = ScreenDpiY = 96;
+    g_moduleDir = GetModuleDirectory();
+    SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Window*>(c)->m_debug += t; }, this);
+    SetBeepSink([](UINT, void* c) { ++static_cast<Window*>(c)->m_beeps; }, this);
+  }
+  void TearDown() override {
+    m_main.reset();
+    SetDebugOutputSink(nullptr, nullptr);
+    SetBeepSink(nullptr, nullptr);
+  }
+
+  CMainWindow& Main() {
+    if (!m_main) {
+      m_main = std::make_unique<CMainWindow>(&m_window);
+      EXPECT_EQ(m_main->Create(), 0);
+    }
+    return *m_main;
+  }
+  int32_t Open(const std::string& path, const char16_t* select = nullptr) {
+    return Main().OpenDirectory(Utf8ToUtf16(path).c_str(), select);
+  }
+  std::u16string Title() const { return m_window.Title(); }
+  // (first, second) on screen.
+  std::pair<int32_t, int32_t> Shown() { return {Main().m_book.current, Main().m_book.second}; }
+  // Pages named 0.png ... of the given sizes.
+  void MakePages(const std::vector<QSize>& sizes) {
+    for (std::size_t i = 0; i < sizes.size(); ++i)
+      SaveImage(m_tmp, std::to_string(i) + ".png", sizes[i].width(), sizes[i].height(), qRgb(200, 200, 200));
+  }
+  // The bounding box of frame pixels whose colour satisfies `match`.
+  template <class Match>
+  QRect Box(Match match) {
+    QRect box;
+    for (int y = 0; y < m_window.frameHeight; ++y)
+      for (int x = 0; x < m_window.frameWidth; ++x)
+        if (match(m_window.Pixel(x, y))) box |= QRect(x, y, 1, 1);
+    return box;
+  }
+
+  TempDir m_tmp;
+  COffscreenWindow m_window{800, 600};
+  std::unique_ptr<CMainWindow> m_main;
+  std::u16string m_debug;
+  int m_beeps = 0;
+};
+
+// ---- the book model ----
+
+TEST(BookModel, NamesSortByCodeUnit) {
+  std::vector<PageEntry> pages;
+  for (const char16_t* name : {u"b.png", u"A.png", u"a.png", u"Zeta", u"page2.jpg", u"page10.jpg"})
+    pages.push_back(PageEntry{name, name, 0, 0});
+  SortByName(pages);
+  std::vector<std::u16string> names;
+  for (const PageEntry& p : pages) names.push_back(p.name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"A.png", u"Zeta", u"a.png", u"b.png", u"page10.jpg", u"page2.jpg"}));
+}
+
+TEST(BookModel, CopiesHoldTheirOwnReferencesAndClearKeepsTheArchiveFolder) {
+  test::Ref<IFileSystem> fs;
+  ASSERT_EQ(test::OrdelLibrary::Get().create(IID_IFileSystem, reinterpret_cast<void**>(&fs)), 0);
+  Book book;
+  ASSERT_EQ(fs->OpenDirectory(book.root.Receive(), u"/"), 0);
+  ASSERT_EQ(fs->OpenDirectory(book.archiveFolder.root.Receive(), u"/"), 0);
+  book.archiveFolder.entries.push_back(PageEntry{u"/a.zip", u"a.zip", 1, 0});
+  {
+    Book copy = book;
+    EXPECT_EQ(test::RefCount(book.root.get()), 2u);
+    EXPECT_EQ(test::RefCount(book.archiveFolder.root.get()), 2u);
+    g_bookIsArchive = 1;
+    copy.Clear();
+    EXPECT_FALSE(copy.root);
+    EXPECT_EQ(copy.archiveFolder.entries.size(), 1u);
+    g_bookIsArchive = 0;
+    copy.Clear();
+    EXPECT_TRUE(copy.archiveFolder.entries.empty());
+    EXPECT_FALSE(copy.archiveFolder.root);
+  }
+  EXPECT_EQ(test::RefCount(book.root.get()), 1u);
+}
+
+TEST(BookModel, ArchivePagesAreADepthFirstWalk) {
+  TempDir tmp;
+  tmp.MakeFolder("x");
+  tmp.MakeFolder("x/y");
+  tmp.WriteFile("x/1.jpg", "1");
+  tmp.WriteFile("2.jpg", "2");
+  tmp.WriteFile("x/y/3.jpg", "3");
+  ASSERT_EQ(std::system(("cd '" + tmp.path() + "' && 7z a -tzip t.zip x/1.jpg 2.jpg x/y/3.jpg >/dev/null").c_str()), 0);
+  test::Ref<IFileSystem> fs;
+  ASSERT_EQ(test::OrdelLibrary::Get().create(IID_IFileSystem, reinterpret_cast<void**>(&fs)), 0);
+  test::Ref<IDirectory> disk;
+  ASSERT_EQ(fs->OpenDirectory(&disk, Utf8ToUtf16(tmp.path()).c_str()), 0);
+  test::Ref<IFile> file;
+  ASSERT_EQ(disk->OpenFile(&file, u"/t.zip", nullptr), 0);
+  Book book;
+  ASSERT_EQ(OpenArchive(file.get(), book.root.Receive()), 0);
+  ASSERT_EQ(AppendTree(book, u"/"), 0);
+  std::vector<std::pair<std::u16string, int32_t>> pages;
+  for (const PageEntry& p : book.pages) pages.emplace_back(p.path, p.state);
+  EXPECT_EQ(pages, (std::vector<std::pair<std::u16string, int32_t>>{
+                       {u"/2.jpg", 0}, {u"/x", 1}, {u"/x/1.jpg", 0}, {u"/x/y", 1}, {u"/x/y/3.jpg", 0}}));
+}
+
+// ---- opening a folder ----
+
+TEST_F(Window, OpenDirectoryListsSortsAndReports) {
+  m_tmp.MakeFolder("vol1");
+  SaveImage(m_tmp, "vol1/b.png", 10, 20, qRgb(1, 2, 3));
+  SaveImage(m_tmp, "vol1/A.png", 10, 20, qRgb(1, 2, 3));
+  m_tmp.MakeFolder("vol1/Zeta");
+  const std::string folder = m_tmp / "vol1";
+  Main();
+  m_debug.clear();
+  ASSERT_EQ(Open(folder), 0);
+  const std::u16string path = Utf8ToUtf16(folder) + u"/";
+  EXPECT_EQ(m_debug.substr(0, m_debug.find(u"Show Image")),
+            u"Open Directory\r\n  Drive : /\r\n  Path  : " + path + u"\r\n  Files : 3\r\n");
+  ASSERT_EQ(Main().m_book.pages.size(), 3u);
+  EXPECT_EQ(Main().m_book.pages[1].name, u"Zeta");
+  EXPECT_EQ(Main().m_book.pages[1].state, PageStateFolder);
+  EXPECT_EQ(Main().m_book.pages[0].path, path + u"A.png");
+  EXPECT_EQ(Main().m_book.displayName, u"vol1");
+  EXPECT_EQ(Title(), u"[1/3] A.png <vol1> " + kProduct);
+  EXPECT_EQ(g_history.front().name, Utf8ToUtf16(folder));
+
+  // With a trailing "/": the same pages, only the source differs.
+  ASSERT_EQ(Open(folder + "/"), 0);
+  EXPECT_EQ(Main().m_book.pages.size(), 3u);
+  EXPECT_EQ(Main().m_book.source, Utf8ToUtf16(folder + "/"));
+  EXPECT_EQ(Main().m_book.displayName, u"vol1");
+
+  // Relative and empty paths are refused and the book stays.
+  EXPECT_EQ(Open("vol1"), 1);
+  EXPECT_EQ(Open(""), 1);
+  EXPECT_EQ(Main().m_book.pages.size(), 3u);
+}
+
+TEST_F(Window, RootFolderOpens) {
+  Main();
+  m_debug.clear();
+  ASSERT_EQ(Open("/"), 0);
+  EXPECT_EQ(Main().m_book.displayName, u"/");
+  EXPECT_EQ(m_debug.find(u"Open Directory\r\n  Drive : /\r\n  Path  : /\r\n"), 0u);
+}
+
+TEST_F(Window, FoldersWithoutPagesShowTheUnknownPicture) {
+  m_tmp.MakeFolder("empty");
+  m_tmp.MakeFolder("subs");
+  m_tmp.MakeFolder("subs/a");
+  m_tmp.MakeFolder("subs/b");
+  Main();
+  m_debug.clear();
+  ASSERT_EQ(Open(m_tmp / "empty"), 0);
+  EXPECT_NE(m_debug.find(u"  Files : 0\r\n"), std::u16string::npos);
+  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(Title(), kProduct);
+  EXPECT_EQ(m_beeps, 1);
+
+  ASSERT_EQ(Open(m_tmp / "subs"), 0);
+  EXPECT_EQ(Main().m_book.pages.size(), 2u);
+  for (const PageEntry& p : Main().m_book.pages) EXPECT_EQ(p.state, PageStateFolder);
+  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+
+  // A name that differs only in case is not the name.
+  SaveImage(m_tmp, "Page.png", 10, 20, qRgb(9, 9, 9));
+  ASSERT_EQ(Open(m_tmp.path(), u"page.png"), 0);
+  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  ASSERT_EQ(Open(m_tmp.path(), u"Page.png"), 0);
+  EXPECT_EQ(Title(), u"[1/3] Page.png <" + Utf8ToUtf16(m_tmp.path().substr(m_tmp.path().rfind('/') + 1)) + u"> " + kProduct);
+}
+
+TEST_F(Window, MissingFolderShowsTheErrorPicture) {
+  MakePages({{10, 20}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  m_debug.clear();
+  EXPECT_EQ(Open(m_tmp / "missing"), 1);
+  EXPECT_EQ(m_debug, u"Error Open Directory\r\n");
+  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
+  EXPECT_EQ(Title(), kProduct);
+  EXPECT_TRUE(Main().m_book.pages.empty());
+  EXPECT_FALSE(Main().m_book.root);
+}
+
+// ---- turning pages ----
+
+TEST_F(Window, SingleModeSkipsWhatDoesNotDecodeAndBeepsAtTheEnds) {
+  SaveImage(m_tmp, "1.png", 10, 20, qRgb(1, 1, 1));
+  m_tmp.MakeFolder("2folder");
+  m_tmp.WriteFile("3.txt", "not a picture");
+  SaveImage(m_tmp, "4.png", 10, 20, qRgb(1, 1, 1));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  EXPECT_EQ(w.ShowPage(w.m_book.current, -1), 1);
+  EXPECT_EQ(m_beeps, 1);
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  EXPECT_EQ(Shown(), std::make_pair(3, -1));
+  EXPECT_EQ(w.m_book.pages[1].state, PageStateFolder);
+  EXPECT_EQ(w.m_book.pages[2].state, PageStateNotImage);
+  EXPECT_EQ(w.m_book.pages[3].state, PageStateImage);
+  const std::u16string title = Title();
+  EXPECT_EQ(w.ShowPage(w.m_book.current, 1), 1);
+  EXPECT_EQ(m_beeps, 2);
+  EXPECT_EQ(Title(), title);
+  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);  // in single mode -2 is -1
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+}
+
+TEST_F(Window, SpreadsPairUprightPagesOnly) {
+  g_pageMode = PageModeSpreadRight;
+  // 0 wide, 1 2 upright, 3 square, 4 5 upright, 6 wide
+  MakePages({{30, 20}, {20, 30}, {20, 30}, {25, 25}, {20, 30}, {20, 30}, {30, 20}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));  // wide: alone
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));  // second was -1: start at current + 1
+  const std::u16string name = Utf8ToUtf16(m_tmp.path().substr(m_tmp.path().rfind('/') + 1));
+  EXPECT_EQ(Title(), u"[2,3/7] 1.png | 2.png <" + name + u"> " + kProduct);
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  EXPECT_EQ(Shown(), std::make_pair(3, -1));  // square: never paired
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  EXPECT_EQ(Shown(), std::make_pair(4, 5));
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  EXPECT_EQ(Shown(), std::make_pair(5, -1));  // its partner 6 is wide
+  ASSERT_EQ(w.ShowPage(4, 0), 0);
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  EXPECT_EQ(Shown(), std::make_pair(6, -1));
+  EXPECT_EQ(w.ShowPage(w.m_book.current, 2), 1);
+  EXPECT_EQ(m_beeps, 1);
+}
+
+TEST_F(Window, SpreadsStepBack) {
+  g_pageMode = PageModeSpreadLeft;
+  MakePages({{20, 30}, {20, 30}, {20, 30}, {20, 30}, {20, 30}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  ASSERT_EQ(w.ShowPage(2, 0), 0);
+  EXPECT_EQ(Shown(), std::make_pair(2, 3));
+  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  ASSERT_EQ(w.ShowPage(2, 0), 0);
+  ASSERT_EQ(w.ShowPage(w.m_book.current, -1), 0);
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);  // P = 0, nothing before it
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  EXPECT_EQ(w.ShowPage(w.m_book.current, -1), 1);
+  EXPECT_EQ(g_history.front().index, 0);
+}
+
+TEST_F(Window, TheCacheHoldsTheLastEightPages) {
+  std::vector<QSize> sizes(10, QSize(20, 30));
+  MakePages(sizes);
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  auto cached = [&](int32_t page) {
+    for (const CachedPage& c : w.m_pageCache)
+      if (c.age > 0 && c.page == page) return true;
+    return false;
+  };
+  for (int i = 1; i < 8; ++i) ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  EXPECT_TRUE(cached(0));  // eight pages shown: the first is still there
+  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  EXPECT_FALSE(cached(0));  // nine: it has to be decoded again
+  ASSERT_EQ(w.ShowPage(0, 0), 0);
+  EXPECT_TRUE(cached(0));
+}
+
+TEST_F(Window, ShowImageTraceNamesBothPages) {
+  g_pageMode = PageModeSpreadRight;
+  MakePages({{20, 30}, {20, 30}});
+  Main();
+  m_debug.clear();
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  const std::u16string dir = Utf8ToUtf16(m_tmp.path());
+  const PageEntry& p0 = Main().m_book.pages[0];
+  const PageEntry& p1 = Main().m_book.pages[1];
+  const std::u16string trace = u"Show Image\r\n  Index : [1/2]\r\n  Name : " + dir + u"/0.png\r\n    Size : " +
+                               Decimal(static_cast<int64_t>(p0.size)) +
+                               u"\r\n    Width : 20  Height : 30\r\n  Index : [2/2]\r\n  Name : " + dir +
+                               u"/1.png\r\n    Size : " + Decimal(static_cast<int64_t>(p1.size)) +
+                               u"\r\n    Width : 20  Height : 30\r\n";
+  EXPECT_NE(m_debug.find(trace), std::u16string::npos) << Utf16ToUtf8(m_debug);
+}
+
+// ---- what reaches the screen ----
+
+bool IsWhite(uint32_t argb) { return (argb & 0xFF) > 240 && ((argb >> 8) & 0xFF) > 240; }
+
+TEST_F(Window, PagesAreFittedAndCentred) {
+  SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
+  SaveImage(m_tmp, "b.png", 20, 10, qRgb(255, 255, 255));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  Main().OnPaint();
+  EXPECT_EQ(Box(IsWhite), QRect(QPoint(200, 0), QPoint(599, 599)));
+  ASSERT_EQ(Main().ShowPage(0, 1), 0);
+  Main().OnPaint();
+  EXPECT_EQ(Box(IsWhite), QRect(320, 260, 160, 80));  // eight times, no more
+}
+
+TEST_F(Window, SpreadsMeetAtTheMiddleOnTheModesSide) {
+  SaveImage(m_tmp, "1.png", 100, 150, qRgb(255, 0, 0));
+  SaveImage(m_tmp, "2.png", 200, 300, qRgb(0, 0, 255));
+  SaveImage(m_tmp, "3.png", 200, 150, qRgb(0, 255, 0));
+  auto red = [](uint32_t c) { return ((c >> 16) & 0xFF) > 200 && (c & 0xFF) < 50; };
+  auto blue = [](uint32_t c) { return (c & 0xFF) > 200 && ((c >> 16) & 0xFF) < 50; };
+  g_pageMode = PageModeSpreadRight;
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  Main().OnPaint();
+  EXPECT_EQ(Box(red), QRect(QPoint(400, 0), QPoint(799, 599)));  // the lower index on the right
+  EXPECT_EQ(Box(blue), QRect(QPoint(0, 0), QPoint(399, 599)));
+  g_pageMode = PageModeSpreadLeft;
+  Main().OnPaint();
+  EXPECT_EQ(Box(red), QRect(QPoint(0, 0), QPoint(399, 599)));
+  EXPECT_EQ(Box(blue), QRect(QPoint(400, 0), QPoint(799, 599)));
+
+  // Pages of different sizes keep their own scale: 1 (100 x 150) at half
+  // size, 3 (200 x 150, wide) is not paired.
+  ASSERT_EQ(Main().ShowPage(1, 0), 0);
+  EXPECT_EQ(Shown(), std::make_pair(1, -1));
+}
+
+TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
+  SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  w.m_loupe = true;
+  w.m_mouseX = 400;
+  w.m_mouseY = 300;
+  w.OnPaint();
+  auto purple = [](uint32_t c) { return ((c >> 16) & 0xFF) > 100 && ((c >> 8) & 0xFF) < 30 && (c & 0xFF) > 100; };
+  EXPECT_EQ(Box(purple), QRect(QPoint(208, 108), QPoint(591, 491)));  // 380 square, 4 wide frame
+  // Twice the page inside the loupe: white from the loupe's left edge on.
+  EXPECT_TRUE(IsWhite(m_window.Pixel(215, 300)));
+  EXPECT_FALSE(IsWhite(m_window.Pixel(195, 300)));
+
+  // In the corner it is clipped to the window.
+  w.m_mouseX = 0;
+  w.m_mouseY = 0;
+  w.OnPaint();
+  EXPECT_EQ(Box(purple), QRect(QPoint(0, 0), QPoint(191, 191)));
+}
+
+TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
+  ScreenDpiX = ScreenDpiY = 120;
+  m_window.Resize(1000, 750);  // 800 x 600 units
+  SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  w.m_loupe = true;
+  w.m_mouseX = 400;
+  w.m_mouseY = 300;
+  w.OnPaint();
+  auto purple = [](uint32_t c) { return ((c >> 16) & 0xFF) > 100 && ((c >> 8) & 0xFF) < 30 && (c & 0xFF) > 100; };
+  // 475 units wide around (400, 300) units, times 1.25 pixels a unit.
+  const QRect box = Box(purple);
+  EXPECT_NEAR(box.left(), (400 - 237.5 - 2) * 1.25, 1.5);
+  EXPECT_NEAR(box.right(), (400 + 237.5 + 2) * 1.25, 1.5);
+}
+
+// ---- colorizing ----
+
+TEST_F(Window, ColorizingReachesMonochromePagesOnly) {
+  SaveImage(m_tmp, "1gray.png", 40, 40, qRgb(128, 128, 128), QImage::Format_Grayscale8);
+  SaveImage(m_tmp, "2graybgr.png", 40, 40, qRgb(100, 100, 100));
+  SaveImage(m_tmp, "3colour.png", 40, 40, qRgb(200, 40, 40));
+  SaveImage(m_tmp, "4rgba.png", 40, 40, qRgba(90, 90, 90, 255), QImage::Format_ARGB32);
+  auto centre = [&](int page) {
+    EXPECT_EQ(Main().ShowPage(page, 0), 0);
+    Main().OnPaint();
+    return m_window.Pixel(400, 300) & 0xFFFFFF;
+  };
+  auto table = [](int level) {
+    uint8_t bgra[4];
+    std::memcpy(bgra, &g_colorTable[level], 4);
+    return static_cast<uint32_t>(bgra[2] << 16 | bgra[1] << 8 | bgra[0]);
+  };
+  g_mono2Color = 1;
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  // 128 stretches to 255 * 96 / 160 = 153; 100 to 255 * 68 / 160 = 108.
+  EXPECT_EQ(centre(0), table(153));
+  EXPECT_EQ(centre(1), table(108));
+  EXPECT_EQ(centre(2), 0xC82828u);
+  EXPECT_EQ(centre(3), 0x5A5A5Au);  // alpha formats keep their colours
+
+  g_mono2Color = 0;
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  EXPECT_EQ(centre(0), 0x808080u);
+  EXPECT_EQ(centre(1), 0x646464u);
+}
+
+// ---- the device ----
+
+TEST_F(Window, ALostDeviceIsRebuiltWithThePageOnScreen) {
+  MakePages({{20, 30}, {20, 30}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  ID2D1Bitmap* before = w.m_firstPage;
+  ID2D1Bitmap* title = w.m_titleImage;
+  const std::u16string shownTitle = Title();
+  D2D1SimulateDeviceLoss();
+  const int invalidations = m_window.invalidations;
+  w.OnPaint();
+  EXPECT_NE(w.m_firstPage, nullptr);
+  EXPECT_NE(w.m_firstPage, before);
+  EXPECT_NE(w.m_titleImage, title);
+  EXPECT_NE(w.m_background, nullptr);
+  EXPECT_EQ(Title(), shownTitle);
+  EXPECT_GT(m_window.invalidations, invalidations);
+
+  // A page that no longer decodes gives the unknown picture.
+  ::unlink((m_tmp / "0.png").c_str());
+  ::unlink((m_tmp / "1.png").c_str());
+  w.m_book.pages[0].state = PageStateUnknown;
+  D2D1SimulateDeviceLoss();
+  w.OnPaint();
+  EXPECT_EQ(w.m_firstPage, w.m_unknownImage);
+  EXPECT_EQ(Title(), kProduct);
+}
+
+TEST_F(Window, WithoutABookARebuildShowsTheTitle) {
+  CMainWindow& w = Main();
+  EXPECT_EQ(w.m_firstPage, w.m_titleImage);
+  D2D1SimulateDeviceLoss();
+  w.OnPaint();
+  EXPECT_EQ(w.m_firstPage, w.m_titleImage);
+  w.OnPaint();
+  EXPECT_EQ(Title(), kProduct);
+}
+
+// ---- the resource pack ----
+
+class Resources : public Window {
+ protected:
+  // Packs the built res/ (less `leaveOut`, with the palette replaced when
+  // given) as `format` into a folder that becomes the program's.
+  void Pack(const std::string& format, const std::string& leaveOut = "", const std::string& palette = "") {
+    ASSERT_EQ(std::system(("rm -rf '" + (m_tmp / "prog") + "'").c_str()), 0);
+    m_tmp.MakeFolder("prog");
+    m_tmp.MakeFolder("prog/res");
+    for (const char* name : {"back.png", "title.png", "unknown.png", "error.png", "4color4_v0.1.7.amp"}) {
+      if (leaveOut == name) continue;
+      const std::string from = std::string(VELMORA_SOURCE_DIR) + "/res/" + name;
+      ASSERT_EQ(std::system(("cp '" + from + "' '" + (m_tmp / "prog/res/") + "'").c_str()), 0);
+    }
+    if (!palette.empty()) m_tmp.WriteFile("prog/res/4color4_v0.1.7.amp", palette);
+    ASSERT_EQ(std::system(("cd '" + (m_tmp / "prog") + "' && 7z a -t" + format + " res.pack res >/dev/null").c_str()), 0);
+    g_moduleDir = Utf8ToUtf16(m_tmp / "prog/");
+  }
+  int32_t CreateWindow() {
+    m_main = std::make_unique<CMainWindow>(&m_window);
+    return m_main->Create();
+  }
+};
+
+TEST_F(Resources, ZipAndSevenZipPacksBothLoad) {
+  Pack("zip");
+  EXPECT_EQ(CreateWindow(), 0);
+  EXPECT_NE(m_main->m_errorImage, nullptr);
+  Pack("7z");
+  EXPECT_EQ(CreateWindow(), 0);
+}
+
+TEST_F(Resources, AMissingPictureOrAShortPaletteStopsStartUp) {
+  Pack("zip", "error.png");
+  EXPECT_EQ(CreateWindow(), 1);
+  Pack("zip", "", std::string(767, '\x10'));
+  EXPECT_EQ(CreateWindow(), 1);
+}
+
+TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
+  std::string palette(1024, '\0');
+  palette[7] = 70;          // red of level 7
+  palette[512 + 7] = 90;    // blue of level 7
+  palette[800] = '\x7F';    // past the three planes: ignored
+  Pack("zip", "", palette);
+  ASSERT_EQ(CreateWindow(), 0);
+  uint8_t bgra[4];
+  std::memcpy(bgra, &g_colorTable[7], 4);
+  EXPECT_EQ(bgra[0], 90);
+  EXPECT_EQ(bgra[2], 70);
+  EXPECT_EQ(bgra[3], 255);
+}
+
+TEST_F(Resources, NoPackNoWindow) {
+  g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
+  EXPECT_EQ(CreateWindow(), 1);
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// The viewer's main window: owns the renderer, the open book, the file
+// system and the page bitmaps. Everything here runs without a display when
+// given an offscreen window.
+#pragma once
+
+#include "viewer/book/Book.h"
+#include "viewer/imaging/D2D.h"
+
+// The product name, ending every window title.
+inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
+
+struct CachedPage {
+  int32_t age = 0;  // 256 when last used, one less at each use of another
+  int32_t page = 0;
+  int32_t reserved = 0;
+  ID2D1Bitmap* bitmap = nullptr;
+};
+constexpr int kPageCacheSize = 8;
+
+class CMainWindow : public D2D {
+ public:
+  explicit CMainWindow(HWND window);
+  ~CMainWindow() override;
+  CMainWindow(const CMainWindow&) = delete;
+  CMainWindow& operator=(const CMainWindow&) = delete;
+
+  // The drawing half of window creation: factory, target, file system,
+  // resources, then the title picture on screen. 1 when the window cannot
+  // run (no factory, no resources).
+  int32_t Create();
+  void OnPaint() { Paint(m_firstPage, m_secondPage); }
+  void OnSize() { ResizeTarget(); }
+
+  int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
+  int32_t DecodePage(int32_t index, int32_t* slot);
+  int32_t ShowPage(int32_t index, int32_t step);
+  int32_t LoadResources();
+  void ReleaseDevice() override;
+  int32_t RebuildDevice() override;
+  // Releases every cached bitmap and leaves 8 empty entries.
+  void ResetPageCache();
+
+  Book m_book;
+  IFileSystem* m_fileSystem = nullptr;
+  ID2D1Bitmap* m_firstPage = nullptr;
+  ID2D1Bitmap* m_secondPage = nullptr;
+  ID2D1Bitmap* m_unknownImage = nullptr;
+  ID2D1Bitmap* m_titleImage = nullptr;
+  ID2D1Bitmap* m_errorImage = nullptr;
+  CachedPage m_pageCache[kPageCacheSize];
+
+ private:
+  // Shows a built-in picture alone with the plain product title.
+  void ShowPicture(ID2D1Bitmap* picture);
+  // Whether the cached bitmap of a page is upright; false when not cached.
+  bool IsUpright(int32_t page) const;
+  int32_t SearchForward(int32_t from) ;
+  int32_t SearchBack(int32_t from);
+};
+
+// Puts `bitmap` into `slot` with a reference of its own, releasing the old.
+void Assign(ID2D1Bitmap*& slot, ID2D1Bitmap* bitmap);
+
+// Decimal text of a number, for titles and debug lines.
+std::u16string Decimal(int64_t value);
