@@ -1,6 +1,8 @@
 // The drawing interface on QPainter over a premultiplied ARGB frame buffer.
 #include "platform/d2d1.h"
 
+#include "platform/qt_image.h"
+
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 
@@ -56,6 +58,13 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
     if (format != GUID_WICPixelFormat32bppPBGRA) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
     if (width == 0 || height == 0 || static_cast<uint64_t>(width) * height > kMaxDecodedPixels)
       return E_INVALIDARG;
+    QImage shared;
+    if (QtImageOf(source, &shared) && shared.format() == QImage::Format_ARGB32_Premultiplied) {
+      // The platform's own converter: share its pixels rather than copy them.
+      CBitmap* object = new (std::nothrow) CBitmap(std::move(shared), m_dpiX, m_dpiY);
+      if (object == nullptr) return E_OUTOFMEMORY;
+      return HandOut(object, ID2D1Bitmap::iid, reinterpret_cast<void**>(bitmap));
+    }
     QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return E_OUTOFMEMORY;
     const uint64_t size = static_cast<uint64_t>(image.bytesPerLine()) * height;

@@ -11,12 +11,10 @@
 #include <new>
 
 #include "platform/pixelcopy.h"
+#include "platform/qt_image.h"
 #include "platform/wincodec.h"
 
 namespace {
-
-// Lets the converter reach the frame's image directly, palette included.
-constexpr GUID kIidQtFrame = MakeGuid("{5A1E0F7C-93B4-4C1D-8E2A-6B7D0C9F4E31}");
 
 // QImageReader's default limit (128 MB) refuses ordinary 600-dpi scans.
 // Raise it once to hold a 16000 x 16000 RGBA page, and no more.
@@ -213,18 +211,21 @@ void GetDpi(const QImage& image, double* dpiX, double* dpiY) {
 
 // ---- frame ----
 
-class CWicFrame final : public CUnknownImpl<IWICBitmapFrameDecode, IWICBitmapSource> {
+class CWicFrame final : public CUnknownImpl<IWICBitmapFrameDecode, IWICBitmapSource>, public IQtImage {
  public:
   CWicFrame(QImage image, const GUID& format) : m_image(std::move(image)), m_format(format) {}
 
   HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out != nullptr && riid == kIidQtFrame) {
-      *out = this;
+    if (out != nullptr && riid == IQtImage::iid) {
+      *out = static_cast<IQtImage*>(this);
       AddRef();
       return S_OK;
     }
     return CUnknownImpl::QueryInterface(riid, out);
   }
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
+  QImage Image() const override { return m_image; }
   HRESULT GetSize(UINT* width, UINT* height) override {
     if (width == nullptr || height == nullptr) return E_INVALIDARG;
     *width = static_cast<UINT>(m_image.width());
@@ -255,8 +256,6 @@ class CWicFrame final : public CUnknownImpl<IWICBitmapFrameDecode, IWICBitmapSou
   }
   HRESULT GetThumbnail(IWICBitmapSource**) override { return E_NOTIMPL; }
 
-  const QImage& image() const { return m_image; }
-  const GUID& format() const { return m_format; }
 
  private:
   QImage m_image;
@@ -333,7 +332,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
     }
     CWicFrame* object = new (std::nothrow) CWicFrame(m_image, *m_format);
     if (object == nullptr) return E_OUTOFMEMORY;
-    return HandOut(object, IID_IWICBitmapFrameDecode, reinterpret_cast<void**>(frame));
+    return HandOut(static_cast<IWICBitmapFrameDecode*>(object), IID_IWICBitmapFrameDecode, reinterpret_cast<void**>(frame));
   }
 
  private:
@@ -345,8 +344,30 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
 
 // ---- converter ----
 
-class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapSource> {
+// Opaque 32-bit pixels (alpha always 0xFF) already are premultiplied: the
+// same buffer, read in the other format, kept alive by a copy of `image`.
+QImage SharedAs(const QImage& image, QImage::Format format) {
+  auto* owner = new QImage(image);
+  return QImage(
+      owner->constBits(), owner->width(), owner->height(), owner->bytesPerLine(), format,
+      [](void* info) { delete static_cast<QImage*>(info); }, owner);
+}
+
+class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapSource>, public IQtImage {
  public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    // Only a converted image can be handed over as it is.
+    if (out != nullptr && riid == IQtImage::iid && m_source != nullptr && SUCCEEDED(Convert())) {
+      *out = static_cast<IQtImage*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return CUnknownImpl::QueryInterface(riid, out);
+  }
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
+  QImage Image() const override { return m_converted; }
+
   ~CWicConverter() override {
     if (m_source != nullptr) m_source->Release();
   }
@@ -368,10 +389,8 @@ class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapS
   HRESULT CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
   HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override {
     if (m_source == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
-    if (m_converted.isNull()) {
-      const HRESULT hr = Convert();
-      if (FAILED(hr)) return hr;
-    }
+    const HRESULT hr = Convert();
+    if (FAILED(hr)) return hr;
     return CopyPixelRect(static_cast<UINT>(m_converted.width()), static_cast<UINT>(m_converted.height()), 4, rect,
                          stride, bufferSize, buffer, [this](UINT y, UINT x, UINT count, BYTE* out) {
                            std::memcpy(out, m_converted.constScanLine(static_cast<int>(y)) + 4 * x, 4 * count);
@@ -385,7 +404,8 @@ class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapS
     if (target == nullptr) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
     WICPixelFormatGUID format;
     if (FAILED(source->GetPixelFormat(&format))) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    if (!IsOurFrame(source) && (FindFormat(format) == nullptr || format == GUID_WICPixelFormat8bppIndexed))
+    QImage ours;
+    if (!QtImageOf(source, &ours) && (FindFormat(format) == nullptr || format == GUID_WICPixelFormat8bppIndexed))
       return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;  // an indexed source would need its palette
     source->AddRef();
     m_source = source;
@@ -406,21 +426,15 @@ class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapS
     return nullptr;
   }
 
-  static bool IsOurFrame(IWICBitmapSource* source) {
-    void* frame = nullptr;
-    if (source->QueryInterface(kIidQtFrame, &frame) != S_OK) return false;
-    static_cast<CWicFrame*>(frame)->Release();
-    return true;
-  }
-
-  // Pulls the whole source once and converts it with Qt.
+  // Converts the whole source once, with Qt; later calls find it done.
   HRESULT Convert() {
+    if (!m_converted.isNull()) return S_OK;
     const QImage::Format target = FindFormat(*m_destination)->qt;
-    void* ours = nullptr;
-    if (m_source->QueryInterface(kIidQtFrame, &ours) == S_OK) {
-      auto* frame = static_cast<CWicFrame*>(ours);
-      m_converted = frame->image().convertToFormat(target);
-      frame->Release();
+    QImage frame;
+    if (QtImageOf(m_source, &frame)) {
+      m_converted = frame.format() == QImage::Format_RGB32 && target == QImage::Format_ARGB32_Premultiplied
+                        ? SharedAs(frame, target)
+                        : frame.convertToFormat(target);
       return m_converted.isNull() ? E_OUTOFMEMORY : S_OK;
     }
     UINT width = 0, height = 0;
@@ -495,7 +509,7 @@ class CWicFactory final : public CUnknownImpl<IWICImagingFactory> {
     if (converter == nullptr) return E_INVALIDARG;
     CWicConverter* object = new (std::nothrow) CWicConverter;
     if (object == nullptr) return E_OUTOFMEMORY;
-    return HandOut(object, IID_IWICFormatConverter, reinterpret_cast<void**>(converter));
+    return HandOut(static_cast<IWICFormatConverter*>(object), IID_IWICFormatConverter, reinterpret_cast<void**>(converter));
   }
 };
 

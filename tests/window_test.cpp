@@ -352,10 +352,17 @@ TEST_F(Window, SpreadsMeetAtTheMiddleOnTheModesSide) {
   EXPECT_EQ(Box(red), QRect(QPoint(0, 0), QPoint(399, 599)));
   EXPECT_EQ(Box(blue), QRect(QPoint(400, 0), QPoint(799, 599)));
 
-  // Pages of different sizes keep their own scale: 1 (100 x 150) at half
-  // size, 3 (200 x 150, wide) is not paired.
+  // Pages of different sizes keep their own proportions: 2 is 200 x 300,
+  // 4 is 100 x 300 and is drawn 200 x 600 left of the centre line.
+  SaveImage(m_tmp, "4.png", 100, 300, qRgb(255, 0, 0));
+  ::unlink((m_tmp / "3.png").c_str());
+  g_pageMode = PageModeSpreadRight;
+  ASSERT_EQ(Open(m_tmp.path()), 0);
   ASSERT_EQ(Main().ShowPage(1, 0), 0);
-  EXPECT_EQ(Shown(), std::make_pair(1, -1));
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  Main().OnPaint();
+  EXPECT_EQ(Box(blue), QRect(QPoint(400, 0), QPoint(799, 599)));
+  EXPECT_EQ(Box(red), QRect(QPoint(200, 0), QPoint(399, 599)));
 }
 
 TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
@@ -400,7 +407,13 @@ TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
 
 TEST_F(Window, ColorizingReachesMonochromePagesOnly) {
   SaveImage(m_tmp, "1gray.png", 40, 40, qRgb(128, 128, 128), QImage::Format_Grayscale8);
-  SaveImage(m_tmp, "2graybgr.png", 40, 40, qRgb(100, 100, 100));
+  {
+    // 24-bit gray with one coloured sample in fifty: still monochrome.
+    QImage page(80, 40, QImage::Format_RGB32);
+    page.fill(qRgb(100, 100, 100));
+    page.setPixel(8, 16, qRgb(255, 0, 0));
+    ASSERT_TRUE(page.save(QString::fromStdString(m_tmp / "2graybgr.png")));
+  }
   SaveImage(m_tmp, "3colour.png", 40, 40, qRgb(200, 40, 40));
   SaveImage(m_tmp, "4rgba.png", 40, 40, qRgba(90, 90, 90, 255), QImage::Format_ARGB32);
   auto centre = [&](int page) {
@@ -433,8 +446,11 @@ TEST_F(Window, ALostDeviceIsRebuiltWithThePageOnScreen) {
   MakePages({{20, 30}, {20, 30}});
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
+  // Held here, so that new objects cannot take their addresses.
   ID2D1Bitmap* before = w.m_firstPage;
   ID2D1Bitmap* title = w.m_titleImage;
+  before->AddRef();
+  title->AddRef();
   const std::u16string shownTitle = Title();
   D2D1SimulateDeviceLoss();
   const int invalidations = m_window.invalidations;
@@ -445,6 +461,8 @@ TEST_F(Window, ALostDeviceIsRebuiltWithThePageOnScreen) {
   EXPECT_NE(w.m_background, nullptr);
   EXPECT_EQ(Title(), shownTitle);
   EXPECT_GT(m_window.invalidations, invalidations);
+  EXPECT_EQ(before->Release(), 0u) << "the old page must have been let go";
+  EXPECT_EQ(title->Release(), 0u);
 
   // A page that no longer decodes gives the unknown picture.
   ::unlink((m_tmp / "0.png").c_str());

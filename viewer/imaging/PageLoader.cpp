@@ -72,8 +72,10 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
           pixels->Release();
           throw 1;  // no memory for the page's pixels: a failed decode
         }
-        if (loaded == 0) {
-          if (pixels->Classify() == 0) pixels->ConvertToGray();
+        // A page classified as colour stays as it is: its copy holds the
+        // frame's very pixels, so the frame serves (and converts faster).
+        if (loaded == 0 && (format == GUID_WICPixelFormat8bppGray || pixels->Classify() == 0)) {
+          pixels->ConvertToGray();
           pixels->StretchLevels();
           image.p->Release();
           image.p = pixels;  // takes the reference
