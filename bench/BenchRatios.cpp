@@ -1,8 +1,11 @@
 #include "BenchRatios.h"
 
 #include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -51,6 +54,22 @@ int Main(int argc, char** argv) {
   }
   benchmark::Shutdown();
   return 0;
+}
+
+std::string MakeScratchFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
+  if (::mkdtemp(root.data()) == nullptr) std::abort();
+  return root;
+}
+
+std::size_t CountNames(const std::string& folder) {
+  DIR* d = ::opendir(folder.c_str());
+  if (d == nullptr) std::abort();
+  std::size_t names = 0;
+  while (const dirent* e = ::readdir(d)) names += e->d_name[0] != '.';
+  ::closedir(d);
+  return names;
 }
 
 }  // namespace bench

@@ -14,4 +14,10 @@ void Ratio(const std::string& name, const std::string& reference, const std::str
 // The benchmark program's main: parses benchmark flags, runs, prints ratios.
 int Main(int argc, char** argv);
 
+// A new empty folder under $TMPDIR (or /tmp) for a benchmark's data.
+std::string MakeScratchFolder();
+
+// Names in a folder by a plain readdir loop (the reference for listings).
+std::size_t CountNames(const std::string& folder);
+
 }  // namespace bench

@@ -30,9 +30,7 @@ struct Archives {
   std::string root;
   IDirectory* disk = nullptr;
   Archives() {
-    const char* tmp = std::getenv("TMPDIR");
-    root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
-    if (::mkdtemp(root.data()) == nullptr) std::abort();
+    root = bench::MakeScratchFolder();
     std::filesystem::create_directories(root + "/many");
     for (int i = 0; i < kListed; ++i) Write(root + "/many/p" + std::to_string(i) + ".jpg", "x");
     // Pages that compress like JPEGs: hardly at all.

@@ -26,9 +26,7 @@ constexpr uint32_t kChunk = 64u << 10;
 struct Data {
   std::string root, folder, big;
   Data() {
-    const char* tmp = std::getenv("TMPDIR");
-    root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
-    if (::mkdtemp(root.data()) == nullptr) std::abort();
+    root = bench::MakeScratchFolder();
     folder = root + "/many";
     ::mkdir(folder.c_str(), 0755);
     for (int i = 0; i < kFiles; ++i) {
@@ -87,11 +85,7 @@ void BM_OrdelList(benchmark::State& state) {
 void BM_Readdir(benchmark::State& state) {
   const std::string& folder = TheData().folder;
   for (auto _ : state) {
-    DIR* d = ::opendir(folder.c_str());
-    std::size_t names = 0;
-    while (const dirent* e = ::readdir(d)) names += e->d_name[0] != '.';
-    benchmark::DoNotOptimize(names);
-    ::closedir(d);
+    benchmark::DoNotOptimize(bench::CountNames(folder));
   }
 }
 

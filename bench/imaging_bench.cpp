@@ -46,9 +46,7 @@ struct Pages {
   std::string root;
   IDirectory* directory = nullptr;
   Pages() {
-    const char* tmp = std::getenv("TMPDIR");
-    root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
-    if (::mkdtemp(root.data()) == nullptr) std::abort();
+    root = bench::MakeScratchFolder();
     MakePage(true).save(QString::fromStdString(root + "/colour.jpg"), "JPEG", 90);
     MakePage(false).save(QString::fromStdString(root + "/gray.jpg"), "JPEG", 90);
     IFileSystem* fs = nullptr;

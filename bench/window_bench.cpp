@@ -42,9 +42,7 @@ struct Fixture {
   COffscreenWindow window{1600, 1000};
   std::unique_ptr<CMainWindow> main;
   Fixture() {
-    const char* tmp = std::getenv("TMPDIR");
-    root = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/velmora-bench-XXXXXX";
-    if (::mkdtemp(root.data()) == nullptr) std::abort();
+    root = bench::MakeScratchFolder();
     for (const char* kind : {"colour", "gray", "many"}) std::filesystem::create_directories(root + "/" + kind);
     for (int i = 0; i < 2; ++i) {
       ScanPage(true, i).save(QString::fromStdString(root + "/colour/" + std::to_string(i) + ".jpg"), "JPEG", 90);
@@ -135,11 +133,7 @@ void BM_OpenFolder(benchmark::State& state) {
 void BM_Readdir(benchmark::State& state) {
   const std::string folder = The().root + "/many";
   for (auto _ : state) {
-    DIR* d = ::opendir(folder.c_str());
-    std::size_t names = 0;
-    while (const dirent* e = ::readdir(d)) names += e->d_name[0] != '.';
-    benchmark::DoNotOptimize(names);
-    ::closedir(d);
+    benchmark::DoNotOptimize(bench::CountNames(folder));
   }
 }
 

@@ -88,3 +88,43 @@ inline HRESULT HandOut(IUnknown* object, REFIID riid, void** out) {
   object->Release();
   return hr;
 }
+
+// Owns one reference: released when it goes. &ref is the out-pointer slot of
+// a creating call (whatever was held is released first).
+template <class T>
+class ComRef {
+ public:
+  ComRef() = default;
+  ~ComRef() { Reset(); }
+  ComRef(const ComRef&) = delete;
+  ComRef& operator=(const ComRef&) = delete;
+  ComRef(ComRef&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      m_p = other.m_p;
+      other.m_p = nullptr;
+    }
+    return *this;
+  }
+
+  T** operator&() {
+    Reset();
+    return &m_p;
+  }
+  T* operator->() const { return m_p; }
+  T* get() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+  void Reset() {
+    if (m_p != nullptr) m_p->Release();
+    m_p = nullptr;
+  }
+  // Takes over a reference the caller owns.
+  void Attach(T* p) {
+    Reset();
+    m_p = p;
+  }
+
+ private:
+  T* m_p = nullptr;
+};

@@ -80,35 +80,7 @@ inline ULONG RefCount(IUnknown* object) {
 
 namespace test {
 
-// Owns one reference; &ref gives the out-pointer slot of a creating call.
 template <class T>
-class Ref {
- public:
-  Ref() = default;
-  ~Ref() { Reset(); }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  Ref(Ref&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
-  Ref& operator=(Ref&& other) noexcept {
-    if (this != &other) {
-      Reset();
-      m_p = other.m_p;
-      other.m_p = nullptr;
-    }
-    return *this;
-  }
-
-  T** operator&() { return &m_p; }
-  T* operator->() const { return m_p; }
-  T* get() const { return m_p; }
-  explicit operator bool() const { return m_p != nullptr; }
-  void Reset() {
-    if (m_p != nullptr) m_p->Release();
-    m_p = nullptr;
-  }
-
- private:
-  T* m_p = nullptr;
-};
+using Ref = ComRef<T>;
 
 }  // namespace test

@@ -324,6 +324,7 @@ TEST_F(Window, ShowImageTraceNamesBothPages) {
 // ---- what reaches the screen ----
 
 bool IsWhite(uint32_t argb) { return (argb & 0xFF) > 240 && ((argb >> 8) & 0xFF) > 240; }
+bool IsLoupeFrame(uint32_t c) { return ((c >> 16) & 0xFF) > 100 && ((c >> 8) & 0xFF) < 30 && (c & 0xFF) > 100; }
 
 TEST_F(Window, PagesAreFittedAndCentred) {
   SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
@@ -373,8 +374,7 @@ TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
   w.m_mouseX = 400;
   w.m_mouseY = 300;
   w.OnPaint();
-  auto purple = [](uint32_t c) { return ((c >> 16) & 0xFF) > 100 && ((c >> 8) & 0xFF) < 30 && (c & 0xFF) > 100; };
-  EXPECT_EQ(Box(purple), QRect(QPoint(208, 108), QPoint(591, 491)));  // 380 square, 4 wide frame
+  EXPECT_EQ(Box(IsLoupeFrame), QRect(QPoint(208, 108), QPoint(591, 491)));  // 380 square, 4 wide frame
   // Twice the page inside the loupe: white from the loupe's left edge on.
   EXPECT_TRUE(IsWhite(m_window.Pixel(215, 300)));
   EXPECT_FALSE(IsWhite(m_window.Pixel(195, 300)));
@@ -383,7 +383,7 @@ TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
   w.m_mouseX = 0;
   w.m_mouseY = 0;
   w.OnPaint();
-  EXPECT_EQ(Box(purple), QRect(QPoint(0, 0), QPoint(191, 191)));
+  EXPECT_EQ(Box(IsLoupeFrame), QRect(QPoint(0, 0), QPoint(191, 191)));
 }
 
 TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
@@ -396,9 +396,8 @@ TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
   w.m_mouseX = 400;
   w.m_mouseY = 300;
   w.OnPaint();
-  auto purple = [](uint32_t c) { return ((c >> 16) & 0xFF) > 100 && ((c >> 8) & 0xFF) < 30 && (c & 0xFF) > 100; };
   // 475 units wide around (400, 300) units, times 1.25 pixels a unit.
-  const QRect box = Box(purple);
+  const QRect box = Box(IsLoupeFrame);
   EXPECT_NEAR(box.left(), (400 - 237.5 - 2) * 1.25, 1.5);
   EXPECT_NEAR(box.right(), (400 + 237.5 + 2) * 1.25, 1.5);
 }

@@ -11,16 +11,6 @@
 
 namespace {
 
-// Holds one reference of a COM object for the length of a scope.
-template <class T>
-struct Held {
-  T* p = nullptr;
-  ~Held() {
-    if (p != nullptr) p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() const { return p; }
-};
 
 bool Upright(ID2D1Bitmap* bitmap) {
   const D2D1_SIZE_U size = bitmap->GetPixelSize();
@@ -45,29 +35,29 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
   if (entry.state != PageStateUnknown && entry.state != PageStateImage) return 1;
 
   try {
-    Held<IFile> file;
+    ComRef<IFile> file;
     if (!m_book.root || m_book.root->OpenFile(&file, entry.path.c_str(), nullptr) != 0) throw 1;
-    Held<IStream> stream;
-    if (CreateFileStream(file.p, &stream) != 0) throw 1;
-    Held<IWICImagingFactory> factory;
+    ComRef<IStream> stream;
+    if (CreateFileStream(file.get(), &stream) != 0) throw 1;
+    ComRef<IWICImagingFactory> factory;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(&factory))))
       throw 1;
-    Held<IWICBitmapDecoder> decoder;
-    if (FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnLoad, &decoder))) throw 1;
-    Held<IWICBitmapFrameDecode> frame;
+    ComRef<IWICBitmapDecoder> decoder;
+    if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder))) throw 1;
+    ComRef<IWICBitmapFrameDecode> frame;
     if (FAILED(decoder->GetFrame(0, &frame))) throw 1;
 
-    Held<IWICBitmapSource> image;
+    ComRef<IWICBitmapSource> image;
     frame->QueryInterface(IID_IWICBitmapSource, reinterpret_cast<void**>(&image));
-    Held<IWICFormatConverter> converter;
+    ComRef<IWICFormatConverter> converter;
     if (g_mono2Color != 0) {
       WICPixelFormatGUID format{};
       frame->GetPixelFormat(&format);
       if (format == GUID_WICPixelFormat8bppGray || format == GUID_WICPixelFormat24bppBGR) {
         CWICBitmapSource* pixels = new CWICBitmapSource;
         pixels->AddRef();
-        const int32_t loaded = pixels->LoadPixels(frame.p);
+        const int32_t loaded = pixels->LoadPixels(frame.get());
         if (loaded == 2) {
           pixels->Release();
           throw 1;  // no memory for the page's pixels: a failed decode
@@ -77,8 +67,7 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
         if (loaded == 0 && (format == GUID_WICPixelFormat8bppGray || pixels->Classify() == 0)) {
           pixels->ConvertToGray();
           pixels->StretchLevels();
-          image.p->Release();
-          image.p = pixels;  // takes the reference
+          image.Attach(pixels);  // takes the reference
         } else {
           pixels->Release();
         }
@@ -88,11 +77,11 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
       if (now == GUID_WICPixelFormat8bppGray) {
         CWICFormatConverter* colorizer = new CWICFormatConverter;
         colorizer->AddRef();
-        converter.p = colorizer;
+        converter.Attach(colorizer);
       }
     }
-    if (converter.p == nullptr && FAILED(factory->CreateFormatConverter(&converter))) throw 1;
-    if (FAILED(converter->Initialize(image.p, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+    if (converter.get() == nullptr && FAILED(factory->CreateFormatConverter(&converter))) throw 1;
+    if (FAILED(converter->Initialize(image.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeMedianCut)))
       throw 1;
 
@@ -106,7 +95,7 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
         if (m_pageCache[i].age < lowest) lowest = m_pageCache[i].age, chosen = i;
 
     ID2D1Bitmap* bitmap = nullptr;
-    if (m_renderTarget == nullptr || FAILED(m_renderTarget->CreateBitmapFromWicBitmap(converter.p, nullptr, &bitmap)))
+    if (m_renderTarget == nullptr || FAILED(m_renderTarget->CreateBitmapFromWicBitmap(converter.get(), nullptr, &bitmap)))
       throw 1;
     CachedPage& cached = m_pageCache[chosen];
     SafeRelease(cached.bitmap);

@@ -6,29 +6,17 @@
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
 
-namespace {
-template <class T>
-struct Held {
-  T* p = nullptr;
-  ~Held() {
-    if (p != nullptr) p->Release();
-  }
-  T** operator&() { return &p; }
-  T* operator->() const { return p; }
-};
-}  // namespace
-
 int32_t CMainWindow::LoadResources() {
   if (m_fileSystem == nullptr) return 1;
-  Held<IDirectory> folder;
+  ComRef<IDirectory> folder;
   if (m_fileSystem->OpenDirectory(&folder, g_moduleDir.c_str()) != 0) return 1;
-  Held<IDirectory> pack;
+  ComRef<IDirectory> pack;
   {
-    Held<IFile> file;
+    ComRef<IFile> file;
     if (folder->OpenFile(&file, u"/res.pack", nullptr) != 0) return 1;
-    if (OpenArchive(file.p, &pack) != 0) return 1;
+    if (OpenArchive(file.get(), &pack) != 0) return 1;
   }
-  Held<IWICImagingFactory> factory;
+  ComRef<IWICImagingFactory> factory;
   if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                               reinterpret_cast<void**>(&factory))))
     return 1;
@@ -41,23 +29,23 @@ int32_t CMainWindow::LoadResources() {
                   {u"/res/unknown.png", &m_unknownImage},
                   {u"/res/error.png", &m_errorImage}};
   for (const auto& picture : pictures) {
-    Held<IFile> file;
-    Held<IStream> stream;
-    Held<IWICBitmapDecoder> decoder;
-    Held<IWICBitmapFrameDecode> frame;
-    Held<IWICFormatConverter> converter;
-    if (pack->OpenFile(&file, picture.path, nullptr) != 0 || CreateFileStream(file.p, &stream) != 0 ||
-        FAILED(factory->CreateDecoderFromStream(stream.p, nullptr, WICDecodeMetadataCacheOnLoad, &decoder)) ||
+    ComRef<IFile> file;
+    ComRef<IStream> stream;
+    ComRef<IWICBitmapDecoder> decoder;
+    ComRef<IWICBitmapFrameDecode> frame;
+    ComRef<IWICFormatConverter> converter;
+    if (pack->OpenFile(&file, picture.path, nullptr) != 0 || CreateFileStream(file.get(), &stream) != 0 ||
+        FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder)) ||
         FAILED(decoder->GetFrame(0, &frame)) || FAILED(factory->CreateFormatConverter(&converter)) ||
-        FAILED(converter->Initialize(frame.p, GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeMedianCut)))
       return 1;
     // A picture that cannot become a bitmap draws as nothing.
     SafeRelease(*picture.bitmap);
-    MakeBitmap(picture.bitmap, converter.p);
+    MakeBitmap(picture.bitmap, converter.get());
   }
 
-  Held<IFile> palette;
+  ComRef<IFile> palette;
   if (pack->OpenFile(&palette, u"/res/4color4_v0.1.7.amp", nullptr) != 0) return 1;
   BYTE bytes[kPaletteFileBytes];
   uint32_t got = 0;
