@@ -5,7 +5,9 @@
 #include <QtGui/QImage>
 
 #include <cstdlib>
+#include <fstream>
 
+#include "ArchiveBuilders.h"
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
@@ -540,6 +542,124 @@ TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
 TEST_F(Resources, NoPackNoWindow) {
   g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
   EXPECT_EQ(CreateWindow(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+// ---- opening files and archives ----
+
+class Files : public Window {
+ protected:
+  void Zip(const std::string& archive, const std::string& files, const std::string& type = "zip") {
+    ASSERT_EQ(std::system(("cd '" + m_tmp.path() + "' && 7z a -t" + type + " '" + archive + "' " + files +
+                           " >/dev/null")
+                              .c_str()),
+              0);
+  }
+  int32_t OpenFile(const std::string& path) { return Main().OpenFile(Utf8ToUtf16(path).c_str()); }
+};
+
+TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
+  MakePages({{20, 30}, {20, 30}, {20, 30}});
+  Main();
+  m_debug.clear();
+  ASSERT_EQ(OpenFile(m_tmp / "1.png"), 0);
+  EXPECT_EQ(Shown().first, 1);
+  EXPECT_EQ(Main().m_book.kind, BookKindFolder);
+  EXPECT_EQ(g_bookIsArchive, 0);
+  // Decoded twice: once to test it, once when its folder shows it.
+  std::size_t traces = 0;
+  for (std::size_t at = m_debug.find(u"Open Directory"); at != std::u16string::npos; at = m_debug.find(u"Open Directory", at + 1)) ++traces;
+  EXPECT_EQ(traces, 1u);
+
+  // A JPEG named .zip is an image; a Zip named .jpg is an archive.
+  SaveImage(m_tmp, "photo.zip", 30, 20, qRgb(5, 5, 5), QImage::Format_RGB32, "JPEG");
+  ASSERT_EQ(OpenFile(m_tmp / "photo.zip"), 0);
+  EXPECT_EQ(Main().m_book.pages[static_cast<std::size_t>(Shown().first)].name, u"photo.zip");
+  Zip("pack.jpg", "0.png 1.png");
+  m_debug.clear();
+  ASSERT_EQ(OpenFile(m_tmp / "pack.jpg"), 0);
+  EXPECT_EQ(Main().m_book.kind, BookKindArchive);
+  EXPECT_EQ(g_bookIsArchive, 1);
+  EXPECT_EQ(Main().m_book.displayName, u"pack.jpg");
+  EXPECT_EQ(m_debug.find(u"Open File\r\n  Type : Archive\r\n  Drive : /\r\n  Path  : " + Utf8ToUtf16(m_tmp / "pack.jpg") +
+                         u"\r\n  Files : 2\r\n"),
+            0u)
+      << Utf16ToUtf8(m_debug);
+  EXPECT_EQ(Main().m_book.archiveFolder.folder, Utf8ToUtf16(m_tmp.path() + "/"));
+  EXPECT_EQ(Main().m_book.archiveFolder.entries[static_cast<std::size_t>(Main().m_book.archiveFolder.current)].name,
+            u"pack.jpg");
+}
+
+TEST_F(Files, FailuresShowTheirPictures) {
+  m_tmp.WriteFile("notes.txt", "neither an image nor an archive");
+  {
+    // A valid 7z archive with no items: the signature header and nothing else.
+    std::string tail(20, '\0');
+    std::string header("7z\xBC\xAF\x27\x1C\x00\x04", 8);
+    test::PutLE(header, test::Crc32(tail), 4);
+    m_tmp.WriteFile("empty.7z", header + tail);
+  }
+  Main();
+  m_debug.clear();
+  EXPECT_EQ(OpenFile(m_tmp / "notes.txt"), 1);
+  EXPECT_EQ(m_debug, u"Error Open File\r\n");
+  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(OpenFile(m_tmp / "missing.zip"), 1);
+  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
+  EXPECT_TRUE(Main().m_book.pages.empty());
+  EXPECT_EQ(Title(), kProduct);
+  m_debug.clear();
+  EXPECT_EQ(OpenFile(m_tmp / "empty.7z"), 1);  // opens, but an empty table lists nothing
+  EXPECT_EQ(m_debug, u"Error Open File\r\n");
+  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
+  EXPECT_EQ(OpenFile("relative.zip"), 1);
+  EXPECT_EQ(g_bookIsArchive, 0);
+}
+
+TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
+  MakePages({{20, 30}});
+  Zip("a.zip", "0.png");
+  m_tmp.WriteFile("b.txt", "text");
+  Zip("c.zip", "0.png");
+  const std::string xdg = m_tmp / "data";
+  ::setenv("XDG_DATA_HOME", xdg.c_str(), 1);
+  ASSERT_EQ(OpenFile(m_tmp / "a.zip"), 0);
+  m_debug.clear();
+  ASSERT_EQ(Main().OpenNextArchive(), 0);
+  EXPECT_EQ(Main().m_book.displayName, u"c.zip");
+  EXPECT_EQ(Main().m_book.source, Utf8ToUtf16(m_tmp / "c.zip"));
+  EXPECT_EQ(m_debug.find(u"Open File\r\n  Type : Archive\r\n  Next  : c.zip\r\n  Files : 1\r\n"), 0u);
+  // Registered with the recent documents.
+  std::ifstream recent(xdg + "/recently-used.xbel");
+  const std::string xbel((std::istreambuf_iterator<char>(recent)), std::istreambuf_iterator<char>());
+  EXPECT_NE(xbel.find("c.zip"), std::string::npos);
+  ::unsetenv("XDG_DATA_HOME");
+
+  // From the last one: nothing tried, the book and picture stay.
+  ID2D1Bitmap* shown = Main().m_firstPage;
+  m_debug.clear();
+  EXPECT_EQ(Main().OpenNextArchive(), 1);
+  EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
+  EXPECT_EQ(g_bookIsArchive, 0);
+  EXPECT_EQ(Main().m_book.pages.size(), 1u);
+  EXPECT_EQ(Main().m_firstPage, shown);
+  EXPECT_EQ(Main().OpenNextArchive(), 1);  // the flag is down now
+}
+
+TEST_F(Files, NextArchiveStopsAtASubfolder) {
+  MakePages({{20, 30}});
+  Zip("a.zip", "0.png");
+  m_tmp.MakeFolder("b");
+  Zip("c.zip", "0.png");
+  ASSERT_EQ(OpenFile(m_tmp / "a.zip"), 0);
+  m_debug.clear();
+  EXPECT_EQ(Main().OpenNextArchive(), 1);
+  EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
+  EXPECT_TRUE(Main().m_book.pages.empty());  // a candidate was tried: the book is gone
+  EXPECT_EQ(m_beeps, 1);
 }
 
 }  // namespace

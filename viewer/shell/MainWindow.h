@@ -32,6 +32,8 @@ class CMainWindow : public D2D {
   void OnSize() { ResizeTarget(); }
 
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
+  int32_t OpenFile(const char16_t* path);
+  int32_t OpenNextArchive();
   int32_t DecodePage(int32_t index, int32_t* slot);
   int32_t ShowPage(int32_t index, int32_t step);
   int32_t LoadResources();
@@ -50,11 +52,13 @@ class CMainWindow : public D2D {
   CachedPage m_pageCache[kPageCacheSize];
 
  private:
+  // The error picture (code 1) or the unknown one (code 2) after a failed open.
+  void ShowOpenFailure(int code);
   // Shows a built-in picture alone with the plain product title.
   void ShowPicture(ID2D1Bitmap* picture);
   // Whether the cached bitmap of a page is upright; false when not cached.
   bool IsUpright(int32_t page) const;
-  int32_t SearchForward(int32_t from) ;
+  int32_t SearchForward(int32_t from);
   int32_t SearchBack(int32_t from);
 };
 
