@@ -57,7 +57,7 @@ struct Fixture {
     SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
     SetBeepSink([](UINT, void*) {}, nullptr);
     main = std::make_unique<CMainWindow>(&window);
-    if (main->Create() != 0) std::abort();
+    if (main->SetUp() != 0) std::abort();
   }
   ~Fixture() {
     main.reset();

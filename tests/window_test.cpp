@@ -51,7 +51,7 @@ class Window : public ::testing::Test {
   CMainWindow& Main() {
     if (!m_main) {
       m_main = std::make_unique<CMainWindow>(&m_window);
-      EXPECT_EQ(m_main->Create(), 0);
+      EXPECT_EQ(m_main->SetUp(), 0);
     }
     return *m_main;
   }
@@ -506,7 +506,7 @@ class Resources : public Window {
   }
   int32_t CreateWindow() {
     m_main = std::make_unique<CMainWindow>(&m_window);
-    return m_main->Create();
+    return m_main->SetUp();
   }
 };
 
@@ -520,9 +520,9 @@ TEST_F(Resources, ZipAndSevenZipPacksBothLoad) {
 
 TEST_F(Resources, AMissingPictureOrAShortPaletteStopsStartUp) {
   Pack("zip", "error.png");
-  EXPECT_EQ(CreateWindow(), 1);
+  EXPECT_EQ(CreateWindow(), 2);
   Pack("zip", "", std::string(767, '\x10'));
-  EXPECT_EQ(CreateWindow(), 1);
+  EXPECT_EQ(CreateWindow(), 2);
 }
 
 TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
@@ -541,7 +541,7 @@ TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
 
 TEST_F(Resources, NoPackNoWindow) {
   g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
-  EXPECT_EQ(CreateWindow(), 1);
+  EXPECT_EQ(CreateWindow(), 2);
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // make-resources: draws the viewer's built-in pictures and writes its
-// false-colour palette into a folder (the repository's res/). Run it again
-// after changing a design here; the build packs res/ into res.pack.
+// false-colour palette into a folder (the repository's res/), and the
+// window icon into another (viewer/shell/). Run it again after changing a
+// design here; the build packs res/ into res.pack and the icon into the
+// program.
 //
-//   make-resources path/to/res
+//   make-resources path/to/res path/to/icon-folder
 #include <QtCore/QFile>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
@@ -149,11 +151,24 @@ QByteArray Palette() {
   return planes;
 }
 
+// The window icon: the title's open book on a rounded night-blue square.
+QImage Icon() {
+  QImage icon(64, 64, QImage::Format_ARGB32);
+  icon.fill(Qt::transparent);
+  QPainter p(&icon);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kNight);
+  p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+  DrawBook(p, QRectF(10, 16, 44, 34), QColor(245, 240, 226), QColor(120, 96, 150));
+  return icon;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: make-resources path/to/res\n");
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: make-resources path/to/res path/to/icon-folder\n");
     return 2;
   }
   const QString dir = QString::fromLocal8Bit(argv[1]) + "/";
@@ -161,6 +176,7 @@ int main(int argc, char** argv) {
             Unknown().save(dir + "unknown.png") && Error().save(dir + "error.png");
   QFile palette(dir + "4color4_v0.1.7.amp");
   ok = ok && palette.open(QIODevice::WriteOnly) && palette.write(Palette()) == 768;
+  ok = ok && Icon().save(QString::fromLocal8Bit(argv[2]) + "/velmora.png");
   if (!ok) std::fprintf(stderr, "make-resources: cannot write into %s\n", argv[1]);
   return ok ? 0 : 1;
 }

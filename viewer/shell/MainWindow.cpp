@@ -15,6 +15,8 @@ std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value
 
 CMainWindow::CMainWindow(HWND window) { m_hwnd = window; }
 
+void ShowAboutAtStart(CMainWindow&) {}
+
 CMainWindow::~CMainWindow() {
   ResetPageCache();
   SafeRelease(m_firstPage);
@@ -27,13 +29,13 @@ CMainWindow::~CMainWindow() {
   SafeRelease(m_fileSystem);
 }
 
-int32_t CMainWindow::Create() {
+int32_t CMainWindow::SetUp() {
   m_loupe = false;
   if (FAILED(CreateFactory())) return 1;
   CreateTarget();
   if (m_fileSystem == nullptr) {
-    if (OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem)) != 0) return 1;
-    if (LoadResources() != 0) return 1;
+    OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem));
+    if (LoadResources() != 0) return 2;
   }
   Assign(m_firstPage, m_titleImage);
   return 0;

@@ -3,6 +3,7 @@
 // given an offscreen window.
 #pragma once
 
+#include "platform/winuser.h"
 #include "viewer/book/Book.h"
 #include "viewer/imaging/D2D.h"
 
@@ -17,19 +18,30 @@ struct CachedPage {
 };
 constexpr int kPageCacheSize = 8;
 
-class CMainWindow : public D2D {
+constexpr UINT_PTR IdleTimerId = 30000;
+
+class CMainWindow : public CWindowImpl, public D2D {
  public:
+  // A window made later with CWindowImpl::Create (the program's way).
+  CMainWindow() = default;
+  // Over an existing window (one without a display, in tests): the set-up
+  // of WM_NCCREATE then runs through SetUp().
   explicit CMainWindow(HWND window);
   ~CMainWindow() override;
   CMainWindow(const CMainWindow&) = delete;
   CMainWindow& operator=(const CMainWindow&) = delete;
 
+  bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId) override;
+
   // The drawing half of window creation: factory, target, file system,
-  // resources, then the title picture on screen. 1 when the window cannot
-  // run (no factory, no resources).
-  int32_t Create();
+  // resources, then the title picture on screen. 0, or 1 when the factory
+  // cannot be made, 2 when the resources cannot be loaded.
+  int32_t SetUp();
   void OnPaint() { Paint(m_firstPage, m_secondPage); }
   void OnSize() { ResizeTarget(); }
+  void ToggleFullScreen();
+  LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
 
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
@@ -50,8 +62,19 @@ class CMainWindow : public D2D {
   ID2D1Bitmap* m_titleImage = nullptr;
   ID2D1Bitmap* m_errorImage = nullptr;
   CachedPage m_pageCache[kPageCacheSize];
+  int32_t m_fullScreen = 0;
+  int32_t m_wasMaximized = 0;
+  WINDOWPLACEMENT m_savedPlacement{};
+  int32_t m_lastMouseX = 0;
+  int32_t m_lastMouseY = 0;
+  LRESULT m_hitTest = 0;
+  int32_t m_cursorTicks = 0;
+  int32_t m_mouseIdle = 0;
 
  private:
+  // A page move by the arrows, wheel and taps: nothing without pages.
+  void Step(int32_t step);
+  void OnIdleTick();
   // The error picture (code 1) or the unknown one (code 2) after a failed open.
   void ShowOpenFailure(int code);
   // Shows a built-in picture alone with the plain product title.
@@ -61,6 +84,10 @@ class CMainWindow : public D2D {
   int32_t SearchForward(int32_t from);
   int32_t SearchBack(int32_t from);
 };
+
+// Where a start without a path shows the about window; the title picture
+// stays on screen until that window exists.
+void ShowAboutAtStart(CMainWindow& window);
 
 // Puts `bitmap` into `slot` with a reference of its own, releasing the old.
 void Assign(ID2D1Bitmap*& slot, ID2D1Bitmap* bitmap);

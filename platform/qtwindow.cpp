@@ -1,0 +1,534 @@
+// Windows and messages on Qt Widgets: a widget per window turns Qt's
+// events into the numbered messages its implementation dispatches on.
+#include <QtCore/QFile>
+#include <QtCore/QMimeData>
+#include <QtCore/QPointer>
+#include <QtCore/QSettings>
+#include <QtCore/QSocketNotifier>
+#include <QtCore/QTimer>
+#include <QtGui/QGuiApplication>
+#include <QtGui/QInputDevice>
+#include <QtGui/QPainter>
+#include <QtGui/QPointingDevice>
+#include <QtGui/QScreen>
+#include <QtGui/QWheelEvent>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QMessageBox>
+#include <QtWidgets/QWidget>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/winuser.h"
+
+namespace {
+
+struct DropFiles {
+  std::vector<std::u16string> paths;
+};
+
+struct TouchInput {
+  std::vector<TOUCHINPUT> records;
+};
+std::set<TouchInput*> g_touchInputs;  // handles not yet closed
+
+QString ToQt(const char16_t* text) { return text != nullptr ? QString::fromUtf16(text) : QString(); }
+
+class CQtWindow final : public QWidget, public PlatformWindow {
+ public:
+  explicit CQtWindow(CWindowImpl* impl) : m_impl(impl) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+  }
+
+  // ---- PlatformWindow ----
+  void SetTitle(const std::u16string& title) override { setWindowTitle(QString::fromStdU16String(title)); }
+  std::u16string Title() const override { return windowTitle().toStdU16String(); }
+  void ClientSize(int* width, int* height) const override {
+    *width = QWidget::width();
+    *height = QWidget::height();
+  }
+  void Invalidate() override { update(); }
+  void PresentFrame(const BYTE* pixels, int width, int height, int stride) override {
+    QImage frame(pixels, width, height, stride, QImage::Format_ARGB32_Premultiplied);
+    m_frame = frame.copy();
+  }
+
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (m_impl != nullptr && m_impl->ProcessWindowMessage(this, message, wParam, lParam, result, 0)) return result;
+    return DefWindowProcW(this, message, wParam, lParam);
+  }
+  void Detach() { m_impl = nullptr; }
+
+  std::map<UINT_PTR, int> timers;  // our id -> Qt's
+  bool popup = false;              // WS_POPUP style: full screen without frame
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    Send(WM_PAINT, 0, 0);
+    QPainter painter(this);
+    if (m_frame.isNull())
+      painter.fillRect(rect(), Qt::black);
+    else
+      painter.drawImage(QPoint(0, 0), m_frame);
+  }
+  void resizeEvent(QResizeEvent*) override { Send(WM_SIZE, 0, MAKELPARAM(width(), height())); }
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();  // the window decides through WM_CLOSE
+    Send(WM_CLOSE, 0, 0);
+  }
+  void keyPressEvent(QKeyEvent* event) override {
+    const WPARAM key = VirtualKey(event);
+    if (key != 0) Send(WM_KEYDOWN, key, event->isAutoRepeat() ? 0x40000001 : 1);
+  }
+  void enterEvent(QEnterEvent*) override { Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)); }
+  void leaveEvent(QEvent*) override { Send(WM_SETCURSOR, 0, MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE)); }
+  void mouseMoveEvent(QMouseEvent* event) override {
+    Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    Send(WM_MOUSEMOVE, 0, Position(event));
+  }
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::MiddleButton) Send(WM_MBUTTONDOWN, 0, Position(event));
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::RightButton) Send(WM_RBUTTONUP, 0, Position(event));
+  }
+  void wheelEvent(QWheelEvent* event) override {
+    // One message per whole notch, however the device splits its deltas.
+    m_wheel += event->angleDelta().y();
+    while (m_wheel >= 120 || m_wheel <= -120) {
+      const int notch = m_wheel > 0 ? 120 : -120;
+      m_wheel -= notch;
+      const QPointF at = event->globalPosition();
+      Send(WM_MOUSEWHEEL, static_cast<WPARAM>(static_cast<uint16_t>(notch)) << 16,
+           MAKELPARAM(static_cast<int>(at.x()), static_cast<int>(at.y())));
+    }
+    event->accept();
+  }
+  void timerEvent(QTimerEvent* event) override {
+    for (const auto& [id, qtId] : timers)
+      if (qtId == event->timerId()) {
+        Send(WM_TIMER, id, 0);
+        return;
+      }
+  }
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    if (HasLocalFiles(event->mimeData())) event->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* event) override {
+    auto* drop = new DropFiles;
+    for (const QUrl& url : event->mimeData()->urls())
+      if (url.isLocalFile()) drop->paths.push_back(Utf8ToUtf16(QFile::encodeName(url.toLocalFile()).toStdString()));
+    if (drop->paths.empty()) {
+      delete drop;
+      return;
+    }
+    event->acceptProposedAction();
+    Send(WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+  }
+  bool event(QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::TouchBegin:
+      case QEvent::TouchUpdate:
+      case QEvent::TouchEnd:
+      case QEvent::TouchCancel:
+        SendTouch(static_cast<QTouchEvent*>(event));
+        return true;
+      default:
+        return QWidget::event(event);
+    }
+  }
+
+ private:
+  static bool HasLocalFiles(const QMimeData* data) {
+    for (const QUrl& url : data->urls())
+      if (url.isLocalFile()) return true;
+    return false;
+  }
+  static LPARAM Position(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    return MAKELPARAM(p.x(), p.y());
+  }
+  static WPARAM VirtualKey(QKeyEvent* event) {
+    const int key = event->key();
+    switch (key) {
+      case Qt::Key_Return:
+      case Qt::Key_Enter:
+        return VK_RETURN;
+      case Qt::Key_Escape:
+        return VK_ESCAPE;
+      case Qt::Key_Space:
+        return VK_SPACE;
+      case Qt::Key_Left:
+        return VK_LEFT;
+      case Qt::Key_Up:
+        return VK_UP;
+      case Qt::Key_Right:
+        return VK_RIGHT;
+      case Qt::Key_Down:
+        return VK_DOWN;
+      default:
+        break;
+    }
+    if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+      return static_cast<WPARAM>(key);  // the same codes as the virtual keys
+    return 0;
+  }
+  void SendTouch(QTouchEvent* event) {
+    auto* input = new TouchInput;
+    for (const QEventPoint& point : event->points()) {
+      DWORD flags = 0;
+      if (point.state() == QEventPoint::Pressed) flags |= TOUCHEVENTF_DOWN | TOUCHEVENTF_INRANGE;
+      if (point.state() == QEventPoint::Released) flags |= TOUCHEVENTF_UP;
+      if (point.state() == QEventPoint::Updated || point.state() == QEventPoint::Stationary)
+        flags |= TOUCHEVENTF_MOVE | TOUCHEVENTF_INRANGE;
+      // The first point of a sequence is the primary one.
+      if (point.state() == QEventPoint::Pressed && m_primaryTouch < 0) m_primaryTouch = point.id();
+      if (point.id() == m_primaryTouch) flags |= TOUCHEVENTF_PRIMARY;
+      const QPointF at = point.globalPosition();
+      input->records.push_back(TOUCHINPUT{static_cast<LONG>(at.x() * 100), static_cast<LONG>(at.y() * 100), nullptr,
+                                          static_cast<DWORD>(point.id()), flags, 0,
+                                          static_cast<DWORD>(event->timestamp()), 0, 0, 0});
+    }
+    if (event->type() == QEvent::TouchEnd || event->type() == QEvent::TouchCancel) m_primaryTouch = -1;
+    g_touchInputs.insert(input);
+    Send(WM_TOUCH, input->records.size(), reinterpret_cast<LPARAM>(input));
+    CloseTouchInputHandle(input);  // in case nobody did
+  }
+
+  CWindowImpl* m_impl;
+  QImage m_frame;
+  int m_wheel = 0;
+  int m_primaryTouch = -1;
+};
+
+CQtWindow* QtWindowOf(HWND hwnd) { return dynamic_cast<CQtWindow*>(hwnd); }
+
+CQtWindow* g_cursorWindow = nullptr;  // the window that last saw the mouse
+int g_signalPipe[2] = {-1, -1};
+
+}  // namespace
+
+CWindowImpl::~CWindowImpl() {
+  if (CQtWindow* window = QtWindowOf(m_hWnd)) {
+    window->Detach();
+    if (g_cursorWindow == window) g_cursorWindow = nullptr;
+    delete window;
+  }
+}
+
+HWND CWindowImpl::Create(const char16_t* title, int width, int height) {
+  auto* window = new CQtWindow(this);
+  window->setWindowTitle(ToQt(title));
+  window->resize(width, height);
+  m_hWnd = window;
+  if (window->Send(WM_NCCREATE, 0, 0) == FALSE) {
+    window->Detach();
+    delete window;
+    m_hWnd = nullptr;
+    return nullptr;
+  }
+  window->Send(WM_CREATE, 0, 0);
+  return m_hWnd;
+}
+
+namespace {
+QApplication* g_application = nullptr;
+}  // namespace
+
+void InitApplication(int& argc, char** argv) {
+  if (QCoreApplication::instance() == nullptr) g_application = new QApplication(argc, argv);
+}
+
+void ShutdownApplication() {
+  delete g_application;
+  g_application = nullptr;
+}
+
+int RunMessageLoop() { return QApplication::exec(); }
+
+void PostQuitMessage(int code) {
+  QTimer::singleShot(0, [code] { QCoreApplication::exit(code); });
+}
+
+void CloseOnTerminationSignals(HWND hwnd) {
+  if (g_signalPipe[0] < 0 && ::pipe(g_signalPipe) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = [](int) {
+    const char byte = 1;
+    (void)!::write(g_signalPipe[1], &byte, 1);  // async-signal-safe: the loop does the rest
+  };
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGINT, &action, nullptr);
+  auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QtWindowOf(hwnd));
+  QObject::connect(notifier, &QSocketNotifier::activated, [hwnd] {
+    char byte;
+    (void)!::read(g_signalPipe[0], &byte, 1);
+    PostMessageW(hwnd, WM_CLOSE, 0, 0);
+  });
+}
+
+LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  return window != nullptr ? window->Send(message, wParam, lParam) : 0;
+}
+
+BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  QPointer<CQtWindow> target(window);
+  QTimer::singleShot(0, window, [target, message, wParam, lParam] {
+    if (target) target->Send(message, wParam, lParam);
+  });
+  return TRUE;
+}
+
+LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_NCCREATE:
+      return TRUE;
+    case WM_CLOSE:
+      DestroyWindow(hwnd);
+      return 0;
+    case WM_SETCURSOR:
+      if (CQtWindow* window = QtWindowOf(hwnd)) {
+        g_cursorWindow = window;
+        if (LOWORD(static_cast<uintptr_t>(lParam)) == HTCLIENT) window->setCursor(Qt::ArrowCursor);
+      }
+      return TRUE;
+    case WM_DROPFILES:
+      DragFinish(reinterpret_cast<HDROP>(wParam));
+      return 0;
+    case WM_TOUCH:
+      CloseTouchInputHandle(reinterpret_cast<HTOUCHINPUT>(lParam));
+      return 0;
+    default:
+      return 0;
+  }
+}
+
+BOOL DestroyWindow(HWND hwnd) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  for (const auto& [id, qtId] : window->timers) window->killTimer(qtId);
+  window->timers.clear();
+  window->hide();
+  window->Send(WM_DESTROY, 0, 0);
+  return TRUE;
+}
+
+BOOL ShowWindow(HWND hwnd, int command) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  const bool wasVisible = window->isVisible();
+  switch (command) {
+    case SW_HIDE:
+      window->hide();
+      break;
+    case SW_SHOWMAXIMIZED:
+      if (window->popup)
+        window->showFullScreen();  // a frameless window over the whole monitor
+      else
+        window->showMaximized();
+      break;
+    case SW_SHOWNORMAL:
+      window->showNormal();
+      break;
+    default:
+      window->show();
+      break;
+  }
+  return wasVisible ? TRUE : FALSE;
+}
+
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void*) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return 0;
+  KillTimer(hwnd, id);
+  const int qtId = window->startTimer(static_cast<int>(milliseconds));
+  if (qtId == 0) return 0;
+  window->timers[id] = qtId;
+  return id;
+}
+
+BOOL KillTimer(HWND hwnd, UINT_PTR id) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  auto found = window->timers.find(id);
+  if (found == window->timers.end()) return FALSE;
+  window->killTimer(found->second);
+  window->timers.erase(found);
+  return TRUE;
+}
+
+HCURSOR ArrowCursor() { return reinterpret_cast<HCURSOR>(1); }
+
+HCURSOR SetCursor(HCURSOR cursor) {
+  if (g_cursorWindow != nullptr) g_cursorWindow->setCursor(cursor == nullptr ? Qt::BlankCursor : Qt::ArrowCursor);
+  return nullptr;
+}
+
+void DragAcceptFiles(HWND hwnd, BOOL accept) {
+  if (CQtWindow* window = QtWindowOf(hwnd)) window->setAcceptDrops(accept != FALSE);
+}
+
+UINT DragQueryFileW(HDROP drop, UINT index, char16_t* buffer, UINT size) {
+  auto* files = static_cast<DropFiles*>(drop);
+  if (files == nullptr) return 0;
+  if (index == 0xFFFFFFFFu) return static_cast<UINT>(files->paths.size());
+  if (index >= files->paths.size()) return 0;
+  const std::u16string& path = files->paths[index];
+  if (buffer == nullptr || size == 0) return static_cast<UINT>(path.size());
+  const std::size_t n = std::min<std::size_t>(path.size(), size - 1);
+  path.copy(buffer, n);
+  buffer[n] = u'\0';
+  return static_cast<UINT>(n);
+}
+
+void DragFinish(HDROP drop) { delete static_cast<DropFiles*>(drop); }
+
+BOOL RegisterTouchWindow(HWND hwnd, ULONG) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  window->setAttribute(Qt::WA_AcceptTouchEvents, true);
+  return TRUE;
+}
+
+BOOL UnregisterTouchWindow(HWND hwnd) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  window->setAttribute(Qt::WA_AcceptTouchEvents, false);
+  return TRUE;
+}
+
+HTOUCHINPUT MakeTouchInput(const TOUCHINPUT* inputs, UINT count) {
+  auto* input = new TouchInput;
+  input->records.assign(inputs, inputs + count);
+  g_touchInputs.insert(input);
+  return input;
+}
+
+BOOL GetTouchInputInfo(HTOUCHINPUT handle, UINT count, TOUCHINPUT* inputs, int size) {
+  auto* input = static_cast<TouchInput*>(handle);
+  if (g_touchInputs.count(input) == 0 || inputs == nullptr || size != static_cast<int>(sizeof(TOUCHINPUT)) ||
+      input->records.empty())
+    return FALSE;
+  const std::size_t n = std::min<std::size_t>(count, input->records.size());
+  std::copy(input->records.begin(), input->records.begin() + static_cast<std::ptrdiff_t>(n), inputs);
+  return TRUE;
+}
+
+BOOL CloseTouchInputHandle(HTOUCHINPUT handle) {
+  auto* input = static_cast<TouchInput*>(handle);
+  if (g_touchInputs.erase(input) == 0) return FALSE;
+  delete input;
+  return TRUE;
+}
+
+int MessageBoxW(HWND owner, const char16_t* text, const char16_t* caption, UINT) {
+  QMessageBox box(QMessageBox::NoIcon, caption != nullptr ? ToQt(caption) : QStringLiteral("Error"), ToQt(text),
+                  QMessageBox::Ok, QtWindowOf(owner));
+  box.exec();
+  return 1;  // IDOK
+}
+
+LONG_PTR GetWindowLongPtrW(HWND hwnd, int index) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || index != GWL_STYLE) return 0;
+  if (window->popup) return WS_POPUP;
+  return WS_OVERLAPPEDWINDOW | (window->isMaximized() ? WS_MAXIMIZE : 0);
+}
+
+LONG_PTR SetWindowLongPtrW(HWND hwnd, int index, LONG_PTR value) {
+  const LONG_PTR old = GetWindowLongPtrW(hwnd, index);
+  if (CQtWindow* window = QtWindowOf(hwnd); window != nullptr && index == GWL_STYLE) {
+    window->popup = (value & WS_POPUP) != 0;
+    if (!window->popup && window->isFullScreen()) window->showNormal();  // the frame comes back
+  }
+  return old;
+}
+
+BOOL GetWindowPlacement(HWND hwnd, WINDOWPLACEMENT* placement) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || placement == nullptr) return FALSE;
+  const QRect normal = window->normalGeometry().isValid() ? window->normalGeometry() : window->geometry();
+  placement->flags = 0;
+  placement->showCmd = window->isMaximized() ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL;
+  placement->ptMinPosition = placement->ptMaxPosition = POINT{-1, -1};
+  placement->rcNormalPosition = RECT{normal.left(), normal.top(), normal.right() + 1, normal.bottom() + 1};
+  return TRUE;
+}
+
+BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* placement) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || placement == nullptr) return FALSE;
+  const RECT& r = placement->rcNormalPosition;
+  if (window->isFullScreen() || window->isMaximized()) window->showNormal();
+  window->setGeometry(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)));
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND hwnd, RECT* rect) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || rect == nullptr) return FALSE;
+  const QRect g = window->frameGeometry();
+  *rect = RECT{g.left(), g.top(), g.right() + 1, g.bottom() + 1};
+  return TRUE;
+}
+
+BOOL ScreenToClient(HWND hwnd, POINT* point) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || point == nullptr) return FALSE;
+  const QPoint local = window->mapFromGlobal(QPoint(point->x, point->y));
+  *point = POINT{local.x(), local.y()};
+  return TRUE;
+}
+
+void CenterWindow(HWND hwnd) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return;
+  QScreen* screen = window->screen() != nullptr ? window->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  QRect frame = window->frameGeometry();
+  frame.moveCenter(screen->availableGeometry().center());
+  window->move(frame.topLeft());
+}
+
+void SetWindowIcon(HWND hwnd) {
+  if (CQtWindow* window = QtWindowOf(hwnd)) window->setWindowIcon(QIcon(QStringLiteral(":/velmora/icon.png")));
+}
+
+int GetSystemMetrics(int index) {
+  if (index != SM_DIGITIZER) return 0;
+  int value = 0;
+  for (const QInputDevice* device : QInputDevice::devices()) {
+    if (device->type() == QInputDevice::DeviceType::TouchScreen) {
+      value |= 0x01 | 0x80;  // integrated touch, ready
+      if (const auto* pointing = qobject_cast<const QPointingDevice*>(device); pointing && pointing->maximumPoints() > 1)
+        value |= 0x40;  // several points at once
+    } else if (device->type() == QInputDevice::DeviceType::Stylus) {
+      value |= 0x04 | 0x80;
+    }
+  }
+  return value;
+}
+
+void GetScreenDpi(int32_t* dpiX, int32_t* dpiY) {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  *dpiX = screen != nullptr ? static_cast<int32_t>(screen->logicalDotsPerInchX()) : 96;
+  *dpiY = screen != nullptr ? static_cast<int32_t>(screen->logicalDotsPerInchY()) : 96;
+}
+
+void SetUserSetting(const char16_t* key, const char16_t* name, DWORD value) {
+  QSettings settings(QStringLiteral("velmora"), QStringLiteral("velmora"));
+  settings.setValue(ToQt(key) + QStringLiteral("/") + ToQt(name), static_cast<uint>(value));
+}
