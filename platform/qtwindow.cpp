@@ -396,6 +396,12 @@ UINT DragQueryFileW(HDROP drop, UINT index, char16_t* buffer, UINT size) {
 
 void DragFinish(HDROP drop) { delete static_cast<DropFiles*>(drop); }
 
+HDROP MakeDrop(const std::u16string* paths, UINT count) {
+  auto* drop = new DropFiles;
+  drop->paths.assign(paths, paths + count);
+  return drop;
+}
+
 BOOL RegisterTouchWindow(HWND hwnd, ULONG) {
   CQtWindow* window = QtWindowOf(hwnd);
   if (window == nullptr) return FALSE;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/window.h"
 
@@ -139,6 +140,8 @@ HCURSOR ArrowCursor();
 
 void DragAcceptFiles(HWND hwnd, BOOL accept);
 UINT DragQueryFileW(HDROP drop, UINT index, char16_t* buffer, UINT size);
+// A drop handle over paths, for tests that send WM_DROPFILES themselves.
+HDROP MakeDrop(const std::u16string* paths, UINT count);
 void DragFinish(HDROP drop);
 
 BOOL RegisterTouchWindow(HWND hwnd, ULONG flags);
