@@ -246,6 +246,7 @@ QApplication* g_application = nullptr;
 
 void InitApplication(int& argc, char** argv) {
   if (QCoreApplication::instance() == nullptr) g_application = new QApplication(argc, argv);
+  SetBeepSink([](UINT, void*) { QApplication::beep(); }, nullptr);
 }
 
 void ShutdownApplication() {

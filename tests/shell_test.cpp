@@ -2,6 +2,7 @@
 // window without a display, and the translation from Qt's events on a
 // real widget under the offscreen platform.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
@@ -17,6 +18,7 @@
 #include "platform/text.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
+#include "viewer/shell/StartUp.h"
 
 using test::TempDir;
 
@@ -206,6 +208,38 @@ TEST_F(Messages, TapsTurnPagesByRegion) {
   EXPECT_EQ(g_touchGesture, 3);
 }
 
+// ---- start-up ----
+
+TEST(StartUp, TheFirstArgumentOfFiveCharactersOrMoreIsTheStartPath) {
+  char program[] = "velmora";
+  char shortPath[] = "a.jp";
+  char fivePath[] = "a.jpg";
+  char absolute[] = "/books/My Comic Vol 1";
+  char second[] = "/ignored";
+  auto path = [&](std::vector<char*> args) { return StartPath(static_cast<int>(args.size()), args.data()); };
+  EXPECT_EQ(path({program}), u"");
+  EXPECT_EQ(path({program, shortPath}), u"");
+  // Spaces stay: the shell has already split and unquoted the arguments.
+  EXPECT_EQ(path({program, absolute, second}), u"/books/My Comic Vol 1");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(path({program, fivePath}), Utf8ToUtf16(std::string(cwd) + "/a.jpg"));
+}
+
+TEST(StartUp, WithoutDigitizersTheReportSaysSo) {
+  static int argc = 1;
+  static char name[] = "shell_tests";
+  static char* argv[] = {name, nullptr};
+  InitApplication(argc, argv);
+  std::u16string report;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &report);
+  WriteDigitizerReport();
+  SetDebugOutputSink(nullptr, nullptr);
+  EXPECT_EQ(report, u"  \u5165\u529b\u30c7\u30b8\u30bf\u30a4\u30b6\u30fc\r\n"
+                    u"    \u5165\u529b\u30c7\u30b8\u30bf\u30a4\u30b6\u30fc\u306b\u30bf\u30c3\u30c1"
+                    u"\u6a5f\u80fd\u304c\u3042\u308a\u307e\u305b\u3093\u3002\r\n");
+}
+
 // ---- the real widget ----
 
 class Widget : public ::testing::Test {
@@ -284,6 +318,22 @@ TEST_F(Widget, DroppedFilesArriveAsADropHandle) {
   QCoreApplication::sendEvent(m_widget, &drop);
   ASSERT_EQ(m_main->m_book.pages.size(), 1u);
   EXPECT_EQ(m_main->m_book.pages[0].name, u"x.png");
+}
+
+TEST_F(Widget, TouchSequencesBecomeTouchRecords) {
+  RegisterTouchWindow(m_hwnd, 0);
+  static QPointingDevice* screen = QTest::createTouchDevice();
+  std::u16string log;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &log);
+  // A tap in the bottom band: one step of +2 (one page in single mode).
+  const QPoint bottom(400, 580);
+  QTest::touchEvent(m_widget, screen).press(0, bottom, m_widget);
+  QTest::touchEvent(m_widget, screen).release(0, bottom, m_widget);
+  SetDebugOutputSink(nullptr, nullptr);
+  EXPECT_EQ(Current(), 1);
+  EXPECT_NE(log.find(u"OnToouch\r\n  0: ID="), std::u16string::npos) << Utf16ToUtf8(log);
+  EXPECT_NE(log.find(u" DOWN INRANGE PRIMARY\r\n"), std::u16string::npos);
+  EXPECT_NE(log.find(u" UP PRIMARY\r\n"), std::u16string::npos);
 }
 
 TEST_F(Widget, CloseDestroysTheWindow) {

@@ -15,6 +15,8 @@ packages=(
   p7zip-full
   # the recent-documents list
   libglib2.0-dev
+  # the end-to-end test in a real X server
+  xvfb xauth xdotool imagemagick
 )
 
 missing=()

@@ -1,0 +1,13 @@
+// The pieces of start-up that read the outside world: the start path and
+// the report of the input digitizers.
+#pragma once
+
+#include <string>
+
+// The start path: the first argument as the shell hands it over, at least
+// five characters long, made absolute against the current folder; empty
+// when there is none.
+std::u16string StartPath(int argc, char** argv);
+
+// The digitizer report on the debug output.
+void WriteDigitizerReport();
