@@ -35,15 +35,15 @@ void SavePage(const TempDir& dir, const std::string& name, int w, int h) {
 class Messages : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_pageMode = PageModeSingle;
-    g_mono2Color = 0;
     g_touchGesture = 0;
     g_moduleDir = GetModuleDirectory();
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Messages*>(c)->m_debug += t; }, this);
     SetBeepSink([](UINT, void*) {}, nullptr);
     m_main = std::make_unique<CMainWindow>(&m_window);
     ASSERT_EQ(m_main->SetUp(), 0);
-    Send(WM_CREATE, 0, 0);
+    Send(WM_CREATE, 0, 0);  // reads whatever profile lies next to the tests: settings come after
+    g_pageMode = PageModeSingle;
+    g_mono2Color = 0;
   }
   void TearDown() override {
     m_main.reset();
@@ -251,14 +251,14 @@ class Widget : public ::testing::Test {
     InitApplication(argc, argv);
   }
   void SetUp() override {
-    g_pageMode = PageModeSingle;
-    g_mono2Color = 0;
     g_moduleDir = GetModuleDirectory();
     SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
     SetBeepSink([](UINT, void*) {}, nullptr);
     m_main = std::make_unique<CMainWindow>();
     m_hwnd = m_main->Create(kProductTitle, 800, 600);
     ASSERT_NE(m_hwnd, nullptr);
+    g_pageMode = PageModeSingle;
+    g_mono2Color = 0;
     ShowWindow(m_hwnd, SW_SHOW);
     m_widget = dynamic_cast<QWidget*>(m_hwnd);
     ASSERT_NE(m_widget, nullptr);

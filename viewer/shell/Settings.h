@@ -28,5 +28,15 @@ struct HistoryEntry {
 constexpr std::size_t kHistoryLength = 20;
 extern std::vector<HistoryEntry> g_history;  // newest first
 
-// Moves (or puts) the book at the front of the history with its page.
+// The profile: g_moduleDir + "profile/velmora.ini", UTF-16LE with its
+// byte-order mark, one "key=value" line each, CR LF.
+std::u16string ProfilePath();
+// Reads the settings and the history; a missing or unreadable file leaves
+// the defaults and an empty history.
+void LoadProfile();
+// Writes the settings and the whole history. The new file replaces the old
+// one only once it is completely written.
+void SaveProfile();
+// Moves the book to the front of the history with its page (in memory), or
+// puts a new one there and writes the profile at once.
 void AddHistory(const std::u16string& name, int32_t index);

@@ -43,11 +43,13 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_CREATE:
       m_cursorTicks = 10;
       m_mouseIdle = 1;
+      LoadProfile();
       DragAcceptFiles(hwnd, TRUE);
       SetTimer(hwnd, IdleTimerId, 200, nullptr);
       return true;
     case WM_DESTROY:
       KillTimer(hwnd, IdleTimerId);
+      SaveProfile();
       PostQuitMessage(0);
       return true;
     case WM_SIZE:

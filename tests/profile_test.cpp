@@ -1,0 +1,170 @@
+// The profile file: what reads into the settings and the history, the
+// exact bytes written, and saves that fail.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+
+#include <fstream>
+
+#include "TestSupport.h"
+#include "platform/text.h"
+#include "viewer/shell/Settings.h"
+
+using test::TempDir;
+
+namespace {
+
+// UTF-16LE bytes of a text, with the byte-order mark unless told otherwise.
+std::string Utf16File(const std::u16string& text, bool mark = true) {
+  std::string bytes = mark ? std::string("\xFF\xFE", 2) : std::string();
+  for (char16_t u : text) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  return bytes;
+}
+
+class Profile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_tmp.MakeFolder("profile");
+    g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
+    g_pageMode = 1;
+    g_mono2Color = 1;
+    g_history.clear();
+  }
+  void Load(const std::string& bytes) {
+    m_tmp.WriteFile("profile/velmora.ini", bytes);
+    LoadProfile();
+  }
+  std::string Saved() {
+    std::ifstream in(m_tmp / "profile/velmora.ini", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  using History = std::vector<std::pair<std::u16string, int32_t>>;
+  static History Entries() {
+    History h;
+    for (const HistoryEntry& e : g_history) h.emplace_back(e.name, e.index);
+    return h;
+  }
+
+  TempDir m_tmp;
+};
+
+TEST_F(Profile, ReadsSettingsAndHistory) {
+  Load(Utf16File(u"c.page=2\r\nc.mono2color=0\r\n\r\n\nc.history.0.name=/books/vol 2.zip\r\nc.history.0.index=14\r\n"
+                 u"c.history.1.name=/books/scans\r\nc.history.1.index=0\r\n"));
+  EXPECT_EQ(g_pageMode, 2);
+  EXPECT_EQ(g_mono2Color, 0);
+  EXPECT_EQ(Entries(), (History{{u"/books/vol 2.zip", 14}, {u"/books/scans", 0}}));
+}
+
+TEST_F(Profile, OddFilesReadTheDocumentedWay) {
+  struct Case {
+    const char* what;
+    std::string bytes;
+    int32_t page;
+    History history;
+  } cases[] = {
+      {"no byte-order mark", Utf16File(u"c.page=2\r\n", false), 1, {}},
+      {"8-bit text", "c.page=2\r\n", 1, {}},
+      {"empty value", Utf16File(u"c.page=\r\n"), 0, {}},
+      {"2 and a letter", Utf16File(u"c.page=2x\r\n"), 2, {}},
+      {"space before the key", Utf16File(u" c.page=2\r\n"), 1, {}},
+      {"blanks and a sign", Utf16File(u"c.page=  -7\r\n"), -7, {}},
+      {"beyond int32", Utf16File(u"c.page=99999999999\r\n"), INT32_MAX, {}},
+      {"slot 3 alone", Utf16File(u"c.history.3.name=/a\r\nc.history.3.index=5\r\n"), 1, {{u"/a", 5}}},
+      {"slot 20 and 05", Utf16File(u"c.history.20.name=/x\r\nc.history.05.name=/y\r\n"), 1, {}},
+      {"index without name", Utf16File(u"c.history.0.index=3\r\nc.history.1.name=/n\r\n"), 1, {{u"/n", 0}}},
+      {"value with =", Utf16File(u"c.history.0.name=/a=b=c\r\n"), 1, {{u"/a=b=c", 0}}},
+      {"starts with a line break", Utf16File(u"\r\nc.page=2\r\n"), 1, {}},
+      {"no = or = first", Utf16File(u"c.page\r\n=2\r\nc.page=0\r\n"), 0, {}},
+      {"over 100000 bytes", Utf16File(u"c.page=2\r\n" + std::u16string(60000, u'x')), 1, {}},
+  };
+  for (const Case& c : cases) {
+    g_pageMode = 1;
+    Load(c.bytes);
+    EXPECT_EQ(g_pageMode, c.page) << c.what;
+    EXPECT_EQ(Entries(), c.history) << c.what;
+  }
+}
+
+TEST_F(Profile, LinesAreCutAt1023Units) {
+  // A 1030-unit name line: its first 1023 units are a line, the rest the next one.
+  const std::u16string name = u"c.history.0.name=" + std::u16string(1030 - 17, u'n');
+  Load(Utf16File(name + u"\r\nc.history.0.index=4\r\n"));
+  ASSERT_EQ(g_history.size(), 1u);
+  EXPECT_EQ(g_history[0].name.size(), 1023u - 17);
+  EXPECT_EQ(g_history[0].index, 4);
+  // A line of exactly 1023 units followed by a break ends the reading.
+  const std::u16string exact = u"c.history.0.name=" + std::u16string(1023 - 17, u'e');
+  Load(Utf16File(exact + u"\r\nc.page=2\r\n"));
+  EXPECT_EQ(g_pageMode, 1);
+  EXPECT_EQ(g_history.size(), 1u);
+}
+
+TEST_F(Profile, WritesTheExactBytes) {
+  g_pageMode = 1;
+  g_mono2Color = 1;
+  g_history = {{u"/books/vol 2.zip", 14}, {u"/books/\u6f2b\u753b", 0}};
+  SaveProfile();
+  EXPECT_EQ(Saved(), Utf16File(u"c.page=1\r\nc.mono2color=1\r\nc.history.0.name=/books/vol 2.zip\r\n"
+                               u"c.history.0.index=14\r\nc.history.1.name=/books/\u6f2b\u753b\r\nc.history.1.index=0\r\n"));
+  // And reads back the same.
+  g_history.clear();
+  LoadProfile();
+  EXPECT_EQ(Entries(), (History{{u"/books/vol 2.zip", 14}, {u"/books/\u6f2b\u753b", 0}}));
+}
+
+TEST_F(Profile, HistoryMovesWithoutWritingAndNewBooksWriteAtOnce) {
+  for (int i = 0; i < 20; ++i) AddHistory(u"/book" + AsciiToUtf16(std::to_string(i)), i);
+  ASSERT_EQ(g_history.size(), 20u);
+  const std::string written = Saved();
+  AddHistory(u"/book3", 77);  // known: to the front, the file untouched
+  EXPECT_EQ(g_history.front().name, u"/book3");
+  EXPECT_EQ(g_history.front().index, 77);
+  EXPECT_EQ(g_history.size(), 20u);
+  EXPECT_EQ(Saved(), written);
+  AddHistory(u"/book3/", 1);  // a different name: a trailing "/" makes another entry
+  EXPECT_EQ(g_history.size(), 20u);
+  EXPECT_EQ(g_history.back().name, u"/book1");  // the oldest went
+  EXPECT_NE(Saved(), written);
+  LoadProfile();
+  EXPECT_EQ(g_history[1].name, u"/book3");
+  EXPECT_EQ(g_history[1].index, 77);
+}
+
+TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
+  g_history = {{u"/kept", 3}};
+  SaveProfile();
+  const std::string before = Saved();
+
+  // A write that fails half-way, as on a full disk: the process may write
+  // no more than 64 bytes into any file.
+  g_history.clear();
+  for (int i = 0; i < 20; ++i) g_history.push_back({u"/a/much/longer/name/" + AsciiToUtf16(std::to_string(i)), i});
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  ::sigaction(SIGXFSZ, &ignore, &old);
+  struct rlimit limit {}, saved {};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  limit.rlim_cur = 64;
+  limit.rlim_max = saved.rlim_max;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  SaveProfile();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::sigaction(SIGXFSZ, &old, nullptr);
+  EXPECT_EQ(Saved(), before);
+
+  // The profile's place taken by a folder: the rename fails, nothing is left over.
+  ::unlink((m_tmp / "profile/velmora.ini").c_str());
+  m_tmp.MakeFolder("profile/velmora.ini");
+  SaveProfile();
+  int entries = 0;
+  for (const auto& e : std::filesystem::directory_iterator(m_tmp / "profile")) entries += e.path().filename() != "velmora.ini";
+  EXPECT_EQ(entries, 0) << "a temporary file was left behind";
+}
+
+}  // namespace

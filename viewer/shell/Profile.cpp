@@ -1,0 +1,154 @@
+// The profile file: view settings and the history of books.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "viewer/shell/Settings.h"
+
+namespace {
+
+constexpr std::size_t kMaxProfileBytes = 100000;
+constexpr std::size_t kMaxLine = 1023;
+
+// The whole text after the byte-order mark, NUL-terminated; empty when the
+// file is missing, too large or has no mark.
+std::u16string ReadProfileText() {
+  const std::string path = Utf16ToUtf8(ProfilePath());
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  std::u16string text;
+  struct stat st;
+  unsigned char mark[2] = {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(kMaxProfileBytes) &&
+      ::read(fd, mark, 2) == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+    // As many units as the file has bytes, zero-filled: always terminated.
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size) * 2, 0);
+    std::size_t got = 0;
+    while (got + 2 < static_cast<std::size_t>(st.st_size)) {
+      const ssize_t n = ::read(fd, bytes.data() + got, static_cast<std::size_t>(st.st_size) - 2 - got);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+      const char16_t unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+      if (unit == 0) break;
+      text.push_back(unit);
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+// The C library's decimal reading (as _wtoi): blanks, a sign, digits. Out
+// of range values stop at the int32 limits instead of overflowing.
+int32_t ReadInteger(const std::u16string& value) {
+  std::size_t i = 0;
+  while (i < value.size() && (value[i] == u' ' || (value[i] >= u'\t' && value[i] <= u'\r'))) ++i;
+  bool negative = false;
+  if (i < value.size() && (value[i] == u'+' || value[i] == u'-')) negative = value[i++] == u'-';
+  int64_t result = 0;
+  for (; i < value.size() && value[i] >= u'0' && value[i] <= u'9'; ++i) {
+    result = result * 10 + (value[i] - u'0');
+    if (result > static_cast<int64_t>(INT32_MAX) + 1) result = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) result = -result;
+  return static_cast<int32_t>(std::clamp<int64_t>(result, INT32_MIN, INT32_MAX));
+}
+
+void ApplyLine(const std::u16string& line) {
+  const std::size_t equals = line.find(u'=');
+  if (equals == std::u16string::npos || equals == 0) return;
+  const std::u16string key = line.substr(0, equals);
+  const std::u16string value = line.substr(equals + 1);
+  if (key == u"c.page") {
+    g_pageMode = ReadInteger(value);
+    return;
+  }
+  if (key == u"c.mono2color") {
+    g_mono2Color = ReadInteger(value);
+    return;
+  }
+  for (int n = 0; n < static_cast<int>(kHistoryLength); ++n) {
+    const std::u16string slot = u"c.history." + AsciiToUtf16(std::to_string(n));
+    if (key == slot + u".name") {
+      g_history[static_cast<std::size_t>(n)].name = value;
+      return;
+    }
+    if (key == slot + u".index") {
+      g_history[static_cast<std::size_t>(n)].index = ReadInteger(value);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::u16string ProfilePath() { return g_moduleDir + u"profile/velmora.ini"; }
+
+void LoadProfile() {
+  g_history.assign(kHistoryLength, HistoryEntry{});
+  const std::u16string text = ReadProfileText();
+  std::size_t at = 0;
+  for (;;) {
+    std::u16string line;
+    while (at < text.size() && text[at] != u'\r' && text[at] != u'\n' && line.size() < kMaxLine) line.push_back(text[at++]);
+    if (line.size() < kMaxLine)  // stopped at a line break (or the end): skip the whole run
+      while (at < text.size() && (text[at] == u'\r' || text[at] == u'\n')) ++at;
+    if (line.empty()) break;
+    ApplyLine(line);
+  }
+  for (std::size_t n = kHistoryLength; n-- > 0;)
+    if (g_history[n].name.empty()) g_history.erase(g_history.begin() + static_cast<std::ptrdiff_t>(n));
+}
+
+void SaveProfile() {
+  std::u16string text = u"\xFEFF";
+  auto number = [](int32_t v) { return AsciiToUtf16(std::to_string(v)); };
+  text += u"c.page=" + number(g_pageMode) + u"\r\n";
+  text += u"c.mono2color=" + number(g_mono2Color) + u"\r\n";
+  for (std::size_t n = 0; n < g_history.size(); ++n) {
+    const std::u16string slot = u"c.history." + number(static_cast<int32_t>(n));
+    text += slot + u".name=" + g_history[n].name + u"\r\n";
+    text += slot + u".index=" + number(g_history[n].index) + u"\r\n";
+  }
+  std::string bytes;
+  bytes.reserve(text.size() * 2);
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+
+  // Written beside the old profile and renamed over it, so a failed save
+  // (a full disk, a crash) leaves the old one whole.
+  const std::string path = Utf16ToUtf8(ProfilePath());
+  std::string temp = path + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) return;
+  bool ok = ::fchmod(fd, 0644) == 0;
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+}
+
+void AddHistory(const std::u16string& name, int32_t index) {
+  auto found = std::find_if(g_history.begin(), g_history.end(), [&](const HistoryEntry& e) { return e.name == name; });
+  if (found != g_history.end()) {
+    g_history.erase(found);
+    g_history.insert(g_history.begin(), HistoryEntry{name, index});
+    return;
+  }
+  g_history.insert(g_history.begin(), HistoryEntry{name, index});
+  if (g_history.size() > kHistoryLength) g_history.pop_back();
+  SaveProfile();
+}
