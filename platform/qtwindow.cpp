@@ -25,7 +25,10 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "platform/wincodec.h"
 #include "platform/winuser.h"
+
+HRESULT CreateWindowClassInstance(REFCLSID clsid, REFIID iid, void** out);
 
 namespace {
 
@@ -247,6 +250,7 @@ QApplication* g_application = nullptr;
 void InitApplication(int& argc, char** argv) {
   if (QCoreApplication::instance() == nullptr) g_application = new QApplication(argc, argv);
   SetBeepSink([](UINT, void*) { QApplication::beep(); }, nullptr);
+  g_moreClasses = CreateWindowClassInstance;
 }
 
 void ShutdownApplication() {

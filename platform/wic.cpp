@@ -515,6 +515,8 @@ class CWicFactory final : public CUnknownImpl<IWICImagingFactory> {
 
 }  // namespace
 
+HRESULT (*g_moreClasses)(REFCLSID clsid, REFIID iid, void** out) = nullptr;
+
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
@@ -524,5 +526,5 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, voi
     if (factory == nullptr) return E_OUTOFMEMORY;
     return HandOut(factory, iid, out);
   }
-  return REGDB_E_CLASSNOTREG;
+  return g_moreClasses != nullptr ? g_moreClasses(clsid, iid, out) : REGDB_E_CLASSNOTREG;
 }

@@ -132,6 +132,8 @@ inline constexpr const GUID& IID_IWICImagingFactory = IWICImagingFactory::iid;
 // CLSID). Anything else: REGDB_E_CLASSNOTREG.
 constexpr HRESULT REGDB_E_CLASSNOTREG = static_cast<HRESULT>(0x80040154u);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID iid, void** out);
+// Where the window layer's classes (the file dialog) join CoCreateInstance.
+extern HRESULT (*g_moreClasses)(REFCLSID clsid, REFIID iid, void** out);
 
 // The largest page the decoder accepts, in pixels: a 16000 x 16000 scan.
 constexpr uint64_t kMaxDecodedPixels = 16000ull * 16000ull;

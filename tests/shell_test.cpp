@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
 #include <QtGui/QImage>
@@ -14,6 +16,8 @@
 
 #include "TestSupport.h"
 #include "platform/debug.h"
+#include "platform/menu.h"
+#include "platform/shobjidl.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/shell/MainWindow.h"
@@ -208,6 +212,182 @@ TEST_F(Messages, TapsTurnPagesByRegion) {
   EXPECT_EQ(g_touchGesture, 3);
 }
 
+// ---- the context menu and its commands ----
+
+struct MenuItemSeen {
+  std::u16string text;
+  UINT id;
+  UINT state;
+  bool operator==(const MenuItemSeen&) const = default;
+};
+using MenuSeen = std::vector<MenuItemSeen>;
+
+MenuSeen Items(HMENU menu) {
+  MenuSeen items;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    char16_t text[1024] = {};
+    GetMenuStringW(menu, static_cast<UINT>(i), text, 1024, MF_BYPOSITION);
+    items.push_back({text, GetMenuItemID(menu, i), GetMenuState(menu, static_cast<UINT>(i), MF_BYPOSITION)});
+  }
+  return items;
+}
+
+class Menu : public Messages {
+ protected:
+  void SetUp() override {
+    Messages::SetUp();
+    SetMenuTrackHook(
+        [](HMENU menu, int, int, void* context) -> UINT {
+          auto* self = static_cast<Menu*>(context);
+          self->m_popup = Items(menu);
+          self->m_history = Items(GetSubMenu(menu, 3));
+          self->m_show = Items(GetSubMenu(menu, 5));
+          return self->m_choose;
+        },
+        this);
+  }
+  void TearDown() override {
+    SetMenuTrackHook(nullptr, nullptr);
+    Messages::TearDown();
+  }
+  void Open() { Send(WM_RBUTTONUP, 0, MAKELPARAM(10, 10)); }
+  static bool Checked(const MenuSeen& items, UINT id) {
+    for (const MenuItemSeen& item : items)
+      if (item.id == id) return (item.state & MF_CHECKED) != 0;
+    return false;
+  }
+
+  MenuSeen m_popup, m_history, m_show;
+  UINT m_choose = 0;
+};
+
+TEST_F(Menu, TheMenuAsBuiltForAnEmptyHistory) {
+  g_history.clear();
+  g_pageMode = PageModeSpreadRight;
+  g_mono2Color = 1;
+  Open();
+  const UINT popup = 0xFFFFFFFFu;
+  EXPECT_EQ(m_popup, (MenuSeen{{u"Open File...", IDM_OPEN_FILE, 0},
+                               {u"Open Directory...", IDM_OPEN_DIRECTORY, 0},
+                               {u"Open Next Archive File", IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED},
+                               {u"History", popup, MF_POPUP},
+                               {u"", 0, MF_SEPARATOR},
+                               {u"Show", popup, MF_POPUP},
+                               {u"Window/Full Screen", IDM_FULL_SCREEN, 0},
+                               {u"", 0, MF_SEPARATOR},
+                               {u"Help", popup, MF_POPUP},
+                               {u"Exit", IDM_EXIT, 0}}));
+  EXPECT_EQ(m_history, (MenuSeen{{u"Empty", IDM_EMPTY, MF_GRAYED}}));
+  EXPECT_EQ(m_show, (MenuSeen{{u"1\u679a", IDM_SINGLE, 0},
+                              {u"\u898b\u958b\u304d \u53f3\u958b\u304d", IDM_SPREAD_RIGHT, MF_CHECKED},
+                              {u"\u898b\u958b\u304d \u5de6\u958b\u304d", IDM_SPREAD_LEFT, 0},
+                              {u"", 0, MF_SEPARATOR},
+                              {u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316", IDM_MONO2COLOR, MF_CHECKED}}));
+}
+
+TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
+  g_history.clear();
+  for (int i = 0; i < 20; ++i) g_history.push_back({u"/very/long/path/to/book number " + AsciiToUtf16(std::to_string(i)), i});
+  g_bookIsArchive = 1;
+  for (int32_t mode : {0, 1, 2, 5}) {
+    g_pageMode = mode;
+    g_mono2Color = 0;
+    Open();
+    EXPECT_EQ(Checked(m_show, IDM_SINGLE), mode == 0);
+    EXPECT_EQ(Checked(m_show, IDM_SPREAD_RIGHT), mode == 1);
+    EXPECT_EQ(Checked(m_show, IDM_SPREAD_LEFT), mode >= 2) << "a stored 5 checks the left-opening spread";
+    EXPECT_FALSE(Checked(m_show, IDM_MONO2COLOR));
+  }
+  ASSERT_EQ(m_history.size(), 20u);
+  for (UINT i = 0; i < 20; ++i) {
+    EXPECT_EQ(m_history[i].id, IDM_HISTORY_FIRST + i);
+    EXPECT_EQ(m_history[i].text, g_history[i].name);
+  }
+  EXPECT_EQ(m_popup[2].state, 0u);  // an archive is open: the next one can be asked for
+  g_bookIsArchive = 0;
+}
+
+TEST_F(Menu, ViewCommandsSaveTheProfileAndShowAgain) {
+  TempDir folder;
+  folder.MakeFolder("profile");
+  g_moduleDir = Utf8ToUtf16(folder.path() + "/");
+  OpenPages(4);
+  Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
+  EXPECT_EQ(g_pageMode, PageModeSpreadLeft);
+  EXPECT_EQ(m_main->m_book.second, 1);  // shown again as a spread
+  std::ifstream saved(folder / "profile/velmora.ini", std::ios::binary);
+  ASSERT_TRUE(saved.good());
+  Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);  // already checked: saves and shows again all the same
+  EXPECT_EQ(m_main->m_book.second, 1);
+  ID2D1Bitmap* before = m_main->m_firstPage;
+  before->AddRef();
+  Send(WM_COMMAND, IDM_MONO2COLOR, 0);
+  EXPECT_EQ(g_mono2Color, 1);
+  EXPECT_NE(m_main->m_firstPage, before) << "the cache was emptied: pages decoded again";
+  before->Release();
+  Send(WM_COMMAND, IDM_SINGLE, 0);
+  EXPECT_EQ(m_main->m_book.second, -1);
+  Send(WM_COMMAND, IDM_MANUAL, 0);
+  Send(WM_COMMAND, 12345, 0);
+}
+
+TEST_F(Menu, HistoryEntriesReopenTheirPage) {
+  OpenPages(5);
+  const std::u16string book = Utf8ToUtf16(m_tmp.path());
+  g_history = {{book, 3}, {Utf8ToUtf16(m_tmp / "gone"), 2}};
+  m_main->OpenDirectory(u"/", nullptr);
+  Send(WM_COMMAND, IDM_HISTORY_FIRST, 0);
+  EXPECT_EQ(m_main->m_book.source, book);
+  EXPECT_EQ(Current(), 3);
+  // A path that is gone goes to the folder opening, which fails.
+  const std::size_t gone = g_history[0].name == book ? 1 : 0;
+  m_debug.clear();
+  Send(WM_COMMAND, IDM_HISTORY_FIRST + gone, 0);
+  EXPECT_NE(m_debug.find(u"Error Open Directory\r\n"), std::u16string::npos);
+  EXPECT_EQ(m_main->m_firstPage, m_main->m_errorImage);
+  Send(WM_COMMAND, IDM_HISTORY_FIRST + 19, 0);  // no such entry: nothing
+}
+
+TEST_F(Menu, OpenDialogsHandOnTheChosenPath) {
+  static std::u16string answer;
+  static DWORD options;
+  static std::u16string filter;
+  SetFileDialogHook(
+      [](DWORD o, const std::u16string& f, std::u16string* path, void*) {
+        options = o;
+        filter = f;
+        if (answer.empty()) return false;
+        *path = answer;
+        return true;
+      },
+      nullptr);
+  static int argc = 1;
+  static char name[] = "shell_tests";
+  static char* argv[] = {name, nullptr};
+  InitApplication(argc, argv);  // the dialog class joins CoCreateInstance
+
+  OpenPages(3);
+  answer.clear();
+  Send(WM_COMMAND, IDM_OPEN_FILE, 0);  // cancelled: nothing changes
+  EXPECT_EQ(m_main->m_book.pages.size(), 3u);
+  EXPECT_EQ(options, FOS_FORCEFILESYSTEM | FOS_FILEMUSTEXIST);
+  EXPECT_EQ(filter, u"*.*");
+
+  answer = Utf8ToUtf16(m_tmp / "2.png");
+  m_debug.clear();
+  Send(WM_COMMAND, IDM_OPEN_FILE, 0);
+  EXPECT_EQ(m_debug.find(answer + u"\n"), 0u);
+  EXPECT_EQ(Current(), 2);
+
+  TempDir other;
+  SavePage(other, "only.png", 20, 30);
+  answer = Utf8ToUtf16(other.path());
+  Send(WM_COMMAND, IDM_OPEN_DIRECTORY, 0);
+  EXPECT_EQ(options, FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+  EXPECT_EQ(m_main->m_book.pages.size(), 1u);
+  SetFileDialogHook(nullptr, nullptr);
+}
+
 // ---- start-up ----
 
 TEST(StartUp, TheFirstArgumentOfFiveCharactersOrMoreIsTheStartPath) {
@@ -342,6 +522,11 @@ TEST_F(Widget, CloseDestroysTheWindow) {
   m_widget->close();
   EXPECT_FALSE(m_widget->isVisible());
   EXPECT_FALSE(KillTimer(m_hwnd, IdleTimerId));
+}
+
+TEST_F(Widget, ExitClosesTheWindow) {
+  m_main->OnCommand(IDM_EXIT);
+  EXPECT_FALSE(m_widget->isVisible());
 }
 
 TEST_F(Widget, FullScreenAndBack) {

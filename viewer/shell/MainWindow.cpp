@@ -15,7 +15,9 @@ std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value
 
 CMainWindow::CMainWindow(HWND window) { m_hwnd = window; }
 
-void ShowAboutAtStart(CMainWindow&) {}
+void ShowAboutAtStart(CMainWindow& window) { window.ShowAbout(); }
+
+void CMainWindow::ShowAbout() {}
 
 CMainWindow::~CMainWindow() {
   ResetPageCache();

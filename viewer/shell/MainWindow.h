@@ -20,6 +20,25 @@ constexpr int kPageCacheSize = 8;
 
 constexpr UINT_PTR IdleTimerId = 30000;
 
+// Command ids of the context menu.
+constexpr UINT IDM_OPEN_FILE = 32771;
+constexpr UINT IDM_OPEN_DIRECTORY = 32773;
+constexpr UINT IDM_FULL_SCREEN = 32780;
+constexpr UINT IDM_EXIT = 32783;
+constexpr UINT IDM_ABOUT = 32784;
+constexpr UINT IDM_EMPTY = 32786;
+constexpr UINT IDM_SINGLE = 32787;
+constexpr UINT IDM_SPREAD_RIGHT = 32788;
+constexpr UINT IDM_SPREAD_LEFT = 32789;
+constexpr UINT IDM_MANUAL = 32790;
+constexpr UINT IDM_MONO2COLOR = 32791;
+constexpr UINT IDM_OPEN_NEXT_ARCHIVE = 32792;
+constexpr UINT IDM_HISTORY_FIRST = 10000;
+
+struct CMenu;
+// The menu resource: a menu whose first popup is the context menu.
+CMenu* LoadContextMenu();
+
 class CMainWindow : public CWindowImpl, public D2D {
  public:
   // A window made later with CWindowImpl::Create (the program's way).
@@ -42,6 +61,11 @@ class CMainWindow : public CWindowImpl, public D2D {
   void OnSize() { ResizeTarget(); }
   void ToggleFullScreen();
   LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
+  void ShowContextMenu();
+  void OnCommand(UINT id);
+  void OpenFileDialog();
+  void OpenFolderDialog();
+  void ShowAbout();
 
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
@@ -72,6 +96,7 @@ class CMainWindow : public CWindowImpl, public D2D {
   int32_t m_mouseIdle = 0;
 
  private:
+  void SetPageMode(int32_t mode);
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
   void OnIdleTick();

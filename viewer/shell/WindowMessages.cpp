@@ -129,6 +129,12 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         OpenFile(path);
       return true;
     }
+    case WM_RBUTTONUP:
+      ShowContextMenu();
+      return true;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wParam));
+      return true;
     case WM_TOUCH:
       result = OnTouch(wParam, lParam);
       return true;
