@@ -29,6 +29,11 @@
 #include "platform/winuser.h"
 
 HRESULT CreateWindowClassInstance(REFCLSID clsid, REFIID iid, void** out);
+// Dialogs and their controls (dialog.cpp) keep timers and visibility of their own.
+bool ControlSetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds);
+bool ControlKillTimer(HWND hwnd, UINT_PTR id);
+bool ControlShowWindow(HWND hwnd, int command);
+LRESULT ControlSend(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
@@ -284,7 +289,7 @@ void CloseOnTerminationSignals(HWND hwnd) {
 
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CQtWindow* window = QtWindowOf(hwnd);
-  return window != nullptr ? window->Send(message, wParam, lParam) : 0;
+  return window != nullptr ? window->Send(message, wParam, lParam) : ControlSend(hwnd, message, wParam, lParam);
 }
 
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -333,7 +338,7 @@ BOOL DestroyWindow(HWND hwnd) {
 
 BOOL ShowWindow(HWND hwnd, int command) {
   CQtWindow* window = QtWindowOf(hwnd);
-  if (window == nullptr) return FALSE;
+  if (window == nullptr) return ControlShowWindow(hwnd, command) ? TRUE : FALSE;
   const bool wasVisible = window->isVisible();
   switch (command) {
     case SW_HIDE:
@@ -357,7 +362,7 @@ BOOL ShowWindow(HWND hwnd, int command) {
 
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void*) {
   CQtWindow* window = QtWindowOf(hwnd);
-  if (window == nullptr) return 0;
+  if (window == nullptr) return ControlSetTimer(hwnd, id, milliseconds) ? id : 0;
   KillTimer(hwnd, id);
   const int qtId = window->startTimer(static_cast<int>(milliseconds));
   if (qtId == 0) return 0;
@@ -367,7 +372,7 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void*) {
 
 BOOL KillTimer(HWND hwnd, UINT_PTR id) {
   CQtWindow* window = QtWindowOf(hwnd);
-  if (window == nullptr) return FALSE;
+  if (window == nullptr) return ControlKillTimer(hwnd, id) ? TRUE : FALSE;
   auto found = window->timers.find(id);
   if (found == window->timers.end()) return FALSE;
   window->killTimer(found->second);
@@ -515,7 +520,9 @@ void CenterWindow(HWND hwnd) {
 }
 
 void SetWindowIcon(HWND hwnd) {
-  if (CQtWindow* window = QtWindowOf(hwnd)) window->setWindowIcon(QIcon(QStringLiteral(":/velmora/icon.png")));
+  const QIcon icon(QStringLiteral(":/velmora/icon.png"));
+  QApplication::setWindowIcon(icon);  // the dialogs take it too
+  if (CQtWindow* window = QtWindowOf(hwnd)) window->setWindowIcon(icon);
 }
 
 int GetSystemMetrics(int index) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <tuple>
 
 #include <QtCore/QMimeData>
 #include <QtCore/QUrl>
@@ -21,6 +22,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/shell/MainWindow.h"
+#include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/StartUp.h"
 
@@ -527,6 +529,52 @@ TEST_F(Widget, CloseDestroysTheWindow) {
 TEST_F(Widget, ExitClosesTheWindow) {
   m_main->OnCommand(IDM_EXIT);
   EXPECT_FALSE(m_widget->isVisible());
+}
+
+// Runs the event loop until `done` holds or five seconds pass.
+template <class Done>
+bool WaitFor(Done done) {
+  for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
+  return done();
+}
+
+TEST_F(Widget, TheAboutWindowShowsThePageAndItsButtonAfterASecond) {
+  m_main->ShowAbout();
+  CAboutDialog& about = m_main->m_aboutDialog;
+  ASSERT_NE(about.m_hWnd, nullptr);
+  EXPECT_TRUE(IsWindowVisible(about.m_hWnd));
+  RECT client{};
+  GetClientRect(about.m_hWnd, &client);
+  EXPECT_EQ(client.right, 800);  // at 96 dpi
+  HWND ok = GetDlgItem(about.m_hWnd, IDOK);
+  EXPECT_FALSE(IsWindowEnabled(ok));
+  // No network here: the shipped copy of the page, at zoom 100.
+  ASSERT_TRUE(WaitFor([&] { return BrowserText(about.m_browser).find(u"0.1.12") != std::u16string::npos; }));
+  EXPECT_EQ(BrowserZoom(about.m_browser), 100);
+  EXPECT_TRUE(WaitFor([&] { return IsWindowEnabled(ok) == TRUE; }));
+
+  // The close box hides it; asked again, the same window comes back as it was.
+  SendMessageW(about.m_hWnd, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_FALSE(IsWindowVisible(about.m_hWnd));
+  const HWND same = about.m_hWnd;
+  SendMessageW(m_hwnd, WM_COMMAND, IDM_ABOUT, 0);
+  EXPECT_EQ(about.m_hWnd, same);
+  EXPECT_TRUE(IsWindowVisible(about.m_hWnd));
+  EXPECT_TRUE(IsWindowEnabled(ok));
+}
+
+TEST_F(Widget, TheAboutWindowFollowsTheScreensResolution) {
+  for (auto [dpi, width, zoom] : {std::tuple{192, 1600, 400}, std::tuple{240, 2000, 500}}) {
+    ScreenDpiX = ScreenDpiY = dpi;
+    CAboutDialog about;
+    about.Show(m_hwnd);
+    RECT client{};
+    GetClientRect(about.m_hWnd, &client);
+    EXPECT_EQ(client.right, width);
+    ASSERT_TRUE(WaitFor([&] { return BrowserZoom(about.m_browser) != 100; })) << dpi;
+    EXPECT_EQ(BrowserZoom(about.m_browser), zoom);
+  }
+  ScreenDpiX = ScreenDpiY = 96;
 }
 
 TEST_F(Widget, FullScreenAndBack) {

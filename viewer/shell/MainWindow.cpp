@@ -17,7 +17,7 @@ CMainWindow::CMainWindow(HWND window) { m_hwnd = window; }
 
 void ShowAboutAtStart(CMainWindow& window) { window.ShowAbout(); }
 
-void CMainWindow::ShowAbout() {}
+void CMainWindow::ShowAbout() { m_aboutDialog.Show(m_hWnd); }
 
 CMainWindow::~CMainWindow() {
   ResetPageCache();

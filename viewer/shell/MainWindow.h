@@ -5,6 +5,7 @@
 
 #include "platform/winuser.h"
 #include "viewer/book/Book.h"
+#include "viewer/shell/AboutDialog.h"
 #include "viewer/imaging/D2D.h"
 
 // The product name, ending every window title.
@@ -94,6 +95,7 @@ class CMainWindow : public CWindowImpl, public D2D {
   LRESULT m_hitTest = 0;
   int32_t m_cursorTicks = 0;
   int32_t m_mouseIdle = 0;
+  CAboutDialog m_aboutDialog;
 
  private:
   void SetPageMode(int32_t mode);
@@ -110,8 +112,7 @@ class CMainWindow : public CWindowImpl, public D2D {
   int32_t SearchBack(int32_t from);
 };
 
-// Where a start without a path shows the about window; the title picture
-// stays on screen until that window exists.
+// A start without a path shows the about window over the main window.
 void ShowAboutAtStart(CMainWindow& window);
 
 // Puts `bitmap` into `slot` with a reference of its own, releasing the old.

@@ -1,0 +1,40 @@
+// Dialog windows with child controls (a push button, a light web browser)
+// on Qt Widgets. Their notifications reach the dialog's window
+// implementation as messages: WM_INITDIALOG once, WM_COMMAND for a button,
+// WM_BROWSER_DOCUMENT_COMPLETE when a page has loaded.
+#pragma once
+
+#include "platform/winuser.h"
+
+constexpr UINT WM_INITDIALOG = 0x0110;
+// A loaded page: wParam is the browser control's id.
+constexpr UINT WM_BROWSER_DOCUMENT_COMPLETE = 0x8000 + 259;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// Creates a dialog owned by `owner`, hidden, of the given client size, then
+// sends it WM_INITDIALOG. The close box sends WM_COMMAND with IDCANCEL.
+HWND CreateDialogWindow(CWindowImpl* impl, HWND owner, const char16_t* caption, int width, int height);
+// Destroys the dialog and its controls; its implementation hears nothing more.
+void DestroyDialogWindow(HWND dialog);
+HWND CreatePushButton(HWND parent, int id, const char16_t* text);
+// A light browser: it shows HTML fetched over HTTP, or the page shipped with
+// the program when the fetch fails.
+HWND CreateBrowser(HWND parent, int id);
+void BrowserNavigate(HWND browser, const char16_t* url, const char16_t* fallbackResource);
+// Page zoom in percent (100 = as designed).
+void BrowserSetZoom(HWND browser, int percent);
+int BrowserZoom(HWND browser);
+// The text the browser shows, for tests.
+std::u16string BrowserText(HWND browser);
+
+HWND GetDlgItem(HWND dialog, int id);
+BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);
+BOOL EnableWindow(HWND hwnd, BOOL enable);
+BOOL IsWindowEnabled(HWND hwnd);
+BOOL IsWindowVisible(HWND hwnd);
+// Centres `hwnd` over `owner`.
+void CenterWindowOver(HWND hwnd, HWND owner);
+// Pixels of a number of dialog units across and down (MS Shell Dlg 8).
+int DialogUnitsToPixelsX(int units);
+int DialogUnitsToPixelsY(int units);

@@ -1,0 +1,28 @@
+// The about window: the maker's page for the viewer in a light browser,
+// with an OK button below it that becomes usable after one second. Made
+// once, hidden when dismissed, shown again on request.
+#pragma once
+
+#include "platform/dialog.h"
+
+// The page's address; no server answers this host, so the copy shipped
+// with the program shows until the maker publishes one.
+inline constexpr char16_t kAboutPage[] = u"http://velmora.invalid/app/velmora/velmora.html?ver=0.1.12";
+inline constexpr char16_t kAboutCopy[] = u":/velmora/about.html";
+constexpr int IDC_PLACEHOLDER = 1000;
+constexpr int IDC_BROWSER = 1001;
+constexpr UINT_PTR AboutTimerId = 30000;
+
+class CAboutDialog final : public CWindowImpl {
+ public:
+  ~CAboutDialog() override;
+  // Creates the window the first time; later shows it again over `owner`.
+  void Show(HWND owner);
+  bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
+                            DWORD mapId) override;
+
+  HWND m_browser = nullptr;
+
+ private:
+  HWND m_owner = nullptr;
+};
