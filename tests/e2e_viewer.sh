@@ -70,7 +70,7 @@ sleep 0.5
 xdotool mousemove --window "$window" 40 300 click 3  # right button: the context menu
 sleep 0.5
 xdotool key Down Down Down Right Return  # Open File, Open Directory, History > first entry
-wait_for_shows 1
+wait_for_shows 2  # the folder opens at its first page, then the remembered one shows
 [[ "$(last_index)" == *"[2/"* ]] || { echo "reopened at: $(last_index)"; cat "$work/debug.log"; exit 1; }
 kill -TERM "$pid"
 wait "$pid"
