@@ -3,6 +3,7 @@
 #include <string>
 
 #include "ordel/Ordel.h"
+#include "ordel/audio/Audio.h"
 #include "ordel/fs/DiskFileSystem.h"
 #include "platform/debug.h"
 #include "platform/system.h"
@@ -47,9 +48,9 @@ ORDEL_EXPORT int32_t OrdelCreateInstance(const GUID& iid, void** out) {
     if (fileSystem == nullptr) return 1;
     return HandOut(fileSystem, IID_IFileSystem, out) == S_OK ? 0 : 1;
   }
-  // The graphics and audio engines answer here once they exist; until then
-  // their identifiers fail like any unknown one.
+  // The graphics engine answers here once it exists; until then its
+  // identifier fails like any unknown one.
   (void)kIidGraphic;
-  (void)kIidAudio;
+  if (iid == kIidAudio) return CreateAudio(0, out);  // 0: the device's own rate
   return 1;
 }
