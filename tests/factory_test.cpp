@@ -41,13 +41,11 @@ TEST(Factory, EveryCallWritesOneSystemReport) {
 }
 
 TEST(Factory, AnswersOnlyItsOwnIdentifiers) {
-  // The graphics identifier (until the engine exists), the IUnknown
-  // identifier, the other file-system interfaces, and one byte away from
-  // IFileSystem. (The audio identifier has tests of its own.)
+  // The IUnknown identifier, the other file-system interfaces, and one byte
+  // away from IFileSystem. (Graphics and audio have tests of their own.)
   GUID nearMiss = IID_IFileSystem;
   nearMiss.Data4[7] ^= 1;
-  const GUID refused[] = {MakeGuid("{394F173F-872C-4C70-9091-5600FC602CE2}"),
-                          IID_IUnknown,
+  const GUID refused[] = {IID_IUnknown,
                           IID_IDirectory,
                           IID_IFile,
                           nearMiss};
@@ -58,6 +56,14 @@ TEST(Factory, AnswersOnlyItsOwnIdentifiers) {
     EXPECT_EQ(status, 1) << GuidToString(iid);
     EXPECT_EQ(out, reinterpret_cast<void*>(0x1));
   }
+}
+
+TEST(Factory, TheGraphicsEngineComesWithoutAWindow) {
+  IUnknown* graphic = nullptr;
+  int32_t status = -1;
+  ReportOf(MakeGuid("{394F173F-872C-4C70-9091-5600FC602CE2}"), reinterpret_cast<void**>(&graphic), &status);
+  ASSERT_EQ(status, 0);
+  EXPECT_EQ(graphic->Release(), 0u);  // nothing set up, nothing to tear down
 }
 
 TEST(Factory, EachCallMakesANewFileSystemWithOneReference) {

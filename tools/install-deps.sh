@@ -13,8 +13,8 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins
   # archives (7-Zip's library, and its command for making test archives)
   p7zip-full
-  # background music
-  libfaudio-dev libvorbis-dev libogg-dev
+  # the library's 2D engine and background music
+  libsdl2-dev libgl-dev libfaudio-dev libvorbis-dev libogg-dev
   # the recent-documents list
   libglib2.0-dev
   # the end-to-end test in a real X server

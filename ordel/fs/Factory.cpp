@@ -4,6 +4,7 @@
 
 #include "ordel/Ordel.h"
 #include "ordel/audio/Audio.h"
+#include "ordel/graphics/Graphic.h"
 #include "ordel/fs/DiskFileSystem.h"
 #include "platform/debug.h"
 #include "platform/system.h"
@@ -48,9 +49,7 @@ ORDEL_EXPORT int32_t OrdelCreateInstance(const GUID& iid, void** out) {
     if (fileSystem == nullptr) return 1;
     return HandOut(fileSystem, IID_IFileSystem, out) == S_OK ? 0 : 1;
   }
-  // The graphics engine answers here once it exists; until then its
-  // identifier fails like any unknown one.
-  (void)kIidGraphic;
+  if (iid == kIidGraphic) return CreateGraphic(out);
   if (iid == kIidAudio) return CreateAudio(0, out);  // 0: the device's own rate
   return 1;
 }
