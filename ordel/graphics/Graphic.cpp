@@ -34,6 +34,17 @@ std::vector<char> ReadShader(const char* path) {
 
 void Failed() { OutputDebugStringW(u"\u5931\u6557\r\n"); }
 
+// The description of the 2D texture behind a view; false for another resource.
+bool TextureBehind(ID3D11View* view, D3D11_TEXTURE2D_DESC* desc) {
+  ID3D11Resource* resource = nullptr;
+  view->GetResource(&resource);
+  D3D11_RESOURCE_DIMENSION dimension;
+  resource->GetType(&dimension);
+  if (dimension == D3D11_RESOURCE_DIMENSION_TEXTURE2D) static_cast<ID3D11Texture2D*>(resource)->GetDesc(desc);
+  resource->Release();
+  return dimension == D3D11_RESOURCE_DIMENSION_TEXTURE2D;
+}
+
 template <class T>
 void SafeRelease(T*& p) {
   if (p != nullptr) p->Release();
@@ -255,7 +266,7 @@ int32_t CGraphic::Run() {
     if (last + kTick > now) {
       // Nothing to do before the next tick: sleep until it, or until a
       // message comes, instead of spinning a core.
-      if (SDL_WaitEventTimeout(nullptr, static_cast<int>(last + kTick - now))) continue;
+      SDL_WaitEventTimeout(nullptr, static_cast<int>(last + kTick - now));
       continue;
     }
     int ticks = 0;
@@ -344,18 +355,11 @@ int32_t CGraphic::SetRenderTarget(ISurface* target) {
     view = m_backView;
     view->AddRef();
   }
-  ID3D11Resource* resource = nullptr;
-  view->GetResource(&resource);
-  D3D11_RESOURCE_DIMENSION dimension;
-  resource->GetType(&dimension);
-  if (dimension != D3D11_RESOURCE_DIMENSION_TEXTURE2D) {
-    resource->Release();
+  D3D11_TEXTURE2D_DESC desc;
+  if (!TextureBehind(view, &desc)) {
     view->Release();
     return 1;
   }
-  D3D11_TEXTURE2D_DESC desc;
-  static_cast<ID3D11Texture2D*>(resource)->GetDesc(&desc);
-  resource->Release();
   const float W = static_cast<float>(desc.Width), H = static_cast<float>(desc.Height);
   float constants[64] = {2 / W, 0, 0, 0, 0, -2 / H, 0, 0, 0, 0, 1, 0, -1, 1, 0, 1};
   const D3D11_BUFFER_DESC bufferDesc{256, D3D11_USAGE_DYNAMIC, D3D11_BIND_CONSTANT_BUFFER, D3D11_CPU_ACCESS_WRITE, 0, 0};
@@ -380,18 +384,11 @@ int32_t CGraphic::SetTexture(ISurface* texture, int32_t additive) {
     const HRESULT hr = get->GetShaderResourceView(&view);
     get->Release();
     if (FAILED(hr)) return 1;
-    ID3D11Resource* resource = nullptr;
-    view->GetResource(&resource);
-    D3D11_RESOURCE_DIMENSION dimension;
-    resource->GetType(&dimension);
-    if (dimension != D3D11_RESOURCE_DIMENSION_TEXTURE2D) {
-      resource->Release();
+    D3D11_TEXTURE2D_DESC desc;
+    if (!TextureBehind(view, &desc)) {
       view->Release();
       return 1;
     }
-    D3D11_TEXTURE2D_DESC desc;
-    static_cast<ID3D11Texture2D*>(resource)->GetDesc(&desc);
-    resource->Release();
     m_textureWidth = static_cast<int32_t>(desc.Width);
     m_textureHeight = static_cast<int32_t>(desc.Height);
     m_context->PSSetShaderResources(0, 1, &view);

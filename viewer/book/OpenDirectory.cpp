@@ -43,9 +43,7 @@ int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectN
   if (m_fileSystem == nullptr || m_fileSystem->OpenDirectory(book.root.Receive(), drive.c_str()) != 0 ||
       book.root->GetEntries(folder.c_str(), &list) != 0) {
     OutputDebugStringW(u"Error Open Directory\r\n");
-    Assign(m_firstPage, m_errorImage);
-    SafeRelease(m_secondPage);
-    SetWindowTextW(m_hwnd, kProductTitle);
+    ShowPicture(m_errorImage);
     InvalidateRect(m_hwnd, nullptr, TRUE);
     return 1;
   }
@@ -87,11 +85,7 @@ int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectN
       }
     }
   }
-  if (!shown) {
-    Assign(m_firstPage, m_unknownImage);
-    SafeRelease(m_secondPage);
-    SetWindowTextW(m_hwnd, kProductTitle);
-  }
+  if (!shown) ShowPicture(m_unknownImage);
   InvalidateRect(m_hwnd, nullptr, TRUE);
   return 0;
 }

@@ -19,9 +19,7 @@ bool SplitFilePath(const std::u16string& path, std::u16string& drive, std::u16st
 
 void CMainWindow::ShowOpenFailure(int code) {
   OutputDebugStringW(u"Error Open File\r\n");
-  Assign(m_firstPage, code == 2 ? m_unknownImage : m_errorImage);
-  SafeRelease(m_secondPage);
-  SetWindowTextW(m_hwnd, kProductTitle);
+  ShowPicture(code == 2 ? m_unknownImage : m_errorImage);
   InvalidateRect(m_hwnd, nullptr, TRUE);
 }
 
@@ -105,11 +103,7 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
     around.root = disk;
     g_bookIsArchive = 1;
 
-    if (ShowPage(0, 0) != 0) {
-      Assign(m_firstPage, m_unknownImage);
-      SafeRelease(m_secondPage);
-      SetWindowTextW(m_hwnd, kProductTitle);
-    }
+    if (ShowPage(0, 0) != 0) ShowPicture(m_unknownImage);
     InvalidateRect(m_hwnd, nullptr, TRUE);
     return 0;
   } catch (int code) {
@@ -152,11 +146,7 @@ int32_t CMainWindow::OpenNextArchive() {
     m_book.displayName = name;
     SHAddToRecentDocs(SHARD_PATHW, m_book.source.c_str());
     file->Release();
-    if (ShowPage(0, 0) != 0) {
-      Assign(m_firstPage, m_unknownImage);
-      SafeRelease(m_secondPage);
-      SetWindowTextW(m_hwnd, kProductTitle);
-    }
+    if (ShowPage(0, 0) != 0) ShowPicture(m_unknownImage);
     InvalidateRect(m_hwnd, nullptr, TRUE);
     return 0;
   }
