@@ -9,12 +9,14 @@ packages=(
   cmake ninja-build g++ pkg-config
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # image decoding (Qt's readers, with WebP and TIFF)
-  qt6-base-dev qt6-image-formats-plugins
+  # image decoding (Qt's readers, with WebP and TIFF), windows (with the
+  # offscreen and X11 platforms) and a font for the about page
+  qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins fonts-dejavu-core
   # archives (7-Zip's library, and its command for making test archives)
   p7zip-full
-  # the library's 2D engine and background music
-  libsdl2-dev libgl-dev libfaudio-dev libvorbis-dev libogg-dev
+  # the library's 2D engine (OpenGL through Mesa, EGL for the offscreen
+  # driver) and background music
+  libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev
   # the recent-documents list
   libglib2.0-dev
   # the end-to-end test in a real X server
@@ -39,4 +41,4 @@ else
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+"${sudo[@]}" apt-get install -y -qq "${missing[@]}"
