@@ -9,7 +9,6 @@
 // with the program shows until the maker publishes one.
 inline constexpr char16_t kAboutPage[] = u"http://velmora.invalid/app/velmora/velmora.html?ver=0.1.12";
 inline constexpr char16_t kAboutCopy[] = u":/velmora/about.html";
-constexpr int IDC_PLACEHOLDER = 1000;
 constexpr int IDC_BROWSER = 1001;
 constexpr UINT_PTR AboutTimerId = 30000;
 

@@ -1,7 +1,5 @@
 #include "viewer/shell/Settings.h"
 
-#include <algorithm>
-
 #include "platform/system.h"
 
 std::u16string g_moduleDir = GetModuleDirectory();
