@@ -190,9 +190,11 @@ TEST_F(Graphic, AFileThatIsNoImageGivesASurfaceThatDrawsNothing) {
 
 TEST_F(Graphic, TheFrameLoopTicksEvery16MillisecondsAndCatchesUpSixAtMost) {
   Init(64, 64);
-  static uint32_t offset;
-  offset = 0;
-  g_timeGetTime = [] { return static_cast<uint32_t>(SDL_GetTicks()) + offset; };
+  // A clock of its own: one millisecond a reading, plus the jumps the test
+  // makes, so the loop's arithmetic is checked whatever the machine's load.
+  static uint32_t now;
+  now = 1000;
+  g_timeGetTime = [] { return ++now; };
   std::vector<int> ticksBefore;  // ticks run before each frame
   int ticks = 0;
   m_handler->update = [&] { ++ticks; };
@@ -200,11 +202,9 @@ TEST_F(Graphic, TheFrameLoopTicksEvery16MillisecondsAndCatchesUpSixAtMost) {
     ticksBefore.push_back(ticks);
     ticks = 0;
     switch (ticksBefore.size()) {
-      case 3: offset += 200; break;  // a stall: the next frame runs 6 ticks, not 12
-      case 4: offset += 36; break;   // 36 ms (plus this frame's own): 2 ticks
-      case 6:  // just before the 32-bit counter wraps
-        offset = 0xFFFFFFFFu - static_cast<uint32_t>(SDL_GetTicks()) - 20;
-        break;
+      case 3: now += 200; break;  // a stall: the next frame runs 6 ticks, not 12
+      case 4: now += 36; break;   // 37 ms with the next reading: 2 ticks
+      case 6: now = 0xFFFFFFFFu - 20; break;  // the 32-bit counter is about to wrap
       case 12: {
         SDL_Event quit{};
         quit.type = SDL_QUIT;
