@@ -107,6 +107,17 @@ TEST_F(Graphic, InitializeOnceWithAHandler) {
   BackBufferOf(m_graphic.get())->GetDesc(&desc);
   EXPECT_EQ(desc.Width, 640u);
   EXPECT_EQ(desc.Height, 480u);
+  // The drawable is exactly the size asked for, centred on its display.
+  SDL_Window* window = WindowOf(m_graphic.get());
+  int w = 0, h = 0, x = 0, y = 0;
+  SDL_GL_GetDrawableSize(window, &w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  SDL_Rect display{};
+  ASSERT_EQ(SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &display), 0);
+  SDL_GetWindowPosition(window, &x, &y);
+  EXPECT_NEAR(x + w / 2, display.x + display.w / 2, 1);
+  EXPECT_NEAR(y + h / 2, display.y + display.h / 2, 1);
 }
 
 TEST_F(Graphic, QuadsDrawTexturesUprightAndInColour) {

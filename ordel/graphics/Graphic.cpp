@@ -127,6 +127,7 @@ class CGraphic final : public CUnknownImpl<IGraphic> {
   int32_t DrawQuad(const RECT* destination, const RECT* source, const float* colour) override;
 
   ID3D11Texture2D* BackBuffer() const { return m_backBuffer; }
+  SDL_Window* Window() const { return m_window; }
 
  private:
   ~CGraphic() override {
@@ -446,6 +447,8 @@ int32_t CreateGraphic(void** out) {
   if (graphic == nullptr) return 1;
   return HandOut(graphic, IID_IGraphic, out) == S_OK ? 0 : 1;
 }
+
+GraphicWindow WindowOf(IGraphic* graphic) { return static_cast<CGraphic*>(graphic)->Window(); }
 
 ID3D11Texture2D* BackBufferOf(IGraphic* graphic) { return static_cast<CGraphic*>(graphic)->BackBuffer(); }
 

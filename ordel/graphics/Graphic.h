@@ -54,6 +54,7 @@ int32_t CreateGraphic(void** out);
 // The millisecond clock of the frame loop (SDL's ticks); tests replace it.
 extern uint32_t (*g_timeGetTime)();
 
-// The engine's device objects, for tests that read pixels back.
+// The engine's window and device objects, for tests.
+GraphicWindow WindowOf(IGraphic* graphic);
 ID3D11Texture2D* BackBufferOf(IGraphic* graphic);
 ID3D11Texture2D* TextureOf(ISurface* surface);
