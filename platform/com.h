@@ -3,6 +3,7 @@
 #pragma once
 
 #include <new>
+#include <type_traits>
 
 #include "platform/guid.h"
 #include "platform/types.h"
@@ -87,6 +88,21 @@ inline HRESULT HandOut(IUnknown* object, REFIID riid, void** out) {
   const HRESULT hr = object->QueryInterface(riid, out);
   object->Release();
   return hr;
+}
+
+// Releases *p (when there is one) and sets it to null.
+template <class T>
+void SafeRelease(T*& p) {
+  if (p != nullptr) p->Release();
+  p = nullptr;
+}
+
+// Puts `value` into `slot` with a reference of its own, releasing the old.
+template <class T>
+void Assign(T*& slot, std::type_identity_t<T>* value) {
+  if (value != nullptr) value->AddRef();
+  if (slot != nullptr) slot->Release();
+  slot = value;
 }
 
 // Owns one reference: released when it goes. &ref is the out-pointer slot of

@@ -304,44 +304,44 @@ class CContext final : public CUnknownImpl<ID3D11DeviceContext> {
  public:
   explicit CContext(CDevice* device) : m_device(device) { m_device->AddRef(); }
   ~CContext() override {
-    SetRef(m_layout, nullptr);
-    SetRef(m_vertexBuffer, nullptr);
-    SetRef(m_constants, nullptr);
-    SetRef(m_texture, nullptr);
-    SetRef(m_target, nullptr);
-    SetRef(m_vertexShader, nullptr);
-    SetRef(m_pixelShader, nullptr);
-    SetRef(m_rasterizer, nullptr);
-    SetRef(m_depth, nullptr);
-    SetRef(m_blend, nullptr);
+    Assign(m_layout, nullptr);
+    Assign(m_vertexBuffer, nullptr);
+    Assign(m_constants, nullptr);
+    Assign(m_texture, nullptr);
+    Assign(m_target, nullptr);
+    Assign(m_vertexShader, nullptr);
+    Assign(m_pixelShader, nullptr);
+    Assign(m_rasterizer, nullptr);
+    Assign(m_depth, nullptr);
+    Assign(m_blend, nullptr);
     m_device->Release();
   }
 
   void VSSetConstantBuffers(UINT slot, UINT count, ID3D11Buffer* const* buffers) override {
-    if (slot == 0 && count >= 1) SetRef(m_constants, buffers[0]);
+    if (slot == 0 && count >= 1) Assign(m_constants, buffers[0]);
   }
   void PSSetShaderResources(UINT slot, UINT count, ID3D11ShaderResourceView* const* views) override {
-    if (slot == 0 && count >= 1) SetRef(m_texture, views[0]);
+    if (slot == 0 && count >= 1) Assign(m_texture, views[0]);
   }
-  void PSSetShader(ID3D11PixelShader* shader, void* const*, UINT) override { SetRef(m_pixelShader, shader); }
-  void VSSetShader(ID3D11VertexShader* shader, void* const*, UINT) override { SetRef(m_vertexShader, shader); }
-  void IASetInputLayout(ID3D11InputLayout* layout) override { SetRef(m_layout, layout); }
+  void PSSetShader(ID3D11PixelShader* shader, void* const*, UINT) override { Assign(m_pixelShader, shader); }
+  void VSSetShader(ID3D11VertexShader* shader, void* const*, UINT) override { Assign(m_vertexShader, shader); }
+  void IASetInputLayout(ID3D11InputLayout* layout) override { Assign(m_layout, layout); }
   void IASetVertexBuffers(UINT slot, UINT count, ID3D11Buffer* const* buffers, const UINT* strides, const UINT* offsets) override {
     if (slot != 0 || count < 1) return;
-    SetRef(m_vertexBuffer, buffers[0]);
+    Assign(m_vertexBuffer, buffers[0]);
     m_stride = strides != nullptr ? strides[0] : 0;
     m_offset = offsets != nullptr ? offsets[0] : 0;
   }
   void IASetPrimitiveTopology(UINT topology) override { m_topology = topology; }
   void OMSetRenderTargets(UINT count, ID3D11RenderTargetView* const* views, void*) override {
-    SetRef(m_target, count >= 1 ? views[0] : nullptr);
+    Assign(m_target, count >= 1 ? views[0] : nullptr);
   }
-  void OMSetBlendState(ID3D11BlendState* state, const float*, UINT) override { SetRef(m_blend, state); }
-  void OMSetDepthStencilState(ID3D11DepthStencilState* state, UINT) override { SetRef(m_depth, state); }
+  void OMSetBlendState(ID3D11BlendState* state, const float*, UINT) override { Assign(m_blend, state); }
+  void OMSetDepthStencilState(ID3D11DepthStencilState* state, UINT) override { Assign(m_depth, state); }
   void RSSetViewports(UINT count, const D3D11_VIEWPORT* viewports) override {
     if (count >= 1) m_viewport = viewports[0];
   }
-  void RSSetState(ID3D11RasterizerState* state) override { SetRef(m_rasterizer, state); }
+  void RSSetState(ID3D11RasterizerState* state) override { Assign(m_rasterizer, state); }
 
   void ClearRenderTargetView(ID3D11RenderTargetView* view, const float colour[4]) override {
     Gl& gl = m_device->gl;
@@ -420,12 +420,6 @@ class CContext final : public CUnknownImpl<ID3D11DeviceContext> {
   }
 
  private:
-  template <class T>
-  static void SetRef(T*& slot, std::type_identity_t<T>* value) {
-    if (value != nullptr) value->AddRef();
-    if (slot != nullptr) slot->Release();
-    slot = value;
-  }
   bool BindTarget(ID3D11RenderTargetView* view) {
     if (view == nullptr) return false;
     ID3D11Resource* resource = nullptr;

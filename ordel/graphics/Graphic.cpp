@@ -45,12 +45,6 @@ bool TextureBehind(ID3D11View* view, D3D11_TEXTURE2D_DESC* desc) {
   return dimension == D3D11_RESOURCE_DIMENSION_TEXTURE2D;
 }
 
-template <class T>
-void SafeRelease(T*& p) {
-  if (p != nullptr) p->Release();
-  p = nullptr;
-}
-
 class CSurface final : public ISurface, public ISurfaceGetInterface {
  public:
   explicit CSurface(ID3D11Device* device) : m_device(device) { m_device->AddRef(); }

@@ -42,10 +42,3 @@ class D2D {
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
   void DrawLoupe(const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int count);
 };
-
-// Releases *p and sets it to null.
-template <class T>
-void SafeRelease(T*& p) {
-  if (p != nullptr) p->Release();
-  p = nullptr;
-}

@@ -5,12 +5,6 @@
 #include "ordel/Ordel.h"
 #include "platform/text.h"
 
-void Assign(ID2D1Bitmap*& slot, ID2D1Bitmap* bitmap) {
-  if (bitmap != nullptr) bitmap->AddRef();
-  SafeRelease(slot);
-  slot = bitmap;
-}
-
 std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value)); }
 
 CMainWindow::CMainWindow(HWND window) { m_hwnd = window; }

@@ -115,8 +115,5 @@ class CMainWindow : public CWindowImpl, public D2D {
 // A start without a path shows the about window over the main window.
 void ShowAboutAtStart(CMainWindow& window);
 
-// Puts `bitmap` into `slot` with a reference of its own, releasing the old.
-void Assign(ID2D1Bitmap*& slot, ID2D1Bitmap* bitmap);
-
 // Decimal text of a number, for titles and debug lines.
 std::u16string Decimal(int64_t value);
