@@ -13,7 +13,7 @@
 
 #include "BenchRatios.h"
 #include "ordel/Ordel.h"
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/text.h"
 
 namespace {

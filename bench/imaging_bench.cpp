@@ -16,7 +16,7 @@
 #include "BenchRatios.h"
 #include "common/Stream.h"
 #include "ordel/Ordel.h"
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "platform/wincodec.h"

@@ -2,7 +2,7 @@
 // seek and size query goes straight to the file, whose position it shares.
 #pragma once
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/objidl.h"
 
 class CStream final : public CUnknownImpl<IStream> {

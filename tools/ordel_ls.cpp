@@ -10,7 +10,7 @@
 #include <string>
 
 #include "ordel/Ordel.h"
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/system.h"
 #include "platform/text.h"
 

@@ -1,7 +1,7 @@
 // The library's audio interfaces, slot for slot.
 #pragma once
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 
 struct IBGM : IUnknown {
   static constexpr GUID iid = MakeGuid("{B415CF45-A33D-4732-A6CD-EB514C6EFA84}");

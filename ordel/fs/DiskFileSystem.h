@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 
 // The root object: turns an absolute folder path into a CDirectory.
 class CFileSystem final : public CUnknownImpl<IFileSystem> {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/d3d11.h"
 #include "platform/window.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 #include "platform/system.h"
 #include "viewer/book/SevenZip.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 
 constexpr int32_t PageStateUnknown = 0;
 constexpr int32_t PageStateFolder = 1;

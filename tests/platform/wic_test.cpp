@@ -10,8 +10,6 @@
 #include <cstring>
 
 #include "ImageSupport.h"
-#include "viewer/imaging/WICBitmapSource.h"
-#include "viewer/imaging/WICFormatConverter.h"
 
 using test::Ref;
 
@@ -290,7 +288,7 @@ TEST(Convert, EveryDecodedFormatBecomes32Bit) {
 }
 
 TEST(Convert, ForeignSourcesConvertThroughTheirPixels) {
-  // The viewer's own page, 24-bit BGR, into premultiplied BGRA.
+  // A foreign 24-bit BGR source into premultiplied BGRA.
   auto source = new test::ArraySource(GUID_WICPixelFormat24bppBGR, 2, 1, 3, {10, 20, 30, 40, 50, 60});
   Ref<IWICBitmapSource> page;
   HandOut(source, IID_IWICBitmapSource, reinterpret_cast<void**>(&page));
@@ -305,22 +303,6 @@ TEST(Convert, ForeignSourcesConvertThroughTheirPixels) {
   BYTE px[4];
   ASSERT_EQ(converter->CopyPixels(&second, 4, 4, px), S_OK);
   EXPECT_EQ(px[0], 40);
-
-  // The viewer's colorizer, premultiplied BGRA, into the library's RGBA.
-  auto gray = new test::ArraySource(GUID_WICPixelFormat8bppGray, 1, 1, 1, {0});
-  Ref<IWICBitmapSource> grayPage;
-  HandOut(gray, IID_IWICBitmapSource, reinterpret_cast<void**>(&grayPage));
-  Ref<CWICFormatConverter> colorizer;
-  HandOut(new CWICFormatConverter, IID_IWICFormatConverter, reinterpret_cast<void**>(&colorizer));
-  ASSERT_EQ(colorizer->Initialize(grayPage.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
-                                  WICBitmapPaletteTypeMedianCut),
-            S_OK);
-  const uint32_t saved = g_colorTable[0];
-  const BYTE orange[4] = {0x10, 0x80, 0xF0, 0xFF};  // blue, green, red, alpha
-  std::memcpy(&g_colorTable[0], orange, 4);
-  auto rgba = Converter(colorizer.get(), GUID_WICPixelFormat32bppRGBA);
-  EXPECT_EQ(CopyAll(rgba.get(), 4, 1), (std::vector<BYTE>{0xF0, 0x80, 0x10, 0xFF}));
-  g_colorTable[0] = saved;
 
   HRESULT hr = S_OK;
   Converter(page.get(), GUID_WICPixelFormat24bppBGR, &hr);
@@ -352,20 +334,6 @@ TEST(Factory, UnknownClassesAndSecondFrames) {
   ASSERT_EQ(frame->QueryInterface(IID_IWICBitmapSource, &asSource), S_OK);
   EXPECT_EQ(asSource, frame.get());
   frame->Release();
-}
-
-TEST(Decode, ViewerPageLoadsFromAFrame) {
-  QImage rgb = Card(16, 16, QImage::Format_RGB32);
-  Frame f = DecodeOk(Encode(rgb, "PNG"));
-  Ref<CWICBitmapSource> page;
-  HandOut(new CWICBitmapSource, IID_IWICBitmapSource, reinterpret_cast<void**>(&page));
-  ASSERT_EQ(page->LoadPixels(f.frame.get()), 0);
-  BYTE px[3];
-  WICRect at{5, 7, 1, 1};
-  ASSERT_EQ(page->CopyPixels(&at, 3, 3, px), S_OK);
-  const QRgb c = rgb.pixel(5, 7);
-  EXPECT_EQ(px[0], qBlue(c));
-  EXPECT_EQ(px[2], qRed(c));
 }
 
 }  // namespace

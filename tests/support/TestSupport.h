@@ -13,7 +13,7 @@
 #include <string>
 
 #include "ordel/Ordel.h"
-#include "ordel/fs/FileSystem.h"
+#include "ordel/FileSystem.h"
 
 namespace test {
 

@@ -1,5 +1,5 @@
 // The library's two exports. Callers link OrdelCreateInstance by name and
-// receive objects through the interfaces of ordel/fs/FileSystem.h (and, for
+// receive objects through the interfaces of ordel/FileSystem.h (and, for
 // the graphics and audio identifiers, their own headers).
 #pragma once
 
