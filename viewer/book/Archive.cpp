@@ -10,46 +10,13 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 
-HMODULE g_sevenZipModule = nullptr;
-CreateObjectFunc g_createObject = nullptr;
 std::vector<BYTE> g_extractBuffer;
 uint64_t g_extractPosition = 0;
 
 namespace {
 
-VariantClearFunc g_variantClear = nullptr;
-
 constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
-
-// Loads the library on first use; a failed load is tried again next time.
-bool BindSevenZip() {
-  if (g_sevenZipModule != nullptr) return true;
-  for (const std::u16string& path : SevenZipSearchPaths()) {
-    HMODULE module = LoadLibraryW(path.c_str());
-    if (module == nullptr) continue;
-    auto create = reinterpret_cast<CreateObjectFunc>(GetProcAddress(module, "CreateObject"));
-    auto clear = reinterpret_cast<VariantClearFunc>(GetProcAddress(module, "VariantClear"));
-    if (create == nullptr || clear == nullptr) {
-      FreeLibrary(module);
-      continue;
-    }
-    // Names then come out the same whatever the user's locale: UTF-8 where
-    // it decodes, U+EF00 + byte where it does not.
-    if (auto* forceUtf8 = static_cast<bool*>(GetProcAddress(module, "g_ForceToUTF8"))) *forceUtf8 = true;
-    g_sevenZipModule = module;
-    g_createObject = create;
-    g_variantClear = clear;
-    return true;
-  }
-  return false;
-}
-
-// Releases what a property holds, through the library that allocated it.
-struct Property {
-  PROPVARIANT value{};
-  ~Property() { g_variantClear(&value); }
-};
 
 void WriteDebug(const char* text) { OutputDebugStringW(AsciiToUtf16(text).c_str()); }
 
@@ -70,11 +37,6 @@ bool IsFullPath(const ArchiveItem& item, std::u16string_view path) {
 bool IsShiftJisLead(unsigned byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
 }  // namespace
-
-std::vector<std::u16string>& SevenZipSearchPaths() {
-  static std::vector<std::u16string> paths = {GetModuleDirectory() + u"7z.so", u"/usr/lib/p7zip/7z.so"};
-  return paths;
-}
 
 std::u16string DecodeArchiveName(const std::u16string& units) {
   auto isRaw = [](char16_t u) { return u >= 0xEF80 && u <= 0xEFFF; };
@@ -183,7 +145,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
     for (UInt32 i = 0; i < count; ++i) {
       ArchiveItem item{static_cast<int32_t>(i), 0, 0, u"", u""};
       {
-        Property p;
+        SevenZipProperty p;
         m_archive->GetProperty(i, kpidSize, &p.value);
         if (p.value.vt == VT_UI4 || p.value.vt == VT_I4)
           item.size = p.value.ulVal;
@@ -191,13 +153,13 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
           item.size = p.value.uhVal;
       }
       {
-        Property p;
+        SevenZipProperty p;
         m_archive->GetProperty(i, kpidIsDir, &p.value);
         if (p.value.vt == VT_BOOL && p.value.boolVal != 0) item.flags = 1;
       }
       std::u16string path;
       {
-        Property p;
+        SevenZipProperty p;
         result = m_archive->GetProperty(i, kpidPath, &p.value);
         if (p.value.vt == VT_BSTR && p.value.bstrVal != nullptr)
           for (const uint32_t* unit = p.value.bstrVal; *unit != 0; ++unit) path.push_back(static_cast<char16_t>(*unit));

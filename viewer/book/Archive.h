@@ -9,6 +9,7 @@
 #include "ordel/FileSystem.h"
 #include "platform/system.h"
 #include "viewer/book/SevenZip.h"
+#include "viewer/book/SevenZipModule.h"
 
 // One archive item, or a folder the item paths only imply (index -1).
 struct ArchiveItem {
@@ -19,17 +20,10 @@ struct ArchiveItem {
   std::u16string name;
 };
 
-// The library, loaded on first use and kept for the process.
-extern HMODULE g_sevenZipModule;
-extern CreateObjectFunc g_createObject;
 // The bytes of the file extracted last, from any archive, and the read
 // position that every extracted CFile shares.
 extern std::vector<BYTE> g_extractBuffer;
 extern uint64_t g_extractPosition;
-
-// Where the library is looked for, in order: next to the program, then
-// Debian's p7zip. Tests may point it elsewhere before the first load.
-std::vector<std::u16string>& SevenZipSearchPaths();
 
 // An entry larger than this is never extracted: no page needs it, and a
 // decompression bomb must not take the machine's memory.

@@ -1,0 +1,31 @@
+// 7-Zip's library as a loaded module: found on first use, kept for the
+// process, with the two exports the archive layer calls.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "viewer/book/SevenZip.h"
+
+// The library, loaded on first use and kept for the process; null until then.
+extern HMODULE g_sevenZipModule;
+extern CreateObjectFunc g_createObject;
+
+// Where the library is looked for, in order: next to the program, then
+// Debian's p7zip. Tests may point it elsewhere before the first load.
+std::vector<std::u16string>& SevenZipSearchPaths();
+
+// Loads the library unless it is loaded; false when no search path gives a
+// library with both exports (tried again on the next call).
+bool BindSevenZip();
+
+// One property value from the library, cleared through the library (which
+// allocated what it holds) when it goes. Only valid once the library is bound.
+struct SevenZipProperty {
+  PROPVARIANT value{};
+  SevenZipProperty() = default;
+  SevenZipProperty(const SevenZipProperty&) = delete;
+  SevenZipProperty& operator=(const SevenZipProperty&) = delete;
+  ~SevenZipProperty();
+};
