@@ -139,7 +139,7 @@ void ExtractPageByPage(benchmark::State& state, const char16_t* name) {
 // All items in one Extract call, through the same callback.
 void ExtractAllAtOnce(benchmark::State& state, const char16_t* name) {
   IDirectory* archive = OpenBook(name);
-  const std::vector<ArchiveItem>& items = static_cast<C7zDirectory*>(archive)->items();
+  const auto table = static_cast<C7zDirectory*>(archive)->table();
   const GUID sevenZip = SevenZipFormat(0x07);
   for (auto _ : state) {
     IInArchive* handler = nullptr;
@@ -150,7 +150,7 @@ void ExtractAllAtOnce(benchmark::State& state, const char16_t* name) {
     file->Release();
     handler->Open(stream, nullptr, nullptr);
     stream->Release();
-    auto* callback = new CArchiveExtractCallback(handler, items);
+    auto* callback = new CArchiveExtractCallback(handler, table);
     callback->AddRef();
     if (handler->Extract(nullptr, 0xFFFFFFFFu, 0, callback) != S_OK) std::abort();
     callback->Release();

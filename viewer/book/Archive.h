@@ -3,39 +3,28 @@
 // archive reads exactly like a book in a folder.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "ordel/FileSystem.h"
 #include "platform/system.h"
+#include "viewer/book/ArchiveItems.h"
+#include "viewer/book/ArchiveNames.h"
 #include "viewer/book/SevenZip.h"
 #include "viewer/book/SevenZipModule.h"
-
-// One archive item, or a folder the item paths only imply (index -1).
-struct ArchiveItem {
-  int32_t index;
-  uint64_t size;
-  uint32_t flags;         // bit 0: a folder
-  std::u16string folder;  // "/"-separated, leading and trailing "/"
-  std::u16string name;
-};
-
-// The bytes of the file extracted last, from any archive, and the read
-// position that every extracted CFile shares.
-extern std::vector<BYTE> g_extractBuffer;
-extern uint64_t g_extractPosition;
 
 // An entry larger than this is never extracted: no page needs it, and a
 // decompression bomb must not take the machine's memory.
 constexpr uint64_t kMaxExtractBytes = 1ull << 30;
 
-// 0 and the archive in `file` as a directory in *out; 1 when the library is
-// missing or the file is no archive it can open (*out untouched).
+// 0 and the archive in `file` as a directory in *out; 1 when no route can
+// open the file (*out untouched).
 int32_t OpenArchive(IFile* file, IDirectory** out);
 
-// An item name from the library (UTF-16 units), with raw bytes that were
-// not UTF-8 (U+EF80..U+EFFF) decoded as Shift-JIS where they form it.
-std::u16string DecodeArchiveName(const std::u16string& units);
+// The bytes of one extracted item. Every opened file has its own: they stay
+// as they are while the file is held, and go with it.
+using ExtractedBytes = std::shared_ptr<std::vector<BYTE>>;
 
 class C7zDirectory final : public CUnknownImpl<IDirectory> {
  public:
@@ -43,16 +32,22 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
 
+  // 0 when the library opens `file` with the handler its signature names
+  // (format() is that handler's number once this has run).
   int32_t LoadArchive(IFile* file);
-  const std::vector<ArchiveItem>& items() const { return m_items; }
+  const std::vector<ArchiveItem>& items() const { return m_table->items(); }
+  const std::shared_ptr<const ArchiveItemTable>& table() const { return m_table; }
+  uint8_t format() const { return m_format; }
 
  private:
   ~C7zDirectory() override;
 
-  std::vector<ArchiveItem> m_items;
+  std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   IInArchive* m_archive = nullptr;
+  uint8_t m_format = 0;
 };
 
+// The entries of one folder of an item table (any archive route).
 class C7zFileSystemEntries final : public CUnknownImpl<IFileSystemEntries> {
  public:
   int32_t Reserved() override { return 1; }
@@ -61,20 +56,34 @@ class C7zFileSystemEntries final : public CUnknownImpl<IFileSystemEntries> {
 
   // Fills the list with the items directly in `path` (ending in "/"); 1 when
   // the table is empty or no such folder exists.
-  int32_t Collect(const std::u16string& path, const std::vector<ArchiveItem>& items);
+  int32_t Collect(const std::u16string& path, const ArchiveItemTable& table);
 
  private:
   std::vector<FileSystemEntry> m_entries;
 };
 
-// The file extracted last: g_extractBuffer, read at g_extractPosition.
+// GetEntries for any archive route: the list of one folder of `table`.
+int32_t ListArchiveFolder(const ArchiveItemTable& table, const char16_t* path, IFileSystemEntries** out);
+
+// One extracted item in memory, with its own read position.
 class CFile final : public CUnknownImpl<IFile> {
  public:
+  explicit CFile(ExtractedBytes bytes) : m_bytes(std::move(bytes)) {}
   int32_t Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override;
   int32_t Reserved() override { return 1; }
   int32_t Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) override;
   int32_t GetSize(uint64_t* size) override;
+
+  const std::vector<BYTE>& bytes() const { return *m_bytes; }
+
+ private:
+  ExtractedBytes m_bytes;
+  uint64_t m_position = 0;
 };
+
+// Hands `bytes` out as a new CFile in *out (0), trimming spare capacity
+// first; 1 when there is no memory for it.
+int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out);
 
 // An IFile as 7-Zip's input stream.
 class CInFileStream final : public CUnknownImpl<IInStream, ISequentialInStream> {
@@ -88,12 +97,16 @@ class CInFileStream final : public CUnknownImpl<IInStream, ISequentialInStream> 
   IFile* m_file;
 };
 
-// 7-Zip's output into g_extractBuffer.
+// 7-Zip's output into one item's bytes, stopping at kMaxExtractBytes.
 class COutFileStream final : public CUnknownImpl<IOutStream, ISequentialOutStream> {
  public:
+  explicit COutFileStream(ExtractedBytes bytes) : m_bytes(std::move(bytes)) {}
   HRESULT Write(const void* data, UInt32 size, UInt32* processed) override;
   HRESULT Seek(Int64, UInt32, UInt64*) override { return S_OK; }
   HRESULT SetSize(UInt64) override { return S_OK; }
+
+ private:
+  ExtractedBytes m_bytes;
 };
 
 class CArchiveOpenCallback final : public CUnknownImpl<IArchiveOpenCallback> {
@@ -102,17 +115,24 @@ class CArchiveOpenCallback final : public CUnknownImpl<IArchiveOpenCallback> {
   HRESULT SetCompleted(const UInt64*, const UInt64*) override { return S_OK; }
 };
 
+// Extracts into a fresh buffer per item; bytes() is the item extracted last.
 class CArchiveExtractCallback final : public CUnknownImpl<IArchiveExtractCallback, IProgress> {
  public:
-  CArchiveExtractCallback(IInArchive* archive, std::vector<ArchiveItem> items);
+  CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table);
   HRESULT SetTotal(UInt64) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*) override { return S_OK; }
   HRESULT GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;
   HRESULT PrepareOperation(Int32 askExtractMode) override;
   HRESULT SetOperationResult(Int32 result) override;
 
+  const ExtractedBytes& bytes() const { return m_bytes; }
+  // The result the library reported for the item extracted last.
+  Int32 operationResult() const { return m_result; }
+
  private:
   ~CArchiveExtractCallback() override { m_archive->Release(); }
   IInArchive* m_archive;
-  std::vector<ArchiveItem> m_items;
+  std::shared_ptr<const ArchiveItemTable> m_table;
+  ExtractedBytes m_bytes;
+  Int32 m_result = 0;
 };

@@ -149,7 +149,7 @@ TEST_F(Archives, BackslashesInItemPathsSeparateFolders) {
   EXPECT_EQ(Read(archive.get(), u"/q/a/b.jpg"), "bs");
 }
 
-TEST_F(Archives, OneSharedExtractionBuffer) {
+TEST_F(Archives, EachOpenFileKeepsItsOwnBytes) {
   m_tmp.WriteFile("one.jpg", "first page");
   m_tmp.WriteFile("two.jpg", "second");
   SevenZip(m_tmp, "a -t7z -ms=off pages.7z one.jpg two.jpg");
@@ -161,24 +161,29 @@ TEST_F(Archives, OneSharedExtractionBuffer) {
   Ref<IFile> first, second;
   ASSERT_EQ(archive->OpenFile(&first, u"/one.jpg", nullptr), 0);
   EXPECT_EQ(debug, u"Index:0\nkExtract\nkExtractingString\nkOK\n");
+  char buffer[16];
+  uint32_t got = 0;
+  ASSERT_EQ(first->Read(buffer, 3, &got), 0);
   ASSERT_EQ(archive->OpenFile(&second, u"/two.jpg", nullptr), 0);
   SetDebugOutputSink(nullptr, nullptr);
 
-  // The first file, still held, now reads the second one's bytes.
+  // The first file, still held, reads on where it was, in its own bytes.
   uint64_t size = 0;
   first->GetSize(&size);
-  EXPECT_EQ(size, 6u);
-  char buffer[16];
-  uint32_t got = 0;
+  EXPECT_EQ(size, 10u);
   ASSERT_EQ(first->Read(buffer, sizeof buffer, &got), 0);
-  EXPECT_EQ(std::string(buffer, got), "second");
+  EXPECT_EQ(std::string(buffer, got), "st page");
   ASSERT_EQ(first->Read(buffer, sizeof buffer, &got), 0);  // at the end: 0 bytes, success
   EXPECT_EQ(got, 0u);
+  ASSERT_EQ(second->Read(buffer, sizeof buffer, &got), 0);
+  EXPECT_EQ(std::string(buffer, got), "second");
 
-  // A failed open leaves the buffer as it was.
+  // A failed open touches neither.
   Ref<IFile> none;
   EXPECT_EQ(archive->OpenFile(&none, u"/three.jpg", nullptr), 1);
-  EXPECT_EQ(g_extractBuffer.size(), 6u);
+  EXPECT_FALSE(none);
+  second->GetSize(&size);
+  EXPECT_EQ(size, 6u);
 }
 
 TEST_F(Archives, MemoryFileSeeks) {
@@ -277,14 +282,14 @@ TEST_F(Archives, ExtractionStopsAtTheSizeLimit) {
   EXPECT_EQ(archive->OpenFile(&file, u"/zeros.bin", nullptr), 1);
 
   // Written bytes count too, whatever the headers claimed.
+  auto bytes = std::make_shared<std::vector<BYTE>>(10, 0);
   Ref<IOutStream> stream;
-  HandOut(new COutFileStream, IID_IOutStream, reinterpret_cast<void**>(&stream));
-  g_extractBuffer.assign(10, 0);
+  HandOut(new COutFileStream(bytes), IID_IOutStream, reinterpret_cast<void**>(&stream));
   UInt32 processed = 7;
   const char byte = 0;
   EXPECT_EQ(stream->Write(&byte, static_cast<UInt32>(kMaxExtractBytes), &processed), E_ABORT);
   EXPECT_EQ(processed, 0u);
-  EXPECT_EQ(g_extractBuffer.size(), 10u);
+  EXPECT_EQ(bytes->size(), 10u);
 }
 
 TEST_F(Archives, LzhOfBothHeaderLevels) {
@@ -355,15 +360,25 @@ TEST(ArchiveLibrary, MissingLibraryFailsEveryTime) {
 }
 
 TEST(ArchiveNames, ShiftJisBytesBecomeJapanese) {
+  using enum ArchiveNameSource;
   // 日本 is 93 FA 96 7B in Shift-JIS; 0x7B is "{" and came through as is.
-  EXPECT_EQ(DecodeArchiveName(u"\xEF93\xEFFA\xEF96{.jpg"), u"\u65e5\u672c.jpg");
-  // ソ is 83 5C: the library turned the 0x5C into "/".
-  EXPECT_EQ(DecodeArchiveName(u"\xEF83/\xEF95/.png"), u"\u30bd\u8868.png");
-  // A real separator after a non-lead byte stays one.
-  EXPECT_EQ(DecodeArchiveName(u"dir/\xEF83\x5C.png").find(u'/'), 3u);
+  EXPECT_EQ(DecodeArchiveName(u"\xEF93\xEFFA\xEF96{.jpg", Plain), u"\u65e5\u672c.jpg");
+  // ソ is 83 5C: the LZH handler turned the 0x5C into "/".
+  EXPECT_EQ(DecodeArchiveName(u"\xEF83/\xEF95/.png", Lzh), u"\u30bd\u8868.png");
+  // Only there: elsewhere a "/" after such a byte is a separator, and a
+  // name that is then no Shift-JIS stays as it came (Latin-1 "café/").
+  EXPECT_EQ(DecodeArchiveName(u"\xEF83/\xEF95/.png", Plain), u"\xEF83/\xEF95/.png");
+  EXPECT_EQ(DecodeArchiveName(u"caf\xEFE9/p1.png", Plain), u"caf\xEFE9/p1.png");
+  // A real backslash after a lead byte is that character's second byte.
+  EXPECT_EQ(DecodeArchiveName(u"dir/\xEF83\x5C.png", Plain), u"dir/\u30bd.png");
+  // A lead-range byte in second place ends a character: the "/" after
+  // it separates (83 83 is ャ, then a folder).
+  EXPECT_EQ(DecodeArchiveName(u"\xEF83\xEF83/a.png", Lzh), u"\u30e3/a.png");
   // Plain names and bytes that are not Shift-JIS either are left alone.
-  EXPECT_EQ(DecodeArchiveName(u"plain/name.jpg"), u"plain/name.jpg");
-  EXPECT_EQ(DecodeArchiveName(u"\xEFFF\xEFFF"), u"\xEFFF\xEFFF");
+  EXPECT_EQ(DecodeArchiveName(u"plain/name.jpg", Lzh), u"plain/name.jpg");
+  EXPECT_EQ(DecodeArchiveName(u"\xEFFF\xEFFF", Plain), u"\xEFFF\xEFFF");
+  // Raw bytes from other readers take the same form as the library's.
+  EXPECT_EQ(ArchiveBytesToUnits("caf\xe9/\xe6\x97\xa5"), u"caf\xEFE9/\u65e5");
 }
 
 }  // namespace
