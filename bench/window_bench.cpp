@@ -16,7 +16,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/MainWindow.h"
-#include "viewer/shell/Settings.h"
+#include "viewer/shell/Profile.h"
 
 namespace {
 
@@ -64,6 +64,7 @@ struct Fixture {
     std::error_code ignored;
     std::filesystem::remove_all(root, ignored);
   }
+  void View(PageMode mode, int32_t mono2Color) { main->profile().settings = ViewSettings{mode, mono2Color}; }
   void Open(const char* kind) {
     if (main->OpenDirectory(Utf8ToUtf16(root + "/" + kind).c_str(), nullptr) != 0) std::abort();
   }
@@ -77,15 +78,13 @@ Fixture& The() {
 // A turn to a spread that is not cached: both pages decoded, one frame.
 void TurnUncached(benchmark::State& state, const char* kind, int mono2Color) {
   Fixture& f = The();
-  g_pageMode = PageModeSpreadRight;
-  g_mono2Color = mono2Color;
+  f.View(PageMode::SpreadRight, mono2Color);
   f.Open(kind);
   for (auto _ : state) {
     state.PauseTiming();
-    f.main->ResetPageCache();
-    for (PageEntry& page : f.main->m_book.pages) page.state = PageStateUnknown;
+    f.main->ForgetDecodedPages();
     state.ResumeTiming();
-    if (f.main->ShowPage(0, 0) != 0 || f.main->m_book.second != 1) std::abort();
+    if (f.main->ShowPage(0, 0) != 0 || f.main->book().second != 1) std::abort();
     f.main->OnPaint();
   }
 }
@@ -108,8 +107,7 @@ void BM_QtGray(benchmark::State& s) { DecodeWithQt(s, "gray"); }
 
 void BM_TurnCached(benchmark::State& state) {
   Fixture& f = The();
-  g_pageMode = PageModeSpreadRight;
-  g_mono2Color = 1;
+  f.View(PageMode::SpreadRight, 1);
   f.Open("colour");
   for (auto _ : state) {
     f.main->ShowPage(0, 0);
@@ -119,14 +117,14 @@ void BM_TurnCached(benchmark::State& state) {
 
 void BM_PaintOnly(benchmark::State& state) {
   Fixture& f = The();
-  g_pageMode = PageModeSpreadRight;
+  f.View(PageMode::SpreadRight, 1);
   f.Open("colour");
   for (auto _ : state) f.main->OnPaint();
 }
 
 void BM_OpenFolder(benchmark::State& state) {
   Fixture& f = The();
-  g_pageMode = PageModeSingle;  // a spread would look through every file for a partner
+  f.View(PageMode::Single, 1);  // a spread would look through every file for a partner
   for (auto _ : state) f.Open("many");
 }
 
@@ -143,7 +141,7 @@ std::vector<PageEntry> Listing() {
   std::vector<PageEntry> pages;
   for (int i = 0; i < kEntries; ++i) {
     const std::u16string name = u"p" + AsciiToUtf16(std::to_string(i * 7919 % kEntries)) + u".jpg";
-    pages.push_back(PageEntry{u"/many/" + name, name, 0, 0});
+    pages.push_back(PageEntry{u"/many/" + name, name, 0, PageState::Unknown});
   }
   return pages;
 }

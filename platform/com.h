@@ -2,6 +2,7 @@
 // the apartment count, and a base for objects that hand out one interface.
 #pragma once
 
+#include <memory>
 #include <new>
 #include <type_traits>
 
@@ -105,18 +106,26 @@ void Assign(T*& slot, std::type_identity_t<T>* value) {
   slot = value;
 }
 
-// Owns one reference: released when it goes. &ref is the out-pointer slot of
-// a creating call (whatever was held is released first).
+// Owns one reference: released when it goes; a copy takes a reference of
+// its own. &ref is the out-pointer slot of a creating call (whatever was
+// held is released first).
 template <class T>
 class ComRef {
  public:
   ComRef() = default;
   ~ComRef() { Reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
+  ComRef(const ComRef& other) : m_p(other.m_p) {
+    if (m_p != nullptr) m_p->AddRef();
+  }
+  ComRef& operator=(const ComRef& other) {
+    if (other.m_p != nullptr) other.m_p->AddRef();
+    Reset();
+    m_p = other.m_p;
+    return *this;
+  }
   ComRef(ComRef&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
   ComRef& operator=(ComRef&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       Reset();
       m_p = other.m_p;
       other.m_p = nullptr;
@@ -137,6 +146,12 @@ class ComRef {
   }
   // Takes over a reference the caller owns.
   void Attach(T* p) {
+    Reset();
+    m_p = p;
+  }
+  // Holds `p` with a reference of its own.
+  void Set(T* p) {
+    if (p != nullptr) p->AddRef();
     Reset();
     m_p = p;
   }

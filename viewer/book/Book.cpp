@@ -2,24 +2,6 @@
 
 #include <algorithm>
 
-int32_t g_bookIsArchive = 0;
-
-void Book::Clear() {
-  current = 0;
-  root.Reset();
-  source.clear();
-  folder.clear();
-  displayName.clear();
-  pages.clear();
-  if (g_bookIsArchive == 0) {
-    archiveFolder.entries.clear();
-    archiveFolder.root.Reset();
-    archiveFolder.drive.clear();
-    archiveFolder.folder.clear();
-    archiveFolder.windowsFolder.clear();
-  }
-}
-
 void SortByName(std::vector<PageEntry>& entries) {
   // The same order as an exchange sort from the end: by code unit, entries
   // with equal names keeping their order.
@@ -27,24 +9,49 @@ void SortByName(std::vector<PageEntry>& entries) {
                    [](const PageEntry& a, const PageEntry& b) { return a.name.compare(b.name) < 0; });
 }
 
-int32_t AppendTree(Book& book, const std::u16string& folder) {
-  IFileSystemEntries* list = nullptr;
-  if (book.root->GetEntries(folder.c_str(), &list) != 0) return 1;
+int32_t ListEntries(IDirectory* directory, const std::u16string& folder, std::vector<PageEntry>& out) {
+  if (directory == nullptr) return 1;
+  ComRef<IFileSystemEntries> list;
+  if (directory->GetEntries(folder.c_str(), &list) != 0) return 1;
   uint32_t count = 0;
-  if (list->GetCount(&count) != 0) {
-    list->Release();
-    return 1;
+  if (list->GetCount(&count) != 0) return 1;
+  out.clear();
+  out.reserve(count);
+  for (uint32_t i = 0; i < count; ++i) {
+    FileSystemEntry record{};
+    list->GetEntry(i, &record);
+    const bool isFolder = (record.flags & FILE_SYSTEM_ENTRY_FOLDER) != 0;
+    out.push_back(PageEntry{folder + record.name, record.name, record.size,
+                            isFolder ? PageState::Folder : PageState::Unknown});
   }
-  std::vector<FileSystemEntry> records(count);
-  for (uint32_t i = 0; i < count; ++i) list->GetEntry(i, &records[i]);
-  list->Release();
+  return 0;
+}
 
-  for (const FileSystemEntry& record : records) {
-    const bool isFolder = (record.flags & 1) != 0;
-    PageEntry entry{folder + record.name, record.name, record.size, isFolder ? PageStateFolder : PageStateUnknown};
-    const std::u16string below = entry.path + u"/";
+int32_t AppendTree(Book& book, const std::u16string& folder) {
+  // Depth first, pre-order: a folder's entry, everything inside it, then
+  // its next sibling. The walk keeps its own stack, so no nesting depth can
+  // exhaust the thread's.
+  struct Level {
+    std::vector<PageEntry> entries;
+    std::size_t next = 0;
+  };
+  std::vector<Level> stack(1);
+  if (ListEntries(book.root.get(), folder, stack.back().entries) != 0) return 1;
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.entries.size()) {
+      stack.pop_back();
+      continue;
+    }
+    PageEntry& entry = level.entries[level.next++];
+    const bool descend = entry.state == PageState::Folder && entry.path.size() < kMaxWalkedPath;
+    std::u16string below = descend ? entry.path + u"/" : std::u16string();
     book.pages.push_back(std::move(entry));
-    if (isFolder && AppendTree(book, below) != 0) return 1;
+    if (descend) {
+      Level inner;
+      if (ListEntries(book.root.get(), below, inner.entries) != 0) return 1;
+      stack.push_back(std::move(inner));
+    }
   }
   return 0;
 }

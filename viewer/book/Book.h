@@ -3,88 +3,70 @@
 // folder, that folder's sorted listing for stepping to the next archive.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "ordel/FileSystem.h"
 
-constexpr int32_t PageStateUnknown = 0;
-constexpr int32_t PageStateFolder = 1;
-constexpr int32_t PageStateNotImage = 16;
-constexpr int32_t PageStateImage = 17;
+// What is known of an entry. The numbers are the ones the page states have
+// always had, for anyone reading them in a debugger.
+enum class PageState : int32_t {
+  Unknown = 0,    // a file not tried yet
+  Folder = 1,
+  NotImage = 16,  // tried, and it did not decode: never tried again
+  Image = 17,
+};
 
-constexpr int32_t BookKindFolder = 1;
-constexpr int32_t BookKindArchive = 2;
+enum class BookKind : int32_t { None = 0, Folder = 1, Archive = 2 };
 
 struct PageEntry {
   std::u16string path;  // under the directory it was listed from
   std::u16string name;
   uint64_t size = 0;
-  int32_t state = PageStateUnknown;
-};
-
-// An IDirectory reference that copies take a reference of their own on.
-class DirectoryRef {
- public:
-  DirectoryRef() = default;
-  ~DirectoryRef() { Reset(); }
-  DirectoryRef(const DirectoryRef& other) : m_p(other.m_p) {
-    if (m_p != nullptr) m_p->AddRef();
-  }
-  DirectoryRef& operator=(const DirectoryRef& other) {
-    if (other.m_p != nullptr) other.m_p->AddRef();
-    Reset();
-    m_p = other.m_p;
-    return *this;
-  }
-  IDirectory* get() const { return m_p; }
-  IDirectory* operator->() const { return m_p; }
-  explicit operator bool() const { return m_p != nullptr; }
-  // The slot for a creating call; whatever was held is released first.
-  IDirectory** Receive() {
-    Reset();
-    return &m_p;
-  }
-  void Reset() {
-    if (m_p != nullptr) m_p->Release();
-    m_p = nullptr;
-  }
-
- private:
-  IDirectory* m_p = nullptr;
+  PageState state = PageState::Unknown;
 };
 
 // The disk folder that holds the open archive file.
 struct ArchiveFolder {
-  DirectoryRef root;  // the drive root's directory
-  int32_t current = 0;
+  ComRef<IDirectory> root;  // the drive root's directory; empty when there is no folder to step through
+  int32_t current = 0;      // the open archive's index in `entries`
   std::vector<PageEntry> entries;  // sorted by name
   std::u16string drive;
   std::u16string folder;         // under root, "/" form with leading and trailing "/"
   std::u16string windowsFolder;  // the folder as the user's path, ending in its separator
 };
 
+// A value: copies hold references of their own on the directories.
 struct Book {
   int32_t current = 0;
   int32_t second = -1;
-  DirectoryRef root;
-  int32_t kind = 0;
-  std::u16string source;
-  std::u16string folder;
-  std::u16string displayName;
+  ComRef<IDirectory> root;
+  BookKind kind = BookKind::None;
+  std::u16string source;       // the path that was opened, as given
+  std::u16string folder;       // folder book: its path under root with a trailing "/"; archive: empty
+  std::u16string displayName;  // for the window title
   std::vector<PageEntry> pages;
   ArchiveFolder archiveFolder;
 
-  // Empties the book; the archive folder part only while g_bookIsArchive
-  // is 0, so that the next archive can still be found.
-  void Clear();
+  int32_t PageCount() const { return static_cast<int32_t>(pages.size()); }
+  // Whether "Open Next Archive File" can look for an archive after this one.
+  bool CanStepToNextArchive() const { return kind == BookKind::Archive && archiveFolder.root; }
 };
 
-// 1 while the open book is an archive opened from a disk folder.
-extern int32_t g_bookIsArchive;
-
-// Code-unit order: no case folding, no numbers; stable.
+// Code-unit order: no case folding, no numbers; entries with equal names
+// keep their order.
 void SortByName(std::vector<PageEntry>& entries);
+
+// The entries of `folder` (ending in "/") of `directory` in the order the
+// listing gives them, each with the folder's path before its name. 0, or 1
+// when the folder cannot be listed.
+int32_t ListEntries(IDirectory* directory, const std::u16string& folder, std::vector<PageEntry>& out);
+
+// Paths longer than this are not walked into: no page needs them, and a
+// path nested thousands of folders deep would otherwise cost memory in the
+// square of its length.
+constexpr std::size_t kMaxWalkedPath = 4096;
 
 // Appends the entries of `folder` (ending in "/") of the book's root and,
 // depth first, of its subfolders to the pages. 0, or 1 when a listing fails.

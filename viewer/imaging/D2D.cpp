@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "viewer/shell/Settings.h"
 
 namespace {
 constexpr D2D1_COLOR_F kBlack{0.0f, 0.0f, 0.0f, 1.0f};
@@ -21,18 +20,21 @@ HRESULT D2D::CreateFactory() {
                            reinterpret_cast<void**>(&m_factory));
 }
 
-void D2D::CreateTarget() {
+void D2D::CreateTarget(HWND window, int32_t dpiX, int32_t dpiY) {
+  m_window = window;
+  m_dpiX = dpiX;
+  m_dpiY = dpiY;
   RECT rc{};
-  GetClientRect(m_hwnd, &rc);
+  GetClientRect(m_window, &rc);
   const D2D1_SIZE_U size{static_cast<UINT>(rc.right - rc.left), static_cast<UINT>(rc.bottom - rc.top)};
   const D2D1_RENDER_TARGET_PROPERTIES properties{
       D2D1_RENDER_TARGET_TYPE_DEFAULT,
       {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
-      static_cast<float>(ScreenDpiX),
-      static_cast<float>(ScreenDpiY),
+      static_cast<float>(m_dpiX),
+      static_cast<float>(m_dpiY),
       D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
       0};
-  const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{m_hwnd, size, D2D1_PRESENT_OPTIONS_NONE};
+  const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{m_window, size, D2D1_PRESENT_OPTIONS_NONE};
   SafeRelease(m_renderTarget);
   if (m_factory != nullptr) m_factory->CreateHwndRenderTarget(properties, windowProperties, &m_renderTarget);
 }
@@ -40,7 +42,7 @@ void D2D::CreateTarget() {
 void D2D::ResizeTarget() {
   if (m_renderTarget == nullptr) return;
   RECT rc{};
-  GetClientRect(m_hwnd, &rc);
+  GetClientRect(m_window, &rc);
   const D2D1_SIZE_U size{static_cast<UINT>(rc.right - rc.left), static_cast<UINT>(rc.bottom - rc.top)};
   m_renderTarget->Resize(&size);
 }
@@ -50,28 +52,25 @@ int32_t D2D::MakeBitmap(ID2D1Bitmap** bitmap, IWICBitmapSource* source) {
   return SUCCEEDED(m_renderTarget->CreateBitmapFromWicBitmap(source, nullptr, bitmap)) ? 0 : 1;
 }
 
-void D2D::ReleaseRendererObjects() {
+void D2D::SetBackground(ID2D1Bitmap* tile) { Assign(m_background, tile); }
+
+void D2D::ReleaseDeviceObjects() {
   SafeRelease(m_background);
   SafeRelease(m_renderTarget);
 }
 
-void D2D::Paint(ID2D1Bitmap* firstPage, ID2D1Bitmap* secondPage) {
-  if (m_renderTarget == nullptr) {
-    // No target since a failed rebuild: nothing to draw until one exists.
-    return;
-  }
+HRESULT D2D::Paint(ID2D1Bitmap* firstPage, ID2D1Bitmap* secondPage, PageMode mode, const Loupe& loupe) {
+  // No target since a failed rebuild: nothing to draw until one exists.
+  if (m_renderTarget == nullptr) return S_OK;
   m_renderTarget->BeginDraw();
   m_renderTarget->Clear(&kBlack);
-  if (g_pageMode == PageModeSpreadRight)
-    DrawSpread(secondPage, firstPage);  // the lower index on the right
-  else if (g_pageMode == PageModeSpreadLeft)
-    DrawSpread(firstPage, secondPage);
+  if (mode == PageMode::SpreadRight)
+    DrawSpread(secondPage, firstPage, loupe);  // the lower index on the right
+  else if (mode == PageMode::SpreadLeft)
+    DrawSpread(firstPage, secondPage, loupe);
   else
-    DrawPage(firstPage);
-  if (m_renderTarget->EndDraw() != S_OK) {
-    ReleaseDevice();
-    RebuildDevice();
-  }
+    DrawPage(firstPage, loupe);
+  return m_renderTarget->EndDraw();
 }
 
 void D2D::DrawBackground(float left, float top, float right, float bottom, float opacity) {
@@ -87,7 +86,7 @@ void D2D::DrawBackground(float left, float top, float right, float bottom, float
     }
 }
 
-void D2D::DrawPage(ID2D1Bitmap* page) {
+void D2D::DrawPage(ID2D1Bitmap* page, const Loupe& loupe) {
   if (page != nullptr) page->AddRef();  // held for the frame
   const D2D1_SIZE_F size = m_renderTarget->GetSize();
   const float W = size.width, H = size.height;
@@ -99,23 +98,23 @@ void D2D::DrawPage(ID2D1Bitmap* page) {
     const float halfW = 8 * w * s / 2, halfH = 8 * h * s / 2;
     const D2D1_RECT_F dest{W / 2 - halfW, H / 2 - halfH, W / 2 + halfW, H / 2 + halfH};
     m_renderTarget->DrawBitmap(page, &dest, 1.0f, kLinear, nullptr);
-    if (m_loupe) DrawLoupe(&dest, &page, 1);
+    if (loupe.on) DrawLoupe(loupe, &dest, &page, 1);
     page->Release();
-  } else if (m_loupe) {
-    DrawLoupe(nullptr, nullptr, 0);
+  } else if (loupe.on) {
+    DrawLoupe(loupe, nullptr, nullptr, 0);
   }
 }
 
-void D2D::DrawSpread(ID2D1Bitmap* left, ID2D1Bitmap* right) {
+void D2D::DrawSpread(ID2D1Bitmap* left, ID2D1Bitmap* right, const Loupe& loupe) {
   if ((left == nullptr) != (right == nullptr)) {
-    DrawPage(left != nullptr ? left : right);
+    DrawPage(left != nullptr ? left : right, loupe);
     return;
   }
   const D2D1_SIZE_F size = m_renderTarget->GetSize();
   const float W = size.width, H = size.height;
   DrawBackground(0, 0, W, H, 1.0f);
   if (left == nullptr) {
-    if (m_loupe) DrawLoupe(nullptr, nullptr, 0);
+    if (loupe.on) DrawLoupe(loupe, nullptr, nullptr, 0);
     return;
   }
   const D2D1_SIZE_U lp = left->GetPixelSize(), rp = right->GetPixelSize();
@@ -128,17 +127,17 @@ void D2D::DrawSpread(ID2D1Bitmap* left, ID2D1Bitmap* right) {
   ID2D1Bitmap* const pages[2] = {left, right};
   m_renderTarget->DrawBitmap(left, &dests[0], 1.0f, kLinear, nullptr);
   m_renderTarget->DrawBitmap(right, &dests[1], 1.0f, kLinear, nullptr);
-  if (m_loupe) DrawLoupe(dests, pages, 2);
+  if (loupe.on) DrawLoupe(loupe, dests, pages, 2);
 }
 
-void D2D::DrawLoupe(const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int count) {
-  const float hw = static_cast<float>(ScreenDpiX * 380 / 96) * 0.5f;
-  const float hh = static_cast<float>(ScreenDpiY * 380 / 96) * 0.5f;
-  const float mx = static_cast<float>(m_mouseX), my = static_cast<float>(m_mouseY);
-  const D2D1_RECT_F loupe{mx - hw, my - hh, mx + hw, my + hh};
+void D2D::DrawLoupe(const Loupe& loupe, const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int count) {
+  const float hw = static_cast<float>(m_dpiX * 380 / 96) * 0.5f;
+  const float hh = static_cast<float>(m_dpiY * 380 / 96) * 0.5f;
+  const float mx = static_cast<float>(loupe.x), my = static_cast<float>(loupe.y);
+  const D2D1_RECT_F area{mx - hw, my - hh, mx + hw, my + hh};
 
-  m_renderTarget->PushAxisAlignedClip(loupe, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
-  DrawBackground(loupe.left, loupe.top, loupe.right, loupe.bottom, 0.75f);
+  m_renderTarget->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
+  DrawBackground(area.left, area.top, area.right, area.bottom, 0.75f);
   for (int i = 0; i < count; ++i) {
     const D2D1_RECT_F& d = pages[i];
     const D2D1_RECT_F magnified{(d.left - mx) * 2 + mx, (d.top - my) * 2 + my, (d.right - mx) * 2 + mx,
@@ -149,7 +148,7 @@ void D2D::DrawLoupe(const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int c
 
   ID2D1SolidColorBrush* brush = nullptr;
   if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kLoupeFrame, &brush))) {
-    m_renderTarget->DrawRectangle(loupe, brush, 4.0f, nullptr);
+    m_renderTarget->DrawRectangle(area, brush, 4.0f, nullptr);
     brush->Release();
   }
 }

@@ -1,48 +1,39 @@
-// The viewer's own pictures and palette, read from "res.pack" next to the
-// program through the same interfaces as any archive book.
-#include "common/Stream.h"
-#include "viewer/book/Archive.h"
-#include "viewer/imaging/WICFormatConverter.h"
-#include "viewer/shell/MainWindow.h"
-#include "viewer/shell/Settings.h"
+#include "viewer/imaging/Resources.h"
 
-int32_t CMainWindow::LoadResources() {
-  if (m_fileSystem == nullptr) return 1;
-  ComRef<IDirectory> folder;
-  if (m_fileSystem->OpenDirectory(&folder, g_moduleDir.c_str()) != 0) return 1;
+#include <memory>
+
+#include "viewer/book/Archive.h"
+#include "viewer/imaging/ImageDecoder.h"
+#include "viewer/imaging/WICFormatConverter.h"
+
+int32_t LoadResources(IFileSystem* fileSystem, const std::u16string& folder, D2D& renderer, BuiltInPictures& pictures) {
+  if (fileSystem == nullptr) return 1;
+  ComRef<IDirectory> programFolder;
+  if (fileSystem->OpenDirectory(&programFolder, folder.c_str()) != 0) return 1;
   ComRef<IDirectory> pack;
   {
     ComRef<IFile> file;
-    if (folder->OpenFile(&file, u"/res.pack", nullptr) != 0) return 1;
+    if (programFolder->OpenFile(&file, (u"/" + std::u16string(kResourcePack)).c_str(), nullptr) != 0) return 1;
     if (OpenArchive(file.get(), &pack) != 0) return 1;
   }
-  ComRef<IWICImagingFactory> factory;
-  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                              reinterpret_cast<void**>(&factory))))
-    return 1;
 
+  // A picture that cannot become a bitmap draws as nothing.
+  ComRef<ID2D1Bitmap> background;
   const struct {
     const char16_t* path;
-    ID2D1Bitmap** bitmap;
-  } pictures[] = {{u"/res/back.png", &m_background},
-                  {u"/res/title.png", &m_titleImage},
-                  {u"/res/unknown.png", &m_unknownImage},
-                  {u"/res/error.png", &m_errorImage}};
-  for (const auto& picture : pictures) {
+    ComRef<ID2D1Bitmap>* bitmap;
+  } entries[] = {{u"/res/back.png", std::addressof(background)},
+                 {u"/res/title.png", std::addressof(pictures.title)},
+                 {u"/res/unknown.png", std::addressof(pictures.unknown)},
+                 {u"/res/error.png", std::addressof(pictures.error)}};
+  for (const auto& entry : entries) {
     ComRef<IFile> file;
-    ComRef<IStream> stream;
-    ComRef<IWICBitmapDecoder> decoder;
-    ComRef<IWICBitmapFrameDecode> frame;
-    ComRef<IWICFormatConverter> converter;
-    if (pack->OpenFile(&file, picture.path, nullptr) != 0 || CreateFileStream(file.get(), &stream) != 0 ||
-        FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder)) ||
-        FAILED(decoder->GetFrame(0, &frame)) || FAILED(factory->CreateFormatConverter(&converter)) ||
-        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                     WICBitmapPaletteTypeMedianCut)))
+    ComRef<IWICBitmapSource> pixels;
+    if (pack->OpenFile(&file, entry.path, nullptr) != 0 || DecodeImage(file.get(), Colorizing::Off, pixels) != 0)
       return 1;
-    // A picture that cannot become a bitmap draws as nothing.
-    SafeRelease(*picture.bitmap);
-    MakeBitmap(picture.bitmap, converter.get());
+    ComRef<ID2D1Bitmap>& slot = *entry.bitmap;
+    renderer.MakeBitmap(&slot, pixels.get());
+    if (entry.bitmap == std::addressof(background)) renderer.SetBackground(background.get());
   }
 
   ComRef<IFile> palette;

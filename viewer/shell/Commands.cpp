@@ -7,7 +7,6 @@
 #include "platform/system.h"
 #include "platform/wincodec.h"
 #include "viewer/shell/MainWindow.h"
-#include "viewer/shell/Settings.h"
 
 HMENU LoadContextMenu() {
   HMENU history = CreatePopupMenu();
@@ -44,17 +43,20 @@ void CMainWindow::ShowContextMenu() {
   GetCursorPos(&at);
   HMENU menu = LoadContextMenu();
   HMENU popup = GetSubMenu(menu, 0);
-  CheckMenuItem(menu, g_pageMode == PageModeSingle        ? IDM_SINGLE
-                      : g_pageMode == PageModeSpreadRight ? IDM_SPREAD_RIGHT
-                                                          : IDM_SPREAD_LEFT,
+  const ViewSettings& settings = m_profile.settings;
+  // A stored mode outside the three checks the left-opening spread.
+  CheckMenuItem(menu, settings.pageMode == PageMode::Single        ? IDM_SINGLE
+                      : settings.pageMode == PageMode::SpreadRight ? IDM_SPREAD_RIGHT
+                                                                   : IDM_SPREAD_LEFT,
                 MF_CHECKED);
-  if (g_mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
-  if (g_bookIsArchive == 0) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
-  if (!g_history.empty()) {
+  if (settings.mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
+  if (!m_book.CanStepToNextArchive()) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
+  const std::vector<HistoryEntry>& books = m_profile.history.Entries();
+  if (!books.empty()) {
     HMENU history = GetSubMenu(popup, 3);
     DeleteMenu(history, 0, MF_BYPOSITION);
-    for (std::size_t i = 0; i < g_history.size(); ++i) {
-      std::u16string name = g_history[i].name;
+    for (std::size_t i = 0; i < books.size(); ++i) {
+      std::u16string name = books[i].name;
       MENUITEMINFOW item{};
       item.cbSize = sizeof item;
       item.fMask = MIIM_ID | MIIM_STRING;
@@ -70,15 +72,34 @@ void CMainWindow::ShowContextMenu() {
     if (GetMonitorInfoW(MonitorFromPoint(at, MONITOR_DEFAULTTONEAREST), &info))
       at.x = std::clamp(at.x, info.rcWork.left, info.rcWork.right);
   }
-  TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, m_hwnd, nullptr);
+  TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
   DestroyMenu(menu);
 }
 
-void CMainWindow::SetPageMode(int32_t mode) {
-  g_pageMode = mode;
-  SaveProfile();
+void CMainWindow::SetPageMode(PageMode mode) {
+  m_profile.settings.pageMode = mode;
+  m_profile.Save();
   ShowPage(m_book.current, 0);
-  InvalidateRect(m_hwnd, nullptr, TRUE);
+  Invalidate();
+}
+
+void CMainWindow::ToggleColorizing() {
+  int32_t& mono2Color = m_profile.settings.mono2Color;
+  mono2Color = mono2Color != 0 ? 0 : 1;
+  m_profile.Save();
+  m_pageCache.Reset();
+  ShowPage(m_book.current, 0);
+  Invalidate();
+}
+
+void CMainWindow::OpenHistoryEntry(std::size_t i) {
+  const std::vector<HistoryEntry>& books = m_profile.history.Entries();
+  if (i >= books.size()) return;
+  const HistoryEntry entry = books[i];  // the open changes the list
+  const int32_t opened = (GetFileAttributesW(entry.name.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+                             ? OpenDirectory(entry.name.c_str(), nullptr)
+                             : OpenFile(entry.name.c_str());
+  if (opened == 0) ShowPage(entry.index, 0);
 }
 
 void CMainWindow::OnCommand(UINT id) {
@@ -93,20 +114,16 @@ void CMainWindow::OnCommand(UINT id) {
       OpenNextArchive();
       break;
     case IDM_SINGLE:
-      SetPageMode(PageModeSingle);
+      SetPageMode(PageMode::Single);
       break;
     case IDM_SPREAD_RIGHT:
-      SetPageMode(PageModeSpreadRight);
+      SetPageMode(PageMode::SpreadRight);
       break;
     case IDM_SPREAD_LEFT:
-      SetPageMode(PageModeSpreadLeft);
+      SetPageMode(PageMode::SpreadLeft);
       break;
     case IDM_MONO2COLOR:
-      g_mono2Color = g_mono2Color != 0 ? 0 : 1;
-      SaveProfile();
-      ResetPageCache();
-      ShowPage(m_book.current, 0);
-      InvalidateRect(m_hwnd, nullptr, TRUE);
+      ToggleColorizing();
       break;
     case IDM_FULL_SCREEN:
       ToggleFullScreen();
@@ -115,18 +132,10 @@ void CMainWindow::OnCommand(UINT id) {
       ShowAbout();
       break;
     case IDM_EXIT:
-      SendMessageW(m_hwnd, WM_CLOSE, 0, 0);
+      SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
       break;
     default:
-      if (id >= IDM_HISTORY_FIRST && id < IDM_HISTORY_FIRST + kHistoryLength) {
-        const std::size_t i = id - IDM_HISTORY_FIRST;
-        if (i >= g_history.size()) break;
-        const HistoryEntry entry = g_history[i];  // the open changes the list
-        const int32_t opened = (GetFileAttributesW(entry.name.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
-                                   ? OpenDirectory(entry.name.c_str(), nullptr)
-                                   : OpenFile(entry.name.c_str());
-        if (opened == 0) ShowPage(entry.index, 0);
-      }
+      if (id >= IDM_HISTORY_FIRST && id < IDM_HISTORY_FIRST + CHistory::kLength) OpenHistoryEntry(id - IDM_HISTORY_FIRST);
       break;  // the manual and anything else: nothing
   }
 }
@@ -160,7 +169,7 @@ std::u16string AskForPath(HWND owner, bool folders) {
 }  // namespace
 
 void CMainWindow::OpenFileDialog() {
-  const std::u16string path = AskForPath(m_hwnd, false);
+  const std::u16string path = AskForPath(m_hWnd, false);
   if (path.empty()) return;
   OutputDebugStringW(path.c_str());
   OutputDebugStringW(u"\n");
@@ -168,6 +177,6 @@ void CMainWindow::OpenFileDialog() {
 }
 
 void CMainWindow::OpenFolderDialog() {
-  const std::u16string path = AskForPath(m_hwnd, true);
+  const std::u16string path = AskForPath(m_hWnd, true);
   if (!path.empty()) OpenDirectory(path.c_str(), nullptr);
 }

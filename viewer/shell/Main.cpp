@@ -38,8 +38,6 @@ int main(int argc, char** argv) {
   // Kept as the setting the about window's browser reads on its platform.
   SetUserSetting(u"Software/Microsoft/Internet Explorer/Main/FeatureControl/FEATURE_BROWSER_EMULATION",
                  exeName.c_str(), 10000);
-  g_pageMode = PageModeSpreadRight;
-  g_mono2Color = 1;
 
   auto window = std::make_unique<CMainWindow>();
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);

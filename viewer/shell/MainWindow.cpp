@@ -4,75 +4,79 @@
 
 #include "ordel/Ordel.h"
 #include "platform/text.h"
+#include "viewer/shell/Settings.h"
 
 std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value)); }
-
-CMainWindow::CMainWindow(HWND window) { m_hwnd = window; }
 
 void ShowAboutAtStart(CMainWindow& window) { window.ShowAbout(); }
 
 void CMainWindow::ShowAbout() { m_aboutDialog.Show(m_hWnd); }
 
 CMainWindow::~CMainWindow() {
-  ResetPageCache();
-  SafeRelease(m_firstPage);
-  SafeRelease(m_secondPage);
-  SafeRelease(m_unknownImage);
-  SafeRelease(m_titleImage);
-  SafeRelease(m_errorImage);
-  m_book.root.Reset();
-  m_book.archiveFolder.root.Reset();
-  SafeRelease(m_fileSystem);
+  // Pages and pictures go before the device objects they were made on.
+  m_pageCache.Reset();
+  m_firstPage.Reset();
+  m_secondPage.Reset();
+  m_pictures = BuiltInPictures{};
+  m_book = Book{};
 }
 
 int32_t CMainWindow::SetUp() {
-  m_loupe = false;
-  if (FAILED(CreateFactory())) return 1;
-  CreateTarget();
-  if (m_fileSystem == nullptr) {
+  m_loupe.on = false;
+  if (FAILED(m_renderer.CreateFactory())) return 1;
+  m_renderer.CreateTarget(m_hWnd, ScreenDpiX, ScreenDpiY);
+  if (!m_fileSystem) {
     OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem));
     if (LoadResources() != 0) return 2;
   }
-  Assign(m_firstPage, m_titleImage);
+  m_firstPage = m_pictures.title;
   return 0;
 }
 
-void CMainWindow::ResetPageCache() {
-  for (CachedPage& entry : m_pageCache) {
-    SafeRelease(entry.bitmap);
-    entry = CachedPage{};
+int32_t CMainWindow::LoadResources() {
+  return ::LoadResources(m_fileSystem.get(), g_moduleDir, m_renderer, m_pictures);
+}
+
+void CMainWindow::OnPaint() {
+  if (m_renderer.Paint(m_firstPage.get(), m_secondPage.get(), m_profile.settings.pageMode, m_loupe) != S_OK) {
+    ReleaseDevice();
+    RebuildDevice();
   }
+}
+
+void CMainWindow::ForgetDecodedPages() {
+  m_pageCache.Reset();
+  for (PageEntry& page : m_book.pages)
+    if (page.state != PageState::Folder) page.state = PageState::Unknown;
 }
 
 void CMainWindow::ShowPicture(ID2D1Bitmap* picture) {
-  Assign(m_firstPage, picture);
-  SafeRelease(m_secondPage);
-  SetWindowTextW(m_hwnd, kProductTitle);
+  m_firstPage.Set(picture);
+  m_secondPage.Reset();
+  SetWindowTextW(m_hWnd, kProductTitle);
 }
 
 void CMainWindow::ReleaseDevice() {
-  ResetPageCache();
-  SafeRelease(m_errorImage);
-  SafeRelease(m_titleImage);
-  SafeRelease(m_unknownImage);
-  SafeRelease(m_firstPage);
-  SafeRelease(m_secondPage);
-  ReleaseRendererObjects();
+  m_pageCache.Reset();
+  m_pictures = BuiltInPictures{};
+  m_firstPage.Reset();
+  m_secondPage.Reset();
+  m_renderer.ReleaseDeviceObjects();
 }
 
 int32_t CMainWindow::RebuildDevice() {
-  CreateTarget();
+  m_renderer.CreateTarget(m_hWnd, ScreenDpiX, ScreenDpiY);
   if (LoadResources() != 0) return 1;
-  ResetPageCache();
+  m_pageCache.Reset();
   if (!m_book.pages.empty()) {
     if (ShowPage(m_book.current, 0) == 0) {
-      InvalidateRect(m_hwnd, nullptr, TRUE);
+      Invalidate();
       return 0;
     }
-    ShowPicture(m_unknownImage);
+    ShowPicture(m_pictures.unknown.get());
   } else {
-    ShowPicture(m_titleImage);
+    ShowPicture(m_pictures.title.get());
   }
-  InvalidateRect(m_hwnd, nullptr, TRUE);
+  Invalidate();
   return 0;
 }

@@ -1,23 +1,21 @@
-// The viewer's main window: owns the renderer, the open book, the file
-// system and the page bitmaps. Everything here runs without a display when
-// given an offscreen window.
+// The viewer's main window: turns messages into page moves, opens books,
+// and puts pages on screen through the renderer it owns. Everything here
+// runs without a display when given an offscreen window.
 #pragma once
+
+#include <string>
 
 #include "platform/winuser.h"
 #include "viewer/book/Book.h"
-#include "viewer/shell/AboutDialog.h"
+#include "viewer/book/Spread.h"
 #include "viewer/imaging/D2D.h"
+#include "viewer/imaging/PageCache.h"
+#include "viewer/imaging/Resources.h"
+#include "viewer/shell/AboutDialog.h"
+#include "viewer/shell/Profile.h"
 
 // The product name, ending every window title.
 inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
-
-struct CachedPage {
-  int32_t age = 0;  // 256 when last used, one less at each use of another
-  int32_t page = 0;
-  int32_t reserved = 0;
-  ID2D1Bitmap* bitmap = nullptr;
-};
-constexpr int kPageCacheSize = 8;
 
 constexpr UINT_PTR IdleTimerId = 30000;
 
@@ -40,13 +38,13 @@ struct CMenu;
 // The menu resource: a menu whose first popup is the context menu.
 CMenu* LoadContextMenu();
 
-class CMainWindow : public CWindowImpl, public D2D {
+class CMainWindow : public CWindowImpl {
  public:
   // A window made later with CWindowImpl::Create (the program's way).
   CMainWindow() = default;
   // Over an existing window (one without a display, in tests): the set-up
   // of WM_NCCREATE then runs through SetUp().
-  explicit CMainWindow(HWND window);
+  explicit CMainWindow(HWND window) { m_hWnd = window; }
   ~CMainWindow() override;
   CMainWindow(const CMainWindow&) = delete;
   CMainWindow& operator=(const CMainWindow&) = delete;
@@ -58,58 +56,90 @@ class CMainWindow : public CWindowImpl, public D2D {
   // resources, then the title picture on screen. 0, or 1 when the factory
   // cannot be made, 2 when the resources cannot be loaded.
   int32_t SetUp();
-  void OnPaint() { Paint(m_firstPage, m_secondPage); }
-  void OnSize() { ResizeTarget(); }
+  void OnPaint();
   void ToggleFullScreen();
-  LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
-  void ShowContextMenu();
   void OnCommand(UINT id);
-  void OpenFileDialog();
-  void OpenFolderDialog();
   void ShowAbout();
 
+  // Opening books; each puts the first page, or a picture saying why not,
+  // on screen. 0, or 1 when nothing was opened.
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
   int32_t OpenNextArchive();
-  int32_t DecodePage(int32_t index, int32_t* slot);
+  // The page at `index` (step 0) or a page or spread away from the one on
+  // screen (steps -2, -1, +1, +2): 0 when shown, 1 after a beep when there
+  // is nothing to show that way. The caller repaints.
   int32_t ShowPage(int32_t index, int32_t step);
-  int32_t LoadResources();
-  void ReleaseDevice() override;
-  int32_t RebuildDevice() override;
-  // Releases every cached bitmap and leaves 8 empty entries.
-  void ResetPageCache();
 
+  // What tests and benchmarks look at.
+  const Book& book() const { return m_book; }
+  ID2D1Bitmap* firstPage() const { return m_firstPage.get(); }
+  ID2D1Bitmap* secondPage() const { return m_secondPage.get(); }
+  const BuiltInPictures& pictures() const { return m_pictures; }
+  const CPageCache& pageCache() const { return m_pageCache; }
+  const Loupe& loupe() const { return m_loupe; }
+  CProfile& profile() { return m_profile; }
+  CAboutDialog& aboutDialog() { return m_aboutDialog; }
+  int32_t cursorTicks() const { return m_cursorTicks; }
+  int32_t touchGesture() const { return m_touchGesture; }
+  bool wasMaximized() const { return m_wasMaximized != 0; }
+  // Empties the page cache and forgets which entries decoded (benchmarks).
+  void ForgetDecodedPages();
+
+ private:
+  // 0 and the page's cache slot; 1 when the entry is no image.
+  int32_t DecodePage(int32_t index, int32_t* slot);
+  // The file at `path` under `root` as a drawing-device bitmap.
+  ComRef<ID2D1Bitmap> DecodeBitmap(IDirectory* root, const std::u16string& path);
+  void ReleaseDevice();
+  int32_t RebuildDevice();
+  int32_t LoadResources();
+
+  void SetPageMode(PageMode mode);
+  void ToggleColorizing();
+  // A page move by the arrows, wheel and taps: nothing without pages.
+  void Step(int32_t step);
+  void OnIdleTick();
+  void OnDropFiles(HDROP drop);
+  LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
+  void ShowContextMenu();
+  void OpenFileDialog();
+  void OpenFolderDialog();
+  void OpenHistoryEntry(std::size_t i);
+
+  // Shows a built-in picture alone with the plain product title.
+  void ShowPicture(ID2D1Bitmap* picture);
+  // After an open: the first page, or the unknown picture when none decodes.
+  void ShowFirstPage(int32_t index);
+  // The picture of a failed open: the error picture, or the unknown one
+  // for a file no route reads.
+  void ShowOpenFailure(bool notArchive);
+  void Invalidate() { InvalidateRect(m_hWnd, nullptr, TRUE); }
+
+  D2D m_renderer;
+  ComRef<IFileSystem> m_fileSystem;
+  CProfile m_profile;
   Book m_book;
-  IFileSystem* m_fileSystem = nullptr;
-  ID2D1Bitmap* m_firstPage = nullptr;
-  ID2D1Bitmap* m_secondPage = nullptr;
-  ID2D1Bitmap* m_unknownImage = nullptr;
-  ID2D1Bitmap* m_titleImage = nullptr;
-  ID2D1Bitmap* m_errorImage = nullptr;
-  CachedPage m_pageCache[kPageCacheSize];
+  CPageCache m_pageCache;
+  BuiltInPictures m_pictures;
+  ComRef<ID2D1Bitmap> m_firstPage;  // on screen: a page or a built-in picture
+  ComRef<ID2D1Bitmap> m_secondPage;
+  Loupe m_loupe;
+
+  // Full screen: the placement to go back to.
   int32_t m_fullScreen = 0;
   int32_t m_wasMaximized = 0;
   WINDOWPLACEMENT m_savedPlacement{};
+
+  // The idle cursor: hidden after ten quiet ticks over the client area.
   int32_t m_lastMouseX = 0;
   int32_t m_lastMouseY = 0;
   LRESULT m_hitTest = 0;
   int32_t m_cursorTicks = 0;
   int32_t m_mouseIdle = 0;
-  CAboutDialog m_aboutDialog;
 
- private:
-  void SetPageMode(int32_t mode);
-  // A page move by the arrows, wheel and taps: nothing without pages.
-  void Step(int32_t step);
-  void OnIdleTick();
-  // The error picture (code 1) or the unknown one (code 2) after a failed open.
-  void ShowOpenFailure(int code);
-  // Shows a built-in picture alone with the plain product title.
-  void ShowPicture(ID2D1Bitmap* picture);
-  // Whether the cached bitmap of a page is upright; false when not cached.
-  bool IsUpright(int32_t page) const;
-  int32_t SearchForward(int32_t from);
-  int32_t SearchBack(int32_t from);
+  int32_t m_touchGesture = 0;  // region of the last touch-down; 0 none
+  CAboutDialog m_aboutDialog;
 };
 
 // A start without a path shows the about window over the main window.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "viewer/shell/Profile.h"
 #include "viewer/shell/Settings.h"
 
 namespace {
@@ -61,27 +62,27 @@ int32_t ReadInteger(const std::u16string& value) {
   return static_cast<int32_t>(std::clamp<int64_t>(result, INT32_MIN, INT32_MAX));
 }
 
-void ApplyLine(const std::u16string& line) {
+void ApplyLine(const std::u16string& line, ViewSettings& settings, std::vector<HistoryEntry>& slots) {
   const std::size_t equals = line.find(u'=');
   if (equals == std::u16string::npos || equals == 0) return;
   const std::u16string key = line.substr(0, equals);
   const std::u16string value = line.substr(equals + 1);
   if (key == u"c.page") {
-    g_pageMode = ReadInteger(value);
+    settings.pageMode = static_cast<PageMode>(ReadInteger(value));
     return;
   }
   if (key == u"c.mono2color") {
-    g_mono2Color = ReadInteger(value);
+    settings.mono2Color = ReadInteger(value);
     return;
   }
-  for (int n = 0; n < static_cast<int>(kHistoryLength); ++n) {
+  for (int n = 0; n < static_cast<int>(CHistory::kLength); ++n) {
     const std::u16string slot = u"c.history." + AsciiToUtf16(std::to_string(n));
     if (key == slot + u".name") {
-      g_history[static_cast<std::size_t>(n)].name = value;
+      slots[static_cast<std::size_t>(n)].name = value;
       return;
     }
     if (key == slot + u".index") {
-      g_history[static_cast<std::size_t>(n)].index = ReadInteger(value);
+      slots[static_cast<std::size_t>(n)].index = ReadInteger(value);
       return;
     }
   }
@@ -91,8 +92,8 @@ void ApplyLine(const std::u16string& line) {
 
 std::u16string ProfilePath() { return g_moduleDir + u"profile/velmora.ini"; }
 
-void LoadProfile() {
-  g_history.assign(kHistoryLength, HistoryEntry{});
+void CProfile::Load() {
+  std::vector<HistoryEntry> slots(CHistory::kLength);
   const std::u16string text = ReadProfileText();
   std::size_t at = 0;
   for (;;) {
@@ -101,21 +102,23 @@ void LoadProfile() {
     if (line.size() < kMaxLine)  // stopped at a line break (or the end): skip the whole run
       while (at < text.size() && (text[at] == u'\r' || text[at] == u'\n')) ++at;
     if (line.empty()) break;
-    ApplyLine(line);
+    ApplyLine(line, settings, slots);
   }
-  for (std::size_t n = kHistoryLength; n-- > 0;)
-    if (g_history[n].name.empty()) g_history.erase(g_history.begin() + static_cast<std::ptrdiff_t>(n));
+  // Slots without a name are dropped; the others keep their order.
+  std::erase_if(slots, [](const HistoryEntry& e) { return e.name.empty(); });
+  history.Assign(std::move(slots));
 }
 
-void SaveProfile() {
+void CProfile::Save() const {
   std::u16string text = u"\xFEFF";
   auto number = [](int32_t v) { return AsciiToUtf16(std::to_string(v)); };
-  text += u"c.page=" + number(g_pageMode) + u"\r\n";
-  text += u"c.mono2color=" + number(g_mono2Color) + u"\r\n";
-  for (std::size_t n = 0; n < g_history.size(); ++n) {
+  text += u"c.page=" + number(static_cast<int32_t>(settings.pageMode)) + u"\r\n";
+  text += u"c.mono2color=" + number(settings.mono2Color) + u"\r\n";
+  const std::vector<HistoryEntry>& entries = history.Entries();
+  for (std::size_t n = 0; n < entries.size(); ++n) {
     const std::u16string slot = u"c.history." + number(static_cast<int32_t>(n));
-    text += slot + u".name=" + g_history[n].name + u"\r\n";
-    text += slot + u".index=" + number(g_history[n].index) + u"\r\n";
+    text += slot + u".name=" + entries[n].name + u"\r\n";
+    text += slot + u".index=" + number(entries[n].index) + u"\r\n";
   }
   std::string bytes;
   bytes.reserve(text.size() * 2);
@@ -141,14 +144,6 @@ void SaveProfile() {
   if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
-void AddHistory(const std::u16string& name, int32_t index) {
-  auto found = std::find_if(g_history.begin(), g_history.end(), [&](const HistoryEntry& e) { return e.name == name; });
-  if (found != g_history.end()) {
-    g_history.erase(found);
-    g_history.insert(g_history.begin(), HistoryEntry{name, index});
-    return;
-  }
-  g_history.insert(g_history.begin(), HistoryEntry{name, index});
-  if (g_history.size() > kHistoryLength) g_history.pop_back();
-  SaveProfile();
+void CProfile::AddHistory(const std::u16string& name, int32_t index) {
+  if (history.Add(name, index)) Save();
 }

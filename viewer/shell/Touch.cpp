@@ -3,9 +3,6 @@
 
 #include "platform/debug.h"
 #include "viewer/shell/MainWindow.h"
-#include "viewer/shell/Settings.h"
-
-int32_t g_touchGesture = 0;  // region of the last touch-down; 0 none
 
 namespace {
 // 1 bottom, 2 right, 3 left, 4 top, 5 elsewhere; tested in this order.
@@ -23,28 +20,29 @@ LRESULT CMainWindow::OnTouch(WPARAM wParam, LPARAM lParam) {
   const auto handle = reinterpret_cast<HTOUCHINPUT>(lParam);
   std::vector<TOUCHINPUT> inputs(count);
   if (!GetTouchInputInfo(handle, count, inputs.data(), sizeof(TOUCHINPUT)))
-    return DefWindowProcW(m_hwnd, WM_TOUCH, wParam, lParam);
+    return DefWindowProcW(m_hWnd, WM_TOUCH, wParam, lParam);
 
   for (const TOUCHINPUT& input : inputs) {
     if (!(input.dwFlags & TOUCHEVENTF_PRIMARY)) continue;
     // The records are in screen pixels; the regions are the client area's,
     // so the point is taken into client coordinates first.
     POINT at{input.x / 100, input.y / 100};
-    ScreenToClient(m_hwnd, &at);
+    ScreenToClient(m_hWnd, &at);
     RECT client{};
-    GetClientRect(m_hwnd, &client);
+    GetClientRect(m_hWnd, &client);
     const int32_t region = Region(at.x, at.y, client.right, client.bottom);
     if (input.dwFlags & TOUCHEVENTF_DOWN) {
-      g_touchGesture = region;
+      m_touchGesture = region;
     } else if (input.dwFlags & TOUCHEVENTF_UP) {
-      if (g_touchGesture >= 1 && g_touchGesture <= 4 && region == g_touchGesture && !m_book.pages.empty()) {
+      if (m_touchGesture >= 1 && m_touchGesture <= 4 && region == m_touchGesture && !m_book.pages.empty()) {
+        const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
         const int32_t step = region == 1   ? 2
-                             : region == 2 ? (g_pageMode == PageModeSpreadLeft ? 1 : -1)
-                             : region == 3 ? (g_pageMode == PageModeSpreadLeft ? -1 : 1)
+                             : region == 2 ? (leftIsBack ? 1 : -1)
+                             : region == 3 ? (leftIsBack ? -1 : 1)
                                            : -2;
         Step(step);
       }
-      g_touchGesture = 0;
+      m_touchGesture = 0;
     }
     break;
   }

@@ -2,7 +2,6 @@
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "viewer/shell/MainWindow.h"
-#include "viewer/shell/Settings.h"
 
 namespace {
 int16_t LowSigned(LPARAM l) { return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(l))); }
@@ -12,18 +11,28 @@ int16_t HighSigned(LPARAM l) { return static_cast<int16_t>(HIWORD(static_cast<ui
 void CMainWindow::Step(int32_t step) {
   if (m_book.pages.empty()) return;
   ShowPage(m_book.current, step);
-  InvalidateRect(m_hwnd, nullptr, TRUE);
+  Invalidate();
+}
+
+void CMainWindow::OnDropFiles(HDROP drop) {
+  char16_t path[260] = {};
+  DragQueryFileW(drop, 0, path, 260);
+  DragFinish(drop);
+  if (GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY)
+    OpenDirectory(path, nullptr);
+  else
+    OpenFile(path);
 }
 
 void CMainWindow::OnIdleTick() {
-  if (m_mouseX == m_lastMouseX && m_mouseY == m_lastMouseY) {
+  if (m_loupe.x == m_lastMouseX && m_loupe.y == m_lastMouseY) {
     m_mouseIdle = 1;
   } else {
     m_cursorTicks = 10;
     m_mouseIdle = 0;
   }
-  m_lastMouseX = m_mouseX;
-  m_lastMouseY = m_mouseY;
+  m_lastMouseX = m_loupe.x;
+  m_lastMouseY = m_loupe.y;
   if (m_mouseIdle && m_cursorTicks != 0 && m_hitTest == HTCLIENT) {
     if (--m_cursorTicks == 0) SetCursor(nullptr);
   }
@@ -34,7 +43,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
   result = 0;
   switch (message) {
     case WM_NCCREATE: {
-      m_hwnd = hwnd;
+      m_hWnd = hwnd;
       const int32_t error = SetUp();
       if (error == 1) MessageBoxW(hwnd, u"\u521d\u671f\u5316\u306b\u5931\u6557\uff01", nullptr, MB_OK);
       if (error != 0) PostMessageW(hwnd, WM_CLOSE, 0, 0);
@@ -43,17 +52,17 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_CREATE:
       m_cursorTicks = 10;
       m_mouseIdle = 1;
-      LoadProfile();
+      m_profile.Load();
       DragAcceptFiles(hwnd, TRUE);
       SetTimer(hwnd, IdleTimerId, 200, nullptr);
       return true;
     case WM_DESTROY:
       KillTimer(hwnd, IdleTimerId);
-      SaveProfile();
+      m_profile.Save();
       PostQuitMessage(0);
       return true;
     case WM_SIZE:
-      OnSize();
+      m_renderer.ResizeTarget();
       return true;
     case WM_PAINT:
       OnPaint();
@@ -62,22 +71,23 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_SETCURSOR:
       m_hitTest = LOWORD(static_cast<uintptr_t>(lParam));
-      if ((m_loupe || m_cursorTicks == 0) && m_hitTest == HTCLIENT) {
+      if ((m_loupe.on || m_cursorTicks == 0) && m_hitTest == HTCLIENT) {
         SetCursor(nullptr);
         result = TRUE;
         return true;
       }
       return false;
-    case WM_KEYDOWN:
+    case WM_KEYDOWN: {
+      const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
       switch (LOWORD(wParam)) {
         case VK_RETURN:
           ToggleFullScreen();
           break;
         case VK_LEFT:
-          Step(g_pageMode == PageModeSpreadLeft ? -1 : 1);
+          Step(leftIsBack ? -1 : 1);
           break;
         case VK_RIGHT:
-          Step(g_pageMode == PageModeSpreadLeft ? 1 : -1);
+          Step(leftIsBack ? 1 : -1);
           break;
         case VK_UP:
           Step(-2);
@@ -86,31 +96,32 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
           Step(2);
           break;
         case 'L':
-          m_loupe = !m_loupe;
-          InvalidateRect(m_hwnd, nullptr, TRUE);
+          m_loupe.on = !m_loupe.on;
+          Invalidate();
           break;
         default:
           break;
       }
       return true;
+    }
     case WM_TIMER:
       if (wParam == IdleTimerId) OnIdleTick();
       return true;
     case WM_MOUSEMOVE:
-      m_mouseX = LowSigned(lParam);
-      m_mouseY = HighSigned(lParam);
-      if (m_loupe) InvalidateRect(m_hwnd, nullptr, TRUE);
+      m_loupe.x = LowSigned(lParam);
+      m_loupe.y = HighSigned(lParam);
+      if (m_loupe.on) Invalidate();
       return true;
     case WM_MBUTTONDOWN:
-      if (!m_loupe) {
-        m_mouseX = LowSigned(lParam);
-        m_mouseY = HighSigned(lParam);
-        m_loupe = true;
+      if (!m_loupe.on) {
+        m_loupe.x = LowSigned(lParam);
+        m_loupe.y = HighSigned(lParam);
+        m_loupe.on = true;
         SetCursor(nullptr);
       } else {
-        m_loupe = false;
+        m_loupe.on = false;
       }
-      InvalidateRect(m_hwnd, nullptr, TRUE);
+      Invalidate();
       return true;
     case WM_MOUSEWHEEL: {
       const int16_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
@@ -118,17 +129,9 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       if (delta < 0) Step(2);
       return true;
     }
-    case WM_DROPFILES: {
-      const auto drop = reinterpret_cast<HDROP>(wParam);
-      char16_t path[260] = {};
-      DragQueryFileW(drop, 0, path, 260);
-      DragFinish(drop);
-      if (GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY)
-        OpenDirectory(path, nullptr);
-      else
-        OpenFile(path);
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wParam));
       return true;
-    }
     case WM_RBUTTONUP:
       ShowContextMenu();
       return true;

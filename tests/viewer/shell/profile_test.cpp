@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "platform/text.h"
+#include "viewer/shell/Profile.h"
 #include "viewer/shell/Settings.h"
 
 using test::TempDir;
@@ -31,33 +32,34 @@ class Profile : public ::testing::Test {
   void SetUp() override {
     m_tmp.MakeFolder("profile");
     g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
-    g_pageMode = 1;
-    g_mono2Color = 1;
-    g_history.clear();
   }
   void Load(const std::string& bytes) {
     m_tmp.WriteFile("profile/velmora.ini", bytes);
-    LoadProfile();
+    m_profile.Load();
   }
+  int32_t Page() const { return static_cast<int32_t>(m_profile.settings.pageMode); }
+  const std::vector<HistoryEntry>& Books() const { return m_profile.history.Entries(); }
+  void SetBooks(std::vector<HistoryEntry> books) { m_profile.history.Assign(std::move(books)); }
   std::string Saved() {
     std::ifstream in(m_tmp / "profile/velmora.ini", std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   using History = std::vector<std::pair<std::u16string, int32_t>>;
-  static History Entries() {
+  History Entries() const {
     History h;
-    for (const HistoryEntry& e : g_history) h.emplace_back(e.name, e.index);
+    for (const HistoryEntry& e : Books()) h.emplace_back(e.name, e.index);
     return h;
   }
 
   TempDir m_tmp;
+  CProfile m_profile;
 };
 
 TEST_F(Profile, ReadsSettingsAndHistory) {
   Load(Utf16File(u"c.page=2\r\nc.mono2color=0\r\n\r\n\nc.history.0.name=/books/vol 2.zip\r\nc.history.0.index=14\r\n"
                  u"c.history.1.name=/books/scans\r\nc.history.1.index=0\r\n"));
-  EXPECT_EQ(g_pageMode, 2);
-  EXPECT_EQ(g_mono2Color, 0);
+  EXPECT_EQ(Page(), 2);
+  EXPECT_EQ(m_profile.settings.mono2Color, 0);
   EXPECT_EQ(Entries(), (History{{u"/books/vol 2.zip", 14}, {u"/books/scans", 0}}));
 }
 
@@ -84,9 +86,9 @@ TEST_F(Profile, OddFilesReadTheDocumentedWay) {
       {"over 100000 bytes", Utf16File(u"c.page=2\r\n" + std::u16string(60000, u'x')), 1, {}},
   };
   for (const Case& c : cases) {
-    g_pageMode = 1;
+    m_profile.settings.pageMode = PageMode::SpreadRight;
     Load(c.bytes);
-    EXPECT_EQ(g_pageMode, c.page) << c.what;
+    EXPECT_EQ(Page(), c.page) << c.what;
     EXPECT_EQ(Entries(), c.history) << c.what;
   }
 }
@@ -95,56 +97,57 @@ TEST_F(Profile, LinesAreCutAt1023Units) {
   // A 1030-unit name line: its first 1023 units are a line, the rest the next one.
   const std::u16string name = u"c.history.0.name=" + std::u16string(1030 - 17, u'n');
   Load(Utf16File(name + u"\r\nc.history.0.index=4\r\n"));
-  ASSERT_EQ(g_history.size(), 1u);
-  EXPECT_EQ(g_history[0].name.size(), 1023u - 17);
-  EXPECT_EQ(g_history[0].index, 4);
+  ASSERT_EQ(Books().size(), 1u);
+  EXPECT_EQ(Books()[0].name.size(), 1023u - 17);
+  EXPECT_EQ(Books()[0].index, 4);
   // A line of exactly 1023 units followed by a break ends the reading.
   const std::u16string exact = u"c.history.0.name=" + std::u16string(1023 - 17, u'e');
   Load(Utf16File(exact + u"\r\nc.page=2\r\n"));
-  EXPECT_EQ(g_pageMode, 1);
-  EXPECT_EQ(g_history.size(), 1u);
+  EXPECT_EQ(Page(), 1);
+  EXPECT_EQ(Books().size(), 1u);
 }
 
 TEST_F(Profile, WritesTheExactBytes) {
-  g_pageMode = 1;
-  g_mono2Color = 1;
-  g_history = {{u"/books/vol 2.zip", 14}, {u"/books/\u6f2b\u753b", 0}};
-  SaveProfile();
+  m_profile.settings = ViewSettings{PageMode::SpreadRight, 1};
+  SetBooks({{u"/books/vol 2.zip", 14}, {u"/books/\u6f2b\u753b", 0}});
+  m_profile.Save();
   EXPECT_EQ(Saved(), Utf16File(u"c.page=1\r\nc.mono2color=1\r\nc.history.0.name=/books/vol 2.zip\r\n"
                                u"c.history.0.index=14\r\nc.history.1.name=/books/\u6f2b\u753b\r\nc.history.1.index=0\r\n"));
   // And reads back the same.
-  g_history.clear();
-  LoadProfile();
+  SetBooks({});
+  m_profile.Load();
   EXPECT_EQ(Entries(), (History{{u"/books/vol 2.zip", 14}, {u"/books/\u6f2b\u753b", 0}}));
 }
 
 TEST_F(Profile, HistoryMovesWithoutWritingAndNewBooksWriteAtOnce) {
-  for (int i = 0; i < 20; ++i) AddHistory(u"/book" + AsciiToUtf16(std::to_string(i)), i);
-  ASSERT_EQ(g_history.size(), 20u);
+  for (int i = 0; i < 20; ++i) m_profile.AddHistory(u"/book" + AsciiToUtf16(std::to_string(i)), i);
+  ASSERT_EQ(Books().size(), 20u);
   const std::string written = Saved();
-  AddHistory(u"/book3", 77);  // known: to the front, the file untouched
-  EXPECT_EQ(g_history.front().name, u"/book3");
-  EXPECT_EQ(g_history.front().index, 77);
-  EXPECT_EQ(g_history.size(), 20u);
+  m_profile.AddHistory(u"/book3", 77);  // known: to the front, the file untouched
+  EXPECT_EQ(Books().front().name, u"/book3");
+  EXPECT_EQ(Books().front().index, 77);
+  EXPECT_EQ(Books().size(), 20u);
   EXPECT_EQ(Saved(), written);
-  AddHistory(u"/book3/", 1);  // a different name: a trailing "/" makes another entry
-  EXPECT_EQ(g_history.size(), 20u);
-  EXPECT_EQ(g_history.back().name, u"/book1");  // the oldest went
+  m_profile.AddHistory(u"/book3/", 1);  // a different name: a trailing "/" makes another entry
+  EXPECT_EQ(Books().size(), 20u);
+  EXPECT_EQ(Books().back().name, u"/book1");  // the oldest went
   EXPECT_NE(Saved(), written);
-  LoadProfile();
-  EXPECT_EQ(g_history[1].name, u"/book3");
-  EXPECT_EQ(g_history[1].index, 77);
+  m_profile.Load();
+  EXPECT_EQ(Books()[1].name, u"/book3");
+  EXPECT_EQ(Books()[1].index, 77);
 }
 
 TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
-  g_history = {{u"/kept", 3}};
-  SaveProfile();
+  SetBooks({{u"/kept", 3}});
+  m_profile.Save();
   const std::string before = Saved();
 
   // A write that fails half-way, as on a full disk: the process may write
   // no more than 64 bytes into any file.
-  g_history.clear();
-  for (int i = 0; i < 20; ++i) g_history.push_back({u"/a/much/longer/name/" + AsciiToUtf16(std::to_string(i)), i});
+  SetBooks({});
+  std::vector<HistoryEntry> books;
+  for (int i = 0; i < 20; ++i) books.push_back({u"/a/much/longer/name/" + AsciiToUtf16(std::to_string(i)), i});
+  SetBooks(books);
   struct sigaction ignore {}, old {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGXFSZ, &ignore, &old);
@@ -153,7 +156,7 @@ TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
   limit.rlim_cur = 64;
   limit.rlim_max = saved.rlim_max;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-  SaveProfile();
+  m_profile.Save();
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::sigaction(SIGXFSZ, &old, nullptr);
   EXPECT_EQ(Saved(), before);
@@ -161,7 +164,7 @@ TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
   // The profile's place taken by a folder: the rename fails, nothing is left over.
   ::unlink((m_tmp / "profile/velmora.ini").c_str());
   m_tmp.MakeFolder("profile/velmora.ini");
-  SaveProfile();
+  m_profile.Save();
   int entries = 0;
   for (const auto& e : std::filesystem::directory_iterator(m_tmp / "profile")) entries += e.path().filename() != "velmora.ini";
   EXPECT_EQ(entries, 0) << "a temporary file was left behind";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <tuple>
 
@@ -23,12 +24,11 @@
 #include "platform/text.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/AboutDialog.h"
+#include "viewer/shell/Profile.h"
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/StartUp.h"
 
 using test::TempDir;
-
-extern int32_t g_touchGesture;
 
 namespace {
 
@@ -41,16 +41,16 @@ void SavePage(const TempDir& dir, const std::string& name, int w, int h) {
 class Messages : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_touchGesture = 0;
     g_moduleDir = GetModuleDirectory();
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Messages*>(c)->m_debug += t; }, this);
     SetBeepSink([](UINT, void*) {}, nullptr);
     m_main = std::make_unique<CMainWindow>(&m_window);
     ASSERT_EQ(m_main->SetUp(), 0);
     Send(WM_CREATE, 0, 0);  // reads whatever profile lies next to the tests: settings come after
-    g_pageMode = PageModeSingle;
-    g_mono2Color = 0;
+    Settings() = ViewSettings{PageMode::Single, 0};
   }
+  ViewSettings& Settings() { return m_main->profile().settings; }
+  CHistory& History() { return m_main->profile().history; }
   void TearDown() override {
     m_main.reset();
     SetDebugOutputSink(nullptr, nullptr);
@@ -66,7 +66,7 @@ class Messages : public ::testing::Test {
     for (int i = 0; i < count; ++i) SavePage(m_tmp, std::to_string(i) + ".png", w, h);
     ASSERT_EQ(m_main->OpenDirectory(Utf8ToUtf16(m_tmp.path()).c_str(), nullptr), 0);
   }
-  int32_t Current() const { return m_main->m_book.current; }
+  int32_t Current() const { return m_main->book().current; }
   LRESULT Touch(std::initializer_list<TOUCHINPUT> records) {
     const std::vector<TOUCHINPUT> list(records);
     return Send(WM_TOUCH, list.size(), reinterpret_cast<LPARAM>(MakeTouchInput(list.data(), static_cast<UINT>(list.size()))));
@@ -89,14 +89,14 @@ TEST_F(Messages, WithoutABookOnlyTheLoupeReacts) {
   Touch({Point(400, 590, TOUCHEVENTF_UP | TOUCHEVENTF_PRIMARY)});
   EXPECT_EQ(m_window.invalidations, before) << "no repaint without pages";
   Send(WM_KEYDOWN, 'L', 1);
-  EXPECT_TRUE(m_main->m_loupe);
+  EXPECT_TRUE(m_main->loupe().on);
   EXPECT_EQ(m_window.invalidations, before + 1);
   Send(WM_MBUTTONDOWN, 0, MAKELPARAM(10, 20));
-  EXPECT_FALSE(m_main->m_loupe);
+  EXPECT_FALSE(m_main->loupe().on);
   Send(WM_MBUTTONDOWN, 0, MAKELPARAM(-5, 300));  // signed words
-  EXPECT_TRUE(m_main->m_loupe);
-  EXPECT_EQ(m_main->m_mouseX, -5);
-  EXPECT_EQ(m_main->m_mouseY, 300);
+  EXPECT_TRUE(m_main->loupe().on);
+  EXPECT_EQ(m_main->loupe().x, -5);
+  EXPECT_EQ(m_main->loupe().y, 300);
 }
 
 TEST_F(Messages, ArrowsFollowTheBindingOfTheMode) {
@@ -107,7 +107,7 @@ TEST_F(Messages, ArrowsFollowTheBindingOfTheMode) {
   EXPECT_EQ(Current(), 0);
   Send(WM_KEYDOWN, VK_DOWN, 1);  // +2 is one page here
   EXPECT_EQ(Current(), 1);
-  g_pageMode = PageModeSpreadLeft;
+  Settings().pageMode = PageMode::SpreadLeft;
   m_main->ShowPage(2, 0);
   Send(WM_KEYDOWN, VK_LEFT, 1);  // left-opening: left goes back one page
   EXPECT_EQ(Current(), 1);
@@ -117,7 +117,7 @@ TEST_F(Messages, ArrowsFollowTheBindingOfTheMode) {
 
 TEST_F(Messages, EachWheelMessageMovesOnce) {
   OpenPages(8);
-  g_pageMode = PageModeSpreadRight;
+  Settings().pageMode = PageMode::SpreadRight;
   m_main->ShowPage(4, 0);
   ASSERT_EQ(Current(), 4);
   Send(WM_MOUSEWHEEL, static_cast<WPARAM>(120) << 16, 0);
@@ -135,19 +135,19 @@ TEST_F(Messages, TheIdleCursorHidesOverTheClientAreaOnly) {
   Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE), &handled);
   EXPECT_FALSE(handled);
   for (int tick = 0; tick < 9; ++tick) Send(WM_TIMER, IdleTimerId, 0);
-  EXPECT_EQ(m_main->m_cursorTicks, 1);
+  EXPECT_EQ(m_main->cursorTicks(), 1);
   Send(WM_TIMER, IdleTimerId, 0);
-  EXPECT_EQ(m_main->m_cursorTicks, 0);
+  EXPECT_EQ(m_main->cursorTicks(), 0);
   EXPECT_EQ(Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE), &handled), TRUE);
   EXPECT_TRUE(handled);
   // Moving again: the next tick brings the count back.
   Send(WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
   Send(WM_TIMER, IdleTimerId, 0);
-  EXPECT_EQ(m_main->m_cursorTicks, 10);
+  EXPECT_EQ(m_main->cursorTicks(), 10);
   // Over the frame (not the client area) it never counts down.
   Send(WM_SETCURSOR, 0, MAKELPARAM(HTNOWHERE, WM_MOUSEMOVE));
   for (int tick = 0; tick < 20; ++tick) Send(WM_TIMER, IdleTimerId, 0);
-  EXPECT_EQ(m_main->m_cursorTicks, 10);
+  EXPECT_EQ(m_main->cursorTicks(), 10);
   // The loupe hides it at once, and every move repaints.
   Send(WM_KEYDOWN, 'L', 1);
   Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE), &handled);
@@ -163,8 +163,8 @@ TEST_F(Messages, DropsOpenTheFirstPathOnly) {
   SavePage(m_tmp, "sub/b.png", 20, 30);
   const std::u16string paths[] = {Utf8ToUtf16(m_tmp / "sub"), Utf8ToUtf16(m_tmp / "a.png")};
   Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths, 2)), 0);
-  ASSERT_EQ(m_main->m_book.pages.size(), 1u);
-  EXPECT_EQ(m_main->m_book.pages[0].name, u"b.png");
+  ASSERT_EQ(m_main->book().pages.size(), 1u);
+  EXPECT_EQ(m_main->book().pages[0].name, u"b.png");
   // A path whose attributes cannot be read goes to the folder opening.
   const std::u16string gone = Utf8ToUtf16(m_tmp / "gone");
   m_debug.clear();
@@ -174,15 +174,15 @@ TEST_F(Messages, DropsOpenTheFirstPathOnly) {
 
 TEST_F(Messages, TapsTurnPagesByRegion) {
   OpenPages(8);
-  g_pageMode = PageModeSpreadRight;
+  Settings().pageMode = PageMode::SpreadRight;
   m_main->ShowPage(4, 0);
   m_debug.clear();
   // Bottom band: +2.
   Touch({Point(400, 580, TOUCHEVENTF_DOWN | TOUCHEVENTF_PRIMARY | TOUCHEVENTF_INRANGE)});
-  EXPECT_EQ(g_touchGesture, 1);
+  EXPECT_EQ(m_main->touchGesture(), 1);
   Touch({Point(410, 590, TOUCHEVENTF_UP | TOUCHEVENTF_PRIMARY)});
   EXPECT_EQ(Current(), 6);
-  EXPECT_EQ(g_touchGesture, 0);
+  EXPECT_EQ(m_main->touchGesture(), 0);
   // The page moves first, then the message is logged.
   EXPECT_EQ(m_debug.substr(0, m_debug.find(u"Show Image")),
             u"OnToouch\r\n  0: ID=1 (x,y)=(400,580)  DOWN INRANGE PRIMARY\r\n");
@@ -191,7 +191,7 @@ TEST_F(Messages, TapsTurnPagesByRegion) {
   Touch({Point(400, 580, TOUCHEVENTF_DOWN | TOUCHEVENTF_PRIMARY)});
   Touch({Point(400, 300, TOUCHEVENTF_UP | TOUCHEVENTF_PRIMARY)});
   EXPECT_EQ(Current(), 6);
-  EXPECT_EQ(g_touchGesture, 0);
+  EXPECT_EQ(m_main->touchGesture(), 0);
   // Mode 1: the right edge goes back, the left edge forward.
   Touch({Point(790, 100, TOUCHEVENTF_DOWN | TOUCHEVENTF_PRIMARY)});
   Touch({Point(790, 100, TOUCHEVENTF_UP | TOUCHEVENTF_PRIMARY)});
@@ -201,17 +201,18 @@ TEST_F(Messages, TapsTurnPagesByRegion) {
   EXPECT_EQ(Current(), 6);
   // The centre never moves; a second finger only appears in the log.
   Touch({Point(400, 300, TOUCHEVENTF_DOWN | TOUCHEVENTF_PRIMARY), Point(10, 100, TOUCHEVENTF_DOWN, 2)});
-  EXPECT_EQ(g_touchGesture, 5);
+  EXPECT_EQ(m_main->touchGesture(), 5);
   m_debug.clear();
   Touch({Point(400, 300, TOUCHEVENTF_UP | TOUCHEVENTF_PRIMARY), Point(10, 100, TOUCHEVENTF_UP, 2)});
   EXPECT_EQ(Current(), 6);
   EXPECT_EQ(m_debug, u"OnToouch\r\n  0: ID=1 (x,y)=(400,300)  UP PRIMARY\r\n  1: ID=2 (x,y)=(10,100)  UP\r\n");
   // Failed touch information goes to the default processing: no log, no state.
-  g_touchGesture = 3;
+  Touch({Point(10, 100, TOUCHEVENTF_DOWN | TOUCHEVENTF_PRIMARY)});
+  ASSERT_EQ(m_main->touchGesture(), 3);
   m_debug.clear();
   Touch({});
   EXPECT_EQ(m_debug, u"");
-  EXPECT_EQ(g_touchGesture, 3);
+  EXPECT_EQ(m_main->touchGesture(), 3);
 }
 
 // ---- the context menu and its commands ----
@@ -264,9 +265,8 @@ class Menu : public Messages {
 };
 
 TEST_F(Menu, TheMenuAsBuiltForAnEmptyHistory) {
-  g_history.clear();
-  g_pageMode = PageModeSpreadRight;
-  g_mono2Color = 1;
+  History().Assign({});
+  Settings() = ViewSettings{PageMode::SpreadRight, 1};
   Open();
   const UINT popup = 0xFFFFFFFFu;
   EXPECT_EQ(m_popup, (MenuSeen{{u"Open File...", IDM_OPEN_FILE, 0},
@@ -288,12 +288,15 @@ TEST_F(Menu, TheMenuAsBuiltForAnEmptyHistory) {
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
-  g_history.clear();
-  for (int i = 0; i < 20; ++i) g_history.push_back({u"/very/long/path/to/book number " + AsciiToUtf16(std::to_string(i)), i});
-  g_bookIsArchive = 1;
+  // An archive opened from its folder: the next one can be asked for.
+  SavePage(m_tmp, "p.png", 20, 30);
+  ASSERT_EQ(std::system(("cd '" + m_tmp.path() + "' && 7z a -tzip a.zip p.png >/dev/null").c_str()), 0);
+  ASSERT_EQ(m_main->OpenFile(Utf8ToUtf16(m_tmp / "a.zip").c_str()), 0);
+  std::vector<HistoryEntry> books;
+  for (int i = 0; i < 20; ++i) books.push_back({u"/very/long/path/to/book number " + AsciiToUtf16(std::to_string(i)), i});
+  History().Assign(books);
   for (int32_t mode : {0, 1, 2, 5}) {
-    g_pageMode = mode;
-    g_mono2Color = 0;
+    Settings() = ViewSettings{static_cast<PageMode>(mode), 0};
     Open();
     EXPECT_EQ(Checked(m_show, IDM_SINGLE), mode == 0);
     EXPECT_EQ(Checked(m_show, IDM_SPREAD_RIGHT), mode == 1);
@@ -303,10 +306,9 @@ TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
   ASSERT_EQ(m_history.size(), 20u);
   for (UINT i = 0; i < 20; ++i) {
     EXPECT_EQ(m_history[i].id, IDM_HISTORY_FIRST + i);
-    EXPECT_EQ(m_history[i].text, g_history[i].name);
+    EXPECT_EQ(m_history[i].text, books[i].name);
   }
-  EXPECT_EQ(m_popup[2].state, 0u);  // an archive is open: the next one can be asked for
-  g_bookIsArchive = 0;
+  EXPECT_EQ(m_popup[2].state, 0u);
 }
 
 TEST_F(Menu, ViewCommandsSaveTheProfileAndShowAgain) {
@@ -315,20 +317,20 @@ TEST_F(Menu, ViewCommandsSaveTheProfileAndShowAgain) {
   g_moduleDir = Utf8ToUtf16(folder.path() + "/");
   OpenPages(4);
   Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
-  EXPECT_EQ(g_pageMode, PageModeSpreadLeft);
-  EXPECT_EQ(m_main->m_book.second, 1);  // shown again as a spread
+  EXPECT_EQ(Settings().pageMode, PageMode::SpreadLeft);
+  EXPECT_EQ(m_main->book().second, 1);  // shown again as a spread
   std::ifstream saved(folder / "profile/velmora.ini", std::ios::binary);
   ASSERT_TRUE(saved.good());
   Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);  // already checked: saves and shows again all the same
-  EXPECT_EQ(m_main->m_book.second, 1);
-  ID2D1Bitmap* before = m_main->m_firstPage;
+  EXPECT_EQ(m_main->book().second, 1);
+  ID2D1Bitmap* before = m_main->firstPage();
   before->AddRef();
   Send(WM_COMMAND, IDM_MONO2COLOR, 0);
-  EXPECT_EQ(g_mono2Color, 1);
-  EXPECT_NE(m_main->m_firstPage, before) << "the cache was emptied: pages decoded again";
+  EXPECT_EQ(Settings().mono2Color, 1);
+  EXPECT_NE(m_main->firstPage(), before) << "the cache was emptied: pages decoded again";
   before->Release();
   Send(WM_COMMAND, IDM_SINGLE, 0);
-  EXPECT_EQ(m_main->m_book.second, -1);
+  EXPECT_EQ(m_main->book().second, -1);
   Send(WM_COMMAND, IDM_MANUAL, 0);
   Send(WM_COMMAND, 12345, 0);
 }
@@ -336,17 +338,17 @@ TEST_F(Menu, ViewCommandsSaveTheProfileAndShowAgain) {
 TEST_F(Menu, HistoryEntriesReopenTheirPage) {
   OpenPages(5);
   const std::u16string book = Utf8ToUtf16(m_tmp.path());
-  g_history = {{book, 3}, {Utf8ToUtf16(m_tmp / "gone"), 2}};
+  History().Assign({{book, 3}, {Utf8ToUtf16(m_tmp / "gone"), 2}});
   m_main->OpenDirectory(u"/", nullptr);
   Send(WM_COMMAND, IDM_HISTORY_FIRST, 0);
-  EXPECT_EQ(m_main->m_book.source, book);
+  EXPECT_EQ(m_main->book().source, book);
   EXPECT_EQ(Current(), 3);
   // A path that is gone goes to the folder opening, which fails.
-  const std::size_t gone = g_history[0].name == book ? 1 : 0;
+  const std::size_t gone = History().Entries()[0].name == book ? 1 : 0;
   m_debug.clear();
   Send(WM_COMMAND, IDM_HISTORY_FIRST + gone, 0);
   EXPECT_NE(m_debug.find(u"Error Open Directory\r\n"), std::u16string::npos);
-  EXPECT_EQ(m_main->m_firstPage, m_main->m_errorImage);
+  EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get());
   Send(WM_COMMAND, IDM_HISTORY_FIRST + 19, 0);  // no such entry: nothing
 }
 
@@ -371,7 +373,7 @@ TEST_F(Menu, OpenDialogsHandOnTheChosenPath) {
   OpenPages(3);
   answer.clear();
   Send(WM_COMMAND, IDM_OPEN_FILE, 0);  // cancelled: nothing changes
-  EXPECT_EQ(m_main->m_book.pages.size(), 3u);
+  EXPECT_EQ(m_main->book().pages.size(), 3u);
   EXPECT_EQ(options, FOS_FORCEFILESYSTEM | FOS_FILEMUSTEXIST);
   EXPECT_EQ(filter, u"*.*");
 
@@ -386,7 +388,7 @@ TEST_F(Menu, OpenDialogsHandOnTheChosenPath) {
   answer = Utf8ToUtf16(other.path());
   Send(WM_COMMAND, IDM_OPEN_DIRECTORY, 0);
   EXPECT_EQ(options, FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
-  EXPECT_EQ(m_main->m_book.pages.size(), 1u);
+  EXPECT_EQ(m_main->book().pages.size(), 1u);
   SetFileDialogHook(nullptr, nullptr);
 }
 
@@ -439,8 +441,7 @@ class Widget : public ::testing::Test {
     m_main = std::make_unique<CMainWindow>();
     m_hwnd = m_main->Create(kProductTitle, 800, 600);
     ASSERT_NE(m_hwnd, nullptr);
-    g_pageMode = PageModeSingle;
-    g_mono2Color = 0;
+    m_main->profile().settings = ViewSettings{PageMode::Single, 0};
     ShowWindow(m_hwnd, SW_SHOW);
     m_widget = dynamic_cast<QWidget*>(m_hwnd);
     ASSERT_NE(m_widget, nullptr);
@@ -457,7 +458,7 @@ class Widget : public ::testing::Test {
                       Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(m_widget, &event);
   }
-  int32_t Current() const { return m_main->m_book.current; }
+  int32_t Current() const { return m_main->book().current; }
 
   TempDir m_tmp;
   std::unique_ptr<CMainWindow> m_main;
@@ -471,7 +472,7 @@ TEST_F(Widget, KeysBecomeVirtualKeyMessages) {
   QTest::keyClick(m_widget, Qt::Key_Down);
   EXPECT_EQ(Current(), 2);
   QTest::keyClick(m_widget, Qt::Key_L);
-  EXPECT_TRUE(m_main->m_loupe);
+  EXPECT_TRUE(m_main->loupe().on);
 }
 
 TEST_F(Widget, OneWheelMessagePerWholeNotch) {
@@ -498,8 +499,8 @@ TEST_F(Widget, DroppedFilesArriveAsADropHandle) {
   EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(m_widget, &drop);
-  ASSERT_EQ(m_main->m_book.pages.size(), 1u);
-  EXPECT_EQ(m_main->m_book.pages[0].name, u"x.png");
+  ASSERT_EQ(m_main->book().pages.size(), 1u);
+  EXPECT_EQ(m_main->book().pages[0].name, u"x.png");
 }
 
 TEST_F(Widget, TouchSequencesBecomeTouchRecords) {
@@ -540,7 +541,7 @@ bool WaitFor(Done done) {
 
 TEST_F(Widget, TheAboutWindowShowsThePageAndItsButtonAfterASecond) {
   m_main->ShowAbout();
-  CAboutDialog& about = m_main->m_aboutDialog;
+  CAboutDialog& about = m_main->aboutDialog();
   ASSERT_NE(about.m_hWnd, nullptr);
   EXPECT_TRUE(IsWindowVisible(about.m_hWnd));
   RECT client{};
@@ -589,7 +590,7 @@ TEST_F(Widget, FullScreenAndBack) {
 
   m_widget->showMaximized();
   m_main->ToggleFullScreen();
-  EXPECT_EQ(m_main->m_wasMaximized, 1);
+  EXPECT_TRUE(m_main->wasMaximized());
   m_main->ToggleFullScreen();
   EXPECT_TRUE(m_widget->isMaximized());
 }

@@ -15,6 +15,7 @@
 #include "viewer/imaging/WICFormatConverter.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
+#include "viewer/shell/Profile.h"
 
 using test::TempDir;
 
@@ -33,10 +34,6 @@ void SaveImage(const TempDir& dir, const std::string& name, int w, int h, QRgb c
 class Window : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_pageMode = PageModeSingle;
-    g_mono2Color = 0;
-    g_history.clear();
-    g_bookIsArchive = 0;
     ScreenDpiX = ScreenDpiY = 96;
     g_moduleDir = GetModuleDirectory();
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Window*>(c)->m_debug += t; }, this);
@@ -52,15 +49,31 @@ class Window : public ::testing::Test {
     if (!m_main) {
       m_main = std::make_unique<CMainWindow>(&m_window);
       EXPECT_EQ(m_main->SetUp(), 0);
+      m_main->profile().settings = m_settings;
     }
     return *m_main;
+  }
+  // The view settings, now and for a window made later.
+  void Mode(PageMode mode) {
+    m_settings.pageMode = mode;
+    if (m_main) m_main->profile().settings.pageMode = mode;
+  }
+  void Colorize(int32_t on) {
+    m_settings.mono2Color = on;
+    if (m_main) m_main->profile().settings.mono2Color = on;
+  }
+  const std::vector<HistoryEntry>& History() { return Main().profile().history.Entries(); }
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    Main().ProcessWindowMessage(&m_window, message, wParam, lParam, result, 0);
+    return result;
   }
   int32_t Open(const std::string& path, const char16_t* select = nullptr) {
     return Main().OpenDirectory(Utf8ToUtf16(path).c_str(), select);
   }
   std::u16string Title() const { return m_window.Title(); }
   // (first, second) on screen.
-  std::pair<int32_t, int32_t> Shown() { return {Main().m_book.current, Main().m_book.second}; }
+  std::pair<int32_t, int32_t> Shown() { return {Main().book().current, Main().book().second}; }
   // Pages named 0.png ... of the given sizes.
   void MakePages(const std::vector<QSize>& sizes) {
     for (std::size_t i = 0; i < sizes.size(); ++i)
@@ -79,67 +92,10 @@ class Window : public ::testing::Test {
   TempDir m_tmp;
   COffscreenWindow m_window{800, 600};
   std::unique_ptr<CMainWindow> m_main;
+  ViewSettings m_settings{PageMode::Single, 0};
   std::u16string m_debug;
   int m_beeps = 0;
 };
-
-// ---- the book model ----
-
-TEST(BookModel, NamesSortByCodeUnit) {
-  std::vector<PageEntry> pages;
-  for (const char16_t* name : {u"b.png", u"A.png", u"a.png", u"Zeta", u"page2.jpg", u"page10.jpg"})
-    pages.push_back(PageEntry{name, name, 0, 0});
-  SortByName(pages);
-  std::vector<std::u16string> names;
-  for (const PageEntry& p : pages) names.push_back(p.name);
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"A.png", u"Zeta", u"a.png", u"b.png", u"page10.jpg", u"page2.jpg"}));
-}
-
-TEST(BookModel, CopiesHoldTheirOwnReferencesAndClearKeepsTheArchiveFolder) {
-  test::Ref<IFileSystem> fs;
-  ASSERT_EQ(test::OrdelLibrary::Get().create(IID_IFileSystem, reinterpret_cast<void**>(&fs)), 0);
-  Book book;
-  ASSERT_EQ(fs->OpenDirectory(book.root.Receive(), u"/"), 0);
-  ASSERT_EQ(fs->OpenDirectory(book.archiveFolder.root.Receive(), u"/"), 0);
-  book.archiveFolder.entries.push_back(PageEntry{u"/a.zip", u"a.zip", 1, 0});
-  {
-    Book copy = book;
-    EXPECT_EQ(test::RefCount(book.root.get()), 2u);
-    EXPECT_EQ(test::RefCount(book.archiveFolder.root.get()), 2u);
-    g_bookIsArchive = 1;
-    copy.Clear();
-    EXPECT_FALSE(copy.root);
-    EXPECT_EQ(copy.archiveFolder.entries.size(), 1u);
-    g_bookIsArchive = 0;
-    copy.Clear();
-    EXPECT_TRUE(copy.archiveFolder.entries.empty());
-    EXPECT_FALSE(copy.archiveFolder.root);
-  }
-  EXPECT_EQ(test::RefCount(book.root.get()), 1u);
-}
-
-TEST(BookModel, ArchivePagesAreADepthFirstWalk) {
-  TempDir tmp;
-  tmp.MakeFolder("x");
-  tmp.MakeFolder("x/y");
-  tmp.WriteFile("x/1.jpg", "1");
-  tmp.WriteFile("2.jpg", "2");
-  tmp.WriteFile("x/y/3.jpg", "3");
-  ASSERT_EQ(std::system(("cd '" + tmp.path() + "' && 7z a -tzip t.zip x/1.jpg 2.jpg x/y/3.jpg >/dev/null").c_str()), 0);
-  test::Ref<IFileSystem> fs;
-  ASSERT_EQ(test::OrdelLibrary::Get().create(IID_IFileSystem, reinterpret_cast<void**>(&fs)), 0);
-  test::Ref<IDirectory> disk;
-  ASSERT_EQ(fs->OpenDirectory(&disk, Utf8ToUtf16(tmp.path()).c_str()), 0);
-  test::Ref<IFile> file;
-  ASSERT_EQ(disk->OpenFile(&file, u"/t.zip", nullptr), 0);
-  Book book;
-  ASSERT_EQ(OpenArchive(file.get(), book.root.Receive()), 0);
-  ASSERT_EQ(AppendTree(book, u"/"), 0);
-  std::vector<std::pair<std::u16string, int32_t>> pages;
-  for (const PageEntry& p : book.pages) pages.emplace_back(p.path, p.state);
-  EXPECT_EQ(pages, (std::vector<std::pair<std::u16string, int32_t>>{
-                       {u"/2.jpg", 0}, {u"/x", 1}, {u"/x/1.jpg", 0}, {u"/x/y", 1}, {u"/x/y/3.jpg", 0}}));
-}
 
 // ---- opening a folder ----
 
@@ -155,31 +111,31 @@ TEST_F(Window, OpenDirectoryListsSortsAndReports) {
   const std::u16string path = Utf8ToUtf16(folder) + u"/";
   EXPECT_EQ(m_debug.substr(0, m_debug.find(u"Show Image")),
             u"Open Directory\r\n  Drive : /\r\n  Path  : " + path + u"\r\n  Files : 3\r\n");
-  ASSERT_EQ(Main().m_book.pages.size(), 3u);
-  EXPECT_EQ(Main().m_book.pages[1].name, u"Zeta");
-  EXPECT_EQ(Main().m_book.pages[1].state, PageStateFolder);
-  EXPECT_EQ(Main().m_book.pages[0].path, path + u"A.png");
-  EXPECT_EQ(Main().m_book.displayName, u"vol1");
+  ASSERT_EQ(Main().book().pages.size(), 3u);
+  EXPECT_EQ(Main().book().pages[1].name, u"Zeta");
+  EXPECT_EQ(Main().book().pages[1].state, PageState::Folder);
+  EXPECT_EQ(Main().book().pages[0].path, path + u"A.png");
+  EXPECT_EQ(Main().book().displayName, u"vol1");
   EXPECT_EQ(Title(), u"[1/3] A.png <vol1> " + kProduct);
-  EXPECT_EQ(g_history.front().name, Utf8ToUtf16(folder));
+  EXPECT_EQ(History().front().name, Utf8ToUtf16(folder));
 
   // With a trailing "/": the same pages, only the source differs.
   ASSERT_EQ(Open(folder + "/"), 0);
-  EXPECT_EQ(Main().m_book.pages.size(), 3u);
-  EXPECT_EQ(Main().m_book.source, Utf8ToUtf16(folder + "/"));
-  EXPECT_EQ(Main().m_book.displayName, u"vol1");
+  EXPECT_EQ(Main().book().pages.size(), 3u);
+  EXPECT_EQ(Main().book().source, Utf8ToUtf16(folder + "/"));
+  EXPECT_EQ(Main().book().displayName, u"vol1");
 
   // Relative and empty paths are refused and the book stays.
   EXPECT_EQ(Open("vol1"), 1);
   EXPECT_EQ(Open(""), 1);
-  EXPECT_EQ(Main().m_book.pages.size(), 3u);
+  EXPECT_EQ(Main().book().pages.size(), 3u);
 }
 
 TEST_F(Window, RootFolderOpens) {
   Main();
   m_debug.clear();
   ASSERT_EQ(Open("/"), 0);
-  EXPECT_EQ(Main().m_book.displayName, u"/");
+  EXPECT_EQ(Main().book().displayName, u"/");
   EXPECT_EQ(m_debug.find(u"Open Directory\r\n  Drive : /\r\n  Path  : /\r\n"), 0u);
 }
 
@@ -192,19 +148,19 @@ TEST_F(Window, FoldersWithoutPagesShowTheUnknownPicture) {
   m_debug.clear();
   ASSERT_EQ(Open(m_tmp / "empty"), 0);
   EXPECT_NE(m_debug.find(u"  Files : 0\r\n"), std::u16string::npos);
-  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().unknown.get());
   EXPECT_EQ(Title(), kProduct);
   EXPECT_EQ(m_beeps, 1);
 
   ASSERT_EQ(Open(m_tmp / "subs"), 0);
-  EXPECT_EQ(Main().m_book.pages.size(), 2u);
-  for (const PageEntry& p : Main().m_book.pages) EXPECT_EQ(p.state, PageStateFolder);
-  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(Main().book().pages.size(), 2u);
+  for (const PageEntry& p : Main().book().pages) EXPECT_EQ(p.state, PageState::Folder);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().unknown.get());
 
   // A name that differs only in case is not the name.
   SaveImage(m_tmp, "Page.png", 10, 20, qRgb(9, 9, 9));
   ASSERT_EQ(Open(m_tmp.path(), u"page.png"), 0);
-  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().unknown.get());
   ASSERT_EQ(Open(m_tmp.path(), u"Page.png"), 0);
   EXPECT_EQ(Title(), u"[1/3] Page.png <" + Utf8ToUtf16(m_tmp.path().substr(m_tmp.path().rfind('/') + 1)) + u"> " + kProduct);
 }
@@ -215,10 +171,10 @@ TEST_F(Window, MissingFolderShowsTheErrorPicture) {
   m_debug.clear();
   EXPECT_EQ(Open(m_tmp / "missing"), 1);
   EXPECT_EQ(m_debug, u"Error Open Directory\r\n");
-  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().error.get());
   EXPECT_EQ(Title(), kProduct);
-  EXPECT_TRUE(Main().m_book.pages.empty());
-  EXPECT_FALSE(Main().m_book.root);
+  EXPECT_TRUE(Main().book().pages.empty());
+  EXPECT_FALSE(Main().book().root);
 }
 
 // ---- turning pages ----
@@ -231,61 +187,61 @@ TEST_F(Window, SingleModeSkipsWhatDoesNotDecodeAndBeepsAtTheEnds) {
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
   EXPECT_EQ(Shown(), std::make_pair(0, -1));
-  EXPECT_EQ(w.ShowPage(w.m_book.current, -1), 1);
+  EXPECT_EQ(w.ShowPage(w.book().current, -1), 1);
   EXPECT_EQ(m_beeps, 1);
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
   EXPECT_EQ(Shown(), std::make_pair(3, -1));
-  EXPECT_EQ(w.m_book.pages[1].state, PageStateFolder);
-  EXPECT_EQ(w.m_book.pages[2].state, PageStateNotImage);
-  EXPECT_EQ(w.m_book.pages[3].state, PageStateImage);
+  EXPECT_EQ(w.book().pages[1].state, PageState::Folder);
+  EXPECT_EQ(w.book().pages[2].state, PageState::NotImage);
+  EXPECT_EQ(w.book().pages[3].state, PageState::Image);
   const std::u16string title = Title();
-  EXPECT_EQ(w.ShowPage(w.m_book.current, 1), 1);
+  EXPECT_EQ(w.ShowPage(w.book().current, 1), 1);
   EXPECT_EQ(m_beeps, 2);
   EXPECT_EQ(Title(), title);
-  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);  // in single mode -2 is -1
+  ASSERT_EQ(w.ShowPage(w.book().current, -2), 0);  // in single mode -2 is -1
   EXPECT_EQ(Shown(), std::make_pair(0, -1));
 }
 
 TEST_F(Window, SpreadsPairUprightPagesOnly) {
-  g_pageMode = PageModeSpreadRight;
+  Mode(PageMode::SpreadRight);
   // 0 wide, 1 2 upright, 3 square, 4 5 upright, 6 wide
   MakePages({{30, 20}, {20, 30}, {20, 30}, {25, 25}, {20, 30}, {20, 30}, {30, 20}});
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
   EXPECT_EQ(Shown(), std::make_pair(0, -1));  // wide: alone
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 2), 0);
   EXPECT_EQ(Shown(), std::make_pair(1, 2));  // second was -1: start at current + 1
   const std::u16string name = Utf8ToUtf16(m_tmp.path().substr(m_tmp.path().rfind('/') + 1));
   EXPECT_EQ(Title(), u"[2,3/7] 1.png | 2.png <" + name + u"> " + kProduct);
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 2), 0);
   EXPECT_EQ(Shown(), std::make_pair(3, -1));  // square: never paired
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 2), 0);
   EXPECT_EQ(Shown(), std::make_pair(4, 5));
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
   EXPECT_EQ(Shown(), std::make_pair(5, -1));  // its partner 6 is wide
   ASSERT_EQ(w.ShowPage(4, 0), 0);
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 2), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 2), 0);
   EXPECT_EQ(Shown(), std::make_pair(6, -1));
-  EXPECT_EQ(w.ShowPage(w.m_book.current, 2), 1);
+  EXPECT_EQ(w.ShowPage(w.book().current, 2), 1);
   EXPECT_EQ(m_beeps, 1);
 }
 
 TEST_F(Window, SpreadsStepBack) {
-  g_pageMode = PageModeSpreadLeft;
+  Mode(PageMode::SpreadLeft);
   MakePages({{20, 30}, {20, 30}, {20, 30}, {20, 30}, {20, 30}});
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
   ASSERT_EQ(w.ShowPage(2, 0), 0);
   EXPECT_EQ(Shown(), std::make_pair(2, 3));
-  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, -2), 0);
   EXPECT_EQ(Shown(), std::make_pair(0, 1));
   ASSERT_EQ(w.ShowPage(2, 0), 0);
-  ASSERT_EQ(w.ShowPage(w.m_book.current, -1), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, -1), 0);
   EXPECT_EQ(Shown(), std::make_pair(1, 2));
-  ASSERT_EQ(w.ShowPage(w.m_book.current, -2), 0);  // P = 0, nothing before it
+  ASSERT_EQ(w.ShowPage(w.book().current, -2), 0);  // P = 0, nothing before it
   EXPECT_EQ(Shown(), std::make_pair(0, 1));
-  EXPECT_EQ(w.ShowPage(w.m_book.current, -1), 1);
-  EXPECT_EQ(g_history.front().index, 0);
+  EXPECT_EQ(w.ShowPage(w.book().current, -1), 1);
+  EXPECT_EQ(History().front().index, 0);
 }
 
 TEST_F(Window, TheCacheHoldsTheLastEightPages) {
@@ -293,28 +249,24 @@ TEST_F(Window, TheCacheHoldsTheLastEightPages) {
   MakePages(sizes);
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
-  auto cached = [&](int32_t page) {
-    for (const CachedPage& c : w.m_pageCache)
-      if (c.age > 0 && c.page == page) return true;
-    return false;
-  };
-  for (int i = 1; i < 8; ++i) ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  auto cached = [&](int32_t page) { return w.pageCache().Peek(page) != nullptr; };
+  for (int i = 1; i < 8; ++i) ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
   EXPECT_TRUE(cached(0));  // eight pages shown: the first is still there
-  ASSERT_EQ(w.ShowPage(w.m_book.current, 1), 0);
+  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
   EXPECT_FALSE(cached(0));  // nine: it has to be decoded again
   ASSERT_EQ(w.ShowPage(0, 0), 0);
   EXPECT_TRUE(cached(0));
 }
 
 TEST_F(Window, ShowImageTraceNamesBothPages) {
-  g_pageMode = PageModeSpreadRight;
+  Mode(PageMode::SpreadRight);
   MakePages({{20, 30}, {20, 30}});
   Main();
   m_debug.clear();
   ASSERT_EQ(Open(m_tmp.path()), 0);
   const std::u16string dir = Utf8ToUtf16(m_tmp.path());
-  const PageEntry& p0 = Main().m_book.pages[0];
-  const PageEntry& p1 = Main().m_book.pages[1];
+  const PageEntry& p0 = Main().book().pages[0];
+  const PageEntry& p1 = Main().book().pages[1];
   const std::u16string trace = u"Show Image\r\n  Index : [1/2]\r\n  Name : " + dir + u"/0.png\r\n    Size : " +
                                Decimal(static_cast<int64_t>(p0.size)) +
                                u"\r\n    Width : 20  Height : 30\r\n  Index : [2/2]\r\n  Name : " + dir +
@@ -345,12 +297,12 @@ TEST_F(Window, SpreadsMeetAtTheMiddleOnTheModesSide) {
   SaveImage(m_tmp, "3.png", 200, 150, qRgb(0, 255, 0));
   auto red = [](uint32_t c) { return ((c >> 16) & 0xFF) > 200 && (c & 0xFF) < 50; };
   auto blue = [](uint32_t c) { return (c & 0xFF) > 200 && ((c >> 16) & 0xFF) < 50; };
-  g_pageMode = PageModeSpreadRight;
+  Mode(PageMode::SpreadRight);
   ASSERT_EQ(Open(m_tmp.path()), 0);
   Main().OnPaint();
   EXPECT_EQ(Box(red), QRect(QPoint(400, 0), QPoint(799, 599)));  // the lower index on the right
   EXPECT_EQ(Box(blue), QRect(QPoint(0, 0), QPoint(399, 599)));
-  g_pageMode = PageModeSpreadLeft;
+  Mode(PageMode::SpreadLeft);
   Main().OnPaint();
   EXPECT_EQ(Box(red), QRect(QPoint(0, 0), QPoint(399, 599)));
   EXPECT_EQ(Box(blue), QRect(QPoint(400, 0), QPoint(799, 599)));
@@ -359,7 +311,7 @@ TEST_F(Window, SpreadsMeetAtTheMiddleOnTheModesSide) {
   // 4 is 100 x 300 and is drawn 200 x 600 left of the centre line.
   SaveImage(m_tmp, "4.png", 100, 300, qRgb(255, 0, 0));
   ::unlink((m_tmp / "3.png").c_str());
-  g_pageMode = PageModeSpreadRight;
+  Mode(PageMode::SpreadRight);
   ASSERT_EQ(Open(m_tmp.path()), 0);
   ASSERT_EQ(Main().ShowPage(1, 0), 0);
   EXPECT_EQ(Shown(), std::make_pair(1, 2));
@@ -372,9 +324,8 @@ TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
   SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
-  w.m_loupe = true;
-  w.m_mouseX = 400;
-  w.m_mouseY = 300;
+  Send(WM_KEYDOWN, 'L', 1);
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(400, 300));
   w.OnPaint();
   EXPECT_EQ(Box(IsLoupeFrame), QRect(QPoint(208, 108), QPoint(591, 491)));  // 380 square, 4 wide frame
   // Twice the page inside the loupe: white from the loupe's left edge on.
@@ -382,8 +333,7 @@ TEST_F(Window, TheLoupeMagnifiesAndIsFramed) {
   EXPECT_FALSE(IsWhite(m_window.Pixel(195, 300)));
 
   // In the corner it is clipped to the window.
-  w.m_mouseX = 0;
-  w.m_mouseY = 0;
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(0, 0));
   w.OnPaint();
   EXPECT_EQ(Box(IsLoupeFrame), QRect(QPoint(0, 0), QPoint(191, 191)));
 }
@@ -394,9 +344,8 @@ TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
   SaveImage(m_tmp, "a.png", 100, 150, qRgb(255, 255, 255));
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
-  w.m_loupe = true;
-  w.m_mouseX = 400;
-  w.m_mouseY = 300;
+  Send(WM_KEYDOWN, 'L', 1);
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(400, 300));
   w.OnPaint();
   // 475 units wide around (400, 300) units, times 1.25 pixels a unit.
   const QRect box = Box(IsLoupeFrame);
@@ -427,7 +376,7 @@ TEST_F(Window, ColorizingReachesMonochromePagesOnly) {
     std::memcpy(bgra, &g_colorTable[level], 4);
     return static_cast<uint32_t>(bgra[2] << 16 | bgra[1] << 8 | bgra[0]);
   };
-  g_mono2Color = 1;
+  Colorize(1);
   ASSERT_EQ(Open(m_tmp.path()), 0);
   // 128 stretches to 255 * 96 / 160 = 153; 100 to 255 * 68 / 160 = 108.
   EXPECT_EQ(centre(0), table(153));
@@ -435,7 +384,7 @@ TEST_F(Window, ColorizingReachesMonochromePagesOnly) {
   EXPECT_EQ(centre(2), 0xC82828u);
   EXPECT_EQ(centre(3), 0x5A5A5Au);  // alpha formats keep their colours
 
-  g_mono2Color = 0;
+  Colorize(0);
   ASSERT_EQ(Open(m_tmp.path()), 0);
   EXPECT_EQ(centre(0), 0x808080u);
   EXPECT_EQ(centre(1), 0x646464u);
@@ -448,19 +397,20 @@ TEST_F(Window, ALostDeviceIsRebuiltWithThePageOnScreen) {
   ASSERT_EQ(Open(m_tmp.path()), 0);
   CMainWindow& w = Main();
   // Held here, so that new objects cannot take their addresses.
-  ID2D1Bitmap* before = w.m_firstPage;
-  ID2D1Bitmap* title = w.m_titleImage;
+  ID2D1Bitmap* before = w.firstPage();
+  ID2D1Bitmap* title = w.pictures().title.get();
   before->AddRef();
   title->AddRef();
   const std::u16string shownTitle = Title();
   D2D1SimulateDeviceLoss();
   const int invalidations = m_window.invalidations;
   w.OnPaint();
-  EXPECT_NE(w.m_firstPage, nullptr);
-  EXPECT_NE(w.m_firstPage, before);
-  EXPECT_NE(w.m_titleImage, title);
-  EXPECT_NE(w.m_background, nullptr);
+  EXPECT_NE(w.firstPage(), nullptr);
+  EXPECT_NE(w.firstPage(), before);
+  EXPECT_NE(w.pictures().title.get(), title);
   EXPECT_EQ(Title(), shownTitle);
+  w.OnPaint();  // the background tile was made again too
+  EXPECT_NE(m_window.Pixel(5, 5) & 0xFFFFFF, 0u);
   EXPECT_GT(m_window.invalidations, invalidations);
   EXPECT_EQ(before->Release(), 0u) << "the old page must have been let go";
   EXPECT_EQ(title->Release(), 0u);
@@ -468,19 +418,19 @@ TEST_F(Window, ALostDeviceIsRebuiltWithThePageOnScreen) {
   // A page that no longer decodes gives the unknown picture.
   ::unlink((m_tmp / "0.png").c_str());
   ::unlink((m_tmp / "1.png").c_str());
-  w.m_book.pages[0].state = PageStateUnknown;
+  w.ForgetDecodedPages();
   D2D1SimulateDeviceLoss();
   w.OnPaint();
-  EXPECT_EQ(w.m_firstPage, w.m_unknownImage);
+  EXPECT_EQ(w.firstPage(), w.pictures().unknown.get());
   EXPECT_EQ(Title(), kProduct);
 }
 
 TEST_F(Window, WithoutABookARebuildShowsTheTitle) {
   CMainWindow& w = Main();
-  EXPECT_EQ(w.m_firstPage, w.m_titleImage);
+  EXPECT_EQ(w.firstPage(), w.pictures().title.get());
   D2D1SimulateDeviceLoss();
   w.OnPaint();
-  EXPECT_EQ(w.m_firstPage, w.m_titleImage);
+  EXPECT_EQ(w.firstPage(), w.pictures().title.get());
   w.OnPaint();
   EXPECT_EQ(Title(), kProduct);
 }
@@ -513,7 +463,7 @@ class Resources : public Window {
 TEST_F(Resources, ZipAndSevenZipPacksBothLoad) {
   Pack("zip");
   EXPECT_EQ(CreateWindow(), 0);
-  EXPECT_NE(m_main->m_errorImage, nullptr);
+  EXPECT_NE(m_main->pictures().error.get(), nullptr);
   Pack("7z");
   EXPECT_EQ(CreateWindow(), 0);
 }
@@ -567,8 +517,8 @@ TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
   m_debug.clear();
   ASSERT_EQ(OpenFile(m_tmp / "1.png"), 0);
   EXPECT_EQ(Shown().first, 1);
-  EXPECT_EQ(Main().m_book.kind, BookKindFolder);
-  EXPECT_EQ(g_bookIsArchive, 0);
+  EXPECT_EQ(Main().book().kind, BookKind::Folder);
+  EXPECT_FALSE(Main().book().CanStepToNextArchive());
   // Decoded twice: once to test it, once when its folder shows it.
   std::size_t traces = 0;
   for (std::size_t at = m_debug.find(u"Open Directory"); at != std::u16string::npos; at = m_debug.find(u"Open Directory", at + 1)) ++traces;
@@ -577,19 +527,19 @@ TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
   // A JPEG named .zip is an image; a Zip named .jpg is an archive.
   SaveImage(m_tmp, "photo.zip", 30, 20, qRgb(5, 5, 5), QImage::Format_RGB32, "JPEG");
   ASSERT_EQ(OpenFile(m_tmp / "photo.zip"), 0);
-  EXPECT_EQ(Main().m_book.pages[static_cast<std::size_t>(Shown().first)].name, u"photo.zip");
+  EXPECT_EQ(Main().book().pages[static_cast<std::size_t>(Shown().first)].name, u"photo.zip");
   Zip("pack.jpg", "0.png 1.png");
   m_debug.clear();
   ASSERT_EQ(OpenFile(m_tmp / "pack.jpg"), 0);
-  EXPECT_EQ(Main().m_book.kind, BookKindArchive);
-  EXPECT_EQ(g_bookIsArchive, 1);
-  EXPECT_EQ(Main().m_book.displayName, u"pack.jpg");
+  EXPECT_EQ(Main().book().kind, BookKind::Archive);
+  EXPECT_TRUE(Main().book().CanStepToNextArchive());
+  EXPECT_EQ(Main().book().displayName, u"pack.jpg");
   EXPECT_EQ(m_debug.find(u"Open File\r\n  Type : Archive\r\n  Drive : /\r\n  Path  : " + Utf8ToUtf16(m_tmp / "pack.jpg") +
                          u"\r\n  Files : 2\r\n"),
             0u)
       << Utf16ToUtf8(m_debug);
-  EXPECT_EQ(Main().m_book.archiveFolder.folder, Utf8ToUtf16(m_tmp.path() + "/"));
-  EXPECT_EQ(Main().m_book.archiveFolder.entries[static_cast<std::size_t>(Main().m_book.archiveFolder.current)].name,
+  EXPECT_EQ(Main().book().archiveFolder.folder, Utf8ToUtf16(m_tmp.path() + "/"));
+  EXPECT_EQ(Main().book().archiveFolder.entries[static_cast<std::size_t>(Main().book().archiveFolder.current)].name,
             u"pack.jpg");
 }
 
@@ -606,17 +556,17 @@ TEST_F(Files, FailuresShowTheirPictures) {
   m_debug.clear();
   EXPECT_EQ(OpenFile(m_tmp / "notes.txt"), 1);
   EXPECT_EQ(m_debug, u"Error Open File\r\n");
-  EXPECT_EQ(Main().m_firstPage, Main().m_unknownImage);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().unknown.get());
   EXPECT_EQ(OpenFile(m_tmp / "missing.zip"), 1);
-  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
-  EXPECT_TRUE(Main().m_book.pages.empty());
+  EXPECT_EQ(Main().firstPage(), Main().pictures().error.get());
+  EXPECT_TRUE(Main().book().pages.empty());
   EXPECT_EQ(Title(), kProduct);
   m_debug.clear();
   EXPECT_EQ(OpenFile(m_tmp / "empty.7z"), 1);  // opens, but an empty table lists nothing
   EXPECT_EQ(m_debug, u"Error Open File\r\n");
-  EXPECT_EQ(Main().m_firstPage, Main().m_errorImage);
+  EXPECT_EQ(Main().firstPage(), Main().pictures().error.get());
   EXPECT_EQ(OpenFile("relative.zip"), 1);
-  EXPECT_EQ(g_bookIsArchive, 0);
+  EXPECT_FALSE(Main().book().CanStepToNextArchive());
 }
 
 TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
@@ -629,8 +579,8 @@ TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
   ASSERT_EQ(OpenFile(m_tmp / "a.zip"), 0);
   m_debug.clear();
   ASSERT_EQ(Main().OpenNextArchive(), 0);
-  EXPECT_EQ(Main().m_book.displayName, u"c.zip");
-  EXPECT_EQ(Main().m_book.source, Utf8ToUtf16(m_tmp / "c.zip"));
+  EXPECT_EQ(Main().book().displayName, u"c.zip");
+  EXPECT_EQ(Main().book().source, Utf8ToUtf16(m_tmp / "c.zip"));
   EXPECT_EQ(m_debug.find(u"Open File\r\n  Type : Archive\r\n  Next  : c.zip\r\n  Files : 1\r\n"), 0u);
   // Registered with the recent documents.
   std::ifstream recent(xdg + "/recently-used.xbel");
@@ -639,13 +589,13 @@ TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
   ::unsetenv("XDG_DATA_HOME");
 
   // From the last one: nothing tried, the book and picture stay.
-  ID2D1Bitmap* shown = Main().m_firstPage;
+  ID2D1Bitmap* shown = Main().firstPage();
   m_debug.clear();
   EXPECT_EQ(Main().OpenNextArchive(), 1);
   EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
-  EXPECT_EQ(g_bookIsArchive, 0);
-  EXPECT_EQ(Main().m_book.pages.size(), 1u);
-  EXPECT_EQ(Main().m_firstPage, shown);
+  EXPECT_FALSE(Main().book().CanStepToNextArchive());
+  EXPECT_EQ(Main().book().pages.size(), 1u);
+  EXPECT_EQ(Main().firstPage(), shown);
   EXPECT_EQ(Main().OpenNextArchive(), 1);  // the flag is down now
 }
 
@@ -658,7 +608,7 @@ TEST_F(Files, NextArchiveStopsAtASubfolder) {
   m_debug.clear();
   EXPECT_EQ(Main().OpenNextArchive(), 1);
   EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
-  EXPECT_TRUE(Main().m_book.pages.empty());  // a candidate was tried: the book is gone
+  EXPECT_TRUE(Main().book().pages.empty());  // a candidate was tried: the book is gone
   EXPECT_EQ(m_beeps, 1);
 }
 

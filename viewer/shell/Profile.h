@@ -1,0 +1,35 @@
+// The profile: the view settings and the history of books, kept in
+// g_moduleDir + "profile/velmora.ini" (UTF-16LE with its byte-order mark,
+// one "key=value" line each, CR LF).
+#pragma once
+
+#include <string>
+
+#include "viewer/book/History.h"
+#include "viewer/book/PageMode.h"
+#include "viewer/imaging/ImageDecoder.h"
+
+struct ViewSettings {
+  PageMode pageMode = PageMode::SpreadRight;
+  int32_t mono2Color = 1;  // non-zero: monochrome pages in false colour (stored as read)
+
+  Colorizing colorizing() const { return mono2Color != 0 ? Colorizing::On : Colorizing::Off; }
+};
+
+std::u16string ProfilePath();
+
+class CProfile {
+ public:
+  // Reads the settings and the history; a missing or unreadable file leaves
+  // the settings as they are and the history empty.
+  void Load();
+  // Writes the settings and the whole history. The new file replaces the
+  // old one only once it is completely written.
+  void Save() const;
+  // Moves the book to the front of the history with its page (in memory),
+  // or puts a new one there and writes the profile at once.
+  void AddHistory(const std::u16string& name, int32_t index);
+
+  ViewSettings settings;
+  CHistory history;
+};
