@@ -1,5 +1,6 @@
 // The imaging component on Qt: a decoder that reads an IStream through
-// QImageReader (the file's kind found by its content alone), its frame 0
+// QImageReader, or through the AVIF, JPEG XL and HEIF libraries Qt has no
+// reader for (the file's kind found by its content alone), its frame 0
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
 #include <QtCore/QIODevice>
@@ -9,9 +10,11 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "platform/pixelcopy.h"
 #include "platform/qt_image.h"
+#include "platform/wic_codecs.h"
 #include "platform/wincodec.h"
 
 namespace {
@@ -61,6 +64,44 @@ class StreamDevice final : public QIODevice {
  private:
   IStream* m_stream;
 };
+
+// Reads up to `size` bytes from the stream's current position.
+std::size_t ReadUpTo(IStream* stream, uint8_t* data, std::size_t size) {
+  std::size_t total = 0;
+  while (total < size) {
+    const ULONG want = static_cast<ULONG>(std::min<std::size_t>(size - total, 1 << 30));
+    ULONG got = 0;
+    if (FAILED(stream->Read(data + total, want, &got)) || got == 0) break;
+    total += got;
+  }
+  return total;
+}
+
+// The whole stream from its start, for the decoders that take memory.
+HRESULT ReadWholeStream(IStream* stream, std::vector<uint8_t>* bytes) {
+  LARGE_INTEGER start{};
+  if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
+  STATSTG stat{};
+  uint64_t expected = stream->Stat(&stat, STATFLAG_NONAME) == S_OK ? stat.cbSize.QuadPart : 0;
+  if (expected > kMaxEncodedBytes) return WINCODEC_ERR_BADIMAGE;
+  try {
+    bytes->clear();
+    std::size_t used = 0;
+    // The size is a hint: read until the stream ends, never past the cap.
+    for (std::size_t chunk = std::max<std::size_t>(expected + 1, 1 << 16);; chunk = used) {
+      if (used + chunk > kMaxEncodedBytes + 1) chunk = kMaxEncodedBytes + 1 - used;
+      bytes->resize(used + chunk);
+      const std::size_t got = ReadUpTo(stream, bytes->data() + used, chunk);
+      used += got;
+      if (got < chunk) break;
+      if (used > kMaxEncodedBytes) return WINCODEC_ERR_BADIMAGE;
+    }
+    bytes->resize(used);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
+}
 
 // ---- pixel formats ----
 
@@ -277,6 +318,12 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
     RaiseAllocationLimit();
     LARGE_INTEGER start{};
     if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_COMPONENTNOTFOUND;
+    // Formats of our own decoders first: their signatures are exact, and
+    // some of Qt's readers (TGA) guess from a few header fields.
+    uint8_t head[64];
+    m_codec = SniffCodec(std::span<const uint8_t>(head, ReadUpTo(stream, head, sizeof head)));
+    if (m_codec != CodecKind::None) return InitializeCodec(stream);
+    if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_COMPONENTNOTFOUND;
     StreamDevice device(stream);
     QImageReader reader(&device);  // the kind comes from the content: no name, no hint
     if (!reader.canRead()) return WINCODEC_ERR_COMPONENTNOTFOUND;
@@ -309,7 +356,15 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
     if (frame == nullptr) return E_INVALIDARG;
     if (m_stream == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
     if (index != 0) return WINCODEC_ERR_FRAMEMISSING;  // only the first frame is ever shown
-    if (m_image.isNull()) {
+    if (m_image.isNull() && m_codec != CodecKind::None) {
+      QImage image;
+      const HRESULT hr = DecodeCodec(m_codec, m_bytes, &image);
+      if (FAILED(hr)) return hr;
+      m_format = ChooseFormat(image);
+      if (image.isNull()) return E_OUTOFMEMORY;
+      m_image = std::move(image);
+      m_bytes = {};  // the frame is kept decoded: the file is not needed again
+    } else if (m_image.isNull()) {
       LARGE_INTEGER start{};
       if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
       StreamDevice device(m_stream);
@@ -336,8 +391,26 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
   }
 
  private:
+  // The whole file in memory; its header says how large the page is,
+  // refused before any pixel is decoded.
+  HRESULT InitializeCodec(IStream* stream) {
+    HRESULT hr = ReadWholeStream(stream, &m_bytes);
+    ImageHeader header;
+    if (SUCCEEDED(hr)) hr = ProbeCodec(m_codec, m_bytes, &header);
+    if (FAILED(hr)) {
+      m_bytes = {};
+      return hr;
+    }
+    m_frameCount = header.frames;
+    stream->AddRef();
+    m_stream = stream;
+    return S_OK;
+  }
+
   IStream* m_stream = nullptr;
   UINT m_frameCount = 0;
+  CodecKind m_codec = CodecKind::None;
+  std::vector<uint8_t> m_bytes;  // the file, for our own decoders until frame 0 is decoded
   QImage m_image;  // frame 0, decoded on first request
   const GUID* m_format = nullptr;
 };

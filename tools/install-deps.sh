@@ -19,6 +19,9 @@ packages=(
   libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev
   # the recent-documents list
   libglib2.0-dev
+  # pages in AVIF, JPEG XL and HEIF: the decoders, and their encoders
+  # (AV1 through libaom, HEVC through x265) that the tests write pages with
+  libavif-dev libjxl-dev libheif-dev
   # the end-to-end test in a real X server
   xvfb xauth xdotool imagemagick
 )
