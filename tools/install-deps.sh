@@ -20,8 +20,9 @@ packages=(
   # the recent-documents list
   libglib2.0-dev
   # pages in AVIF, JPEG XL and HEIF: the decoders, and their encoders
-  # (AV1 through libaom, HEVC through x265) that the tests write pages with
-  libavif-dev libjxl-dev libheif-dev
+  # (AV1 through libaom, HEVC through x265) that the tests write pages with;
+  # the command-line encoders write the imaging benchmark's pages
+  libavif-dev libjxl-dev libheif-dev libavif-bin libjxl-tools libheif-examples
   # the end-to-end test in a real X server
   xvfb xauth xdotool imagemagick
 )
