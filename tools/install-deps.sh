@@ -14,6 +14,9 @@ packages=(
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins fonts-dejavu-core
   # archives (7-Zip's library, and its command for making test archives)
   p7zip-full
+  # archives 7-Zip's library cannot decode here (compressed RAR, RAR 5,
+  # tar) through libarchive; bsdtar to check what the tests read
+  libarchive-dev libarchive-tools
   # the library's 2D engine (OpenGL through Mesa, EGL for the offscreen
   # driver) and background music
   libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev

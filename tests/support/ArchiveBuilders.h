@@ -4,6 +4,7 @@
 // memory even for a hundred thousand entries.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -103,11 +104,65 @@ inline std::string LzhArchive(const std::vector<LzhEntry>& entries) {
   return out;
 }
 
+// Bits written first-bit-highest, as RAR's decoders read them.
+class BitWriter {
+ public:
+  void Put(uint32_t value, int bits) {
+    for (int i = bits - 1; i >= 0; --i) {
+      if (m_used == 0) m_bytes.push_back(0);
+      if ((value >> i) & 1) m_bytes.back() = static_cast<char>(m_bytes.back() | (0x80 >> m_used));
+      m_used = (m_used + 1) % 8;
+    }
+  }
+  const std::string& bytes() const { return m_bytes; }
+
+ private:
+  std::string m_bytes;
+  int m_used = 0;  // bits used in the last byte
+};
+
+// The Huffman tables of RAR's LZ coders (RAR 2.9 and RAR 5 share the
+// scheme), made so that only literals exist: `tableSize` is the length
+// table's size (404 for RAR 2.9, 430 for RAR 5). Without an end symbol
+// each byte b is 8 bits long and its code is b itself. With one (RAR 2.9
+// ends a file with symbol 256), symbol 256 is "0" and byte b is "1" and b.
+// Precode: the one or two lengths used, and 19 ("that many zeros", 7 bits
+// + 11).
+inline void PutLiteralTables(BitWriter& bits, int tableSize, bool endSymbol) {
+  const int literal = endSymbol ? 9 : 8;
+  for (int i = 0; i < 20; ++i) {
+    int length = 0;
+    if (i == literal) length = 1;
+    if (i == 19 || (endSymbol && i == 1)) length = endSymbol ? 2 : 1;
+    bits.Put(static_cast<uint32_t>(length), 4);
+  }
+  // Canonical codes: shorter first, then by symbol.
+  const auto putLiteral = [&] { bits.Put(0, 1); };
+  const auto putZeros = [&](int run) {
+    bits.Put(endSymbol ? 3 : 1, endSymbol ? 2 : 1);
+    bits.Put(static_cast<uint32_t>(run - 11), 7);
+  };
+  for (int i = 0; i < 256; ++i) putLiteral();
+  int zeros = tableSize - 256;
+  if (endSymbol) {
+    bits.Put(2, 2);  // symbol 256: length 1
+    --zeros;
+  }
+  while (zeros > 0) {
+    int run = std::min(zeros, 138);  // runs of 11..138; never leave fewer than 11
+    if (zeros - run > 0 && zeros - run < 11) run = zeros - 11;
+    putZeros(run);
+    zeros -= run;
+  }
+}
+
 struct RarEntry {
   std::string name;  // "\\"-separated, as Windows RAR stores it
   std::string data;
   bool compressed = false;  // claims method 0x33 (this machine's library cannot unpack it)
   bool wrongCrc = false;    // stores a data CRC that does not match
+  bool literal = false;     // really compressed (method 0x33): RAR 2.9 LZ, literals only
+  bool encrypted = false;   // flagged as encrypted (the bytes are not)
 };
 
 // A RAR 4 archive with correct header CRCs.
@@ -126,24 +181,132 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries) {
   PutLE(main, 0, 4);
   block(main);
   for (const RarEntry& e : entries) {
+    std::string packed = e.data;
+    if (e.literal) {
+      BitWriter bits;
+      bits.Put(0, 1);  // LZ, not PPMd
+      bits.Put(0, 1);  // fresh tables
+      PutLiteralTables(bits, 404, true);
+      for (unsigned char c : e.data) bits.Put(0x100u | c, 9);
+      bits.Put(0, 1);  // symbol 256: the file ends here
+      bits.Put(0, 2);
+      packed = bits.bytes();
+    }
     std::string h;
     h.push_back(0x74);
-    PutLE(h, 0x8000, 2);  // long block: data follows
+    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0), 2);  // long block: data follows
     PutLE(h, 32 + e.name.size(), 2);
-    PutLE(h, e.data.size(), 4);  // packed
+    PutLE(h, packed.size(), 4);  // packed
     PutLE(h, e.data.size(), 4);  // unpacked
     h.push_back(2);               // Windows
     PutLE(h, Crc32(e.data) ^ (e.wrongCrc ? 1u : 0u), 4);
     PutLE(h, 0x5A210000u, 4);
     h.push_back(29);
-    h.push_back(e.compressed ? 0x33 : 0x30);
+    h.push_back(e.compressed || e.literal ? 0x33 : 0x30);
     PutLE(h, e.name.size(), 2);
     PutLE(h, 0x20, 4);
     h += e.name;
     block(h);
-    out += e.data;
+    out += packed;
   }
   out += std::string("\xC4\x3D\x7B\x00\x40\x07\x00", 7);
+  return out;
+}
+
+// RAR 5's variable-length integers: 7 bits a byte, low first.
+inline void PutVint(std::string& out, uint64_t value) {
+  do {
+    const auto low = static_cast<char>(value & 0x7F);
+    value >>= 7;
+    out.push_back(static_cast<char>(low | (value ? 0x80 : 0)));
+  } while (value != 0);
+}
+
+struct Rar5Entry {
+  std::string name;  // UTF-8, "/"-separated
+  std::string data;
+  bool folder = false;
+  bool compressed = true;   // LZ with literals only; else stored
+  bool encrypted = false;   // carries an encryption record; the bytes are scrambled
+  bool damaged = false;     // the compressed bytes are spoilt after the tables
+};
+
+// A RAR 5 archive; `solid` marks the archive and every compressed entry
+// after the first as continuing the previous one's window.
+inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid = false) {
+  std::string out("Rar!\x1A\x07\x01\x00", 8);
+  auto block = [&](const std::string& body) {
+    std::string size;
+    PutVint(size, body.size());
+    PutLE(out, Crc32(size + body), 4);
+    out += size + body;
+  };
+  std::string main;
+  PutVint(main, 1);  // main header
+  PutVint(main, 0);
+  PutVint(main, solid ? 0x0004 : 0);
+  block(main);
+  bool first = true;
+  for (const Rar5Entry& e : entries) {
+    std::string data;
+    if (!e.folder && e.compressed) {
+      BitWriter bits;
+      PutLiteralTables(bits, 430, false);
+      for (unsigned char c : e.data) bits.Put(c, 8);
+      std::string body = bits.bytes();  // a whole number of bytes: 20 nibbles, 272 + 8n bits
+      // Spoilt after the tables; an encrypted entry is noise throughout.
+      for (std::size_t i = e.encrypted ? 0 : 44; (e.damaged || e.encrypted) && i < body.size(); i += e.encrypted ? 1 : 3)
+        body[i] = static_cast<char>(body[i] ^ 0x5A);
+      const uint32_t size = static_cast<uint32_t>(body.size());
+      const int sizeBytes = size < 0x100 ? 1 : size < 0x10000 ? 2 : 3;
+      const auto flags = static_cast<uint8_t>(0x80 | 0x40 | ((sizeBytes - 1) << 3) | 7);  // tables, last, all 8 bits
+      uint8_t check = 0x5A ^ flags;
+      for (int i = 0; i < sizeBytes; ++i) check ^= static_cast<uint8_t>(size >> (8 * i));
+      data.push_back(static_cast<char>(flags));
+      data.push_back(static_cast<char>(check));
+      PutLE(data, size, sizeBytes);
+      data += body;
+    } else if (!e.folder) {
+      data = e.data;
+    }
+    std::string extra;
+    if (e.encrypted) {
+      std::string record;
+      PutVint(record, 0x01);  // encryption
+      PutVint(record, 0);     // AES-256
+      PutVint(record, 0);     // no password check
+      record.push_back(15);   // KDF count
+      record += std::string(32, '\x11');  // salt and IV
+      PutVint(extra, record.size());
+      extra += record;
+    }
+    std::string h;
+    PutVint(h, 2);  // file header
+    PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001));  // a data area, empty for folders
+    if (!extra.empty()) PutVint(h, extra.size());
+    PutVint(h, data.size());
+    PutVint(h, e.folder ? 0x0001 : 0x0004);  // folder, or CRC32 present
+    PutVint(h, e.folder ? 0 : e.data.size());
+    PutVint(h, e.folder ? 0x10 : 0x20);
+    if (!e.folder) PutLE(h, Crc32(e.data), 4);
+    uint64_t method = 0;
+    if (!e.folder && e.compressed) {
+      method = 3u << 7;
+      if (solid && !first) method |= 0x40;
+      first = false;
+    }
+    PutVint(h, method);
+    PutVint(h, 0);  // Windows
+    PutVint(h, e.name.size());
+    h += e.name + extra;
+    block(h);
+    out += data;
+  }
+  std::string end;
+  PutVint(end, 5);
+  PutVint(end, 0);
+  PutVint(end, 0);
+  block(end);
   return out;
 }
 

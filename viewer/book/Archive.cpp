@@ -7,6 +7,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/book/LibArchiveDirectory.h"
 
 namespace {
 
@@ -30,17 +31,57 @@ uint8_t FormatFromSignature(const BYTE (&head)[8]) {
   return k7z;
 }
 
+bool IsRar5(const BYTE (&head)[8]) {
+  static const BYTE kRar5Signature[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+  return std::memcmp(head, kRar5Signature, sizeof kRar5Signature) == 0;
+}
+
 }  // namespace
 
+// Which route reads an archive:
+// - RAR 5 (its signature) goes to libarchive: 7-Zip's library here lists
+//   it but decodes only stored entries.
+// - Everything else goes first to 7-Zip's library, with the handler the
+//   signature names. Where that handler opens the file, 7-Zip's library
+//   reads it, as always, unless it is RAR 4 with an entry in a method other
+//   than "store" (this build of the library has no RAR codec): then
+//   libarchive reads it if it can, and 7-Zip's library if it cannot.
+// - Where 7-Zip's library is missing or no handler opens the file,
+//   libarchive tries it as tar, RAR 4 or RAR 5.
 int32_t OpenArchive(IFile* file, IDirectory** out) {
   if (file == nullptr || out == nullptr) return kFailed;
+  uint64_t size = 0;
+  file->GetSize(&size);
+  if (size <= 8) return kFailed;
+  BYTE head[8] = {};
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  file->Read(head, 8, &got);
+  file->Seek(0, 0, nullptr);
+
+  auto tryLibArchive = [&]() -> bool {
+    CLibArchiveDirectory* directory = new (std::nothrow) CLibArchiveDirectory(file);
+    if (directory == nullptr) return false;
+    directory->AddRef();
+    const bool opened = directory->LoadArchive() == kOk &&
+                        directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK;
+    directory->Release();
+    return opened;
+  };
+  if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
+
   C7zDirectory* directory = new (std::nothrow) C7zDirectory;
   if (directory == nullptr) return kFailed;
   directory->AddRef();
-  int32_t result = directory->LoadArchive(file);
+  int32_t result = directory->LoadArchive(file) == kOk ? kOk : kFailed;
+  if (result == kOk && directory->format() == kRar && !directory->DecodesEveryItem() && tryLibArchive()) {
+    directory->Release();
+    return kOk;
+  }
   if (result == kOk) result = directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
   directory->Release();
-  return result == kOk ? kOk : kFailed;
+  if (result != kOk && tryLibArchive()) return kOk;
+  return result;
 }
 
 int32_t ListArchiveFolder(const ArchiveItemTable& table, const char16_t* path, IFileSystemEntries** out) {
@@ -177,6 +218,20 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (extracted != S_OK) return kFailed;
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
   return HandOutExtracted(std::move(bytes), out);
+}
+
+bool C7zDirectory::DecodesEveryItem() const {
+  // The handler names each item's method; RAR's "store" is "m0".
+  for (const ArchiveItem& item : m_table->items()) {
+    if ((item.flags & 1) || item.index < 0) continue;
+    SevenZipProperty p;
+    m_archive->GetProperty(static_cast<UInt32>(item.index), kpidMethod, &p.value);
+    std::u16string method;
+    if (p.value.vt == VT_BSTR && p.value.bstrVal != nullptr)
+      for (const uint32_t* unit = p.value.bstrVal; *unit != 0; ++unit) method.push_back(static_cast<char16_t>(*unit));
+    if (method.substr(0, 2) != u"m0") return false;
+  }
+  return true;
 }
 
 int32_t C7zDirectory::Mount(const char16_t*, IDirectory*) { return kFailed; }

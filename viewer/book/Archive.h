@@ -38,6 +38,8 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
   const std::shared_ptr<const ArchiveItemTable>& table() const { return m_table; }
   uint8_t format() const { return m_format; }
+  // Whether the library here can decode every item (RAR: stored entries only).
+  bool DecodesEveryItem() const;
 
  private:
   ~C7zDirectory() override;
