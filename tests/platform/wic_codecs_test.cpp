@@ -6,7 +6,12 @@
 
 #include <QtGui/QImage>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #define VELMORA_PAGE_ENCODERS
@@ -246,6 +251,40 @@ TEST(PageLimits, OversizedHeadersAreRefusedBeforeDecoding) {
   EXPECT_EQ(CreateDecoder(JxlHeaderOnly(100000)), WINCODEC_ERR_BADIMAGE);
   Ref<IWICBitmapFrameDecode> frame;
   EXPECT_TRUE(FAILED(test::Decode(JxlHeaderOnly(16000), &frame)));
+}
+
+// A page within the limit whose pixels cannot be had: the decode fails as
+// out of memory, before the library decodes, with no abort. Run in a child
+// whose address space is capped 512 MiB above what it uses; the headers
+// declare 16000 x 16000 (768 MB as BGR) over tiny real pictures.
+TEST(PageLimits, APageThatCannotBeHeldIsAFailedDecode) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer reserves more address space than any cap leaves";
+#else
+  const QImage small = Gradient(16, 16, QImage::Format_RGB888);
+  const std::pair<const char*, std::string> files[] = {{"AVIF", WithIspe(test::EncodeAvif({small}), 16000, 16000)},
+                                                       {"HEIF", WithIspe(test::EncodeHeif(small), 16000, 16000)},
+                                                       {"JPEG XL", JxlHeaderOnly(16000)}};
+  for (const auto& [kind, bytes] : files) {
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+      long pages = 0;
+      std::FILE* statm = std::fopen("/proc/self/statm", "r");
+      if (statm == nullptr || std::fscanf(statm, "%ld", &pages) != 1) _exit(3);
+      std::fclose(statm);
+      const rlim_t cap = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (512ul << 20);
+      const rlimit limit{cap, cap};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(3);
+      Ref<IWICBitmapFrameDecode> frame;
+      _exit(test::Decode(bytes, &frame) == E_OUTOFMEMORY ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << kind << ": ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << kind;
+  }
+#endif
 }
 
 // ---- frames, orientation, finding by content ----
