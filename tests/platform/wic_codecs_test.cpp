@@ -313,17 +313,24 @@ TEST(PageFrames, SequencesAndAnimationsShowTheirFirstFrame) {
   EXPECT_EQ(decoder->GetFrame(1, &second), WINCODEC_ERR_FRAMEMISSING);
 }
 
-TEST(PageFrames, JpegXlOrientationTurnsThePage) {
-  // Stored 3 wide and 2 high, to be turned a quarter clockwise (6).
+TEST(PageFrames, StoredOrientationTurnsThePage) {
+  // Stored 3 wide and 2 high; shown 2 wide and 3 high.
   QImage stored(3, 2, QImage::Format_Grayscale8);
   const uchar levels[2][3] = {{10, 20, 30}, {40, 50, 60}};
   for (int y = 0; y < 2; ++y) std::memcpy(stored.scanLine(y), levels[y], 3);
-  test::PageOptions turned;
-  turned.orientation = 6;
-  Frame f = DecodeOk(test::EncodeJxl({stored}, turned), 1);
+  test::PageOptions clockwise;
+  clockwise.orientation = 6;  // JPEG XL: a quarter clockwise
+  Frame f = DecodeOk(test::EncodeJxl({stored}, clockwise), 1);
   ASSERT_EQ(f.width, 2u);
   ASSERT_EQ(f.height, 3u);
   EXPECT_EQ(f.pixels, (std::vector<BYTE>{40, 10, 50, 20, 60, 30}));
+
+  test::PageOptions anticlockwise;
+  anticlockwise.quarterTurns = 1;  // AVIF's 'irot': a quarter anti-clockwise
+  Frame g = DecodeOk(test::EncodeAvif({stored}, anticlockwise), 1);
+  ASSERT_EQ(g.width, 2u);
+  ASSERT_EQ(g.height, 3u);
+  EXPECT_EQ(g.pixels, (std::vector<BYTE>{30, 60, 20, 50, 10, 40}));
 }
 
 TEST(PageSniffing, KindComesFromTheContent) {

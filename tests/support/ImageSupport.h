@@ -121,6 +121,7 @@ struct PageOptions {
   int bits = 8;
   std::string exif;     // an Exif block to carry (TIFF data)
   int orientation = 1;  // JPEG XL only: the codestream's orientation
+  int quarterTurns = 0;  // AVIF only: an 'irot' box turning anti-clockwise
 };
 
 inline int Channels(const QImage& image) {
@@ -149,6 +150,10 @@ inline std::string EncodeAvif(const std::vector<QImage>& frames, const PageOptio
     avifImage* image = avifImageCreate(w, h, static_cast<uint32_t>(options.bits),
                                        channels == 1 ? AVIF_PIXEL_FORMAT_YUV400 : AVIF_PIXEL_FORMAT_YUV444);
     image->yuvRange = AVIF_RANGE_FULL;
+    if (options.quarterTurns != 0) {
+      image->transformFlags |= AVIF_TRANSFORM_IROT;
+      image->irot.angle = static_cast<uint8_t>(options.quarterTurns);
+    }
     if (!options.exif.empty())
       avifImageSetMetadataExif(image, reinterpret_cast<const uint8_t*>(options.exif.data()), options.exif.size());
     if (channels == 1) {
