@@ -1,4 +1,4 @@
-// A Direct3D-11-shaped subset on OpenGL 3.3 core with an SDL2 window: only
+// A Direct3D-11-shaped subset on OpenGL 3.3 core over the engine's window: only
 // what the library's graphics engine calls. Textures keep Direct3D's
 // orientation: texel row 0 and pixel row 0 of a target are the top; the
 // swap chain's back buffer is a texture that Present shows right way up.
@@ -7,9 +7,7 @@
 #include <cstdint>
 
 #include "platform/com.h"
-
-struct SDL_Window;
-using GraphicWindow = SDL_Window*;
+#include "platform/graphicwindow.h"
 
 constexpr UINT DXGI_FORMAT_R32G32B32A32_FLOAT = 2;
 constexpr UINT DXGI_FORMAT_R32G32_FLOAT = 16;

@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <string>
 
+#include "ordel/Audio.h"
+#include "ordel/FileSystem.h"
+#include "ordel/Graphic.h"
 #include "ordel/Ordel.h"
-#include "ordel/audio/AudioInterfaces.h"
-#include "ordel/graphics/Graphic.h"
 #include "platform/system.h"
 #include "platform/text.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "ordel/audio/AudioInterfaces.h"
+#include "ordel/Audio.h"
 #include "platform/events.h"
 
 // The decoder over an IFile.

@@ -1,7 +1,5 @@
 #include "ordel/graphics/Graphic.h"
 
-#include <SDL2/SDL.h>
-
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -9,9 +7,11 @@
 
 #include "common/Stream.h"
 #include "platform/debug.h"
+#include "platform/graphicwindow.h"
+#include "platform/mmsystem.h"
 #include "platform/wincodec.h"
 
-uint32_t (*g_timeGetTime)() = [] { return static_cast<uint32_t>(SDL_GetTicks()); };
+uint32_t (*g_timeGetTime)() = timeGetTime;
 
 namespace {
 
@@ -121,7 +121,7 @@ class CGraphic final : public CUnknownImpl<IGraphic> {
   int32_t DrawQuad(const RECT* destination, const RECT* source, const float* colour) override;
 
   ID3D11Texture2D* BackBuffer() const { return m_backBuffer; }
-  SDL_Window* Window() const { return m_window; }
+  GraphicWindow Window() const { return m_window; }
 
  private:
   ~CGraphic() override {
@@ -135,14 +135,11 @@ class CGraphic final : public CUnknownImpl<IGraphic> {
     SafeRelease(m_swapChain);
     SafeRelease(m_context);
     SafeRelease(m_device);
-    if (m_window != nullptr) {
-      SDL_DestroyWindow(m_window);
-      SDL_QuitSubSystem(SDL_INIT_VIDEO);
-    }
+    DestroyGraphicWindow(m_window);
   }
   ISurface* MakeSurface(ID3D11Texture2D* texture, bool renderTarget);
 
-  SDL_Window* m_window = nullptr;
+  GraphicWindow m_window = nullptr;
   ID3D11Device* m_device = nullptr;
   ID3D11DeviceContext* m_context = nullptr;
   IDXGISwapChain* m_swapChain = nullptr;
@@ -159,20 +156,14 @@ class CGraphic final : public CUnknownImpl<IGraphic> {
 
 int32_t CGraphic::Initialize(void*, IGraphicHandler* handler, int32_t width, int32_t height, bool windowed) {
   if (m_window != nullptr || handler == nullptr) return 1;
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-    Failed();
-    return 1;
-  }
   // The library's own window; centred on its display when windowed.
-  const Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | (windowed ? 0 : SDL_WINDOW_BORDERLESS);
-  const int at = windowed ? SDL_WINDOWPOS_CENTERED : 0;
-  m_window = SDL_CreateWindow("Ordel", at, at, width, height, flags);
+  m_window = CreateGraphicWindow(u"Ordel", width, height,
+                                 windowed ? GraphicWindowPlacement::Centred : GraphicWindowPlacement::FullScreen);
   if (m_window == nullptr) {
     Failed();
-    SDL_QuitSubSystem(SDL_INIT_VIDEO);
     return 1;
   }
-  SDL_ShowWindow(m_window);
+  ShowGraphicWindow(m_window);
 
   DXGI_SWAP_CHAIN_DESC chain{};
   chain.BufferDesc.Width = static_cast<UINT>(width);
@@ -249,19 +240,15 @@ int32_t CGraphic::Run() {
   uint32_t last = g_timeGetTime();
   const float black[4] = {0, 0, 0, 0};
   for (;;) {
-    SDL_Event event;
-    if (SDL_PollEvent(&event)) {  // messages go before frames
-      if (event.type == SDL_QUIT ||
-          (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE))
-        break;
-      continue;
-    }
+    const GraphicEvent event = PollGraphicEvent();
+    if (event == GraphicEvent::Quit) break;
+    if (event != GraphicEvent::None) continue;  // messages go before frames
     const uint32_t now = g_timeGetTime();
     if (now < last) last = 0;  // the counter wrapped
     if (last + kTick > now) {
       // Nothing to do before the next tick: sleep until it, or until a
       // message comes, instead of spinning a core.
-      SDL_WaitEventTimeout(nullptr, static_cast<int>(last + kTick - now));
+      WaitGraphicEvent(static_cast<int>(last + kTick - now));
       continue;
     }
     int ticks = 0;

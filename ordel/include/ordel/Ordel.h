@@ -1,6 +1,6 @@
 // The library's two exports. Callers link OrdelCreateInstance by name and
-// receive objects through the interfaces of ordel/FileSystem.h (and, for
-// the graphics and audio identifiers, their own headers).
+// receive objects through the interfaces of ordel/FileSystem.h,
+// ordel/Graphic.h and ordel/Audio.h.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,9 @@
 // Always 0x10000.
 ORDEL_EXPORT uint32_t OrdelAbout();
 
-// 0 and one new object with one reference in *out for a known interface
-// identifier; 1 and *out untouched for any other. Writes the system report
+// 0 and one new object with one reference in *out for IID_IFileSystem,
+// IID_IGraphic or IID_IAudio; 1 and *out untouched for any other (and for
+// IID_IAudio when no audio device can be had). Writes the system report
 // to the debugger output on every call.
 ORDEL_EXPORT int32_t OrdelCreateInstance(const GUID& iid, void** out);
 

@@ -2,18 +2,18 @@
 #include <new>
 #include <string>
 
+#include "ordel/Audio.h"
+#include "ordel/FileSystem.h"
+#include "ordel/Graphic.h"
 #include "ordel/Ordel.h"
 #include "ordel/audio/Audio.h"
-#include "ordel/graphics/Graphic.h"
 #include "ordel/fs/DiskFileSystem.h"
+#include "ordel/graphics/Graphic.h"
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
 namespace {
-
-constexpr GUID kIidGraphic = MakeGuid("{394F173F-872C-4C70-9091-5600FC602CE2}");
-constexpr GUID kIidAudio = MakeGuid("{C1F4598F-B507-43DB-A5FE-E308A395C6B6}");
 
 void WriteSystemReport() {
   SYSTEM_INFO info;
@@ -49,7 +49,7 @@ ORDEL_EXPORT int32_t OrdelCreateInstance(const GUID& iid, void** out) {
     if (fileSystem == nullptr) return 1;
     return HandOut(fileSystem, IID_IFileSystem, out) == S_OK ? 0 : 1;
   }
-  if (iid == kIidGraphic) return CreateGraphic(out);
-  if (iid == kIidAudio) return CreateAudio(0, out);  // 0: the device's own rate
+  if (iid == IID_IGraphic) return CreateGraphic(out);
+  if (iid == IID_IAudio) return CreateAudio(0, out);  // 0: the device's own rate
   return 1;
 }
