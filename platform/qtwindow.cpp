@@ -16,6 +16,9 @@
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QWidget>
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -270,19 +273,25 @@ void PostQuitMessage(int code) {
 }
 
 void CloseOnTerminationSignals(HWND hwnd) {
-  if (g_signalPipe[0] < 0 && ::pipe(g_signalPipe) != 0) return;
+  // Non-blocking: a handler never waits on a full pipe (a signal is
+  // enough once). Close-on-exec: programs started later do not inherit it.
+  if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_NONBLOCK | O_CLOEXEC) != 0) return;
   struct sigaction action {};
   action.sa_handler = [](int) {
+    const int saved = errno;  // the interrupted code may be reading errno
     const char byte = 1;
     (void)!::write(g_signalPipe[1], &byte, 1);  // async-signal-safe: the loop does the rest
+    errno = saved;
   };
   sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGINT, &action, nullptr);
   auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, QtWindowOf(hwnd));
   QObject::connect(notifier, &QSocketNotifier::activated, [hwnd] {
-    char byte;
-    (void)!::read(g_signalPipe[0], &byte, 1);
+    char bytes[64];
+    while (::read(g_signalPipe[0], bytes, sizeof bytes) > 0) {
+    }  // however many signals came: one close
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
   });
 }
