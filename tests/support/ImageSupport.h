@@ -283,7 +283,8 @@ inline std::string EncodeHeif(const QImage& image, const PageOptions& options = 
     int stride = 0;
     uint8_t* data = heif_image_get_plane(picture, heif_channel_interleaved, &stride);
     for (int y = 0; y < image.height(); ++y)
-      for (int x = 0; x < image.width(); ++x) std::memcpy(data + static_cast<std::size_t>(y) * stride + 6 * x, spread.constScanLine(y) + 8 * x, 6);
+      for (int x = 0; x < image.width(); ++x)
+        std::memcpy(data + static_cast<std::size_t>(y) * stride + 6 * x, spread.constScanLine(y) + 8 * x, 6);
     heif_encoder_set_lossy_quality(encoder, 100);
     if (heif_context_encode_image(context, picture, encoder, nullptr, nullptr).code == heif_error_Ok) {
       heif_writer writer{1, [](heif_context*, const void* data, size_t size, void* out) {
@@ -314,7 +315,8 @@ inline std::string EncodeHeif(const QImage& image, const PageOptions& options = 
     int stride = 0;
     uint8_t* data = heif_image_get_plane(picture, plane, &stride);
     const std::size_t row = static_cast<std::size_t>(image.width()) * channels * (options.bits > 8 ? 2 : 1);
-    for (int y = 0; y < image.height(); ++y) std::memcpy(data + static_cast<std::size_t>(y) * stride, image.constScanLine(y), row);
+    for (int y = 0; y < image.height(); ++y)
+      std::memcpy(data + static_cast<std::size_t>(y) * stride, image.constScanLine(y), row);
     heif_encoder_set_lossy_quality(encoder, 100);
     heif_image_handle* handle = nullptr;
     if (heif_context_encode_image(context, picture, encoder, nullptr, &handle).code == heif_error_Ok) {
