@@ -2,6 +2,7 @@
 // the apartment count, and a base for objects that hand out one interface.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -48,11 +49,12 @@ HRESULT CoInitialize(void* reserved);
 void CoUninitialize();
 int CoInitializeCount();
 
-// An object with one interface I: a plain (not interlocked) reference count
-// that starts at 0, QueryInterface answering IUnknown, I and the interfaces
-// I derives from (listed as Bases) with the same pointer, and destruction at
-// the last Release. The virtual destructor lands after I's slots, so the
-// layout callers see is unchanged.
+// An object with one interface I: a reference count that starts at 0 and is
+// safe to change from several threads (pages are decoded on workers while
+// the window holds the same book), QueryInterface answering IUnknown, I and
+// the interfaces I derives from (listed as Bases) with the same pointer, and
+// destruction at the last Release. The virtual destructor lands after I's
+// slots, so the layout callers see is unchanged.
 template <class I, class... Bases>
 class CUnknownImpl : public I {
  public:
@@ -66,9 +68,9 @@ class CUnknownImpl : public I {
     *out = nullptr;
     return E_NOINTERFACE;
   }
-  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG AddRef() override { return static_cast<ULONG>(m_refCount.fetch_add(1, std::memory_order_relaxed) + 1); }
   ULONG Release() override {
-    const int32_t count = --m_refCount;
+    const int32_t count = m_refCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (count == 0) delete this;
     return static_cast<ULONG>(count);
   }
@@ -79,7 +81,7 @@ class CUnknownImpl : public I {
   CUnknownImpl(const CUnknownImpl&) = delete;
   CUnknownImpl& operator=(const CUnknownImpl&) = delete;
 
-  int32_t m_refCount = 0;
+  std::atomic<int32_t> m_refCount{0};
 };
 
 // Hands out a freshly made object (count 0) through its own QueryInterface,

@@ -3,22 +3,33 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <string>
 
 #include "platform/text.h"
 
 namespace {
+std::mutex g_lock;  // one text at a time, whole
 DebugOutputSink g_sink = nullptr;
 void* g_sinkContext = nullptr;
+thread_local std::u16string* t_capture = nullptr;
 }  // namespace
 
 void SetDebugOutputSink(DebugOutputSink sink, void* context) {
+  const std::lock_guard<std::mutex> hold(g_lock);
   g_sink = sink;
   g_sinkContext = context;
 }
 
+void CaptureThreadDebugOutput(std::u16string* buffer) { t_capture = buffer; }
+
 void OutputDebugStringW(const char16_t* text) {
   if (text == nullptr) return;
+  if (t_capture != nullptr) {
+    *t_capture += text;
+    return;
+  }
+  const std::lock_guard<std::mutex> hold(g_lock);
   if (g_sink != nullptr) {
     g_sink(text, g_sinkContext);
     return;
