@@ -1,16 +1,23 @@
 #include "platform/dialog.h"
 
+#include <QtCore/QBuffer>
 #include <QtCore/QFile>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
+#include <QtGui/QAbstractTextDocumentLayout>
 #include <QtGui/QCloseEvent>
+#include <QtGui/QDesktopServices>
+#include <QtGui/QImageReader>
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTextBrowser>
 #include <QtWidgets/QWidget>
 
+#include <functional>
 #include <map>
+#include <memory>
+#include <set>
 
 bool ControlKillTimer(HWND hwnd, UINT_PTR id);
 
@@ -69,6 +76,149 @@ QNetworkAccessManager& Network() {
   return *manager;
 }
 
+// What a page may cost. A page is HTML text; its pictures are what the
+// network can make large, so each is capped in bytes and in pixels, and a
+// page in count and in decoded bytes altogether.
+constexpr qint64 kMaxPageBytes = qint64{1} << 20;        // 1 MiB
+constexpr qint64 kMaxResourceBytes = qint64{4} << 20;    // 4 MiB a picture, as fetched
+constexpr qint64 kMaxPicturePixels = qint64{4096} * 4096;
+constexpr qint64 kMaxPageImageBytes = qint64{64} << 20;  // decoded pictures of one page
+constexpr int kMaxResources = 64;                        // fetches per page
+constexpr int kTransferTimeout = 30000;                  // ms without progress
+
+// Fetches `url` and hands `done` the body, or nothing on any failure: an
+// error, a body over `cap` bytes (cut off as soon as it shows), or an
+// answer that ends up at another scheme than the request's.
+void Fetch(const QUrl& url, qint64 cap, QObject* context, std::function<void(const QByteArray*)> done) {
+  QNetworkRequest request(url);
+  // Redirects never go from HTTPS to HTTP, and never leave HTTP(S).
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+  request.setTransferTimeout(kTransferTimeout);
+  QNetworkReply* reply = Network().get(request);
+  reply->setReadBufferSize(64 * 1024);  // taken out as it comes, into `body`
+  auto body = std::make_shared<QByteArray>();
+  const auto take = [reply, cap, body] {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > cap) {
+      reply->abort();
+      return;
+    }
+    while (reply->bytesAvailable() > 0 && body->size() <= cap) body->append(reply->read(cap + 1 - body->size()));
+    if (body->size() > cap) reply->abort();
+  };
+  QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
+  QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
+  QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+  const QString scheme = url.scheme();
+  QObject::connect(reply, &QNetworkReply::finished, context, [reply, cap, scheme, body, take, done] {
+    if (reply->error() == QNetworkReply::NoError) take();
+    const bool ok = reply->error() == QNetworkReply::NoError && body->size() <= cap &&
+                    (reply->url().scheme() == scheme || reply->url().scheme() == u"https");
+    done(ok ? body.get() : nullptr);
+  });
+}
+
+// The light browser. Whatever it shows reads nothing from this machine but
+// the copy of the page shipped as a Qt resource (and that copy's own
+// resources); a fetched page's pictures come only over HTTPS, size-capped;
+// a link opens outside only when it is HTTPS.
+class CLightBrowser final : public QTextBrowser {
+ public:
+  explicit CLightBrowser(QWidget* parent) : QTextBrowser(parent) {
+    setOpenLinks(false);  // following a link in place would load it here
+    setOpenExternalLinks(false);
+    connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) { Follow(link); });
+  }
+
+  // A page fetched from `base`.
+  void ShowFetched(const QByteArray& html, const QUrl& base) { Show(Origin::Fetched, QString::fromUtf8(html), base); }
+  // The copy shipped with the program: `resource` is a Qt resource path
+  // (":/..."); anything else shows nothing.
+  void ShowShipped(const QString& resource) {
+    QFile copy(resource);
+    const bool ours = resource.startsWith(u":/") && copy.open(QIODevice::ReadOnly) && copy.size() <= kMaxPageBytes;
+    Show(Origin::Shipped, ours ? QString::fromUtf8(copy.readAll()) : QString(),
+         QUrl(QStringLiteral("qrc") + resource));
+  }
+
+ protected:
+  QVariant loadResource(int type, const QUrl& name) override {
+    // A blank picture rather than nothing: given nothing, the document and
+    // its picture drawer would look for the name on disk themselves.
+    const QVariant refused = type == QTextDocument::ImageResource ? QVariant(Blank()) : QVariant(QByteArray(""));
+    const QUrl url = m_base.resolved(name);
+    if (m_origin == Origin::Shipped) {
+      if (url.scheme() != u"qrc") return refused;
+      QFile file(QStringLiteral(":") + url.path());
+      if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxResourceBytes) return refused;
+      return file.readAll();
+    }
+    if (m_origin != Origin::Fetched || type != QTextDocument::ImageResource || url.scheme() != u"https" ||
+        m_fetches >= kMaxResources || !m_requested.insert(url).second)
+      return refused;
+    ++m_fetches;
+    const quint64 page = m_page;
+    QPointer<CLightBrowser> self(this);
+    Fetch(url, kMaxResourceBytes, this, [self, page, name](const QByteArray* bytes) {
+      if (self && bytes != nullptr && self->m_page == page) self->AddPicture(name, *bytes);
+    });
+    return refused;  // until it has come
+  }
+
+ private:
+  enum class Origin { None, Fetched, Shipped };
+
+  static QImage Blank() {
+    QImage blank(1, 1, QImage::Format_ARGB32_Premultiplied);
+    blank.fill(Qt::transparent);
+    return blank;
+  }
+
+  void Show(Origin origin, const QString& html, const QUrl& base) {
+    ++m_page;  // what is still on its way belongs to the page before
+    m_origin = origin;
+    m_base = base;
+    m_requested.clear();
+    m_fetches = 0;
+    m_imageBytes = 0;
+    setHtml(html);
+  }
+
+  void AddPicture(const QUrl& name, const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();  // from the header, before any decoding
+    const qint64 decoded = qint64{size.width()} * size.height() * 4;
+    if (size.isEmpty() || qint64{size.width()} * size.height() > kMaxPicturePixels ||
+        m_imageBytes + decoded > kMaxPageImageBytes)
+      return;
+    const QImage image = reader.read();
+    if (image.isNull()) return;
+    m_imageBytes += decoded;
+    document()->addResource(QTextDocument::ImageResource, name, image);
+    document()->markContentsDirty(0, document()->characterCount());  // lay out again with it
+    viewport()->update();
+  }
+
+  void Follow(const QUrl& link) {
+    if (link.path().isEmpty() && link.scheme().isEmpty() && link.hasFragment()) {
+      scrollToAnchor(link.fragment());  // within the page
+      return;
+    }
+    const QUrl url = m_base.resolved(link);
+    if (url.scheme() == u"https") QDesktopServices::openUrl(url);
+  }
+
+  Origin m_origin = Origin::None;
+  QUrl m_base;
+  quint64 m_page = 0;
+  std::set<QUrl> m_requested;  // each picture is fetched once a page
+  int m_fetches = 0;
+  qint64 m_imageBytes = 0;
+};
+
 }  // namespace
 
 HWND CreateDialogWindow(CWindowImpl* impl, HWND owner, const char16_t* caption, int width, int height) {
@@ -105,8 +255,7 @@ HWND CreatePushButton(HWND parent, int id, const char16_t* text) {
 HWND CreateBrowser(HWND parent, int id) {
   CQtControl* dialog = Control(parent);
   if (dialog == nullptr) return nullptr;
-  auto* browser = new QTextBrowser(dialog->widget);
-  browser->setOpenExternalLinks(true);
+  auto* browser = new CLightBrowser(dialog->widget);
   auto* self = new CQtControl(browser);
   self->baseFont = browser->font().pointSizeF();
   browser->setProperty("velmoraDialog", QVariant::fromValue<void*>(dialog));  // where the page-loaded notice goes
@@ -119,23 +268,26 @@ HWND CreateBrowser(HWND parent, int id) {
 void BrowserNavigate(HWND hwnd, const char16_t* url, const char16_t* fallbackResource) {
   CQtControl* self = Control(hwnd);
   if (self == nullptr) return;
-  auto* browser = qobject_cast<QTextBrowser*>(self->widget);
+  auto* browser = dynamic_cast<CLightBrowser*>(self->widget.data());
   if (browser == nullptr) return;
   const QString fallback = QString::fromUtf16(fallbackResource);
-  QNetworkReply* reply = Network().get(QNetworkRequest(QUrl(QString::fromUtf16(url))));
-  QPointer<QTextBrowser> target(browser);
-  QObject::connect(reply, &QNetworkReply::finished, [reply, target, fallback] {
-    reply->deleteLater();
+  const QUrl page(QString::fromUtf16(url));
+  QPointer<CLightBrowser> target(browser);
+  const auto show = [target, fallback, page](const QByteArray* html) {
     if (!target) return;
-    if (reply->error() == QNetworkReply::NoError) {
-      target->setHtml(QString::fromUtf8(reply->readAll()));
-    } else {
-      QFile copy(fallback);  // no network, or no such page: the shipped copy
-      target->setHtml(copy.open(QIODevice::ReadOnly) ? QString::fromUtf8(copy.readAll()) : QString());
-    }
+    if (html != nullptr)
+      target->ShowFetched(*html, page);
+    else
+      target->ShowShipped(fallback);  // no network, no such page, or too large: the shipped copy
     if (auto* owner = static_cast<CQtControl*>(target->property("velmoraDialog").value<void*>()))
       owner->Send(WM_BROWSER_DOCUMENT_COMPLETE, static_cast<WPARAM>(target->property("velmoraId").toInt()), 0);
-  });
+  };
+  // Only the web: Qt's network layer would read file: and qrc: addresses too.
+  if (page.scheme() != u"http" && page.scheme() != u"https") {
+    QTimer::singleShot(0, browser, [show] { show(nullptr); });  // answered later, as a fetch is
+    return;
+  }
+  Fetch(page, kMaxPageBytes, browser, show);
 }
 
 void BrowserSetZoom(HWND hwnd, int percent) {

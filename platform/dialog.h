@@ -18,8 +18,13 @@ HWND CreateDialogWindow(CWindowImpl* impl, HWND owner, const char16_t* caption, 
 // Destroys the dialog and its controls; its implementation hears nothing more.
 void DestroyDialogWindow(HWND dialog);
 HWND CreatePushButton(HWND parent, int id, const char16_t* text);
-// A light browser: it shows HTML fetched over HTTP, or the page shipped with
-// the program when the fetch fails.
+// A light browser: it shows HTML fetched over HTTP(S), or the page shipped
+// with the program (a Qt resource, ":/...") when the fetch fails or the page
+// is over 1 MiB. It never reads a local file for a fetched page: that
+// page's pictures come over HTTPS only, up to 4 MiB and 4096 x 4096 pixels
+// each, 64 of them and 64 MiB decoded a page; other resources are not
+// loaded. A click opens an HTTPS link in the desktop's browser and does
+// nothing for any other.
 HWND CreateBrowser(HWND parent, int id);
 void BrowserNavigate(HWND browser, const char16_t* url, const char16_t* fallbackResource);
 // Page zoom in percent (100 = as designed).
