@@ -3,7 +3,9 @@
 #   1. the Release build (library, tools, tests, benchmarks), warnings as
 #      errors, and its tests;
 #   2. the tests again, built with AddressSanitizer and
-#      UndefinedBehaviorSanitizer; any report fails the run.
+#      UndefinedBehaviorSanitizer; any report fails the run;
+#   3. the tests again, built with ThreadSanitizer (pages are decoded on
+#      worker threads); any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +14,7 @@ tools/install-deps.sh
 jobs=$(nproc)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tools/tsan.supp}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
@@ -26,3 +29,5 @@ echo "== Release build and tests"
 run build/release -DCMAKE_BUILD_TYPE=Release
 echo "== Sanitizer build (ASan + UBSan) and tests"
 run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
+echo "== Thread sanitizer build and tests"
+run build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF

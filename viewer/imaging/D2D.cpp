@@ -1,6 +1,7 @@
 #include "viewer/imaging/D2D.h"
 
 #include <algorithm>
+#include <cmath>
 
 
 namespace {
@@ -59,18 +60,124 @@ void D2D::ReleaseDeviceObjects() {
   SafeRelease(m_renderTarget);
 }
 
-HRESULT D2D::Paint(ID2D1Bitmap* firstPage, ID2D1Bitmap* secondPage, PageMode mode, const Loupe& loupe) {
+BitmapMaker D2D::Maker() const {
+  ComRef<ID2D1HwndRenderTarget> target;
+  target.Set(m_renderTarget);
+  return [target](IWICBitmapSource* pixels, ID2D1Bitmap** bitmap) -> HRESULT {
+    if (!target) return E_FAIL;
+    return target->CreateBitmapFromWicBitmap(pixels, nullptr, bitmap);
+  };
+}
+
+Screen D2D::CurrentScreen() const {
+  Screen screen;
+  if (m_renderTarget == nullptr) return screen;
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  screen.width = size.width;
+  screen.height = size.height;
+  screen.dpiX = m_dpiX;
+  screen.dpiY = m_dpiY;
+  return screen;
+}
+
+D2D1_RECT_F Screen::RectAlone(D2D1_SIZE_U page) const {
+  // Fitted and centred, never more than eight times the page's size.
+  const float W = width, H = height;
+  const float w = static_cast<float>(page.width), h = static_cast<float>(page.height);
+  const float s = std::min({W / (8 * w), H / (8 * h), 1.0f});
+  const float halfW = 8 * w * s / 2, halfH = 8 * h * s / 2;
+  return {W / 2 - halfW, H / 2 - halfH, W / 2 + halfW, H / 2 + halfH};
+}
+
+void Screen::RectsPaired(D2D1_SIZE_U left, D2D1_SIZE_U right, D2D1_RECT_F* rects) const {
+  // Each page fitted into its half, the two meeting at the middle.
+  const float W = width, H = height;
+  const float w = static_cast<float>(left.width), h = static_cast<float>(left.height);
+  const float s = std::min({(W / 2) / (8 * w), H / (8 * h), 1.0f});
+  const float w2 = static_cast<float>(right.width), h2 = static_cast<float>(right.height);
+  const float s2 = std::min({(W / 2) / (8 * w2), H / (8 * h2), 1.0f});
+  rects[0] = {W / 2 - 8 * w * s, H / 2 - 4 * h * s, W / 2, H / 2 + 4 * h * s};
+  rects[1] = {W / 2, H / 2 - 4 * h2 * s2, W / 2 + 8 * w2 * s2, H / 2 + 4 * h2 * s2};
+}
+
+PagePlace Screen::PlaceAt(const D2D1_RECT_F& rect) const {
+  const float kx = static_cast<float>(dpiX) / 96.0f, ky = static_cast<float>(dpiY) / 96.0f;
+  const int64_t x0 = std::lround(rect.left * kx), x1 = std::lround(rect.right * kx);
+  const int64_t y0 = std::lround(rect.top * ky), y1 = std::lround(rect.bottom * ky);
+  return {rect, {static_cast<UINT>(std::max<int64_t>(x1 - x0, 1)), static_cast<UINT>(std::max<int64_t>(y1 - y0, 1))}};
+}
+
+Placement Screen::Place(D2D1_SIZE_U first, D2D1_SIZE_U second, PageMode mode) const {
+  Placement placement;
+  if (width <= 0 || height <= 0) return placement;
+  const bool hasFirst = first.width > 0 && first.height > 0;
+  const bool hasSecond = second.width > 0 && second.height > 0;
+  const bool spread = mode == PageMode::SpreadRight || mode == PageMode::SpreadLeft;
+  if (spread && hasFirst && hasSecond) {
+    D2D1_RECT_F rects[2];
+    // Right-opening: the lower index on the right.
+    if (mode == PageMode::SpreadRight) {
+      RectsPaired(second, first, rects);
+      std::swap(rects[0], rects[1]);
+    } else {
+      RectsPaired(first, second, rects);
+    }
+    placement.first = PlaceAt(rects[0]);
+    placement.second = PlaceAt(rects[1]);
+  } else if (hasFirst) {
+    placement.first = PlaceAt(RectAlone(first));
+  } else if (spread && hasSecond) {
+    placement.second = PlaceAt(RectAlone(second));
+  }
+  return placement;
+}
+
+D2D1_SIZE_U Screen::PixelsAlone(D2D1_SIZE_U page) const {
+  if (width <= 0 || height <= 0 || page.width == 0 || page.height == 0) return {};
+  return PlaceAt(RectAlone(page)).pixels;
+}
+
+D2D1_SIZE_U Screen::PixelsPaired(D2D1_SIZE_U page) const {
+  if (width <= 0 || height <= 0 || page.width == 0 || page.height == 0) return {};
+  D2D1_RECT_F rects[2];
+  RectsPaired(page, page, rects);
+  return PlaceAt(rects[0]).pixels;
+}
+
+HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe) {
   // No target since a failed rebuild: nothing to draw until one exists.
   if (m_renderTarget == nullptr) return S_OK;
+  // The frame holds its own references to what it draws.
+  const PageImage first = firstPage, second = secondPage;
+  const Placement placement = CurrentScreen().Place(first.size, second.size, mode);
   m_renderTarget->BeginDraw();
   m_renderTarget->Clear(&kBlack);
-  if (mode == PageMode::SpreadRight)
-    DrawSpread(secondPage, firstPage, loupe);  // the lower index on the right
-  else if (mode == PageMode::SpreadLeft)
-    DrawSpread(firstPage, secondPage, loupe);
-  else
-    DrawPage(firstPage, loupe);
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  DrawBackground(0, 0, size.width, size.height, 1.0f);
+  PagePlace places[2];
+  const PageImage* pages[2];
+  int count = 0;
+  if (placement.first.pixels.width > 0) places[count] = placement.first, pages[count++] = &first;
+  if (placement.second.pixels.width > 0) places[count] = placement.second, pages[count++] = &second;
+  for (int i = 0; i < count; ++i) DrawImage(*pages[i], places[i]);
+  if (loupe.on) DrawLoupe(loupe, places, pages, count);
   return m_renderTarget->EndDraw();
+}
+
+void D2D::DrawImage(const PageImage& page, const PagePlace& place) {
+  const D2D1_SIZE_U scaled = page.scaled ? page.scaled->GetPixelSize() : D2D1_SIZE_U{};
+  if (scaled.width == place.pixels.width && scaled.height == place.pixels.height) {
+    // Made for exactly these pixels: drawn one to one, on whole pixels.
+    const float kx = static_cast<float>(m_dpiX) / 96.0f, ky = static_cast<float>(m_dpiY) / 96.0f;
+    const float left = std::round(place.rect.left * kx) / kx, top = std::round(place.rect.top * ky) / ky;
+    const D2D1_RECT_F dest{left, top, left + static_cast<float>(scaled.width) / kx,
+                           top + static_cast<float>(scaled.height) / ky};
+    m_renderTarget->DrawBitmap(page.scaled.get(), &dest, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
+    return;
+  }
+  // Until a copy for these pixels is made, the painter scales what there is.
+  ID2D1Bitmap* bitmap = page.full ? page.full.get() : page.scaled.get();
+  m_renderTarget->DrawBitmap(bitmap, &place.rect, 1.0f, kLinear, nullptr);
 }
 
 void D2D::DrawBackground(float left, float top, float right, float bottom, float opacity) {
@@ -86,51 +193,7 @@ void D2D::DrawBackground(float left, float top, float right, float bottom, float
     }
 }
 
-void D2D::DrawPage(ID2D1Bitmap* page, const Loupe& loupe) {
-  if (page != nullptr) page->AddRef();  // held for the frame
-  const D2D1_SIZE_F size = m_renderTarget->GetSize();
-  const float W = size.width, H = size.height;
-  DrawBackground(0, 0, W, H, 1.0f);
-  if (page != nullptr) {
-    const D2D1_SIZE_U px = page->GetPixelSize();
-    const float w = static_cast<float>(px.width), h = static_cast<float>(px.height);
-    const float s = std::min({W / (8 * w), H / (8 * h), 1.0f});
-    const float halfW = 8 * w * s / 2, halfH = 8 * h * s / 2;
-    const D2D1_RECT_F dest{W / 2 - halfW, H / 2 - halfH, W / 2 + halfW, H / 2 + halfH};
-    m_renderTarget->DrawBitmap(page, &dest, 1.0f, kLinear, nullptr);
-    if (loupe.on) DrawLoupe(loupe, &dest, &page, 1);
-    page->Release();
-  } else if (loupe.on) {
-    DrawLoupe(loupe, nullptr, nullptr, 0);
-  }
-}
-
-void D2D::DrawSpread(ID2D1Bitmap* left, ID2D1Bitmap* right, const Loupe& loupe) {
-  if ((left == nullptr) != (right == nullptr)) {
-    DrawPage(left != nullptr ? left : right, loupe);
-    return;
-  }
-  const D2D1_SIZE_F size = m_renderTarget->GetSize();
-  const float W = size.width, H = size.height;
-  DrawBackground(0, 0, W, H, 1.0f);
-  if (left == nullptr) {
-    if (loupe.on) DrawLoupe(loupe, nullptr, nullptr, 0);
-    return;
-  }
-  const D2D1_SIZE_U lp = left->GetPixelSize(), rp = right->GetPixelSize();
-  const float w = static_cast<float>(lp.width), h = static_cast<float>(lp.height);
-  const float s = std::min({(W / 2) / (8 * w), H / (8 * h), 1.0f});
-  const float w2 = static_cast<float>(rp.width), h2 = static_cast<float>(rp.height);
-  const float s2 = std::min({(W / 2) / (8 * w2), H / (8 * h2), 1.0f});
-  const D2D1_RECT_F dests[2] = {{W / 2 - 8 * w * s, H / 2 - 4 * h * s, W / 2, H / 2 + 4 * h * s},
-                                {W / 2, H / 2 - 4 * h2 * s2, W / 2 + 8 * w2 * s2, H / 2 + 4 * h2 * s2}};
-  ID2D1Bitmap* const pages[2] = {left, right};
-  m_renderTarget->DrawBitmap(left, &dests[0], 1.0f, kLinear, nullptr);
-  m_renderTarget->DrawBitmap(right, &dests[1], 1.0f, kLinear, nullptr);
-  if (loupe.on) DrawLoupe(loupe, dests, pages, 2);
-}
-
-void D2D::DrawLoupe(const Loupe& loupe, const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int count) {
+void D2D::DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count) {
   const float hw = static_cast<float>(m_dpiX * 380 / 96) * 0.5f;
   const float hh = static_cast<float>(m_dpiY * 380 / 96) * 0.5f;
   const float mx = static_cast<float>(loupe.x), my = static_cast<float>(loupe.y);
@@ -139,10 +202,12 @@ void D2D::DrawLoupe(const Loupe& loupe, const D2D1_RECT_F* pages, ID2D1Bitmap* c
   m_renderTarget->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
   DrawBackground(area.left, area.top, area.right, area.bottom, 0.75f);
   for (int i = 0; i < count; ++i) {
-    const D2D1_RECT_F& d = pages[i];
+    // Magnified from the full pixels where they are at hand.
+    const D2D1_RECT_F& d = places[i].rect;
     const D2D1_RECT_F magnified{(d.left - mx) * 2 + mx, (d.top - my) * 2 + my, (d.right - mx) * 2 + mx,
                                 (d.bottom - my) * 2 + my};
-    m_renderTarget->DrawBitmap(bitmaps[i], &magnified, 1.0f, kLinear, nullptr);
+    ID2D1Bitmap* bitmap = pages[i]->full ? pages[i]->full.get() : pages[i]->scaled.get();
+    m_renderTarget->DrawBitmap(bitmap, &magnified, 1.0f, kLinear, nullptr);
   }
   m_renderTarget->PopAxisAlignedClip();
 

@@ -8,12 +8,46 @@
 
 #include "platform/d2d1.h"
 #include "viewer/book/PageMode.h"
+#include "viewer/imaging/PageImage.h"
+#include "viewer/imaging/PageLoader.h"
 
 // The magnifier: twice the pages under a square around the mouse.
 struct Loupe {
   int32_t x = 0;  // the mouse in the client area, in the target's units
   int32_t y = 0;
   bool on = false;
+};
+
+// Where a page goes on screen: a rectangle in drawing units (1/96 inch),
+// and the device pixels it covers.
+struct PagePlace {
+  D2D1_RECT_F rect{};
+  D2D1_SIZE_U pixels{};  // 0 x 0: no page there
+};
+struct Placement {
+  PagePlace first;
+  PagePlace second;
+};
+
+// The drawing area as it is now: a value any thread may lay pages out in.
+struct Screen {
+  float width = 0;   // drawing units
+  float height = 0;
+  int32_t dpiX = 96;
+  int32_t dpiY = 96;
+
+  // Where pages of these sizes go as the mode lays them out (a size of
+  // 0 x 0: no such page).
+  Placement Place(D2D1_SIZE_U first, D2D1_SIZE_U second, PageMode mode) const;
+  // The device pixels a page of this size covers shown alone, or as one of
+  // a pair of pages of its shape.
+  D2D1_SIZE_U PixelsAlone(D2D1_SIZE_U page) const;
+  D2D1_SIZE_U PixelsPaired(D2D1_SIZE_U page) const;
+
+ private:
+  D2D1_RECT_F RectAlone(D2D1_SIZE_U page) const;
+  void RectsPaired(D2D1_SIZE_U left, D2D1_SIZE_U right, D2D1_RECT_F* rects) const;
+  PagePlace PlaceAt(const D2D1_RECT_F& rect) const;
 };
 
 class D2D {
@@ -30,21 +64,25 @@ class D2D {
   void ResizeTarget();
   // 0 and a bitmap of a 32bppPBGRA source in *bitmap, else 1.
   int32_t MakeBitmap(ID2D1Bitmap** bitmap, IWICBitmapSource* source);
+  // The same for a worker: it holds the current target, so a lost device
+  // cannot pull it away while a page is being made.
+  BitmapMaker Maker() const;
+  // The drawing area now (empty without a target).
+  Screen CurrentScreen() const;
   // The tile under the pages (a reference of its own is kept).
   void SetBackground(ID2D1Bitmap* tile);
 
   // One frame of the pages as the mode lays them out. S_OK, or the failed
   // frame's status: the device is lost, and everything made on it must be
   // released and made again.
-  HRESULT Paint(ID2D1Bitmap* firstPage, ID2D1Bitmap* secondPage, PageMode mode, const Loupe& loupe);
+  HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe);
   // Lets the target and the background go.
   void ReleaseDeviceObjects();
 
  private:
-  void DrawPage(ID2D1Bitmap* page, const Loupe& loupe);
-  void DrawSpread(ID2D1Bitmap* left, ID2D1Bitmap* right, const Loupe& loupe);
+  void DrawImage(const PageImage& page, const PagePlace& place);
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
-  void DrawLoupe(const Loupe& loupe, const D2D1_RECT_F* pages, ID2D1Bitmap* const* bitmaps, int count);
+  void DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count);
 
   HWND m_window = nullptr;
   int32_t m_dpiX = 96;

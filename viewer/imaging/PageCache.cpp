@@ -15,13 +15,15 @@ int32_t CPageCache::Find(int32_t page) {
   return -1;
 }
 
-ID2D1Bitmap* CPageCache::Peek(int32_t page) const {
+const PageImage* CPageCache::Peek(int32_t page) const {
   for (const Entry& entry : m_entries)
-    if (entry.age > 0 && entry.page == page) return entry.bitmap;
+    if (entry.age > 0 && entry.page == page) return &entry.image;
   return nullptr;
 }
 
-int32_t CPageCache::Put(int32_t page, ID2D1Bitmap* bitmap) {
+PageImage* CPageCache::Edit(int32_t page) { return const_cast<PageImage*>(Peek(page)); }
+
+int32_t CPageCache::Put(int32_t page, PageImage image) {
   // The first free entry; else the oldest, the first of equals.
   int32_t chosen = -1;
   for (int32_t i = 0; i < kCapacity && chosen < 0; ++i)
@@ -32,18 +34,18 @@ int32_t CPageCache::Put(int32_t page, ID2D1Bitmap* bitmap) {
       if (m_entries[i].age < lowest) lowest = m_entries[i].age, chosen = i;
   }
   Entry& entry = m_entries[static_cast<std::size_t>(chosen)];
-  Assign(entry.bitmap, bitmap);
+  entry.image = std::move(image);
   entry.page = page;
   entry.reserved = 0;
   Use(chosen);
   return chosen;
 }
 
-void CPageCache::Reset() {
-  for (Entry& entry : m_entries) {
-    SafeRelease(entry.bitmap);
-    entry = Entry{};
-  }
+void CPageCache::Reset() { m_entries.fill(Entry{}); }
+
+void CPageCache::KeepFullPixelsOf(int32_t first, int32_t second) {
+  for (Entry& entry : m_entries)
+    if (entry.age > 0 && entry.page != first && entry.page != second) entry.image.DropFullPixels();
 }
 
 void CPageCache::Use(int32_t slot) {

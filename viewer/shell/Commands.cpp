@@ -87,6 +87,7 @@ void CMainWindow::ToggleColorizing() {
   int32_t& mono2Color = m_profile.settings.mono2Color;
   mono2Color = mono2Color != 0 ? 0 : 1;
   m_profile.Save();
+  DropLoads();
   m_pageCache.Reset();
   ShowPage(m_book.current, 0);
   Invalidate();

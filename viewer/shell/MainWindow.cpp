@@ -14,9 +14,10 @@ void CMainWindow::ShowAbout() { m_aboutDialog.Show(m_hWnd); }
 
 CMainWindow::~CMainWindow() {
   // Pages and pictures go before the device objects they were made on.
+  m_loader.Cancel();
   m_pageCache.Reset();
-  m_firstPage.Reset();
-  m_secondPage.Reset();
+  m_firstPage = PageImage{};
+  m_secondPage = PageImage{};
   m_pictures = BuiltInPictures{};
   m_book = Book{};
 }
@@ -29,7 +30,7 @@ int32_t CMainWindow::SetUp() {
     OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem));
     if (LoadResources() != 0) return 2;
   }
-  m_firstPage = m_pictures.title;
+  m_firstPage = PageImage::Of(m_pictures.title.get());
   return 0;
 }
 
@@ -38,29 +39,31 @@ int32_t CMainWindow::LoadResources() {
 }
 
 void CMainWindow::OnPaint() {
-  if (m_renderer.Paint(m_firstPage.get(), m_secondPage.get(), m_profile.settings.pageMode, m_loupe) != S_OK) {
+  if (m_renderer.Paint(m_firstPage, m_secondPage, m_profile.settings.pageMode, m_loupe) != S_OK) {
     ReleaseDevice();
     RebuildDevice();
   }
 }
 
 void CMainWindow::ForgetDecodedPages() {
+  DropLoads();
   m_pageCache.Reset();
   for (PageEntry& page : m_book.pages)
     if (page.state != PageState::Folder) page.state = PageState::Unknown;
 }
 
 void CMainWindow::ShowPicture(ID2D1Bitmap* picture) {
-  m_firstPage.Set(picture);
-  m_secondPage.Reset();
+  m_firstPage = PageImage::Of(picture);
+  m_secondPage = PageImage{};
   SetWindowTextW(m_hWnd, kProductTitle);
 }
 
 void CMainWindow::ReleaseDevice() {
+  DropLoads();
   m_pageCache.Reset();
   m_pictures = BuiltInPictures{};
-  m_firstPage.Reset();
-  m_secondPage.Reset();
+  m_firstPage = PageImage{};
+  m_secondPage = PageImage{};
   m_renderer.ReleaseDeviceObjects();
 }
 

@@ -10,6 +10,7 @@
 #include "viewer/book/Spread.h"
 #include "viewer/imaging/D2D.h"
 #include "viewer/imaging/PageCache.h"
+#include "viewer/imaging/PageLoader.h"
 #include "viewer/imaging/Resources.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Profile.h"
@@ -18,6 +19,8 @@
 inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
 
 constexpr UINT_PTR IdleTimerId = 30000;
+// While pages are being scaled on the workers: collects what they made.
+constexpr UINT_PTR LoaderTimerId = 30001;
 
 // Command ids of the context menu.
 constexpr UINT IDM_OPEN_FILE = 32771;
@@ -73,8 +76,11 @@ class CMainWindow : public CWindowImpl {
 
   // What tests and benchmarks look at.
   const Book& book() const { return m_book; }
-  ID2D1Bitmap* firstPage() const { return m_firstPage.get(); }
-  ID2D1Bitmap* secondPage() const { return m_secondPage.get(); }
+  // The bitmaps on screen: a page's full pixels (or its scaled copy), or a
+  // built-in picture.
+  ID2D1Bitmap* firstPage() const { return Shown(m_firstPage); }
+  ID2D1Bitmap* secondPage() const { return Shown(m_secondPage); }
+  const PageImage& firstImage() const { return m_firstPage; }
   const BuiltInPictures& pictures() const { return m_pictures; }
   const CPageCache& pageCache() const { return m_pageCache; }
   const Loupe& loupe() const { return m_loupe; }
@@ -85,12 +91,27 @@ class CMainWindow : public CWindowImpl {
   bool wasMaximized() const { return m_wasMaximized != 0; }
   // Empties the page cache and forgets which entries decoded (benchmarks).
   void ForgetDecodedPages();
+  // Waits for the workers and takes in what they made (tests, benchmarks).
+  void FinishLoads();
 
  private:
+  static ID2D1Bitmap* Shown(const PageImage& image) { return image.full ? image.full.get() : image.scaled.get(); }
   // 0 and the page's cache slot; 1 when the entry is no image.
   int32_t DecodePage(int32_t index, int32_t* slot);
   // The file at `path` under `root` as a drawing-device bitmap.
   ComRef<ID2D1Bitmap> DecodeBitmap(IDirectory* root, const std::u16string& path);
+  // A load of page `index` of the book.
+  PageRequest RequestFor(int32_t index) const;
+  // Asks the workers for what a turn may show next: the spread after the
+  // one on screen and the one before it.
+  void LoadAhead();
+  // Asks for the pages on screen scaled to the size they are drawn at (and
+  // their full pixels while the loupe is on).
+  void ScaleShownPages();
+  // Takes in what the workers finished; repaints when the screen gains.
+  void CollectLoads();
+  // Forgets every load: a new book, new settings, a new device.
+  void DropLoads();
   void ReleaseDevice();
   int32_t RebuildDevice();
   int32_t LoadResources();
@@ -122,8 +143,8 @@ class CMainWindow : public CWindowImpl {
   Book m_book;
   CPageCache m_pageCache;
   BuiltInPictures m_pictures;
-  ComRef<ID2D1Bitmap> m_firstPage;  // on screen: a page or a built-in picture
-  ComRef<ID2D1Bitmap> m_secondPage;
+  PageImage m_firstPage;  // on screen: a page or a built-in picture
+  PageImage m_secondPage;
   Loupe m_loupe;
 
   // Full screen: the placement to go back to.
@@ -140,6 +161,9 @@ class CMainWindow : public CWindowImpl {
 
   int32_t m_touchGesture = 0;  // region of the last touch-down; 0 none
   CAboutDialog m_aboutDialog;
+  bool m_loaderTimer = false;
+  // Last, so that its workers stop first.
+  CPageLoader m_loader;
 };
 
 // A start without a path shows the about window over the main window.

@@ -21,8 +21,9 @@ int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectN
   BookOpening opened = CBookOpener(m_fileSystem.get()).OpenFolder(path);
   if (opened.status == OpenStatus::Refused) return 1;
 
-  m_firstPage.Reset();
-  m_secondPage.Reset();
+  DropLoads();
+  m_firstPage = PageImage{};
+  m_secondPage = PageImage{};
   m_book = std::move(opened.book);
   if (opened.status != OpenStatus::Opened) {
     ShowPicture(m_pictures.error.get());
@@ -53,8 +54,9 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
   };
   BookOpening opened = CBookOpener(m_fileSystem.get()).OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
-  m_firstPage.Reset();
-  m_secondPage.Reset();
+  DropLoads();
+  m_firstPage = PageImage{};
+  m_secondPage = PageImage{};
   m_book = Book{};
   m_pageCache.Reset();
 
@@ -76,6 +78,7 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
 
 int32_t CMainWindow::OpenNextArchive() {
   if (!m_book.CanStepToNextArchive()) return 1;
+  DropLoads();
   m_pageCache.Reset();
   BookOpening opened = CBookOpener(m_fileSystem.get()).OpenNextArchive(m_book.archiveFolder);
   if (opened.status != OpenStatus::Opened) {

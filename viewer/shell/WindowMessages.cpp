@@ -63,6 +63,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_SIZE:
       m_renderer.ResizeTarget();
+      ScaleShownPages();
       return true;
     case WM_PAINT:
       OnPaint();
@@ -97,6 +98,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
           break;
         case 'L':
           m_loupe.on = !m_loupe.on;
+          ScaleShownPages();
           Invalidate();
           break;
         default:
@@ -106,6 +108,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_TIMER:
       if (wParam == IdleTimerId) OnIdleTick();
+      if (wParam == LoaderTimerId) CollectLoads();
       return true;
     case WM_MOUSEMOVE:
       m_loupe.x = LowSigned(lParam);
@@ -121,6 +124,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       } else {
         m_loupe.on = false;
       }
+      ScaleShownPages();
       Invalidate();
       return true;
     case WM_MOUSEWHEEL: {

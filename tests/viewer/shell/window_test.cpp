@@ -4,7 +4,9 @@
 
 #include <QtGui/QImage>
 
+#include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 
 #include "ArchiveBuilders.h"
@@ -273,6 +275,87 @@ TEST_F(Window, ShowImageTraceNamesBothPages) {
                                u"/1.png\r\n    Size : " + Decimal(static_cast<int64_t>(p1.size)) +
                                u"\r\n    Width : 20  Height : 30\r\n";
   EXPECT_NE(m_debug.find(trace), std::u16string::npos) << Utf16ToUtf8(m_debug);
+}
+
+// ---- pages loaded ahead ----
+
+TEST_F(Window, TheNextPagesAreLoadedAheadAndTraceWhenShown) {
+  Colorize(1);
+  // Colour pages: the colour check writes a line for each.
+  for (int i = 0; i < 4; ++i) SaveImage(m_tmp, std::to_string(i) + ".png", 20, 30, qRgb(200, 40, 40));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  CMainWindow& w = Main();
+  w.FinishLoads();
+  EXPECT_EQ(m_debug.find(u"Index : [2/4]"), std::u16string::npos) << "nothing shown ahead of time";
+  EXPECT_EQ(m_debug.rfind(u"Color Image"), m_debug.find(u"Color Image")) << "only the page shown wrote its line";
+
+  // Page 1 was loaded ahead: gone from the disk, it still shows, and its
+  // lines come where it is used, before its "Show Image".
+  ::unlink((m_tmp / "1.png").c_str());
+  m_debug.clear();
+  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
+  EXPECT_EQ(Shown(), std::make_pair(1, -1));
+  EXPECT_EQ(m_debug.find(u"Color Image"), 0u) << Utf16ToUtf8(m_debug);
+  EXPECT_LT(m_debug.find(u"Color Image"), m_debug.find(u"Show Image"));
+  EXPECT_NE(m_debug.find(u"Index : [2/4]"), std::u16string::npos);
+  EXPECT_EQ(w.book().pages[1].state, PageState::Image);
+}
+
+TEST_F(Window, ABookOpenedMeanwhileDropsWhatWasLoadedAhead) {
+  MakePages({{20, 30}, {20, 30}, {20, 30}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  TempDir other;
+  SaveImage(other, "only.png", 30, 20, qRgb(9, 9, 9));
+  ASSERT_EQ(Open(other.path()), 0);
+  Main().FinishLoads();
+  ASSERT_EQ(Main().book().pages.size(), 1u);
+  EXPECT_EQ(Main().ShowPage(0, 1), 1) << "nothing of the old book came back";
+}
+
+// Screentone: a page of fine dots shown small must look flat gray, not as
+// moiré. Once the workers have scaled the page, it is drawn one to one.
+TEST_F(Window, ScreentoneLooksFlatOnceScaled) {
+  m_window.Resize(1024, 768);
+  auto deviation = [&] {
+    // The page fills 512 x 768 in the middle; the middle half of it.
+    double sum = 0, squares = 0, n = 0;
+    for (int y = 192; y < 576; ++y)
+      for (int x = 384; x < 640; ++x) {
+        const double v = (m_window.Pixel(x, y) >> 8) & 0xFF;
+        sum += v, squares += v * v, ++n;
+      }
+    const double mean = sum / n;
+    return std::sqrt(std::max(0.0, squares / n - mean * mean));
+  };
+  const struct {
+    const char* name;
+    std::function<bool(int, int)> ink;
+    double limit;
+  } tones[] = {
+      {"checker", [](int x, int y) { return (x + y) % 2 == 0; }, 6},
+      {"halftone",
+       [](int x, int y) {
+         const double u = (x + y) % 4 + 0.5, v = (x + 4000 - y) % 4 + 0.5;
+         return std::hypot(u - 2, v - 2) < 1.3;
+       },
+       20},
+  };
+  for (const auto& tone : tones) {
+    QImage page(1600, 2400, QImage::Format_Grayscale8);
+    for (int y = 0; y < 2400; ++y) {
+      uchar* row = page.scanLine(y);
+      for (int x = 0; x < 1600; ++x) row[x] = tone.ink(x, y) ? 0 : 255;
+    }
+    const std::string folder = m_tmp / tone.name;
+    m_tmp.MakeFolder(tone.name);
+    ASSERT_TRUE(page.save(QString::fromStdString(folder + "/page.png")));
+    ASSERT_EQ(Open(folder), 0);
+    Main().FinishLoads();
+    Main().OnPaint();
+    const double flat = deviation();
+    EXPECT_LE(flat, tone.limit) << tone.name;
+    EXPECT_LE(flat, 2.0) << tone.name << ": the scaler's own aim";
+  }
 }
 
 // ---- what reaches the screen ----

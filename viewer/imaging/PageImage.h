@@ -1,0 +1,36 @@
+// A page ready to draw: the size it decoded at, the page scaled once to the
+// size it is drawn at, and, only where the loupe or a new size needs them,
+// its full pixels.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/d2d1.h"
+#include "platform/wincodec.h"
+
+struct PageImage {
+  D2D1_SIZE_U size{};          // the decoded page's pixels (0 x 0: no page)
+  ComRef<ID2D1Bitmap> scaled;  // drawn one to one; made for its own pixel size
+  ComRef<ID2D1Bitmap> full;    // every pixel: for the loupe, or until `scaled` is made
+  ComRef<IWICBitmapSource> source;  // the decoded pixels, kept to scale them without decoding again
+
+  bool empty() const { return size.width == 0 || size.height == 0; }
+  // A built-in picture: drawn from its full pixels, never scaled ahead.
+  static PageImage Of(ID2D1Bitmap* bitmap) {
+    PageImage image;
+    if (bitmap == nullptr) return image;
+    image.size = bitmap->GetPixelSize();
+    image.full.Set(bitmap);
+    return image;
+  }
+  // Lets the full pixels go once a scaled copy can stand in for them.
+  void DropFullPixels() {
+    if (!scaled) return;
+    full.Reset();
+    source.Reset();
+  }
+};
+
+// Makes a drawing bitmap of 32bppPBGRA pixels; safe to call from a worker.
+using BitmapMaker = std::function<HRESULT(IWICBitmapSource* pixels, ID2D1Bitmap** bitmap)>;

@@ -1,0 +1,211 @@
+#include "viewer/imaging/PageLoader.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/debug.h"
+#include "viewer/imaging/WICBitmapScaler.h"
+
+namespace {
+
+// Keeps this thread's debug texts in a buffer for as long as it lives.
+class CapturedDebugOutput {
+ public:
+  explicit CapturedDebugOutput(std::u16string* buffer) { CaptureThreadDebugOutput(buffer); }
+  ~CapturedDebugOutput() { CaptureThreadDebugOutput(nullptr); }
+  CapturedDebugOutput(const CapturedDebugOutput&) = delete;
+  CapturedDebugOutput& operator=(const CapturedDebugOutput&) = delete;
+};
+
+bool SameSize(D2D1_SIZE_U a, D2D1_SIZE_U b) { return a.width == b.width && a.height == b.height; }
+
+}  // namespace
+
+LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
+  LoadedPage result;
+  result.page = request.page;
+  const CapturedDebugOutput capture(&result.trace);
+  try {
+    ComRef<IWICBitmapSource> pixels = request.source;
+    if (!pixels) {
+      ComRef<IFile> file;
+      {
+        const std::lock_guard<std::mutex> hold(openLock);
+        if (!request.root || request.root->OpenFile(&file, request.path.c_str(), nullptr) != 0) return result;
+      }
+      if (DecodeImage(file.get(), request.colorizing, pixels) != 0) return result;
+    }
+    UINT width = 0, height = 0;
+    if (FAILED(pixels->GetSize(&width, &height)) || width == 0 || height == 0) return result;
+    PageImage& image = result.image;
+    image.size = D2D1_SIZE_U{width, height};
+
+    const D2D1_SIZE_U target = request.targetFor ? request.targetFor(image.size) : D2D1_SIZE_U{};
+    const bool scale = target.width > 0 && target.height > 0;
+    if (request.keepFull || !scale || SameSize(target, image.size)) {
+      if (FAILED(request.make(pixels.get(), &image.full))) return result;
+      if (scale && SameSize(target, image.size)) image.scaled = image.full;
+    }
+    if (scale && !image.scaled) {
+      ComRef<CWICBitmapScaler> scaler;
+      scaler.Set(new CWICBitmapScaler);
+      if (FAILED(scaler->Initialize(pixels.get(), target.width, target.height)) ||
+          FAILED(request.make(scaler.get(), &image.scaled))) {
+        // Drawn from its full pixels, scaled by the painter, until a scaled
+        // copy can be made.
+        image.scaled.Reset();
+        if (!image.full && FAILED(request.make(pixels.get(), &image.full))) return result;
+      }
+    }
+    if (request.keepFull) image.source = pixels;
+    result.decoded = true;
+  } catch (const std::bad_alloc&) {
+    result.image = PageImage{};
+  }
+  return result;
+}
+
+CPageLoader::CPageLoader() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  const unsigned count = std::clamp(cores, 1u, 4u);
+  for (unsigned i = 0; i < count; ++i) m_workers.emplace_back([this] { Work(); });
+}
+
+CPageLoader::~CPageLoader() {
+  {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_quit = true;
+    ++m_generation;
+  }
+  m_changed.notify_all();
+  for (std::thread& worker : m_workers) worker.join();
+}
+
+void CPageLoader::Submit(PageRequest request) {
+  {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    if (m_jobs.count(request.page) != 0) return;
+    const int32_t page = request.page;
+    Job& job = m_jobs[page];
+    job.ahead = request.ahead;
+    job.request = std::move(request);
+    m_queue.push_back(page);
+  }
+  m_changed.notify_all();
+}
+
+bool CPageLoader::Has(int32_t page) const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  return m_jobs.count(page) != 0;
+}
+
+bool CPageLoader::Busy() const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  for (const auto& [page, job] : m_jobs)
+    if (!job.ahead) return true;
+  return false;
+}
+
+void CPageLoader::KeepAhead(const std::vector<int32_t>& pages) {
+  std::vector<Job> dropped;  // released outside the lock
+  const std::lock_guard<std::mutex> hold(m_lock);
+  for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+    const bool kept = std::find(pages.begin(), pages.end(), job->first) != pages.end();
+    if (job->second.ahead && !kept && job->second.state != State::Loading) {
+      dropped.push_back(std::move(job->second));
+      job = m_jobs.erase(job);
+    } else {
+      ++job;
+    }
+  }
+}
+
+std::optional<LoadedPage> CPageLoader::Take(int32_t page) {
+  std::unique_lock<std::mutex> hold(m_lock);
+  auto found = m_jobs.find(page);
+  if (found == m_jobs.end()) return std::nullopt;
+  if (found->second.state == State::Queued) {
+    // Nobody has started it: this thread loads it rather than wait its turn.
+    PageRequest request = std::move(found->second.request);
+    m_jobs.erase(found);
+    hold.unlock();
+    request.targetFor = nullptr;
+    request.keepFull = true;
+    request.ahead = false;
+    return LoadPage(request, m_openLock);
+  }
+  m_changed.wait(hold, [&] {
+    auto job = m_jobs.find(page);
+    return job == m_jobs.end() || job->second.state == State::Finished;
+  });
+  found = m_jobs.find(page);
+  if (found == m_jobs.end()) return std::nullopt;
+  LoadedPage result = std::move(found->second.result);
+  m_jobs.erase(found);
+  return result;
+}
+
+std::vector<LoadedPage> CPageLoader::TakeFinished() {
+  std::vector<LoadedPage> finished;
+  const std::lock_guard<std::mutex> hold(m_lock);
+  for (auto job = m_jobs.begin(); job != m_jobs.end();) {
+    if (job->second.state == State::Finished && !job->second.ahead) {
+      finished.push_back(std::move(job->second.result));
+      job = m_jobs.erase(job);
+    } else {
+      ++job;
+    }
+  }
+  return finished;
+}
+
+void CPageLoader::Cancel() {
+  std::map<int32_t, Job> dropped;  // released outside the lock
+  {
+    std::unique_lock<std::mutex> hold(m_lock);
+    ++m_generation;
+    m_queue.clear();
+    dropped.swap(m_jobs);
+    m_changed.notify_all();
+    m_changed.wait(hold, [&] { return m_loading == 0; });
+  }
+}
+
+void CPageLoader::WaitIdle() {
+  std::unique_lock<std::mutex> hold(m_lock);
+  m_changed.wait(hold, [&] { return m_queue.empty() && m_loading == 0; });
+}
+
+void CPageLoader::Work() {
+  std::unique_lock<std::mutex> hold(m_lock);
+  for (;;) {
+    m_changed.wait(hold, [&] { return m_quit || !m_queue.empty(); });
+    if (m_quit) return;
+    const int32_t page = m_queue.front();
+    m_queue.pop_front();
+    auto found = m_jobs.find(page);
+    if (found == m_jobs.end() || found->second.state != State::Queued) continue;
+    found->second.state = State::Loading;
+    PageRequest request = std::move(found->second.request);
+    const uint64_t generation = m_generation;
+    ++m_loading;
+    hold.unlock();
+
+    LoadedPage result = LoadPage(request, m_openLock);
+    request = PageRequest{};
+
+    hold.lock();
+    --m_loading;
+    found = m_jobs.find(page);
+    if (generation == m_generation && found != m_jobs.end() && found->second.state == State::Loading) {
+      found->second.result = std::move(result);
+      found->second.state = State::Finished;
+    } else {
+      // Cancelled meanwhile: let the result go without holding the lock.
+      hold.unlock();
+      result = LoadedPage{};
+      hold.lock();
+    }
+    m_changed.notify_all();
+  }
+}

@@ -1,0 +1,101 @@
+// Pages loaded on worker threads: decoded (or taken from pixels already
+// decoded), scaled to the size they will be drawn at, and made into
+// drawing bitmaps, while the window goes on. The window asks for the pages
+// it will show next; when it needs one at once it takes it, waiting only
+// for a load already under way.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ordel/FileSystem.h"
+#include "viewer/imaging/ImageDecoder.h"
+#include "viewer/imaging/PageImage.h"
+
+struct PageRequest {
+  int32_t page = 0;
+  ComRef<IDirectory> root;
+  std::u16string path;
+  Colorizing colorizing = Colorizing::Off;
+  // Pixels already decoded: scaled without reading the file again.
+  ComRef<IWICBitmapSource> source;
+  // The size a page of the given size is drawn at; none: not scaled.
+  std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> targetFor;
+  bool keepFull = false;  // make and keep the full-size bitmap too
+  // Decoded ahead of need: kept until taken, never among the finished.
+  bool ahead = false;
+  BitmapMaker make;
+};
+
+struct LoadedPage {
+  int32_t page = 0;
+  bool decoded = false;  // false: the entry is no image
+  PageImage image;
+  // The debug texts the load wrote, to be written when the page is used.
+  std::u16string trace;
+};
+
+// Loads one page on the calling thread. `openLock` is held while the file
+// is opened: one book's directory opens one file at a time.
+LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock);
+
+class CPageLoader {
+ public:
+  // At most as many workers as the machine has cores.
+  CPageLoader();
+  ~CPageLoader();
+  CPageLoader(const CPageLoader&) = delete;
+  CPageLoader& operator=(const CPageLoader&) = delete;
+
+  // Queues a load unless the page is already queued, loading or loaded.
+  void Submit(PageRequest request);
+  // Whether the page was asked for and not yet taken.
+  bool Has(int32_t page) const;
+  // The page's load: waits while a worker loads it, and runs a load still
+  // in the queue on this thread at full size (the caller is waiting: it is
+  // scaled later); nothing when the page was not asked for.
+  std::optional<LoadedPage> Take(int32_t page);
+  // Every load finished since the last call, but those made ahead.
+  std::vector<LoadedPage> TakeFinished();
+  // Whether a load other than one made ahead is queued, under way or
+  // finished and not taken.
+  bool Busy() const;
+  // Forgets the loads made ahead of need except those of `pages`.
+  void KeepAhead(const std::vector<int32_t>& pages);
+  // Forgets what is queued and what finished, and waits for the loads under
+  // way to end (their results are dropped): a new book, a new device.
+  void Cancel();
+  // Waits until nothing is queued or loading (tests, and the end).
+  void WaitIdle();
+
+  std::mutex& OpenLock() { return m_openLock; }
+
+ private:
+  enum class State { Queued, Loading, Finished };
+  struct Job {
+    State state = State::Queued;
+    bool ahead = false;
+    PageRequest request;
+    LoadedPage result;
+  };
+  void Work();
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::map<int32_t, Job> m_jobs;  // by page
+  std::deque<int32_t> m_queue;    // pages in the order asked for
+  uint64_t m_generation = 0;      // bumped by Cancel: loads of an older one are dropped
+  int m_loading = 0;
+  bool m_quit = false;
+  std::mutex m_openLock;
+  std::vector<std::thread> m_workers;
+};
