@@ -165,8 +165,9 @@ struct RarEntry {
   bool encrypted = false;   // flagged as encrypted (the bytes are not)
 };
 
-// A RAR 4 archive with correct header CRCs.
-inline std::string RarArchive(const std::vector<RarEntry>& entries) {
+// A RAR 4 archive with correct header CRCs; `solid` marks the archive and
+// every entry after the first as continuing the one before.
+inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid = false) {
   std::string out("Rar!\x1A\x07\x00", 7);
   auto block = [&](std::string body) {  // body: from the type byte on
     std::string b;
@@ -175,11 +176,12 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries) {
   };
   std::string main;
   main.push_back(0x73);
-  PutLE(main, 0, 2);   // flags
+  PutLE(main, solid ? 0x0008 : 0, 2);  // flags
   PutLE(main, 13, 2);  // size
   PutLE(main, 0, 2);
   PutLE(main, 0, 4);
   block(main);
+  bool first = true;
   for (const RarEntry& e : entries) {
     std::string packed = e.data;
     if (e.literal) {
@@ -194,7 +196,8 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries) {
     }
     std::string h;
     h.push_back(0x74);
-    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0), 2);  // long block: data follows
+    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0), 2);  // long block: data follows
+    first = false;
     PutLE(h, 32 + e.name.size(), 2);
     PutLE(h, packed.size(), 4);  // packed
     PutLE(h, e.data.size(), 4);  // unpacked

@@ -8,6 +8,8 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/book/LibArchiveDirectory.h"
+#include "viewer/book/SevenZipPass.h"
+#include "viewer/book/SolidReader.h"
 
 namespace {
 
@@ -20,6 +22,22 @@ constexpr uint64_t kExtractReserveBytes = 64ull << 20;
 constexpr uint8_t kZip = 0x01, kRar = 0x03, kLzh = 0x06, k7z = 0x07;
 
 void WriteDebug(const char* text) { OutputDebugStringW(AsciiToUtf16(text).c_str()); }
+
+void WriteIndex(UInt32 index) {
+  char text[32];
+  std::snprintf(text, sizeof text, "Index:%d\n", static_cast<int>(index));
+  WriteDebug(text);
+}
+
+void WriteOperationResult(Int32 result) {
+  switch (result) {
+    case 0: WriteDebug("kOK\n"); break;
+    case 1: WriteDebug("kUnsupportedMethod\n"); break;
+    case 2: WriteDebug("kDataError\n"); break;
+    case 3: WriteDebug("kCRCFailed\n"); break;
+    default: WriteDebug("kUnknownError\n"); break;
+  }
+}
 
 // The handler the first bytes name; 7z for anything unrecognised.
 uint8_t FormatFromSignature(const BYTE (&head)[8]) {
@@ -48,7 +66,9 @@ bool IsRar5(const BYTE (&head)[8]) {
 //   libarchive reads it if it can, and 7-Zip's library if it cannot.
 // - Where 7-Zip's library is missing or no handler opens the file,
 //   libarchive tries it as tar, RAR 4 or RAR 5.
-int32_t OpenArchive(IFile* file, IDirectory** out) {
+int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
+
+int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
   if (file == nullptr || out == nullptr) return kFailed;
   uint64_t size = 0;
   file->GetSize(&size);
@@ -60,7 +80,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out) {
   file->Seek(0, 0, nullptr);
 
   auto tryLibArchive = [&]() -> bool {
-    CLibArchiveDirectory* directory = new (std::nothrow) CLibArchiveDirectory(file);
+    CLibArchiveDirectory* directory = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget);
     if (directory == nullptr) return false;
     directory->AddRef();
     const bool opened = directory->LoadArchive() == kOk &&
@@ -70,7 +90,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out) {
   };
   if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
 
-  C7zDirectory* directory = new (std::nothrow) C7zDirectory;
+  C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget);
   if (directory == nullptr) return kFailed;
   directory->AddRef();
   int32_t result = directory->LoadArchive(file) == kOk ? kOk : kFailed;
@@ -101,15 +121,23 @@ int32_t ListArchiveFolder(const ArchiveItemTable& table, const char16_t* path, I
   return result;
 }
 
-int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out) {
+void TrimSpareCapacity(std::vector<BYTE>& bytes) {
   // Growth by doubling can leave up to half the buffer spare; a held page
   // should cost its size, not its peak.
-  if (bytes->capacity() - bytes->size() > bytes->size() / 8 + 4096) {
+  if (bytes.capacity() - bytes.size() > bytes.size() / 8 + 4096) {
     try {
-      bytes->shrink_to_fit();
+      bytes.shrink_to_fit();
     } catch (const std::bad_alloc&) {
     }
   }
+}
+
+int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out) {
+  TrimSpareCapacity(*bytes);
+  return HandOutShared(std::move(bytes), out);
+}
+
+int32_t HandOutShared(ExtractedBytes bytes, IFile** out) {
   CFile* file = new (std::nothrow) CFile(std::move(bytes));
   if (file == nullptr) return kFailed;
   return HandOut(file, IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
@@ -117,12 +145,16 @@ int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out) {
 
 // ---- C7zDirectory ----
 
+C7zDirectory::C7zDirectory(uint64_t solidBudget) : m_solidBudget(solidBudget) {}
+
 C7zDirectory::~C7zDirectory() {
+  m_solid.reset();  // its pass uses the handler: ended and gone first
   if (m_archive != nullptr) m_archive->Release();
 }
 
 int32_t C7zDirectory::LoadArchive(IFile* file) {
   if (!BindSevenZip()) return kFailed;
+  m_solid.reset();
 
   uint64_t size = 0;
   file->GetSize(&size);
@@ -194,8 +226,22 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
     }
     table->Finish();
     m_table = std::move(table);
+
+    // Items of a solid archive are decoded from the start of their block
+    // each time: read them in one pass instead.
+    SevenZipProperty solid;
+    m_archive->GetArchiveProperty(kpidSolid, &solid.value);
+    m_solid.reset();
+    if (solid.value.vt == VT_BOOL && solid.value.boolVal != 0) {
+      IInArchive* archive = m_archive;
+      const ClaimedSizes claimed = ReadableItems(*m_table);
+      m_solid = std::make_unique<SolidReader>(claimed, m_solidBudget, [archive, claimed](uint32_t first, SolidReader::Pass& pass) {
+        RunSevenZipPass(archive, claimed, first, pass);
+      });
+    }
   } catch (const std::bad_alloc&) {
     m_table = std::make_shared<ArchiveItemTable>();
+    m_solid.reset();
     return E_OUTOFMEMORY;
   }
   return result;
@@ -207,6 +253,21 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (found == nullptr || (found->flags & 1) || found->index < 0) return kFailed;
   if (found->size > kMaxExtractBytes) return kFailed;
 
+  if (m_solid != nullptr) {
+    // The pass prints nothing of its own; a page handed out prints what its
+    // own extraction would: its index, the extraction, its result.
+    SolidItem item;
+    if (!m_solid->Acquire(static_cast<uint32_t>(found->index), &item)) return kFailed;
+    if (item.result) {
+      WriteIndex(static_cast<UInt32>(found->index));
+      WriteDebug("kExtract\n");
+      WriteDebug("kExtractingString\n");
+      WriteOperationResult(*item.result);
+    }
+    return HandOutShared(std::move(item.bytes), out);
+  }
+
+  const std::lock_guard<std::mutex> hold(m_extractLock);
   CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table);
   if (callback == nullptr) return kFailed;
   callback->AddRef();
@@ -341,9 +402,7 @@ CArchiveExtractCallback::CArchiveExtractCallback(IInArchive* archive, std::share
 }
 
 HRESULT CArchiveExtractCallback::GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) {
-  char text[32];
-  std::snprintf(text, sizeof text, "Index:%d\n", static_cast<int>(index));
-  WriteDebug(text);
+  WriteIndex(index);
   if (outStream == nullptr) return E_INVALIDARG;
   *outStream = nullptr;
   if (askExtractMode != kExtract) return S_OK;
@@ -376,12 +435,6 @@ HRESULT CArchiveExtractCallback::PrepareOperation(Int32 askExtractMode) {
 
 HRESULT CArchiveExtractCallback::SetOperationResult(Int32 result) {
   m_result = result;
-  switch (result) {
-    case 0: WriteDebug("kOK\n"); break;
-    case 1: WriteDebug("kUnsupportedMethod\n"); break;
-    case 2: WriteDebug("kDataError\n"); break;
-    case 3: WriteDebug("kCRCFailed\n"); break;
-    default: WriteDebug("kUnknownError\n"); break;
-  }
+  WriteOperationResult(result);
   return S_OK;
 }

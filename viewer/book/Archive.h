@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,28 +20,48 @@
 // decompression bomb must not take the machine's memory.
 constexpr uint64_t kMaxExtractBytes = 1ull << 30;
 
-// 0 and the archive in `file` as a directory in *out; 1 when no route can
-// open the file (*out untouched).
-int32_t OpenArchive(IFile* file, IDirectory** out);
+// What a solid archive's pass keeps in memory, unless the caller says
+// otherwise: a hundred or more big scanned pages.
+constexpr uint64_t kDefaultSolidBudget = 256ull << 20;
 
-// The bytes of one extracted item. Every opened file has its own: they stay
-// as they are while the file is held, and go with it.
+struct ArchiveOptions {
+  // Bytes of extracted items a solid archive keeps at most (an item that
+  // someone waits for is kept even beyond it).
+  uint64_t solidBudget = kDefaultSolidBudget;
+};
+
+// 0 and the archive in `file` as a directory in *out; 1 when no route can
+// open the file (*out untouched). The directory's OpenFile may be called
+// from any thread, one call at a time or not.
+int32_t OpenArchive(IFile* file, IDirectory** out);
+int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options);
+
+// The bytes of one extracted item. Once handed out they no longer change:
+// files opened on the same item of a solid archive share them, each with
+// its own position.
 using ExtractedBytes = std::shared_ptr<std::vector<BYTE>>;
+
+class SolidReader;
 
 class C7zDirectory final : public CUnknownImpl<IDirectory> {
  public:
+  explicit C7zDirectory(uint64_t solidBudget = kDefaultSolidBudget);
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
 
   // 0 when the library opens `file` with the handler its signature names
-  // (format() is that handler's number once this has run).
+  // (format() is that handler's number once this has run). A solid archive
+  // is then read in one pass, the first time a file is opened.
   int32_t LoadArchive(IFile* file);
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
   const std::shared_ptr<const ArchiveItemTable>& table() const { return m_table; }
   uint8_t format() const { return m_format; }
   // Whether the library here can decode every item (RAR: stored entries only).
   bool DecodesEveryItem() const;
+  // Whether items are read by one pass (the archive says it is solid).
+  bool IsSolid() const { return m_solid != nullptr; }
+  const SolidReader* solidReader() const { return m_solid.get(); }
 
  private:
   ~C7zDirectory() override;
@@ -47,6 +69,9 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   IInArchive* m_archive = nullptr;
   uint8_t m_format = 0;
+  const uint64_t m_solidBudget;
+  std::unique_ptr<SolidReader> m_solid;  // a solid archive's pass; the only user of m_archive then
+  std::mutex m_extractLock;              // one extraction at a time otherwise
 };
 
 // The entries of one folder of an item table (any archive route).
@@ -86,6 +111,10 @@ class CFile final : public CUnknownImpl<IFile> {
 // Hands `bytes` out as a new CFile in *out (0), trimming spare capacity
 // first; 1 when there is no memory for it.
 int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out);
+// The same for bytes that others may be reading: handed out as they are.
+int32_t HandOutShared(ExtractedBytes bytes, IFile** out);
+// Gives back spare room that growth by doubling left, where it is worth it.
+void TrimSpareCapacity(std::vector<BYTE>& bytes);
 
 // An IFile as 7-Zip's input stream.
 class CInFileStream final : public CUnknownImpl<IInStream, ISequentialInStream> {

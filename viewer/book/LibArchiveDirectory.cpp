@@ -9,6 +9,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/book/SolidReader.h"
 
 namespace {
 
@@ -16,11 +17,19 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
 
 constexpr std::size_t kReadChunk = 64 << 10;
+// The most room made for an entry before its bytes arrive.
+constexpr uint64_t kReserveBytes = 64ull << 20;
 
-// One pass of libarchive over the archive file, from its first byte.
+// How a read of an entry's bytes ended.
+enum class ReadEnd { Done, TooBig, Failed };
+
+// One pass of libarchive over the archive file, from its first byte. In a
+// solid archive's pass, the pass's stop ends the reading at the next block
+// of input.
 class Reader {
  public:
-  explicit Reader(IFile* file) : m_file(file), m_input(kReadChunk), m_output(kReadChunk) {}
+  explicit Reader(IFile* file, const SolidReader::Pass* pass = nullptr)
+      : m_file(file), m_pass(pass), m_input(kReadChunk), m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -38,8 +47,10 @@ class Reader {
     archive_read_support_format_rar5(m_archive);
     archive_read_set_seek_callback(m_archive, &Reader::SeekCallback);
     if (m_file->Seek(0, 0, nullptr) != 0) return false;
-    return archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) ==
-           ARCHIVE_OK;
+    if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
+      return true;
+    Report();
+    return false;
   }
 
   // The next entry header; false at the end or at the first error.
@@ -50,29 +61,37 @@ class Reader {
     return false;
   }
 
-  // The current entry's bytes; false at the first error (libarchive must
-  // not be asked again after one: a damaged RAR 5 crashed it) or past the cap.
-  bool ReadData(std::vector<BYTE>& out) {
+  // The current entry's bytes; Failed at the first error (libarchive must
+  // not be asked again after one: a damaged RAR 5 crashed it), TooBig past
+  // the cap (the next entry can still be read).
+  ReadEnd ReadData(std::vector<BYTE>& out) {
     for (;;) {
       const la_ssize_t got = archive_read_data(m_archive, m_output.data(), m_output.size());
-      if (got == 0) return true;
+      if (got == 0) return ReadEnd::Done;
       if (got < 0) {
         Report();
-        return false;
+        return ReadEnd::Failed;
       }
-      if (out.size() + static_cast<uint64_t>(got) > kMaxExtractBytes) return false;
+      if (out.size() + static_cast<uint64_t>(got) > kMaxExtractBytes) return ReadEnd::TooBig;
       out.insert(out.end(), m_output.begin(), m_output.begin() + got);
     }
   }
 
+  // The last error's debug text. A pass keeps it for the page that needs
+  // it; a one-entry read writes it at once.
+  const std::u16string& error() const { return m_error; }
+
  private:
   void Report() {
+    if (m_pass != nullptr && m_pass->Stopping()) return;  // the stop, not the archive
     const char* text = archive_error_string(m_archive);
-    OutputDebugStringW((u"Archive error: " + Utf8ToUtf16(text != nullptr ? text : "unknown") + u"\n").c_str());
+    m_error = u"Archive error: " + Utf8ToUtf16(text != nullptr ? text : "unknown") + u"\n";
+    if (m_pass == nullptr) OutputDebugStringW(m_error.c_str());
   }
 
   static la_ssize_t ReadCallback(archive*, void* data, const void** buffer) {
     auto* self = static_cast<Reader*>(data);
+    if (self->m_pass != nullptr && self->m_pass->Stopping()) return -1;
     uint32_t got = 0;
     if (self->m_file->Read(self->m_input.data(), static_cast<uint32_t>(self->m_input.size()), &got) != 0) return -1;
     *buffer = self->m_input.data();
@@ -95,19 +114,90 @@ class Reader {
   }
 
   IFile* m_file;
+  const SolidReader::Pass* m_pass;
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
+  std::u16string m_error;
 };
+
+// RAR 5's variable-length integer at `at`; false past `size`.
+bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& value) {
+  value = 0;
+  for (int shift = 0; at < size && shift < 64; shift += 7) {
+    const BYTE b = bytes[at++];
+    value |= uint64_t{b & 0x7Fu} << shift;
+    if ((b & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+// A solid archive's pass: every readable entry from `first` on, in order.
+void RunLibArchivePass(IFile* file, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass) {
+  Reader reader(file, &pass);
+  if (!reader.Open()) return pass.Note(reader.error());
+  archive_entry* entry = nullptr;
+  for (uint32_t index = 0; reader.Next(&entry); ++index) {
+    // Entries before `first` and those no page is read from are skipped
+    // by the next header read.
+    if (index < first || index >= claimed.size() || !claimed[index]) continue;
+    const SolidReader::Pass::Next next = pass.Reach(index);
+    if (next == SolidReader::Pass::Next::Stop) return;
+    if (next == SolidReader::Pass::Next::Skip) continue;
+    auto bytes = std::make_shared<std::vector<BYTE>>();
+    try {
+      bytes->reserve(static_cast<std::size_t>(std::min<uint64_t>(*claimed[index], kReserveBytes)));
+    } catch (const std::bad_alloc&) {
+    }
+    switch (reader.ReadData(*bytes)) {
+      case ReadEnd::Done: pass.Deliver(index, std::move(bytes), std::nullopt); break;
+      case ReadEnd::TooBig: pass.Fail(index, {}); break;
+      case ReadEnd::Failed:
+        // Nothing more from this reader: a later request starts again.
+        if (!pass.Stopping()) pass.Fail(index, reader.error());
+        return;
+    }
+  }
+  pass.Note(reader.error());  // a header that did not read ends the pass
+}
 
 }  // namespace
 
-CLibArchiveDirectory::CLibArchiveDirectory(IFile* file) : m_file(file) { m_file->AddRef(); }
+bool IsSolidRar(const BYTE* bytes, std::size_t size) {
+  static const BYTE kRar4[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+  static const BYTE kRar5[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+  // RAR 4: the main header (type 0x73) follows the signature; flag 0x0008.
+  if (size >= 12 && std::memcmp(bytes, kRar4, sizeof kRar4) == 0)
+    return bytes[9] == 0x73 && (bytes[10] & 0x08) != 0;
+  // RAR 5: CRC, size, type 1, header flags, the optional extra and data
+  // sizes, then the archive flags; solid is 0x0004.
+  if (size < 12 || std::memcmp(bytes, kRar5, sizeof kRar5) != 0) return false;
+  std::size_t at = 12;
+  uint64_t headerSize = 0, type = 0, flags = 0, skipped = 0, archiveFlags = 0;
+  if (!ReadVint(bytes, size, at, headerSize) || !ReadVint(bytes, size, at, type) || type != 1 ||
+      !ReadVint(bytes, size, at, flags))
+    return false;
+  if ((flags & 0x0001) && !ReadVint(bytes, size, at, skipped)) return false;
+  if ((flags & 0x0002) && !ReadVint(bytes, size, at, skipped)) return false;
+  return ReadVint(bytes, size, at, archiveFlags) && (archiveFlags & 0x0004) != 0;
+}
 
-CLibArchiveDirectory::~CLibArchiveDirectory() { m_file->Release(); }
+CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget) : m_file(file), m_solidBudget(solidBudget) {
+  m_file->AddRef();
+}
+
+CLibArchiveDirectory::~CLibArchiveDirectory() {
+  m_solid.reset();  // its pass reads m_file: ended first
+  m_file->Release();
+}
 
 int32_t CLibArchiveDirectory::LoadArchive() {
+  m_solid.reset();
   try {
+    BYTE head[64] = {};
+    uint32_t got = 0;
+    if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return kFailed;
+    const bool solid = IsSolidRar(head, got);
     Reader reader(m_file);
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
@@ -134,7 +224,17 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     table->Finish();
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
+    if (solid) {
+      // Encrypted entries cannot be read: the pass passes them by.
+      const std::vector<bool>& locked = m_encrypted;
+      const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return i < locked.size() && locked[i]; });
+      IFile* file = m_file;
+      m_solid = std::make_unique<SolidReader>(claimed, m_solidBudget, [file, claimed](uint32_t first, SolidReader::Pass& pass) {
+        RunLibArchivePass(file, claimed, first, pass);
+      });
+    }
   } catch (const std::bad_alloc&) {
+    m_solid.reset();
     return kFailed;
   }
   return kOk;
@@ -147,7 +247,7 @@ int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
   for (uint32_t i = 0; i <= index; ++i)
     if (!reader.Next(&entry)) return kFailed;
   auto out = std::make_shared<std::vector<BYTE>>();
-  if (!reader.ReadData(*out)) return kFailed;
+  if (reader.ReadData(*out) != ReadEnd::Done) return kFailed;
   *bytes = std::move(out);
   return kOk;
 }
@@ -159,7 +259,15 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   const auto index = static_cast<uint32_t>(found->index);
   // libarchive cannot decrypt: nothing to read, and nothing to wait for.
   if (found->size > kMaxExtractBytes || (index < m_encrypted.size() && m_encrypted[index])) return kFailed;
+  if (m_solid != nullptr) {
+    SolidItem item;
+    if (m_solid->Acquire(index, &item)) return HandOutShared(std::move(item.bytes), out);
+    // The pass's words on why, written by whoever asked.
+    if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
+    return kFailed;
+  }
   try {
+    const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
     if (ReadEntry(index, &bytes) != kOk) return kFailed;
     return HandOutExtracted(std::move(bytes), out);

@@ -2,9 +2,16 @@
 // decode on this system: compressed RAR 4 (filters included), RAR 5, and
 // tar. The same item table and the same memory files as the 7-Zip route,
 // behind the same IDirectory.
+//
+// Each entry of a plain archive is read by opening the archive again and
+// skipping to it: a skip is a seek there. In a solid RAR (the archive's
+// main header says so) a skip decodes everything before the entry, so its
+// entries are read in one pass instead. A tar is not solid: its entries are
+// stored whole, one after another, and a skip over one is a seek.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "ordel/FileSystem.h"
@@ -12,7 +19,7 @@
 
 class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
  public:
-  explicit CLibArchiveDirectory(IFile* file);
+  explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget);
 
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
@@ -23,18 +30,25 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // the entries before it.
   int32_t LoadArchive();
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
+  // Whether entries are read by one pass (a solid RAR).
+  bool IsSolid() const { return m_solid != nullptr; }
+  const SolidReader* solidReader() const { return m_solid.get(); }
 
  private:
   ~CLibArchiveDirectory() override;
 
-  // The bytes of entry `index` (in archive order). Each read opens the
-  // archive again and skips to the entry, which costs little where entries
-  // are compressed apart (a skip is a seek). In a solid archive a skip
-  // decodes everything before the entry: a single pass that keeps the
-  // entries as it goes belongs here.
+  // The bytes of entry `index` (in archive order): the archive opened again
+  // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
 
   IFile* m_file;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
+  const uint64_t m_solidBudget;
+  std::unique_ptr<SolidReader> m_solid;  // a solid RAR's pass; the only reader of m_file then
+  std::mutex m_readLock;                 // one read of m_file at a time otherwise
 };
+
+// Whether the RAR archive (4 or 5) at the start of `bytes` says in its main
+// header that it is solid; false for anything else.
+bool IsSolidRar(const BYTE* bytes, std::size_t size);

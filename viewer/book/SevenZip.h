@@ -42,6 +42,7 @@ static_assert(sizeof(PROPVARIANT) == 16);
 constexpr PROPID kpidPath = 3;
 constexpr PROPID kpidIsDir = 6;
 constexpr PROPID kpidSize = 7;
+constexpr PROPID kpidSolid = 13;
 constexpr PROPID kpidMethod = 22;
 
 constexpr Int32 kExtract = 0;  // ask modes

@@ -1,0 +1,124 @@
+// The items of an archive that cannot be extracted one by one (a solid
+// archive: every item is decoded from the start of its block), read in one
+// sequential pass on a thread of their own and kept in memory up to a
+// budget. A page asked for waits until the pass has it; one the pass has
+// already dropped is read again by a new pass, which starts a little before
+// it so that paging back from there finds its neighbours too.
+//
+// What is kept when the budget is full: the items nearest the item asked
+// for last, counting an item behind it as twice as far as one ahead (pages
+// are mostly read forward). The pass pauses while the next item would only
+// displace a nearer one, and goes on as the reader moves.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "viewer/book/Archive.h"
+
+// By archive index, the size the archive claims for each item a pass
+// reads: the table's files within kMaxExtractBytes, less those `skip` names.
+using ClaimedSizes = std::vector<std::optional<uint64_t>>;
+ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bool(uint32_t index)>& skip = {});
+
+// What the pass made of one item.
+struct SolidItem {
+  ExtractedBytes bytes;                // null when the item could not be read
+  std::optional<int32_t> result;       // the route's own result code, when it reported one
+  std::u16string error;                // why it could not be read, when known
+};
+
+class SolidReader {
+ public:
+  // The side of the reader a pass works with, on the pass's thread.
+  class Pass {
+   public:
+    enum class Next { Extract, Skip, Stop };
+    // Before item `index` (items come in increasing index): Extract it,
+    // Skip it (its outcome is known already), or Stop the pass. Waits while
+    // extracting it would only displace items nearer the reader.
+    Next Reach(uint32_t index);
+    // The item's bytes (no longer changed by anyone), with the route's code.
+    void Deliver(uint32_t index, ExtractedBytes bytes, std::optional<int32_t> result);
+    // The item cannot be read: every later request for it fails at once.
+    void Fail(uint32_t index, std::u16string error);
+    // Why the pass ends early, for those whose item it did not reach.
+    void Note(std::u16string error);
+    // Whether the pass should end now; cheap enough for every write.
+    bool Stopping() const;
+
+   private:
+    friend class SolidReader;
+    explicit Pass(SolidReader& reader) : m_reader(reader) {}
+    SolidReader& m_reader;
+  };
+
+  // One pass over the archive from item `first` on, reporting each item it
+  // reaches to `pass`; returns when done, at an error, or when stopping.
+  using Body = std::function<void(uint32_t first, Pass& pass)>;
+
+  // `claimed`: by archive index, the size the archive claims for each item
+  // that is a file to read, nullopt for every other index.
+  SolidReader(const ClaimedSizes& claimed, uint64_t budget, Body body);
+  ~SolidReader();  // ends the pass at once and waits for its thread
+  SolidReader(const SolidReader&) = delete;
+  SolidReader& operator=(const SolidReader&) = delete;
+
+  // The item with archive index `index`: true with its bytes, false (and
+  // why, in `out->error`, when known) when it cannot be read. Starts the
+  // first pass (from the archive's first item) on first use. Safe from any
+  // thread; waits as long as the item is yet to come.
+  bool Acquire(uint32_t index, SolidItem* out);
+
+  // Bytes held now, and passes started so far (for tests and measurement).
+  uint64_t heldBytes() const;
+  uint64_t passesStarted() const;
+
+ private:
+  enum class SlotState : uint8_t { NotReached, Held, Dropped, Failed };
+  struct Slot {
+    bool file = false;
+    uint64_t claimed = 0;
+    SlotState state = SlotState::NotReached;
+    SolidItem item;
+    uint32_t pins = 0;  // requests waiting for it: it is not dropped under them
+  };
+
+  void Run();
+  uint64_t Distance(uint32_t index) const;
+  // The held item that is furthest from the reader and waited for by no
+  // one; nullopt when there is none.
+  std::optional<uint32_t> Furthest() const;
+  void Trim();
+  uint32_t BackStart(uint32_t index) const;
+  bool WorthExtracting(uint32_t index) const;
+  // Whether a request waits for an item below `below` (then it is woken).
+  bool Waits(uint32_t below) const;
+
+  const uint64_t m_budget;
+  const Body m_body;
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<Slot> m_slots;          // by archive index
+  std::set<uint32_t> m_held;          // indices of the Held slots
+  std::multiset<uint32_t> m_waiting;  // indices requests wait for
+  uint64_t m_used = 0;
+  uint32_t m_reader = 0;              // the item asked for last
+  std::optional<uint32_t> m_request;  // where the next pass starts
+  bool m_running = false;
+  uint32_t m_position = 0;            // the next item the running pass reaches
+  uint64_t m_passes = 0;              // passes taken up so far
+  std::u16string m_passError;
+  bool m_closing = false;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;               // started with the first request
+};
