@@ -1,0 +1,181 @@
+// velmora-book, run as a user runs it: its --hash agrees with what bsdtar
+// extracts and sha256sum hashes, for every archive kind the viewer reads;
+// a page that cannot be read says so; a book that does not open fails.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "ArchiveBuilders.h"
+#include "TestSupport.h"
+
+using test::TempDir;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::vector<std::string> lines;  // standard output
+  std::string errors;              // standard error
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// One line of the listing.
+std::string Listed(char kind, uint64_t size, const std::string& path) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%c %12llu ", kind, static_cast<unsigned long long>(size));
+  return line + path;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Page-like bytes: little that compresses.
+std::string Page(int n, std::size_t size) {
+  std::string page(size, '\0');
+  uint32_t x = 2463534242u + static_cast<uint32_t>(n);
+  for (char& c : page) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    c = static_cast<char>(x >> 24);
+  }
+  return page;
+}
+
+class VelmoraBook : public ::testing::Test {
+ protected:
+  Outcome Book(const std::string& arguments) {
+    Outcome run;
+    const std::string out = m_tmp / "stdout", err = m_tmp / "stderr";
+    const int status = std::system((VELMORA_BOOK " " + arguments + " >'" + out + "' 2>'" + err + "'").c_str());
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.lines = Lines(Slurp(out));
+    run.errors = Slurp(err);
+    return run;
+  }
+
+  // What bsdtar extracts from the archive, each file's SHA-256 by sha256sum,
+  // by its path inside the archive; empty when bsdtar did not extract it all.
+  std::map<std::string, std::string> Bsdtar(const std::string& name) {
+    const std::string out = m_tmp / ("x-" + name);
+    std::filesystem::create_directories(out);
+    if (std::system(("bsdtar -xf '" + (m_tmp / name) + "' -C '" + out + "' 2>/dev/null").c_str()) != 0) return {};
+    const std::string list = m_tmp / "sums";
+    EXPECT_EQ(std::system(("cd '" + out + "' && find . -type f -exec sha256sum {} + >'" + list + "'").c_str()), 0);
+    std::map<std::string, std::string> sums;
+    for (const std::string& line : Lines(Slurp(list))) sums[line.substr(67)] = line.substr(0, 64);  // "hash  ./path"
+    return sums;
+  }
+
+  TempDir m_tmp;
+};
+
+TEST_F(VelmoraBook, HashAgreesWithBsdtarForEveryKind) {
+  m_tmp.MakeFolder("src");
+  m_tmp.MakeFolder("src/ch2");
+  m_tmp.WriteFile("src/001.jpg", Page(1, 70000));
+  m_tmp.WriteFile("src/ch2/002.jpg", Page(2, 120000));
+  m_tmp.WriteFile("src/ch2/003.png", "small");
+  m_tmp.WriteFile("src/empty.txt", "");
+  const std::string cd = "cd '" + (m_tmp / "src") + "' && ";
+  ASSERT_EQ(std::system((cd + "7z a -ms=on ../solid.cb7 . >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((cd + "7z a -tzip ../deflate.cbz . >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((cd + "bsdtar -cf ../book.cbt 001.jpg ch2 empty.txt").c_str()), 0);
+  const std::vector<test::Rar5Entry> five = {
+      {"001.jpg", Page(1, 70000)}, {"ch2", "", true}, {"ch2/002.jpg", Page(2, 120000)}, {"ch2/003.png", "small", false, false}};
+  m_tmp.WriteFile("solid.cbr", test::Rar5Archive(five, true));
+  m_tmp.WriteFile("plain5.cbr", test::Rar5Archive(five));
+  m_tmp.WriteFile("four.cbr", test::RarArchive({{"001.jpg", Page(1, 70000), false, false, true},
+                                                {"ch2\\002.jpg", Page(2, 120000), false, false, true},
+                                                {"ch2\\003.png", "small"}}));
+
+  const std::regex hashLine("[0-9a-f]{64}  /.*");
+  for (const char* name : {"solid.cb7", "deflate.cbz", "book.cbt", "solid.cbr", "plain5.cbr", "four.cbr"}) {
+    SCOPED_TRACE(name);
+    const std::map<std::string, std::string> expected = Bsdtar(name);
+    ASSERT_FALSE(expected.empty());
+    const Outcome hashed = Book("--hash '" + (m_tmp / name) + "'");
+    EXPECT_EQ(hashed.status, 0) << hashed.errors;
+    std::map<std::string, std::string> got;
+    std::vector<std::string> order;
+    for (const std::string& line : hashed.lines) {
+      ASSERT_TRUE(std::regex_match(line, hashLine)) << line;  // nothing else on standard output
+      got[line.substr(66)] = line.substr(0, 64);
+      order.push_back(line.substr(66));
+    }
+    EXPECT_EQ(got, expected);
+
+    // The listing: the same files in the same (book) order, with folders.
+    const Outcome listed = Book("'" + (m_tmp / name) + "'");
+    EXPECT_EQ(listed.status, 0);
+    std::vector<std::string> files;
+    for (const std::string& line : listed.lines)
+      if (line[0] == 'f') files.push_back(line.substr(line.find(" /") + 1));
+    EXPECT_EQ(files, order);
+    EXPECT_NE(std::find(listed.lines.begin(), listed.lines.end(), Listed('d', 0, "/ch2")), listed.lines.end());
+    EXPECT_NE(std::find(listed.lines.begin(), listed.lines.end(), Listed('f', 70000, "/001.jpg")), listed.lines.end());
+  }
+}
+
+TEST_F(VelmoraBook, FoldersAndImagesOpenAsTheirFolder) {
+  m_tmp.MakeFolder("book");
+  m_tmp.MakeFolder("book/sub");
+  m_tmp.WriteFile("book/abc", "abc");
+  m_tmp.WriteFile("book/sub/inner.jpg", "not listed: a folder book is its own folder's entries");
+  ASSERT_EQ(std::system(("convert -size 3x2 xc:red '" + (m_tmp / "book/page.png") + "'").c_str()), 0);
+  const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad  /abc";
+  for (const std::string& book : {m_tmp / "book", m_tmp / "book/page.png"}) {
+    SCOPED_TRACE(book);
+    const Outcome run = Book("--hash '" + book + "'");
+    EXPECT_EQ(run.status, 0);
+    ASSERT_EQ(run.lines.size(), 2u);
+    EXPECT_EQ(run.lines[0], abc);
+    EXPECT_EQ(run.lines[1].substr(64), "  /page.png");
+  }
+  // A relative path, as typed in a shell.
+  const int status = std::system(("cd '" + m_tmp.path() + "' && " VELMORA_BOOK " book >listing 2>/dev/null").c_str());
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(Lines(Slurp(m_tmp / "listing")),
+            (std::vector<std::string>{Listed('f', 3, "/abc"), Listed('f', std::filesystem::file_size(m_tmp / "book/page.png"), "/page.png"),
+                                      Listed('d', 0, "/sub")}));
+}
+
+TEST_F(VelmoraBook, EntriesThatCannotBeReadAndBooksThatDoNotOpen) {
+  std::vector<test::Rar5Entry> entries = {{"a.png", Page(1, 2000)}, {"b.png", Page(2, 2000)}, {"c.png", Page(3, 2000)}};
+  entries[1].damaged = true;
+  for (const bool solid : {false, true}) {
+    m_tmp.WriteFile("damaged.cbr", test::Rar5Archive(entries, solid));
+    const Outcome run = Book("--hash '" + (m_tmp / "damaged.cbr") + "'");
+    EXPECT_EQ(run.status, 2);
+    ASSERT_EQ(run.lines.size(), 3u);
+    EXPECT_EQ(run.lines[0].substr(64), "  /a.png");
+    EXPECT_EQ(run.lines[1].substr(0, 15), "ERROR  /b.png  ");
+    EXPECT_GT(run.lines[1].size(), 15u);  // with a reason
+    EXPECT_EQ(run.lines[2].substr(64), "  /c.png");
+  }
+
+  m_tmp.WriteFile("text.txt", "neither an image nor an archive");
+  for (const std::string& book : {m_tmp / "missing.cbz", m_tmp / "text.txt"}) {
+    const Outcome run = Book("--hash '" + book + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(run.lines.empty());
+    EXPECT_NE(run.errors.find("velmora-book: " + book + ": "), std::string::npos) << run.errors;
+  }
+  EXPECT_EQ(Book("").status, 1);  // no book named
+}
+
+}  // namespace

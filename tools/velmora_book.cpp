@@ -1,0 +1,180 @@
+// velmora-book: a book as the viewer sees it. Opens a folder, an image (its
+// folder becomes the book, as in the viewer) or an archive through the
+// viewer's own opener, and lists the book's entries in book order, one a
+// line: "d" or "f", the size, the path inside the book. With --hash it reads
+// every file entry through the same code the viewer reads pages with and
+// prints its SHA-256 instead:
+//
+//   velmora-book [--hash] BOOK
+//
+//   <sha-256 in lower-case hex>  /path/inside/the/book
+//   ERROR  /path/inside/the/book  <reason>
+//
+// Exit status: 0 when every entry was read, 2 when some could not be, 1 when
+// the book itself does not open (the reason on standard error). The
+// library's and the viewer's debug texts go to standard error, as always.
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ordel/Ordel.h"
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "viewer/book/BookOpener.h"
+#include "viewer/imaging/ImageDecoder.h"
+
+namespace {
+
+enum class Mode { List, Hash };
+
+void Error(const std::string& book, const std::string& reason) {
+  std::fprintf(stderr, "velmora-book: %s: %s\n", book.c_str(), reason.c_str());
+}
+
+// The argument as an absolute path, as the viewer makes a command-line path.
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::vector<char> here(4096);
+  while (getcwd(here.data(), here.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    here.resize(here.size() * 2);
+  }
+  std::string absolute = here.data();
+  if (absolute.back() != '/') absolute += '/';
+  return absolute + path;
+}
+
+// The viewer's image test: the file decodes as a page.
+bool IsImage(IDirectory* root, const std::u16string& path) {
+  ComRef<IFile> file;
+  if (root->OpenFile(&file, path.c_str(), nullptr) != 0) return false;
+  ComRef<IWICBitmapSource> pixels;
+  return DecodeImage(file.get(), Colorizing::Off, pixels) == 0;
+}
+
+// The entry's path inside the book: an archive's paths are already; a
+// folder book's are under the book's folder.
+std::u16string InsideBook(const Book& book, const PageEntry& page) {
+  if (book.kind == BookKind::Folder && page.path.compare(0, book.folder.size(), book.folder) == 0)
+    return u"/" + page.path.substr(book.folder.size());
+  return page.path;
+}
+
+// The last line of a debug text, without its line end.
+std::string LastLine(const std::u16string& text) {
+  std::string utf8 = Utf16ToUtf8(text);
+  while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r')) utf8.pop_back();
+  const std::size_t end = utf8.find_last_of("\r\n");
+  return end == std::string::npos ? utf8 : utf8.substr(end + 1);
+}
+
+// Reads the entry to its end through the book's root; its hash in lower-case
+// hex, or false and why not.
+bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
+  // The archive layer's texts say why an entry does not open: kept for the
+  // reason, and then written as they would have been.
+  std::u16string debug;
+  CaptureThreadDebugOutput(&debug);
+  ComRef<IFile> file;
+  const int32_t opened = root->OpenFile(&file, page.path.c_str(), nullptr);
+  CaptureThreadDebugOutput(nullptr);
+  if (!debug.empty()) OutputDebugStringW(debug.c_str());
+  if (opened != 0) {
+    const std::string detail = LastLine(debug);
+    *result = "cannot be opened" + (detail.empty() ? std::string() : " (" + detail + ")");
+    return false;
+  }
+  GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
+  std::vector<char> buffer(1 << 20);
+  uint64_t total = 0;
+  for (;;) {
+    uint32_t got = 0;
+    if (file->Read(buffer.data(), static_cast<uint32_t>(buffer.size()), &got) != 0) {
+      g_checksum_free(checksum);
+      *result = "read failed after " + std::to_string(total) + " bytes";
+      return false;
+    }
+    if (got == 0) break;
+    g_checksum_update(checksum, reinterpret_cast<const guchar*>(buffer.data()), got);
+    total += got;
+  }
+  *result = g_checksum_get_string(checksum);
+  g_checksum_free(checksum);
+  return true;
+}
+
+int Show(const Book& book, Mode mode) {
+  int status = 0;
+  for (const PageEntry& page : book.pages) {
+    const bool folder = page.state == PageState::Folder;
+    const std::string path = Utf16ToUtf8(InsideBook(book, page));
+    if (mode == Mode::List) {
+      std::printf("%s %12llu %s\n", folder ? "d" : "f", static_cast<unsigned long long>(page.size), path.c_str());
+      continue;
+    }
+    if (folder) continue;
+    std::string result;
+    if (HashEntry(book.root.get(), page, &result)) {
+      std::printf("%s  %s\n", result.c_str(), path.c_str());
+    } else {
+      std::printf("ERROR  %s  %s\n", path.c_str(), result.c_str());
+      status = 2;
+    }
+    std::fflush(stdout);
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Mode mode = Mode::List;
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--hash") == 0)
+      mode = Mode::Hash;
+    else
+      arguments.emplace_back(argv[i]);
+  }
+  if (arguments.size() != 1 || arguments[0].empty()) {
+    std::fprintf(stderr, "usage: velmora-book [--hash] BOOK\n  BOOK: a folder, an image or an archive\n");
+    return 1;
+  }
+  const std::string& argument = arguments[0];
+  const std::string absolute = Absolute(argument);
+  struct stat info {};
+  if (::stat(absolute.c_str(), &info) != 0) {
+    Error(argument, std::strerror(errno));
+    return 1;
+  }
+
+  ComRef<IFileSystem> fileSystem;
+  if (OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&fileSystem)) != 0) {
+    Error(argument, "the library gives no file system");
+    return 1;
+  }
+  CoInitialize(nullptr);
+  const std::u16string path = Utf8ToUtf16(absolute);
+  const CBookOpener opener(fileSystem.get());
+  const bool isFolder = S_ISDIR(info.st_mode);
+  BookOpening opening = isFolder ? opener.OpenFolder(path) : opener.OpenFile(path, IsImage);
+  // An image: the viewer opens its folder at it.
+  if (opening.status == OpenStatus::IsImage) opening = opener.OpenFolder(opening.folder);
+
+  int status = 1;
+  switch (opening.status) {
+    case OpenStatus::Opened: status = Show(opening.book, mode); break;
+    case OpenStatus::Refused: Error(argument, "not a path the viewer takes"); break;
+    case OpenStatus::NotArchive: Error(argument, "neither an image nor an archive the viewer reads"); break;
+    default: Error(argument, isFolder ? "the folder cannot be listed" : "cannot be read"); break;
+  }
+  opening = BookOpening{};  // the book's directories go before the library's state
+  CoUninitialize();
+  return status;
+}
