@@ -82,7 +82,7 @@ TEST(SolidReader, ReadsForwardOnceWithinTheBudgetOrNot) {
   }
 }
 
-TEST(SolidReader, DroppedItemsAreReadAgainFromAlittleBefore) {
+TEST(SolidReader, DroppedItemsAreReadAgainFromALittleBefore) {
   FakeArchive archive(60, 1000);
   SolidReader reader(archive.Claimed(), 8000, archive.Body());
   ASSERT_EQ(Take(reader, 50, 1000), "ok");
@@ -246,7 +246,7 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
   ASSERT_NE(item, nullptr);
   std::u16string debug;
   SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
-  EXPECT_EQ(Same(Read(solid.get(), "/" + Name(3)), m_pages[3]), "same");
+  EXPECT_EQ(Same(Read(solid.get(), "/" + Name(3)), Page(3)), "same");
   SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
   EXPECT_EQ(debug, u"Index:" + AsciiToUtf16(std::to_string(item->index)) + u"\nkExtract\nkExtractingString\nkOK\n");
 
@@ -266,8 +266,8 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
   a->Read(x, 10, &got);
   a->Read(x, 10, &got);
   b->Read(y, 10, &got);
-  EXPECT_EQ(std::string(y, 10), m_pages[5].substr(0, 10));
-  EXPECT_EQ(std::string(x, 10), m_pages[5].substr(10, 10));
+  EXPECT_EQ(std::string(y, 10), Page(5).substr(0, 10));
+  EXPECT_EQ(std::string(x, 10), Page(5).substr(10, 10));
 }
 
 TEST_F(SolidArchives, SevenZipSolidInASmallBudgetAndDamaged) {
@@ -377,26 +377,26 @@ TEST_F(SolidArchives, DamagedSolidRarFailsThatPageOnly) {
 
 TEST_F(SolidArchives, ClosingInTheMiddleOfAPass) {
   // Pages big enough that the pass runs a while after the first one.
-  MakeSevenZip(12, 1 << 20);
+  MakeSevenZip(12, 1 << 19);
   std::vector<test::Rar5Entry> entries;
   for (int i = 0; i < 12; ++i) entries.push_back({Name(i), Page(i)});
   m_tmp.WriteFile("solid.rar", test::Rar5Archive(entries, true));
   for (const char* name : {"solid.7z", "solid.rar"})
-    for (const uint64_t budget : {kDefaultSolidBudget, uint64_t{3} << 20}) {
+    for (const uint64_t budget : {kDefaultSolidBudget, uint64_t{3} << 19}) {
       SCOPED_TRACE(std::string(name) + (budget == kDefaultSolidBudget ? "" : ", paused for the budget"));
       Ref<IDirectory> archive = Open(name, budget);
       ASSERT_TRUE(archive);
       Ref<IFile> page;
       ASSERT_EQ(archive->OpenFile(&page, u"/p100.jpg", nullptr), 0);
       // A page the pass has not reached: it waits, then reads.
-      EXPECT_EQ(Same(Read(archive.get(), "/p106.jpg"), m_pages[6]), "same");
+      EXPECT_EQ(Same(Read(archive.get(), "/p106.jpg"), Page(6)), "same");
       const auto start = Clock::now();
       archive.Reset();
       EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
       // The file handed out outlives the directory.
       uint64_t size = 0;
       page->GetSize(&size);
-      EXPECT_EQ(size, m_pages[0].size());
+      EXPECT_EQ(size, Page(0).size());
     }
 }
 
