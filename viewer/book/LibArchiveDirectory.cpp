@@ -49,7 +49,9 @@ class Reader {
     if (m_file->Seek(0, 0, nullptr) != 0) return false;
     if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
       return true;
-    Report();
+    // Trying a file that is no archive is no error worth a word; a pass
+    // keeps the text for whoever waits.
+    if (m_pass != nullptr) Report();
     return false;
   }
 

@@ -233,6 +233,12 @@ TEST_F(LibArchiveRoute, WhatIsNoArchiveStillFails) {
   m_tmp.WriteFile("text.txt", "#mtree\n./a type=file size=3\n");
   m_tmp.WriteFile("rar5sig.rar", std::string("Rar!\x1A\x07\x01\x00", 8) + std::string(64, '\0'));
   for (const char* name : {"zeros.bin", "text.txt", "rar5sig.rar"}) EXPECT_FALSE(Open(name)) << name;
+  // A file that is no archive at all is tried without a word.
+  std::u16string debug;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+  EXPECT_FALSE(Open("text.txt"));
+  SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
+  EXPECT_EQ(debug, u"");
 }
 
 }  // namespace
