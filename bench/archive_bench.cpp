@@ -229,7 +229,8 @@ void ReadPage(IDirectory* book, int i) {
 }
 
 // How the pages before the spread were read: one straight after the
-// other, or with the time a reader looks at a page before turning.
+// other (the turn then waits for the pass to decode its pages), or with the
+// time a reader looks at a page before turning (the pass is ahead).
 enum class Reading { Straight, Pausing };
 
 // The two pages of the spread at `at`, timed, in a book just opened whose
@@ -276,18 +277,22 @@ void BM_TurnAt2Cbz(benchmark::State& s) { SpreadTurn(s, u"/book.cbz", 2, Reading
 void BM_TurnAt50Cbz(benchmark::State& s) { SpreadTurn(s, u"/book.cbz", 50, Reading::Straight); }
 void BM_TurnAt2Cb7(benchmark::State& s) { SpreadTurn(s, u"/book.cb7", 2, Reading::Straight); }
 void BM_TurnAt50Cb7(benchmark::State& s) { SpreadTurn(s, u"/book.cb7", 50, Reading::Straight); }
+void BM_TurnAt2Cb7Pausing(benchmark::State& s) { SpreadTurn(s, u"/book.cb7", 2, Reading::Pausing); }
 void BM_TurnAt50Cb7Pausing(benchmark::State& s) { SpreadTurn(s, u"/book.cb7", 50, Reading::Pausing); }
 void BM_TurnAt2Cbr(benchmark::State& s) { SpreadTurn(s, u"/book.cbr", 2, Reading::Straight); }
 void BM_TurnAt50Cbr(benchmark::State& s) { SpreadTurn(s, u"/book.cbr", 50, Reading::Straight); }
+void BM_TurnAt2CbrPausing(benchmark::State& s) { SpreadTurn(s, u"/book.cbr", 2, Reading::Pausing); }
 void BM_TurnAt50CbrPausing(benchmark::State& s) { SpreadTurn(s, u"/book.cbr", 50, Reading::Pausing); }
 BENCHMARK(BM_TurnAt2Cbz)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50Cbz)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt2Cb7)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50Cb7)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_TurnAt2Cb7Pausing)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50Cb7Pausing)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50OneByOne)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_TurnAt2Cbr)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50Cbr)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_TurnAt2CbrPausing)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_TurnAt50CbrPausing)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
@@ -299,6 +304,8 @@ int main(int argc, char** argv) {
   bench::Ratio("BM_PagesSolidOneByOne/iterations:1", "BM_AllSolid");
   bench::Ratio("BM_TurnAt50Cb7/iterations:10", "BM_TurnAt2Cb7/iterations:10", "<= 1");
   bench::Ratio("BM_TurnAt50Cbr/iterations:10", "BM_TurnAt2Cbr/iterations:10", "<= 1");
+  bench::Ratio("BM_TurnAt50Cb7Pausing/iterations:10", "BM_TurnAt2Cb7Pausing/iterations:10", "<= 1");
+  bench::Ratio("BM_TurnAt50CbrPausing/iterations:10", "BM_TurnAt2CbrPausing/iterations:10", "<= 1");
   bench::Ratio("BM_TurnAt50OneByOne/iterations:2", "BM_TurnAt50Cb7/iterations:10");
   bench::Ratio("BM_TurnAt50Cb7/iterations:10", "BM_TurnAt50Cbz/iterations:10");
   bench::Ratio("BM_TurnAt50Cbr/iterations:10", "BM_TurnAt50Cbz/iterations:10");
