@@ -19,6 +19,9 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <csignal>
 #include <cstring>
 #include <map>
@@ -39,6 +42,13 @@ bool ControlShowWindow(HWND hwnd, int command);
 LRESULT ControlSend(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
+
+// VELMORA_TRACE_FRAMES set: every frame presented is noted on standard
+// error, so a benchmark can time a key press to the page on screen.
+bool TraceFrames() {
+  static const bool trace = std::getenv("VELMORA_TRACE_FRAMES") != nullptr;
+  return trace;
+}
 
 struct DropFiles {
   std::vector<std::u16string> paths;
@@ -90,6 +100,12 @@ class CQtWindow final : public QWidget, public PlatformWindow {
       painter.fillRect(rect(), Qt::black);
     else
       painter.drawImage(QPoint(0, 0), m_frame);
+    if (TraceFrames()) {
+      // For the benchmarks: when each frame went out, on the monotonic clock.
+      timespec now{};
+      ::clock_gettime(CLOCK_MONOTONIC, &now);
+      std::fprintf(stderr, "Frame presented %lld.%06ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
+    }
   }
   void resizeEvent(QResizeEvent*) override { Send(WM_SIZE, 0, MAKELPARAM(width(), height())); }
   void closeEvent(QCloseEvent* event) override {

@@ -36,6 +36,7 @@ constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
 constexpr UINT WM_DROPFILES = 0x0233;
 constexpr UINT WM_TOUCH = 0x0240;
+constexpr UINT WM_APP = 0x8000;  // the first of the messages a program defines for itself
 
 constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_ESCAPE = 0x1B;

@@ -67,14 +67,19 @@ HRESULT CWICFormatConverter::CopyPixels(const WICRect* rect, UINT stride, UINT b
   // see their true neighbours.
   const uint64_t size = static_cast<uint64_t>(w) * h;
   if (size > 0xFFFFFFFFu) return E_OUTOFMEMORY;
-  std::vector<BYTE> gray;
-  try {
-    gray.resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
+  if (m_gray.size() != size) {
+    try {
+      m_gray.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = m_source->CopyPixels(nullptr, w, static_cast<UINT>(size), m_gray.data());
+    if (FAILED(hr)) {
+      std::vector<BYTE>().swap(m_gray);
+      return hr;
+    }
   }
-  const HRESULT hr = m_source->CopyPixels(nullptr, w, static_cast<UINT>(size), gray.data());
-  if (FAILED(hr)) return hr;
+  const std::vector<BYTE>& gray = m_gray;
 
   for (UINT y = static_cast<UINT>(r.Y); y < static_cast<UINT>(r.Y + r.Height); ++y) {
     const BYTE* row = gray.data() + static_cast<std::size_t>(y) * w;
@@ -99,6 +104,7 @@ HRESULT CWICFormatConverter::Initialize(IWICBitmapSource* source, REFWICPixelFor
     if (source != nullptr) source->AddRef();
     if (m_source != nullptr) m_source->Release();
     m_source = source;
+    std::vector<BYTE>().swap(m_gray);
   }
   return S_OK;
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/wincodec.h"
 
@@ -38,4 +39,7 @@ class CWICFormatConverter final : public CUnknownImpl<IWICFormatConverter, IWICB
   ~CWICFormatConverter() override;
 
   IWICBitmapSource* m_source = nullptr;  // the gray page; one reference held
+  // The gray page's pixels, read once: pixels are asked for a strip at a
+  // time when the page is scaled.
+  std::vector<BYTE> m_gray;
 };

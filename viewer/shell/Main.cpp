@@ -1,4 +1,5 @@
 // The program: start-up, the message loop, and the end.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <memory>
@@ -13,6 +14,10 @@
 
 
 int main(int argc, char** argv) {
+  // Page buffers are megabytes each and come and go on several threads:
+  // a fixed threshold keeps each in memory of its own, given back to the
+  // system when freed, where the heap would otherwise keep its high mark.
+  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   const std::u16string startPath = StartPath(argc, argv);
   InitApplication(argc, argv);
   CoInitialize(nullptr);

@@ -21,6 +21,8 @@ inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u906
 constexpr UINT_PTR IdleTimerId = 30000;
 // While pages are being scaled on the workers: collects what they made.
 constexpr UINT_PTR LoaderTimerId = 30001;
+// A turn asked for by a held key, done once the keys queued before it are in.
+constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 
 // Command ids of the context menu.
 constexpr UINT IDM_OPEN_FILE = 32771;
@@ -105,6 +107,9 @@ class CMainWindow : public CWindowImpl {
   // Asks the workers for what a turn may show next: the spread after the
   // one on screen and the one before it.
   void LoadAhead();
+  // Asks the workers for the pages a move from `index` by `step` will most
+  // likely show, before the search asks for them one after the other.
+  void LoadLikelyPages(int32_t index, int32_t step);
   // Asks for the pages on screen scaled to the size they are drawn at (and
   // their full pixels while the loupe is on).
   void ScaleShownPages();
@@ -120,6 +125,9 @@ class CMainWindow : public CWindowImpl {
   void ToggleColorizing();
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
+  // A page move by a key: repeats of a held key that arrive while a turn
+  // is still to come merge into it, so letting go stops the turning.
+  void KeyStep(int32_t step, LPARAM keyData);
   void OnIdleTick();
   void OnDropFiles(HDROP drop);
   LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
@@ -160,6 +168,7 @@ class CMainWindow : public CWindowImpl {
   int32_t m_mouseIdle = 0;
 
   int32_t m_touchGesture = 0;  // region of the last touch-down; 0 none
+  int32_t m_heldStep = 0;      // the turn a held key asked for; 0 none pending
   CAboutDialog m_aboutDialog;
   bool m_loaderTimer = false;
   // Last, so that its workers stop first.

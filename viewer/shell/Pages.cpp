@@ -92,6 +92,7 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
     CMainWindow& m_window;
   } pages(*this);
 
+  LoadLikelyPages(index, step);
   const int32_t n = m_book.PageCount();
   const std::optional<Spread> found =
       FindSpread(n, m_profile.settings.pageMode, Spread{m_book.current, m_book.second}, index, step, pages);
@@ -138,6 +139,30 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
   return 0;
 }
 
+void CMainWindow::LoadLikelyPages(int32_t index, int32_t step) {
+  // The pages the search will most likely ask for, given to the workers
+  // first: the two pages of a spread then decode side by side.
+  const bool spread = m_profile.settings.pageMode != PageMode::Single;
+  int32_t from = index, direction = +1;
+  if (step < 0) {
+    from = index - 1, direction = -1;
+  } else if (step > 0 && spread) {
+    from = step == 2 && m_book.second != -1 ? m_book.second + 1 : m_book.current + 1;
+  } else if (step > 0) {
+    from = index + 1;
+  }
+  int found = 0;
+  for (int32_t k = from; k >= 0 && k < m_book.PageCount() && found < (spread ? 2 : 1); k += direction) {
+    const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+    if (state != PageState::Unknown && state != PageState::Image) continue;
+    ++found;
+    if (m_pageCache.Peek(k) != nullptr || m_loader.Has(k)) continue;
+    PageRequest request = RequestFor(k);
+    request.keepFull = true;
+    m_loader.Submit(std::move(request));
+  }
+}
+
 void CMainWindow::LoadAhead() {
   // The entries a turn may reach next, forward then back, skipping those
   // known not to be pages.
@@ -177,10 +202,17 @@ void CMainWindow::ScaleShownPages() {
                                                        {m_book.second, &placement.second}};
   for (const auto& [page, place] : shown) {
     if (page < 0 || place->pixels.width == 0) continue;
-    const PageImage* image = m_pageCache.Peek(page);
+    PageImage* image = m_pageCache.Edit(page);
     if (image == nullptr) continue;
     const bool sharp = image->scaled && SameSize(image->scaled->GetPixelSize(), place->pixels);
     const bool loupeReady = !m_loupe.on || image->full;
+    if (sharp && !m_loupe.on && image->full) {
+      // Drawn from the scaled copy: the full pixels wait for the loupe or a
+      // new size to be asked for again.
+      image->DropFullPixels();
+      if (page == m_book.current) m_firstPage = *image;
+      if (page == m_book.second) m_secondPage = *image;
+    }
     if (sharp && loupeReady) continue;
     PageRequest request = RequestFor(page);
     request.source = image->source;  // when kept, no second decode

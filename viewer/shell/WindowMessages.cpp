@@ -14,6 +14,21 @@ void CMainWindow::Step(int32_t step) {
   Invalidate();
 }
 
+void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
+  const bool repeat = (static_cast<uintptr_t>(keyData) & 0x40000000u) != 0;  // the key was down already
+  if (repeat) {
+    if (m_heldStep != 0) {
+      m_heldStep = step;  // merged into the turn still to come
+      return;
+    }
+    if (PostMessageW(m_hWnd, WM_APP_HELD_TURN, 0, 0)) {
+      m_heldStep = step;
+      return;
+    }
+  }
+  Step(step);
+}
+
 void CMainWindow::OnDropFiles(HDROP drop) {
   char16_t path[260] = {};
   DragQueryFileW(drop, 0, path, 260);
@@ -85,16 +100,16 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
           ToggleFullScreen();
           break;
         case VK_LEFT:
-          Step(leftIsBack ? -1 : 1);
+          KeyStep(leftIsBack ? -1 : 1, lParam);
           break;
         case VK_RIGHT:
-          Step(leftIsBack ? 1 : -1);
+          KeyStep(leftIsBack ? 1 : -1, lParam);
           break;
         case VK_UP:
-          Step(-2);
+          KeyStep(-2, lParam);
           break;
         case VK_DOWN:
-          Step(2);
+          KeyStep(2, lParam);
           break;
         case 'L':
           m_loupe.on = !m_loupe.on;
@@ -104,6 +119,12 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         default:
           break;
       }
+      return true;
+    }
+    case WM_APP_HELD_TURN: {
+      const int32_t step = m_heldStep;
+      m_heldStep = 0;
+      if (step != 0) Step(step);
       return true;
     }
     case WM_TIMER:

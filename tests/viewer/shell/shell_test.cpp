@@ -475,6 +475,20 @@ TEST_F(Widget, KeysBecomeVirtualKeyMessages) {
   EXPECT_TRUE(m_main->loupe().on);
 }
 
+TEST_F(Widget, HeldKeysDoNotPileUp) {
+  // Twenty repeats of a held key come in before the window gets back to its
+  // queue (a slow turn): they make one turn, not twenty.
+  for (int i = 0; i < 20; ++i) SendMessageW(m_hwnd, WM_KEYDOWN, VK_LEFT, 0x40000001);
+  EXPECT_EQ(Current(), 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Current(), 1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Current(), 1) << "nothing left to turn once the key is let go";
+  // A key pressed anew turns at once.
+  SendMessageW(m_hwnd, WM_KEYDOWN, VK_LEFT, 1);
+  EXPECT_EQ(Current(), 2);
+}
+
 TEST_F(Widget, OneWheelMessagePerWholeNotch) {
   Wheel(-120);
   EXPECT_EQ(Current(), 1);
