@@ -76,10 +76,13 @@ class CQtWindow final : public QWidget, public PlatformWindow {
     *width = QWidget::width();
     *height = QWidget::height();
   }
+  float PixelRatio() const override { return static_cast<float>(devicePixelRatioF()); }
   void Invalidate() override { update(); }
   void PresentFrame(const BYTE* pixels, int width, int height, int stride) override {
     QImage frame(pixels, width, height, stride, QImage::Format_ARGB32_Premultiplied);
     m_frame = frame.copy();
+    // Drawn in device pixels: shown one to one on a scaled screen.
+    m_frame.setDevicePixelRatio(devicePixelRatioF());
   }
 
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -22,6 +22,12 @@ BOOL GetClientRect(HWND window, RECT* rect) {
   return TRUE;
 }
 
+float GetWindowPixelRatio(HWND window) {
+  if (window == nullptr) return 1.0f;
+  const float ratio = window->PixelRatio();
+  return ratio > 0 ? ratio : 1.0f;
+}
+
 BOOL InvalidateRect(HWND window, const RECT*, BOOL) {
   if (window == nullptr) return FALSE;
   window->Invalidate();

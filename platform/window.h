@@ -22,6 +22,8 @@ class PlatformWindow {
   virtual void SetTitle(const std::u16string& title) = 0;
   virtual std::u16string Title() const = 0;
   virtual void ClientSize(int* width, int* height) const = 0;
+  // Device pixels per unit of the client size (2 on a screen scaled 200 %).
+  virtual float PixelRatio() const { return 1.0f; }
   virtual void Invalidate() = 0;
   // A finished frame: premultiplied BGRA rows, `stride` bytes apart.
   virtual void PresentFrame(const BYTE* pixels, int width, int height, int stride) = 0;
@@ -31,6 +33,8 @@ using HWND = PlatformWindow*;
 
 BOOL SetWindowTextW(HWND window, const char16_t* text);
 BOOL GetClientRect(HWND window, RECT* rect);
+// The window's device pixels per client unit; 1 without a window.
+float GetWindowPixelRatio(HWND window);
 BOOL InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 
 // Sounds the system beep; tests may count beeps instead.
@@ -50,6 +54,7 @@ class COffscreenWindow final : public PlatformWindow {
     *width = m_width;
     *height = m_height;
   }
+  float PixelRatio() const override { return pixelRatio; }
   void Invalidate() override { ++invalidations; }
   void PresentFrame(const BYTE* pixels, int width, int height, int stride) override;
 
@@ -60,6 +65,7 @@ class COffscreenWindow final : public PlatformWindow {
   // The pixel at (x, y) of the last frame as 0xAARRGGBB, 0 outside it.
   uint32_t Pixel(int x, int y) const;
 
+  float pixelRatio = 1.0f;
   int invalidations = 0;
   int frameWidth = 0;
   int frameHeight = 0;

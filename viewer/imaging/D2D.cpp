@@ -25,26 +25,34 @@ void D2D::CreateTarget(HWND window, int32_t dpiX, int32_t dpiY) {
   m_window = window;
   m_dpiX = dpiX;
   m_dpiY = dpiY;
-  RECT rc{};
-  GetClientRect(m_window, &rc);
-  const D2D1_SIZE_U size{static_cast<UINT>(rc.right - rc.left), static_cast<UINT>(rc.bottom - rc.top)};
+  m_pixelRatio = GetWindowPixelRatio(window);
   const D2D1_RENDER_TARGET_PROPERTIES properties{
       D2D1_RENDER_TARGET_TYPE_DEFAULT,
       {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
-      static_cast<float>(m_dpiX),
-      static_cast<float>(m_dpiY),
+      static_cast<float>(m_dpiX) * m_pixelRatio,
+      static_cast<float>(m_dpiY) * m_pixelRatio,
       D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
       0};
-  const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{m_window, size, D2D1_PRESENT_OPTIONS_NONE};
+  const D2D1_HWND_RENDER_TARGET_PROPERTIES windowProperties{m_window, TargetPixels(), D2D1_PRESENT_OPTIONS_NONE};
   SafeRelease(m_renderTarget);
   if (m_factory != nullptr) m_factory->CreateHwndRenderTarget(properties, windowProperties, &m_renderTarget);
 }
 
-void D2D::ResizeTarget() {
-  if (m_renderTarget == nullptr) return;
+D2D1_SIZE_U D2D::TargetPixels() const {
   RECT rc{};
   GetClientRect(m_window, &rc);
-  const D2D1_SIZE_U size{static_cast<UINT>(rc.right - rc.left), static_cast<UINT>(rc.bottom - rc.top)};
+  return {static_cast<UINT>(std::lround((rc.right - rc.left) * m_pixelRatio)),
+          static_cast<UINT>(std::lround((rc.bottom - rc.top) * m_pixelRatio))};
+}
+
+void D2D::ResizeTarget() {
+  if (m_renderTarget == nullptr) return;
+  // The window may have moved to a screen of another scale.
+  if (GetWindowPixelRatio(m_window) != m_pixelRatio) {
+    CreateTarget(m_window, m_dpiX, m_dpiY);
+    return;
+  }
+  const D2D1_SIZE_U size = TargetPixels();
   m_renderTarget->Resize(&size);
 }
 
@@ -75,8 +83,8 @@ Screen D2D::CurrentScreen() const {
   const D2D1_SIZE_F size = m_renderTarget->GetSize();
   screen.width = size.width;
   screen.height = size.height;
-  screen.dpiX = m_dpiX;
-  screen.dpiY = m_dpiY;
+  screen.dpiX = static_cast<float>(m_dpiX) * m_pixelRatio;
+  screen.dpiY = static_cast<float>(m_dpiY) * m_pixelRatio;
   return screen;
 }
 
@@ -101,7 +109,7 @@ void Screen::RectsPaired(D2D1_SIZE_U left, D2D1_SIZE_U right, D2D1_RECT_F* rects
 }
 
 PagePlace Screen::PlaceAt(const D2D1_RECT_F& rect) const {
-  const float kx = static_cast<float>(dpiX) / 96.0f, ky = static_cast<float>(dpiY) / 96.0f;
+  const float kx = dpiX / 96.0f, ky = dpiY / 96.0f;
   const int64_t x0 = std::lround(rect.left * kx), x1 = std::lround(rect.right * kx);
   const int64_t y0 = std::lround(rect.top * ky), y1 = std::lround(rect.bottom * ky);
   return {rect, {static_cast<UINT>(std::max<int64_t>(x1 - x0, 1)), static_cast<UINT>(std::max<int64_t>(y1 - y0, 1))}};
@@ -168,7 +176,8 @@ void D2D::DrawImage(const PageImage& page, const PagePlace& place) {
   const D2D1_SIZE_U scaled = page.scaled ? page.scaled->GetPixelSize() : D2D1_SIZE_U{};
   if (scaled.width == place.pixels.width && scaled.height == place.pixels.height) {
     // Made for exactly these pixels: drawn one to one, on whole pixels.
-    const float kx = static_cast<float>(m_dpiX) / 96.0f, ky = static_cast<float>(m_dpiY) / 96.0f;
+    const float kx = static_cast<float>(m_dpiX) * m_pixelRatio / 96.0f;
+    const float ky = static_cast<float>(m_dpiY) * m_pixelRatio / 96.0f;
     const float left = std::round(place.rect.left * kx) / kx, top = std::round(place.rect.top * ky) / ky;
     const D2D1_RECT_F dest{left, top, left + static_cast<float>(scaled.width) / kx,
                            top + static_cast<float>(scaled.height) / ky};

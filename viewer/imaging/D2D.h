@@ -33,8 +33,8 @@ struct Placement {
 struct Screen {
   float width = 0;   // drawing units
   float height = 0;
-  int32_t dpiX = 96;
-  int32_t dpiY = 96;
+  float dpiX = 96;   // device pixels per inch
+  float dpiY = 96;
 
   // Where pages of these sizes go as the mode lays them out (a size of
   // 0 x 0: no such page).
@@ -59,7 +59,8 @@ class D2D {
 
   // 0, or the factory's failure (the window cannot run then).
   HRESULT CreateFactory();
-  // A render target over the window's client area at the screen's DPI.
+  // A render target over the window's client area at the screen's DPI, in
+  // the window's device pixels (on a scaled screen, more than its units).
   void CreateTarget(HWND window, int32_t dpiX, int32_t dpiY);
   void ResizeTarget();
   // 0 and a bitmap of a 32bppPBGRA source in *bitmap, else 1.
@@ -80,13 +81,15 @@ class D2D {
   void ReleaseDeviceObjects();
 
  private:
+  D2D1_SIZE_U TargetPixels() const;
   void DrawImage(const PageImage& page, const PagePlace& place);
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
   void DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count);
 
   HWND m_window = nullptr;
-  int32_t m_dpiX = 96;
+  int32_t m_dpiX = 96;  // the screen's logical resolution: the loupe's size
   int32_t m_dpiY = 96;
+  float m_pixelRatio = 1.0f;  // device pixels per window unit
   ID2D1Factory* m_factory = nullptr;
   ID2D1HwndRenderTarget* m_renderTarget = nullptr;
   ID2D1Bitmap* m_background = nullptr;

@@ -436,6 +436,23 @@ TEST_F(Window, TheLoupeFollowsTheScreensResolution) {
   EXPECT_NEAR(box.right(), (400 + 237.5 + 2) * 1.25, 1.5);
 }
 
+TEST_F(Window, ScaledScreensAreDrawnInTheirOwnPixels) {
+  // A screen at 200 %: the window is 400 x 300 units, 800 x 600 pixels.
+  m_window.Resize(400, 300);
+  m_window.pixelRatio = 2;
+  SaveImage(m_tmp, "page.png", 1600, 2400, qRgb(255, 255, 255));
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  Main().FinishLoads();
+  Main().OnPaint();
+  EXPECT_EQ(m_window.frameWidth, 800);
+  EXPECT_EQ(m_window.frameHeight, 600);
+  ASSERT_TRUE(Main().firstImage().scaled);
+  const D2D1_SIZE_U scaled = Main().firstImage().scaled->GetPixelSize();
+  EXPECT_EQ(scaled.width, 400u) << "the page is made for the pixels it covers, not its units";
+  EXPECT_EQ(scaled.height, 600u);
+  EXPECT_EQ(Box(IsWhite), QRect(200, 0, 400, 600));
+}
+
 // ---- colorizing ----
 
 TEST_F(Window, ColorizingReachesMonochromePagesOnly) {
