@@ -1,5 +1,7 @@
 #include "viewer/book/Spread.h"
 
+#include <algorithm>
+
 namespace {
 
 struct Found {
@@ -11,7 +13,8 @@ struct Found {
 
 // The first page from `from` on that decodes.
 Found SearchForward(IPageShapes& pages, int32_t from, int32_t count) {
-  for (int32_t k = from; k < count; ++k)
+  // Nothing before the first page decodes: a start below it begins there.
+  for (int32_t k = std::max(from, 0); k < count; ++k)
     if (const PageShape shape = pages.Decode(k); shape != PageShape::NotImage) return {k, shape};
   return {};
 }

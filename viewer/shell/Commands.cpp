@@ -100,7 +100,10 @@ void CMainWindow::OpenHistoryEntry(std::size_t i) {
   const int32_t opened = (GetFileAttributesW(entry.name.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
                              ? OpenDirectory(entry.name.c_str(), nullptr)
                              : OpenFile(entry.name.c_str());
-  if (opened == 0) ShowPage(entry.index, 0);
+  // A remembered page outside the book (a book that changed, a profile
+  // edited by hand) shows the first page.
+  const bool inside = entry.index >= 0 && entry.index < m_book.PageCount();
+  if (opened == 0) ShowPage(inside ? entry.index : 0, 0);
 }
 
 void CMainWindow::OnCommand(UINT id) {

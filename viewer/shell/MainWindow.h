@@ -100,8 +100,6 @@ class CMainWindow : public CWindowImpl {
   static ID2D1Bitmap* Shown(const PageImage& image) { return image.full ? image.full.get() : image.scaled.get(); }
   // 0 and the page's cache slot; 1 when the entry is no image.
   int32_t DecodePage(int32_t index, int32_t* slot);
-  // The file at `path` under `root` as a drawing-device bitmap.
-  ComRef<ID2D1Bitmap> DecodeBitmap(IDirectory* root, const std::u16string& path);
   // A load of page `index` of the book.
   PageRequest RequestFor(int32_t index) const;
   // Asks the workers for what a turn may show next: the spread after the
@@ -136,6 +134,9 @@ class CMainWindow : public CWindowImpl {
   void OpenFolderDialog();
   void OpenHistoryEntry(std::size_t i);
 
+  // A folder opened at the page named `selectName`, which `decoded` may
+  // already hold, decoded.
+  int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded);
   // Shows a built-in picture alone with the plain product title.
   void ShowPicture(ID2D1Bitmap* picture);
   // After an open: the first page, or the unknown picture when none decodes.

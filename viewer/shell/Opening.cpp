@@ -1,5 +1,8 @@
 // Opening books from the window: the opener makes the book, the window
 // shows its first page or a picture saying it could not.
+#include <mutex>
+
+#include "platform/debug.h"
 #include "platform/shell.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/shell/MainWindow.h"
@@ -15,6 +18,10 @@ void CMainWindow::ShowOpenFailure(bool notArchive) {
 }
 
 int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectName) {
+  return OpenDirectoryAt(path, selectName, nullptr);
+}
+
+int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded) {
   if (path == nullptr) return 1;
   // Any open gives up the way to the next archive, even a refused one.
   m_book.archiveFolder = ArchiveFolder{};
@@ -38,6 +45,12 @@ int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectN
   }
   for (std::size_t i = 0; i < m_book.pages.size(); ++i)
     if (m_book.pages[i].name == selectName) {
+      // The image a file open has just decoded is that page: kept, not
+      // decoded a second time.
+      if (decoded != nullptr && decoded->decoded && m_book.pages[i].state == PageState::Unknown) {
+        m_book.pages[i].state = PageState::Image;
+        m_pageCache.Put(static_cast<int32_t>(i), std::move(decoded->image));
+      }
       ShowFirstPage(static_cast<int32_t>(i));
       return 0;
     }
@@ -49,8 +62,19 @@ int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectN
 int32_t CMainWindow::OpenFile(const char16_t* path) {
   if (path == nullptr) return 1;
   m_book.archiveFolder = ArchiveFolder{};
+  LoadedPage probe;
   const ImageTest isImage = [&](IDirectory* root, const std::u16string& file) {
-    return static_cast<bool>(DecodeBitmap(root, file));
+    PageRequest request;
+    request.root.Set(root);
+    request.path = file;
+    request.colorizing = m_profile.settings.colorizing();
+    request.keepFull = true;
+    request.make = m_renderer.Maker();
+    std::mutex unshared;  // the disk's root, used by nobody else meanwhile
+    probe = LoadPage(request, unshared);
+    // Its debug lines are written as it is decoded.
+    if (!probe.trace.empty()) OutputDebugStringW(probe.trace.c_str());
+    return probe.decoded;
   };
   BookOpening opened = CBookOpener(m_fileSystem.get()).OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
@@ -62,7 +86,7 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
 
   switch (opened.status) {
     case OpenStatus::IsImage:
-      OpenDirectory(opened.folder.c_str(), opened.name.c_str());
+      OpenDirectoryAt(opened.folder.c_str(), opened.name.c_str(), &probe);
       return 0;
     case OpenStatus::Opened:
       m_book = std::move(opened.book);

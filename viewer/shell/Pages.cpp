@@ -20,16 +20,6 @@ constexpr int kAheadPerSide = 2;
 
 }  // namespace
 
-ComRef<ID2D1Bitmap> CMainWindow::DecodeBitmap(IDirectory* root, const std::u16string& path) {
-  ComRef<ID2D1Bitmap> bitmap;
-  ComRef<IFile> file;
-  if (root == nullptr || root->OpenFile(&file, path.c_str(), nullptr) != 0) return bitmap;
-  ComRef<IWICBitmapSource> pixels;
-  if (DecodeImage(file.get(), m_profile.settings.colorizing(), pixels) != 0) return bitmap;
-  m_renderer.MakeBitmap(&bitmap, pixels.get());
-  return bitmap;
-}
-
 PageRequest CMainWindow::RequestFor(int32_t index) const {
   PageRequest request;
   request.page = index;

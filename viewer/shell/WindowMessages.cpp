@@ -30,13 +30,17 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
 }
 
 void CMainWindow::OnDropFiles(HDROP drop) {
-  char16_t path[260] = {};
-  DragQueryFileW(drop, 0, path, 260);
+  // The whole path, however long: Linux paths have no 260-unit limit.
+  std::u16string path(DragQueryFileW(drop, 0, nullptr, 0), u'\0');
+  if (!path.empty()) DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
   DragFinish(drop);
-  if (GetFileAttributesW(path) & FILE_ATTRIBUTE_DIRECTORY)
-    OpenDirectory(path, nullptr);
+  // Attributes that cannot be read mean nothing is there: the file open
+  // reports it, rather than a folder open of something that is no folder.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    OpenDirectory(path.c_str(), nullptr);
   else
-    OpenFile(path);
+    OpenFile(path.c_str());
 }
 
 void CMainWindow::OnIdleTick() {

@@ -3,6 +3,7 @@
 // shape is a letter, and the table also says which pages a turn decodes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,10 @@ const Turn kTurns[] = {
     {"spread: -2 skips what does not decode", "uxuxu", R, {4, -1}, 4, -2, {0, 2}, "3 2 1 0 "},
     {"spread: back finds nothing", "xxu", R, {2, -1}, 2, -1, kBeep, "1 0 "},
     {"spread: other negative steps show one page", "uuu", R, {2, -1}, 2, -3, {1, -1}, "1 "},
+
+    // A start far before the book begins at its first page, at once.
+    {"single: a start below the first page", "xuu", S, {0, -1}, INT32_MIN, 0, {1, -1}, "0 1 "},
+    {"spread: a start below the first page", "uu", R, {0, -1}, -5, 0, {0, 1}, "0 1 "},
 
     // A stored mode outside the three pairs like a spread.
     {"mode 5 pairs", "uu", static_cast<PageMode>(5), {0, -1}, 0, 0, {0, 1}, "0 1 "},

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <tuple>
@@ -165,11 +166,26 @@ TEST_F(Messages, DropsOpenTheFirstPathOnly) {
   Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(paths, 2)), 0);
   ASSERT_EQ(m_main->book().pages.size(), 1u);
   EXPECT_EQ(m_main->book().pages[0].name, u"b.png");
-  // A path whose attributes cannot be read goes to the folder opening.
+  // A path whose attributes cannot be read is nothing there: the file
+  // open reports it (it used to be taken for a folder).
   const std::u16string gone = Utf8ToUtf16(m_tmp / "gone");
   m_debug.clear();
   Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&gone, 1)), 0);
-  EXPECT_EQ(m_debug, u"Error Open Directory\r\n");
+  EXPECT_EQ(m_debug, u"Error Open File\r\n");
+  EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get());
+
+  // A path of more than 259 units opens whole.
+  std::string deep = m_tmp.path();
+  while (deep.size() < 300) {
+    deep += "/a-rather-long-folder-name";
+    m_tmp.MakeFolder(deep.substr(m_tmp.path().size() + 1));
+  }
+  SavePage(m_tmp, deep.substr(m_tmp.path().size() + 1) + "/deep.png", 20, 30);
+  const std::u16string longPath = Utf8ToUtf16(deep);
+  ASSERT_GT(longPath.size(), 259u);
+  Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&longPath, 1)), 0);
+  ASSERT_EQ(m_main->book().pages.size(), 1u);
+  EXPECT_EQ(m_main->book().pages[0].name, u"deep.png");
 }
 
 TEST_F(Messages, TapsTurnPagesByRegion) {
@@ -350,6 +366,13 @@ TEST_F(Menu, HistoryEntriesReopenTheirPage) {
   EXPECT_NE(m_debug.find(u"Error Open Directory\r\n"), std::u16string::npos);
   EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get());
   Send(WM_COMMAND, IDM_HISTORY_FIRST + 19, 0);  // no such entry: nothing
+
+  // A remembered page outside the book shows its first page, at once.
+  History().Assign({{book, INT32_MIN}, {book + u"/", 99}});
+  Send(WM_COMMAND, IDM_HISTORY_FIRST, 0);
+  EXPECT_EQ(Current(), 0);
+  Send(WM_COMMAND, IDM_HISTORY_FIRST + 1, 0);
+  EXPECT_EQ(Current(), 0);
 }
 
 TEST_F(Menu, OpenDialogsHandOnTheChosenPath) {

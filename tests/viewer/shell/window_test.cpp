@@ -612,17 +612,24 @@ class Files : public Window {
 };
 
 TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
-  MakePages({{20, 30}, {20, 30}, {20, 30}});
+  // Colour pages: each decode writes one colour-check line.
+  Colorize(1);
+  for (int i = 0; i < 3; ++i) SaveImage(m_tmp, std::to_string(i) + ".png", 20, 30, qRgb(200, 40, 40));
   Main();
   m_debug.clear();
   ASSERT_EQ(OpenFile(m_tmp / "1.png"), 0);
   EXPECT_EQ(Shown().first, 1);
   EXPECT_EQ(Main().book().kind, BookKind::Folder);
   EXPECT_FALSE(Main().book().CanStepToNextArchive());
-  // Decoded twice: once to test it, once when its folder shows it.
-  std::size_t traces = 0;
-  for (std::size_t at = m_debug.find(u"Open Directory"); at != std::u16string::npos; at = m_debug.find(u"Open Directory", at + 1)) ++traces;
-  EXPECT_EQ(traces, 1u);
+  auto count = [&](const std::u16string& text) {
+    std::size_t n = 0;
+    for (std::size_t at = m_debug.find(text); at != std::u16string::npos; at = m_debug.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count(u"Open Directory"), 1u);
+  // Decoded once: the test of the file is the page its folder shows.
+  EXPECT_EQ(count(u"Color Image"), 1u) << Utf16ToUtf8(m_debug);
+  EXPECT_LT(m_debug.find(u"Color Image"), m_debug.find(u"Open Directory"));
 
   // A JPEG named .zip is an image; a Zip named .jpg is an archive.
   SaveImage(m_tmp, "photo.zip", 30, 20, qRgb(5, 5, 5), QImage::Format_RGB32, "JPEG");
