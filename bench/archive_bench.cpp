@@ -12,7 +12,7 @@
 #include <chrono>
 #include <string>
 
-#include "../tests/support/ArchiveBuilders.h"
+#include "ArchiveBuilders.h"
 #include "BenchRatios.h"
 #include "ordel/Ordel.h"
 #include "platform/debug.h"
