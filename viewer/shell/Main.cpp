@@ -8,6 +8,7 @@
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "viewer/shell/DataPaths.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/StartUp.h"
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
   const std::u16string exeName = moduleDir.substr(slash + 1, 259);
   moduleDir.resize(slash + 1);
   g_moduleDir = moduleDir;
-  CreateDirectoryW((g_moduleDir + u"profile").c_str(), nullptr);
+  PrepareProfileFolder(g_moduleDir, UserFolders::FromEnvironment());
   GetScreenDpi(&ScreenDpiX, &ScreenDpiY);
 
   OutputDebugStringW((std::u16string(kProductTitle) + u"\r\n  ScreenDpiX : " + Decimal(ScreenDpiX) +

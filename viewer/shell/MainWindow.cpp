@@ -4,6 +4,7 @@
 
 #include "ordel/Ordel.h"
 #include "platform/text.h"
+#include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Settings.h"
 
 std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value)); }
@@ -35,7 +36,7 @@ int32_t CMainWindow::SetUp() {
 }
 
 int32_t CMainWindow::LoadResources() {
-  return ::LoadResources(m_fileSystem.get(), g_moduleDir, m_renderer, m_pictures);
+  return ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
 }
 
 void CMainWindow::OnPaint() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/Settings.h"
 
@@ -90,7 +91,7 @@ void ApplyLine(const std::u16string& line, ViewSettings& settings, std::vector<H
 
 }  // namespace
 
-std::u16string ProfilePath() { return g_moduleDir + u"profile/velmora.ini"; }
+std::u16string ProfilePath() { return LocateProfile(g_moduleDir, UserFolders::FromEnvironment()).path; }
 
 void CProfile::Load() {
   std::vector<HistoryEntry> slots(CHistory::kLength);
