@@ -28,6 +28,8 @@ packages=(
   libavif-dev libjxl-dev libheif-dev libavif-bin libjxl-tools libheif-examples
   # the end-to-end test in a real X server
   xvfb xauth xdotool imagemagick
+  # the thumbnailer's PNG writer
+  libpng-dev
 )
 
 missing=()

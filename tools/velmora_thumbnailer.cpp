@@ -1,0 +1,261 @@
+// velmora-thumbnailer: a book's cover as a PNG thumbnail, for file managers.
+//
+//   velmora-thumbnailer -s SIZE INPUT OUTPUT
+//
+// INPUT is a path or a file:// URI: an archive (its first entry that
+// decodes, in the viewer's page order), a folder (likewise), or an image
+// (that image). The cover is scaled down with the viewer's Lanczos scaler
+// to fit SIZE x SIZE, keeping its shape; a smaller cover keeps its size.
+// OUTPUT appears whole or not at all: the PNG is written beside it under
+// another name and renamed. Exit status 0 when written, 1 when the book
+// gives no cover (nothing is written), 2 for a wrong command line. The
+// library's and the viewer's debug texts go to standard error.
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "ordel/Ordel.h"
+#include "platform/text.h"
+#include "viewer/book/BookOpener.h"
+#include "viewer/imaging/ImageDecoder.h"
+#include "viewer/imaging/WICBitmapScaler.h"
+
+namespace {
+
+// A file manager waits for its thumbnailers; a book that takes longer than
+// this (a damaged archive read in circles, a stalled disk) gets none.
+constexpr unsigned kSecondsAtMost = 20;
+constexpr long kLargestSize = 4096;
+
+void Error(const std::string& input, const std::string& reason) {
+  std::fprintf(stderr, "velmora-thumbnailer: %s: %s\n", input.c_str(), reason.c_str());
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The local path a file:// URI names (percent escapes decoded, bytes as
+// they are), the argument itself when it is no URI, or empty for a URI of
+// another scheme or host.
+std::string LocalPath(const std::string& argument) {
+  static constexpr char kScheme[] = "file://";
+  if (argument.compare(0, sizeof kScheme - 1, kScheme) != 0) {
+    return argument.find("://") == std::string::npos ? argument : std::string();
+  }
+  std::string rest = argument.substr(sizeof kScheme - 1);
+  if (rest.compare(0, 9, "localhost") == 0) rest.erase(0, 9);
+  if (rest.empty() || rest[0] != '/') return {};
+  std::string path;
+  for (std::size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size() && HexValue(rest[i + 1]) >= 0 && HexValue(rest[i + 2]) >= 0) {
+      path.push_back(static_cast<char>(HexValue(rest[i + 1]) * 16 + HexValue(rest[i + 2])));
+      i += 2;
+    } else if (rest[i] == '?' || rest[i] == '#') {
+      break;
+    } else {
+      path.push_back(rest[i]);
+    }
+  }
+  return path;
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  std::vector<char> here(4096);
+  while (getcwd(here.data(), here.size()) == nullptr) {
+    if (errno != ERANGE) return path;
+    here.resize(here.size() * 2);
+  }
+  std::string absolute = here.data();
+  if (absolute.back() != '/') absolute += '/';
+  return absolute + path;
+}
+
+bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSource>& pixels) {
+  ComRef<IFile> file;
+  if (root->OpenFile(&file, path.c_str(), nullptr) != 0) return false;
+  // The page as it is stored: false colour is a way of viewing, not the book.
+  return DecodeImage(file.get(), Colorizing::Off, pixels) == 0;
+}
+
+// The cover: the image itself, or the first entry of the book that decodes.
+// False and why not.
+bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolder, ComRef<IWICBitmapSource>& cover,
+               std::string* why) {
+  const CBookOpener opener(fileSystem);
+  // The opener's image test decodes the file: that decoding is the cover.
+  const ImageTest keepImage = [&cover](IDirectory* root, const std::u16string& file) {
+    return Decode(root, file, cover);
+  };
+  BookOpening opening = isFolder ? opener.OpenFolder(path) : opener.OpenFile(path, keepImage);
+  switch (opening.status) {
+    case OpenStatus::IsImage: return true;
+    case OpenStatus::Opened: break;
+    case OpenStatus::NotArchive: *why = "neither an image nor an archive the viewer reads"; return false;
+    case OpenStatus::Refused: *why = "not a path the viewer takes"; return false;
+    default: *why = isFolder ? "the folder cannot be listed" : "cannot be read"; return false;
+  }
+  for (const PageEntry& page : opening.book.pages) {
+    if (page.state == PageState::Folder) continue;
+    if (Decode(opening.book.root.get(), page.path, cover)) return true;
+  }
+  *why = "no entry of the book is an image the viewer reads";
+  return false;
+}
+
+// The cover's pixels fitted into size x size, as straight (not
+// premultiplied) BGRA rows.
+bool Thumbnail(IWICBitmapSource* cover, UINT size, std::vector<uint8_t>& bgra, UINT* width, UINT* height) {
+  UINT w = 0, h = 0;
+  if (FAILED(cover->GetSize(&w, &h)) || w == 0 || h == 0) return false;
+  ComRef<IWICBitmapSource> fitted;
+  if (w > size || h > size) {
+    const double scale = std::min(static_cast<double>(size) / w, static_cast<double>(size) / h);
+    const UINT tw = std::max<UINT>(1, static_cast<UINT>(w * scale + 0.5));
+    const UINT th = std::max<UINT>(1, static_cast<UINT>(h * scale + 0.5));
+    ComRef<CWICBitmapScaler> scaler;
+    scaler.Set(new CWICBitmapScaler);
+    if (FAILED(scaler->Initialize(cover, std::min(tw, size), std::min(th, size)))) return false;
+    fitted.Set(scaler.get());
+  } else {
+    fitted.Set(cover);
+  }
+  if (FAILED(fitted->GetSize(width, height))) return false;
+  const UINT stride = *width * 4;
+  bgra.assign(static_cast<std::size_t>(stride) * *height, 0);
+  if (FAILED(fitted->CopyPixels(nullptr, stride, static_cast<UINT>(bgra.size()), bgra.data()))) return false;
+  for (std::size_t i = 0; i < bgra.size(); i += 4) {
+    const unsigned alpha = bgra[i + 3];
+    if (alpha == 255) continue;
+    for (int c = 0; c < 3; ++c)
+      bgra[i + c] = alpha == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (bgra[i + c] * 255u + alpha / 2) / alpha));
+  }
+  return true;
+}
+
+// The PNG's bytes: RGB when every pixel is opaque, else RGBA.
+bool EncodePng(std::vector<uint8_t>& bgra, UINT width, UINT height, std::vector<uint8_t>& png) {
+  bool opaque = true;
+  for (std::size_t i = 3; i < bgra.size() && opaque; i += 4) opaque = bgra[i] == 255;
+  if (opaque) {
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < bgra.size(); i += 4, out += 3) std::memmove(&bgra[out], &bgra[i], 3);
+    bgra.resize(out);
+  }
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = opaque ? PNG_FORMAT_BGR : PNG_FORMAT_BGRA;
+  png_alloc_size_t bytes = 0;
+  if (!png_image_write_to_memory(&image, nullptr, &bytes, 0, bgra.data(), 0, nullptr)) return false;
+  png.resize(bytes);
+  const bool ok = png_image_write_to_memory(&image, png.data(), &bytes, 0, bgra.data(), 0, nullptr) != 0;
+  png.resize(bytes);
+  png_image_free(&image);
+  return ok;
+}
+
+// Writes beside `output` and renames it over, so that whoever looks sees
+// no file or the whole of it.
+bool WriteWhole(const std::string& output, const std::vector<uint8_t>& bytes, std::string* why) {
+  std::string temp = output + ".XXXXXX";
+  const int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    *why = std::string("cannot write beside the output: ") + std::strerror(errno);
+    return false;
+  }
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+  for (std::size_t done = 0; ok && done < bytes.size();) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), output.c_str()) == 0) return true;
+  *why = std::string("cannot write the output: ") + std::strerror(errno);
+  ::unlink(temp.c_str());
+  return false;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: velmora-thumbnailer -s SIZE INPUT OUTPUT\n"
+               "  INPUT: an archive, a folder or an image (a path or a file:// URI)\n"
+               "  OUTPUT: the PNG to write; SIZE: its largest side, 1 to %ld\n",
+               kLargestSize);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  long size = 0;
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-s") == 0 && i + 1 < argc) {
+      char* end = nullptr;
+      size = std::strtol(argv[++i], &end, 10);
+      if (end == argv[i] || *end != '\0') return Usage();
+    } else {
+      arguments.emplace_back(argv[i]);
+    }
+  }
+  if (arguments.size() != 2 || size < 1 || size > kLargestSize || arguments[1].empty()) return Usage();
+  const std::string& input = arguments[0];
+  const std::string& output = arguments[1];
+  const std::string local = LocalPath(input);
+  if (local.empty()) {
+    Error(input, "not a local file");
+    return 1;
+  }
+  // Default action: the process ends, and nothing was renamed into place.
+  ::alarm(kSecondsAtMost);
+
+  const std::string absolute = Absolute(local);
+  struct stat info {};
+  if (::stat(absolute.c_str(), &info) != 0) {
+    Error(input, std::strerror(errno));
+    return 1;
+  }
+  ComRef<IFileSystem> fileSystem;
+  if (OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&fileSystem)) != 0) {
+    Error(input, "the library gives no file system");
+    return 1;
+  }
+  CoInitialize(nullptr);
+  int status = 1;
+  {
+    std::string why;
+    ComRef<IWICBitmapSource> cover;
+    std::vector<uint8_t> pixels, png;
+    UINT width = 0, height = 0;
+    if (!FindCover(fileSystem.get(), Utf8ToUtf16(absolute), S_ISDIR(info.st_mode), cover, &why)) {
+      Error(input, why);
+    } else if (!Thumbnail(cover.get(), static_cast<UINT>(size), pixels, &width, &height) ||
+               !EncodePng(pixels, width, height, png)) {
+      Error(input, "the cover cannot be scaled or encoded");
+    } else if (!WriteWhole(output, png, &why)) {
+      Error(output, why);
+    } else {
+      status = 0;
+    }
+  }
+  CoUninitialize();
+  return status;
+}
