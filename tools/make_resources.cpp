@@ -1,10 +1,13 @@
 // make-resources: draws the viewer's built-in pictures and writes its
-// false-colour palette into a folder (the repository's res/), and the
-// window icon into another (viewer/shell/). Run it again after changing a
-// design here; the build packs res/ into res.pack and the icon into the
-// program.
+// false-colour palette into a folder (the repository's res/), the window
+// icon into another (viewer/shell/) and, given a third, the desktop's
+// application icon in the icon theme's sizes into it (packaging/icons/,
+// as hicolor/NxN/apps/<id>.png). Run it again after changing a design
+// here; the build packs res/ into res.pack and the window icon into the
+// program, and installs the theme's icons.
 //
-//   make-resources path/to/res path/to/icon-folder
+//   make-resources path/to/res path/to/icon-folder [path/to/icon-theme-folder]
+#include <QtCore/QDir>
 #include <QtCore/QFile>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
@@ -151,12 +154,14 @@ QByteArray Palette() {
   return planes;
 }
 
-// The window icon: the title's open book on a rounded night-blue square.
-QImage Icon() {
-  QImage icon(64, 64, QImage::Format_ARGB32);
+// The window icon: the title's open book on a rounded night-blue square,
+// drawn for 64 x 64 and scaled as a drawing to any other size.
+QImage Icon(int size = 64) {
+  QImage icon(size, size, QImage::Format_ARGB32);
   icon.fill(Qt::transparent);
   QPainter p(&icon);
   p.setRenderHint(QPainter::Antialiasing);
+  p.scale(size / 64.0, size / 64.0);
   p.setPen(Qt::NoPen);
   p.setBrush(kNight);
   p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
@@ -164,11 +169,24 @@ QImage Icon() {
   return icon;
 }
 
+// The desktop entry's icon name: the application's id.
+constexpr char kAppId[] = "io.github.velmora.Velmora";
+// The sizes desktops look for in the hicolor theme.
+constexpr int kThemeSizes[] = {16, 22, 24, 32, 48, 64, 128, 256, 512};
+
+bool SaveThemeIcons(const QString& theme) {
+  for (int size : kThemeSizes) {
+    const QString folder = theme + QString("/hicolor/%1x%1/apps").arg(size);
+    if (!QDir().mkpath(folder) || !Icon(size).save(folder + "/" + kAppId + ".png")) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: make-resources path/to/res path/to/icon-folder\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: make-resources path/to/res path/to/icon-folder [path/to/icon-theme-folder]\n");
     return 2;
   }
   const QString dir = QString::fromLocal8Bit(argv[1]) + "/";
@@ -177,6 +195,7 @@ int main(int argc, char** argv) {
   QFile palette(dir + "4color4_v0.1.7.amp");
   ok = ok && palette.open(QIODevice::WriteOnly) && palette.write(Palette()) == 768;
   ok = ok && Icon().save(QString::fromLocal8Bit(argv[2]) + "/velmora.png");
+  ok = ok && (argc < 4 || SaveThemeIcons(QString::fromLocal8Bit(argv[3])));
   if (!ok) std::fprintf(stderr, "make-resources: cannot write into %s\n", argv[1]);
   return ok ? 0 : 1;
 }
