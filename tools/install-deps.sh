@@ -28,8 +28,11 @@ packages=(
   libavif-dev libjxl-dev libheif-dev libavif-bin libjxl-tools libheif-examples
   # the end-to-end test in a real X server
   xvfb xauth xdotool imagemagick
-  # the thumbnailer's PNG writer
-  libpng-dev
+  # installing and packaging: the thumbnailer's PNG writer, the Debian
+  # package's tools (dpkg-shlibdeps computes its dependencies; CPack finds
+  # the programs with file and readelf), and the validators of the desktop
+  # entry and the AppStream metadata
+  libpng-dev dpkg-dev file binutils desktop-file-utils appstream
 )
 
 missing=()
