@@ -54,6 +54,67 @@ bool IsRar5(const BYTE (&head)[8]) {
   return std::memcmp(head, kRar5Signature, sizeof kRar5Signature) == 0;
 }
 
+constexpr PROPID kpidEncrypted = 15;
+constexpr Int32 kWrongPassword = 9;
+
+// 7-Zip's password callback, asked for by a handler that meets encryption.
+struct ICryptoGetTextPassword : IUnknown {
+  static constexpr GUID iid = SevenZipIid(0x05, 0x10);
+  virtual HRESULT CryptoGetTextPassword(BSTR* password) = 0;
+};
+
+// An open callback that answers the password question with "none", and
+// remembers that it was asked.
+class CPasswordProbe final : public IArchiveOpenCallback, public ICryptoGetTextPassword {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IArchiveOpenCallback::iid)
+      *out = static_cast<IArchiveOpenCallback*>(this);
+    else if (riid == ICryptoGetTextPassword::iid)
+      *out = static_cast<ICryptoGetTextPassword*>(this);
+    else
+      return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG Release() override {
+    const int32_t count = --m_refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+  HRESULT SetTotal(const UInt64*, const UInt64*) override { return S_OK; }
+  HRESULT SetCompleted(const UInt64*, const UInt64*) override { return S_OK; }
+  HRESULT CryptoGetTextPassword(BSTR*) override {
+    asked = true;
+    return E_ABORT;
+  }
+
+  bool asked = false;
+
+ private:
+  std::atomic<int32_t> m_refCount{0};
+};
+
+// Whether the first bytes are those of a kind of archive some route reads.
+bool LooksLikeArchive(const BYTE* head, std::size_t size) {
+  auto at = [&](std::size_t offset, const char* text, std::size_t length) {
+    return size >= offset + length && std::memcmp(head + offset, text, length) == 0;
+  };
+  return at(0, "PK\x03\x04", 4) || at(0, "PK\x05\x06", 4) || at(0, "Rar!\x1A\x07", 6) ||
+         at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
+}
+
+ArchiveTrouble TroubleOfResult(Int32 result) {
+  switch (result) {
+    case 0: return ArchiveTrouble::None;
+    case 1: return ArchiveTrouble::UnsupportedMethod;
+    case kWrongPassword: return ArchiveTrouble::NeedsPassword;
+    default: return ArchiveTrouble::Damaged;
+  }
+}
+
 }  // namespace
 
 // Which route reads an archive:
@@ -102,6 +163,52 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   directory->Release();
   if (result != kOk && tryLibArchive()) return kOk;
   return result;
+}
+
+ArchiveTrouble DiagnoseArchive(IFile* file) {
+  if (file == nullptr) return ArchiveTrouble::NotArchive;
+  BYTE head[264] = {};
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  file->Read(head, sizeof head, &got);
+  file->Seek(0, 0, nullptr);
+  if (!LooksLikeArchive(head, got)) return ArchiveTrouble::NotArchive;
+  // A 7z whose list is encrypted asks for a password as it opens.
+  if (got >= 8 && BindSevenZip()) {
+    BYTE signature[8];
+    std::memcpy(signature, head, 8);
+    const GUID clsid = SevenZipFormat(FormatFromSignature(signature));
+    IInArchive* archive = nullptr;
+    if (g_createObject(&clsid, &IInArchive::iid, reinterpret_cast<void**>(&archive)) == S_OK && archive != nullptr) {
+      CInFileStream* stream = new (std::nothrow) CInFileStream(file);
+      CPasswordProbe* probe = new (std::nothrow) CPasswordProbe;
+      bool asked = false;
+      if (stream != nullptr && probe != nullptr) {
+        stream->AddRef();
+        probe->AddRef();
+        archive->Open(stream, nullptr, probe);
+        archive->Close();
+        asked = probe->asked;
+      }
+      if (probe != nullptr) probe->Release();
+      if (stream != nullptr) stream->Release();
+      archive->Release();
+      file->Seek(0, 0, nullptr);
+      if (asked) return ArchiveTrouble::NeedsPassword;
+    }
+  }
+  return ArchiveTrouble::Damaged;
+}
+
+ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
+  if (archive == nullptr || path == nullptr) return ArchiveTrouble::None;
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Trouble(path);
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
+    if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
+    ComRef<IFile> file;
+    return libArchive->OpenFile(&file, path, nullptr) == kOk ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
+  }
+  return ArchiveTrouble::None;
 }
 
 int32_t ListArchiveFolder(const ArchiveItemTable& table, const char16_t* path, IFileSystemEntries** out) {
@@ -279,6 +386,33 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (extracted != S_OK) return kFailed;
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
   return HandOutExtracted(std::move(bytes), out);
+}
+
+ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
+  if (path == nullptr || m_archive == nullptr) return ArchiveTrouble::None;
+  const ArchiveItem* found = m_table->Find(path);
+  if (found == nullptr || (found->flags & 1) || found->index < 0 || found->size > kMaxExtractBytes)
+    return ArchiveTrouble::None;
+  const UInt32 index = static_cast<UInt32>(found->index);
+  {
+    SevenZipProperty p;
+    m_archive->GetProperty(index, kpidEncrypted, &p.value);
+    if (p.value.vt == VT_BOOL && p.value.boolVal != 0) return ArchiveTrouble::NeedsPassword;
+  }
+  if (m_solid != nullptr) {
+    SolidItem item;
+    if (m_solid->Acquire(index, &item)) return item.result ? TroubleOfResult(*item.result) : ArchiveTrouble::None;
+    return item.result ? TroubleOfResult(*item.result) : ArchiveTrouble::Damaged;
+  }
+  const std::lock_guard<std::mutex> hold(m_extractLock);
+  CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table);
+  if (callback == nullptr) return ArchiveTrouble::None;
+  callback->AddRef();
+  const HRESULT extracted = m_archive->Extract(&index, 1, 0, callback);
+  const Int32 result = callback->operationResult();
+  callback->Release();
+  if (result != 0) return TroubleOfResult(result);
+  return extracted == S_OK ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
 }
 
 bool C7zDirectory::DecodesEveryItem() const {

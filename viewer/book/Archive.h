@@ -36,6 +36,19 @@ struct ArchiveOptions {
 int32_t OpenArchive(IFile* file, IDirectory** out);
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options);
 
+// Why an archive, or an item of one, cannot be read: for telling the user.
+enum class ArchiveTrouble {
+  None,               // it reads (or it is none of the archive layer's)
+  NotArchive,         // no route knows the file
+  Damaged,            // a known kind of archive that does not open, or an item that does not extract whole
+  NeedsPassword,      // its list or the item is encrypted
+  UnsupportedMethod,  // the item is compressed in a way no route here decodes
+};
+// After OpenArchive refused `file`: why.
+ArchiveTrouble DiagnoseArchive(IFile* file);
+// Why the item at `path` of a directory that OpenArchive made does not read.
+ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
+
 // The bytes of one extracted item. Once handed out they no longer change:
 // files opened on the same item of a solid archive share them, each with
 // its own position.
@@ -62,6 +75,8 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   // Whether items are read by one pass (the archive says it is solid).
   bool IsSolid() const { return m_solid != nullptr; }
   const SolidReader* solidReader() const { return m_solid.get(); }
+  // Why the item at `path` does not read (extracting it once more).
+  ArchiveTrouble Trouble(const char16_t* path);
 
  private:
   ~C7zDirectory() override;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ordel/FileSystem.h"
@@ -54,9 +55,19 @@ struct Book {
   bool CanStepToNextArchive() const { return kind == BookKind::Archive && archiveFolder.root; }
 };
 
-// Code-unit order: no case folding, no numbers; entries with equal names
-// keep their order.
-void SortByName(std::vector<PageEntry>& entries);
+// How names are put in order: by code unit (no case folding, no numbers),
+// or naturally ("page 2" before "page 10", letters without case).
+enum class NameOrder { CodeUnit, Natural };
+
+// The natural comparison: runs of digits (ASCII or full-width) compare by
+// their value, letters (ASCII, Latin-1, full-width Latin) without case,
+// anything else by code unit. Names equal that way compare by code unit,
+// so the order is total. Negative, 0 or positive.
+int NaturalCompare(std::u16string_view a, std::u16string_view b);
+
+// Sorts by name in the given order; entries with equal names keep their
+// order.
+void SortByName(std::vector<PageEntry>& entries, NameOrder order = NameOrder::CodeUnit);
 
 // The entries of `folder` (ending in "/") of `directory` in the order the
 // listing gives them, each with the folder's path before its name. 0, or 1
@@ -69,5 +80,7 @@ int32_t ListEntries(IDirectory* directory, const std::u16string& folder, std::ve
 constexpr std::size_t kMaxWalkedPath = 4096;
 
 // Appends the entries of `folder` (ending in "/") of the book's root and,
-// depth first, of its subfolders to the pages. 0, or 1 when a listing fails.
-int32_t AppendTree(Book& book, const std::u16string& folder);
+// depth first, of its subfolders to the pages. Each folder's entries come
+// as the directory lists them (files, then folders); in natural order they
+// are sorted so within those two groups. 0, or 1 when a listing fails.
+int32_t AppendTree(Book& book, const std::u16string& folder, NameOrder order = NameOrder::CodeUnit);

@@ -1,5 +1,7 @@
 #include "viewer/book/BookOpener.h"
 
+#include <cstring>
+
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/book/Archive.h"
@@ -28,15 +30,71 @@ bool SplitFilePath(const std::u16string& path, std::u16string& drive, std::u16st
 }
 
 // The archive in `file` as a book of its whole tree; the status says why not.
-OpenStatus ReadArchive(IFile* file, Book& book) {
+OpenStatus ReadArchive(IFile* file, Book& book, NameOrder order) {
   if (OpenArchive(file, &book.root) != 0) return OpenStatus::NotArchive;
   book.current = 0;
   book.folder.clear();
   book.kind = BookKind::Archive;
-  return AppendTree(book, u"/") == 0 ? OpenStatus::Opened : OpenStatus::Failed;
+  return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
+}
+
+OpenFailure FailureOf(ArchiveTrouble trouble) {
+  switch (trouble) {
+    case ArchiveTrouble::NeedsPassword: return OpenFailure::NeedsPassword;
+    case ArchiveTrouble::Damaged: return OpenFailure::Damaged;
+    case ArchiveTrouble::UnsupportedMethod: return OpenFailure::UnsupportedCompression;
+    case ArchiveTrouble::NotArchive: return OpenFailure::NotImageOrArchive;
+    case ArchiveTrouble::None: break;
+  }
+  return OpenFailure::None;
+}
+
+// The first bytes of an opened file.
+std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  if (file->Read(head, size, &got) != 0) got = 0;
+  file->Seek(0, 0, nullptr);
+  return got;
+}
+
+// A file that no route opened: a damaged image or archive, an encrypted
+// archive, or neither an image nor an archive.
+OpenFailure WhyNoArchive(IFile* file) {
+  BYTE head[64] = {};
+  const std::size_t got = ReadHead(file, head, sizeof head);
+  if (LooksLikeImage(head, got)) return OpenFailure::Damaged;
+  return FailureOf(DiagnoseArchive(file));
+}
+
+// Which of two reasons tells the user more.
+int Weight(OpenFailure why) {
+  switch (why) {
+    case OpenFailure::NeedsPassword: return 5;
+    case OpenFailure::UnsupportedCompression: return 4;
+    case OpenFailure::Damaged: return 3;
+    case OpenFailure::NoPermission: return 2;
+    default: return 0;
+  }
 }
 
 }  // namespace
+
+bool LooksLikeImage(const BYTE* head, std::size_t size) {
+  auto at = [&](std::size_t offset, const char* text, std::size_t length) {
+    return size >= offset + length && std::memcmp(head + offset, text, length) == 0;
+  };
+  if (at(0, "\xFF\xD8\xFF", 3) || at(0, "\x89PNG\r\n\x1A\n", 8) || at(0, "GIF87a", 6) || at(0, "GIF89a", 6) ||
+      at(0, "BM", 2) || at(0, "II*\0", 4) || at(0, "MM\0*", 4) || at(0, "\xFF\x0A", 2) ||
+      at(0, "\0\0\0\x0CJXL \r\n\x87\n", 12))
+    return true;
+  if (at(0, "RIFF", 4) && at(8, "WEBP", 4)) return true;
+  // AVIF and HEIF: an ISO media file whose brand names a picture.
+  if (at(4, "ftyp", 4))
+    for (const char* brand : {"avif", "avis", "heic", "heix", "mif1", "msf1"})
+      if (at(8, brand, 4)) return true;
+  return false;
+}
 
 std::u16string FolderDisplayName(const std::u16string& path) {
   std::u16string trimmed = path;
@@ -59,11 +117,12 @@ BookOpening CBookOpener::OpenFolder(const std::u16string& path) const {
     OutputDebugStringW(u"Error Open Directory\r\n");
     result.book = Book{};
     result.status = OpenStatus::Failed;
+    result.why = Probe(path, OpenFailure::NotFound);
     return result;
   }
   book.kind = BookKind::Folder;
   book.folder = folder;
-  SortByName(book.pages);
+  SortByName(book.pages, m_order);
   book.displayName = FolderDisplayName(path);
   OutputDebugStringW((u"Open Directory\r\n  Drive : " + drive + u"\r\n  Path  : " + folder + u"\r\n  Files : " +
                       Decimal(book.pages.size()) + u"\r\n")
@@ -79,15 +138,17 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
     result.status = OpenStatus::Refused;
     return result;
   }
-  auto fail = [&](OpenStatus status) {
+  auto fail = [&](OpenStatus status, OpenFailure why) {
     OutputDebugStringW(u"Error Open File\r\n");
     result.status = status;
+    result.why = why;
     return result;
   };
 
   // Image test: the file as the one entry of a book rooted at the drive.
   ComRef<IDirectory> disk;
-  if (m_fileSystem == nullptr || m_fileSystem->OpenDirectory(&disk, drive.c_str()) != 0) return fail(OpenStatus::Failed);
+  if (m_fileSystem == nullptr || m_fileSystem->OpenDirectory(&disk, drive.c_str()) != 0)
+    return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
   const std::size_t slash = path.rfind(u'/');
   if (isImage(disk.get(), underRoot)) {
     result.status = OpenStatus::IsImage;
@@ -101,11 +162,13 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   book.source = path;
   {
     ComRef<IFile> file;
-    if (disk->OpenFile(&file, underRoot.c_str(), nullptr) != 0) return fail(OpenStatus::Failed);
-    const OpenStatus read = ReadArchive(file.get(), book);
+    if (disk->OpenFile(&file, underRoot.c_str(), nullptr) != 0)
+      return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
+    const OpenStatus read = ReadArchive(file.get(), book, m_order);
     if (read != OpenStatus::Opened) {
       book = Book{};
-      return fail(read);
+      // An archive that opens but lists nothing has no page to show.
+      return fail(read, read == OpenStatus::NotArchive ? WhyNoArchive(file.get()) : OpenFailure::NoImages);
     }
   }
   OutputDebugStringW((u"Open File\r\n  Type : Archive\r\n  Drive : " + drive + u"\r\n  Path  : " + underRoot +
@@ -120,12 +183,13 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   around.drive = drive;
   around.folder = underRoot.substr(0, split + 1);
   if (ListEntries(disk.get(), around.folder, around.entries) != 0) {
-    // The archive book stays behind the error, without a folder to step through.
+    // The archive book stays behind the error, without a folder to step
+    // through: its file opened, so its folder may be entered, not listed.
     book.archiveFolder.drive = around.drive;
     book.archiveFolder.folder = around.folder;
-    return fail(OpenStatus::Failed);
+    return fail(OpenStatus::Failed, OpenFailure::NoPermission);
   }
-  SortByName(around.entries);
+  SortByName(around.entries, m_order);
   for (std::size_t i = 0; i < around.entries.size(); ++i)
     if (around.entries[i].name == archiveName) {
       around.current = static_cast<int32_t>(i);
@@ -138,22 +202,27 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   return result;
 }
 
-BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const {
+BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, +1); }
+
+BookOpening CBookOpener::OpenPreviousArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, -1); }
+
+BookOpening CBookOpener::OpenArchiveNear(const ArchiveFolder& around, int direction) const {
   BookOpening result;
-  for (std::size_t i = static_cast<std::size_t>(around.current) + 1; around.root && i < around.entries.size(); ++i) {
+  const int64_t count = static_cast<int64_t>(around.entries.size());
+  for (int64_t i = static_cast<int64_t>(around.current) + direction; around.root && i >= 0 && i < count; i += direction) {
     result.triedAny = true;
-    const PageEntry& entry = around.entries[i];
+    const PageEntry& entry = around.entries[static_cast<std::size_t>(i)];
     ComRef<IFile> file;
     if (around.root->OpenFile(&file, (around.folder + entry.name).c_str(), nullptr) != 0) break;
     Book book;
     book.source = around.windowsFolder + entry.name;
-    const OpenStatus read = ReadArchive(file.get(), book);
+    const OpenStatus read = ReadArchive(file.get(), book, m_order);
     if (read == OpenStatus::NotArchive) continue;  // not an archive: the next one
     if (read != OpenStatus::Opened) break;
     book.archiveFolder = around;
     book.archiveFolder.current = static_cast<int32_t>(i);
-    OutputDebugStringW((u"Open File\r\n  Type : Archive\r\n  Next  : " + entry.name + u"\r\n  Files : " +
-                        Decimal(book.pages.size()) + u"\r\n")
+    OutputDebugStringW((u"Open File\r\n  Type : Archive\r\n" + std::u16string(direction > 0 ? u"  Next  : " : u"  Prev  : ") +
+                        entry.name + u"\r\n  Files : " + Decimal(book.pages.size()) + u"\r\n")
                            .c_str());
     book.displayName = entry.name;
     result.book = std::move(book);
@@ -163,4 +232,31 @@ BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const {
   OutputDebugStringW(u"Not Found Archive File\r\n");
   result.status = OpenStatus::NotFound;
   return result;
+}
+
+OpenFailure CBookOpener::DiagnosePages(const Book& book) const {
+  // A few of the entries that failed are enough to tell; the most telling
+  // reason among them wins.
+  constexpr int kLookedAt = 16;
+  OpenFailure why = OpenFailure::NoImages;
+  int looked = 0;
+  for (const PageEntry& entry : book.pages) {
+    if (entry.state != PageState::NotImage) continue;
+    if (++looked > kLookedAt || !book.root) break;
+    OpenFailure found = OpenFailure::None;
+    if (book.kind == BookKind::Archive) found = FailureOf(DiagnoseArchiveItem(book.root.get(), entry.path.c_str()));
+    if (found == OpenFailure::None) {
+      ComRef<IFile> file;
+      if (book.root->OpenFile(&file, entry.path.c_str(), nullptr) != 0) {
+        // On disk a page that does not open may say why; in an archive the
+        // look above has said all it can.
+        if (book.kind != BookKind::Archive) found = Probe(entry.path, OpenFailure::None);
+      } else {
+        BYTE head[64] = {};
+        if (LooksLikeImage(head, ReadHead(file.get(), head, sizeof head))) found = OpenFailure::Damaged;
+      }
+    }
+    if (Weight(found) > Weight(why)) why = found;
+  }
+  return why;
 }

@@ -18,6 +18,22 @@ enum class OpenStatus {
   NotFound,    // no next archive
 };
 
+// Why a book, or every page of it, cannot be shown: what the user is told.
+enum class OpenFailure {
+  None,
+  NotFound,                // no such file or folder
+  NoPermission,            // it is there, but may not be read
+  NotImageOrArchive,       // a file that is neither
+  NeedsPassword,           // an encrypted archive or page
+  Damaged,                 // a damaged archive or page
+  UnsupportedCompression,  // compressed in a way nothing here decodes
+  NoImages,                // a book without a page that is an image
+};
+
+// What a path on disk says of a failure there: NotFound or NoPermission
+// when the path's own state tells, otherwise `guess`.
+using DiskProbe = std::function<OpenFailure(const std::u16string& path, OpenFailure guess)>;
+
 struct BookOpening {
   OpenStatus status = OpenStatus::Failed;
   // The book when opened; an archive book also stays here when only the
@@ -26,9 +42,10 @@ struct BookOpening {
   // An image: the folder to open and the image's name in it.
   std::u16string folder;
   std::u16string name;
-  // No next archive: whether any later entry was tried (the book on screen
-  // is then given up).
+  // No next archive: whether any later entry was tried.
   bool triedAny = false;
+  // Failed or NotArchive: why, for the user.
+  OpenFailure why = OpenFailure::None;
 };
 
 // Whether the file at `path` under `root` is an image the viewer shows.
@@ -36,7 +53,10 @@ using ImageTest = std::function<bool(IDirectory* root, const std::u16string& pat
 
 class CBookOpener {
  public:
-  explicit CBookOpener(IFileSystem* fileSystem) : m_fileSystem(fileSystem) {}
+  // Names sorted in `order`; `probe` (when given) tells why a disk path
+  // failed.
+  explicit CBookOpener(IFileSystem* fileSystem, NameOrder order = NameOrder::CodeUnit, DiskProbe probe = {})
+      : m_fileSystem(fileSystem), m_order(order), m_probe(std::move(probe)) {}
 
   // An absolute folder path; its direct entries sorted by name.
   BookOpening OpenFolder(const std::u16string& path) const;
@@ -46,10 +66,28 @@ class CBookOpener {
   // The first archive after `around.current` in its folder; entries that
   // are no archives are skipped, a folder ends the search.
   BookOpening OpenNextArchive(const ArchiveFolder& around) const;
+  // The same rules run backwards: the nearest archive before it.
+  BookOpening OpenPreviousArchive(const ArchiveFolder& around) const;
+
+  // Why no page of an opened book shows: the entries that failed to decode
+  // are looked at again (an encrypted, damaged or unreadable one says why);
+  // NoImages when none of them tells more.
+  OpenFailure DiagnosePages(const Book& book) const;
 
  private:
+  BookOpening OpenArchiveNear(const ArchiveFolder& around, int direction) const;
+  OpenFailure Probe(const std::u16string& path, OpenFailure guess) const {
+    return m_probe ? m_probe(path, guess) : guess;
+  }
+
   IFileSystem* m_fileSystem;
+  NameOrder m_order;
+  DiskProbe m_probe;
 };
+
+// Whether the first bytes of a file are those of an image kind the viewer
+// decodes (so that a file that starts so but does not decode is damaged).
+bool LooksLikeImage(const BYTE* head, std::size_t size);
 
 // The last component of a folder path, a trailing "/" ignored; "/" itself
 // for the root.

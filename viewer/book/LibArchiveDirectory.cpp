@@ -278,6 +278,13 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   }
 }
 
+bool CLibArchiveDirectory::IsEncrypted(const char16_t* path) const {
+  const ArchiveItem* found = path != nullptr ? m_table->Find(path) : nullptr;
+  if (found == nullptr || found->index < 0) return false;
+  const auto index = static_cast<uint32_t>(found->index);
+  return index < m_encrypted.size() && m_encrypted[index];
+}
+
 int32_t CLibArchiveDirectory::Mount(const char16_t*, IDirectory*) { return kFailed; }
 
 int32_t CLibArchiveDirectory::GetEntries(const char16_t* path, IFileSystemEntries** out) {

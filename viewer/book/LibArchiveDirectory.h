@@ -32,6 +32,8 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
   // Whether entries are read by one pass (a solid RAR).
   bool IsSolid() const { return m_solid != nullptr; }
+  // Whether the entry at `path` is encrypted (and so never reads here).
+  bool IsEncrypted(const char16_t* path) const;
   const SolidReader* solidReader() const { return m_solid.get(); }
 
  private:

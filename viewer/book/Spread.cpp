@@ -29,7 +29,7 @@ Found SearchBack(IPageShapes& pages, int32_t from) {
 }  // namespace
 
 std::optional<Spread> FindSpread(int32_t count, PageMode mode, Spread onScreen, int32_t index, int32_t step,
-                                 IPageShapes& pages) {
+                                 IPageShapes& pages, int32_t cover) {
   if (mode == PageMode::Single) {
     Found page;
     if (step == 0) {
@@ -57,7 +57,7 @@ std::optional<Spread> FindSpread(int32_t count, PageMode mode, Spread onScreen, 
     if (!first) return std::nullopt;
     // The partner is looked for (and so decoded) even when it turns out
     // not to pair.
-    if (first.Upright()) {
+    if (first.Upright() && first.page != cover) {
       const Found next = SearchForward(pages, first.page + 1, count);
       if (next && next.Upright()) return Spread{first.page, next.page};
     }
@@ -69,12 +69,15 @@ std::optional<Spread> FindSpread(int32_t count, PageMode mode, Spread onScreen, 
   if (!previous) return std::nullopt;
   // The page that was first on screen before the step.
   const bool shownUpright = pages.Known(index) == PageShape::Upright;
+  // The cover pairs with nothing: not with the page after it, and no page
+  // before it exists.
+  const bool previousPairs = previous.Upright() && previous.page != cover;
   if (step == -1) {
-    if (previous.Upright() && shownUpright) return Spread{previous.page, index};
-  } else if (step == -2 && previous.Upright()) {
+    if (previousPairs && shownUpright) return Spread{previous.page, index};
+  } else if (step == -2 && previousPairs) {
     const Found before = previous.page > 0 ? SearchBack(pages, previous.page - 1) : Found{};
     if (before) {
-      if (before.Upright()) return Spread{before.page, previous.page};
+      if (before.Upright() && before.page != cover) return Spread{before.page, previous.page};
     } else if (shownUpright) {
       return Spread{previous.page, index};
     }

@@ -38,5 +38,9 @@ class IPageShapes {
 // it is the first page on screen); `step` is -2 or +2 for a spread back or
 // forward, -1 or +1 for a page, 0 to show from `index` on. In single-page
 // mode a spread step moves one page.
+//
+// `cover`, when not -1, is the book's first page that decodes, shown alone
+// in the spread modes (so that the printed book's left and right pages stay
+// paired after it); -1 pairs it as any other page.
 std::optional<Spread> FindSpread(int32_t pageCount, PageMode mode, Spread onScreen, int32_t index, int32_t step,
-                                 IPageShapes& pages);
+                                 IPageShapes& pages, int32_t cover = -1);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "ArchiveBuilders.h"
 #include "MemoryFileSystem.h"
@@ -36,6 +37,55 @@ TEST(BookModel, NamesSortByCodeUnitAndEqualNamesKeepTheirOrder) {
                                                          u"page2.jpg"}));
   EXPECT_EQ(pages[2].path, u"/a.png#2");
   EXPECT_EQ(pages[3].path, u"/a.png#6");
+}
+
+// The natural comparison as a table: each name sorts strictly before the
+// next; the reverse comparison agrees, and each equals itself.
+TEST(BookModel, NaturalOrderTable) {
+  const struct {
+    const char* what;
+    const char16_t* before;
+    const char16_t* after;
+  } rows[] = {
+      {"numbers by value", u"page 2.jpg", u"page 10.jpg"},
+      {"numbers of different lengths", u"Vol 9", u"Vol 100"},
+      {"a number inside and at the end", u"a9b", u"a10"},
+      {"several numbers", u"v1 p20", u"v2 p3"},
+      {"a longer number after equal ones", u"1-2-3", u"1-2-10"},
+      {"leading zeros: the same value, then code units", u"007.jpg", u"7.jpg"},
+      {"leading zeros by value", u"9a.jpg", u"010.jpg"},
+      {"many digits, past any integer", u"x123456789012345678901234567890", u"x123456789012345678901234567891"},
+      {"letters without case", u"apple", u"Banana"},
+      {"equal ignoring case: code units decide", u"Chapter", u"chapter"},
+      {"a prefix first", u"page", u"page 1"},
+      {"full-width digits by value", u"\u7b2c\uff12\u5dfb", u"\u7b2c\uff11\uff10\u5dfb"},
+      {"full-width and ASCII digits of one value", u"\u7b2c1\u5dfb", u"\u7b2c\uff11\u5dfb"},
+      {"numbers before letters", u"1", u"a"},
+      {"full-width numbers before letters too", u"\uff19", u"a"},
+      {"accented capitals fold", u"\u00e9t\u00e9 2", u"\u00c9T\u00c9 10"},
+      {"kana by code unit", u"\u3042 2", u"\u3044 1"},
+      {"non-BMP after BMP", u"\u3042", u"\U0001F600"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_LT(NaturalCompare(row.before, row.after), 0) << row.what;
+    EXPECT_GT(NaturalCompare(row.after, row.before), 0) << row.what;
+    EXPECT_EQ(NaturalCompare(row.before, row.before), 0) << row.what;
+  }
+}
+
+TEST(BookModel, NaturalSortIsStableAndCodeUnitSortUnchanged) {
+  std::vector<PageEntry> pages;
+  for (const char16_t* name : {u"page10.jpg", u"Page2.jpg", u"page2.jpg", u"page1.jpg", u"page2.jpg", u"cover.jpg"})
+    pages.push_back(PageEntry{u"/" + std::u16string(name) + u"#" + AsciiToUtf16(std::to_string(pages.size())), name});
+  std::vector<PageEntry> natural = pages;
+  SortByName(natural, NameOrder::Natural);
+  EXPECT_EQ(Names(natural), (std::vector<std::u16string>{u"cover.jpg", u"page1.jpg", u"Page2.jpg", u"page2.jpg",
+                                                           u"page2.jpg", u"page10.jpg"}));
+  EXPECT_EQ(natural[3].path, u"/page2.jpg#2");  // equal names keep their order
+  EXPECT_EQ(natural[4].path, u"/page2.jpg#4");
+  SortByName(pages);
+  EXPECT_EQ(Names(pages), (std::vector<std::u16string>{u"Page2.jpg", u"cover.jpg", u"page1.jpg", u"page10.jpg",
+                                                         u"page2.jpg", u"page2.jpg"}));
 }
 
 TEST(BookModel, CopiesHoldTheirOwnReferences) {
@@ -73,6 +123,31 @@ TEST(BookModel, ArchivePagesAreADepthFirstWalk) {
                                                                         {u"/x/1.jpg", PageState::Unknown},
                                                                         {u"/x/y", PageState::Folder},
                                                                         {u"/x/y/3.jpg", PageState::Unknown}}));
+}
+
+TEST(BookModel, ArchivePagesInNaturalOrderKeepFilesBeforeFolders) {
+  const std::string zip = test::ZipArchive({{"p10.jpg", "1"},
+                                            {"p9.jpg", "2"},
+                                            {"ch10/p1.jpg", "3"},
+                                            {"ch2/p10.jpg", "4"},
+                                            {"ch2/p2.jpg", "5"}});
+  ComRef<MemoryDirectory> disk;
+  disk.Set(new MemoryDirectory);
+  disk->AddFile(u"/t.zip", zip);
+  ComRef<IFile> file;
+  ASSERT_EQ(disk->OpenFile(&file, u"/t.zip", nullptr), 0);
+  auto walk = [&](NameOrder order) {
+    Book book;
+    EXPECT_EQ(OpenArchive(file.get(), &book.root), 0);
+    EXPECT_EQ(AppendTree(book, u"/", order), 0);
+    std::vector<std::u16string> paths;
+    for (const PageEntry& p : book.pages) paths.push_back(p.path);
+    return paths;
+  };
+  EXPECT_EQ(walk(NameOrder::CodeUnit), (std::vector<std::u16string>{u"/p10.jpg", u"/p9.jpg", u"/ch10", u"/ch10/p1.jpg",
+                                                                      u"/ch2", u"/ch2/p10.jpg", u"/ch2/p2.jpg"}));
+  EXPECT_EQ(walk(NameOrder::Natural), (std::vector<std::u16string>{u"/p9.jpg", u"/p10.jpg", u"/ch2", u"/ch2/p2.jpg",
+                                                                     u"/ch2/p10.jpg", u"/ch10", u"/ch10/p1.jpg"}));
 }
 
 TEST(BookModel, TheTreeWalkSurvivesDeepNestingAndStopsAtLongPaths) {
@@ -120,6 +195,21 @@ TEST(History, KnownBooksMoveNewOnesArriveAndTheOldestGo) {
   EXPECT_EQ(history.Entries().back().name, u"/b1");  // /b0 was the oldest
   history.Assign(std::vector<HistoryEntry>(25, HistoryEntry{u"/x", 1}));
   EXPECT_EQ(history.Entries().size(), 20u);
+}
+
+TEST(History, PagesTravelWithTheirBook) {
+  CHistory history;
+  history.Add(u"/a", 3, u"/a/03.png");
+  history.Add(u"/b", 0);
+  ASSERT_NE(history.Find(u"/a"), nullptr);
+  EXPECT_EQ(history.Find(u"/a")->page, u"/a/03.png");
+  EXPECT_EQ(history.Find(u"/c"), nullptr);
+  history.Add(u"/a", 4, u"/a/04.png");  // moved to the front with its new page
+  EXPECT_EQ(history.Entries().front().page, u"/a/04.png");
+  history.SetPage(u"/b", u"/b/x.png");
+  history.SetPage(u"/nowhere", u"/x");
+  EXPECT_EQ(history.Find(u"/b")->page, u"/b/x.png");
+  EXPECT_EQ(history.Entries().size(), 2u);
 }
 
 // ---- the opener ----
@@ -270,6 +360,151 @@ TEST_F(Opener, TheNextArchiveSkipsFilesAndStopsAtFolders) {
   BookOpening after = Books().OpenNextArchive(last);
   EXPECT_EQ(after.status, OpenStatus::NotFound);
   EXPECT_FALSE(after.triedAny);
+}
+
+TEST_F(Opener, ThePreviousArchiveRunsTheSameRulesBackwards) {
+  m_disk->AddFile(u"/s/a.zip", Zip("1.png"));
+  m_disk->AddFolder(u"/s/b");
+  m_disk->AddFile(u"/s/c.zip", Zip("2.png"));
+  m_disk->AddFile(u"/s/d.txt", "text");
+  m_disk->AddFile(u"/s/e.zip", Zip("3.png"));
+  BookOpening e = Books().OpenFile(u"/s/e.zip", IsImage);
+  ASSERT_EQ(e.status, OpenStatus::Opened);
+  m_debug.clear();
+  BookOpening c = Books().OpenPreviousArchive(e.book.archiveFolder);
+  ASSERT_EQ(c.status, OpenStatus::Opened);
+  EXPECT_EQ(c.book.source, u"/s/c.zip");
+  EXPECT_EQ(c.book.archiveFolder.current, 2);
+  EXPECT_EQ(m_debug, u"Open File\r\n  Type : Archive\r\n  Prev  : c.zip\r\n  Files : 1\r\n");
+  // The folder b ends the search backwards as well.
+  m_debug.clear();
+  BookOpening none = Books().OpenPreviousArchive(c.book.archiveFolder);
+  EXPECT_EQ(none.status, OpenStatus::NotFound);
+  EXPECT_TRUE(none.triedAny);
+  EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
+  ArchiveFolder first = c.book.archiveFolder;
+  first.current = 0;
+  EXPECT_FALSE(Books().OpenPreviousArchive(first).triedAny);
+}
+
+TEST_F(Opener, NaturalOrderReachesPagesAndTheNextArchive) {
+  for (const char16_t* name : {u"/s/Vol 10.zip", u"/s/Vol 2.zip", u"/s/Vol 1.zip"}) m_disk->AddFile(name, Zip("p.png"));
+  m_disk->AddFile(u"/f/page10.png", "IMG");
+  m_disk->AddFile(u"/f/page2.png", "IMG");
+  const CBookOpener natural(m_fileSystem.get(), NameOrder::Natural);
+  EXPECT_EQ(Names(natural.OpenFolder(u"/f").book.pages), (std::vector<std::u16string>{u"page2.png", u"page10.png"}));
+  EXPECT_EQ(Names(Books().OpenFolder(u"/f").book.pages), (std::vector<std::u16string>{u"page10.png", u"page2.png"}));
+  BookOpening one = natural.OpenFile(u"/s/Vol 1.zip", IsImage);
+  ASSERT_EQ(one.status, OpenStatus::Opened);
+  BookOpening two = natural.OpenNextArchive(one.book.archiveFolder);
+  EXPECT_EQ(two.book.source, u"/s/Vol 2.zip");
+  EXPECT_EQ(natural.OpenNextArchive(two.book.archiveFolder).book.source, u"/s/Vol 10.zip");
+  // In code-unit order "Vol 10" comes before "Vol 2".
+  BookOpening plain = Books().OpenFile(u"/s/Vol 1.zip", IsImage);
+  EXPECT_EQ(Books().OpenNextArchive(plain.book.archiveFolder).book.source, u"/s/Vol 10.zip");
+}
+
+// ---- why a book cannot be shown ----
+
+// A stored Zip with each entry's flags and method changed (in the local
+// and the central header alike).
+std::string PatchedZip(const std::vector<test::ZipEntry>& entries, uint16_t flags, uint16_t method) {
+  std::string zip = test::ZipArchive(entries);
+  for (const std::string& signature : {std::string("PK\x03\x04", 4), std::string("PK\x01\x02", 4)})
+    for (std::size_t at = zip.find(signature); at != std::string::npos; at = zip.find(signature, at + 4)) {
+      const std::size_t field = at + (signature[2] == 3 ? 6 : 8);
+      zip[field] = static_cast<char>(flags & 0xFF);
+      zip[field + 1] = static_cast<char>(flags >> 8);
+      zip[field + 2] = static_cast<char>(method & 0xFF);
+      zip[field + 3] = static_cast<char>(method >> 8);
+    }
+  return zip;
+}
+
+TEST_F(Opener, FailuresSayWhy) {
+  const std::string png("\x89PNG\r\n\x1A\n-but cut short", 22);
+  m_disk->AddFile(u"/notes.txt", "neither an image nor an archive");
+  m_disk->AddFile(u"/cut.png", png);
+  std::string zip = test::ZipArchive({{"1.png", "IMG"}});
+  m_disk->AddFile(u"/cut.zip", zip.substr(0, 12));
+  auto why = [&](const char16_t* path) { return Books().OpenFile(path, IsImage).why; };
+  EXPECT_EQ(why(u"/notes.txt"), OpenFailure::NotImageOrArchive);
+  EXPECT_EQ(why(u"/cut.png"), OpenFailure::Damaged) << "an image's first bytes that do not decode";
+  EXPECT_EQ(why(u"/cut.zip"), OpenFailure::Damaged) << "an archive's first bytes that do not open";
+  EXPECT_EQ(why(u"/missing.zip"), OpenFailure::NotFound);
+  EXPECT_EQ(Books().OpenFolder(u"/missing").why, OpenFailure::NotFound);
+
+  // The probe tells what the disk says, when it can.
+  const CBookOpener probed(m_fileSystem.get(), NameOrder::CodeUnit,
+                           [](const std::u16string& path, OpenFailure guess) {
+                             return path == u"/locked" || path == u"/locked.zip" ? OpenFailure::NoPermission : guess;
+                           });
+  EXPECT_EQ(probed.OpenFolder(u"/locked").why, OpenFailure::NoPermission);
+  EXPECT_EQ(probed.OpenFile(u"/locked.zip", IsImage).why, OpenFailure::NoPermission);
+  EXPECT_EQ(probed.OpenFolder(u"/gone").why, OpenFailure::NotFound);
+}
+
+TEST_F(Opener, PagesThatDoNotShowSayWhy) {
+  auto diagnose = [&](const std::string& archive) {
+    m_disk->AddFile(u"/t.zip", archive);
+    BookOpening opened = Books().OpenFile(u"/t.zip", IsImage);
+    EXPECT_EQ(opened.status, OpenStatus::Opened);
+    for (PageEntry& page : opened.book.pages)
+      if (page.state == PageState::Unknown) page.state = PageState::NotImage;  // as a failed decode leaves it
+    return Books().DiagnosePages(opened.book);
+  };
+  EXPECT_EQ(diagnose(PatchedZip({{"1.png", "IMG"}, {"2.png", "IMG"}}, 0x0001, 0)), OpenFailure::NeedsPassword);
+  EXPECT_EQ(diagnose(PatchedZip({{"1.png", "IMG"}}, 0, 77)), OpenFailure::UnsupportedCompression);
+  {
+    std::string zip = test::ZipArchive({{"1.png", "IMG-with-some-bytes"}});
+    zip[30 + 5 + 2] ^= 0x55;  // a byte of the stored data: its check fails
+    EXPECT_EQ(diagnose(zip), OpenFailure::Damaged);
+  }
+  EXPECT_EQ(diagnose(test::ZipArchive({{"cut.png", "\x89PNG\r\n\x1A\n"}})), OpenFailure::Damaged);
+  EXPECT_EQ(diagnose(test::ZipArchive({{"a.txt", "text"}, {"sub/", ""}})), OpenFailure::NoImages);
+
+  // A folder book: pages on disk; a page the disk refuses says so.
+  m_disk->AddFile(u"/f/a.txt", "text");
+  m_disk->AddFile(u"/f/b.png", std::string("\x89PNG\r\n\x1A\n", 8));
+  BookOpening folder = Books().OpenFolder(u"/f");
+  for (PageEntry& page : folder.book.pages) page.state = PageState::NotImage;
+  EXPECT_EQ(Books().DiagnosePages(folder.book), OpenFailure::Damaged);
+  folder.book.pages[1].state = PageState::Image;
+  EXPECT_EQ(Books().DiagnosePages(folder.book), OpenFailure::NoImages);
+  EXPECT_EQ(Books().DiagnosePages(Book{}), OpenFailure::NoImages);
+}
+
+TEST_F(Opener, AnArchiveWhoseListIsEncryptedNeedsAPassword) {
+  test::TempDir tmp;
+  tmp.WriteFile("p.png", "IMG");
+  ASSERT_EQ(std::system(("cd '" + tmp.path() + "' && 7z a -psecret -mhe=on t.7z p.png >/dev/null").c_str()), 0);
+  std::ifstream in(tmp / "t.7z", std::ios::binary);
+  m_disk->AddFile(u"/t.7z", std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  BookOpening opened = Books().OpenFile(u"/t.7z", IsImage);
+  EXPECT_EQ(opened.status, OpenStatus::NotArchive);
+  EXPECT_EQ(opened.why, OpenFailure::NeedsPassword);
+}
+
+TEST(ImageSignatures, TheKindsTheViewerDecodes) {
+  const struct {
+    std::string head;
+    bool image;
+  } rows[] = {
+      {"\xFF\xD8\xFF\xE0", true},
+      {"\x89PNG\r\n\x1A\n", true},
+      {"GIF89a", true},
+      {"BM....", true},
+      {std::string("RIFF\x10\0\0\0WEBPVP8 ", 16), true},
+      {std::string("II*\0", 4), true},
+      {std::string("\0\0\0\x1C" "ftypavif", 12), true},
+      {std::string("\0\0\0\x1C" "ftypisom", 12), false},
+      {"\xFF\x0A", true},
+      {"PK\x03\x04", false},
+      {std::string("RIFF\x10\0\0\0WAVE", 12), false},
+      {"", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(LooksLikeImage(reinterpret_cast<const BYTE*>(row.head.data()), row.head.size()), row.image) << row.head;
 }
 
 }  // namespace

@@ -49,6 +49,7 @@ struct Turn {
   int32_t step;
   Spread shown;          // kBeep: nothing shown
   const char* decoded;   // the pages tried, in order; nullptr: not checked
+  int32_t cover = -1;    // the page shown alone as the cover; -1: none
 };
 
 constexpr PageMode S = PageMode::Single;
@@ -107,13 +108,25 @@ const Turn kTurns[] = {
 
     // A stored mode outside the three pairs like a spread.
     {"mode 5 pairs", "uu", static_cast<PageMode>(5), {0, -1}, 0, 0, {0, 1}, "0 1 "},
+
+    // The cover alone: it pairs with nothing, the pages after it pair on.
+    {"cover: shown alone", "uuuu", R, {0, -1}, 0, 0, {0, -1}, "0 ", 0},
+    {"cover: the next spread pairs", "uuuu", R, {0, -1}, 0, 2, {1, 2}, "1 2 ", 0},
+    {"cover: +1 from it pairs the next two", "uuuu", L, {0, -1}, 0, 1, {1, 2}, "1 2 ", 0},
+    {"cover: -2 back to it", "uuuuu", R, {1, 2}, 1, -2, {0, -1}, "0 ", 0},
+    {"cover: -1 back to it", "uuuuu", R, {1, 2}, 1, -1, {0, -1}, "0 ", 0},
+    {"cover: -2 from (3, 4) pairs (1, 2)", "uuuuu", R, {3, 4}, 3, -2, {1, 2}, "2 1 ", 0},
+    {"cover: -2 whose earlier page is the cover", "uuuu", R, {2, 3}, 2, -2, {1, -1}, "1 0 ", 0},
+    {"cover: after pages that are no images", "xxuuu", R, {0, -1}, 0, 0, {2, -1}, "0 1 2 ", 2},
+    {"cover: single-page mode is unchanged", "uuu", S, {0, -1}, 0, 1, {1, -1}, "1 ", 0},
+    {"cover: off pairs the first page", "uuuu", R, {0, -1}, 0, 0, {0, 1}, "0 1 ", -1},
 };
 
 TEST(SpreadRules, TheTable) {
   for (const Turn& t : kTurns) {
     Shapes shapes(t.pages);
     const std::optional<Spread> shown =
-        FindSpread(static_cast<int32_t>(std::string(t.pages).size()), t.mode, t.onScreen, t.index, t.step, shapes);
+        FindSpread(static_cast<int32_t>(std::string(t.pages).size()), t.mode, t.onScreen, t.index, t.step, shapes, t.cover);
     const Spread got = shown.value_or(kBeep);
     EXPECT_EQ(got, t.shown) << t.what << ": expected (" << t.shown.first << ", " << t.shown.second << "), got ("
                             << got.first << ", " << got.second << ")";
