@@ -4,8 +4,8 @@
 #      errors, and its tests;
 #   2. the tests again, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer; any report fails the run;
-#   3. the tests again, built with ThreadSanitizer (pages are decoded on
-#      worker threads); any report fails the run.
+#   3. the tests of code that runs on threads of its own (labelled
+#      "threads"), built with ThreadSanitizer; any report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,5 +29,8 @@ echo "== Release build and tests"
 run build/release -DCMAKE_BUILD_TYPE=Release
 echo "== Sanitizer build (ASan + UBSan) and tests"
 run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
-echo "== Thread sanitizer build and tests"
-run build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF
+echo "== Thread sanitizer build and the tests of code that runs on threads"
+cmake -S . -B build/tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON \
+  -DVELMORA_BENCH=OFF
+cmake --build build/tsan -j "$jobs" --target thread_suites
+ctest --test-dir build/tsan -j "$jobs" -L threads --output-on-failure --timeout 300
