@@ -115,6 +115,13 @@ struct IInArchive : IUnknown {
   virtual HRESULT GetArchivePropertyInfo(UInt32 index, BSTR* name, PROPID* propId, VARTYPE* type) = 0;
 };
 
+// Settings of a handler; names are the library's wide strings (32-bit units
+// here, as BSTR).
+struct ISetProperties : IUnknown {
+  static constexpr GUID iid = SevenZipIid(0x06, 0x03);
+  virtual HRESULT SetProperties(const uint32_t* const* names, const PROPVARIANT* values, UInt32 count) = 0;
+};
+
 inline constexpr const GUID& IID_IOutStream = IOutStream::iid;
 
 using CreateObjectFunc = HRESULT (*)(const GUID* clsid, const GUID* iid, void** out);
