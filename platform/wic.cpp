@@ -7,9 +7,11 @@
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "platform/pixelcopy.h"
@@ -101,6 +103,38 @@ HRESULT ReadWholeStream(IStream* stream, std::vector<uint8_t>* bytes) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
+}
+
+// An uncompressed BMP whose file ends before its pixels do. Qt's reader
+// would show the rows that are there over a page of the declared size, so
+// a 59-byte file could make a page of 16777222 x 13 pixels: it is a file
+// cut short, as a PNG cut short is.
+bool IsCutShortBmp(std::span<const uint8_t> head, uint64_t fileSize) {
+  if (head.size() < 34 || head[0] != 'B' || head[1] != 'M') return false;
+  auto le = [&](std::size_t at, int bytes) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | head[at + static_cast<std::size_t>(i)];
+    return value;
+  };
+  const uint32_t pixelsAt = le(10, 4), headerSize = le(14, 4);
+  uint64_t width = 0, height = 0;
+  uint32_t bits = 0, compression = 0;
+  if (headerSize == 12) {  // the OS/2 header: 16-bit sizes, never compressed
+    width = le(18, 2), height = le(20, 2), bits = le(24, 2);
+  } else if (headerSize >= 40) {
+    width = static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(le(18, 4)))));
+    height = static_cast<uint64_t>(std::abs(static_cast<int64_t>(static_cast<int32_t>(le(22, 4)))));
+    bits = le(28, 2), compression = le(30, 4);
+  } else {
+    return false;
+  }
+  // Plain rows (BI_RGB, or their channels as bit fields) of a known depth.
+  const bool plain = compression == 0 || compression == 3 || compression == 6;
+  const bool knownDepth = bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+  if (!plain || !knownDepth || width == 0 || height == 0) return false;
+  // Rows are padded to four bytes; the last row's padding may be missing.
+  const uint64_t row = (width * bits + 31) / 32 * 4, lastRow = (width * bits + 7) / 8;
+  return fileSize < uint64_t{pixelsAt} + row * (height - 1) + lastRow;
 }
 
 // ---- pixel formats ----
@@ -305,10 +339,57 @@ class CWicFrame final : public CUnknownImpl<IWICBitmapFrameDecode, IWICBitmapSou
 
 // ---- decoder ----
 
-class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
+// Holds a gate for as long as a decode's full-size pixels live.
+class GateHold {
+ public:
+  GateHold(IWICDecodeGate* gate, uint64_t bytes) : m_gate(bytes > 0 ? gate : nullptr), m_bytes(bytes) {
+    if (m_gate != nullptr) m_gate->Enter(m_bytes);
+  }
+  ~GateHold() { Release(); }
+  GateHold(const GateHold&) = delete;
+  GateHold& operator=(const GateHold&) = delete;
+  void Release() {
+    if (m_gate != nullptr) m_gate->Leave(m_bytes);
+    m_gate = nullptr;
+  }
+
+ private:
+  IWICDecodeGate* m_gate;
+  uint64_t m_bytes;
+};
+
+uint64_t PixelBytes(QSize size) {
+  return size.isValid() ? static_cast<uint64_t>(size.width()) * static_cast<uint64_t>(size.height()) * 4 : 0;
+}
+
+class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDecoderSettings {
  public:
   ~CWicDecoder() override {
     if (m_stream != nullptr) m_stream->Release();
+  }
+
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out != nullptr && riid == IID_IWICDecoderSettings) {
+      *out = static_cast<IWICDecoderSettings*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return CUnknownImpl::QueryInterface(riid, out);
+  }
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
+
+  HRESULT SetFrameSettings(const WICFrameSettings& settings) override {
+    if (!m_image.isNull()) return WINCODEC_ERR_WRONGSTATE;  // frame 0 is already decoded
+    m_settings = settings;
+    return S_OK;
+  }
+  HRESULT GetPageSize(UINT* width, UINT* height) override {
+    if (width == nullptr || height == nullptr) return E_INVALIDARG;
+    if (m_image.isNull()) return WINCODEC_ERR_WRONGSTATE;
+    *width = static_cast<UINT>(m_pageSize.width());
+    *height = static_cast<UINT>(m_pageSize.height());
+    return S_OK;
   }
 
   HRESULT QueryCapability(IStream*, DWORD*) override { return E_NOTIMPL; }
@@ -321,10 +402,13 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
     // Formats of our own decoders first: their signatures are exact, and
     // some of Qt's readers (TGA) guess from a few header fields.
     uint8_t head[64];
-    m_codec = SniffCodec(std::span<const uint8_t>(head, ReadUpTo(stream, head, sizeof head)));
+    const std::span<const uint8_t> headBytes(head, ReadUpTo(stream, head, sizeof head));
+    m_codec = SniffCodec(headBytes);
     if (m_codec != CodecKind::None) return InitializeCodec(stream);
     if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_COMPONENTNOTFOUND;
     StreamDevice device(stream);
+    if (IsCutShortBmp(headBytes, static_cast<uint64_t>(device.size())))
+      return WINCODEC_ERR_BADIMAGE;
     QImageReader reader(&device);  // the kind comes from the content: no name, no hint
     if (!reader.canRead()) return WINCODEC_ERR_COMPONENTNOTFOUND;
     const QSize declared = reader.size();
@@ -356,34 +440,9 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
     if (frame == nullptr) return E_INVALIDARG;
     if (m_stream == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
     if (index != 0) return WINCODEC_ERR_FRAMEMISSING;  // only the first frame is ever shown
-    if (m_image.isNull() && m_codec != CodecKind::None) {
-      QImage image;
-      const HRESULT hr = DecodeCodec(m_codec, m_bytes, &image);
+    if (m_image.isNull()) {
+      const HRESULT hr = m_codec != CodecKind::None ? DecodeWithCodec() : DecodeWithQt();
       if (FAILED(hr)) return hr;
-      m_format = ChooseFormat(image);
-      if (image.isNull()) return E_OUTOFMEMORY;
-      m_image = std::move(image);
-      m_bytes = {};  // the frame is kept decoded: the file is not needed again
-    } else if (m_image.isNull()) {
-      LARGE_INTEGER start{};
-      if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
-      StreamDevice device(m_stream);
-      QImageReader reader(&device);
-      const QByteArray kind = reader.format();  // from the content; before read() consumes it
-      QImage image;
-      // Qt's JPEG reader shows a file cut short as far as it goes and calls
-      // that a success, as the Windows decoder does; a failed read is a
-      // failed decode even when it left part of a picture behind.
-      if (!reader.read(&image) || image.isNull() ||
-          static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
-        return WINCODEC_ERR_BADIMAGE;
-      // GIF is a palette format: Qt hands its frames over as true colour,
-      // the Windows decoder as 8bppIndexed. At most 256 colours: exact.
-      if (kind == "gif" && image.format() != QImage::Format_Indexed8)
-        image = image.convertToFormat(QImage::Format_Indexed8);
-      m_format = ChooseFormat(image);
-      if (image.isNull()) return E_OUTOFMEMORY;  // a conversion that could not allocate
-      m_image = std::move(image);
     }
     CWicFrame* object = new (std::nothrow) CWicFrame(m_image, *m_format);
     if (object == nullptr) return E_OUTOFMEMORY;
@@ -402,16 +461,93 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder> {
       return hr;
     }
     m_frameCount = header.frames;
+    m_declared = QSize(static_cast<int>(header.width), static_cast<int>(header.height));
     stream->AddRef();
     m_stream = stream;
     return S_OK;
+  }
+
+  // A page too large to keep is scaled down at once, while it is the only
+  // copy: the conversions after it then copy the smaller page.
+  HRESULT ScaleToFit(QImage& image) const {
+    const QSize fit = FitPageSize(image.size(), m_settings.maxBytes, m_settings.maxSide);
+    if (fit == image.size()) return S_OK;
+    image = ScaleDownPage(image, fit);
+    return image.isNull() ? E_OUTOFMEMORY : S_OK;
+  }
+
+  HRESULT Keep(QImage image, QSize pageSize) {
+    m_format = ChooseFormat(image);
+    if (image.isNull()) return E_OUTOFMEMORY;  // a conversion that could not allocate
+    m_pageSize = pageSize;
+    m_image = std::move(image);
+    return S_OK;
+  }
+
+  HRESULT DecodeWithCodec() {
+    QImage image;
+    GateHold hold(m_settings.gate, PixelBytes(m_declared));
+    HRESULT hr = DecodeCodec(m_codec, m_bytes, &image);
+    if (FAILED(hr)) return hr;
+    m_bytes = {};  // the frame is kept decoded: the file is not needed again
+    const QSize pageSize = image.size();
+    hr = ScaleToFit(image);
+    if (FAILED(hr)) return hr;
+    hold.Release();
+    return Keep(std::move(image), pageSize);
+  }
+
+  HRESULT DecodeWithQt() {
+    LARGE_INTEGER start{};
+    if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
+    StreamDevice device(m_stream);
+    QImageReader reader(&device);
+    const QByteArray kind = reader.format();  // from the content; before read() consumes it
+    const QSize stored = reader.size();
+    // JPEG decodes straight to a smaller size (libjpeg scales by eighths);
+    // other readers decode the whole page, scaled down right after.
+    uint64_t fullBytes = PixelBytes(stored);
+    bool scaledByReader = false;
+    if (stored.isValid() && kind == "jpeg") {
+      const QSize fit = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
+      if (fit != stored) {
+        reader.setScaledSize(fit);
+        scaledByReader = true;
+        // The reader decodes at 1/2, 1/4 or 1/8 at least as large as asked,
+        // then scales to the size asked.
+        const int ratio = std::min(stored.width() / fit.width(), stored.height() / fit.height());
+        const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
+        fullBytes = PixelBytes(stored / denominator) + PixelBytes(fit);
+      }
+    }
+    QImage image;
+    GateHold hold(m_settings.gate, fullBytes);
+    // Qt's JPEG reader shows a file cut short as far as it goes and calls
+    // that a success, as the Windows decoder does; a failed read is a
+    // failed decode even when it left part of a picture behind.
+    if (!reader.read(&image) || image.isNull() ||
+        static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
+      return WINCODEC_ERR_BADIMAGE;
+    const QSize pageSize = scaledByReader ? stored : image.size();
+    const QSize decoded = image.size();
+    const HRESULT hr = ScaleToFit(image);
+    if (FAILED(hr)) return hr;
+    // GIF is a palette format: Qt hands its frames over as true colour,
+    // the Windows decoder as 8bppIndexed. At most 256 colours: exact.
+    if (kind == "gif" && image.size() == decoded && image.format() != QImage::Format_Indexed8)
+      image = image.convertToFormat(QImage::Format_Indexed8);
+    hold.Release();
+    return Keep(std::move(image), pageSize);
   }
 
   IStream* m_stream = nullptr;
   UINT m_frameCount = 0;
   CodecKind m_codec = CodecKind::None;
   std::vector<uint8_t> m_bytes;  // the file, for our own decoders until frame 0 is decoded
-  QImage m_image;  // frame 0, decoded on first request
+  QSize m_declared;              // what our own decoders' header says
+  WICFrameSettings m_settings;
+  QImage m_image;  // frame 0, decoded on first request (scaled down when too large)
+  QSize m_pageSize;  // frame 0's size as a page
   const GUID* m_format = nullptr;
 };
 

@@ -129,3 +129,209 @@ void ApplyExifResolution(QImage& page, std::span<const uint8_t> exif) {
   page.setDotsPerMeterX(static_cast<int>(std::lround(dpiX / 0.0254)));
   page.setDotsPerMeterY(static_cast<int>(std::lround(dpiY / 0.0254)));
 }
+
+QSize FitPageSize(QSize page, uint64_t maxBytes, uint32_t maxSide) {
+  const int64_t width = page.width(), height = page.height();
+  if (width < 1 || height < 1) return page;
+  auto fits = [&](int64_t w, int64_t h) {
+    return (maxBytes == 0 || static_cast<uint64_t>(w * h) * 4 <= maxBytes) &&
+           (maxSide == 0 || static_cast<uint64_t>(std::max(w, h)) <= maxSide);
+  };
+  if (fits(width, height)) return page;
+  int64_t w = width, h = height;
+  if (maxBytes > 0 && static_cast<uint64_t>(w * h) * 4 > maxBytes) {
+    const double s = std::sqrt(static_cast<double>(maxBytes) / (4.0 * static_cast<double>(w * h)));
+    w = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(width) * s));
+    h = std::max<int64_t>(1, static_cast<int64_t>(static_cast<double>(height) * s));
+  }
+  const int64_t longest = std::max(width, height);
+  if (maxSide > 0 && std::max(w, h) > static_cast<int64_t>(maxSide)) {
+    // The longer side exactly at the bound, the other in proportion.
+    const int64_t side = maxSide;
+    w = width == longest ? side : std::max<int64_t>(1, width * side / longest);
+    h = width == longest ? std::max<int64_t>(1, height * side / longest) : side;
+  }
+  // Rounding may leave a pixel too many: take it off the side that is
+  // relatively the larger.
+  while (!fits(w, h) && (w > 1 || h > 1)) {
+    if (h == 1 || (w > 1 && w * height >= h * width))
+      --w;
+    else
+      --h;
+  }
+  return QSize(static_cast<int>(w), static_cast<int>(h));
+}
+
+namespace {
+
+// What each new pixel covers when n source pixels (a row's, or a column's)
+// shrink to m: its first and last source pixels, the share of each that
+// falls in it (those between fall in whole), and in all n / m pixels. Exact:
+// the edges are counted in units of 1/m of a source pixel.
+struct Spans {
+  int64_t n, m;
+  std::vector<int64_t> first, last;
+  std::vector<float> firstShare, lastShare;
+  double total;
+
+  Spans(int64_t from, int64_t to)
+      : n(from), m(to), first(static_cast<std::size_t>(to)), last(static_cast<std::size_t>(to)),
+        firstShare(static_cast<std::size_t>(to)), lastShare(static_cast<std::size_t>(to)),
+        total(static_cast<double>(from) / static_cast<double>(to)) {
+    for (int64_t x = 0; x < m; ++x) {
+      const int64_t start = x * n, end = (x + 1) * n;
+      const std::size_t i = static_cast<std::size_t>(x);
+      first[i] = start / m;
+      last[i] = (end - 1) / m;
+      if (first[i] == last[i]) {
+        firstShare[i] = static_cast<float>(end - start) / static_cast<float>(m);
+      } else {
+        firstShare[i] = static_cast<float>((first[i] + 1) * m - start) / static_cast<float>(m);
+        lastShare[i] = static_cast<float>(end - last[i] * m) / static_cast<float>(m);
+      }
+    }
+  }
+  // The share of source pixel k in new pixel x (k within its span).
+  float Share(int64_t x, int64_t k) const {
+    const std::size_t i = static_cast<std::size_t>(x);
+    return k == first[i] ? firstShare[i] : k == last[i] ? lastShare[i] : 1.0f;
+  }
+};
+
+// sums[i] += share * row[i].
+void AddRow(float* __restrict sums, const uchar* __restrict row, std::size_t count, float share) {
+  if (share == 1.0f) {
+    for (std::size_t i = 0; i < count; ++i) sums[i] += static_cast<float>(row[i]);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) sums[i] += share * static_cast<float>(row[i]);
+  }
+}
+
+// New pixels first ... end - 1 of a complete new row, from the sums down of
+// source columns x0 on: each sums its span across, scaled to a level;
+// premultiplied colours stay within their alpha, opaque ones get 255.
+template <int Channels>
+void SumAcross(const Spans& across, int64_t first, int64_t end, int64_t x0, const float* column, float scale,
+               bool opaque, uchar* row) {
+  for (int64_t x = first; x < end; ++x) {
+    const std::size_t i = static_cast<std::size_t>(x);
+    const float* from = column + (across.first[i] - x0) * Channels;
+    const int64_t between = across.last[i] - across.first[i] - 1;  // source pixels wholly inside
+    float sum[Channels];
+    for (int c = 0; c < Channels; ++c) sum[c] = across.firstShare[i] * from[c];
+    for (int64_t k = 0; k < between; ++k) {
+      from += Channels;
+      for (int c = 0; c < Channels; ++c) sum[c] += from[c];
+    }
+    if (between >= 0) {
+      from += Channels;
+      for (int c = 0; c < Channels; ++c) sum[c] += across.lastShare[i] * from[c];
+    }
+    uchar level[Channels];
+    for (int c = 0; c < Channels; ++c) level[c] = static_cast<uchar>(std::clamp(sum[c] * scale + 0.5f, 0.0f, 255.0f));
+    if constexpr (Channels == 4) {
+      if (opaque) {
+        level[3] = 255;
+      } else {
+        for (int c = 0; c < 3; ++c) level[c] = std::min(level[c], level[3]);
+      }
+    }
+    std::memcpy(row + x * Channels, level, Channels);
+  }
+}
+
+QImage::Format ReducedFormat(const QImage& page) {
+  switch (page.format()) {
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+      return QImage::Format_Grayscale8;
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8: {
+      // What the colours are, not what the format could hold.
+      const QList<QRgb> table = page.colorTable();
+      const bool opaque = std::all_of(table.begin(), table.end(), [](QRgb c) { return qAlpha(c) == 255; });
+      const bool gray = std::all_of(table.begin(), table.end(), [](QRgb c) { return qIsGray(c); });
+      if (!opaque) return QImage::Format_ARGB32_Premultiplied;
+      return gray && !table.isEmpty() ? QImage::Format_Grayscale8 : QImage::Format_RGB32;
+    }
+    default:
+      break;
+  }
+  return page.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
+}
+
+}  // namespace
+
+QImage ScaleDownPage(const QImage& page, QSize size) {
+  const int32_t width = page.width(), height = page.height();
+  const int32_t outWidth = size.width(), outHeight = size.height();
+  if (page.isNull() || outWidth < 1 || outHeight < 1 || outWidth > width || outHeight > height) return {};
+  const QImage::Format format = ReducedFormat(page);
+  const int channels = format == QImage::Format_Grayscale8 ? 1 : 4;
+  QImage out = NewPage(static_cast<uint32_t>(outWidth), static_cast<uint32_t>(outHeight), format);
+  if (out.isNull()) return {};
+  try {
+    const Spans across(width, outWidth), down(height, outHeight);
+    const float scale = static_cast<float>(1.0 / (across.total * down.total));
+    // The page goes by bands of whole new columns, each read top to bottom:
+    // its rows are summed down into the new row they fall in, and each new
+    // row, once complete, is summed across. A band is at most 64K pixels
+    // wide, so the sums stay small however wide the page.
+    constexpr int64_t kBandPixels = 1 << 16;
+    // A page in another format is brought to the result's a piece of a
+    // band (a million pixels at most) at a time.
+    constexpr int64_t kPiecePixels = 1 << 20;
+    for (int64_t bandStart = 0; bandStart < outWidth;) {
+      int64_t bandEnd = bandStart + 1;
+      const int64_t x0 = across.first[static_cast<std::size_t>(bandStart)];
+      while (bandEnd < outWidth && across.last[static_cast<std::size_t>(bandEnd)] + 1 - x0 <= kBandPixels) ++bandEnd;
+      const int64_t bandWidth = across.last[static_cast<std::size_t>(bandEnd) - 1] + 1 - x0;
+      const std::size_t sums = static_cast<std::size_t>(bandWidth) * static_cast<std::size_t>(channels);
+      std::vector<float> current(sums), next(sums);
+      const int32_t stripRows = static_cast<int32_t>(std::clamp<int64_t>(kPiecePixels / bandWidth, 1, 256));
+      QImage strip;
+      int32_t stripTop = 0;
+      int64_t outY = 0;  // the new row being gathered
+      for (int32_t y = 0; y < height; ++y) {
+        const uchar* in = nullptr;
+        if (page.format() == format) {
+          in = page.constScanLine(y) + x0 * channels;
+        } else {
+          if (strip.isNull() || y >= stripTop + strip.height()) {
+            stripTop = y;
+            strip = page.copy(static_cast<int>(x0), y, static_cast<int>(bandWidth), std::min(stripRows, height - y));
+            if (strip.format() != format) strip = strip.convertToFormat(format);
+            if (strip.isNull()) return {};
+          }
+          in = strip.constScanLine(y - stripTop);
+        }
+        // Row y's share of the new row, and of the next where their edge
+        // falls inside it.
+        AddRow(current.data(), in, sums, down.Share(outY, y));
+        if (outY + 1 < outHeight && down.first[static_cast<std::size_t>(outY) + 1] == y)
+          AddRow(next.data(), in, sums, down.firstShare[static_cast<std::size_t>(outY) + 1]);
+        if (y != down.last[static_cast<std::size_t>(outY)]) continue;
+        // The new row is complete: across, each new pixel sums its span.
+        uchar* to = out.scanLine(static_cast<int>(outY));
+        if (channels == 1)
+          SumAcross<1>(across, bandStart, bandEnd, x0, current.data(), scale, false, to);
+        else
+          SumAcross<4>(across, bandStart, bandEnd, x0, current.data(), scale, format == QImage::Format_RGB32, to);
+        current.swap(next);
+        std::fill(next.begin(), next.end(), 0.0f);
+        if (++outY == outHeight) break;
+      }
+      bandStart = bandEnd;
+    }
+  } catch (const std::bad_alloc&) {
+    return {};
+  }
+  // The same page on paper: fewer pixels to the inch.
+  const QImage fresh(1, 1, QImage::Format_Mono);
+  if (page.dotsPerMeterX() != fresh.dotsPerMeterX() || page.dotsPerMeterY() != fresh.dotsPerMeterY()) {
+    out.setDotsPerMeterX(static_cast<int>(std::lround(static_cast<double>(page.dotsPerMeterX()) * outWidth / width)));
+    out.setDotsPerMeterY(static_cast<int>(std::lround(static_cast<double>(page.dotsPerMeterY()) * outHeight / height)));
+  }
+  return out;
+}

@@ -60,3 +60,16 @@ int DecoderThreads();
 std::vector<uint8_t> LevelTable(int bits, bool limitedRange);
 // Sets the page's resolution from an Exif block when it states one.
 void ApplyExifResolution(QImage& page, std::span<const uint8_t> exif);
+
+// ---- pages larger than the viewer keeps ----
+
+// The largest size of the page's shape whose 32-bit pixels take at most
+// `maxBytes` and whose longer side is at most `maxSide` (0: no such bound);
+// the page's own size when it fits. Never below 1 x 1.
+QSize FitPageSize(QSize page, uint64_t maxBytes, uint32_t maxSide);
+// The page scaled down to `size` (no side larger than the page's), each new
+// pixel the average of the pixels it covers: gray pages come out as 8-bit
+// gray, pages with alpha premultiplied, others as RGB32; the resolution is
+// scaled along. The page is read a strip at a time, so only the result is
+// added to it. A null image when memory is short.
+QImage ScaleDownPage(const QImage& page, QSize size);

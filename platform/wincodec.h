@@ -137,3 +137,37 @@ extern HRESULT (*g_moreClasses)(REFCLSID clsid, REFIID iid, void** out);
 
 // The largest page the decoder accepts, in pixels: a 16000 x 16000 scan.
 constexpr uint64_t kMaxDecodedPixels = 16000ull * 16000ull;
+
+// ---- this platform's own additions to the decoder (no Windows counterpart) ----
+
+// Decoders that run side by side share one gate: a decode enters with the
+// bytes its full-size pixels will take and leaves once it has let them go,
+// so that pages too large to keep are not decoded several at once.
+struct IWICDecodeGate {
+  virtual void Enter(uint64_t bytes) = 0;
+  virtual void Leave(uint64_t bytes) = 0;
+
+ protected:
+  ~IWICDecodeGate() = default;
+};
+
+// How frame 0 is handed over.
+struct WICFrameSettings {
+  // The most bytes frame 0 may take as 32-bit pixels, and its longest side:
+  // a larger page is decoded scaled down, keeping its shape, to fit both.
+  // 0: no bound.
+  uint64_t maxBytes = 0;
+  uint32_t maxSide = 0;
+  IWICDecodeGate* gate = nullptr;  // none: the decode is not held back
+};
+
+// The decoder's own settings, asked for by QueryInterface; set before GetFrame.
+struct IWICDecoderSettings : IUnknown {
+  static constexpr GUID iid = MakeGuid("{C3A1B6E2-5D47-4F08-9B1E-7A2C64D09F53}");
+  virtual HRESULT SetFrameSettings(const WICFrameSettings& settings) = 0;
+  // Frame 0's size as the page has it, whatever size its pixels were
+  // decoded at. WINCODEC_ERR_WRONGSTATE until
+  // GetFrame(0) has succeeded.
+  virtual HRESULT GetPageSize(UINT* width, UINT* height) = 0;
+};
+inline constexpr const GUID& IID_IWICDecoderSettings = IWICDecoderSettings::iid;

@@ -28,6 +28,8 @@ packages=(
   libavif-dev libjxl-dev libheif-dev libavif-bin libjxl-tools libheif-examples
   # the end-to-end test in a real X server
   xvfb xauth xdotool imagemagick
+  # zlib, for the test that writes 12000 x 12000 PNGs
+  zlib1g-dev
   # installing and packaging: the thumbnailer's PNG writer, the Debian
   # package's tools (dpkg-shlibdeps computes its dependencies; CPack finds
   # the programs with file and readelf), and the validators of the desktop

@@ -91,7 +91,74 @@ int MaxError(const Frame& f, UINT bytesPerPixel, Expected expected) {
   return worst;
 }
 
+// A decode with the decoder's own settings: the frame as DecodeOk gives it,
+// and the page's size.
+struct Settled {
+  Frame f;
+  UINT pageWidth = 0, pageHeight = 0;
+};
+
+Settled DecodeWith(const std::string& bytes, const WICFrameSettings& settings, UINT bytesPerPixel) {
+  Settled s;
+  Ref<IStream> stream;
+  test::NewStream(bytes, stream);
+  Ref<IWICImagingFactory> factory;
+  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   reinterpret_cast<void**>(&factory));
+  Ref<IWICBitmapDecoder> decoder;
+  EXPECT_EQ(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder), S_OK);
+  if (!decoder) return s;
+  Ref<IWICDecoderSettings> own;
+  EXPECT_EQ(decoder->QueryInterface(IID_IWICDecoderSettings, reinterpret_cast<void**>(&own)), S_OK);
+  own->SetFrameSettings(settings);
+  EXPECT_EQ(decoder->GetFrame(0, &s.f.frame), S_OK);
+  if (!s.f.frame) return s;
+  s.f.frame->GetPixelFormat(&s.f.format);
+  s.f.frame->GetSize(&s.f.width, &s.f.height);
+  s.f.pixels.resize(static_cast<std::size_t>(s.f.width) * s.f.height * bytesPerPixel);
+  EXPECT_EQ(s.f.frame->CopyPixels(nullptr, s.f.width * bytesPerPixel, static_cast<UINT>(s.f.pixels.size()),
+                                  s.f.pixels.data()),
+            S_OK);
+  own->GetPageSize(&s.pageWidth, &s.pageHeight);
+  return s;
+}
+
 class PageFormat : public testing::TestWithParam<Kind> {};
+
+// Counts what a decode asks of its gate.
+class CountingGate final : public IWICDecodeGate {
+ public:
+  void Enter(uint64_t bytes) override { asked += bytes, held += bytes; }
+  void Leave(uint64_t bytes) override { held -= bytes; }
+  uint64_t asked = 0, held = 0;
+};
+
+TEST_P(PageFormat, APageTooLargeToKeepIsScaledDownAndKeepsItsSize) {
+  // 64 x 32 kept within 16 x 8: each kept pixel is the mean of 4 x 4.
+  const QImage rgb = Gradient(64, 32, QImage::Format_RGB888);
+  CountingGate gate;
+  WICFrameSettings settings;
+  settings.maxBytes = 16 * 8 * 4;
+  settings.gate = &gate;
+  const Settled s = DecodeWith(Encode(GetParam(), rgb), settings, 3);
+  ASSERT_EQ(s.f.format, GUID_WICPixelFormat24bppBGR);
+  EXPECT_EQ(s.f.width, 16u);
+  EXPECT_EQ(s.f.height, 8u);
+  EXPECT_EQ(s.pageWidth, 64u);
+  EXPECT_EQ(s.pageHeight, 32u);
+  EXPECT_EQ(gate.asked, 64u * 32 * 4) << "the full page passed the gate";
+  EXPECT_EQ(gate.held, 0u);
+  const int error = MaxError(s.f, 3, [&](UINT x, UINT y, UINT c) {
+    double sum = 0;
+    for (UINT dy = 0; dy < 4; ++dy)
+      for (UINT dx = 0; dx < 4; ++dx) {
+        const QRgb p = rgb.pixel(static_cast<int>(4 * x + dx), static_cast<int>(4 * y + dy));
+        sum += c == 0 ? qBlue(p) : c == 1 ? qGreen(p) : qRed(p);
+      }
+    return static_cast<int>(std::lround(sum / 16));
+  });
+  EXPECT_LE(error, std::max(1, Tolerance(GetParam())));
+}
 
 TEST_P(PageFormat, GrayIs8bppGray) {
   const QImage gray = GrayGradient(40, 24);

@@ -222,12 +222,18 @@ TEST(Decode, BadFilesFailCleanly) {
       {"PNG of 100000 x 100000", pngWithSize(100000, 100000)},
       {"PNG of 16001 x 16001", pngWithSize(16001, 16001)},
       {"JPEG header only", jpeg.substr(0, 20)},
+      {"BMP cut short", Encode(Card(64, 64, QImage::Format_RGB32), "BMP").substr(0, 64 * 64 * 3)},
   };
   for (const Case& c : cases) {
     Ref<IWICBitmapFrameDecode> frame;
     EXPECT_TRUE(FAILED(test::Decode(c.bytes, &frame))) << c.what;
     EXPECT_FALSE(frame) << c.what;
   }
+
+  // A BMP whose last row lacks only its padding is whole.
+  const std::string bmp = Encode(Card(63, 2, QImage::Format_RGB888), "BMP");
+  Ref<IWICBitmapFrameDecode> unpadded;
+  EXPECT_EQ(test::Decode(bmp.substr(0, bmp.size() - 3), &unpadded), S_OK);
 
   // A JPEG cut short still shows what arrived, as the platform would.
   Ref<IWICBitmapFrameDecode> partial;

@@ -28,9 +28,41 @@ void PrepareForColour(IWICBitmapFrameDecode* frame, ComRef<IWICBitmapSource>& im
   }
 }
 
+// The pixels of a page decoded smaller than it is, telling the page's size
+// besides. Everything else is the pixels' own: what they offer beyond a
+// bitmap source (sharing their buffer with a drawing bitmap) is theirs too.
+class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource> {
+ public:
+  static constexpr GUID iid = MakeGuid("{8E5D2C71-0B3F-4A96-9C4E-1F7A63B2D805}");
+
+  CScaledDownPage(IWICBitmapSource* pixels, D2D1_SIZE_U page) : m_page(page) { m_pixels.Set(pixels); }
+  D2D1_SIZE_U Page() const { return m_page; }
+
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out != nullptr && riid == iid) {
+      *out = this;
+      AddRef();
+      return S_OK;
+    }
+    const HRESULT hr = CUnknownImpl::QueryInterface(riid, out);
+    return hr == E_NOINTERFACE ? m_pixels->QueryInterface(riid, out) : hr;
+  }
+  HRESULT GetSize(UINT* width, UINT* height) override { return m_pixels->GetSize(width, height); }
+  HRESULT GetPixelFormat(WICPixelFormatGUID* format) override { return m_pixels->GetPixelFormat(format); }
+  HRESULT GetResolution(double* dpiX, double* dpiY) override { return m_pixels->GetResolution(dpiX, dpiY); }
+  HRESULT CopyPalette(IWICPalette* palette) override { return m_pixels->CopyPalette(palette); }
+  HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override {
+    return m_pixels->CopyPixels(rect, stride, bufferSize, buffer);
+  }
+
+ private:
+  ComRef<IWICBitmapSource> m_pixels;
+  D2D1_SIZE_U m_page;
+};
+
 }  // namespace
 
-int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>& out) {
+int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmapSource>& out) {
   try {
     ComRef<IStream> stream;
     if (CreateFileStream(file, &stream) != 0) throw 1;
@@ -40,13 +72,25 @@ int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>
       throw 1;
     ComRef<IWICBitmapDecoder> decoder;
     if (FAILED(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder))) throw 1;
+    ComRef<IWICDecoderSettings> settings;
+    if (SUCCEEDED(decoder->QueryInterface(IID_IWICDecoderSettings, reinterpret_cast<void**>(&settings)))) {
+      WICFrameSettings frameSettings;
+      frameSettings.maxBytes = options.budgetBytes;
+      frameSettings.maxSide = options.maxSide;
+      frameSettings.gate = options.gate;
+      if (FAILED(settings->SetFrameSettings(frameSettings))) throw 1;
+    }
     ComRef<IWICBitmapFrameDecode> frame;
     if (FAILED(decoder->GetFrame(0, &frame))) throw 1;
+    UINT width = 0, height = 0;
+    if (FAILED(frame->GetSize(&width, &height))) throw 1;
+    D2D1_SIZE_U page{width, height};
+    if (settings && FAILED(settings->GetPageSize(&page.width, &page.height))) throw 1;
 
     ComRef<IWICBitmapSource> image;
     image.Set(frame.get());
     ComRef<IWICFormatConverter> converter;
-    if (colorizing == Colorizing::On) {
+    if (options.colorizing == Colorizing::On) {
       PrepareForColour(frame.get(), image);
       WICPixelFormatGUID now{};
       image->GetPixelFormat(&now);
@@ -58,11 +102,30 @@ int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>
     if (FAILED(converter->Initialize(image.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeMedianCut)))
       throw 1;
-    out.Set(converter.get());
+    if (page.width == width && page.height == height) {
+      out.Set(converter.get());
+    } else {
+      ComRef<IWICBitmapSource> smaller;
+      smaller.Set(new CScaledDownPage(converter.get(), page));
+      out = std::move(smaller);
+    }
     return 0;
   } catch (int) {
     return 1;
   } catch (const std::bad_alloc&) {
     return 1;
   }
+}
+
+D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source) {
+  D2D1_SIZE_U size{};
+  if (source == nullptr) return size;
+  CScaledDownPage* scaledDown = nullptr;
+  if (source->QueryInterface(CScaledDownPage::iid, reinterpret_cast<void**>(&scaledDown)) == S_OK) {
+    size = scaledDown->Page();
+    scaledDown->Release();
+    return size;
+  }
+  if (FAILED(source->GetSize(&size.width, &size.height))) return D2D1_SIZE_U{};
+  return size;
 }

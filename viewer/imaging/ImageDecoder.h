@@ -1,11 +1,12 @@
 // The one road from a file's bytes to pixels ready to draw: the decoders
-// read the first frame, and a monochrome page may be turned into false
-// colour on the way.
+// read the first frame, a page too large to keep is decoded smaller, and a
+// monochrome page may be turned into false colour on the way.
 #pragma once
 
 #include <cstdint>
 
 #include "ordel/FileSystem.h"
+#include "platform/d2d1.h"
 #include "platform/wincodec.h"
 
 enum class Colorizing {
@@ -13,6 +14,32 @@ enum class Colorizing {
   On,   // gray pages, and colour pages found monochrome, through the palette
 };
 
+// The most a decoded page's full pixels may take (32 bits each), and its
+// longest side. A larger page is decoded scaled down to fit: 128 MiB holds a
+// 600-dpi A4 scan or 5792 x 5792 pixels, and no screen draws a page, even
+// twice enlarged under the loupe, with more than 16384 pixels on a side.
+constexpr uint64_t kPageBudgetBytes = 128ull << 20;
+constexpr uint32_t kPageMaxSide = 16384;
+
+struct DecodeOptions {
+  Colorizing colorizing = Colorizing::Off;
+  uint64_t budgetBytes = kPageBudgetBytes;  // 0: no bound
+  uint32_t maxSide = kPageMaxSide;          // 0: no bound
+  // Shared by decodes that run side by side; none: this one is not held back.
+  IWICDecodeGate* gate = nullptr;
+};
+
 // 0 and the file's first frame as 32bppPBGRA in *out; 1 (*out untouched)
 // when the file is no image the decoders read, or its pixels cannot be held.
-int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>& out);
+// A page decoded smaller than it is still tells its own size (PageSizeOf).
+int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmapSource>& out);
+inline int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>& out) {
+  DecodeOptions options;
+  options.colorizing = colorizing;
+  return DecodeImage(file, options, out);
+}
+
+// The size of the page whose pixels `source` holds: the pixels' own size,
+// or, for a page DecodeImage decoded scaled down, the page's (0 x 0 when the
+// source has no size).
+D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source);

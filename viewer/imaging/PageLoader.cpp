@@ -33,18 +33,23 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
         const std::lock_guard<std::mutex> hold(openLock);
         if (!request.root || request.root->OpenFile(&file, request.path.c_str(), nullptr) != 0) return result;
       }
-      if (DecodeImage(file.get(), request.colorizing, pixels) != 0) return result;
+      DecodeOptions options;
+      options.colorizing = request.colorizing;
+      options.gate = request.gate;
+      if (DecodeImage(file.get(), options, pixels) != 0) return result;
     }
     UINT width = 0, height = 0;
     if (FAILED(pixels->GetSize(&width, &height)) || width == 0 || height == 0) return result;
+    const D2D1_SIZE_U decoded{width, height};  // fewer than the page's when it was too large to keep
     PageImage& image = result.image;
-    image.size = D2D1_SIZE_U{width, height};
+    image.size = PageSizeOf(pixels.get());
+    if (image.empty()) return result;
 
     const D2D1_SIZE_U target = request.targetFor ? request.targetFor(image.size) : D2D1_SIZE_U{};
     const bool scale = target.width > 0 && target.height > 0;
-    if (request.keepFull || !scale || SameSize(target, image.size)) {
+    if (request.keepFull || !scale || SameSize(target, decoded)) {
       if (FAILED(request.make(pixels.get(), &image.full))) return result;
-      if (scale && SameSize(target, image.size)) image.scaled = image.full;
+      if (scale && SameSize(target, decoded)) image.scaled = image.full;
     }
     if (scale && !image.scaled) {
       ComRef<CWICBitmapScaler> scaler;
@@ -81,7 +86,28 @@ CPageLoader::~CPageLoader() {
   for (std::thread& worker : m_workers) worker.join();
 }
 
+void CDecodeGate::Enter(uint64_t bytes) {
+  std::unique_lock<std::mutex> hold(m_lock);
+  m_left.wait(hold, [&] { return m_held == 0 || m_held + bytes <= m_budget; });
+  m_held += bytes;
+  m_peak = std::max(m_peak, m_held);
+}
+
+void CDecodeGate::Leave(uint64_t bytes) {
+  {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_held -= std::min(bytes, m_held);
+  }
+  m_left.notify_all();
+}
+
+uint64_t CDecodeGate::Peak() const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  return m_peak;
+}
+
 void CPageLoader::Submit(PageRequest request) {
+  request.gate = &m_gate;
   {
     const std::lock_guard<std::mutex> hold(m_lock);
     if (m_jobs.count(request.page) != 0) return;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -34,6 +33,8 @@ struct PageRequest {
   // Decoded ahead of need: kept until taken, never among the finished.
   bool ahead = false;
   BitmapMaker make;
+  // Set by the loader: its loads decode large pages one by one.
+  IWICDecodeGate* gate = nullptr;
 };
 
 struct LoadedPage {
@@ -47,6 +48,30 @@ struct LoadedPage {
 // Loads one page on the calling thread. `openLock` is held while the file
 // is opened: one book's directory opens one file at a time.
 LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock);
+
+// Lets decodes run side by side while the full-size pixels they hold stay
+// within a budget; a decode larger than the budget waits until it runs
+// alone.
+class CDecodeGate final : public IWICDecodeGate {
+ public:
+  explicit CDecodeGate(uint64_t budgetBytes) : m_budget(budgetBytes) {}
+  void Enter(uint64_t bytes) override;
+  void Leave(uint64_t bytes) override;
+  // The most bytes held at once so far (tests).
+  uint64_t Peak() const;
+
+ private:
+  mutable std::mutex m_lock;
+  std::condition_variable m_left;
+  const uint64_t m_budget;
+  uint64_t m_held = 0;
+  uint64_t m_peak = 0;
+};
+
+// The full-size pixels the loader's decodes may hold at once: one page as
+// large as the decoder accepts (16000 x 16000) goes alone, a dozen ordinary
+// scans go side by side.
+constexpr uint64_t kDecodeBytesInFlight = 4 * kPageBudgetBytes;
 
 class CPageLoader {
  public:
@@ -78,6 +103,7 @@ class CPageLoader {
   void WaitIdle();
 
   std::mutex& OpenLock() { return m_openLock; }
+  const CDecodeGate& Gate() const { return m_gate; }
 
  private:
   enum class State { Queued, Loading, Finished };
@@ -97,5 +123,6 @@ class CPageLoader {
   int m_loading = 0;
   bool m_quit = false;
   std::mutex m_openLock;
+  CDecodeGate m_gate{kDecodeBytesInFlight};
   std::vector<std::thread> m_workers;
 };

@@ -52,15 +52,18 @@ struct Taps {
 
 uint8_t ToByte(float v) { return static_cast<uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
-// Rows of a bitmap source, fetched a strip at a time.
+// Rows of a bitmap source, fetched a strip of up to 32 rows (and 4 MiB) at
+// a time.
 class SourceRows final : public RowSource {
  public:
   SourceRows(IWICBitmapSource* source, uint32_t width, uint32_t height)
-      : m_source(source), m_width(width), m_height(height), m_strip(static_cast<std::size_t>(width) * 4 * kStrip) {}
+      : m_source(source), m_width(width), m_height(height),
+        m_stripRows(std::clamp<uint32_t>(static_cast<uint32_t>((4u << 20) / (uint64_t{width} * 4)), 1, 32)),
+        m_strip(static_cast<std::size_t>(width) * 4 * m_stripRows) {}
   bool ReadRow(uint32_t y, uint8_t* row) override {
     if (y < m_top || y >= m_top + m_rows) {
       m_top = y;
-      m_rows = std::min(kStrip, m_height - y);
+      m_rows = std::min(m_stripRows, m_height - y);
       const WICRect rect{0, static_cast<int32_t>(y), static_cast<int32_t>(m_width), static_cast<int32_t>(m_rows)};
       m_status = m_source->CopyPixels(&rect, m_width * 4, static_cast<UINT>(m_strip.size()), m_strip.data());
       if (FAILED(m_status)) return false;
@@ -72,18 +75,77 @@ class SourceRows final : public RowSource {
   HRESULT status() const { return m_status; }
 
  private:
-  static constexpr uint32_t kStrip = 32;
   IWICBitmapSource* m_source;
   uint32_t m_width, m_height;
+  uint32_t m_stripRows;
   std::vector<uint8_t> m_strip;
   uint32_t m_top = 0, m_rows = 0;
   HRESULT m_status = S_OK;
 };
 
+// A source's rows averaged over blocks of kx x ky pixels (the last block of
+// a row or column may be narrower), read in order as the rows are asked for.
+class BlockRows final : public RowSource {
+ public:
+  BlockRows(RowSource& source, uint32_t width, uint32_t height, uint32_t kx, uint32_t ky)
+      : m_source(source), m_width(width), m_height(height), m_kx(kx), m_ky(ky),
+        m_line(static_cast<std::size_t>(width) * 4), m_sums(static_cast<std::size_t>(Width()) * 4) {}
+  uint32_t Width() const { return (m_width + m_kx - 1) / m_kx; }
+  uint32_t Height() const { return (m_height + m_ky - 1) / m_ky; }
+  bool ReadRow(uint32_t y, uint8_t* row) override {
+    std::fill(m_sums.begin(), m_sums.end(), 0);
+    const uint32_t top = y * m_ky, bottom = std::min(top + m_ky, m_height);
+    for (uint32_t sy = top; sy < bottom; ++sy) {
+      if (!m_source.ReadRow(sy, m_line.data())) return false;
+      for (uint32_t x = 0; x < m_width; ++x)
+        for (uint32_t c = 0; c < 4; ++c) m_sums[(x / m_kx) * 4 + c] += m_line[static_cast<std::size_t>(x) * 4 + c];
+    }
+    for (uint32_t x = 0; x < Width(); ++x) {
+      const uint64_t count = uint64_t{std::min(m_kx, m_width - x * m_kx)} * (bottom - top);
+      for (uint32_t c = 0; c < 4; ++c)
+        row[static_cast<std::size_t>(x) * 4 + c] = static_cast<uint8_t>((m_sums[x * 4 + c] + count / 2) / count);
+    }
+    return true;
+  }
+
+ private:
+  RowSource& m_source;
+  uint32_t m_width, m_height, m_kx, m_ky;
+  std::vector<uint8_t> m_line;
+  std::vector<uint64_t> m_sums;
+};
+
+// Shrinking by more than this, the source is first averaged over blocks:
+// the filter's weights grow with the factor, and a page a million pixels
+// wide drawn a thousand wide would need gigabytes of them.
+constexpr uint32_t kMostLanczosShrink = 8;
+
+uint32_t BlockFor(uint32_t from, uint32_t to) {
+  const uint32_t factor = from / to;
+  return factor > kMostLanczosShrink ? factor / (kMostLanczosShrink / 2) : 1;
+}
+
+bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth, uint32_t outHeight,
+              uint32_t outStride);
+
 }  // namespace
 
 bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
                      uint32_t outHeight, uint32_t outStride) {
+  const uint32_t kx = BlockFor(width, outWidth), ky = BlockFor(height, outHeight);
+  if (kx == 1 && ky == 1) return Resample(source, width, height, out, outWidth, outHeight, outStride);
+  try {
+    BlockRows blocks(source, width, height, kx, ky);
+    return Resample(blocks, blocks.Width(), blocks.Height(), out, outWidth, outHeight, outStride);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+namespace {
+
+bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth, uint32_t outHeight,
+              uint32_t outStride) {
   try {
     const Taps across(width, outWidth), down(height, outHeight);
     // Rows filtered across, kept for as long as an output row may read them.
@@ -133,6 +195,8 @@ bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t
     return false;
   }
 }
+
+}  // namespace
 
 HRESULT CWICBitmapScaler::Initialize(IWICBitmapSource* source, UINT width, UINT height) {
   if (source == nullptr || width == 0 || height == 0) return E_INVALIDARG;

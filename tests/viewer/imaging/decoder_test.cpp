@@ -1,5 +1,6 @@
 // The decode chain from a file's bytes to 32-bit premultiplied pixels, with
-// and without false colour, over files in memory.
+// and without false colour, and pages too large to keep decoded smaller,
+// over files in memory.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
@@ -9,18 +10,21 @@
 #include <memory>
 
 #include "MemoryFileSystem.h"
+#include "platform/qt_image.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICFormatConverter.h"
 
 namespace {
 
-std::string Png(const QImage& image) {
+std::string Encode(const QImage& image, const char* format) {
   QByteArray bytes;
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, "PNG"));
+  EXPECT_TRUE(image.save(&buffer, format, 95));
   return bytes.toStdString();
 }
+
+std::string Png(const QImage& image) { return Encode(image, "PNG"); }
 
 ComRef<IFile> File(std::string bytes) {
   ComRef<IFile> file;
@@ -28,15 +32,28 @@ ComRef<IFile> File(std::string bytes) {
   return file;
 }
 
-// The first pixel as blue, green, red, alpha.
-std::vector<BYTE> FirstPixel(IWICBitmapSource* source) {
+// A pixel as blue, green, red, alpha.
+std::vector<BYTE> PixelAt(IWICBitmapSource* source, int x, int y) {
   WICPixelFormatGUID format{};
   source->GetPixelFormat(&format);
   EXPECT_EQ(format, GUID_WICPixelFormat32bppPBGRA);
   std::vector<BYTE> px(4);
-  WICRect one{0, 0, 1, 1};
+  WICRect one{x, y, 1, 1};
   EXPECT_EQ(source->CopyPixels(&one, 4, 4, px.data()), S_OK);
   return px;
+}
+
+std::vector<BYTE> FirstPixel(IWICBitmapSource* source) { return PixelAt(source, 0, 0); }
+
+std::pair<UINT, UINT> SizeOf(IWICBitmapSource* source) {
+  UINT w = 0, h = 0;
+  EXPECT_EQ(source->GetSize(&w, &h), S_OK);
+  return {w, h};
+}
+
+void ExpectNear(const std::vector<BYTE>& got, const std::vector<BYTE>& want, int tolerance, const char* what) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_NEAR(got[i], want[i], tolerance) << what << " byte " << i;
 }
 
 TEST(DecodeChain, GrayPagesTakeThePaletteOnlyWhenAsked) {
@@ -71,6 +88,39 @@ TEST(DecodeChain, WhatIsNoImageFailsAndLeavesTheOutputAlone) {
   }
   ComRef<IWICBitmapSource> pixels;
   EXPECT_EQ(DecodeImage(nullptr, Colorizing::Off, pixels), 1);
+}
+
+TEST(DecodeChain, APageTooLargeToKeepIsDecodedSmallerAndTellsItsOwnSize) {
+  for (int level = 0; level < 256; ++level) g_colorTable[level] = 0xFF000000u | static_cast<uint32_t>(level);
+  // Black on the left, white on the right: the stretch leaves both.
+  QImage gray(400, 200, QImage::Format_Grayscale8);
+  for (int y = 0; y < 200; ++y) std::memset(gray.scanLine(y), 0, 200), std::memset(gray.scanLine(y) + 200, 255, 200);
+  DecodeOptions options;
+  options.budgetBytes = 100 * 50 * 4;
+  for (const Colorizing colorizing : {Colorizing::Off, Colorizing::On}) {
+    options.colorizing = colorizing;
+    ComRef<IWICBitmapSource> pixels;
+    ASSERT_EQ(DecodeImage(File(Png(gray)).get(), options, pixels), 0);
+    EXPECT_EQ(SizeOf(pixels.get()), (std::pair<UINT, UINT>{100, 50}));
+    const D2D1_SIZE_U page = PageSizeOf(pixels.get());
+    EXPECT_EQ(page.width, 400u);
+    EXPECT_EQ(page.height, 200u);
+    // Through the palette the level lands in blue alone.
+    const bool colorized = colorizing == Colorizing::On;
+    ExpectNear(PixelAt(pixels.get(), 20, 25), {0, 0, 0, 255}, 0, "black");
+    ExpectNear(PixelAt(pixels.get(), 80, 25), colorized ? std::vector<BYTE>{255, 0, 0, 255} : std::vector<BYTE>(4, 255),
+               0, "white");
+
+    // What the pixels offer besides stays theirs: a drawing bitmap shares
+    // their buffer instead of copying it.
+    QImage shared;
+    EXPECT_EQ(QtImageOf(pixels.get(), &shared), colorizing == Colorizing::Off);
+  }
+  // A page that fits is its own size, and no size is no page.
+  ComRef<IWICBitmapSource> small;
+  ASSERT_EQ(DecodeImage(File(Png(gray)).get(), Colorizing::Off, small), 0);
+  EXPECT_EQ(PageSizeOf(small.get()).width, 400u);
+  EXPECT_EQ(PageSizeOf(nullptr).width, 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The page cache's replacement: eight entries, a hit makes an entry the
-// newest, a new page takes a free entry or the one used longest ago.
+// newest, a new page takes a free entry or the one used longest ago; and
+// its budget in bytes, which pages off screen give way to.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
@@ -9,14 +10,26 @@ namespace {
 
 class Bitmap final : public CUnknownImpl<ID2D1Bitmap> {
  public:
-  D2D1_SIZE_F GetSize() const override { return {1, 1}; }
-  D2D1_SIZE_U GetPixelSize() const override { return {1, 1}; }
+  explicit Bitmap(UINT width, UINT height) : m_size{width, height} {}
+  D2D1_SIZE_F GetSize() const override { return {static_cast<float>(m_size.width), static_cast<float>(m_size.height)}; }
+  D2D1_SIZE_U GetPixelSize() const override { return m_size; }
+
+ private:
+  D2D1_SIZE_U m_size;
 };
 
-ComRef<ID2D1Bitmap> NewBitmap() {
+ComRef<ID2D1Bitmap> NewBitmap(UINT width = 1, UINT height = 1) {
   ComRef<ID2D1Bitmap> bitmap;
-  bitmap.Set(new Bitmap);
+  bitmap.Set(new Bitmap(width, height));
   return bitmap;
+}
+
+// A page of `full` x `full` pixels (4 bytes each), and a scaled copy of
+// `scaled` x `scaled` when asked for.
+PageImage Page(UINT full, UINT scaled = 0) {
+  PageImage image = PageImage::Of(NewBitmap(full, full).get());
+  if (scaled > 0) image.scaled = NewBitmap(scaled, scaled);
+  return image;
 }
 
 TEST(PageCache, EightPagesAndTheOldestGoesFirst) {
@@ -91,6 +104,59 @@ TEST(PageCache, PagesOffScreenKeepOnlyWhatDrawsThem) {
   EXPECT_TRUE(cache.Peek(0)->scaled);
   EXPECT_TRUE(cache.Peek(1)->full) << "on screen";
   EXPECT_TRUE(cache.Peek(2)->full) << "nothing else would draw it";
+}
+
+TEST(PageCache, OverItsBudgetPagesOffScreenGiveWayOldestFirst) {
+  // Room for three pages of 10 x 10 (400 bytes each) with their copies.
+  CPageCache cache(1300);
+  for (int32_t page = 0; page < 3; ++page) cache.Put(page, Page(10, 2));
+  EXPECT_EQ(cache.Bytes(), 3u * (400 + 16));
+  EXPECT_TRUE(cache.Peek(0)->full) << "within the budget nothing goes";
+
+  // A fourth: the oldest gives up its full pixels, its scaled copy stays.
+  cache.Put(3, Page(10, 2));
+  ASSERT_NE(cache.Peek(0), nullptr);
+  EXPECT_FALSE(cache.Peek(0)->full);
+  EXPECT_TRUE(cache.Peek(0)->scaled);
+  EXPECT_TRUE(cache.Peek(1)->full);
+  EXPECT_LE(cache.Bytes(), 1300u);
+
+  // Pages with nothing else to draw them go whole, the oldest first.
+  CPageCache whole(1000);
+  for (int32_t page = 0; page < 3; ++page) whole.Put(page, Page(10));
+  EXPECT_EQ(whole.Peek(0), nullptr);
+  EXPECT_NE(whole.Peek(1), nullptr);
+  EXPECT_EQ(whole.Find(0), -1) << "decoded again when next asked for";
+  EXPECT_EQ(whole.Put(3, Page(10)), 0) << "its entry is free";
+}
+
+TEST(PageCache, ThePagesOnScreenAndTheTwoPutLastAreSpared) {
+  CPageCache cache(500);
+  cache.Put(0, Page(10));
+  cache.KeepFullPixelsOf(0, -1);  // page 0 is on screen
+  // A spread looked for: two pages put one after the other, each past the
+  // budget, all kept: the screen's page and the pair the search will show.
+  cache.Put(1, Page(10));
+  cache.Put(2, Page(10));
+  EXPECT_NE(cache.Peek(0), nullptr);
+  EXPECT_NE(cache.Peek(1), nullptr);
+  EXPECT_NE(cache.Peek(2), nullptr);
+  // Once the pair is on screen, page 0 is an old page like any other.
+  cache.KeepFullPixelsOf(1, 2);
+  EXPECT_EQ(cache.Peek(0), nullptr);
+  EXPECT_NE(cache.Peek(1), nullptr);
+  EXPECT_NE(cache.Peek(2), nullptr);
+  // Reset forgets what was on screen.
+  cache.Reset();
+  EXPECT_EQ(cache.Bytes(), 0u);
+}
+
+TEST(PageCache, ABitmapHeldAsFullAndScaledCountsOnce) {
+  CPageCache cache;
+  PageImage image = Page(100);
+  image.scaled = image.full;  // drawn one to one
+  cache.Put(0, std::move(image));
+  EXPECT_EQ(cache.Bytes(), 100u * 100 * 4);
 }
 
 }  // namespace

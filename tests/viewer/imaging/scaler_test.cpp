@@ -1,5 +1,7 @@
 // The page scaler: flat stays flat, screentone becomes flat gray instead of
-// moiré, premultiplied pixels stay valid, and sizes of one pixel work.
+// moiré, premultiplied pixels stay valid, sizes of one pixel work, and a
+// page thousands of times wider or taller than drawn shrinks with little
+// memory.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -30,8 +32,10 @@ class Pixels final : public CUnknownImpl<IWICBitmapSource> {
     return S_OK;
   }
   HRESULT CopyPalette(IWICPalette*) override { return E_NOTIMPL; }
+  uint64_t largestCopy = 0;  // bytes of the largest rectangle asked for
   HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT, BYTE* buffer) override {
     const WICRect r = rect != nullptr ? *rect : WICRect{0, 0, static_cast<int32_t>(m_width), static_cast<int32_t>(m_height)};
+    largestCopy = std::max<uint64_t>(largestCopy, uint64_t(r.Width) * r.Height * m_bpp);
     for (int32_t y = 0; y < r.Height; ++y)
       std::memcpy(buffer + static_cast<std::size_t>(y) * stride,
                   &m_pixels[(static_cast<std::size_t>(r.Y + y) * m_width + r.X) * m_bpp], static_cast<std::size_t>(r.Width) * m_bpp);
@@ -45,7 +49,7 @@ class Pixels final : public CUnknownImpl<IWICBitmapSource> {
 };
 
 // A 32bppPBGRA source from a function of (x, y) giving gray levels.
-ComRef<IWICBitmapSource> Pattern(UINT w, UINT h, const std::function<BYTE(UINT, UINT)>& level, BYTE alpha = 255) {
+ComRef<Pixels> Pattern(UINT w, UINT h, const std::function<BYTE(UINT, UINT)>& level, BYTE alpha = 255) {
   std::vector<BYTE> pixels(static_cast<std::size_t>(w) * h * 4);
   for (UINT y = 0; y < h; ++y)
     for (UINT x = 0; x < w; ++x) {
@@ -54,7 +58,7 @@ ComRef<IWICBitmapSource> Pattern(UINT w, UINT h, const std::function<BYTE(UINT, 
       p[0] = p[1] = p[2] = v;
       p[3] = alpha;
     }
-  ComRef<IWICBitmapSource> source;
+  ComRef<Pixels> source;
   source.Set(new Pixels(GUID_WICPixelFormat32bppPBGRA, w, h, 4, std::move(pixels)));
   return source;
 }
@@ -125,6 +129,23 @@ TEST(Scaler, RefusesWhatItCannotScale) {
   BYTE px[4];
   const WICRect outside{2, 1, 2, 1};
   EXPECT_EQ(scaler->CopyPixels(&outside, 8, 8, px), E_FAIL);
+}
+
+TEST(Scaler, AFarShrinkIsAveragedFirstAndReadsInStripsOfAFewMegabytes) {
+  // 1.2 million pixels wide and two high, black then white, drawn 100 wide.
+  const ComRef<Pixels> wide = Pattern(1200000, 2, [](UINT x, UINT) { return x < 600000 ? 0 : 255; });
+  const std::vector<BYTE> row = Scale(wide.get(), 100, 1);
+  for (UINT x = 0; x < 47; ++x) ASSERT_LE(row[x * 4 + 1], 1) << x;
+  for (UINT x = 53; x < 100; ++x) ASSERT_GE(row[x * 4 + 1], 254) << x;
+  EXPECT_EQ(wide->largestCopy, 1200000u * 4) << "one row at a time: a row alone is past 4 MiB";
+
+  // 100003 rows, black then white, drawn 10 high: the last block of rows is
+  // narrower than the others.
+  const ComRef<Pixels> tall = Pattern(3, 100003, [](UINT, UINT y) { return y < 50001 ? 0 : 255; });
+  const std::vector<BYTE> column = Scale(tall.get(), 1, 10);
+  for (UINT y = 0; y < 2; ++y) EXPECT_LE(column[y * 4 + 1], 1) << y;
+  for (UINT y = 8; y < 10; ++y) EXPECT_GE(column[y * 4 + 1], 254) << y;
+  EXPECT_LE(tall->largestCopy, 32u * 3 * 4) << "strips of 32 rows";
 }
 
 }  // namespace
