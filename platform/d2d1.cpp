@@ -3,9 +3,13 @@
 
 #include "platform/qt_image.h"
 
+#include <QtGui/QFont>
+#include <QtGui/QFontMetricsF>
+#include <QtGui/QGuiApplication>
 #include <QtGui/QImage>
 #include <QtGui/QPainter>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -40,6 +44,23 @@ class CSolidColorBrush final : public CUnknownImpl<ID2D1SolidColorBrush> {
 
 QRectF ToQt(const D2D1_RECT_F& r) { return QRectF(QPointF(r.left, r.top), QPointF(r.right, r.bottom)); }
 QColor ToQt(const D2D1_COLOR_F& c) { return QColor::fromRgbF(c.r, c.g, c.b, c.a); }
+
+// Fonts need a running application (its font database).
+bool CanDrawText() { return qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr; }
+
+QFont FontOf(const DWRITE_TEXT_FORMAT_DESC& format) {
+  QFont font;
+  font.setPixelSize(std::max(1, static_cast<int>(format.fontSize + 0.5f)));  // drawing units, scaled with the target
+  font.setBold(format.bold);
+  return font;
+}
+
+int FlagsOf(const DWRITE_TEXT_FORMAT_DESC& format) {
+  const int horizontal = format.alignment == DWRITE_TEXT_ALIGNMENT_CENTER     ? Qt::AlignHCenter
+                         : format.alignment == DWRITE_TEXT_ALIGNMENT_TRAILING ? Qt::AlignRight
+                                                                              : Qt::AlignLeft;
+  return horizontal | Qt::AlignTop | Qt::TextWordWrap;
+}
 
 class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
  public:
@@ -157,6 +178,30 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
     if (dpiX != nullptr) *dpiX = m_dpiX;
     if (dpiY != nullptr) *dpiY = m_dpiY;
   }
+  void FillRectangle(const D2D1_RECT_F& rect, ID2D1Brush* brush) override {
+    if (!m_painter || brush == nullptr) return;
+    m_painter->fillRect(ToQt(rect), ToQt(static_cast<ID2D1SolidColorBrush*>(brush)->GetColor()));
+  }
+
+  void DrawText(const char16_t* text, UINT length, const DWRITE_TEXT_FORMAT_DESC& format, const D2D1_RECT_F& layout,
+                ID2D1Brush* brush) override {
+    if (!m_painter || brush == nullptr || text == nullptr || !CanDrawText()) return;
+    m_painter->save();
+    m_painter->setFont(FontOf(format));
+    m_painter->setPen(ToQt(static_cast<ID2D1SolidColorBrush*>(brush)->GetColor()));
+    m_painter->drawText(ToQt(layout), FlagsOf(format), QString::fromUtf16(text, static_cast<qsizetype>(length)));
+    m_painter->restore();
+  }
+
+  D2D1_SIZE_F MeasureText(const char16_t* text, UINT length, const DWRITE_TEXT_FORMAT_DESC& format,
+                          float maxWidth) override {
+    if (text == nullptr || !CanDrawText()) return {0, 0};
+    const QFontMetricsF metrics(FontOf(format));
+    const QRectF box = metrics.boundingRect(QRectF(0, 0, maxWidth, 1e6), FlagsOf(format),
+                                            QString::fromUtf16(text, static_cast<qsizetype>(length)));
+    return {static_cast<float>(box.width()), static_cast<float>(box.height())};
+  }
+
   HRESULT Resize(const D2D1_SIZE_U* size) override {
     if (size == nullptr) return E_INVALIDARG;
     if (m_painter) return static_cast<HRESULT>(0x88990001u);

@@ -59,6 +59,20 @@ struct D2D1_HWND_RENDER_TARGET_PROPERTIES {
 };
 struct D2D1_BITMAP_PROPERTIES;  // never passed: bitmaps take their source's format
 
+// The part of a DirectWrite text format the viewer sets: the size of the
+// font in drawing units, the alignment in the layout box, the weight. The
+// box's text is laid out in lines that break between words.
+enum DWRITE_TEXT_ALIGNMENT : uint32_t {
+  DWRITE_TEXT_ALIGNMENT_LEADING = 0,
+  DWRITE_TEXT_ALIGNMENT_TRAILING = 1,
+  DWRITE_TEXT_ALIGNMENT_CENTER = 2,
+};
+struct DWRITE_TEXT_FORMAT_DESC {
+  float fontSize;
+  DWRITE_TEXT_ALIGNMENT alignment;
+  bool bold;
+};
+
 // What a lost device answers at the end of a frame.
 constexpr HRESULT D2DERR_RECREATE_TARGET = static_cast<HRESULT>(0x8899000Cu);
 
@@ -92,6 +106,15 @@ struct ID2D1RenderTarget : ID2D1Resource {
   virtual D2D1_SIZE_F GetSize() const = 0;
   virtual D2D1_SIZE_U GetPixelSize() const = 0;
   virtual void GetDpi(float* dpiX, float* dpiY) const = 0;
+  virtual void FillRectangle(const D2D1_RECT_F& rect, ID2D1Brush* brush) = 0;
+  // Text in the box, in the brush's colour. Without a display's fonts (no
+  // application running) nothing is drawn.
+  virtual void DrawText(const char16_t* text, UINT length, const DWRITE_TEXT_FORMAT_DESC& format,
+                        const D2D1_RECT_F& layout, ID2D1Brush* brush) = 0;
+  // The width and height the text takes laid out in a box `maxWidth` wide
+  // (0 x 0 without a display's fonts).
+  virtual D2D1_SIZE_F MeasureText(const char16_t* text, UINT length, const DWRITE_TEXT_FORMAT_DESC& format,
+                                  float maxWidth) = 0;
 };
 
 struct ID2D1HwndRenderTarget : ID2D1RenderTarget {

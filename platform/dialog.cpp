@@ -10,10 +10,17 @@
 #include <QtGui/QImageReader>
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
+#include <QtWidgets/QDialog>
+#include <QtWidgets/QDialogButtonBox>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSlider>
+#include <QtWidgets/QSpinBox>
 #include <QtWidgets/QTextBrowser>
+#include <QtWidgets/QVBoxLayout>
 #include <QtWidgets/QWidget>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -71,6 +78,11 @@ class CDialogWidget final : public QWidget {
   CQtControl* m_self;
 };
 
+BrowserFetchHook g_fetchHook = nullptr;
+void* g_fetchContext = nullptr;
+NumberDialogHook g_numberHook = nullptr;
+void* g_numberContext = nullptr;
+
 QNetworkAccessManager& Network() {
   static QNetworkAccessManager* manager = new QNetworkAccessManager;  // one for the process
   return *manager;
@@ -90,6 +102,7 @@ constexpr int kTransferTimeout = 30000;                  // ms without progress
 // error, a body over `cap` bytes (cut off as soon as it shows), or an
 // answer that ends up at another scheme than the request's.
 void Fetch(const QUrl& url, qint64 cap, QObject* context, std::function<void(const QByteArray*)> done) {
+  if (g_fetchHook != nullptr) g_fetchHook(url.toString().toStdU16String().c_str(), g_fetchContext);
   QNetworkRequest request(url);
   // Redirects never go from HTTPS to HTTP, and never leave HTTP(S).
   request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
@@ -308,6 +321,46 @@ std::u16string BrowserText(HWND hwnd) {
   CQtControl* self = Control(hwnd);
   auto* browser = self != nullptr ? qobject_cast<QTextBrowser*>(self->widget) : nullptr;
   return browser != nullptr ? browser->toPlainText().toStdU16String() : std::u16string();
+}
+
+void SetBrowserFetchHook(BrowserFetchHook hook, void* context) {
+  g_fetchHook = hook;
+  g_fetchContext = context;
+}
+
+void SetNumberDialogHook(NumberDialogHook hook, void* context) {
+  g_numberHook = hook;
+  g_numberContext = context;
+}
+
+BOOL AskForNumber(HWND owner, const char16_t* title, const char16_t* label, int value, int minimum, int maximum,
+                  int* result) {
+  if (result == nullptr || minimum > maximum) return FALSE;
+  value = std::clamp(value, minimum, maximum);
+  if (g_numberHook != nullptr) return g_numberHook(title, label, value, minimum, maximum, result, g_numberContext);
+  QDialog dialog(dynamic_cast<QWidget*>(owner));
+  dialog.setWindowTitle(QString::fromUtf16(title));
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addWidget(new QLabel(QString::fromUtf16(label), &dialog));
+  auto* spin = new QSpinBox(&dialog);
+  spin->setRange(minimum, maximum);
+  spin->setValue(value);
+  layout->addWidget(spin);
+  auto* slider = new QSlider(Qt::Horizontal, &dialog);
+  slider->setRange(minimum, maximum);
+  slider->setValue(value);
+  layout->addWidget(slider);
+  QObject::connect(slider, &QSlider::valueChanged, spin, &QSpinBox::setValue);
+  QObject::connect(spin, &QSpinBox::valueChanged, slider, &QSlider::setValue);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  spin->selectAll();
+  spin->setFocus();
+  if (dialog.exec() != QDialog::Accepted) return FALSE;
+  *result = spin->value();
+  return TRUE;
 }
 
 HWND GetDlgItem(HWND dialog, int id) {

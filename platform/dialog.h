@@ -4,6 +4,9 @@
 // WM_BROWSER_DOCUMENT_COMPLETE when a page has loaded.
 #pragma once
 
+#include <string>
+
+#include "platform/com.h"
 #include "platform/winuser.h"
 
 constexpr UINT WM_INITDIALOG = 0x0110;
@@ -32,6 +35,31 @@ void BrowserSetZoom(HWND browser, int percent);
 int BrowserZoom(HWND browser);
 // The text the browser shows, for tests.
 std::u16string BrowserText(HWND browser);
+
+// Every address the light browser is about to fetch, told before the network
+// is asked (tests check what is fetched, and that nothing is).
+using BrowserFetchHook = void (*)(const char16_t* url, void* context);
+void SetBrowserFetchHook(BrowserFetchHook hook, void* context);
+
+// A small modal dialog asking for a whole number from `minimum` to `maximum`
+// (a spin box and a slider), starting at `value`: TRUE and the number in
+// *result when accepted (Enter), FALSE when cancelled.
+BOOL AskForNumber(HWND owner, const char16_t* title, const char16_t* label, int value, int minimum, int maximum,
+                  int* result);
+// Tests answer it themselves: the hook gets what the dialog would show.
+using NumberDialogHook = BOOL (*)(const char16_t* title, const char16_t* label, int value, int minimum, int maximum,
+                                  int* result, void* context);
+void SetNumberDialogHook(NumberDialogHook hook, void* context);
+
+// The folder an open dialog starts in (the part of the common item
+// dialog's SetFolder the viewer uses), asked for with QueryInterface on the
+// dialog object.
+struct IFileDialogFolder : IUnknown {
+  static constexpr GUID iid = MakeGuid("{B5E1C3A0-7D2F-4E19-9C41-6A0D2F3B8E57}");
+  virtual HRESULT SetFolder(const char16_t* path) = 0;
+};
+// The folder of the open dialog being shown; for tests answering it.
+std::u16string ShownFileDialogFolder();
 
 HWND GetDlgItem(HWND dialog, int id);
 BOOL MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repaint);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "platform/dialog.h"
 #include "platform/shobjidl.h"
 #include "platform/text.h"
 #include "platform/wincodec.h"
@@ -12,6 +13,7 @@ namespace {
 
 FileDialogHook g_hook = nullptr;
 void* g_hookContext = nullptr;
+std::u16string g_shownFolder;  // of the dialog being shown
 
 class CShellItem final : public CUnknownImpl<IShellItem> {
  public:
@@ -30,15 +32,40 @@ class CShellItem final : public CUnknownImpl<IShellItem> {
   std::u16string m_path;
 };
 
-class CFileOpenDialog final : public CUnknownImpl<IFileOpenDialog> {
+class CFileOpenDialog final : public IFileOpenDialog, public IFileDialogFolder {
  public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IFileOpenDialog::iid)
+      *out = static_cast<IFileOpenDialog*>(this);
+    else if (riid == IFileDialogFolder::iid)
+      *out = static_cast<IFileDialogFolder*>(this);
+    else
+      return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
+  ULONG Release() override {
+    const int32_t count = --m_refCount;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+  HRESULT SetFolder(const char16_t* path) override {
+    m_folder = path != nullptr ? path : u"";
+    return S_OK;
+  }
+
   HRESULT Show(HWND owner) override {
     std::u16string path;
     bool chosen = false;
+    g_shownFolder = m_folder;
     if (g_hook != nullptr) {
       chosen = g_hook(m_options, m_filter, &path, g_hookContext);
     } else {
       QFileDialog dialog(dynamic_cast<QWidget*>(owner));
+      if (!m_folder.empty()) dialog.setDirectory(QFile::decodeName(QByteArray::fromStdString(Utf16ToUtf8(m_folder))));
       if (m_options & FOS_PICKFOLDERS) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly, true);
@@ -52,6 +79,7 @@ class CFileOpenDialog final : public CUnknownImpl<IFileOpenDialog> {
         chosen = true;
       }
     }
+    g_shownFolder.clear();
     m_result = chosen ? path : std::u16string();
     m_chosen = chosen;
     return chosen ? S_OK : HRESULT_CANCELLED;
@@ -80,14 +108,19 @@ class CFileOpenDialog final : public CUnknownImpl<IFileOpenDialog> {
   }
 
  private:
+  ~CFileOpenDialog() = default;
+
+  std::atomic<int32_t> m_refCount{0};
   DWORD m_options = FOS_FILEMUSTEXIST;
-  std::u16string m_filterName, m_filter, m_result;
+  std::u16string m_filterName, m_filter, m_result, m_folder;
   bool m_chosen = false;
 };
 
 }  // namespace
 
 void CoTaskMemFree(void* memory) { std::free(memory); }
+
+std::u16string ShownFileDialogFolder() { return g_shownFolder; }
 
 void SetFileDialogHook(FileDialogHook hook, void* context) {
   g_hook = hook;
@@ -99,5 +132,5 @@ HRESULT CreateWindowClassInstance(REFCLSID clsid, REFIID iid, void** out) {
   if (clsid != CLSID_FileOpenDialog) return REGDB_E_CLASSNOTREG;
   auto* dialog = new (std::nothrow) CFileOpenDialog;
   if (dialog == nullptr) return E_OUTOFMEMORY;
-  return HandOut(dialog, iid, out);
+  return HandOut(static_cast<IFileOpenDialog*>(dialog), iid, out);
 }

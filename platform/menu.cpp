@@ -188,6 +188,19 @@ HMONITOR MonitorFromPoint(POINT point, DWORD flags) {
   return nearest;
 }
 
+BOOL EnumDisplayMonitors(void* hdc, const RECT* clip, MONITORENUMPROC callback, LPARAM data) {
+  if (hdc != nullptr || clip != nullptr || callback == nullptr) return FALSE;
+  QList<QScreen*> screens = QGuiApplication::screens();
+  QScreen* primary = QGuiApplication::primaryScreen();
+  if (primary != nullptr && screens.removeOne(primary)) screens.prepend(primary);
+  for (QScreen* screen : screens) {
+    const QRect g = screen->geometry();
+    RECT rect{g.left(), g.top(), g.right() + 1, g.bottom() + 1};
+    if (!callback(screen, nullptr, &rect, data)) break;
+  }
+  return TRUE;
+}
+
 BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info) {
   auto* screen = static_cast<QScreen*>(monitor);
   if (screen == nullptr || info == nullptr) return FALSE;

@@ -76,3 +76,8 @@ void SetMenuTrackHook(MenuTrackHook hook, void* context);
 BOOL GetCursorPos(POINT* point);
 HMONITOR MonitorFromPoint(POINT point, DWORD flags);
 BOOL GetMonitorInfoW(HMONITOR monitor, MONITORINFO* info);
+// Calls `callback` for every monitor present, the primary first, with its
+// rectangle; stops when it returns FALSE. (No device context here: `hdc`
+// and `clip` must be null.)
+using MONITORENUMPROC = BOOL (*)(HMONITOR monitor, void* hdc, RECT* rect, LPARAM data);
+BOOL EnumDisplayMonitors(void* hdc, const RECT* clip, MONITORENUMPROC callback, LPARAM data);

@@ -1,11 +1,14 @@
 // Windows and messages on Qt Widgets: a widget per window turns Qt's
 // events into the numbered messages its implementation dispatches on.
 #include <QtCore/QFile>
+#include <QtCore/QLibraryInfo>
+#include <QtCore/QLocale>
 #include <QtCore/QMimeData>
 #include <QtCore/QPointer>
 #include <QtCore/QSettings>
 #include <QtCore/QSocketNotifier>
 #include <QtCore/QTimer>
+#include <QtCore/QTranslator>
 #include <QtGui/QGuiApplication>
 #include <QtGui/QInputDevice>
 #include <QtGui/QPainter>
@@ -24,6 +27,7 @@
 #include <ctime>
 #include <csignal>
 #include <cstring>
+#include <array>
 #include <map>
 #include <memory>
 #include <set>
@@ -58,6 +62,15 @@ struct TouchInput {
   std::vector<TOUCHINPUT> records;
 };
 std::set<TouchInput*> g_touchInputs;  // handles not yet closed
+
+// The modifier keys as the key message being handled saw them.
+std::array<BYTE, 256> g_keyState{};
+
+void NoteModifiers(Qt::KeyboardModifiers modifiers) {
+  g_keyState[VK_SHIFT] = (modifiers & Qt::ShiftModifier) ? 0x80 : 0;
+  g_keyState[VK_CONTROL] = (modifiers & Qt::ControlModifier) ? 0x80 : 0;
+  g_keyState[VK_MENU] = (modifiers & Qt::AltModifier) ? 0x80 : 0;
+}
 
 QString ToQt(const char16_t* text) { return text != nullptr ? QString::fromUtf16(text) : QString(); }
 
@@ -117,6 +130,7 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   }
   void keyPressEvent(QKeyEvent* event) override {
     const WPARAM key = VirtualKey(event);
+    NoteModifiers(event->modifiers());
     if (key != 0) Send(WM_KEYDOWN, key, event->isAutoRepeat() ? 0x40000001 : 1);
   }
   void enterEvent(QEnterEvent*) override { Send(WM_SETCURSOR, 0, MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)); }
@@ -127,9 +141,11 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   }
   void mousePressEvent(QMouseEvent* event) override {
     if (event->button() == Qt::MiddleButton) Send(WM_MBUTTONDOWN, 0, Position(event));
+    if (event->button() == Qt::LeftButton) Send(WM_LBUTTONDOWN, 0, Position(event));
   }
   void mouseReleaseEvent(QMouseEvent* event) override {
     if (event->button() == Qt::RightButton) Send(WM_RBUTTONUP, 0, Position(event));
+    if (event->button() == Qt::LeftButton) Send(WM_LBUTTONUP, 0, Position(event));
   }
   void wheelEvent(QWheelEvent* event) override {
     // One message per whole notch, however the device splits its deltas.
@@ -205,9 +221,25 @@ class CQtWindow final : public QWidget, public PlatformWindow {
         return VK_RIGHT;
       case Qt::Key_Down:
         return VK_DOWN;
+      case Qt::Key_Backspace:
+        return VK_BACK;
+      case Qt::Key_PageUp:
+        return VK_PRIOR;
+      case Qt::Key_PageDown:
+        return VK_NEXT;
+      case Qt::Key_Home:
+        return VK_HOME;
+      case Qt::Key_End:
+        return VK_END;
+      case Qt::Key_Menu:
+        return VK_APPS;
+      case Qt::Key_Slash:
+      case Qt::Key_Question:
+        return VK_OEM_2;
       default:
         break;
     }
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return VK_F1 + static_cast<WPARAM>(key - Qt::Key_F1);
     if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
       return static_cast<WPARAM>(key);  // the same codes as the virtual keys
     return 0;
@@ -275,7 +307,17 @@ QApplication* g_application = nullptr;
 }  // namespace
 
 void InitApplication(int& argc, char** argv) {
-  if (QCoreApplication::instance() == nullptr) g_application = new QApplication(argc, argv);
+  if (QCoreApplication::instance() == nullptr) {
+    g_application = new QApplication(argc, argv);
+    // Qt's own dialog texts (buttons, the file dialog) in Japanese for a
+    // Japanese user, when Qt's translations are installed; English else.
+    if (UserLanguageIsJapanese()) {
+      auto* qt = new QTranslator(g_application);
+      if (qt->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    }
+  }
   SetBeepSink([](UINT, void*) { QApplication::beep(); }, nullptr);
   g_moreClasses = CreateWindowClassInstance;
 }
@@ -529,6 +571,14 @@ BOOL GetWindowRect(HWND hwnd, RECT* rect) {
   return TRUE;
 }
 
+BOOL ClientToScreen(HWND hwnd, POINT* point) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr || point == nullptr) return FALSE;
+  const QPoint global = window->mapToGlobal(QPoint(point->x, point->y));
+  *point = POINT{global.x(), global.y()};
+  return TRUE;
+}
+
 BOOL ScreenToClient(HWND hwnd, POINT* point) {
   CQtWindow* window = QtWindowOf(hwnd);
   if (window == nullptr || point == nullptr) return FALSE;
@@ -553,6 +603,17 @@ void SetWindowIcon(HWND hwnd) {
   if (CQtWindow* window = QtWindowOf(hwnd)) window->setWindowIcon(icon);
 }
 
+SHORT GetKeyState(int virtualKey) {
+  if (virtualKey < 0 || virtualKey > 255) return 0;
+  return (g_keyState[static_cast<std::size_t>(virtualKey)] & 0x80) ? static_cast<SHORT>(-128) : 0;
+}
+
+BOOL SetKeyboardState(const BYTE* keys) {
+  if (keys == nullptr) return FALSE;
+  std::copy(keys, keys + 256, g_keyState.begin());
+  return TRUE;
+}
+
 int GetSystemMetrics(int index) {
   if (index != SM_DIGITIZER) return 0;
   int value = 0;
@@ -574,7 +635,104 @@ void GetScreenDpi(int32_t* dpiX, int32_t* dpiY) {
   *dpiY = screen != nullptr ? static_cast<int32_t>(screen->logicalDotsPerInchY()) : 96;
 }
 
+namespace {
+
+std::u16string g_settingsFile;  // tests: the settings in a file of their own
+
+std::unique_ptr<QSettings> UserSettings() {
+  if (!g_settingsFile.empty())
+    return std::make_unique<QSettings>(QString::fromStdU16String(g_settingsFile), QSettings::IniFormat);
+  return std::make_unique<QSettings>(QStringLiteral("velmora"), QStringLiteral("velmora"));
+}
+
+// A text as stored: its bytes as the system names files (odd names
+// included) when they are not UTF-8, plain text otherwise, so the file
+// stays readable where it can.
+QVariant StoredText(const std::u16string& text) {
+  const std::string bytes = Utf16ToUtf8(text);
+  const QString plain = QString::fromStdU16String(text);
+  if (plain.toUtf8().toStdString() == bytes) return plain;
+  return QByteArray::fromStdString(bytes);
+}
+
+std::u16string TextOf(const QVariant& value) {
+  if (value.typeId() == QMetaType::QByteArray) return Utf8ToUtf16(value.toByteArray().toStdString());
+  return value.toString().toStdU16String();
+}
+
+QTranslator& Translation() {
+  static QTranslator* translator = new QTranslator;  // lives as long as the process
+  return *translator;
+}
+bool g_translated = false;
+
+}  // namespace
+
 void SetUserSetting(const char16_t* key, const char16_t* name, DWORD value) {
-  QSettings settings(QStringLiteral("velmora"), QStringLiteral("velmora"));
-  settings.setValue(ToQt(key) + QStringLiteral("/") + ToQt(name), static_cast<uint>(value));
+  UserSettings()->setValue(ToQt(key) + QStringLiteral("/") + ToQt(name), static_cast<uint>(value));
+}
+
+int64_t GetUserSettingInteger(const char16_t* key, int64_t fallback) {
+  const QVariant value = UserSettings()->value(ToQt(key));
+  bool ok = false;
+  const qlonglong number = value.toLongLong(&ok);
+  return ok ? number : fallback;
+}
+
+void SetUserSettingInteger(const char16_t* key, int64_t value) {
+  UserSettings()->setValue(ToQt(key), static_cast<qlonglong>(value));
+}
+
+std::u16string GetUserSettingText(const char16_t* key) { return TextOf(UserSettings()->value(ToQt(key))); }
+
+void SetUserSettingText(const char16_t* key, const std::u16string& value) {
+  UserSettings()->setValue(ToQt(key), StoredText(value));
+}
+
+std::vector<std::u16string> GetUserSettingTexts(const char16_t* key) {
+  std::unique_ptr<QSettings> settings = UserSettings();
+  std::vector<std::u16string> values;
+  const int count = settings->beginReadArray(ToQt(key));
+  for (int i = 0; i < count; ++i) {
+    settings->setArrayIndex(i);
+    values.push_back(TextOf(settings->value(QStringLiteral("value"))));
+  }
+  settings->endArray();
+  return values;
+}
+
+void SetUserSettingTexts(const char16_t* key, const std::vector<std::u16string>& values) {
+  std::unique_ptr<QSettings> settings = UserSettings();
+  settings->remove(ToQt(key));  // no items left over from a longer list
+  settings->beginWriteArray(ToQt(key), static_cast<int>(values.size()));
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    settings->setArrayIndex(static_cast<int>(i));
+    settings->setValue(QStringLiteral("value"), StoredText(values[i]));
+  }
+  settings->endArray();
+}
+
+BOOL HasUserSetting(const char16_t* key) { return UserSettings()->contains(ToQt(key)) ? TRUE : FALSE; }
+
+void SetUserSettingsFile(const std::u16string& path) { g_settingsFile = path; }
+
+BOOL UserLanguageIsJapanese() {
+  const QStringList languages = QLocale::system().uiLanguages();
+  const QLocale first = languages.isEmpty() ? QLocale::system() : QLocale(languages.first());
+  return first.language() == QLocale::Japanese ? TRUE : FALSE;
+}
+
+BOOL LoadTranslation(const char16_t* file) {
+  g_translated = false;
+  if (file == nullptr) return TRUE;
+  g_translated = Translation().load(QString::fromUtf16(file));
+  return g_translated ? TRUE : FALSE;
+}
+
+std::u16string TranslateText(const char* context, const char* text) {
+  if (g_translated) {
+    const QString translated = Translation().translate(context, text);
+    if (!translated.isEmpty()) return translated.toStdU16String();
+  }
+  return QString::fromUtf8(text).toStdU16String();
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/window.h"
 
@@ -16,6 +17,7 @@ using LONG_PTR = intptr_t;
 using HDROP = void*;
 using HTOUCHINPUT = void*;
 using HCURSOR = void*;
+using SHORT = int16_t;
 
 constexpr UINT WM_CREATE = 0x0001;
 constexpr UINT WM_DESTROY = 0x0002;
@@ -31,6 +33,8 @@ constexpr UINT WM_KEYDOWN = 0x0100;
 constexpr UINT WM_COMMAND = 0x0111;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_MOUSEMOVE = 0x0200;
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
 constexpr UINT WM_RBUTTONUP = 0x0205;
 constexpr UINT WM_MBUTTONDOWN = 0x0207;
 constexpr UINT WM_MOUSEWHEEL = 0x020A;
@@ -38,13 +42,26 @@ constexpr UINT WM_DROPFILES = 0x0233;
 constexpr UINT WM_TOUCH = 0x0240;
 constexpr UINT WM_APP = 0x8000;  // the first of the messages a program defines for itself
 
+constexpr WPARAM VK_BACK = 0x08;
 constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_SHIFT = 0x10;
+constexpr WPARAM VK_CONTROL = 0x11;
+constexpr WPARAM VK_MENU = 0x12;  // Alt
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_SPACE = 0x20;
+constexpr WPARAM VK_PRIOR = 0x21;  // Page Up
+constexpr WPARAM VK_NEXT = 0x22;   // Page Down
+constexpr WPARAM VK_END = 0x23;
+constexpr WPARAM VK_HOME = 0x24;
 constexpr WPARAM VK_LEFT = 0x25;
 constexpr WPARAM VK_UP = 0x26;
 constexpr WPARAM VK_RIGHT = 0x27;
 constexpr WPARAM VK_DOWN = 0x28;
+constexpr WPARAM VK_APPS = 0x5D;  // the Menu key
+constexpr WPARAM VK_F1 = 0x70;
+constexpr WPARAM VK_F10 = 0x79;
+constexpr WPARAM VK_F11 = 0x7A;
+constexpr WPARAM VK_OEM_2 = 0xBF;  // "/" and "?"
 
 constexpr LRESULT HTNOWHERE = 0;
 constexpr LRESULT HTCLIENT = 1;
@@ -162,13 +179,49 @@ BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* placement);
 // The window's outer rectangle on the screen.
 BOOL GetWindowRect(HWND hwnd, RECT* rect);
 BOOL ScreenToClient(HWND hwnd, POINT* point);
+BOOL ClientToScreen(HWND hwnd, POINT* point);
 // Centres the window in the work area of its monitor.
 void CenterWindow(HWND hwnd);
 // The program's icon as the window's big icon (WM_SETICON, ICON_BIG).
 void SetWindowIcon(HWND hwnd);
+
+// Whether a key is down (the high bit: the value is negative) as the key
+// message being handled saw it: VK_SHIFT, VK_CONTROL and VK_MENU.
+SHORT GetKeyState(int virtualKey);
+// Sets that state (256 bytes, bit 0x80 for a key down), for tests that
+// send key messages themselves.
+BOOL SetKeyboardState(const BYTE* keys);
 
 int GetSystemMetrics(int index);
 // Logical pixels per inch of the primary screen.
 void GetScreenDpi(int32_t* dpiX, int32_t* dpiY);
 // A per-user setting (the stand-in for the registry value).
 void SetUserSetting(const char16_t* key, const char16_t* name, DWORD value);
+
+// The program's own per-user settings, in the same file, by "group/name"
+// key. Texts round-trip whatever they hold (file names that are not UTF-8
+// included). A value that is missing, or not of the kind asked for, reads
+// as the fallback (empty for texts and lists).
+int64_t GetUserSettingInteger(const char16_t* key, int64_t fallback);
+void SetUserSettingInteger(const char16_t* key, int64_t value);
+std::u16string GetUserSettingText(const char16_t* key);
+void SetUserSettingText(const char16_t* key, const std::u16string& value);
+std::vector<std::u16string> GetUserSettingTexts(const char16_t* key);
+void SetUserSettingTexts(const char16_t* key, const std::vector<std::u16string>& values);
+BOOL HasUserSetting(const char16_t* key);
+// The settings kept in this file instead of the user's (tests); empty: the
+// user's again.
+void SetUserSettingsFile(const std::u16string& path);
+
+// Menus, dialogs and messages in the user's language. The program's texts
+// are written as its Japanese menus show them; other languages come from a
+// Qt translation file.
+// Whether the user's language (the locale's, LANGUAGE first) is Japanese.
+BOOL UserLanguageIsJapanese();
+// Texts are looked up in this translation file (a path, or ":/..." for one
+// built into the program) from now on; null: shown as written. FALSE when
+// the file cannot be read (the texts are then shown as written).
+BOOL LoadTranslation(const char16_t* file);
+// `text` (UTF-8, as written in the program) as the loaded translation has
+// it, or as written.
+std::u16string TranslateText(const char* context, const char* text);

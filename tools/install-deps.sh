@@ -35,6 +35,10 @@ packages=(
   # the programs with file and readelf), and the validators of the desktop
   # entry and the AppStream metadata
   libpng-dev dpkg-dev file binutils desktop-file-utils appstream
+  # menus and dialogs in the user's language: Qt's lrelease compiles the
+  # viewer's translation at build time; Qt's own translations give its
+  # dialogs' buttons in Japanese
+  qt6-l10n-tools qt6-translations-l10n
 )
 
 missing=()
