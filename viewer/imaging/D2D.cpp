@@ -7,6 +7,10 @@
 namespace {
 constexpr D2D1_COLOR_F kBlack{0.0f, 0.0f, 0.0f, 1.0f};
 constexpr D2D1_COLOR_F kLoupeFrame{0.5f, 0.0f, 0.5f, 1.0f};
+constexpr D2D1_COLOR_F kShade{0.0f, 0.0f, 0.0f, 0.75f};  // under words, so they read on any picture
+constexpr D2D1_COLOR_F kWords{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr float kCaptionSize = 18;  // drawing units
+constexpr float kHelpSize = 15;
 constexpr auto kLinear = D2D1_BITMAP_INTERPOLATION_MODE_LINEAR;
 }  // namespace
 
@@ -152,7 +156,8 @@ D2D1_SIZE_U Screen::PixelsPaired(D2D1_SIZE_U page) const {
   return PlaceAt(rects[0]).pixels;
 }
 
-HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe) {
+HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe,
+                   const Overlay& overlay) {
   // No target since a failed rebuild: nothing to draw until one exists.
   if (m_renderTarget == nullptr) return S_OK;
   // The frame holds its own references to what it draws.
@@ -169,7 +174,65 @@ HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, Page
   if (placement.second.pixels.width > 0) places[count] = placement.second, pages[count++] = &second;
   for (int i = 0; i < count; ++i) DrawImage(*pages[i], places[i]);
   if (loupe.on) DrawLoupe(loupe, places, pages, count);
+  if (!overlay.caption.empty()) DrawCaption(overlay.caption);
+  if (!overlay.help.empty()) DrawHelp(overlay.help);
   return m_renderTarget->EndDraw();
+}
+
+void D2D::DrawCaption(const std::u16string& caption) {
+  // One line across the lower part of the window, over a band of shade.
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  const DWRITE_TEXT_FORMAT_DESC format{kCaptionSize, DWRITE_TEXT_ALIGNMENT_CENTER, true};
+  const float margin = 16;
+  const float width = std::max(size.width - 2 * margin, 1.0f);
+  const D2D1_SIZE_F text = m_renderTarget->MeasureText(caption.data(), static_cast<UINT>(caption.size()), format, width);
+  const float height = std::max(text.height, kCaptionSize * 1.4f);
+  const float top = std::max(size.height * 0.88f - height / 2, 0.0f);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* words = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &words))) {
+    m_renderTarget->FillRectangle({0, top - margin / 2, size.width, top + height + margin / 2}, shade);
+    m_renderTarget->DrawText(caption.data(), static_cast<UINT>(caption.size()), format,
+                             {margin, top, margin + width, top + height}, words);
+  }
+  SafeRelease(shade);
+  SafeRelease(words);
+}
+
+void D2D::DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows) {
+  // Two columns in a shaded panel in the middle: what to press, what it does.
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  const DWRITE_TEXT_FORMAT_DESC keys{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, true};
+  const DWRITE_TEXT_FORMAT_DESC actions{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, false};
+  const float padding = 16, gap = 24, line = kHelpSize * 1.5f;
+  float keysWidth = 0, actionsWidth = 0;
+  for (const auto& [key, action] : rows) {
+    keysWidth = std::max(keysWidth, m_renderTarget->MeasureText(key.data(), static_cast<UINT>(key.size()), keys, 1e6f).width);
+    actionsWidth = std::max(
+        actionsWidth, m_renderTarget->MeasureText(action.data(), static_cast<UINT>(action.size()), actions, 1e6f).width);
+  }
+  const float width = std::min(keysWidth + gap + actionsWidth + 2 * padding, size.width);
+  const float height = std::min(line * static_cast<float>(rows.size()) + 2 * padding, size.height);
+  const float left = std::max((size.width - width) / 2, 0.0f), top = std::max((size.height - height) / 2, 0.0f);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* words = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &words))) {
+    m_renderTarget->FillRectangle({left, top, left + width, top + height}, shade);
+    m_renderTarget->PushAxisAlignedClip({left, top, left + width, top + height}, D2D1_ANTIALIAS_MODE_ALIASED);
+    float y = top + padding;
+    for (const auto& [key, action] : rows) {
+      const float x = left + padding;
+      m_renderTarget->DrawText(key.data(), static_cast<UINT>(key.size()), keys, {x, y, x + keysWidth, y + line}, words);
+      m_renderTarget->DrawText(action.data(), static_cast<UINT>(action.size()), actions,
+                               {x + keysWidth + gap, y, left + width - padding, y + line}, words);
+      y += line;
+    }
+    m_renderTarget->PopAxisAlignedClip();
+  }
+  SafeRelease(shade);
+  SafeRelease(words);
 }
 
 void D2D::DrawImage(const PageImage& page, const PagePlace& place) {

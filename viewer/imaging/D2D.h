@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/d2d1.h"
 #include "viewer/book/PageMode.h"
@@ -16,6 +19,13 @@ struct Loupe {
   int32_t x = 0;  // the mouse in the client area, in the target's units
   int32_t y = 0;
   bool on = false;
+};
+
+// Words drawn over the pages: one line saying why a picture stands where a
+// page should, and the help's rows of what to press and what it does.
+struct Overlay {
+  std::u16string caption;
+  std::vector<std::pair<std::u16string, std::u16string>> help;  // empty: no help shown
 };
 
 // Where a page goes on screen: a rectangle in drawing units (1/96 inch),
@@ -76,7 +86,8 @@ class D2D {
   // One frame of the pages as the mode lays them out. S_OK, or the failed
   // frame's status: the device is lost, and everything made on it must be
   // released and made again.
-  HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe);
+  HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe,
+                const Overlay& overlay = {});
   // Lets the target and the background go.
   void ReleaseDeviceObjects();
 
@@ -85,6 +96,8 @@ class D2D {
   void DrawImage(const PageImage& page, const PagePlace& place);
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
   void DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count);
+  void DrawCaption(const std::u16string& caption);
+  void DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
 
   HWND m_window = nullptr;
   int32_t m_dpiX = 96;  // the screen's logical resolution: the loupe's size

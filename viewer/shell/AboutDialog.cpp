@@ -2,8 +2,17 @@
 
 #include <algorithm>
 
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
+#include "viewer/shell/ReaderSettings.h"
 #include "viewer/shell/Settings.h"
+
+std::u16string AboutPageAddress(const std::u16string& site) {
+  if (site.empty()) return {};
+  std::u16string base = site;
+  while (!base.empty() && base.back() == u'/') base.pop_back();
+  return base + kAboutPagePath;
+}
 
 CAboutDialog::~CAboutDialog() {
   if (m_hWnd != nullptr) DestroyDialogWindow(m_hWnd);
@@ -18,7 +27,8 @@ void CAboutDialog::Show(HWND owner) {
     return;
   }
   // The dialog template: 309 x 311 dialog units, caption "About".
-  if (CreateDialogWindow(this, owner, u"About", DialogUnitsToPixelsX(309), DialogUnitsToPixelsY(311)) != nullptr)
+  if (CreateDialogWindow(this, owner, Text("About").c_str(), DialogUnitsToPixelsX(309), DialogUnitsToPixelsY(311)) !=
+      nullptr)
     ShowWindow(m_hWnd, SW_SHOW);
 }
 
@@ -37,7 +47,7 @@ bool CAboutDialog::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, 
       HWND ok = CreatePushButton(hwnd, IDOK, u"OK");
       MoveWindow(m_browser, 0, 0, width, browserHeight, TRUE);
       MoveWindow(ok, 0, browserHeight, width, client.bottom - browserHeight, TRUE);
-      BrowserNavigate(m_browser, kAboutPage, kAboutCopy);
+      BrowserNavigate(m_browser, AboutPageAddress(AboutSite()).c_str(), kAboutCopy);
       SetTimer(hwnd, AboutTimerId, 1000, nullptr);
       EnableWindow(ok, FALSE);
       return true;

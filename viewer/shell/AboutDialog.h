@@ -3,14 +3,21 @@
 // once, hidden when dismissed, shown again on request.
 #pragma once
 
+#include <string>
+
 #include "platform/dialog.h"
 
-// The page's address; no server answers this host, so the copy shipped
-// with the program shows until the maker publishes one.
-inline constexpr char16_t kAboutPage[] = u"http://velmora.invalid/app/velmora/velmora.html?ver=0.1.12";
+// The page's path and query on the maker's site. Without a site configured
+// (ReaderSettings' AboutSite) the copy shipped with the program shows and
+// nothing is fetched: a start asks the network nothing.
+inline constexpr char16_t kAboutPagePath[] = u"/app/velmora/velmora.html?ver=0.1.12";
 inline constexpr char16_t kAboutCopy[] = u":/velmora/about.html";
 constexpr int IDC_BROWSER = 1001;
 constexpr UINT_PTR AboutTimerId = 30000;
+
+// The page's address for a site ("https://host", no trailing "/"); empty
+// for none.
+std::u16string AboutPageAddress(const std::u16string& site);
 
 class CAboutDialog final : public CWindowImpl {
  public:

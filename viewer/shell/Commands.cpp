@@ -2,45 +2,71 @@
 #include <algorithm>
 
 #include "platform/debug.h"
+#include "platform/dialog.h"
 #include "platform/menu.h"
 #include "platform/shobjidl.h"
 #include "platform/system.h"
 #include "platform/wincodec.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
+namespace {
+void Append(HMENU menu, UINT flags, UINT_PTR id, const char* text) {
+  AppendMenuW(menu, flags, id, text != nullptr ? Text(text).c_str() : nullptr);
+}
+}  // namespace
+
 HMENU LoadContextMenu() {
+  // The texts as the Japanese menus show them; Text() gives them in the
+  // user's language.
   HMENU history = CreatePopupMenu();
-  AppendMenuW(history, MF_STRING | MF_GRAYED, IDM_EMPTY, u"Empty");
+  Append(history, MF_STRING | MF_GRAYED, IDM_EMPTY, "Empty");
   HMENU show = CreatePopupMenu();
-  AppendMenuW(show, MF_STRING, IDM_SINGLE, u"1\u679a");
-  AppendMenuW(show, MF_STRING, IDM_SPREAD_RIGHT, u"\u898b\u958b\u304d \u53f3\u958b\u304d");
-  AppendMenuW(show, MF_STRING, IDM_SPREAD_LEFT, u"\u898b\u958b\u304d \u5de6\u958b\u304d");
-  AppendMenuW(show, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(show, MF_STRING, IDM_MONO2COLOR, u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316");
+  Append(show, MF_STRING, IDM_SINGLE, "1\u679a");
+  Append(show, MF_STRING, IDM_SPREAD_RIGHT, "\u898b\u958b\u304d \u53f3\u958b\u304d");
+  Append(show, MF_STRING, IDM_SPREAD_LEFT, "\u898b\u958b\u304d \u5de6\u958b\u304d");
+  Append(show, MF_SEPARATOR, 0, nullptr);
+  Append(show, MF_STRING, IDM_MONO2COLOR, "\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316");
+  // The reader's own switches, after the view's.
+  Append(show, MF_SEPARATOR, 0, nullptr);
+  Append(show, MF_STRING, IDM_COVER_ALONE, "\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a");
+  Append(show, MF_STRING, IDM_EXIF_ORIENTATION, "\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046");
+  Append(show, MF_STRING, IDM_NATURAL_ORDER, "\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b");
+  Append(show, MF_STRING, IDM_RESUME, "\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f");
   HMENU help = CreatePopupMenu();
-  AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, u"Manual");
-  AppendMenuW(help, MF_STRING, IDM_ABOUT, u"About");
+  Append(help, MF_STRING | MF_GRAYED, IDM_MANUAL, "Manual");
+  Append(help, MF_STRING, IDM_KEYS, "Keys and Mouse");
+  Append(help, MF_STRING, IDM_ABOUT, "About");
 
   HMENU popup = CreatePopupMenu();
-  AppendMenuW(popup, MF_STRING, IDM_OPEN_FILE, u"Open File...");
-  AppendMenuW(popup, MF_STRING, IDM_OPEN_DIRECTORY, u"Open Directory...");
-  AppendMenuW(popup, MF_STRING, IDM_OPEN_NEXT_ARCHIVE, u"Open Next Archive File");
-  AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(history), u"History");
-  AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(show), u"Show");
-  AppendMenuW(popup, MF_STRING, IDM_FULL_SCREEN, u"Window/Full Screen");
-  AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(help), u"Help");
-  AppendMenuW(popup, MF_STRING, IDM_EXIT, u"Exit");
+  Append(popup, MF_STRING, IDM_OPEN_FILE, "Open File...");
+  Append(popup, MF_STRING, IDM_OPEN_DIRECTORY, "Open Directory...");
+  Append(popup, MF_STRING, IDM_OPEN_NEXT_ARCHIVE, "Open Next Archive File");
+  Append(popup, MF_STRING, IDM_OPEN_PREVIOUS_ARCHIVE, "Open Previous Archive File");
+  Append(popup, MF_STRING, IDM_GO_TO_PAGE, "Go to Page...");
+  Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(history), "History");
+  Append(popup, MF_SEPARATOR, 0, nullptr);
+  Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(show), "Show");
+  Append(popup, MF_STRING, IDM_FULL_SCREEN, "Window/Full Screen");
+  Append(popup, MF_SEPARATOR, 0, nullptr);
+  Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(help), "Help");
+  Append(popup, MF_STRING, IDM_EXIT, "Exit");
 
   HMENU menu = CreatePopupMenu();  // the resource: its first popup is the menu
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), u"Menu");
   return menu;
 }
 
-void CMainWindow::ShowContextMenu() {
+void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   POINT at{};
   GetCursorPos(&at);
+  if (fromKeyboard) {
+    // Over the window's upper left, where a keyboard's menu is looked for.
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    at = POINT{client.right / 8, client.bottom / 8};
+    ClientToScreen(m_hWnd, &at);
+  }
   HMENU menu = LoadContextMenu();
   HMENU popup = GetSubMenu(menu, 0);
   const ViewSettings& settings = m_profile.settings;
@@ -50,10 +76,19 @@ void CMainWindow::ShowContextMenu() {
                                                                    : IDM_SPREAD_LEFT,
                 MF_CHECKED);
   if (settings.mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
-  if (!m_book.CanStepToNextArchive()) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
+  if (m_reading.coverAlone) CheckMenuItem(menu, IDM_COVER_ALONE, MF_CHECKED);
+  if (m_reading.exifOrientation) CheckMenuItem(menu, IDM_EXIF_ORIENTATION, MF_CHECKED);
+  if (m_reading.naturalOrder) CheckMenuItem(menu, IDM_NATURAL_ORDER, MF_CHECKED);
+  if (m_reading.resume) CheckMenuItem(menu, IDM_RESUME, MF_CHECKED);
+  if (!m_book.CanStepToNextArchive()) {
+    EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
+    EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
+  }
+  if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);
+  if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
   if (!books.empty()) {
-    HMENU history = GetSubMenu(popup, 3);
+    HMENU history = GetSubMenu(popup, kHistoryPosition);
     DeleteMenu(history, 0, MF_BYPOSITION);
     for (std::size_t i = 0; i < books.size(); ++i) {
       std::u16string name = books[i].name;
@@ -76,9 +111,14 @@ void CMainWindow::ShowContextMenu() {
   DestroyMenu(menu);
 }
 
+void CMainWindow::SaveProfile() {
+  m_profile.Save();
+  SaveHistoryPages(m_profile.history);
+}
+
 void CMainWindow::SetPageMode(PageMode mode) {
   m_profile.settings.pageMode = mode;
-  m_profile.Save();
+  SaveProfile();
   ShowPage(m_book.current, 0);
   Invalidate();
 }
@@ -86,24 +126,63 @@ void CMainWindow::SetPageMode(PageMode mode) {
 void CMainWindow::ToggleColorizing() {
   int32_t& mono2Color = m_profile.settings.mono2Color;
   mono2Color = mono2Color != 0 ? 0 : 1;
-  m_profile.Save();
+  SaveProfile();
   DropLoads();
   m_pageCache.Reset();
   ShowPage(m_book.current, 0);
   Invalidate();
 }
 
+void CMainWindow::ToggleSwitch(bool ReaderSettings::*which) {
+  m_reading.*which = !(m_reading.*which);
+  SaveReaderSettings(m_reading);
+  if (which == &ReaderSettings::naturalOrder) {
+    ReopenInOrder();
+  } else if (which == &ReaderSettings::coverAlone) {
+    if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
+  } else if (which == &ReaderSettings::exifOrientation) {
+    // Pages decoded the other way are decoded again.
+    DropLoads();
+    m_pageCache.Reset();
+    if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
+  }
+}
+
 void CMainWindow::OpenHistoryEntry(std::size_t i) {
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
   if (i >= books.size()) return;
   const HistoryEntry entry = books[i];  // the open changes the list
+  // Opened at its first page, then its remembered page is shown.
+  const Start first{Start::At::First, {}};
   const int32_t opened = (GetFileAttributesW(entry.name.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
-                             ? OpenDirectory(entry.name.c_str(), nullptr)
-                             : OpenFile(entry.name.c_str());
-  // A remembered page outside the book (a book that changed, a profile
-  // edited by hand) shows the first page.
+                             ? OpenDirectoryAt(entry.name.c_str(), nullptr, nullptr, first)
+                             : OpenFileAt(entry.name.c_str(), first);
+  // Found by name where the page is known that way; a remembered page
+  // outside the book (a book that changed, a profile edited by hand) shows
+  // the first page.
   const bool inside = entry.index >= 0 && entry.index < m_book.PageCount();
-  if (opened == 0) ShowPage(inside ? entry.index : 0, 0);
+  if (opened == 0) ShowPage(IndexOfPage(entry.page, inside ? entry.index : 0), 0);
+}
+
+void CMainWindow::GoToPage(int32_t number) {
+  const int32_t n = m_book.PageCount();
+  if (n == 0) return;
+  const int32_t index = std::clamp(number, 1, n) - 1;
+  // Nothing from there on shows (the last entries are no images): the
+  // last page that does.
+  if (ShowPage(index, 0) != 0) ShowPage(n, -2);
+  Invalidate();
+}
+
+void CMainWindow::AskForPage() {
+  const int32_t n = m_book.PageCount();
+  if (n == 0) return;
+  std::u16string label = Text("\u30da\u30fc\u30b8 (1 - %1):");
+  label.replace(label.find(u"%1"), 2, Decimal(n));
+  int number = 0;
+  if (AskForNumber(m_hWnd, Text("\u30da\u30fc\u30b8\u3078\u79fb\u52d5").c_str(), label.c_str(), m_book.current + 1, 1, n,
+                   &number))
+    GoToPage(number);
 }
 
 void CMainWindow::OnCommand(UINT id) {
@@ -116,6 +195,27 @@ void CMainWindow::OnCommand(UINT id) {
       break;
     case IDM_OPEN_NEXT_ARCHIVE:
       OpenNextArchive();
+      break;
+    case IDM_OPEN_PREVIOUS_ARCHIVE:
+      OpenPreviousArchive();
+      break;
+    case IDM_GO_TO_PAGE:
+      AskForPage();
+      break;
+    case IDM_COVER_ALONE:
+      ToggleSwitch(&ReaderSettings::coverAlone);
+      break;
+    case IDM_EXIF_ORIENTATION:
+      ToggleSwitch(&ReaderSettings::exifOrientation);
+      break;
+    case IDM_NATURAL_ORDER:
+      ToggleSwitch(&ReaderSettings::naturalOrder);
+      break;
+    case IDM_RESUME:
+      ToggleSwitch(&ReaderSettings::resume);
+      break;
+    case IDM_KEYS:
+      ToggleHelp();
       break;
     case IDM_SINGLE:
       SetPageMode(PageMode::Single);
@@ -145,12 +245,18 @@ void CMainWindow::OnCommand(UINT id) {
 }
 
 namespace {
-// The dialog's path, or empty when it was cancelled or failed.
-std::u16string AskForPath(HWND owner, bool folders) {
+// The dialog's path, or empty when it was cancelled or failed. It starts
+// in `folder` when one is given.
+std::u16string AskForPath(HWND owner, bool folders, const std::u16string& folder) {
   IFileOpenDialog* dialog = nullptr;
   if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                               reinterpret_cast<void**>(&dialog))))
     return {};
+  IFileDialogFolder* start = nullptr;
+  if (!folder.empty() && SUCCEEDED(dialog->QueryInterface(IFileDialogFolder::iid, reinterpret_cast<void**>(&start)))) {
+    start->SetFolder(folder.c_str());
+    start->Release();
+  }
   if (folders) {
     dialog->SetOptions(FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
   } else {
@@ -172,8 +278,23 @@ std::u16string AskForPath(HWND owner, bool folders) {
 }
 }  // namespace
 
+namespace {
+// The folder that holds the open book (a folder book's parent, an
+// archive's folder); empty without a book.
+std::u16string FolderAround(const Book& book) {
+  if (book.source.empty()) return {};
+  std::u16string path = book.source;
+  while (path.size() > 1 && path.back() == u'/') path.pop_back();
+  const std::size_t slash = path.rfind(u'/');
+  if (slash == std::u16string::npos) return {};
+  return slash == 0 ? u"/" : path.substr(0, slash);
+}
+}  // namespace
+
 void CMainWindow::OpenFileDialog() {
-  const std::u16string path = AskForPath(m_hWnd, false);
+  // Among the open book's files: a folder book's own folder, an archive's.
+  const std::u16string path =
+      AskForPath(m_hWnd, false, m_book.kind == BookKind::Folder ? m_book.source : FolderAround(m_book));
   if (path.empty()) return;
   OutputDebugStringW(path.c_str());
   OutputDebugStringW(u"\n");
@@ -181,6 +302,7 @@ void CMainWindow::OpenFileDialog() {
 }
 
 void CMainWindow::OpenFolderDialog() {
-  const std::u16string path = AskForPath(m_hWnd, true);
+  // Beside the open book: the folders of the other volumes.
+  const std::u16string path = AskForPath(m_hWnd, true, FolderAround(m_book));
   if (!path.empty()) OpenDirectory(path.c_str(), nullptr);
 }

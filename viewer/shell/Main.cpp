@@ -9,7 +9,9 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
+#include "viewer/shell/Placement.h"
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/StartUp.h"
 
@@ -21,6 +23,7 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   const std::u16string startPath = StartPath(argc, argv);
   InitApplication(argc, argv);
+  UseLanguage(UserLanguage());
   CoInitialize(nullptr);
 
   char16_t modulePath[4096] = {};
@@ -49,8 +52,11 @@ int main(int argc, char** argv) {
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
   if (hwnd != nullptr) {
     SetWindowIcon(hwnd);
-    CenterWindow(hwnd);
-    ShowWindow(hwnd, SW_SHOW);
+    // Where it was last time, on the screens there are now; centred the
+    // first time.
+    bool maximized = false;
+    if (!RestoreWindowPlace(hwnd, &maximized)) CenterWindow(hwnd);
+    ShowWindow(hwnd, maximized ? SW_SHOWMAXIMIZED : SW_SHOW);
     RegisterTouchWindow(hwnd, 0);
     CloseOnTerminationSignals(hwnd);
 

@@ -5,6 +5,7 @@
 #include "ordel/Ordel.h"
 #include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/Settings.h"
 
 std::u16string Decimal(int64_t value) { return AsciiToUtf16(std::to_string(value)); }
@@ -39,8 +40,15 @@ int32_t CMainWindow::LoadResources() {
   return ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
 }
 
+Overlay CMainWindow::overlay() const {
+  Overlay words;
+  words.caption = FailureText(m_failure);
+  if (m_help) words.help = HelpLines();
+  return words;
+}
+
 void CMainWindow::OnPaint() {
-  if (m_renderer.Paint(m_firstPage, m_secondPage, m_profile.settings.pageMode, m_loupe) != S_OK) {
+  if (m_renderer.Paint(m_firstPage, m_secondPage, m_profile.settings.pageMode, m_loupe, overlay()) != S_OK) {
     ReleaseDevice();
     RebuildDevice();
   }
@@ -53,10 +61,16 @@ void CMainWindow::ForgetDecodedPages() {
     if (page.state != PageState::Folder) page.state = PageState::Unknown;
 }
 
-void CMainWindow::ShowPicture(ID2D1Bitmap* picture) {
+void CMainWindow::ShowPicture(ID2D1Bitmap* picture, OpenFailure why) {
   m_firstPage = PageImage::Of(picture);
   m_secondPage = PageImage{};
+  m_failure = why;
   SetWindowTextW(m_hWnd, kProductTitle);
+}
+
+void CMainWindow::ToggleHelp() {
+  m_help = !m_help;
+  Invalidate();
 }
 
 void CMainWindow::ReleaseDevice() {
@@ -77,7 +91,7 @@ int32_t CMainWindow::RebuildDevice() {
       Invalidate();
       return 0;
     }
-    ShowPicture(m_pictures.unknown.get());
+    ShowNoPage();
   } else {
     ShowPicture(m_pictures.title.get());
   }

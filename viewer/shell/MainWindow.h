@@ -12,8 +12,11 @@
 #include "viewer/imaging/PageCache.h"
 #include "viewer/imaging/PageLoader.h"
 #include "viewer/imaging/Resources.h"
+#include "viewer/book/BookOpener.h"
 #include "viewer/shell/AboutDialog.h"
+#include "viewer/shell/Keys.h"
 #include "viewer/shell/Profile.h"
+#include "viewer/shell/ReaderSettings.h"
 
 // The product name, ending every window title.
 inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
@@ -37,7 +40,16 @@ constexpr UINT IDM_SPREAD_LEFT = 32789;
 constexpr UINT IDM_MANUAL = 32790;
 constexpr UINT IDM_MONO2COLOR = 32791;
 constexpr UINT IDM_OPEN_NEXT_ARCHIVE = 32792;
+constexpr UINT IDM_OPEN_PREVIOUS_ARCHIVE = 32793;
+constexpr UINT IDM_GO_TO_PAGE = 32794;
+constexpr UINT IDM_COVER_ALONE = 32795;
+constexpr UINT IDM_EXIF_ORIENTATION = 32796;
+constexpr UINT IDM_NATURAL_ORDER = 32797;
+constexpr UINT IDM_RESUME = 32798;
+constexpr UINT IDM_KEYS = 32799;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
+// The "History" submenu's position in the menu.
+constexpr int kHistoryPosition = 5;
 
 struct CMenu;
 // The menu resource: a menu whose first popup is the context menu.
@@ -68,13 +80,23 @@ class CMainWindow : public CWindowImpl {
 
   // Opening books; each puts the first page, or a picture saying why not,
   // on screen. 0, or 1 when nothing was opened.
+  // A book whose path is in the history opens at its remembered page while
+  // that switch is on; an image opened by name opens at that image.
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
+  // When no archive opens, the book on screen stays as it is.
   int32_t OpenNextArchive();
+  int32_t OpenPreviousArchive();
   // The page at `index` (step 0) or a page or spread away from the one on
   // screen (steps -2, -1, +1, +2): 0 when shown, 1 after a beep when there
   // is nothing to show that way. The caller repaints.
   int32_t ShowPage(int32_t index, int32_t step);
+  // Page `number` (from 1; numbers past either end mean that end), in the
+  // spread modes with its partner; the last page that shows when nothing
+  // from there on does.
+  void GoToPage(int32_t number);
+  // The help listing every key and mouse action, over the pages.
+  void ToggleHelp();
 
   // What tests and benchmarks look at.
   const Book& book() const { return m_book; }
@@ -87,6 +109,13 @@ class CMainWindow : public CWindowImpl {
   const CPageCache& pageCache() const { return m_pageCache; }
   const Loupe& loupe() const { return m_loupe; }
   CProfile& profile() { return m_profile; }
+  ReaderSettings& reading() { return m_reading; }
+  // Why the picture on screen stands where a page should (None: it does not).
+  OpenFailure failure() const { return m_failure; }
+  // The words over the pages: the failure's line, the help.
+  Overlay overlay() const;
+  bool helpShown() const { return m_help; }
+  bool fullScreen() const { return m_fullScreen != 0; }
   CAboutDialog& aboutDialog() { return m_aboutDialog; }
   int32_t cursorTicks() const { return m_cursorTicks; }
   int32_t touchGesture() const { return m_touchGesture; }
@@ -121,6 +150,23 @@ class CMainWindow : public CWindowImpl {
 
   void SetPageMode(PageMode mode);
   void ToggleColorizing();
+  // A reading switch flipped, saved, and put to work on the book open.
+  void ToggleSwitch(bool ReaderSettings::*which);
+  // The open book listed again in the order now chosen, at the page shown.
+  void ReopenInOrder();
+  // The profile, and the pages of its history kept beside it.
+  void SaveProfile();
+  // The page a book opens at: its remembered one when the history knows it
+  // (by name, else by index), else 0.
+  int32_t RememberedPage(const Book& book) const;
+  // The index of the page at `path` in the open book, or `fallback`.
+  int32_t IndexOfPage(const std::u16string& path, int32_t fallback) const;
+  // The first page that decodes, shown alone while the cover switch is on
+  // in a spread mode; -1 otherwise.
+  int32_t CoverPage();
+  void OnKey(WPARAM key, LPARAM keyData);
+  void OnLeftButton(bool down, LPARAM position);
+  void AskForPage();
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
   // A page move by a key: repeats of a held key that arrive while a turn
@@ -129,21 +175,35 @@ class CMainWindow : public CWindowImpl {
   void OnIdleTick();
   void OnDropFiles(HDROP drop);
   LRESULT OnTouch(WPARAM wParam, LPARAM lParam);
-  void ShowContextMenu();
+  // At the mouse, or over the window when asked for from the keyboard.
+  void ShowContextMenu(bool fromKeyboard = false);
   void OpenFileDialog();
   void OpenFolderDialog();
   void OpenHistoryEntry(std::size_t i);
 
+  // The page an open shows first: the remembered one (while that switch is
+  // on), the first, or the page at a path in the book.
+  struct Start {
+    enum class At { Remembered, First, Page } at = At::Remembered;
+    std::u16string page;
+  };
+  int32_t StartIndex(const Book& book, const Start& start) const;
   // A folder opened at the page named `selectName`, which `decoded` may
   // already hold, decoded.
-  int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded);
-  // Shows a built-in picture alone with the plain product title.
-  void ShowPicture(ID2D1Bitmap* picture);
+  int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded, const Start& start);
+  int32_t OpenFileAt(const char16_t* path, const Start& start);
+  int32_t OpenArchiveNear(int direction);
+  CBookOpener Opener() const;
+  // Shows a built-in picture alone with the plain product title, with the
+  // line saying why when it stands for a page.
+  void ShowPicture(ID2D1Bitmap* picture, OpenFailure why = OpenFailure::None);
   // After an open: the first page, or the unknown picture when none decodes.
   void ShowFirstPage(int32_t index);
   // The picture of a failed open: the error picture, or the unknown one
   // for a file no route reads.
-  void ShowOpenFailure(bool notArchive);
+  void ShowOpenFailure(bool notArchive, OpenFailure why);
+  // The unknown picture for a book none of whose pages shows, saying why.
+  void ShowNoPage();
   void Invalidate() { InvalidateRect(m_hWnd, nullptr, TRUE); }
 
   D2D m_renderer;
@@ -170,6 +230,13 @@ class CMainWindow : public CWindowImpl {
 
   int32_t m_touchGesture = 0;  // region of the last touch-down; 0 none
   int32_t m_heldStep = 0;      // the turn a held key asked for; 0 none pending
+  // Where the left button went down: a click turns when it comes up in the
+  // same third of the window.
+  enum class Third { None, Left, Middle, Right };
+  Third m_pressed = Third::None;
+  ReaderSettings m_reading;
+  OpenFailure m_failure = OpenFailure::None;
+  bool m_help = false;
   CAboutDialog m_aboutDialog;
   bool m_loaderTimer = false;
   // Last, so that its workers stop first.

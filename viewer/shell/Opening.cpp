@@ -1,31 +1,113 @@
 // Opening books from the window: the opener makes the book, the window
-// shows its first page or a picture saying it could not.
+// shows its first page (or the page the reader left it at) or a picture
+// saying it could not, and why.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <mutex>
 
 #include "platform/debug.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/shell/MainWindow.h"
 
+namespace {
+
+OpenFailure FailureOfErrno(int error, OpenFailure guess) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENAMETOOLONG:
+      return OpenFailure::NotFound;
+    case EACCES:
+    case EPERM:
+      return OpenFailure::NoPermission;
+    default:
+      return guess;
+  }
+}
+
+// What the disk says of a path that failed: missing, or not to be read.
+OpenFailure ProbeDisk(const std::u16string& path, OpenFailure guess) {
+  const std::string name = Utf16ToUtf8(path);
+  struct stat st {};
+  if (::stat(name.c_str(), &st) != 0) return FailureOfErrno(errno, guess);
+  if (S_ISDIR(st.st_mode)) {
+    DIR* folder = ::opendir(name.c_str());
+    if (folder == nullptr) return FailureOfErrno(errno, guess);
+    ::closedir(folder);
+    return guess;
+  }
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return FailureOfErrno(errno, guess);
+  ::close(fd);
+  return guess;
+}
+
+}  // namespace
+
+CBookOpener CMainWindow::Opener() const { return CBookOpener(m_fileSystem.get(), m_reading.order(), ProbeDisk); }
+
 void CMainWindow::ShowFirstPage(int32_t index) {
-  if (ShowPage(index, 0) != 0) ShowPicture(m_pictures.unknown.get());
+  if (ShowPage(index, 0) != 0) ShowNoPage();
   Invalidate();
 }
 
-void CMainWindow::ShowOpenFailure(bool notArchive) {
-  ShowPicture(notArchive ? m_pictures.unknown.get() : m_pictures.error.get());
+void CMainWindow::ShowNoPage() { ShowPicture(m_pictures.unknown.get(), Opener().DiagnosePages(m_book)); }
+
+void CMainWindow::ShowOpenFailure(bool notArchive, OpenFailure why) {
+  ShowPicture(notArchive ? m_pictures.unknown.get() : m_pictures.error.get(), why);
   Invalidate();
+}
+
+int32_t CMainWindow::IndexOfPage(const std::u16string& path, int32_t fallback) const {
+  if (!path.empty())
+    for (std::size_t i = 0; i < m_book.pages.size(); ++i)
+      if (m_book.pages[i].path == path) return static_cast<int32_t>(i);
+  return fallback;
+}
+
+int32_t CMainWindow::RememberedPage(const Book& book) const {
+  const HistoryEntry* entry = m_profile.history.Find(book.source);
+  if (entry == nullptr) return 0;
+  // By name first: the place survives pages added, removed or reordered.
+  if (!entry->page.empty())
+    for (std::size_t i = 0; i < book.pages.size(); ++i)
+      if (book.pages[i].path == entry->page) return static_cast<int32_t>(i);
+  // A remembered page outside the book (a book that changed, a profile
+  // edited by hand) is the first page.
+  return entry->index >= 0 && entry->index < book.PageCount() ? entry->index : 0;
+}
+
+int32_t CMainWindow::StartIndex(const Book& book, const Start& start) const {
+  switch (start.at) {
+    case Start::At::Remembered:
+      return m_reading.resume ? RememberedPage(book) : 0;
+    case Start::At::Page:
+      for (std::size_t i = 0; i < book.pages.size(); ++i)
+        if (book.pages[i].path == start.page) return static_cast<int32_t>(i);
+      return 0;
+    case Start::At::First:
+      break;
+  }
+  return 0;
 }
 
 int32_t CMainWindow::OpenDirectory(const char16_t* path, const char16_t* selectName) {
-  return OpenDirectoryAt(path, selectName, nullptr);
+  return OpenDirectoryAt(path, selectName, nullptr, Start{});
 }
 
-int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded) {
+int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded,
+                                     const Start& start) {
   if (path == nullptr) return 1;
   // Any open gives up the way to the next archive, even a refused one.
   m_book.archiveFolder = ArchiveFolder{};
-  BookOpening opened = CBookOpener(m_fileSystem.get()).OpenFolder(path);
+  BookOpening opened = Opener().OpenFolder(path);
   if (opened.status == OpenStatus::Refused) return 1;
 
   DropLoads();
@@ -33,14 +115,14 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
   m_secondPage = PageImage{};
   m_book = std::move(opened.book);
   if (opened.status != OpenStatus::Opened) {
-    ShowPicture(m_pictures.error.get());
+    ShowPicture(m_pictures.error.get(), opened.why);
     Invalidate();
     return 1;
   }
   m_pageCache.Reset();
 
   if (selectName == nullptr) {
-    ShowFirstPage(0);
+    ShowFirstPage(StartIndex(m_book, start));
     return 0;
   }
   for (std::size_t i = 0; i < m_book.pages.size(); ++i)
@@ -54,12 +136,14 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
       ShowFirstPage(static_cast<int32_t>(i));
       return 0;
     }
-  ShowPicture(m_pictures.unknown.get());
+  ShowPicture(m_pictures.unknown.get(), OpenFailure::NotFound);
   Invalidate();
   return 0;
 }
 
-int32_t CMainWindow::OpenFile(const char16_t* path) {
+int32_t CMainWindow::OpenFile(const char16_t* path) { return OpenFileAt(path, Start{}); }
+
+int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   if (path == nullptr) return 1;
   m_book.archiveFolder = ArchiveFolder{};
   LoadedPage probe;
@@ -76,7 +160,7 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
     if (!probe.trace.empty()) OutputDebugStringW(probe.trace.c_str());
     return probe.decoded;
   };
-  BookOpening opened = CBookOpener(m_fileSystem.get()).OpenFile(path, isImage);
+  BookOpening opened = Opener().OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
   DropLoads();
   m_firstPage = PageImage{};
@@ -86,35 +170,53 @@ int32_t CMainWindow::OpenFile(const char16_t* path) {
 
   switch (opened.status) {
     case OpenStatus::IsImage:
-      OpenDirectoryAt(opened.folder.c_str(), opened.name.c_str(), &probe);
+      // An image opened by name opens at that image, whatever is remembered.
+      OpenDirectoryAt(opened.folder.c_str(), opened.name.c_str(), &probe, start);
       return 0;
     case OpenStatus::Opened:
       m_book = std::move(opened.book);
-      ShowFirstPage(0);
+      ShowFirstPage(StartIndex(m_book, start));
       return 0;
     default:
       // An archive whose folder could not be listed stays open behind the error.
       m_book = std::move(opened.book);
-      ShowOpenFailure(opened.status == OpenStatus::NotArchive);
+      ShowOpenFailure(opened.status == OpenStatus::NotArchive, opened.why);
       return 1;
   }
 }
 
-int32_t CMainWindow::OpenNextArchive() {
+int32_t CMainWindow::OpenNextArchive() { return OpenArchiveNear(+1); }
+
+int32_t CMainWindow::OpenPreviousArchive() { return OpenArchiveNear(-1); }
+
+int32_t CMainWindow::OpenArchiveNear(int direction) {
   if (!m_book.CanStepToNextArchive()) return 1;
-  DropLoads();
-  m_pageCache.Reset();
-  BookOpening opened = CBookOpener(m_fileSystem.get()).OpenNextArchive(m_book.archiveFolder);
+  const CBookOpener opener = Opener();
+  BookOpening opened =
+      direction > 0 ? opener.OpenNextArchive(m_book.archiveFolder) : opener.OpenPreviousArchive(m_book.archiveFolder);
   if (opened.status != OpenStatus::Opened) {
-    // Once a later entry was tried the open book is gone; either way the
-    // folder cannot be stepped through any more.
-    if (opened.triedAny) m_book = Book{};
+    // The book on screen stays readable, its page and pages as they were;
+    // only the way through its folder is given up.
     m_book.archiveFolder = ArchiveFolder{};
     MessageBeep(0);
     return 1;
   }
+  DropLoads();
+  m_pageCache.Reset();
   m_book = std::move(opened.book);
   SHAddToRecentDocs(SHARD_PATHW, m_book.source.c_str());
-  ShowFirstPage(0);
+  ShowFirstPage(StartIndex(m_book, Start{}));
   return 0;
+}
+
+void CMainWindow::ReopenInOrder() {
+  if (m_book.pages.empty() || m_book.source.empty()) return;
+  // Listed again from its source, at the page that was on screen wherever
+  // the new order puts it.
+  const std::u16string source = m_book.source;
+  const Start start{Start::At::Page, m_book.pages[static_cast<std::size_t>(m_book.current)].path};
+  if (m_book.kind == BookKind::Archive)
+    OpenFileAt(source.c_str(), start);
+  else
+    OpenDirectoryAt(source.c_str(), nullptr, nullptr, start);
 }

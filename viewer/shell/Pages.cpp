@@ -84,8 +84,8 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
 
   LoadLikelyPages(index, step);
   const int32_t n = m_book.PageCount();
-  const std::optional<Spread> found =
-      FindSpread(n, m_profile.settings.pageMode, Spread{m_book.current, m_book.second}, index, step, pages);
+  const std::optional<Spread> found = FindSpread(n, m_profile.settings.pageMode, Spread{m_book.current, m_book.second},
+                                                 index, step, pages, CoverPage());
   if (!found) {
     MessageBeep(0);
     return 1;
@@ -119,7 +119,9 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
   title += u" <" + m_book.displayName + u"> " + kProductTitle;
   SetWindowTextW(m_hWnd, title.c_str());
 
-  m_profile.AddHistory(m_book.source, m_book.current);
+  m_failure = OpenFailure::None;
+  if (m_profile.AddHistory(m_book.source, m_book.current, m_book.pages[static_cast<std::size_t>(m_book.current)].path))
+    SaveHistoryPages(m_profile.history);
 
   // Pages off screen keep only what draws them; the workers make the pages
   // on screen sharp and load what comes next.
@@ -127,6 +129,19 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
   ScaleShownPages();
   LoadAhead();
   return 0;
+}
+
+int32_t CMainWindow::CoverPage() {
+  if (!m_reading.coverAlone || m_profile.settings.pageMode == PageMode::Single) return -1;
+  // The first entry that decodes; those not tried yet are tried now, so
+  // that the cover is known wherever the reader is in the book.
+  for (int32_t k = 0; k < m_book.PageCount(); ++k) {
+    const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+    if (state == PageState::Image) return k;
+    int32_t slot = 0;
+    if (state == PageState::Unknown && DecodePage(k, &slot) == 0) return k;
+  }
+  return -1;
 }
 
 void CMainWindow::LoadLikelyPages(int32_t index, int32_t step) {

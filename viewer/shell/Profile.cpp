@@ -145,6 +145,8 @@ void CProfile::Save() const {
   if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
 }
 
-void CProfile::AddHistory(const std::u16string& name, int32_t index) {
-  if (history.Add(name, index)) Save();
+bool CProfile::AddHistory(const std::u16string& name, int32_t index, const std::u16string& page) {
+  if (!history.Add(name, index, page)) return false;
+  Save();
+  return true;
 }

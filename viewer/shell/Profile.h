@@ -27,8 +27,9 @@ class CProfile {
   // old one only once it is completely written.
   void Save() const;
   // Moves the book to the front of the history with its page (in memory),
-  // or puts a new one there and writes the profile at once.
-  void AddHistory(const std::u16string& name, int32_t index);
+  // or puts a new one there and writes the profile at once (then true).
+  // `page` is the page's path in the book, kept beside the profile.
+  bool AddHistory(const std::u16string& name, int32_t index, const std::u16string& page = {});
 
   ViewSettings settings;
   CHistory history;

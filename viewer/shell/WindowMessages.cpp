@@ -1,7 +1,9 @@
 // The main window's messages.
 #include "platform/debug.h"
 #include "platform/system.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
+#include "viewer/shell/Placement.h"
 
 namespace {
 int16_t LowSigned(LPARAM l) { return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(l))); }
@@ -27,6 +29,104 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
     }
   }
   Step(step);
+}
+
+void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
+  const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
+  switch (ActionOfKey(key, CurrentModifiers())) {
+    case KeyAction::ToggleFullScreen:
+      ToggleFullScreen();
+      break;
+    case KeyAction::LeaveFullScreen:
+      // The help first, then full screen; a window stays as it is.
+      if (m_help)
+        ToggleHelp();
+      else if (m_fullScreen != 0)
+        ToggleFullScreen();
+      break;
+    case KeyAction::PageLeft:
+      KeyStep(leftIsBack ? -1 : 1, keyData);
+      break;
+    case KeyAction::PageRight:
+      KeyStep(leftIsBack ? 1 : -1, keyData);
+      break;
+    case KeyAction::SpreadBack:
+      KeyStep(-2, keyData);
+      break;
+    case KeyAction::SpreadForward:
+      KeyStep(2, keyData);
+      break;
+    case KeyAction::FirstPage:
+      if (!m_book.pages.empty()) {
+        ShowPage(0, 0);
+        Invalidate();
+      }
+      break;
+    case KeyAction::LastPage:
+      // As a spread back from past the end: the last page, with the page
+      // before it when both are upright.
+      if (!m_book.pages.empty()) {
+        ShowPage(m_book.PageCount(), -2);
+        Invalidate();
+      }
+      break;
+    case KeyAction::Loupe:
+      m_loupe.on = !m_loupe.on;
+      ScaleShownPages();
+      Invalidate();
+      break;
+    case KeyAction::OpenFile:
+      OpenFileDialog();
+      break;
+    case KeyAction::OpenFolder:
+      OpenFolderDialog();
+      break;
+    case KeyAction::Quit:
+      SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
+      break;
+    case KeyAction::NextArchive:
+      OpenNextArchive();
+      break;
+    case KeyAction::PreviousArchive:
+      OpenPreviousArchive();
+      break;
+    case KeyAction::ContextMenu:
+      ShowContextMenu(true);
+      break;
+    case KeyAction::Help:
+      ToggleHelp();
+      break;
+    case KeyAction::GoToPage:
+      AskForPage();
+      break;
+    case KeyAction::None:
+      break;
+  }
+}
+
+void CMainWindow::OnLeftButton(bool down, LPARAM position) {
+  RECT client{};
+  GetClientRect(m_hWnd, &client);
+  const int32_t x = LowSigned(position), w = client.right;
+  const Third third = x < 0 || x >= w ? Third::None : x < w / 3 ? Third::Left : x < 2 * w / 3 ? Third::Middle : Third::Right;
+  if (down) {
+    m_pressed = third;
+    return;
+  }
+  const Third pressed = m_pressed;
+  m_pressed = Third::None;
+  // A click while the help is up puts it away.
+  if (m_help) {
+    ToggleHelp();
+    return;
+  }
+  // Down and up in the same side third: a turn, as a tap at that edge.
+  if (third != pressed || (third != Third::Left && third != Third::Right)) return;
+  const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
+  if (third == Third::Left)
+    Step(leftIsBack ? -1 : 1);
+  else
+    Step(leftIsBack ? 1 : -1);
 }
 
 void CMainWindow::OnDropFiles(HDROP drop) {
@@ -64,7 +164,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_NCCREATE: {
       m_hWnd = hwnd;
       const int32_t error = SetUp();
-      if (error == 1) MessageBoxW(hwnd, u"\u521d\u671f\u5316\u306b\u5931\u6557\uff01", nullptr, MB_OK);
+      if (error == 1) MessageBoxW(hwnd, Text("\u521d\u671f\u5316\u306b\u5931\u6557\uff01").c_str(), nullptr, MB_OK);
       if (error != 0) PostMessageW(hwnd, WM_CLOSE, 0, 0);
       return false;  // default processing goes on
     }
@@ -72,14 +172,24 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       m_cursorTicks = 10;
       m_mouseIdle = 1;
       m_profile.Load();
+      m_reading = LoadReaderSettings();
+      LoadHistoryPages(m_profile.history);
       DragAcceptFiles(hwnd, TRUE);
       SetTimer(hwnd, IdleTimerId, 200, nullptr);
       return true;
-    case WM_DESTROY:
+    case WM_DESTROY: {
       KillTimer(hwnd, IdleTimerId);
-      m_profile.Save();
+      SaveProfile();
+      // Where the window was, as a window: full screen is never restored.
+      WINDOWPLACEMENT placement{};
+      placement.length = sizeof placement;
+      if (m_fullScreen != 0)
+        RememberWindowPlace(m_savedPlacement, m_wasMaximized != 0);
+      else if (GetWindowPlacement(hwnd, &placement))
+        RememberWindowPlace(placement, placement.showCmd == SW_SHOWMAXIMIZED);
       PostQuitMessage(0);
       return true;
+    }
     case WM_SIZE:
       m_renderer.ResizeTarget();
       ScaleShownPages();
@@ -97,34 +207,13 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         return true;
       }
       return false;
-    case WM_KEYDOWN: {
-      const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
-      switch (LOWORD(wParam)) {
-        case VK_RETURN:
-          ToggleFullScreen();
-          break;
-        case VK_LEFT:
-          KeyStep(leftIsBack ? -1 : 1, lParam);
-          break;
-        case VK_RIGHT:
-          KeyStep(leftIsBack ? 1 : -1, lParam);
-          break;
-        case VK_UP:
-          KeyStep(-2, lParam);
-          break;
-        case VK_DOWN:
-          KeyStep(2, lParam);
-          break;
-        case 'L':
-          m_loupe.on = !m_loupe.on;
-          ScaleShownPages();
-          Invalidate();
-          break;
-        default:
-          break;
-      }
+    case WM_KEYDOWN:
+      OnKey(LOWORD(wParam), lParam);
       return true;
-    }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
+      OnLeftButton(message == WM_LBUTTONDOWN, lParam);
+      return true;
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;
       m_heldStep = 0;

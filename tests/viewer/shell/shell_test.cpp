@@ -19,10 +19,12 @@
 
 #include "TestSupport.h"
 #include "platform/debug.h"
+#include "platform/dialog.h"
 #include "platform/menu.h"
 #include "platform/shobjidl.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Profile.h"
@@ -43,6 +45,7 @@ class Messages : public ::testing::Test {
  protected:
   void SetUp() override {
     g_moduleDir = GetModuleDirectory();
+    SetUserSettingsFile(Utf8ToUtf16(m_settingsDir / "velmora.conf"));
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Messages*>(c)->m_debug += t; }, this);
     SetBeepSink([](UINT, void*) {}, nullptr);
     m_main = std::make_unique<CMainWindow>(&m_window);
@@ -56,6 +59,7 @@ class Messages : public ::testing::Test {
     m_main.reset();
     SetDebugOutputSink(nullptr, nullptr);
     SetBeepSink(nullptr, nullptr);
+    SetUserSettingsFile(u"");
   }
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam, bool* handled = nullptr) {
     LRESULT result = 0;
@@ -76,6 +80,7 @@ class Messages : public ::testing::Test {
     return TOUCHINPUT{x * 100, y * 100, nullptr, id, flags, 0, 0, 0, 0, 0};
   }
 
+  TempDir m_settingsDir;  // the per-user settings, apart from the pages
   TempDir m_tmp;
   COffscreenWindow m_window{800, 600};
   std::unique_ptr<CMainWindow> m_main;
@@ -256,11 +261,13 @@ class Menu : public Messages {
   void SetUp() override {
     Messages::SetUp();
     SetMenuTrackHook(
-        [](HMENU menu, int, int, void* context) -> UINT {
+        [](HMENU menu, int x, int y, void* context) -> UINT {
           auto* self = static_cast<Menu*>(context);
           self->m_popup = Items(menu);
-          self->m_history = Items(GetSubMenu(menu, 3));
-          self->m_show = Items(GetSubMenu(menu, 5));
+          self->m_history = Items(GetSubMenu(menu, kHistoryPosition));
+          self->m_show = Items(GetSubMenu(menu, 7));
+          self->m_help = Items(GetSubMenu(menu, 10));
+          self->m_at = POINT{x, y};
           return self->m_choose;
         },
         this);
@@ -276,31 +283,110 @@ class Menu : public Messages {
     return false;
   }
 
-  MenuSeen m_popup, m_history, m_show;
+  MenuSeen m_popup, m_history, m_show, m_help;
+  POINT m_at{};
   UINT m_choose = 0;
 };
 
-TEST_F(Menu, TheMenuAsBuiltForAnEmptyHistory) {
+// Texts of a menu, apart from its ids and states.
+std::vector<std::u16string> Texts(const MenuSeen& items) {
+  std::vector<std::u16string> texts;
+  for (const MenuItemSeen& item : items) texts.push_back(item.text);
+  return texts;
+}
+MenuSeen WithoutTexts(MenuSeen items) {
+  for (MenuItemSeen& item : items) item.text.clear();
+  return items;
+}
+
+// The same menu in Japanese (the texts as the program writes them) and in
+// English: the same items, ids and check marks; only the words differ.
+TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   History().Assign({});
   Settings() = ViewSettings{PageMode::SpreadRight, 1};
-  Open();
+  struct Seen {
+    MenuSeen popup, history, show, help;
+  } seen[2];
+  const UiLanguage languages[] = {UiLanguage::Japanese, UiLanguage::English};
+  for (int i = 0; i < 2; ++i) {
+    UseLanguage(languages[i]);
+    Open();
+    seen[i] = Seen{m_popup, m_history, m_show, m_help};
+  }
+  UseLanguage(UiLanguage::Japanese);
   const UINT popup = 0xFFFFFFFFu;
-  EXPECT_EQ(m_popup, (MenuSeen{{u"Open File...", IDM_OPEN_FILE, 0},
-                               {u"Open Directory...", IDM_OPEN_DIRECTORY, 0},
-                               {u"Open Next Archive File", IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED},
-                               {u"History", popup, MF_POPUP},
+  const MenuSeen expectedPopup{{u"", IDM_OPEN_FILE, 0},
+                               {u"", IDM_OPEN_DIRECTORY, 0},
+                               {u"", IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED},
+                               {u"", IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED},
+                               {u"", IDM_GO_TO_PAGE, MF_GRAYED},
+                               {u"", popup, MF_POPUP},
                                {u"", 0, MF_SEPARATOR},
-                               {u"Show", popup, MF_POPUP},
-                               {u"Window/Full Screen", IDM_FULL_SCREEN, 0},
+                               {u"", popup, MF_POPUP},
+                               {u"", IDM_FULL_SCREEN, 0},
                                {u"", 0, MF_SEPARATOR},
-                               {u"Help", popup, MF_POPUP},
-                               {u"Exit", IDM_EXIT, 0}}));
-  EXPECT_EQ(m_history, (MenuSeen{{u"Empty", IDM_EMPTY, MF_GRAYED}}));
-  EXPECT_EQ(m_show, (MenuSeen{{u"1\u679a", IDM_SINGLE, 0},
-                              {u"\u898b\u958b\u304d \u53f3\u958b\u304d", IDM_SPREAD_RIGHT, MF_CHECKED},
-                              {u"\u898b\u958b\u304d \u5de6\u958b\u304d", IDM_SPREAD_LEFT, 0},
+                               {u"", popup, MF_POPUP},
+                               {u"", IDM_EXIT, 0}};
+  const MenuSeen expectedShow{{u"", IDM_SINGLE, 0},
+                              {u"", IDM_SPREAD_RIGHT, MF_CHECKED},
+                              {u"", IDM_SPREAD_LEFT, 0},
                               {u"", 0, MF_SEPARATOR},
-                              {u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316", IDM_MONO2COLOR, MF_CHECKED}}));
+                              {u"", IDM_MONO2COLOR, MF_CHECKED},
+                              {u"", 0, MF_SEPARATOR},
+                              {u"", IDM_COVER_ALONE, 0},
+                              {u"", IDM_EXIF_ORIENTATION, MF_CHECKED},
+                              {u"", IDM_NATURAL_ORDER, 0},
+                              {u"", IDM_RESUME, MF_CHECKED}};
+  for (const Seen& s : seen) {
+    EXPECT_EQ(WithoutTexts(s.popup), expectedPopup);
+    EXPECT_EQ(WithoutTexts(s.history), (MenuSeen{{u"", IDM_EMPTY, MF_GRAYED}}));
+    EXPECT_EQ(WithoutTexts(s.show), expectedShow);
+    EXPECT_EQ(WithoutTexts(s.help), (MenuSeen{{u"", IDM_MANUAL, MF_GRAYED}, {u"", IDM_KEYS, 0}, {u"", IDM_ABOUT, 0}}));
+  }
+  // Japanese: the menus' own texts, byte for byte.
+  using Words = std::vector<std::u16string>;
+  EXPECT_EQ(Texts(seen[0].popup), (Words{u"Open File...", u"Open Directory...", u"Open Next Archive File",
+                                         u"Open Previous Archive File", u"Go to Page...", u"History", u"", u"Show",
+                                         u"Window/Full Screen", u"", u"Help", u"Exit"}));
+  EXPECT_EQ(Texts(seen[0].history), (Words{u"Empty"}));
+  EXPECT_EQ(Texts(seen[0].show),
+            (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d", u"",
+                   u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316", u"",
+                   u"\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a",
+                   u"\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046",
+                   u"\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b",
+                   u"\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f"}));
+  EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"About"}));
+  // English: the same menus in English words.
+  EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
+  EXPECT_EQ(Texts(seen[1].show),
+            (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left", u"",
+                   u"Colorize Monochrome Pages", u"", u"Cover Alone", u"Turn Pages as Exif Says",
+                   u"Natural Order (2 before 10)", u"Open Books Where I Left Off"}));
+  EXPECT_EQ(Texts(seen[1].help), Texts(seen[0].help));
+}
+
+// Every text the program shows has its English: no Japanese is left in an
+// English menu, help or failure line.
+TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
+  auto japanese = [](const std::u16string& text) {
+    for (char16_t unit : text)
+      if ((unit >= 0x3000 && unit <= 0x9FFF) || (unit >= 0xFF00 && unit <= 0xFFEF)) return true;
+    return false;
+  };
+  UseLanguage(UiLanguage::English);
+  Open();
+  std::vector<std::u16string> texts;
+  for (const MenuSeen* items : {&m_popup, &m_history, &m_show, &m_help})
+    for (const MenuItemSeen& item : *items) texts.push_back(item.text);
+  for (const auto& [keys, action] : HelpLines()) texts.push_back(keys), texts.push_back(action);
+  for (OpenFailure why : {OpenFailure::NotFound, OpenFailure::NoPermission, OpenFailure::NotImageOrArchive,
+                          OpenFailure::NeedsPassword, OpenFailure::Damaged, OpenFailure::UnsupportedCompression,
+                          OpenFailure::NoImages})
+    texts.push_back(FailureText(why));
+  UseLanguage(UiLanguage::Japanese);
+  for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
+  EXPECT_EQ(texts.size(), 12u + 1u + 10u + 3u + 2 * HelpLines().size() + 7u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
@@ -325,6 +411,7 @@ TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
     EXPECT_EQ(m_history[i].text, books[i].name);
   }
   EXPECT_EQ(m_popup[2].state, 0u);
+  EXPECT_EQ(m_popup[3].state, 0u) << "the previous archive as well";
 }
 
 TEST_F(Menu, ViewCommandsSaveTheProfileAndShowAgain) {
@@ -459,6 +546,7 @@ class Widget : public ::testing::Test {
   }
   void SetUp() override {
     g_moduleDir = GetModuleDirectory();
+    SetUserSettingsFile(Utf8ToUtf16(m_settingsDir / "velmora.conf"));
     SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
     SetBeepSink([](UINT, void*) {}, nullptr);
     m_main = std::make_unique<CMainWindow>();
@@ -475,6 +563,7 @@ class Widget : public ::testing::Test {
     m_main.reset();
     SetDebugOutputSink(nullptr, nullptr);
     SetBeepSink(nullptr, nullptr);
+    SetUserSettingsFile(u"");
   }
   void Wheel(int delta) {
     QWheelEvent event(QPointF(10, 10), QPointF(10, 10), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
@@ -483,6 +572,7 @@ class Widget : public ::testing::Test {
   }
   int32_t Current() const { return m_main->book().current; }
 
+  TempDir m_settingsDir;
   TempDir m_tmp;
   std::unique_ptr<CMainWindow> m_main;
   HWND m_hwnd = nullptr;
@@ -564,16 +654,83 @@ TEST_F(Widget, CloseDestroysTheWindow) {
   EXPECT_FALSE(KillTimer(m_hwnd, IdleTimerId));
 }
 
-TEST_F(Widget, ExitClosesTheWindow) {
-  m_main->OnCommand(IDM_EXIT);
-  EXPECT_FALSE(m_widget->isVisible());
-}
-
 // Runs the event loop until `done` holds or five seconds pass.
 template <class Done>
 bool WaitFor(Done done) {
   for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
   return done();
+}
+
+TEST_F(Widget, ExitClosesTheWindow) {
+  m_main->OnCommand(IDM_EXIT);
+  EXPECT_FALSE(m_widget->isVisible());
+}
+
+// Q, Ctrl+Q and Ctrl+W close the window as its close box does: destroyed,
+// the profile written.
+TEST_F(Widget, QuitKeysCloseAsTheCloseBoxDoes) {
+  const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+      {Qt::Key_Q, Qt::NoModifier}, {Qt::Key_Q, Qt::ControlModifier}, {Qt::Key_W, Qt::ControlModifier}};
+  for (const auto& [key, modifiers] : keys) {
+    TempDir program;
+    program.MakeFolder("profile");
+    auto window = std::make_unique<CMainWindow>();
+    const HWND hwnd = window->Create(kProductTitle, 640, 480);
+    ASSERT_NE(hwnd, nullptr);
+    g_moduleDir = Utf8ToUtf16(program.path() + "/");
+    ShowWindow(hwnd, SW_SHOW);
+    auto* widget = dynamic_cast<QWidget*>(hwnd);
+    QTest::keyClick(widget, Qt::Key_W);  // W alone: nothing
+    EXPECT_TRUE(widget->isVisible());
+    QTest::keyClick(widget, key, modifiers);
+    EXPECT_FALSE(widget->isVisible()) << key;
+    EXPECT_FALSE(KillTimer(hwnd, IdleTimerId));
+    EXPECT_EQ(::access((program / "profile/velmora.ini").c_str(), F_OK), 0);
+    window.reset();
+    g_moduleDir = GetModuleDirectory();
+  }
+}
+
+// A start without a path shows the about window from the copy shipped with
+// the program: nothing is fetched, no name is looked up.
+TEST_F(Widget, TheAboutWindowAtStartAsksTheNetworkNothing) {
+  static std::vector<std::u16string> fetched;
+  fetched.clear();
+  SetBrowserFetchHook([](const char16_t* url, void*) { fetched.emplace_back(url); }, nullptr);
+  ShowAboutAtStart(*m_main);
+  CAboutDialog& about = m_main->aboutDialog();
+  ASSERT_TRUE(WaitFor([&] { return BrowserText(about.m_browser).find(u"0.1.12") != std::u16string::npos; }));
+  EXPECT_TRUE(fetched.empty());
+  // A site set by the user is asked for the page, with the page's path.
+  SetUserSettingText(u"about/site", u"http://127.0.0.1:9");
+  CAboutDialog configured;
+  configured.Show(m_hwnd);
+  ASSERT_TRUE(WaitFor([&] { return BrowserText(configured.m_browser).find(u"0.1.12") != std::u16string::npos; }));
+  EXPECT_EQ(fetched, (std::vector<std::u16string>{u"http://127.0.0.1:9/app/velmora/velmora.html?ver=0.1.12"}));
+  SetBrowserFetchHook(nullptr, nullptr);
+}
+
+// The words over the pages reach the frame: the line under a failed book's
+// picture, and the help's panel.
+TEST_F(Widget, TheFailureLineAndTheHelpAreDrawn) {
+  COffscreenWindow offscreen(800, 600);
+  CMainWindow main(&offscreen);
+  ASSERT_EQ(main.SetUp(), 0);
+  auto whiteIn = [&](int top, int bottom, int left, int right) {
+    int count = 0;
+    for (int y = top; y < bottom; ++y)
+      for (int x = left; x < right; ++x) count += (offscreen.Pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
+    return count;
+  };
+  main.OnPaint();
+  const int before = whiteIn(490, 570, 0, 800);
+  main.OpenDirectory(Utf8ToUtf16(m_tmp / "missing").c_str(), nullptr);
+  ASSERT_EQ(main.failure(), OpenFailure::NotFound);
+  main.OnPaint();
+  EXPECT_GT(whiteIn(490, 570, 0, 800), before + 30) << "the line across the lower part";
+  main.ToggleHelp();
+  main.OnPaint();
+  EXPECT_GT(whiteIn(100, 500, 100, 700), 200) << "the help's words";
 }
 
 TEST_F(Widget, TheAboutWindowShowsThePageAndItsButtonAfterASecond) {

@@ -38,6 +38,7 @@ class Window : public ::testing::Test {
   void SetUp() override {
     ScreenDpiX = ScreenDpiY = 96;
     g_moduleDir = GetModuleDirectory();
+    SetUserSettingsFile(Utf8ToUtf16(m_settingsDir / "velmora.conf"));
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Window*>(c)->m_debug += t; }, this);
     SetBeepSink([](UINT, void* c) { ++static_cast<Window*>(c)->m_beeps; }, this);
   }
@@ -45,6 +46,7 @@ class Window : public ::testing::Test {
     m_main.reset();
     SetDebugOutputSink(nullptr, nullptr);
     SetBeepSink(nullptr, nullptr);
+    SetUserSettingsFile(u"");
   }
 
   CMainWindow& Main() {
@@ -91,6 +93,7 @@ class Window : public ::testing::Test {
     return box;
   }
 
+  TempDir m_settingsDir;  // the per-user settings, apart from the pages
   TempDir m_tmp;
   COffscreenWindow m_window{800, 600};
   std::unique_ptr<CMainWindow> m_main;
@@ -706,17 +709,31 @@ TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
   EXPECT_EQ(Main().OpenNextArchive(), 1);  // the flag is down now
 }
 
-TEST_F(Files, NextArchiveStopsAtASubfolder) {
-  MakePages({{20, 30}});
-  Zip("a.zip", "0.png");
+TEST_F(Files, NextArchiveStopsAtASubfolderAndKeepsTheBook) {
+  MakePages({{20, 30}, {20, 30}, {20, 30}});
+  Zip("a.zip", "0.png 1.png 2.png");
   m_tmp.MakeFolder("b");
   Zip("c.zip", "0.png");
+  m_tmp.WriteFile("d.txt", "after the volumes");
   ASSERT_EQ(OpenFile(m_tmp / "a.zip"), 0);
+  ASSERT_EQ(Main().ShowPage(Main().book().current, 1), 0);
+  const std::u16string title = Title();
+  ID2D1Bitmap* shown = Main().firstPage();
   m_debug.clear();
+  const int invalidations = m_window.invalidations;
   EXPECT_EQ(Main().OpenNextArchive(), 1);
   EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
-  EXPECT_TRUE(Main().book().pages.empty());  // a candidate was tried: the book is gone
   EXPECT_EQ(m_beeps, 1);
+  EXPECT_FALSE(Main().book().CanStepToNextArchive()) << "the way through the folder is given up";
+  EXPECT_EQ(m_window.invalidations, invalidations);
+  // A candidate was tried, yet the book, its page and its state stay: the
+  // keys go on turning it.
+  EXPECT_EQ(Main().book().pages.size(), 3u);
+  EXPECT_EQ(Main().book().current, 1);
+  EXPECT_EQ(Main().firstPage(), shown);
+  EXPECT_EQ(Title(), title);
+  ASSERT_EQ(Main().ShowPage(Main().book().current, 1), 0);
+  EXPECT_EQ(Shown(), std::make_pair(2, -1));
 }
 
 }  // namespace

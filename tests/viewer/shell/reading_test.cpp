@@ -1,0 +1,581 @@
+// What readers expect of the main window, driven without a display: the
+// keys in each page mode, going to a page, the place kept however a book is
+// opened, natural order, the cover alone, the next and previous archive, a
+// click on a side of the page, the help, and the line that says why a book
+// does not show.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QtGui/QImage>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ArchiveBuilders.h"
+#include "TestSupport.h"
+#include "platform/debug.h"
+#include "platform/dialog.h"
+#include "platform/menu.h"
+#include "platform/shobjidl.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "viewer/shell/Language.h"
+#include "viewer/shell/MainWindow.h"
+#include "viewer/shell/Settings.h"
+
+using test::TempDir;
+
+namespace {
+
+void SavePage(const TempDir& dir, const std::string& name, int w = 20, int h = 30) {
+  QImage image(w, h, QImage::Format_RGB32);
+  image.fill(qRgb(180, 180, 180));
+  ASSERT_TRUE(image.save(QString::fromStdString(dir / name), "PNG")) << name;
+}
+
+void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+
+class Reading : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // An application, as the program has: the end of a window posts its
+    // quit to it, and words are drawn with its fonts.
+    static int argc = 1;
+    static char name[] = "reading_tests";
+    static char* argv[] = {name, nullptr};
+    InitApplication(argc, argv);
+  }
+  void SetUp() override {
+    ScreenDpiX = ScreenDpiY = 96;
+    g_moduleDir = GetModuleDirectory();
+    SetUserSettingsFile(Utf8ToUtf16(m_settingsDir / "velmora.conf"));
+    SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Reading*>(c)->m_debug += t; }, this);
+    SetBeepSink([](UINT, void* c) { ++static_cast<Reading*>(c)->m_beeps; }, this);
+    MakeWindow();
+  }
+  void TearDown() override {
+    m_main.reset();
+    SetDebugOutputSink(nullptr, nullptr);
+    SetBeepSink(nullptr, nullptr);
+    SetUserSettingsFile(u"");
+    const BYTE none[256] = {};
+    SetKeyboardState(none);
+  }
+  // A window as the program makes one: set up (the resources beside the
+  // tests), then created with a profile of its own, the settings and the
+  // history's pages read.
+  void MakeWindow() {
+    m_main.reset();
+    g_moduleDir = GetModuleDirectory();
+    m_main = std::make_unique<CMainWindow>(&m_window);
+    ASSERT_EQ(m_main->SetUp(), 0);
+    if (!m_profileDir.path().empty() && ::access((m_profileDir / "profile").c_str(), F_OK) != 0)
+      m_profileDir.MakeFolder("profile");
+    g_moduleDir = Utf8ToUtf16(m_profileDir.path() + "/");
+    Send(WM_CREATE, 0, 0);
+    m_main->profile().settings.pageMode = PageMode::Single;
+    m_main->profile().settings.mono2Color = 0;
+  }
+  void Mode(PageMode mode) { m_main->profile().settings.pageMode = mode; }
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    m_main->ProcessWindowMessage(&m_window, message, wParam, lParam, result, 0);
+    return result;
+  }
+  void Press(WPARAM key, KeyModifiers modifiers = {}) {
+    BYTE state[256] = {};
+    state[VK_SHIFT] = modifiers.shift ? 0x80 : 0;
+    state[VK_CONTROL] = modifiers.control ? 0x80 : 0;
+    state[VK_MENU] = modifiers.alt ? 0x80 : 0;
+    SetKeyboardState(state);
+    Send(WM_KEYDOWN, key, 1);
+    const BYTE none[256] = {};
+    SetKeyboardState(none);
+  }
+  void Click(int xDown, int xUp) {
+    Send(WM_LBUTTONDOWN, 0, MAKELPARAM(xDown, 300));
+    Send(WM_LBUTTONUP, 0, MAKELPARAM(xUp, 300));
+  }
+  // Pages named p0.png ... in `folder` of m_tmp ("" for m_tmp itself).
+  std::string Pages(int count, const std::string& folder = "") {
+    if (!folder.empty()) m_tmp.MakeFolder(folder);
+    const std::string where = folder.empty() ? m_tmp.path() : m_tmp / folder;
+    for (int i = 0; i < count; ++i) SavePage(m_tmp, (folder.empty() ? "" : folder + "/") + "p" + std::to_string(i) + ".png");
+    return where;
+  }
+  int32_t OpenFolder(const std::string& path) { return m_main->OpenDirectory(Utf8ToUtf16(path).c_str(), nullptr); }
+  int32_t OpenFile(const std::string& path) { return m_main->OpenFile(Utf8ToUtf16(path).c_str()); }
+  std::pair<int32_t, int32_t> Shown() const { return {m_main->book().current, m_main->book().second}; }
+  std::u16string ShownName() const {
+    return m_main->book().pages[static_cast<std::size_t>(m_main->book().current)].name;
+  }
+
+  TempDir m_settingsDir;
+  TempDir m_profileDir;
+  TempDir m_tmp;
+  COffscreenWindow m_window{800, 600};
+  std::unique_ptr<CMainWindow> m_main;
+  std::u16string m_debug;
+  int m_beeps = 0;
+};
+
+// ---- keys ----
+
+TEST(KeyTable, EveryKeyWithItsModifiers) {
+  const KeyModifiers none{}, shift{true, false, false}, control{false, true, false}, both{true, true, false},
+      alt{false, false, true};
+  const struct {
+    WPARAM key;
+    KeyModifiers modifiers;
+    KeyAction action;
+  } rows[] = {
+      {VK_RETURN, none, KeyAction::ToggleFullScreen},  {VK_RETURN, control, KeyAction::ToggleFullScreen},
+      {VK_F11, none, KeyAction::ToggleFullScreen},     {VK_ESCAPE, none, KeyAction::LeaveFullScreen},
+      {VK_LEFT, none, KeyAction::PageLeft},            {VK_LEFT, shift, KeyAction::PageLeft},
+      {VK_RIGHT, none, KeyAction::PageRight},          {VK_UP, none, KeyAction::SpreadBack},
+      {VK_DOWN, none, KeyAction::SpreadForward},       {'L', none, KeyAction::Loupe},
+      {'L', control, KeyAction::Loupe},                {VK_HOME, none, KeyAction::FirstPage},
+      {VK_END, none, KeyAction::LastPage},             {VK_NEXT, none, KeyAction::SpreadForward},
+      {VK_PRIOR, none, KeyAction::SpreadBack},         {VK_SPACE, none, KeyAction::SpreadForward},
+      {VK_SPACE, shift, KeyAction::SpreadBack},        {VK_BACK, none, KeyAction::SpreadBack},
+      {'O', none, KeyAction::None},                    {'O', control, KeyAction::OpenFile},
+      {'O', both, KeyAction::OpenFolder},              {'Q', none, KeyAction::Quit},
+      {'Q', control, KeyAction::Quit},                 {'Q', alt, KeyAction::None},
+      {'W', none, KeyAction::None},                    {'W', control, KeyAction::Quit},
+      {'N', none, KeyAction::NextArchive},             {'N', shift, KeyAction::PreviousArchive},
+      {'N', control, KeyAction::None},                 {'G', none, KeyAction::None},
+      {'G', control, KeyAction::GoToPage},             {VK_APPS, none, KeyAction::ContextMenu},
+      {VK_F10, shift, KeyAction::ContextMenu},         {VK_F10, none, KeyAction::None},
+      {VK_F1, none, KeyAction::Help},                  {VK_OEM_2, shift, KeyAction::Help},
+      {'A', none, KeyAction::None},                    {VK_SHIFT, shift, KeyAction::None},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
+        << "key " << row.key << " shift " << row.modifiers.shift << " control " << row.modifiers.control;
+}
+
+// Each page key in each mode, from the same place: 8 upright pages, the
+// page (or spread) at 2 on screen.
+TEST_F(Reading, PageKeysInEachMode) {
+  OpenFolder(Pages(8));
+  const KeyModifiers none{}, shift{true, false, false};
+  using P = std::pair<int32_t, int32_t>;
+  const struct {
+    PageMode mode;
+    WPARAM key;
+    KeyModifiers modifiers;
+    P shown;
+  } rows[] = {
+      {PageMode::Single, VK_LEFT, none, {3, -1}},           {PageMode::Single, VK_RIGHT, none, {1, -1}},
+      {PageMode::Single, VK_UP, none, {1, -1}},             {PageMode::Single, VK_DOWN, none, {3, -1}},
+      {PageMode::Single, VK_NEXT, none, {3, -1}},           {PageMode::Single, VK_PRIOR, none, {1, -1}},
+      {PageMode::Single, VK_SPACE, none, {3, -1}},          {PageMode::Single, VK_SPACE, shift, {1, -1}},
+      {PageMode::Single, VK_BACK, none, {1, -1}},           {PageMode::Single, VK_HOME, none, {0, -1}},
+      {PageMode::Single, VK_END, none, {7, -1}},            {PageMode::SpreadRight, VK_LEFT, none, {3, 4}},
+      {PageMode::SpreadRight, VK_RIGHT, none, {1, 2}},      {PageMode::SpreadRight, VK_UP, none, {0, 1}},
+      {PageMode::SpreadRight, VK_DOWN, none, {4, 5}},       {PageMode::SpreadRight, VK_NEXT, none, {4, 5}},
+      {PageMode::SpreadRight, VK_PRIOR, none, {0, 1}},      {PageMode::SpreadRight, VK_SPACE, none, {4, 5}},
+      {PageMode::SpreadRight, VK_SPACE, shift, {0, 1}},     {PageMode::SpreadRight, VK_BACK, none, {0, 1}},
+      {PageMode::SpreadRight, VK_HOME, none, {0, 1}},       {PageMode::SpreadRight, VK_END, none, {6, 7}},
+      {PageMode::SpreadLeft, VK_LEFT, none, {1, 2}},        {PageMode::SpreadLeft, VK_RIGHT, none, {3, 4}},
+      {PageMode::SpreadLeft, VK_DOWN, none, {4, 5}},        {PageMode::SpreadLeft, VK_HOME, none, {0, 1}},
+      {PageMode::SpreadLeft, VK_END, none, {6, 7}},         {PageMode::Single, 'N', none, {2, -1}},
+  };
+  for (const auto& row : rows) {
+    Mode(row.mode);
+    ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+    const int invalidations = m_window.invalidations;
+    Press(row.key, row.modifiers);
+    EXPECT_EQ(Shown(), row.shown) << "mode " << static_cast<int>(row.mode) << " key " << row.key << " shift "
+                                  << row.modifiers.shift;
+    if (row.shown != P{2, -1}) {
+      EXPECT_GT(m_window.invalidations, invalidations);
+    }
+  }
+  // At the ends the keys beep and change nothing.
+  Mode(PageMode::Single);
+  Press(VK_END);
+  m_beeps = 0;
+  Press(VK_NEXT);
+  EXPECT_EQ(Shown(), P(7, -1));
+  EXPECT_EQ(m_beeps, 1);
+}
+
+TEST_F(Reading, WithoutABookThePageKeysDoNothing) {
+  const int before = m_window.invalidations;
+  for (WPARAM key : {VK_HOME, VK_END, VK_NEXT, VK_PRIOR, VK_SPACE, VK_BACK, WPARAM{'N'}}) Press(key);
+  Press('N', {true, false, false});
+  EXPECT_EQ(m_window.invalidations, before);
+  EXPECT_EQ(m_beeps, 0);
+}
+
+TEST_F(Reading, FullScreenHelpAndEscape) {
+  Press(VK_ESCAPE);  // windowed: nothing at all
+  EXPECT_FALSE(m_main->fullScreen());
+  Press(VK_F11);
+  EXPECT_TRUE(m_main->fullScreen());
+  Press(VK_F1);
+  EXPECT_TRUE(m_main->helpShown());
+  EXPECT_FALSE(m_main->overlay().help.empty());
+  Press(VK_ESCAPE);  // the help goes first
+  EXPECT_FALSE(m_main->helpShown());
+  EXPECT_TRUE(m_main->fullScreen());
+  Press(VK_ESCAPE);
+  EXPECT_FALSE(m_main->fullScreen());
+  Press(VK_RETURN);
+  EXPECT_TRUE(m_main->fullScreen());
+  Press(VK_F11);
+  EXPECT_FALSE(m_main->fullScreen());
+  Press(VK_OEM_2, {true, false, false});
+  EXPECT_TRUE(m_main->helpShown());
+  Send(WM_COMMAND, IDM_KEYS, 0);
+  EXPECT_FALSE(m_main->helpShown());
+}
+
+TEST_F(Reading, KeysForDialogsAndTheMenu) {
+  static int argc = 1;
+  static char name[] = "reading_tests";
+  static char* argv[] = {name, nullptr};
+  InitApplication(argc, argv);  // the dialog class joins CoCreateInstance
+  struct Asked {
+    std::vector<DWORD> options;
+    std::vector<std::u16string> folders;
+    int number = 0;
+    int numberValue = 0, numberMax = 0;
+    int menus = 0;
+    POINT menuAt{};
+  };
+  static Asked asked;
+  asked = Asked{};
+  SetFileDialogHook(
+      [](DWORD options, const std::u16string&, std::u16string*, void*) {
+        asked.options.push_back(options);
+        asked.folders.push_back(ShownFileDialogFolder());
+        return false;
+      },
+      nullptr);
+  SetNumberDialogHook(
+      [](const char16_t*, const char16_t*, int value, int, int maximum, int*, void*) -> BOOL {
+        ++asked.number;
+        asked.numberValue = value;
+        asked.numberMax = maximum;
+        return FALSE;
+      },
+      nullptr);
+  SetMenuTrackHook(
+      [](HMENU, int x, int y, void*) -> UINT {
+        ++asked.menus;
+        asked.menuAt = POINT{x, y};
+        return 0;
+      },
+      nullptr);
+  const std::string book = Pages(6, "vol1");
+  OpenFolder(book);
+  m_main->ShowPage(3, 0);
+  Press('O', {false, true, false});
+  Press('O', {true, true, false});
+  ASSERT_EQ(asked.options.size(), 2u);
+  EXPECT_EQ(asked.options[0], FOS_FORCEFILESYSTEM | FOS_FILEMUSTEXIST);
+  EXPECT_EQ(asked.options[1], FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+  // The file dialog among the book's files, the folder dialog beside it.
+  EXPECT_EQ(asked.folders[0], Utf8ToUtf16(book));
+  EXPECT_EQ(asked.folders[1], Utf8ToUtf16(m_tmp.path()));
+  Press('G', {false, true, false});
+  EXPECT_EQ(asked.number, 1);
+  EXPECT_EQ(asked.numberValue, 4);
+  EXPECT_EQ(asked.numberMax, 6);
+  Press(VK_APPS);
+  Press(VK_F10, {true, false, false});
+  Press(VK_F10);
+  EXPECT_EQ(asked.menus, 2);
+  EXPECT_EQ(Shown(), std::make_pair(3, -1)) << "cancelled dialogs change nothing";
+  SetFileDialogHook(nullptr, nullptr);
+  SetNumberDialogHook(nullptr, nullptr);
+  SetMenuTrackHook(nullptr, nullptr);
+}
+
+// ---- going to a page ----
+
+TEST_F(Reading, GoToAPageAtTheEndsAndPastThem) {
+  OpenFolder(Pages(6));
+  using P = std::pair<int32_t, int32_t>;
+  const struct {
+    PageMode mode;
+    int32_t number;
+    P shown;
+  } rows[] = {
+      {PageMode::Single, 4, {3, -1}},      {PageMode::Single, 1, {0, -1}},      {PageMode::Single, 6, {5, -1}},
+      {PageMode::Single, 0, {0, -1}},      {PageMode::Single, -7, {0, -1}},     {PageMode::Single, 99, {5, -1}},
+      {PageMode::SpreadRight, 4, {3, 4}},  {PageMode::SpreadRight, 6, {5, -1}}, {PageMode::SpreadRight, 100, {5, -1}},
+      {PageMode::SpreadLeft, 1, {0, 1}},
+  };
+  for (const auto& row : rows) {
+    Mode(row.mode);
+    m_main->GoToPage(row.number);
+    EXPECT_EQ(Shown(), row.shown) << row.number;
+  }
+  // Entries after the last image: going there shows the last image.
+  m_tmp.WriteFile("zz.txt", "no picture");
+  OpenFolder(m_tmp.path());
+  Mode(PageMode::Single);
+  m_main->GoToPage(7);
+  EXPECT_EQ(Shown(), P(5, -1));
+
+  // The dialog's answer is the page shown.
+  SetNumberDialogHook([](const char16_t*, const char16_t*, int, int, int, int* result, void*) -> BOOL {
+    *result = 3;
+    return TRUE;
+  }, nullptr);
+  Send(WM_COMMAND, IDM_GO_TO_PAGE, 0);
+  SetNumberDialogHook(nullptr, nullptr);
+  EXPECT_EQ(Shown(), P(2, -1));
+}
+
+// ---- a click on either side ----
+
+TEST_F(Reading, ClicksOnTheSideThirdsTurn) {
+  OpenFolder(Pages(8));
+  Mode(PageMode::SpreadRight);
+  m_main->ShowPage(4, 0);
+  Click(100, 110);  // left third: forward when the book opens to the right
+  EXPECT_EQ(Shown(), std::make_pair(5, 6));
+  Click(700, 690);
+  EXPECT_EQ(Shown(), std::make_pair(4, 5));
+  Click(400, 400);  // the middle: nothing
+  Click(100, 700);  // down on one side, up on the other: nothing
+  EXPECT_EQ(Shown(), std::make_pair(4, 5));
+  Mode(PageMode::SpreadLeft);
+  Click(100, 100);
+  EXPECT_EQ(Shown(), std::make_pair(3, 4));
+  // With the help up a click only puts it away.
+  m_main->ToggleHelp();
+  Click(100, 100);
+  EXPECT_FALSE(m_main->helpShown());
+  EXPECT_EQ(Shown(), std::make_pair(3, 4));
+}
+
+// ---- the place kept ----
+
+// Every way a book is opened finds its remembered page; an image opened by
+// name opens at that image.
+TEST_F(Reading, ABookOpensWhereItWasLeftHoweverItIsOpened) {
+  const std::string folder = Pages(6, "vol");
+  SavePage(m_tmp, "vol/cover.png");
+  Shell("cd '" + folder + "' && 7z a -tzip ../a.zip p0.png p1.png p2.png p3.png >/dev/null");
+  Shell("cd '" + folder + "' && 7z a -tzip ../b.zip p0.png p1.png p2.png p3.png >/dev/null");
+  const std::string a = m_tmp / "a.zip", b = m_tmp / "b.zip";
+  auto remember = [&](const std::string& book, int32_t index, const std::u16string& page) {
+    m_main->profile().history.Add(Utf8ToUtf16(book), index, page);
+  };
+  remember(folder, 2, Utf8ToUtf16(folder + "/p3.png"));  // the name wins over the index
+  remember(a, 2, u"/p2.png");
+  remember(b, 3, {});  // no name: the index
+
+  ASSERT_EQ(OpenFolder(folder), 0);  // as the command line and the folder dialog open it
+  EXPECT_EQ(ShownName(), u"p3.png");
+  ASSERT_EQ(OpenFile(a), 0);  // as the command line and the file dialog open it
+  EXPECT_EQ(ShownName(), u"p2.png");
+  ASSERT_EQ(m_main->OpenNextArchive(), 0);
+  EXPECT_EQ(m_main->book().source, Utf8ToUtf16(b));
+  EXPECT_EQ(m_main->book().current, 3);
+  ASSERT_EQ(m_main->OpenPreviousArchive(), 0);
+  EXPECT_EQ(ShownName(), u"p2.png");
+  const std::u16string dropped = Utf8ToUtf16(folder);
+  Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&dropped, 1)), 0);
+  EXPECT_EQ(ShownName(), u"p3.png");
+  // The first page shown no longer overwrites the remembered one.
+  EXPECT_EQ(m_main->profile().history.Find(Utf8ToUtf16(folder))->page, Utf8ToUtf16(folder + "/p3.png"));
+  // An image opened by name is that image.
+  ASSERT_EQ(OpenFile(folder + "/p1.png"), 0);
+  EXPECT_EQ(ShownName(), u"p1.png");
+
+  // The switch off: every book at its first page.
+  Send(WM_COMMAND, IDM_RESUME, 0);
+  EXPECT_FALSE(m_main->reading().resume);
+  remember(folder, 4, Utf8ToUtf16(folder + "/p3.png"));
+  ASSERT_EQ(OpenFolder(folder), 0);
+  EXPECT_EQ(m_main->book().current, 0);
+  ASSERT_EQ(OpenFile(a), 0);
+  EXPECT_EQ(m_main->book().current, 0);
+  // The history menu still reopens a book where it was: its first page,
+  // then the remembered one.
+  remember(folder, 1, Utf8ToUtf16(folder + "/p3.png"));
+  m_debug.clear();
+  Send(WM_COMMAND, IDM_HISTORY_FIRST, 0);
+  EXPECT_EQ(ShownName(), u"p3.png");
+  EXPECT_NE(m_debug.find(u"Index : [1/7]"), std::u16string::npos);
+}
+
+TEST_F(Reading, ThePlaceSurvivesARestartAndAChangeOfOrder) {
+  const std::string folder = m_tmp.path();
+  for (int i = 1; i <= 12; ++i) SavePage(m_tmp, "page" + std::to_string(i) + ".png");
+  ASSERT_EQ(OpenFolder(folder), 0);
+  // In code-unit order page10 is the second page.
+  ASSERT_EQ(m_main->ShowPage(1, 0), 0);
+  ASSERT_EQ(ShownName(), u"page10.png");
+  Send(WM_DESTROY, 0, 0);  // the profile and the pages' names are written
+
+  MakeWindow();  // read again, as a new start reads them
+  ASSERT_EQ(OpenFolder(folder), 0);
+  EXPECT_EQ(ShownName(), u"page10.png");
+  // Natural order: the book is listed again and stays at its page.
+  Send(WM_COMMAND, IDM_NATURAL_ORDER, 0);
+  EXPECT_TRUE(m_main->reading().naturalOrder);
+  EXPECT_EQ(ShownName(), u"page10.png");
+  EXPECT_EQ(m_main->book().current, 9);
+  EXPECT_EQ(m_main->book().pages[1].name, u"page2.png");
+  // Opened again in that order, found by its name, not its old index.
+  ASSERT_EQ(m_main->ShowPage(0, 0), 0);
+  ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+  ASSERT_EQ(ShownName(), u"page3.png");
+  Send(WM_DESTROY, 0, 0);
+  MakeWindow();
+  EXPECT_TRUE(m_main->reading().naturalOrder) << "the switch is kept";
+  Send(WM_COMMAND, IDM_NATURAL_ORDER, 0);  // back to code units, with no book open
+  ASSERT_EQ(OpenFolder(folder), 0);
+  EXPECT_EQ(ShownName(), u"page3.png");
+  EXPECT_EQ(m_main->book().current, 5);
+}
+
+// ---- the series ----
+
+// A series read with the keys only, volume after volume in the order they
+// are numbered; after the last one the book stays as it is.
+TEST_F(Reading, TheNextAndPreviousVolumeInNaturalOrder) {
+  Pages(2);
+  m_tmp.MakeFolder("series");
+  for (int volume : {1, 2, 10})
+    Shell("cd '" + m_tmp.path() + "' && 7z a -tzip 'series/Vol " + std::to_string(volume) +
+          ".zip' p0.png p1.png >/dev/null");
+  m_tmp.WriteFile("series/zz notes.txt", "after the volumes");
+  Send(WM_COMMAND, IDM_NATURAL_ORDER, 0);
+  ASSERT_EQ(OpenFile(m_tmp / "series/Vol 1.zip"), 0);
+  Press('N');
+  EXPECT_EQ(m_main->book().displayName, u"Vol 2.zip");
+  Press('N');
+  EXPECT_EQ(m_main->book().displayName, u"Vol 10.zip");
+  Press('N', {true, false, false});
+  EXPECT_EQ(m_main->book().displayName, u"Vol 2.zip");
+  Press('N');
+  Press(VK_END);
+  ASSERT_EQ(m_main->book().current, 1);
+  m_beeps = 0;
+  Press('N');
+  EXPECT_EQ(m_main->book().displayName, u"Vol 10.zip");
+  EXPECT_EQ(m_beeps, 1);
+  EXPECT_EQ(m_main->book().current, 1);
+  Press(VK_UP);
+  EXPECT_EQ(m_main->book().current, 0) << "the book still turns";
+}
+
+// ---- the cover alone ----
+
+TEST_F(Reading, TheCoverStandsAloneAndThePairsAfterIt) {
+  OpenFolder(Pages(6));
+  Mode(PageMode::SpreadRight);
+  m_main->ShowPage(0, 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  Send(WM_COMMAND, IDM_COVER_ALONE, 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  Press(VK_DOWN);
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  Press(VK_DOWN);
+  EXPECT_EQ(Shown(), std::make_pair(3, 4));
+  Press(VK_UP);
+  Press(VK_UP);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  // A book opened in the middle knows its cover all the same.
+  ASSERT_EQ(m_main->ShowPage(3, 0), 0);
+  Press(VK_PRIOR);
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  Press(VK_PRIOR);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  Mode(PageMode::Single);
+  Press(VK_NEXT);
+  EXPECT_EQ(Shown(), std::make_pair(1, -1));
+}
+
+// ---- why a book does not show ----
+
+std::string Bytes(const std::string& path) {
+  std::string bytes;
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+  std::fclose(file);
+  return bytes;
+}
+
+TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
+  SavePage(m_tmp, "page.png", 40, 60);
+  m_tmp.WriteFile("notes.txt", "neither an image nor an archive");
+  m_tmp.MakeFolder("texts");
+  m_tmp.WriteFile("texts/a.txt", "text");
+  Shell("cd '" + m_tmp.path() + "' && 7z a -tzip -psecret locked.zip page.png >/dev/null");
+  Shell("cd '" + m_tmp.path() + "' && 7z a -psecret -mhe=on hidden.7z page.png >/dev/null");
+  Shell("cd '" + m_tmp.path() + "' && 7z a -tzip good.zip page.png >/dev/null");
+  {
+    // A Zip whose entry claims a method nothing here decodes.
+    std::string zip = test::ZipArchive({{"page.png", Bytes(m_tmp / "page.png")}});
+    zip[8] = 77;                                   // the local header's method
+    zip[zip.find(std::string("PK\x01\x02", 4)) + 10] = 77;  // and the central one's
+    m_tmp.WriteFile("odd.zip", zip);
+    const std::string good = Bytes(m_tmp / "good.zip");
+    m_tmp.WriteFile("cut.zip", good.substr(0, good.size() / 2));
+    const std::string png = Bytes(m_tmp / "page.png");
+    m_tmp.WriteFile("cut.png", png.substr(0, 40));
+  }
+  const ID2D1Bitmap* error = m_main->pictures().error.get();
+  const ID2D1Bitmap* unknown = m_main->pictures().unknown.get();
+  const struct {
+    std::string path;
+    bool folder;
+    OpenFailure why;
+    const ID2D1Bitmap* picture;
+  } rows[] = {
+      {m_tmp / "missing", true, OpenFailure::NotFound, error},
+      {m_tmp / "missing.zip", false, OpenFailure::NotFound, error},
+      {m_tmp / "notes.txt", false, OpenFailure::NotImageOrArchive, unknown},
+      {m_tmp / "locked.zip", false, OpenFailure::NeedsPassword, unknown},
+      {m_tmp / "hidden.7z", false, OpenFailure::NeedsPassword, unknown},
+      {m_tmp / "cut.zip", false, OpenFailure::Damaged, unknown},
+      {m_tmp / "cut.png", false, OpenFailure::Damaged, unknown},
+      {m_tmp / "odd.zip", false, OpenFailure::UnsupportedCompression, unknown},
+      {m_tmp / "texts", true, OpenFailure::NoImages, unknown},
+  };
+  for (const auto& row : rows) {
+    m_debug.clear();
+    if (row.folder)
+      OpenFolder(row.path);
+    else
+      OpenFile(row.path);
+    EXPECT_EQ(m_main->failure(), row.why) << row.path;
+    EXPECT_EQ(m_main->firstPage(), row.picture) << row.path;
+    EXPECT_EQ(m_main->overlay().caption, FailureText(row.why)) << row.path;
+    EXPECT_FALSE(m_main->overlay().caption.empty());
+    // The debug output is as it always was.
+    EXPECT_EQ(m_debug.find(u"  Why"), std::u16string::npos);
+  }
+  // A page that shows puts the line away.
+  ASSERT_EQ(OpenFile(m_tmp / "good.zip"), 0);
+  EXPECT_EQ(m_main->failure(), OpenFailure::None);
+  EXPECT_TRUE(m_main->overlay().caption.empty());
+  // In English, the same line in English.
+  OpenFile(m_tmp / "locked.zip");
+  UseLanguage(UiLanguage::English);
+  EXPECT_EQ(m_main->overlay().caption, u"This archive needs a password.");
+  UseLanguage(UiLanguage::Japanese);
+}
+
+TEST_F(Reading, AFolderThatMayNotBeReadSaysSo) {
+  if (::geteuid() == 0) GTEST_SKIP() << "the superuser reads every folder";
+  m_tmp.MakeFolder("locked");
+  ASSERT_EQ(::chmod((m_tmp / "locked").c_str(), 0), 0);
+  OpenFolder(m_tmp / "locked");
+  ::chmod((m_tmp / "locked").c_str(), 0755);
+  EXPECT_EQ(m_main->failure(), OpenFailure::NoPermission);
+}
+
+}  // namespace

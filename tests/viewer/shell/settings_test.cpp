@@ -1,0 +1,168 @@
+// The viewer's own settings in the per-user settings file: the switches,
+// the pages of the history, the window's place (and a place off every
+// screen), the about page's site; none of it in the profile file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "TestSupport.h"
+#include "platform/text.h"
+#include "viewer/shell/AboutDialog.h"
+#include "viewer/shell/Placement.h"
+#include "viewer/shell/Profile.h"
+#include "viewer/shell/ReaderSettings.h"
+#include "viewer/shell/Settings.h"
+
+using test::TempDir;
+
+namespace {
+
+class UserSettings : public ::testing::Test {
+ protected:
+  void SetUp() override { SetUserSettingsFile(Utf8ToUtf16(File())); }
+  void TearDown() override { SetUserSettingsFile(u""); }
+  std::string File() const { return m_dir / "velmora.conf"; }
+  std::string Written() const {
+    std::ifstream in(File(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+
+  TempDir m_dir;
+};
+
+TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToThePartsBehaviour) {
+  const ReaderSettings defaults = LoadReaderSettings();
+  EXPECT_EQ(defaults, ReaderSettings{});
+  EXPECT_FALSE(defaults.naturalOrder);
+  EXPECT_FALSE(defaults.coverAlone);
+  EXPECT_TRUE(defaults.resume);
+  EXPECT_TRUE(defaults.exifOrientation);
+  EXPECT_EQ(defaults.order(), NameOrder::CodeUnit);
+  // Each switch on its own, so one cannot stand in for another.
+  for (bool ReaderSettings::*which : {&ReaderSettings::naturalOrder, &ReaderSettings::coverAlone,
+                                      &ReaderSettings::resume, &ReaderSettings::exifOrientation}) {
+    ReaderSettings changed;
+    changed.*which = !(changed.*which);
+    SaveReaderSettings(changed);
+    EXPECT_EQ(LoadReaderSettings(), changed);
+  }
+  SaveReaderSettings(ReaderSettings{});
+  EXPECT_EQ(LoadReaderSettings(), ReaderSettings{});
+}
+
+TEST_F(UserSettings, HistoryPagesRoundTripWithOddNames) {
+  // A name that is not UTF-8 on disk travels as lone surrogates.
+  const std::u16string odd = Utf8ToUtf16("/books/caf\xE9/p\xFF.png");
+  CHistory history;
+  history.Add(u"/books/a.zip", 3, u"/03.png");
+  history.Add(u"/books/caf\u00e9", 1, odd);
+  history.Add(u"/books/no page known", 5);
+  SaveHistoryPages(history);
+
+  CHistory read;
+  read.Assign({{u"/books/no page known", 5}, {u"/books/caf\u00e9", 1}, {u"/books/a.zip", 3}, {u"/other", 0}});
+  LoadHistoryPages(read);
+  EXPECT_EQ(read.Find(u"/books/a.zip")->page, u"/03.png");
+  EXPECT_EQ(read.Find(u"/books/caf\u00e9")->page, odd);
+  EXPECT_TRUE(read.Find(u"/books/no page known")->page.empty());
+  EXPECT_TRUE(read.Find(u"/other")->page.empty());
+
+  // A shorter list leaves nothing of the longer one behind.
+  CHistory one;
+  one.Add(u"/x", 0, u"/x/1.png");
+  SaveHistoryPages(one);
+  CHistory again;
+  again.Assign({{u"/books/a.zip", 3}, {u"/x", 0}});
+  LoadHistoryPages(again);
+  EXPECT_TRUE(again.Find(u"/books/a.zip")->page.empty());
+  EXPECT_EQ(again.Find(u"/x")->page, u"/x/1.png");
+}
+
+TEST_F(UserSettings, NoneOfItGoesIntoTheProfile) {
+  TempDir program;
+  program.MakeFolder("profile");
+  g_moduleDir = Utf8ToUtf16(program.path() + "/");
+  CProfile profile;
+  profile.AddHistory(u"/books/a.zip", 2, u"/02.png");
+  ReaderSettings switches;
+  switches.naturalOrder = switches.coverAlone = true;
+  SaveReaderSettings(switches);
+  SaveHistoryPages(profile.history);
+  SaveWindowPlace(WindowPlace{RECT{10, 20, 810, 620}, true});
+  profile.Save();
+  std::ifstream in(program / "profile/velmora.ini", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) text.push_back(bytes[i]);
+  EXPECT_EQ(text, "c.page=1\r\nc.mono2color=1\r\nc.history.0.name=/books/a.zip\r\nc.history.0.index=2\r\n");
+  // ... and all of it into the settings file.
+  const std::string settings = Written();
+  for (const char* key : {"naturalOrder=1", "coverAlone=1", "02.png", "maximized=1"})
+    EXPECT_NE(settings.find(key), std::string::npos) << key;
+}
+
+TEST_F(UserSettings, TheWindowsPlaceAndWhatIsNoPlace) {
+  WindowPlace place;
+  EXPECT_FALSE(LoadWindowPlace(&place)) << "none saved yet";
+  SaveWindowPlace(WindowPlace{RECT{-1800, 40, -1000, 640}, true});
+  ASSERT_TRUE(LoadWindowPlace(&place));
+  EXPECT_EQ(place.normal.left, -1800);
+  EXPECT_EQ(place.normal.bottom, 640);
+  EXPECT_TRUE(place.maximized);
+  // A damaged file makes no window.
+  for (const auto& [width, height] : {std::pair{0, 600}, std::pair{800, -5}, std::pair{99, 600}}) {
+    SaveWindowPlace(WindowPlace{RECT{0, 0, width, height}, false});
+    EXPECT_FALSE(LoadWindowPlace(&place)) << width << " x " << height;
+  }
+  SetUserSettingInteger(u"window/width", 800);
+  SetUserSettingInteger(u"window/height", 600);
+  SetUserSettingInteger(u"window/left", int64_t{1} << 40);
+  EXPECT_FALSE(LoadWindowPlace(&place));
+  SetUserSettingText(u"window/left", u"not a number");
+  ASSERT_TRUE(LoadWindowPlace(&place)) << "an unreadable coordinate reads as 0";
+  EXPECT_EQ(place.normal.left, 0);
+}
+
+bool Same(const RECT& a, const RECT& b) {
+  return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// A saved place on the screens present: kept when it is on one, brought
+// onto the nearest (shrunk when larger) when it is not.
+TEST(WindowPlacement, FittedToTheScreensPresent) {
+  const RECT primary{0, 0, 1920, 1040};  // work areas: the task bar left out
+  const RECT left{-1280, 0, 0, 1024};
+  const struct {
+    const char* what;
+    RECT window;
+    std::vector<RECT> screens;
+    RECT placed;
+  } rows[] = {
+      {"on the screen: kept", {100, 100, 900, 700}, {primary}, {100, 100, 900, 700}},
+      {"on the second screen: kept", {-1200, 50, -400, 650}, {primary, left}, {-1200, 50, -400, 650}},
+      {"the second screen gone: onto the primary", {-1200, 50, -400, 650}, {primary}, {0, 50, 800, 650}},
+      {"far off every screen", {5000, 3000, 5800, 3600}, {primary, left}, {1120, 440, 1920, 1040}},
+      {"hanging over the bottom edge", {100, 800, 900, 1400}, {primary}, {100, 440, 900, 1040}},
+      {"larger than the screen", {-50, -50, 2500, 1500}, {primary}, {0, 0, 1920, 1040}},
+      {"across two screens: onto the one it covers most", {-300, 100, 1500, 700}, {primary, left},
+       {0, 100, 1800, 700}},
+      {"no screens known: kept", {5000, 3000, 5800, 3600}, {}, {5000, 3000, 5800, 3600}},
+  };
+  for (const auto& row : rows) {
+    const RECT placed = FitOnScreens(row.window, row.screens);
+    EXPECT_TRUE(Same(placed, row.placed)) << row.what << ": " << placed.left << "," << placed.top << " "
+                                          << placed.right << "," << placed.bottom;
+  }
+}
+
+TEST_F(UserSettings, TheAboutPageComesFromASiteOnlyWhenOneIsSet) {
+  EXPECT_EQ(AboutSite(), u"");
+  EXPECT_EQ(AboutPageAddress(AboutSite()), u"") << "nothing to fetch: the shipped copy";
+  SetUserSettingText(u"about/site", u"file:///etc");
+  EXPECT_EQ(AboutSite(), u"") << "only a web address counts";
+  SetUserSettingText(u"about/site", u"https://example.org/");
+  EXPECT_EQ(AboutPageAddress(AboutSite()), u"https://example.org/app/velmora/velmora.html?ver=0.1.12");
+}
+
+}  // namespace

@@ -1,0 +1,43 @@
+#include "viewer/shell/Language.h"
+
+#include "platform/winuser.h"
+
+namespace {
+
+// The translation's context: one for the whole program.
+constexpr char kContext[] = "Velmora";
+// The English translation, built from translations/velmora_en.ts.
+constexpr char16_t kEnglish[] = u":/velmora/i18n/velmora_en.qm";
+
+}  // namespace
+
+UiLanguage UserLanguage() { return UserLanguageIsJapanese() ? UiLanguage::Japanese : UiLanguage::English; }
+
+void UseLanguage(UiLanguage language) {
+  // Without its translation English falls back to the texts as written.
+  LoadTranslation(language == UiLanguage::English ? kEnglish : nullptr);
+}
+
+std::u16string Text(const char* text) { return TranslateText(kContext, text); }
+
+std::u16string FailureText(OpenFailure why) {
+  switch (why) {
+    case OpenFailure::None:
+      return {};
+    case OpenFailure::NotFound:
+      return Text("\u30d5\u30a1\u30a4\u30eb\u307e\u305f\u306f\u30d5\u30a9\u30eb\u30c0\u30fc\u304c\u898b\u3064\u304b\u308a\u307e\u305b\u3093\u3002");
+    case OpenFailure::NoPermission:
+      return Text("\u8aad\u307f\u53d6\u308b\u6a29\u9650\u304c\u3042\u308a\u307e\u305b\u3093\u3002");
+    case OpenFailure::NotImageOrArchive:
+      return Text("\u753b\u50cf\u3067\u3082\u30a2\u30fc\u30ab\u30a4\u30d6\u3067\u3082\u3042\u308a\u307e\u305b\u3093\u3002");
+    case OpenFailure::NeedsPassword:
+      return Text("\u30d1\u30b9\u30ef\u30fc\u30c9\u304c\u5fc5\u8981\u306a\u30a2\u30fc\u30ab\u30a4\u30d6\u3067\u3059\u3002");
+    case OpenFailure::Damaged:
+      return Text("\u30a2\u30fc\u30ab\u30a4\u30d6\u307e\u305f\u306f\u30da\u30fc\u30b8\u304c\u58ca\u308c\u3066\u3044\u307e\u3059\u3002");
+    case OpenFailure::UnsupportedCompression:
+      return Text("\u8aad\u3081\u306a\u3044\u5727\u7e2e\u5f62\u5f0f\u3067\u3059\u3002");
+    case OpenFailure::NoImages:
+      return Text("\u753b\u50cf\u304c\u5165\u3063\u3066\u3044\u307e\u305b\u3093\u3002");
+  }
+  return {};
+}

@@ -1,0 +1,23 @@
+// The user's language for menus, dialogs and the lines on screen. The texts
+// are written in the program as its Japanese menus show them (the file
+// commands in English, the view items in Japanese); every other language
+// gets English, from the translation built into the program. Window titles'
+// product text, debug output and the profile are never translated.
+#pragma once
+
+#include <string>
+
+#include "viewer/book/BookOpener.h"
+
+enum class UiLanguage { Japanese, English };
+
+// Japanese for a Japanese locale, English for any other.
+UiLanguage UserLanguage();
+// Texts come in `language` from now on.
+void UseLanguage(UiLanguage language);
+
+// A text as written in the program (UTF-8), in the language in use.
+std::u16string Text(const char* text);
+
+// The line that says why a book or page cannot be shown; empty for None.
+std::u16string FailureText(OpenFailure why);

@@ -1,0 +1,88 @@
+#include "viewer/shell/ReaderSettings.h"
+
+#include <vector>
+
+namespace {
+
+constexpr char16_t kNaturalOrder[] = u"reading/naturalOrder";
+constexpr char16_t kCoverAlone[] = u"reading/coverAlone";
+constexpr char16_t kResume[] = u"reading/resume";
+constexpr char16_t kExifOrientation[] = u"reading/exifOrientation";
+constexpr char16_t kHistoryBooks[] = u"history/books";
+constexpr char16_t kHistoryPages[] = u"history/pages";
+constexpr char16_t kWindowLeft[] = u"window/left";
+constexpr char16_t kWindowTop[] = u"window/top";
+constexpr char16_t kWindowWidth[] = u"window/width";
+constexpr char16_t kWindowHeight[] = u"window/height";
+constexpr char16_t kWindowMaximized[] = u"window/maximized";
+constexpr char16_t kAboutSite[] = u"about/site";
+
+// The smallest window worth restoring, and the largest coordinate taken as
+// a real one (a damaged file must not make a window of millions of pixels).
+constexpr int64_t kMinimumSide = 100;
+constexpr int64_t kLargestCoordinate = 1 << 20;
+
+bool Switch(const char16_t* key, bool fallback) { return GetUserSettingInteger(key, fallback ? 1 : 0) != 0; }
+
+}  // namespace
+
+ReaderSettings LoadReaderSettings() {
+  ReaderSettings settings;
+  settings.naturalOrder = Switch(kNaturalOrder, settings.naturalOrder);
+  settings.coverAlone = Switch(kCoverAlone, settings.coverAlone);
+  settings.resume = Switch(kResume, settings.resume);
+  settings.exifOrientation = Switch(kExifOrientation, settings.exifOrientation);
+  return settings;
+}
+
+void SaveReaderSettings(const ReaderSettings& settings) {
+  SetUserSettingInteger(kNaturalOrder, settings.naturalOrder ? 1 : 0);
+  SetUserSettingInteger(kCoverAlone, settings.coverAlone ? 1 : 0);
+  SetUserSettingInteger(kResume, settings.resume ? 1 : 0);
+  SetUserSettingInteger(kExifOrientation, settings.exifOrientation ? 1 : 0);
+}
+
+void LoadHistoryPages(CHistory& history) {
+  const std::vector<std::u16string> books = GetUserSettingTexts(kHistoryBooks);
+  const std::vector<std::u16string> pages = GetUserSettingTexts(kHistoryPages);
+  for (std::size_t i = 0; i < books.size() && i < pages.size(); ++i) history.SetPage(books[i], pages[i]);
+}
+
+void SaveHistoryPages(const CHistory& history) {
+  std::vector<std::u16string> books, pages;
+  for (const HistoryEntry& entry : history.Entries()) {
+    if (entry.page.empty()) continue;
+    books.push_back(entry.name);
+    pages.push_back(entry.page);
+  }
+  SetUserSettingTexts(kHistoryBooks, books);
+  SetUserSettingTexts(kHistoryPages, pages);
+}
+
+bool LoadWindowPlace(WindowPlace* place) {
+  if (place == nullptr || !HasUserSetting(kWindowWidth)) return false;
+  const int64_t left = GetUserSettingInteger(kWindowLeft, 0), top = GetUserSettingInteger(kWindowTop, 0);
+  const int64_t width = GetUserSettingInteger(kWindowWidth, 0), height = GetUserSettingInteger(kWindowHeight, 0);
+  for (int64_t value : {left, top, width, height})
+    if (value < -kLargestCoordinate || value > kLargestCoordinate) return false;
+  if (width < kMinimumSide || height < kMinimumSide) return false;
+  place->normal = RECT{static_cast<LONG>(left), static_cast<LONG>(top), static_cast<LONG>(left + width),
+                       static_cast<LONG>(top + height)};
+  place->maximized = GetUserSettingInteger(kWindowMaximized, 0) != 0;
+  return true;
+}
+
+void SaveWindowPlace(const WindowPlace& place) {
+  SetUserSettingInteger(kWindowLeft, place.normal.left);
+  SetUserSettingInteger(kWindowTop, place.normal.top);
+  SetUserSettingInteger(kWindowWidth, place.normal.right - place.normal.left);
+  SetUserSettingInteger(kWindowHeight, place.normal.bottom - place.normal.top);
+  SetUserSettingInteger(kWindowMaximized, place.maximized ? 1 : 0);
+}
+
+std::u16string AboutSite() {
+  // Only a web address counts: anything else would read from this machine.
+  const std::u16string site = GetUserSettingText(kAboutSite);
+  if (site.rfind(u"https://", 0) == 0 || site.rfind(u"http://", 0) == 0) return site;
+  return {};
+}

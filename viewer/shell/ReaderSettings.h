@@ -1,0 +1,43 @@
+// Settings of the viewer's own, kept in the per-user settings file and
+// never in the profile: the reading switches, where the window was, the
+// pages of the history's books by name, and the about page's site.
+#pragma once
+
+#include <string>
+
+#include "platform/winuser.h"
+#include "viewer/book/Book.h"
+#include "viewer/book/History.h"
+
+struct ReaderSettings {
+  bool naturalOrder = false;    // pages and archives by number value
+  bool coverAlone = false;      // the first page alone in spreads
+  bool resume = true;           // a book from the history opens at its page
+  bool exifOrientation = true;  // pages stand as their Exif orientation says
+
+  NameOrder order() const { return naturalOrder ? NameOrder::Natural : NameOrder::CodeUnit; }
+  bool operator==(const ReaderSettings&) const = default;
+};
+
+// Read at start (defaults for what is missing); written when one changes.
+ReaderSettings LoadReaderSettings();
+void SaveReaderSettings(const ReaderSettings& settings);
+
+// The pages of the history's books: given to the entries read from the
+// profile; written for every entry whenever the profile is.
+void LoadHistoryPages(CHistory& history);
+void SaveHistoryPages(const CHistory& history);
+
+// The window as it was last: its normal rectangle (as GetWindowPlacement
+// gives it) and whether it was maximized.
+struct WindowPlace {
+  RECT normal{};
+  bool maximized = false;
+};
+// False when none was saved or what was saved makes no window.
+bool LoadWindowPlace(WindowPlace* place);
+void SaveWindowPlace(const WindowPlace& place);
+
+// The site the about page is fetched from ("https://host"); empty: the copy
+// shipped with the program, with no network at all.
+std::u16string AboutSite();

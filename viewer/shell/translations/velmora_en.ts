@@ -1,0 +1,261 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<!-- English for every locale but Japanese. The sources are the texts as the program
+     writes them: its Japanese menus (some items in English there too). -->
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>Velmora</name>
+    <message>
+        <source>Open File...</source>
+        <translation>Open File...</translation>
+    </message>
+    <message>
+        <source>Open Directory...</source>
+        <translation>Open Directory...</translation>
+    </message>
+    <message>
+        <source>Open Next Archive File</source>
+        <translation>Open Next Archive File</translation>
+    </message>
+    <message>
+        <source>Open Previous Archive File</source>
+        <translation>Open Previous Archive File</translation>
+    </message>
+    <message>
+        <source>Go to Page...</source>
+        <translation>Go to Page...</translation>
+    </message>
+    <message>
+        <source>History</source>
+        <translation>History</translation>
+    </message>
+    <message>
+        <source>Empty</source>
+        <translation>Empty</translation>
+    </message>
+    <message>
+        <source>Show</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>1枚</source>
+        <translation>Single Page</translation>
+    </message>
+    <message>
+        <source>見開き 右開き</source>
+        <translation>Two Pages, Opening to the Right</translation>
+    </message>
+    <message>
+        <source>見開き 左開き</source>
+        <translation>Two Pages, Opening to the Left</translation>
+    </message>
+    <message>
+        <source>モノクロ画像のカラー化</source>
+        <translation>Colorize Monochrome Pages</translation>
+    </message>
+    <message>
+        <source>表紙を単独で表示</source>
+        <translation>Cover Alone</translation>
+    </message>
+    <message>
+        <source>画像の向き (Exif) に従う</source>
+        <translation>Turn Pages as Exif Says</translation>
+    </message>
+    <message>
+        <source>名前の数字を数として並べる</source>
+        <translation>Natural Order (2 before 10)</translation>
+    </message>
+    <message>
+        <source>前回のページから開く</source>
+        <translation>Open Books Where I Left Off</translation>
+    </message>
+    <message>
+        <source>Window/Full Screen</source>
+        <translation>Window/Full Screen</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Manual</source>
+        <translation>Manual</translation>
+    </message>
+    <message>
+        <source>Keys and Mouse</source>
+        <translation>Keys and Mouse</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>初期化に失敗！</source>
+        <translation>Initialization failed!</translation>
+    </message>
+    <message>
+        <source>ページへ移動</source>
+        <translation>Go to Page</translation>
+    </message>
+    <message>
+        <source>ページ (1 - %1):</source>
+        <translation>Page (1 - %1):</translation>
+    </message>
+    <message>
+        <source>ファイルまたはフォルダーが見つかりません。</source>
+        <translation>The file or folder was not found.</translation>
+    </message>
+    <message>
+        <source>読み取る権限がありません。</source>
+        <translation>You have no permission to read it.</translation>
+    </message>
+    <message>
+        <source>画像でもアーカイブでもありません。</source>
+        <translation>This is neither an image nor an archive.</translation>
+    </message>
+    <message>
+        <source>パスワードが必要なアーカイブです。</source>
+        <translation>This archive needs a password.</translation>
+    </message>
+    <message>
+        <source>アーカイブまたはページが壊れています。</source>
+        <translation>The archive or page is damaged.</translation>
+    </message>
+    <message>
+        <source>読めない圧縮形式です。</source>
+        <translation>This compression cannot be read here.</translation>
+    </message>
+    <message>
+        <source>画像が入っていません。</source>
+        <translation>There is no image in this book.</translation>
+    </message>
+    <message>
+        <source>← →</source>
+        <translation>← →</translation>
+    </message>
+    <message>
+        <source>ページをめくる (開きの向きに合わせて)</source>
+        <translation>Turn a page (the way the book opens)</translation>
+    </message>
+    <message>
+        <source>↑ ↓  PageUp PageDown</source>
+        <translation>↑ ↓  Page Up  Page Down</translation>
+    </message>
+    <message>
+        <source>見開き単位で戻る・進む</source>
+        <translation>A spread back / forward</translation>
+    </message>
+    <message>
+        <source>Space  BackSpace</source>
+        <translation>Space  Backspace</translation>
+    </message>
+    <message>
+        <source>見開き単位で進む・戻る</source>
+        <translation>A spread forward / back</translation>
+    </message>
+    <message>
+        <source>Home  End</source>
+        <translation>Home  End</translation>
+    </message>
+    <message>
+        <source>最初・最後のページ</source>
+        <translation>First / last page</translation>
+    </message>
+    <message>
+        <source>Ctrl+G</source>
+        <translation>Ctrl+G</translation>
+    </message>
+    <message>
+        <source>ページを指定して移動</source>
+        <translation>Go to a page</translation>
+    </message>
+    <message>
+        <source>N  Shift+N</source>
+        <translation>N  Shift+N</translation>
+    </message>
+    <message>
+        <source>次・前のアーカイブ</source>
+        <translation>Next / previous archive</translation>
+    </message>
+    <message>
+        <source>Enter  F11</source>
+        <translation>Enter  F11</translation>
+    </message>
+    <message>
+        <source>全画面表示の切り替え</source>
+        <translation>Full screen on / off</translation>
+    </message>
+    <message>
+        <source>Esc</source>
+        <translation>Esc</translation>
+    </message>
+    <message>
+        <source>全画面表示を終える</source>
+        <translation>Leave full screen</translation>
+    </message>
+    <message>
+        <source>L  中ボタン</source>
+        <translation>L  Middle button</translation>
+    </message>
+    <message>
+        <source>ルーペ</source>
+        <translation>Loupe</translation>
+    </message>
+    <message>
+        <source>ホイール</source>
+        <translation>Wheel</translation>
+    </message>
+    <message>
+        <source>左クリック (左・右の 3 分の 1)</source>
+        <translation>Left click (left or right third)</translation>
+    </message>
+    <message>
+        <source>ページをめくる</source>
+        <translation>Turn a page</translation>
+    </message>
+    <message>
+        <source>右クリック  Menu  Shift+F10</source>
+        <translation>Right click  Menu  Shift+F10</translation>
+    </message>
+    <message>
+        <source>メニュー</source>
+        <translation>Menu</translation>
+    </message>
+    <message>
+        <source>Ctrl+O  Ctrl+Shift+O</source>
+        <translation>Ctrl+O  Ctrl+Shift+O</translation>
+    </message>
+    <message>
+        <source>ファイル・フォルダーを開く</source>
+        <translation>Open a file / a folder</translation>
+    </message>
+    <message>
+        <source>ドロップ</source>
+        <translation>Drop</translation>
+    </message>
+    <message>
+        <source>ファイルかフォルダーを開く</source>
+        <translation>Open a file or folder</translation>
+    </message>
+    <message>
+        <source>Q  Ctrl+Q  Ctrl+W</source>
+        <translation>Q  Ctrl+Q  Ctrl+W</translation>
+    </message>
+    <message>
+        <source>終了</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>F1  ?</source>
+        <translation>F1  ?</translation>
+    </message>
+    <message>
+        <source>このヘルプ</source>
+        <translation>This help</translation>
+    </message>
+</context>
+</TS>
