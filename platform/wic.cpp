@@ -6,6 +6,7 @@
 #include <QtCore/QIODevice>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
+#include <QtGui/QTransform>
 
 #include <cstdlib>
 #include <cstring>
@@ -362,6 +363,21 @@ uint64_t PixelBytes(QSize size) {
   return size.isValid() ? static_cast<uint64_t>(size.width()) * static_cast<uint64_t>(size.height()) * 4 : 0;
 }
 
+// Turns a page as its Exif orientation says, the way Qt's own readers do:
+// mirrored first, then turned a quarter clockwise.
+QImage Turned(QImage image, QImageIOHandler::Transformations turn) {
+  if (turn == QImageIOHandler::TransformationNone) return image;
+  if (turn == QImageIOHandler::TransformationRotate270) return image.transformed(QTransform().rotate(270));
+  image = std::move(image).mirrored(turn & QImageIOHandler::TransformationMirror,
+                                    turn & QImageIOHandler::TransformationFlip);
+  if (turn & QImageIOHandler::TransformationRotate90) image = image.transformed(QTransform().rotate(90));
+  return image;
+}
+
+QSize TurnedSize(QSize size, QImageIOHandler::Transformations turn) {
+  return turn & QImageIOHandler::TransformationRotate90 ? size.transposed() : size;
+}
+
 class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDecoderSettings {
  public:
   ~CWicDecoder() override {
@@ -487,10 +503,10 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   HRESULT DecodeWithCodec() {
     QImage image;
     GateHold hold(m_settings.gate, PixelBytes(m_declared));
-    HRESULT hr = DecodeCodec(m_codec, m_bytes, &image);
+    HRESULT hr = DecodeCodec(m_codec, m_bytes, m_settings.orientation, &image);
     if (FAILED(hr)) return hr;
     m_bytes = {};  // the frame is kept decoded: the file is not needed again
-    const QSize pageSize = image.size();
+    const QSize pageSize = image.size();  // turned as the file says
     hr = ScaleToFit(image);
     if (FAILED(hr)) return hr;
     hold.Release();
@@ -502,8 +518,12 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
     StreamDevice device(m_stream);
     QImageReader reader(&device);
+    reader.setAutoTransform(false);  // turned here, after any scaling down
     const QByteArray kind = reader.format();  // from the content; before read() consumes it
     const QSize stored = reader.size();
+    const QImageIOHandler::Transformations turn = m_settings.orientation == WICExifOrientation::Apply
+                                                      ? reader.transformation()
+                                                      : QImageIOHandler::TransformationNone;
     // JPEG decodes straight to a smaller size (libjpeg scales by eighths);
     // other readers decode the whole page, scaled down right after.
     uint64_t fullBytes = PixelBytes(stored);
@@ -528,7 +548,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (!reader.read(&image) || image.isNull() ||
         static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
       return WINCODEC_ERR_BADIMAGE;
-    const QSize pageSize = scaledByReader ? stored : image.size();
+    const QSize pageSize = TurnedSize(scaledByReader ? stored : image.size(), turn);
     const QSize decoded = image.size();
     const HRESULT hr = ScaleToFit(image);
     if (FAILED(hr)) return hr;
@@ -537,6 +557,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (kind == "gif" && image.size() == decoded && image.format() != QImage::Format_Indexed8)
       image = image.convertToFormat(QImage::Format_Indexed8);
     hold.Release();
+    image = Turned(std::move(image), turn);
     return Keep(std::move(image), pageSize);
   }
 

@@ -82,13 +82,13 @@ HRESULT ProbeCodec(CodecKind kind, EncodedBytes bytes, ImageHeader* header) {
   });
 }
 
-HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, QImage* page) {
+HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, WICExifOrientation orientation, QImage* page) {
   return Guarded([&] {
     switch (kind) {
       case CodecKind::Avif:
         return DecodeAvif(bytes, page);
       case CodecKind::JpegXl:
-        return DecodeJxl(bytes, page);
+        return DecodeJxl(bytes, orientation, page);
       case CodecKind::Heif:
         return DecodeHeif(bytes, page);
       case CodecKind::None:

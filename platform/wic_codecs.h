@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/com.h"
+#include "platform/wincodec.h"
 
 enum class CodecKind { None, Avif, JpegXl, Heif };
 
@@ -32,10 +33,11 @@ using EncodedBytes = std::span<const uint8_t>;
 // Reads the header only. WINCODEC_ERR_BADIMAGE when it is damaged or
 // declares a page larger than kMaxDecodedPixels.
 HRESULT ProbeCodec(CodecKind kind, EncodedBytes bytes, ImageHeader* header);
-// Decodes the first frame (an animation or sequence shows its first).
-// WINCODEC_ERR_BADIMAGE for damaged or cut-short files, E_OUTOFMEMORY when
-// the page's pixels cannot be held.
-HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, QImage* page);
+// Decodes the first frame (an animation or sequence shows its first),
+// turned as the file says (a JPEG XL's orientation only when `orientation`
+// applies it). WINCODEC_ERR_BADIMAGE for damaged or cut-short files,
+// E_OUTOFMEMORY when the page's pixels cannot be held.
+HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, WICExifOrientation orientation, QImage* page);
 
 // The most a compressed page may weigh: the archives' own item cap.
 constexpr uint64_t kMaxEncodedBytes = 1ull << 30;
@@ -45,7 +47,7 @@ constexpr uint64_t kMaxEncodedBytes = 1ull << 30;
 HRESULT ProbeAvif(EncodedBytes bytes, ImageHeader* header);
 HRESULT DecodeAvif(EncodedBytes bytes, QImage* page);
 HRESULT ProbeJxl(EncodedBytes bytes, ImageHeader* header);
-HRESULT DecodeJxl(EncodedBytes bytes, QImage* page);
+HRESULT DecodeJxl(EncodedBytes bytes, WICExifOrientation orientation, QImage* page);
 HRESULT ProbeHeif(EncodedBytes bytes, ImageHeader* header);
 HRESULT DecodeHeif(EncodedBytes bytes, QImage* page);
 

@@ -1,5 +1,5 @@
 // JPEG XL pages on libjxl: the first displayed frame of a still or animated
-// file, in the file's orientation, as 8-bit sRGB.
+// file, in the file's orientation (or as stored when asked), as 8-bit sRGB.
 #include <jxl/decode.h>
 #include <jxl/decode_cxx.h>
 #include <jxl/thread_parallel_runner.h>
@@ -28,7 +28,7 @@ JxlColorEncoding Srgb(bool gray) {
 class JxlPage {
  public:
   // probeOnly: stop at the header, allocate and decode nothing.
-  HRESULT Run(EncodedBytes bytes, bool probeOnly) {
+  HRESULT Run(EncodedBytes bytes, bool probeOnly, WICExifOrientation orientation = WICExifOrientation::Apply) {
     JxlDecoderPtr decoder = JxlDecoderMake(nullptr);
     if (!decoder) return E_OUTOFMEMORY;
     JxlDecoder* dec = decoder.get();
@@ -42,6 +42,8 @@ class JxlPage {
         return E_OUTOFMEMORY;
       JxlDecoderSetDecompressBoxes(dec, JXL_TRUE);  // an Exif box may be Brotli-compressed
       JxlDecoderSetUnpremultiplyAlpha(dec, JXL_TRUE);
+      m_keepOrientation = orientation == WICExifOrientation::Ignore;
+      if (m_keepOrientation) JxlDecoderSetKeepOrientation(dec, JXL_TRUE);
     }
     if (JxlDecoderSetInput(dec, bytes.data(), bytes.size()) != JXL_DEC_SUCCESS) return WINCODEC_ERR_BADIMAGE;
     JxlDecoderCloseInput(dec);  // all of the file is there: wanting more means it was cut short
@@ -54,7 +56,7 @@ class JxlPage {
           if (!FitsPageLimit(m_info.xsize, m_info.ysize)) return WINCODEC_ERR_BADIMAGE;
           if (probeOnly) return S_OK;
           // Orientations 5 to 8 turn the page a quarter: width and height swap.
-          const bool turned = m_info.orientation >= JXL_ORIENT_TRANSPOSE;
+          const bool turned = !m_keepOrientation && m_info.orientation >= JXL_ORIENT_TRANSPOSE;
           const uint32_t width = turned ? m_info.ysize : m_info.xsize;
           const uint32_t height = turned ? m_info.xsize : m_info.ysize;
           m_alpha = m_info.alpha_bits > 0;
@@ -143,6 +145,7 @@ class JxlPage {
   }
 
   JxlBasicInfo m_info{};
+  bool m_keepOrientation = false;  // the pixels as stored, whatever the header says
   bool m_alpha = false;
   bool m_gray = false;
   QImage m_page;
@@ -163,9 +166,9 @@ HRESULT ProbeJxl(EncodedBytes bytes, ImageHeader* header) {
   return S_OK;
 }
 
-HRESULT DecodeJxl(EncodedBytes bytes, QImage* out) {
+HRESULT DecodeJxl(EncodedBytes bytes, WICExifOrientation orientation, QImage* out) {
   JxlPage page;
-  const HRESULT hr = page.Run(bytes, false);
+  const HRESULT hr = page.Run(bytes, false, orientation);
   if (SUCCEEDED(hr)) *out = page.TakePage();
   return hr;
 }

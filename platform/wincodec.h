@@ -151,6 +151,14 @@ struct IWICDecodeGate {
   ~IWICDecodeGate() = default;
 };
 
+// Whether a page stands as its Exif orientation says (JPEG, TIFF, WebP,
+// JPEG XL) or as its pixels are stored. The turns of an AVIF or HEIF image
+// are part of the picture and always applied.
+enum class WICExifOrientation : uint32_t {
+  Ignore,
+  Apply,
+};
+
 // How frame 0 is handed over.
 struct WICFrameSettings {
   // The most bytes frame 0 may take as 32-bit pixels, and its longest side:
@@ -158,6 +166,7 @@ struct WICFrameSettings {
   // 0: no bound.
   uint64_t maxBytes = 0;
   uint32_t maxSide = 0;
+  WICExifOrientation orientation = WICExifOrientation::Apply;
   IWICDecodeGate* gate = nullptr;  // none: the decode is not held back
 };
 
@@ -165,8 +174,8 @@ struct WICFrameSettings {
 struct IWICDecoderSettings : IUnknown {
   static constexpr GUID iid = MakeGuid("{C3A1B6E2-5D47-4F08-9B1E-7A2C64D09F53}");
   virtual HRESULT SetFrameSettings(const WICFrameSettings& settings) = 0;
-  // Frame 0's size as the page has it, whatever size its pixels were
-  // decoded at. WINCODEC_ERR_WRONGSTATE until
+  // Frame 0's size as the page stands (turned where it is turned), whatever
+  // size its pixels were decoded at. WINCODEC_ERR_WRONGSTATE until
   // GetFrame(0) has succeeded.
   virtual HRESULT GetPageSize(UINT* width, UINT* height) = 0;
 };

@@ -398,6 +398,17 @@ TEST(PageFrames, StoredOrientationTurnsThePage) {
   ASSERT_EQ(g.width, 2u);
   ASSERT_EQ(g.height, 3u);
   EXPECT_EQ(g.pixels, (std::vector<BYTE>{30, 60, 20, 50, 10, 40}));
+
+  // With the Exif orientation switched off, the JPEG XL page is as stored;
+  // an AVIF's turn is part of its picture and still applies.
+  WICFrameSettings asStored;
+  asStored.orientation = WICExifOrientation::Ignore;
+  const Settled h = DecodeWith(test::EncodeJxl({stored}, clockwise), asStored, 1);
+  ASSERT_EQ(h.f.width, 3u);
+  EXPECT_EQ(h.pageWidth, 3u);
+  EXPECT_EQ(h.f.pixels, (std::vector<BYTE>{10, 20, 30, 40, 50, 60}));
+  const Settled i = DecodeWith(test::EncodeAvif({stored}, anticlockwise), asStored, 1);
+  EXPECT_EQ(i.f.pixels, g.pixels);
 }
 
 TEST(PageSniffing, KindComesFromTheContent) {

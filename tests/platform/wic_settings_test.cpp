@@ -1,10 +1,11 @@
 // The decoder's own settings: pages larger than the viewer keeps decoded
-// scaled down (keeping their size as pages), and the gate their full pixels
-// pass through.
+// scaled down (keeping their size as pages), the gate their full pixels
+// pass through, and pages turned as their Exif orientation says.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImage>
+#include <QtGui/QImageReader>
 
 #include <cstring>
 
@@ -21,6 +22,23 @@ std::string Encode(const QImage& image, const char* format, int quality = -1) {
   buffer.open(QIODevice::WriteOnly);
   EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
   return bytes.toStdString();
+}
+
+// The JPEG with an Exif block after its start marker, whose first IFD holds
+// only the orientation (1 to 8).
+std::string WithOrientation(const std::string& jpeg, int orientation) {
+  std::string tiff("II*\0\x08\0\0\0", 8);
+  auto put = [&](uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) tiff += static_cast<char>(value >> (8 * i) & 0xFF);
+  };
+  put(1, 2);                                     // one entry
+  put(0x0112, 2), put(3, 2), put(1, 4);          // Orientation, SHORT, one value
+  put(static_cast<uint32_t>(orientation), 2), put(0, 2);
+  put(0, 4);                                     // no next IFD
+  const std::string app1 = std::string("Exif\0\0", 6) + tiff;
+  const std::size_t length = app1.size() + 2;
+  std::string segment{'\xFF', '\xE1', static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};
+  return jpeg.substr(0, 2) + segment + app1 + jpeg.substr(2);
 }
 
 // Counts what a decode asks of its gate.
@@ -260,6 +278,82 @@ TEST(LargePages, ScalingDownAveragesWhatEachNewPixelCovers) {
 
   EXPECT_TRUE(ScaleDownPage(row, QSize(4, 1)).isNull()) << "only ever down";
   EXPECT_TRUE(ScaleDownPage(QImage(), QSize(1, 1)).isNull());
+}
+
+// ---- Exif orientation ----
+
+// 16 x 8, four quadrants of four colours (plain enough for JPEG to keep).
+QImage Quadrants() {
+  QImage image(16, 8, QImage::Format_RGB32);
+  const QRgb colours[4] = {qRgb(220, 30, 30), qRgb(30, 200, 30), qRgb(30, 30, 220), qRgb(230, 230, 40)};
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) image.setPixel(x, y, colours[(y / 4) * 2 + x / 8]);
+  return image;
+}
+
+std::vector<BYTE> Bgr(IWICBitmapSource* frame, UINT width, UINT height) {
+  std::vector<BYTE> pixels(static_cast<std::size_t>(width) * height * 3);
+  EXPECT_EQ(frame->CopyPixels(nullptr, width * 3, static_cast<UINT>(pixels.size()), pixels.data()), S_OK);
+  return pixels;
+}
+
+std::vector<BYTE> Bgr(const QImage& image) {
+  const QImage rgb = image.convertToFormat(QImage::Format_BGR888);
+  std::vector<BYTE> pixels;
+  for (int y = 0; y < rgb.height(); ++y)
+    pixels.insert(pixels.end(), rgb.constScanLine(y), rgb.constScanLine(y) + rgb.width() * 3);
+  return pixels;
+}
+
+QImage QtReads(const std::string& bytes, bool autoTransform) {
+  QByteArray data = QByteArray::fromStdString(bytes);
+  QBuffer buffer(&data);
+  QImageReader reader(&buffer);
+  reader.setAutoTransform(autoTransform);
+  QImage image;
+  reader.read(&image);
+  return image;
+}
+
+TEST(ExifOrientation, EachOfTheEightTurnsAsQtsOwnReaderDoes) {
+  const std::string jpeg = Encode(Quadrants(), "JPEG", 100);
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const std::string tagged = WithOrientation(jpeg, orientation);
+    const QImage upright = QtReads(tagged, true);
+    ASSERT_FALSE(upright.isNull()) << orientation;
+    ASSERT_EQ(upright.width(), orientation >= 5 ? 8 : 16) << orientation;
+
+    const Decoded d = DecodeWith(tagged, WICFrameSettings{});
+    ASSERT_EQ(d.hr, S_OK) << orientation;
+    ASSERT_EQ(d.width, static_cast<UINT>(upright.width())) << orientation;
+    ASSERT_EQ(d.height, static_cast<UINT>(upright.height())) << orientation;
+    EXPECT_EQ(d.pageWidth, d.width) << orientation;
+    EXPECT_EQ(d.pageHeight, d.height) << orientation;
+    EXPECT_EQ(Bgr(d.frame.get(), d.width, d.height), Bgr(upright)) << orientation;
+
+    WICFrameSettings asStored;
+    asStored.orientation = WICExifOrientation::Ignore;
+    const Decoded s = DecodeWith(tagged, asStored);
+    ASSERT_EQ(s.width, 16u) << orientation;
+    EXPECT_EQ(s.pageWidth, 16u) << orientation;
+    EXPECT_EQ(Bgr(s.frame.get(), 16, 8), Bgr(QtReads(tagged, false))) << orientation;
+  }
+}
+
+TEST(ExifOrientation, AScaledDownPageIsTurnedAndTellsItsTurnedSize) {
+  // Stored 800 x 400 with the left half red, turned a quarter clockwise: the
+  // page is 400 x 800 and red on top.
+  QImage stored(800, 400, QImage::Format_RGB32);
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 800; ++x) stored.setPixel(x, y, x < 400 ? qRgb(230, 20, 20) : qRgb(20, 20, 230));
+  const Decoded d = DecodeWith(WithOrientation(Encode(stored, "JPEG", 95), 6), Bounded(100 * 200 * 4));
+  ASSERT_EQ(d.hr, S_OK);
+  EXPECT_EQ(d.pageWidth, 400u);
+  EXPECT_EQ(d.pageHeight, 800u);
+  EXPECT_EQ(d.width, 100u);
+  EXPECT_EQ(d.height, 200u);
+  ExpectNear(PixelAt(d.frame.get(), d.format, 50, 20), {20, 20, 230}, 10, "top");
+  ExpectNear(PixelAt(d.frame.get(), d.format, 50, 180), {230, 20, 20}, 10, "bottom");
 }
 
 }  // namespace

@@ -77,6 +77,8 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
       WICFrameSettings frameSettings;
       frameSettings.maxBytes = options.budgetBytes;
       frameSettings.maxSide = options.maxSide;
+      frameSettings.orientation = options.orientation == ExifOrientation::Honoured ? WICExifOrientation::Apply
+                                                                                     : WICExifOrientation::Ignore;
       frameSettings.gate = options.gate;
       if (FAILED(settings->SetFrameSettings(frameSettings))) throw 1;
     }

@@ -1,6 +1,7 @@
 // The one road from a file's bytes to pixels ready to draw: the decoders
-// read the first frame, a page too large to keep is decoded smaller, and a
-// monochrome page may be turned into false colour on the way.
+// read the first frame, turned as its Exif orientation says, a page too
+// large to keep is decoded smaller, and a monochrome page may be turned into
+// false colour on the way.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,11 @@ enum class Colorizing {
   On,   // gray pages, and colour pages found monochrome, through the palette
 };
 
+enum class ExifOrientation {
+  Ignored,   // pages as their pixels are stored
+  Honoured,  // a page tagged as turned stands upright
+};
+
 // The most a decoded page's full pixels may take (32 bits each), and its
 // longest side. A larger page is decoded scaled down to fit: 128 MiB holds a
 // 600-dpi A4 scan or 5792 x 5792 pixels, and no screen draws a page, even
@@ -23,6 +29,7 @@ constexpr uint32_t kPageMaxSide = 16384;
 
 struct DecodeOptions {
   Colorizing colorizing = Colorizing::Off;
+  ExifOrientation orientation = ExifOrientation::Honoured;
   uint64_t budgetBytes = kPageBudgetBytes;  // 0: no bound
   uint32_t maxSide = kPageMaxSide;          // 0: no bound
   // Shared by decodes that run side by side; none: this one is not held back.

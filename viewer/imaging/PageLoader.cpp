@@ -35,6 +35,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       }
       DecodeOptions options;
       options.colorizing = request.colorizing;
+      options.orientation = request.orientation;
       options.gate = request.gate;
       if (DecodeImage(file.get(), options, pixels) != 0) return result;
     }

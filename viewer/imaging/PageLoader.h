@@ -25,6 +25,7 @@ struct PageRequest {
   ComRef<IDirectory> root;
   std::u16string path;
   Colorizing colorizing = Colorizing::Off;
+  ExifOrientation orientation = ExifOrientation::Honoured;
   // Pixels already decoded: scaled without reading the file again.
   ComRef<IWICBitmapSource> source;
   // The size a page of the given size is drawn at; none: not scaled.

@@ -1,6 +1,6 @@
 // The decode chain from a file's bytes to 32-bit premultiplied pixels, with
-// and without false colour, and pages too large to keep decoded smaller,
-// over files in memory.
+// and without false colour, turned as the Exif orientation says or not, and
+// pages too large to keep decoded smaller, over files in memory.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
@@ -25,6 +25,18 @@ std::string Encode(const QImage& image, const char* format) {
 }
 
 std::string Png(const QImage& image) { return Encode(image, "PNG"); }
+
+// A JPEG tagged with an Exif orientation (1 to 8): an APP1 block after the
+// start marker whose first IFD holds the orientation alone.
+std::string TaggedJpeg(const QImage& image, int orientation) {
+  const std::string jpeg = Encode(image, "JPEG");
+  std::string app1("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+  app1 += static_cast<char>(orientation);
+  app1 += std::string(7, '\0');  // the value's padding, and no next IFD
+  const std::size_t length = app1.size() + 2;
+  return jpeg.substr(0, 2) + std::string{'\xFF', '\xE1', static_cast<char>(length >> 8), static_cast<char>(length)} +
+         app1 + jpeg.substr(2);
+}
 
 ComRef<IFile> File(std::string bytes) {
   ComRef<IFile> file;
@@ -88,6 +100,31 @@ TEST(DecodeChain, WhatIsNoImageFailsAndLeavesTheOutputAlone) {
   }
   ComRef<IWICBitmapSource> pixels;
   EXPECT_EQ(DecodeImage(nullptr, Colorizing::Off, pixels), 1);
+}
+
+TEST(DecodeChain, APhoneScanTaggedAsTurnedStandsUpright) {
+  // Stored 64 wide and 32 high, its left half red: tagged "turn a quarter
+  // clockwise" (orientation 6), it stands 32 wide and 64 high, red on top.
+  QImage stored(64, 32, QImage::Format_RGB32);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 64; ++x) stored.setPixel(x, y, x < 32 ? qRgb(230, 20, 20) : qRgb(20, 20, 230));
+  const std::string tagged = TaggedJpeg(stored, 6);
+  const std::vector<BYTE> red{20, 20, 230, 255}, blue{230, 20, 20, 255};
+
+  ComRef<IWICBitmapSource> pixels;
+  ASSERT_EQ(DecodeImage(File(tagged).get(), DecodeOptions{}, pixels), 0);
+  EXPECT_EQ(SizeOf(pixels.get()), (std::pair<UINT, UINT>{32, 64}));
+  EXPECT_EQ(PageSizeOf(pixels.get()).width, 32u);
+  ExpectNear(PixelAt(pixels.get(), 16, 8), red, 12, "top");
+  ExpectNear(PixelAt(pixels.get(), 16, 56), blue, 12, "bottom");
+
+  // Switched off, the page is as stored.
+  DecodeOptions asStored;
+  asStored.orientation = ExifOrientation::Ignored;
+  ASSERT_EQ(DecodeImage(File(tagged).get(), asStored, pixels), 0);
+  EXPECT_EQ(SizeOf(pixels.get()), (std::pair<UINT, UINT>{64, 32}));
+  ExpectNear(PixelAt(pixels.get(), 8, 16), red, 12, "left");
+  ExpectNear(PixelAt(pixels.get(), 56, 16), blue, 12, "right");
 }
 
 TEST(DecodeChain, APageTooLargeToKeepIsDecodedSmallerAndTellsItsOwnSize) {

@@ -1,7 +1,7 @@
 // Loading a page: a page too large to keep is loaded from smaller pixels yet
 // keeps its size (what the trace reports and the layout uses), scaled
-// copies come from the smaller pixels, and the decode gate lets loads share
-// a budget of full-size pixels.
+// copies come from the smaller pixels, the Exif switch reaches the decoder,
+// and the decode gate lets loads share a budget of full-size pixels.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
@@ -116,6 +116,18 @@ TEST_F(PageLoading, APageTooLargeToKeepKeepsItsSizeAndScalesFromItsSmallerPixels
   ASSERT_TRUE(rescaled.image.scaled);
   EXPECT_TRUE(Is(rescaled.image.scaled->GetPixelSize(), 1000, 1));
   EXPECT_FALSE(rescaled.image.full) << "not asked to keep it";
+}
+
+TEST_F(PageLoading, TheExifSwitchReachesTheDecoder) {
+  // No Exif block here: the switch must not change a page without one.
+  for (const ExifOrientation orientation : {ExifOrientation::Honoured, ExifOrientation::Ignored}) {
+    PageRequest request = Request(u"/stored.jpg");
+    request.orientation = orientation;
+    request.keepFull = true;
+    const LoadedPage page = LoadPage(request, m_openLock);
+    ASSERT_TRUE(page.decoded);
+    EXPECT_TRUE(Is(page.image.size, 64, 32));
+  }
 }
 
 TEST(DecodeGate, DecodesShareTheBudgetAndALargerOneWaitsToRunAlone) {
