@@ -152,6 +152,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
     request.root.Set(root);
     request.path = file;
     request.colorizing = m_profile.settings.colorizing();
+    request.orientation = m_reading.orientation();
     request.keepFull = true;
     request.make = m_renderer.Maker();
     std::mutex unshared;  // the disk's root, used by nobody else meanwhile

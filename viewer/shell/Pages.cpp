@@ -26,6 +26,7 @@ PageRequest CMainWindow::RequestFor(int32_t index) const {
   request.root = m_book.root;
   request.path = m_book.pages[static_cast<std::size_t>(index)].path;
   request.colorizing = m_profile.settings.colorizing();
+  request.orientation = m_reading.orientation();
   request.make = m_renderer.Maker();
   return request;
 }

@@ -8,6 +8,7 @@
 #include "platform/winuser.h"
 #include "viewer/book/Book.h"
 #include "viewer/book/History.h"
+#include "viewer/imaging/ImageDecoder.h"
 
 struct ReaderSettings {
   bool naturalOrder = false;    // pages and archives by number value
@@ -16,6 +17,7 @@ struct ReaderSettings {
   bool exifOrientation = true;  // pages stand as their Exif orientation says
 
   NameOrder order() const { return naturalOrder ? NameOrder::Natural : NameOrder::CodeUnit; }
+  ExifOrientation orientation() const { return exifOrientation ? ExifOrientation::Honoured : ExifOrientation::Ignored; }
   bool operator==(const ReaderSettings&) const = default;
 };
 

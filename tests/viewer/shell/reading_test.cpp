@@ -36,6 +36,8 @@ void SavePage(const TempDir& dir, const std::string& name, int w = 20, int h = 3
 
 void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 
+std::string Bytes(const std::string& path);
+
 class Reading : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -494,6 +496,32 @@ TEST_F(Reading, TheCoverStandsAloneAndThePairsAfterIt) {
   Mode(PageMode::Single);
   Press(VK_NEXT);
   EXPECT_EQ(Shown(), std::make_pair(1, -1));
+}
+
+// Phone scans stored wide but tagged "turn a quarter": upright, so they
+// pair; with the switch off they stand as stored, each alone.
+TEST_F(Reading, ExifOrientationDecidesTheShapeUnlessSwitchedOff) {
+  for (const char* name : {"scan1.jpg", "scan2.jpg"}) {
+    QImage stored(60, 40, QImage::Format_RGB32);
+    stored.fill(qRgb(120, 120, 120));
+    ASSERT_TRUE(stored.save(QString::fromStdString(m_tmp / "plain.jpg"), "JPEG"));
+    const std::string jpeg = Bytes(m_tmp / "plain.jpg");
+    // An APP1 block after the start marker: one IFD entry, orientation 6.
+    std::string app1("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0\x06\0\0\0\0\0\0\0", 32);
+    const std::size_t length = app1.size() + 2;
+    m_tmp.WriteFile(name, jpeg.substr(0, 2) + std::string{'\xFF', '\xE1', static_cast<char>(length >> 8),
+                                                          static_cast<char>(length)} +
+                              app1 + jpeg.substr(2));
+  }
+  ::unlink((m_tmp / "plain.jpg").c_str());
+  Mode(PageMode::SpreadRight);
+  ASSERT_EQ(OpenFolder(m_tmp.path()), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  EXPECT_EQ(m_main->firstImage().size.width, 40u);
+  Send(WM_COMMAND, IDM_EXIF_ORIENTATION, 0);
+  EXPECT_FALSE(m_main->reading().exifOrientation);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "decoded again as stored: wide, alone";
+  EXPECT_EQ(m_main->firstImage().size.width, 60u);
 }
 
 // ---- why a book does not show ----
