@@ -3,6 +3,7 @@
 #include "platform/wic_codecs.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -261,12 +262,122 @@ QImage::Format ReducedFormat(const QImage& page) {
   return page.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32;
 }
 
+// Rows of a page, or pieces of them, in the format a scaled-down page is
+// made in: the page's own bytes where they already are, a colour table's
+// entries for palette and 1-bit pages, straight alpha premultiplied, deep
+// gray shortened, and Qt's conversion of a strip of rows for the rest.
+class PieceReader {
+ public:
+  PieceReader(const QImage& page, QImage::Format format)
+      : m_page(page), m_format(format), m_channels(format == QImage::Format_Grayscale8 ? 1 : 4) {
+    switch (page.format()) {
+      case QImage::Format_Indexed8:
+      case QImage::Format_Mono:
+      case QImage::Format_MonoLSB: {
+        m_way = Way::Table;
+        const QList<QRgb> colours = page.colorTable();
+        for (std::size_t k = 0; k < m_table.size(); ++k) {
+          const QRgb c = k < static_cast<std::size_t>(colours.size()) ? colours[static_cast<qsizetype>(k)] : qRgb(0, 0, 0);
+          m_table[k] = format == QImage::Format_Grayscale8     ? static_cast<uint32_t>(qRed(c))
+                       : format == QImage::Format_RGB32        ? (c | 0xFF000000u)
+                                                               : qPremultiply(c);
+        }
+        break;
+      }
+      case QImage::Format_Grayscale16:
+        m_way = format == QImage::Format_Grayscale8 ? Way::DeepGray : Way::Qt;
+        break;
+      case QImage::Format_ARGB32:
+        m_way = format == QImage::Format_ARGB32_Premultiplied ? Way::Premultiply : Way::Qt;
+        break;
+      default:
+        m_way = page.format() == format ? Way::Direct : Way::Qt;
+        break;
+    }
+  }
+
+  // Pixels x ... x + count - 1 of row y; null when memory is short.
+  const uchar* Read(int32_t y, int64_t x, int64_t count) {
+    const uchar* row = m_page.constScanLine(y);
+    if (m_way == Way::Direct) return row + x * m_channels;
+    if (m_way == Way::Qt) return ReadConverted(y, x, count);
+    // Whole 32-bit words, so that a pixel is one store; a gray level is one
+    // byte of them.
+    m_line.resize(static_cast<std::size_t>((count * m_channels + 3) / 4));
+    uint32_t* const words = m_line.data();
+    uchar* const levels = reinterpret_cast<uchar*>(words);
+    auto put = [&](int64_t i, uint32_t pixel) {
+      if (m_channels == 1)
+        levels[i] = static_cast<uchar>(pixel);
+      else
+        words[i] = pixel;
+    };
+    switch (m_page.format()) {
+      case QImage::Format_Indexed8:
+        for (int64_t i = 0; i < count; ++i) put(i, m_table[row[x + i]]);
+        break;
+      case QImage::Format_Mono:
+        for (int64_t i = 0, at = x; i < count; ++i, ++at) put(i, m_table[(row[at >> 3] >> (7 - (at & 7))) & 1]);
+        break;
+      case QImage::Format_MonoLSB:
+        for (int64_t i = 0, at = x; i < count; ++i, ++at) put(i, m_table[(row[at >> 3] >> (at & 7)) & 1]);
+        break;
+      case QImage::Format_Grayscale16: {
+        const uint16_t* deep = reinterpret_cast<const uint16_t*>(row) + x;
+        for (int64_t i = 0; i < count; ++i) levels[i] = static_cast<uchar>((deep[i] + 128u) / 257u);
+        break;
+      }
+      default: {  // ARGB32
+        const QRgb* straight = reinterpret_cast<const QRgb*>(row) + x;
+        for (int64_t i = 0; i < count; ++i) words[i] = qPremultiply(straight[i]);
+        break;
+      }
+    }
+    return levels;
+  }
+
+ private:
+  enum class Way { Direct, Table, DeepGray, Premultiply, Qt };
+
+  // Qt converts a strip of rows of the piece asked for, kept for the rows
+  // that follow (about a million pixels).
+  const uchar* ReadConverted(int32_t y, int64_t x, int64_t count) {
+    if (m_strip.isNull() || y < m_stripTop || y >= m_stripTop + m_strip.height() || x != m_stripX ||
+        count != m_strip.width()) {
+      const int32_t rows = static_cast<int32_t>(std::clamp<int64_t>((1 << 20) / count, 1, 256));
+      m_strip = m_page.copy(static_cast<int>(x), y, static_cast<int>(count), std::min(rows, m_page.height() - y));
+      if (m_strip.format() != m_format) m_strip = m_strip.convertToFormat(m_format);
+      if (m_strip.isNull()) return nullptr;
+      m_stripTop = y;
+      m_stripX = x;
+    }
+    return m_strip.constScanLine(y - m_stripTop);
+  }
+
+  const QImage& m_page;
+  const QImage::Format m_format;
+  const int m_channels;
+  Way m_way = Way::Qt;
+  std::array<uint32_t, 256> m_table{};
+  std::vector<uint32_t> m_line;
+  QImage m_strip;
+  int32_t m_stripTop = 0;
+  int64_t m_stripX = 0;
+};
+
 }  // namespace
 
 QImage ScaleDownPage(const QImage& page, QSize size) {
   const int32_t width = page.width(), height = page.height();
   const int32_t outWidth = size.width(), outHeight = size.height();
   if (page.isNull() || outWidth < 1 || outHeight < 1 || outWidth > width || outHeight > height) return {};
+  // The page goes by bands of whole new columns, each read top to bottom:
+  // its rows are summed down into the new row they fall in, and each new
+  // row, once complete, is summed across. A band is at most 64K pixels
+  // wide, so the sums stay small however wide the page; a new pixel wider
+  // than that is refused.
+  constexpr int64_t kBandPixels = 1 << 16;
+  if ((static_cast<int64_t>(width) + outWidth - 1) / outWidth + 1 > kBandPixels) return {};
   const QImage::Format format = ReducedFormat(page);
   const int channels = format == QImage::Format_Grayscale8 ? 1 : 4;
   QImage out = NewPage(static_cast<uint32_t>(outWidth), static_cast<uint32_t>(outHeight), format);
@@ -274,38 +385,21 @@ QImage ScaleDownPage(const QImage& page, QSize size) {
   try {
     const Spans across(width, outWidth), down(height, outHeight);
     const float scale = static_cast<float>(1.0 / (across.total * down.total));
-    // The page goes by bands of whole new columns, each read top to bottom:
-    // its rows are summed down into the new row they fall in, and each new
-    // row, once complete, is summed across. A band is at most 64K pixels
-    // wide, so the sums stay small however wide the page.
-    constexpr int64_t kBandPixels = 1 << 16;
-    // A page in another format is brought to the result's a piece of a
-    // band (a million pixels at most) at a time.
-    constexpr int64_t kPiecePixels = 1 << 20;
+    PieceReader pieces(page, format);
+    const std::size_t most = static_cast<std::size_t>(std::min<int64_t>(width, kBandPixels)) * channels;
+    std::vector<float> current(most), next(most);
     for (int64_t bandStart = 0; bandStart < outWidth;) {
       int64_t bandEnd = bandStart + 1;
       const int64_t x0 = across.first[static_cast<std::size_t>(bandStart)];
       while (bandEnd < outWidth && across.last[static_cast<std::size_t>(bandEnd)] + 1 - x0 <= kBandPixels) ++bandEnd;
       const int64_t bandWidth = across.last[static_cast<std::size_t>(bandEnd) - 1] + 1 - x0;
       const std::size_t sums = static_cast<std::size_t>(bandWidth) * static_cast<std::size_t>(channels);
-      std::vector<float> current(sums), next(sums);
-      const int32_t stripRows = static_cast<int32_t>(std::clamp<int64_t>(kPiecePixels / bandWidth, 1, 256));
-      QImage strip;
-      int32_t stripTop = 0;
+      std::fill_n(current.begin(), sums, 0.0f);
+      std::fill_n(next.begin(), sums, 0.0f);
       int64_t outY = 0;  // the new row being gathered
       for (int32_t y = 0; y < height; ++y) {
-        const uchar* in = nullptr;
-        if (page.format() == format) {
-          in = page.constScanLine(y) + x0 * channels;
-        } else {
-          if (strip.isNull() || y >= stripTop + strip.height()) {
-            stripTop = y;
-            strip = page.copy(static_cast<int>(x0), y, static_cast<int>(bandWidth), std::min(stripRows, height - y));
-            if (strip.format() != format) strip = strip.convertToFormat(format);
-            if (strip.isNull()) return {};
-          }
-          in = strip.constScanLine(y - stripTop);
-        }
+        const uchar* in = pieces.Read(y, x0, bandWidth);
+        if (in == nullptr) return {};
         // Row y's share of the new row, and of the next where their edge
         // falls inside it.
         AddRow(current.data(), in, sums, down.Share(outY, y));
@@ -319,7 +413,7 @@ QImage ScaleDownPage(const QImage& page, QSize size) {
         else
           SumAcross<4>(across, bandStart, bandEnd, x0, current.data(), scale, format == QImage::Format_RGB32, to);
         current.swap(next);
-        std::fill(next.begin(), next.end(), 0.0f);
+        std::fill_n(next.begin(), sums, 0.0f);
         if (++outY == outHeight) break;
       }
       bandStart = bandEnd;

@@ -72,6 +72,7 @@ QSize FitPageSize(QSize page, uint64_t maxBytes, uint32_t maxSide);
 // The page scaled down to `size` (no side larger than the page's), each new
 // pixel the average of the pixels it covers: gray pages come out as 8-bit
 // gray, pages with alpha premultiplied, others as RGB32; the resolution is
-// scaled along. The page is read a strip at a time, so only the result is
-// added to it. A null image when memory is short.
+// scaled along. The page is read in bands at most 64K pixels wide, so
+// little more than the result is added to it. A null image when memory is
+// short, or when one new pixel would cover more than 64K columns.
 QImage ScaleDownPage(const QImage& page, QSize size);
