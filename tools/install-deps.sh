@@ -30,6 +30,8 @@ packages=(
   xvfb xauth xdotool imagemagick
   # zlib, for the test that writes 12000 x 12000 PNGs
   zlib1g-dev
+  # fuzzing: clang, with libFuzzer and the sanitizers' runtimes
+  clang libclang-rt-14-dev
   # installing and packaging: the thumbnailer's PNG writer, the Debian
   # package's tools (dpkg-shlibdeps computes its dependencies; CPack finds
   # the programs with file and readelf), and the validators of the desktop
