@@ -21,8 +21,11 @@
 constexpr uint64_t kMaxExtractBytes = 1ull << 30;
 
 // What a solid archive's pass keeps in memory, unless the caller says
-// otherwise: a hundred or more big scanned pages.
-constexpr uint64_t kDefaultSolidBudget = 256ull << 20;
+// otherwise: twenty or so pages of a scanned book around the one read last
+// (the page cache keeps the decoded ones). More kept little speeds reading,
+// which goes forward, and cost the viewer its memory bound; a jump further
+// back reads the block again from its start.
+constexpr uint64_t kDefaultSolidBudget = 32ull << 20;
 
 struct ArchiveOptions {
   // Bytes of extracted items a solid archive keeps at most (an item that
