@@ -1,6 +1,8 @@
 // The profile: the view settings and the history of books, kept in
-// g_moduleDir + "profile/velmora.ini" (UTF-16LE with its byte-order mark,
-// one "key=value" line each, CR LF).
+// "profile/velmora.ini" beside the program when it may be written there
+// (the build tree, a portable copy), else in the user's config folder
+// (see ProfilePath); UTF-16LE with its byte-order mark, one "key=value"
+// line each, CR LF.
 #pragma once
 
 #include <string>
