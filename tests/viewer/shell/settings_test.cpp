@@ -31,7 +31,7 @@ class UserSettings : public ::testing::Test {
   TempDir m_dir;
 };
 
-TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToThePartsBehaviour) {
+TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToTheFormerBehaviour) {
   const ReaderSettings defaults = LoadReaderSettings();
   EXPECT_EQ(defaults, ReaderSettings{});
   EXPECT_FALSE(defaults.naturalOrder);
