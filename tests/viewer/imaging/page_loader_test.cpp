@@ -1,7 +1,10 @@
 // Loading a page: a page too large to keep is loaded from smaller pixels yet
 // keeps its size (what the trace reports and the layout uses), scaled
 // copies come from the smaller pixels, the Exif switch reaches the decoder,
-// and the decode gate lets loads share a budget of full-size pixels.
+// and the decode gate lets loads share a budget of full-size pixels. And
+// the loader's workers: a turn waits for a load under way instead of
+// starting a second, takes a queued one at once, and a new book drops
+// everything that was loading for the old one.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
@@ -9,6 +12,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <set>
 #include <thread>
 
 #include "MemoryFileSystem.h"
@@ -170,6 +175,201 @@ TEST_F(PageLoading, TheLoadersOwnLoadsPassItsGate) {
   const std::optional<LoadedPage> page = loader.Take(0);
   ASSERT_TRUE(page && page->decoded);
   EXPECT_EQ(loader.Gate().Peak(), 64u * 32 * 4) << "the page's full pixels went through the gate";
+}
+
+// ---- the loader's workers ----
+
+// A book whose files read only when the test lets them: a load can be held
+// "under way" on a worker while the test asks for the same page. (Held in
+// the read, not the open: a book opens one file at a time.) Counts the
+// opens of each path and notes the thread that opened it.
+class HeldDirectory final : public CUnknownImpl<IDirectory> {
+ public:
+  explicit HeldDirectory(IDirectory* inner) { m_inner.Set(inner); }
+  int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override {
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      ++m_opens[path];
+      m_openedOn[path] = std::this_thread::get_id();
+      m_changed.notify_all();
+    }
+    ComRef<IFile> file;
+    if (m_inner->OpenFile(&file, path, reserved) != 0) return 1;
+    return HandOut(new HeldFile(this, path, file.get()), IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? 0 : 1;
+  }
+  int32_t Mount(const char16_t* path, IDirectory* directory) override { return m_inner->Mount(path, directory); }
+  int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override { return m_inner->GetEntries(path, out); }
+
+  void Block(const std::u16string& path) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_held.insert(path);
+  }
+  void Unblock(const std::u16string& path) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_held.erase(path);
+    m_changed.notify_all();
+  }
+  // Waits until the file was opened (so its load is under way).
+  bool WaitForOpen(const std::u16string& path) {
+    std::unique_lock<std::mutex> hold(m_lock);
+    return m_changed.wait_for(hold, std::chrono::seconds(20), [&] { return m_opens[path] > 0; });
+  }
+  int Opens(const std::u16string& path) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_opens[path];
+  }
+  std::thread::id OpenedOn(const std::u16string& path) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_openedOn[path];
+  }
+
+ private:
+  class HeldFile final : public CUnknownImpl<IFile> {
+   public:
+    HeldFile(HeldDirectory* owner, std::u16string path, IFile* inner) : m_path(std::move(path)) {
+      m_owner.Set(owner);
+      m_inner.Set(inner);
+    }
+    int32_t Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override {
+      {
+        std::unique_lock<std::mutex> hold(m_owner->m_lock);
+        m_owner->m_changed.wait(hold, [&] { return !m_owner->m_held.count(m_path); });
+      }
+      return m_inner->Read(buffer, bytes, bytesRead);
+    }
+    int32_t Reserved() override { return 1; }
+    int32_t Seek(int64_t distance, uint32_t origin, uint64_t* position) override {
+      return m_inner->Seek(distance, origin, position);
+    }
+    int32_t GetSize(uint64_t* size) override { return m_inner->GetSize(size); }
+
+   private:
+    ComRef<HeldDirectory> m_owner;
+    ComRef<IFile> m_inner;
+    std::u16string m_path;
+  };
+
+  ComRef<IDirectory> m_inner;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::set<std::u16string> m_held;
+  std::map<std::u16string, int> m_opens;
+  std::map<std::u16string, std::thread::id> m_openedOn;
+};
+
+class Loader : public PageLoading {
+ protected:
+  void SetUp() override {
+    PageLoading::SetUp();
+    QImage page(40, 60, QImage::Format_RGB32);
+    for (int k = 0; k < 8; ++k) {
+      page.fill(qRgb(20 * k, 100, 200));
+      m_root->AddFile(u"/" + Name(k), Encode(page, "PNG"));
+    }
+    m_held.Set(new HeldDirectory(m_root.get()));
+  }
+  void TearDown() override {
+    // Before the loader goes (after a failed check too): its workers must
+    // not be left waiting on a read.
+    for (int k = 0; k < 8; ++k) m_held->Unblock(u"/" + Name(k));
+  }
+  static std::u16string Name(int k) { return u"p" + std::u16string(1, static_cast<char16_t>(u'0' + k)) + u".png"; }
+  PageRequest Page(int k, bool ahead = false) const {
+    PageRequest request = Request((u"/" + Name(k)).c_str());
+    request.root.Set(m_held.get());
+    request.page = k;
+    request.ahead = ahead;
+    request.targetFor = Fixed(20, 30);
+    return request;
+  }
+  ComRef<HeldDirectory> m_held;
+  CPageLoader m_loader;
+};
+
+TEST_F(Loader, ATurnWaitsForTheLoadUnderWayAndNeverStartsASecond) {
+  CPageLoader& loader = m_loader;
+  m_held->Block(u"/p0.png");
+  loader.Submit(Page(0, true));
+  ASSERT_TRUE(m_held->WaitForOpen(u"/p0.png"));
+  loader.Submit(Page(0));  // asked again while loading: no second load
+  EXPECT_TRUE(loader.Has(0));
+
+  std::atomic<bool> taken{false};
+  std::optional<LoadedPage> page;
+  std::thread turn([&] {
+    page = loader.Take(0);
+    taken = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_FALSE(taken) << "the page is still being read";
+  m_held->Unblock(u"/p0.png");
+  turn.join();
+  ASSERT_TRUE(page && page->decoded);
+  EXPECT_EQ(page->page, 0);
+  ASSERT_TRUE(page->image.scaled);
+  EXPECT_TRUE(Is(page->image.scaled->GetPixelSize(), 20, 30));
+  EXPECT_EQ(m_held->Opens(u"/p0.png"), 1);
+  EXPECT_FALSE(loader.Has(0)) << "taken";
+  EXPECT_FALSE(loader.Take(0)) << "nothing left to take";
+}
+
+TEST_F(Loader, AQueuedLoadIsTakenAtOnceOnTheCallersThread) {
+  CPageLoader& loader = m_loader;
+  // Every worker (four at most) busy with a page that does not open yet.
+  for (int k = 0; k < 4; ++k) {
+    m_held->Block(Name(k).insert(0, u"/"));
+    loader.Submit(Page(k, true));
+  }
+  loader.Submit(Page(7));
+  ASSERT_TRUE(m_held->WaitForOpen(u"/p0.png"));
+  const std::optional<LoadedPage> page = loader.Take(7);
+  ASSERT_TRUE(page && page->decoded);
+  EXPECT_EQ(m_held->OpenedOn(u"/p7.png"), std::this_thread::get_id()) << "not left waiting behind the workers";
+  EXPECT_TRUE(page->image.full) << "the caller is waiting: drawn from the full page, scaled later";
+  for (int k = 0; k < 4; ++k) m_held->Unblock(Name(k).insert(0, u"/"));
+  loader.WaitIdle();
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(m_held->Opens(Name(k).insert(0, u"/")), 1);
+}
+
+TEST_F(Loader, FinishedLoadsComeOutOnceAndThoseMadeAheadWaitToBeTaken) {
+  CPageLoader& loader = m_loader;
+  loader.Submit(Page(1));
+  loader.Submit(Page(2, true));
+  loader.Submit(Page(3, true));
+  loader.WaitIdle();
+  std::vector<LoadedPage> finished = loader.TakeFinished();
+  ASSERT_EQ(finished.size(), 1u);
+  EXPECT_EQ(finished[0].page, 1);
+  EXPECT_TRUE(loader.TakeFinished().empty());
+  EXPECT_FALSE(loader.Busy()) << "what was made ahead waits quietly";
+
+  loader.KeepAhead({3});  // the reader moved: page 2 is no longer near
+  EXPECT_FALSE(loader.Has(2));
+  ASSERT_TRUE(loader.Has(3));
+  const std::optional<LoadedPage> three = loader.Take(3);
+  ASSERT_TRUE(three && three->decoded);
+  EXPECT_EQ(m_held->Opens(u"/p3.png"), 1);
+}
+
+TEST_F(Loader, CancelDropsEverythingAndWaitsForTheLoadsUnderWay) {
+  CPageLoader& loader = m_loader;
+  m_held->Block(u"/p0.png");
+  loader.Submit(Page(0));
+  for (int k = 1; k < 8; ++k) loader.Submit(Page(k, k % 2 == 0));
+  ASSERT_TRUE(m_held->WaitForOpen(u"/p0.png"));
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    m_held->Unblock(u"/p0.png");
+  });
+  loader.Cancel();
+  release.join();
+  for (int k = 0; k < 8; ++k) EXPECT_FALSE(loader.Has(k)) << k;
+  EXPECT_FALSE(loader.Busy());
+  EXPECT_TRUE(loader.TakeFinished().empty()) << "a load of the old book never comes back";
+  // The loader goes on working for the next book.
+  loader.Submit(Page(5));
+  const std::optional<LoadedPage> five = loader.Take(5);
+  ASSERT_TRUE(five && five->decoded);
 }
 
 }  // namespace
