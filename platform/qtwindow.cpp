@@ -276,6 +276,7 @@ CQtWindow* QtWindowOf(HWND hwnd) { return dynamic_cast<CQtWindow*>(hwnd); }
 
 CQtWindow* g_cursorWindow = nullptr;  // the window that last saw the mouse
 int g_signalPipe[2] = {-1, -1};
+std::atomic<bool> g_terminationRequested{false};  // lock-free: set in the handler
 
 }  // namespace
 
@@ -340,6 +341,7 @@ void CloseOnTerminationSignals(HWND hwnd) {
   struct sigaction action {};
   action.sa_handler = [](int) {
     const int saved = errno;  // the interrupted code may be reading errno
+    g_terminationRequested.store(true, std::memory_order_relaxed);
     const char byte = 1;
     (void)!::write(g_signalPipe[1], &byte, 1);  // async-signal-safe: the loop does the rest
     errno = saved;
@@ -356,6 +358,8 @@ void CloseOnTerminationSignals(HWND hwnd) {
     PostMessageW(hwnd, WM_CLOSE, 0, 0);
   });
 }
+
+bool TerminationRequested() { return g_terminationRequested.load(std::memory_order_relaxed); }
 
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CQtWindow* window = QtWindowOf(hwnd);

@@ -144,6 +144,9 @@ int RunMessageLoop();
 void PostQuitMessage(int code);
 // SIGTERM and SIGINT post WM_CLOSE to the window, as the close box does.
 void CloseOnTerminationSignals(HWND hwnd);
+// Whether SIGTERM or SIGINT has come: what the window's thread waits for
+// may give way, so that the close is served at once.
+bool TerminationRequested();
 
 LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

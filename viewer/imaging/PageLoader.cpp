@@ -1,6 +1,7 @@
 #include "viewer/imaging/PageLoader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 
 #include "platform/debug.h"
@@ -161,10 +162,17 @@ std::optional<LoadedPage> CPageLoader::Take(int32_t page) {
     request.ahead = false;
     return LoadPage(request, m_openLock);
   }
-  m_changed.wait(hold, [&] {
+  auto ready = [&] {
     auto job = m_jobs.find(page);
     return job == m_jobs.end() || job->second.state == State::Finished;
-  });
+  };
+  if (!m_giveWay) {
+    m_changed.wait(hold, ready);
+  } else {
+    // A signal cannot wake the condition: look again every few milliseconds.
+    while (!m_changed.wait_for(hold, std::chrono::milliseconds(20), ready))
+      if (m_giveWay()) return std::nullopt;
+  }
   found = m_jobs.find(page);
   if (found == m_jobs.end()) return std::nullopt;
   LoadedPage result = std::move(found->second.result);
@@ -196,6 +204,11 @@ void CPageLoader::Cancel() {
     m_changed.notify_all();
     m_changed.wait(hold, [&] { return m_loading == 0; });
   }
+}
+
+bool CPageLoader::Loading() const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  return m_loading > 0;
 }
 
 void CPageLoader::WaitIdle() {

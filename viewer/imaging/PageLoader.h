@@ -88,8 +88,14 @@ class CPageLoader {
   bool Has(int32_t page) const;
   // The page's load: waits while a worker loads it, and runs a load still
   // in the queue on this thread at full size (the caller is waiting: it is
-  // scaled later); nothing when the page was not asked for.
+  // scaled later); nothing when the page was not asked for, or when
+  // `GiveWayWhen`'s test turns true while waiting.
   std::optional<LoadedPage> Take(int32_t page);
+  // What ends a wait in Take early (the program being told to end); the
+  // load goes on and is dropped with the loader.
+  void GiveWayWhen(std::function<bool()> giveWay) { m_giveWay = std::move(giveWay); }
+  // Whether a worker is loading a page now.
+  bool Loading() const;
   // Every load finished since the last call, but those made ahead.
   std::vector<LoadedPage> TakeFinished();
   // Whether a load other than one made ahead is queued, under way or
@@ -123,6 +129,7 @@ class CPageLoader {
   uint64_t m_generation = 0;      // bumped by Cancel: loads of an older one are dropped
   int m_loading = 0;
   bool m_quit = false;
+  std::function<bool()> m_giveWay;  // read on the caller's thread only
   std::mutex m_openLock;
   CDecodeGate m_gate{kDecodeBytesInFlight};
   std::vector<std::thread> m_workers;

@@ -2,6 +2,8 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -73,6 +75,13 @@ int main(int argc, char** argv) {
     }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
+    if (TerminationRequested() && window->LoadsUnderWay()) {
+      // Told to end, and closed as by the close box (the profile and the
+      // settings are written): a page still decoding on a worker, which
+      // cannot be stopped midway, would only keep the program from ending.
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
   }
   window.reset();
   ShutdownApplication();

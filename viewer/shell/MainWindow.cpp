@@ -33,6 +33,7 @@ int32_t CMainWindow::SetUp() {
     if (LoadResources() != 0) return 2;
   }
   m_firstPage = PageImage::Of(m_pictures.title.get());
+  m_loader.GiveWayWhen(TerminationRequested);
   return 0;
 }
 

@@ -39,10 +39,13 @@ int32_t CMainWindow::DecodePage(int32_t index, int32_t* slot) {
   if (index < 0 || index >= m_book.PageCount()) return 1;
   PageEntry& entry = m_book.pages[static_cast<std::size_t>(index)];
   if (entry.state != PageState::Unknown && entry.state != PageState::Image) return 1;
+  // Told to end: no new decode, and the page keeps what is known of it.
+  if (TerminationRequested()) return 1;
   try {
     // Loaded ahead, or being loaded: taken (waiting only for a load under
     // way); otherwise loaded here, at full size, to be scaled later.
     std::optional<LoadedPage> loaded = m_loader.Take(index);
+    if (!loaded && TerminationRequested()) return 1;
     if (!loaded) {
       PageRequest request = RequestFor(index);
       request.keepFull = true;

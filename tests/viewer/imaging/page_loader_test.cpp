@@ -3,8 +3,9 @@
 // copies come from the smaller pixels, the Exif switch reaches the decoder,
 // and the decode gate lets loads share a budget of full-size pixels. And
 // the loader's workers: a turn waits for a load under way instead of
-// starting a second, takes a queued one at once, and a new book drops
-// everything that was loading for the old one.
+// starting a second, takes a queued one at once, a new book drops
+// everything that was loading for the old one, and a wait gives way when
+// the program is told to end.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
@@ -370,6 +371,30 @@ TEST_F(Loader, CancelDropsEverythingAndWaitsForTheLoadsUnderWay) {
   loader.Submit(Page(5));
   const std::optional<LoadedPage> five = loader.Take(5);
   ASSERT_TRUE(five && five->decoded);
+}
+
+TEST_F(Loader, AWaitGivesWayWhenTheProgramIsToldToEnd) {
+  CPageLoader& loader = m_loader;
+  std::atomic<bool> told{false};
+  loader.GiveWayWhen([&] { return told.load(); });
+  m_held->Block(u"/p0.png");
+  loader.Submit(Page(0));
+  ASSERT_TRUE(m_held->WaitForOpen(u"/p0.png"));
+  std::atomic<bool> returned{false};
+  std::optional<LoadedPage> page;
+  std::thread turn([&] {
+    page = loader.Take(0);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(returned);
+  told = true;
+  for (int i = 0; i < 100 && !returned; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(returned) << "the wait ended within a second of being told";
+  m_held->Unblock(u"/p0.png");
+  turn.join();
+  EXPECT_FALSE(page) << "no page: the caller decodes nothing more";
+  EXPECT_EQ(m_held->Opens(u"/p0.png"), 1);
 }
 
 }  // namespace
