@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <tuple>
@@ -374,6 +375,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
       if ((unit >= 0x3000 && unit <= 0x9FFF) || (unit >= 0xFF00 && unit <= 0xFFEF)) return true;
     return false;
   };
+  History().Assign({});  // not whatever books the build tree's own profile remembers
   UseLanguage(UiLanguage::English);
   Open();
   std::vector<std::u16string> texts;
@@ -600,6 +602,23 @@ TEST_F(Widget, HeldKeysDoNotPileUp) {
   // A key pressed anew turns at once.
   SendMessageW(m_hwnd, WM_KEYDOWN, VK_LEFT, 1);
   EXPECT_EQ(Current(), 2);
+}
+
+TEST_F(Widget, ToldToEndTheWindowDecodesNothingMore) {
+  // The signal's mark lasts for the process: the case runs in a child.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        CloseOnTerminationSignals(m_hwnd);
+        m_main->ForgetDecodedPages();
+        std::raise(SIGTERM);
+        const bool shown = m_main->ShowPage(3, 0) == 0;
+        // The pages keep what was known of them: nothing was tried.
+        const bool untried = m_main->book().pages[3].state == PageState::Unknown;
+        for (int i = 0; i < 100 && m_widget->isVisible(); ++i) QTest::qWait(10);  // the close it asked for
+        std::_Exit(!shown && untried && !m_widget->isVisible() ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST_F(Widget, OneWheelMessagePerWholeNotch) {
