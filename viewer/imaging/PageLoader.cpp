@@ -152,8 +152,14 @@ std::optional<LoadedPage> CPageLoader::Take(int32_t page) {
   std::unique_lock<std::mutex> hold(m_lock);
   auto found = m_jobs.find(page);
   if (found == m_jobs.end()) return std::nullopt;
-  if (found->second.state == State::Queued) {
-    // Nobody has started it: this thread loads it rather than wait its turn.
+  if (found->second.state == State::Queued && m_loading < static_cast<int>(m_workers.size())) {
+    // A worker is free: it starts this one next, and the wait below can
+    // give way (a decode on this thread could not).
+    if (auto queued = std::find(m_queue.begin(), m_queue.end(), page); queued != m_queue.end()) m_queue.erase(queued);
+    m_queue.push_front(page);
+    m_changed.notify_all();
+  } else if (found->second.state == State::Queued) {
+    // Every worker is busy: this thread loads it rather than wait its turn.
     PageRequest request = std::move(found->second.request);
     m_jobs.erase(found);
     hold.unlock();
@@ -204,11 +210,6 @@ void CPageLoader::Cancel() {
     m_changed.notify_all();
     m_changed.wait(hold, [&] { return m_loading == 0; });
   }
-}
-
-bool CPageLoader::Loading() const {
-  const std::lock_guard<std::mutex> hold(m_lock);
-  return m_loading > 0;
 }
 
 void CPageLoader::WaitIdle() {

@@ -86,16 +86,15 @@ class CPageLoader {
   void Submit(PageRequest request);
   // Whether the page was asked for and not yet taken.
   bool Has(int32_t page) const;
-  // The page's load: waits while a worker loads it, and runs a load still
-  // in the queue on this thread at full size (the caller is waiting: it is
-  // scaled later); nothing when the page was not asked for, or when
+  // The page's load: waits while a worker loads it; a load still in the
+  // queue goes first to a free worker, or, when every worker is busy, runs
+  // on this thread at full size (the caller is waiting: it is scaled
+  // later); nothing when the page was not asked for, or when
   // `GiveWayWhen`'s test turns true while waiting.
   std::optional<LoadedPage> Take(int32_t page);
   // What ends a wait in Take early (the program being told to end); the
   // load goes on and is dropped with the loader.
   void GiveWayWhen(std::function<bool()> giveWay) { m_giveWay = std::move(giveWay); }
-  // Whether a worker is loading a page now.
-  bool Loading() const;
   // Every load finished since the last call, but those made ahead.
   std::vector<LoadedPage> TakeFinished();
   // Whether a load other than one made ahead is queued, under way or

@@ -2,8 +2,6 @@
 #include <malloc.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -58,9 +56,10 @@ int main(int argc, char** argv) {
     // first time.
     bool maximized = false;
     if (!RestoreWindowPlace(hwnd, &maximized)) CenterWindow(hwnd);
+    // Before the window shows: from then on a signal closes it as the close box does.
+    CloseOnTerminationSignals(hwnd);
     ShowWindow(hwnd, maximized ? SW_SHOWMAXIMIZED : SW_SHOW);
     RegisterTouchWindow(hwnd, 0);
-    CloseOnTerminationSignals(hwnd);
 
     if (!startPath.empty()) {
       const DWORD attributes = GetFileAttributesW(startPath.c_str());
@@ -75,13 +74,6 @@ int main(int argc, char** argv) {
     }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
-    if (TerminationRequested() && window->LoadsUnderWay()) {
-      // Told to end, and closed as by the close box (the profile and the
-      // settings are written): a page still decoding on a worker, which
-      // cannot be stopped midway, would only keep the program from ending.
-      std::fflush(nullptr);
-      std::_Exit(0);
-    }
   }
   window.reset();
   ShutdownApplication();

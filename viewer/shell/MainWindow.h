@@ -69,10 +69,6 @@ class CMainWindow : public CWindowImpl {
   bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result,
                             DWORD mapId) override;
 
-  // Whether a worker is still loading a page (one the reader will not see
-  // once the window is closed).
-  bool LoadsUnderWay() const { return m_loader.Loading(); }
-
   // The drawing half of window creation: factory, target, file system,
   // resources, then the title picture on screen. 0, or 1 when the factory
   // cannot be made, 2 when the resources cannot be loaded.
