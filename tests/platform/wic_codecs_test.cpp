@@ -100,13 +100,8 @@ struct Settled {
 
 Settled DecodeWith(const std::string& bytes, const WICFrameSettings& settings, UINT bytesPerPixel) {
   Settled s;
-  Ref<IStream> stream;
-  test::NewStream(bytes, stream);
-  Ref<IWICImagingFactory> factory;
-  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                   reinterpret_cast<void**>(&factory));
   Ref<IWICBitmapDecoder> decoder;
-  EXPECT_EQ(factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder), S_OK);
+  EXPECT_EQ(test::OpenDecoder(bytes, decoder), S_OK);
   if (!decoder) return s;
   Ref<IWICDecoderSettings> own;
   EXPECT_EQ(decoder->QueryInterface(IID_IWICDecoderSettings, reinterpret_cast<void**>(&own)), S_OK);
@@ -293,13 +288,8 @@ std::string JxlHeaderOnly(uint32_t side) {
 }
 
 HRESULT CreateDecoder(const std::string& bytes) {
-  Ref<IStream> stream;
-  test::NewStream(bytes, stream);
-  Ref<IWICImagingFactory> factory;
-  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                   reinterpret_cast<void**>(&factory));
   Ref<IWICBitmapDecoder> decoder;
-  return factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+  return test::OpenDecoder(bytes, decoder);
 }
 
 TEST(PageLimits, OversizedHeadersAreRefusedBeforeDecoding) {

@@ -10,19 +10,14 @@
 #include <cstring>
 
 #include "ImageSupport.h"
+#include "QtImages.h"
 #include "platform/wic_codecs.h"
 
 using test::Ref;
 
 namespace {
 
-std::string Encode(const QImage& image, const char* format, int quality = -1) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
-  return bytes.toStdString();
-}
+using test::Encode;
 
 // The JPEG with an Exif block after its start marker, whose first IFD holds
 // only the orientation (1 to 8).
@@ -68,13 +63,8 @@ struct Decoded {
 
 Decoded DecodeWith(const std::string& bytes, const WICFrameSettings& settings) {
   Decoded d;
-  Ref<IStream> stream;
-  test::NewStream(bytes, stream);
-  Ref<IWICImagingFactory> factory;
-  CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                   reinterpret_cast<void**>(&factory));
   Ref<IWICBitmapDecoder> decoder;
-  d.hr = factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+  d.hr = test::OpenDecoder(bytes, decoder);
   if (FAILED(d.hr)) return d;
   Ref<IWICDecoderSettings> own;
   d.hr = decoder->QueryInterface(IID_IWICDecoderSettings, reinterpret_cast<void**>(&own));

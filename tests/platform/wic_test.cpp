@@ -10,18 +10,13 @@
 #include <cstring>
 
 #include "ImageSupport.h"
+#include "QtImages.h"
 
 using test::Ref;
 
 namespace {
 
-std::string Encode(const QImage& image, const char* format, int quality = -1) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
-  return bytes.toStdString();
-}
+using test::Encode;
 
 // What Qt itself decodes from the bytes, for lossy formats.
 QImage QtDecode(const std::string& bytes) {

@@ -51,17 +51,23 @@ inline void NewStream(const std::string& bytes, Ref<IStream>& stream) {
   file->Release();
 }
 
-// Decodes frame 0 of `bytes` the way the viewer does; the HRESULT of the
-// first step that failed, or S_OK with *frame set.
-inline HRESULT Decode(const std::string& bytes, IWICBitmapFrameDecode** frame) {
+// A decoder over `bytes`, made the way the viewer makes one; the HRESULT
+// of the first step that failed.
+inline HRESULT OpenDecoder(const std::string& bytes, Ref<IWICBitmapDecoder>& decoder) {
   Ref<IStream> stream;
   NewStream(bytes, stream);
   Ref<IWICImagingFactory> factory;
-  HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(&factory));
+  const HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                      reinterpret_cast<void**>(&factory));
   if (FAILED(hr)) return hr;
+  return factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+}
+
+// Decodes frame 0 of `bytes` the way the viewer does; the HRESULT of the
+// first step that failed, or S_OK with *frame set.
+inline HRESULT Decode(const std::string& bytes, IWICBitmapFrameDecode** frame) {
   Ref<IWICBitmapDecoder> decoder;
-  hr = factory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnLoad, &decoder);
+  const HRESULT hr = OpenDecoder(bytes, decoder);
   if (FAILED(hr)) return hr;
   return decoder->GetFrame(0, frame);
 }

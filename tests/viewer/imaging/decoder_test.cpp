@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 
+#include "QtImages.h"
 #include "MemoryFileSystem.h"
 #include "platform/qt_image.h"
 #include "viewer/imaging/ImageDecoder.h"
@@ -16,13 +17,7 @@
 
 namespace {
 
-std::string Encode(const QImage& image, const char* format) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, format, 95));
-  return bytes.toStdString();
-}
+std::string Encode(const QImage& image, const char* format) { return test::Encode(image, format, 95); }
 
 std::string Png(const QImage& image) { return Encode(image, "PNG"); }
 

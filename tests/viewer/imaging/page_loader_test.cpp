@@ -18,18 +18,13 @@
 #include <set>
 #include <thread>
 
+#include "QtImages.h"
 #include "MemoryFileSystem.h"
 #include "viewer/imaging/PageLoader.h"
 
 namespace {
 
-std::string Encode(const QImage& image, const char* format) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  EXPECT_TRUE(image.save(&buffer, format, 95));
-  return bytes.toStdString();
-}
+std::string Encode(const QImage& image, const char* format) { return test::Encode(image, format, 95); }
 
 // A drawing bitmap that reads its source's pixels whole, as the renderer's
 // does when it cannot share them.
