@@ -84,6 +84,39 @@ class CUnknownImpl : public I {
   std::atomic<int32_t> m_refCount{0};
 };
 
+// The same for an object with two faces that do not derive one from the
+// other (a dialog with a second interface, a callback answering a second
+// question): IUnknown and the first interface's IID give the first face.
+template <class A, class B>
+class CUnknownImpl2 : public A, public B {
+ public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == A::iid)
+      *out = static_cast<A*>(this);
+    else if (riid == B::iid)
+      *out = static_cast<B*>(this);
+    else
+      return *out = nullptr, E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return static_cast<ULONG>(m_refCount.fetch_add(1, std::memory_order_relaxed) + 1); }
+  ULONG Release() override {
+    const int32_t count = m_refCount.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+  }
+
+ protected:
+  CUnknownImpl2() = default;
+  virtual ~CUnknownImpl2() = default;
+  CUnknownImpl2(const CUnknownImpl2&) = delete;
+  CUnknownImpl2& operator=(const CUnknownImpl2&) = delete;
+
+  std::atomic<int32_t> m_refCount{0};
+};
+
 // Hands out a freshly made object (count 0) through its own QueryInterface,
 // so the receiver holds the one reference; the object goes if it is refused.
 inline HRESULT HandOut(IUnknown* object, REFIID riid, void** out) {

@@ -32,26 +32,8 @@ class CShellItem final : public CUnknownImpl<IShellItem> {
   std::u16string m_path;
 };
 
-class CFileOpenDialog final : public IFileOpenDialog, public IFileDialogFolder {
+class CFileOpenDialog final : public CUnknownImpl2<IFileOpenDialog, IFileDialogFolder> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IFileOpenDialog::iid)
-      *out = static_cast<IFileOpenDialog*>(this);
-    else if (riid == IFileDialogFolder::iid)
-      *out = static_cast<IFileDialogFolder*>(this);
-    else
-      return *out = nullptr, E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
-  ULONG Release() override {
-    const int32_t count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
-
   HRESULT SetFolder(const char16_t* path) override {
     m_folder = path != nullptr ? path : u"";
     return S_OK;
@@ -110,7 +92,6 @@ class CFileOpenDialog final : public IFileOpenDialog, public IFileDialogFolder {
  private:
   ~CFileOpenDialog() = default;
 
-  std::atomic<int32_t> m_refCount{0};
   DWORD m_options = FOS_FILEMUSTEXIST;
   std::u16string m_filterName, m_filter, m_result, m_folder;
   bool m_chosen = false;

@@ -83,25 +83,8 @@ struct ICryptoGetTextPassword : IUnknown {
 
 // An open callback that answers the password question with "none", and
 // remembers that it was asked.
-class CPasswordProbe final : public IArchiveOpenCallback, public ICryptoGetTextPassword {
+class CPasswordProbe final : public CUnknownImpl2<IArchiveOpenCallback, ICryptoGetTextPassword> {
  public:
-  HRESULT QueryInterface(REFIID riid, void** out) override {
-    if (out == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IArchiveOpenCallback::iid)
-      *out = static_cast<IArchiveOpenCallback*>(this);
-    else if (riid == ICryptoGetTextPassword::iid)
-      *out = static_cast<ICryptoGetTextPassword*>(this);
-    else
-      return *out = nullptr, E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return static_cast<ULONG>(++m_refCount); }
-  ULONG Release() override {
-    const int32_t count = --m_refCount;
-    if (count == 0) delete this;
-    return static_cast<ULONG>(count);
-  }
   HRESULT SetTotal(const UInt64*, const UInt64*) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*, const UInt64*) override { return S_OK; }
   HRESULT CryptoGetTextPassword(BSTR*) override {
@@ -110,9 +93,6 @@ class CPasswordProbe final : public IArchiveOpenCallback, public ICryptoGetTextP
   }
 
   bool asked = false;
-
- private:
-  std::atomic<int32_t> m_refCount{0};
 };
 
 // Whether the first bytes are those of a kind of archive some route reads.
