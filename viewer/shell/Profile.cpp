@@ -89,13 +89,12 @@ void ApplyLine(const std::u16string& line, ViewSettings& settings, std::vector<H
   }
 }
 
-}  // namespace
-
-std::u16string ProfilePath() { return LocateProfile(g_moduleDir, UserFolders::FromEnvironment()).path; }
-
-void CProfile::Load() {
-  std::vector<HistoryEntry> slots(CHistory::kLength);
+// The settings and history in the file; false (and nothing changed) when it
+// cannot be read or holds nothing.
+bool ReadProfile(ViewSettings& settings, CHistory& history) {
   const std::u16string text = ReadProfileText();
+  if (text.empty()) return false;
+  std::vector<HistoryEntry> slots(CHistory::kLength);
   std::size_t at = 0;
   for (;;) {
     std::u16string line;
@@ -108,9 +107,39 @@ void CProfile::Load() {
   // Slots without a name are dropped; the others keep their order.
   std::erase_if(slots, [](const HistoryEntry& e) { return e.name.empty(); });
   history.Assign(std::move(slots));
+  return true;
 }
 
-void CProfile::Save() const {
+}  // namespace
+
+std::u16string ProfilePath() { return LocateProfile(g_moduleDir, UserFolders::FromEnvironment()).path; }
+
+void CProfile::Load() {
+  if (!ReadProfile(settings, history)) history.Assign({});
+  m_settingsOnFile = settings;
+  m_shown.clear();
+}
+
+void CProfile::Merge() {
+  // Another window may have written the file since: its books and settings
+  // stay, and what this one changed goes over them.
+  ViewSettings onFile = settings;
+  CHistory merged;
+  if (!ReadProfile(onFile, merged)) return;  // nothing there to keep
+  if (settings.pageMode == m_settingsOnFile.pageMode) settings.pageMode = onFile.pageMode;
+  if (settings.mono2Color == m_settingsOnFile.mono2Color) settings.mono2Color = onFile.mono2Color;
+  // The pages of books shown elsewhere are that window's to tell.
+  std::vector<HistoryEntry> entries = merged.Entries();
+  for (HistoryEntry& entry : entries) entry.page.clear();
+  merged.Assign(std::move(entries));
+  for (const HistoryEntry& entry : m_shown) merged.Add(entry.name, entry.index, entry.page);
+  history = std::move(merged);
+}
+
+void CProfile::Save() {
+  Merge();
+  m_settingsOnFile = settings;
+  m_shown.clear();
   std::u16string text = u"\xFEFF";
   auto number = [](int32_t v) { return AsciiToUtf16(std::to_string(v)); };
   text += u"c.page=" + number(static_cast<int32_t>(settings.pageMode)) + u"\r\n";
@@ -146,6 +175,8 @@ void CProfile::Save() const {
 }
 
 bool CProfile::AddHistory(const std::u16string& name, int32_t index, const std::u16string& page) {
+  std::erase_if(m_shown, [&](const HistoryEntry& e) { return e.name == name; });
+  m_shown.emplace_back(name, index, page);
   if (!history.Add(name, index, page)) return false;
   Save();
   return true;

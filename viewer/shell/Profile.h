@@ -25,14 +25,24 @@ class CProfile {
   // Reads the settings and the history; a missing or unreadable file leaves
   // the settings as they are and the history empty.
   void Load();
-  // Writes the settings and the whole history. The new file replaces the
-  // old one only once it is completely written.
-  void Save() const;
+  // Writes the settings and the whole history, merged with the file as it
+  // is now: what another window saved there stays, and the settings changed
+  // and books shown here since this one last read or wrote it go over it.
+  // The new file replaces the old one only once it is completely written.
+  void Save();
   // Moves the book to the front of the history with its page (in memory),
   // or puts a new one there and writes the profile at once (then true).
   // `page` is the page's path in the book, kept beside the profile.
   bool AddHistory(const std::u16string& name, int32_t index, const std::u16string& page = {});
 
   ViewSettings settings;
+  // Changed by AddHistory (or replaced whole, as read); a book shown
+  // elsewhere comes back from a merge without its page.
   CHistory history;
+
+ private:
+  void Merge();
+
+  ViewSettings m_settingsOnFile;  // as last read or written: a setting changed here differs
+  std::vector<HistoryEntry> m_shown;  // books shown here since, oldest first, with their pages
 };

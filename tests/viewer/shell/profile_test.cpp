@@ -137,6 +137,34 @@ TEST_F(Profile, HistoryMovesWithoutWritingAndNewBooksWriteAtOnce) {
   EXPECT_EQ(Books()[1].index, 77);
 }
 
+// Two windows on one profile: the one closed last keeps what the other
+// saved, books and settings, and lays its own changes over them.
+TEST_F(Profile, TwoWindowsMergeWhatTheySave) {
+  Load(Utf16File(u"c.page=1\r\nc.mono2color=1\r\nc.history.0.name=/old\r\nc.history.0.index=3\r\n"));
+  CProfile other;
+  other.Load();
+  m_profile.AddHistory(u"/old", 9);  // known: kept in memory until the next save
+  other.AddHistory(u"/new", 4);      // new: written at once
+  other.settings.pageMode = PageMode::Single;
+  other.Save();
+  m_profile.Save();
+  CProfile again;
+  again.Load();
+  auto entries = [](const CProfile& p) {
+    History h;
+    for (const HistoryEntry& e : p.history.Entries()) h.emplace_back(e.name, e.index);
+    return h;
+  };
+  EXPECT_EQ(entries(again), (History{{u"/old", 9}, {u"/new", 4}}));
+  EXPECT_EQ(again.settings.pageMode, PageMode::Single) << "the other window's setting stays";
+  m_profile.settings.mono2Color = 0;  // changed here: over the file's
+  m_profile.Save();
+  again.Load();
+  EXPECT_EQ(again.settings.mono2Color, 0);
+  EXPECT_EQ(again.settings.pageMode, PageMode::Single);
+  EXPECT_EQ(entries(again), entries(m_profile));
+}
+
 TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
   SetBooks({{u"/kept", 3}});
   m_profile.Save();
