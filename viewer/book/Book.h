@@ -28,7 +28,8 @@ struct PageEntry {
   PageState state = PageState::Unknown;
 };
 
-// The disk folder that holds the open archive file.
+// The disk folder that holds the open archive file, or the open chapter
+// of a folder of chapters.
 struct ArchiveFolder {
   ComRef<IDirectory> root;  // the drive root's directory; empty when there is no folder to step through
   int32_t current = 0;      // the open archive's index in `entries`
@@ -36,6 +37,7 @@ struct ArchiveFolder {
   std::u16string drive;
   std::u16string folder;         // under root, "/" form with leading and trailing "/"
   std::u16string windowsFolder;  // the folder as the user's path, ending in its separator
+  bool chapters = false;         // the steps go from folder to folder, not archive to archive
 };
 
 // A value: copies hold references of their own on the directories.
@@ -50,9 +52,19 @@ struct Book {
   std::vector<PageEntry> pages;
   ArchiveFolder archiveFolder;
 
+  // A step through the folder that found nothing, for each direction on
+  // its own: that way alone is given up, until another book opens.
+  bool noArchiveAfter = false;
+  bool noArchiveBefore = false;
+
   int32_t PageCount() const { return static_cast<int32_t>(pages.size()); }
-  // Whether "Open Next Archive File" can look for an archive after this one.
-  bool CanStepToNextArchive() const { return kind == BookKind::Archive && archiveFolder.root; }
+  // Whether the book stands in a folder that the next and previous archive
+  // (or chapter) step through.
+  bool InSeries() const { return (kind == BookKind::Archive || archiveFolder.chapters) && archiveFolder.root; }
+  // Whether a step forward (+1) or back (-1) through it may find a book.
+  bool CanStepToArchive(int direction) const {
+    return InSeries() && !(direction > 0 ? noArchiveAfter : noArchiveBefore);
+  }
 };
 
 // How names are put in order: by code unit (no case folding, no numbers),

@@ -1,5 +1,6 @@
 #include "viewer/book/BookOpener.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/debug.h"
@@ -206,7 +207,48 @@ BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const { re
 
 BookOpening CBookOpener::OpenPreviousArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, -1); }
 
+BookOpening CBookOpener::OpenFirstChapter(const Book& folder) const {
+  BookOpening result;
+  result.status = OpenStatus::Refused;
+  const bool allFolders = std::all_of(folder.pages.begin(), folder.pages.end(),
+                                      [](const PageEntry& entry) { return entry.state == PageState::Folder; });
+  if (folder.kind != BookKind::Folder || folder.pages.empty() || !allFolders || !folder.root) return result;
+  ArchiveFolder around;
+  around.root = folder.root;
+  around.drive = u"/";
+  around.folder = folder.folder;
+  around.windowsFolder = folder.folder;
+  around.entries = folder.pages;  // sorted as the book is
+  around.chapters = true;
+  around.current = -1;  // before the first: a step forward finds the first chapter
+  result = OpenChapterNear(around, +1);
+  if (result.status != OpenStatus::Opened) result.status = OpenStatus::Refused;
+  return result;
+}
+
+BookOpening CBookOpener::OpenChapterNear(const ArchiveFolder& around, int direction) const {
+  BookOpening result;
+  const int64_t count = static_cast<int64_t>(around.entries.size());
+  for (int64_t i = static_cast<int64_t>(around.current) + direction; i >= 0 && i < count; i += direction) {
+    const PageEntry& entry = around.entries[static_cast<std::size_t>(i)];
+    if (entry.state != PageState::Folder) continue;
+    result.triedAny = true;
+    BookOpening chapter = OpenFolder(around.windowsFolder + entry.name);
+    if (chapter.status != OpenStatus::Opened) continue;
+    const bool hasFile = std::any_of(chapter.book.pages.begin(), chapter.book.pages.end(),
+                                     [](const PageEntry& page) { return page.state != PageState::Folder; });
+    if (!hasFile) continue;  // an empty chapter, or one of folders only: the next one
+    chapter.book.archiveFolder = around;
+    chapter.book.archiveFolder.current = static_cast<int32_t>(i);
+    return chapter;
+  }
+  OutputDebugStringW(u"Not Found Archive File\r\n");
+  result.status = OpenStatus::NotFound;
+  return result;
+}
+
 BookOpening CBookOpener::OpenArchiveNear(const ArchiveFolder& around, int direction) const {
+  if (around.chapters) return OpenChapterNear(around, direction);
   BookOpening result;
   const int64_t count = static_cast<int64_t>(around.entries.size());
   for (int64_t i = static_cast<int64_t>(around.current) + direction; around.root && i >= 0 && i < count; i += direction) {

@@ -68,6 +68,11 @@ class CBookOpener {
   BookOpening OpenNextArchive(const ArchiveFolder& around) const;
   // The same rules run backwards: the nearest archive before it.
   BookOpening OpenPreviousArchive(const ArchiveFolder& around) const;
+  // A folder book whose entries are all folders is a folder of chapters:
+  // its first chapter with a file in it, as a book that steps through its
+  // sibling chapters (Refused when `folder` is no such book or none has a
+  // file).
+  BookOpening OpenFirstChapter(const Book& folder) const;
 
   // Why no page of an opened book shows: the entries that failed to decode
   // are looked at again (an encrypted, damaged or unreadable one says why);
@@ -76,6 +81,7 @@ class CBookOpener {
 
  private:
   BookOpening OpenArchiveNear(const ArchiveFolder& around, int direction) const;
+  BookOpening OpenChapterNear(const ArchiveFolder& around, int direction) const;
   OpenFailure Probe(const std::u16string& path, OpenFailure guess) const {
     return m_probe ? m_probe(path, guess) : guess;
   }

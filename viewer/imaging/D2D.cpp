@@ -11,6 +11,7 @@ constexpr D2D1_COLOR_F kShade{0.0f, 0.0f, 0.0f, 0.75f};  // under words, so they
 constexpr D2D1_COLOR_F kWords{1.0f, 1.0f, 1.0f, 1.0f};
 constexpr float kCaptionSize = 18;  // drawing units
 constexpr float kHelpSize = 15;
+constexpr float kCornerSize = 13;
 constexpr auto kLinear = D2D1_BITMAP_INTERPOLATION_MODE_LINEAR;
 }  // namespace
 
@@ -175,6 +176,7 @@ HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, Page
   for (int i = 0; i < count; ++i) DrawImage(*pages[i], places[i]);
   if (loupe.on) DrawLoupe(loupe, places, pages, count);
   if (!overlay.caption.empty()) DrawCaption(overlay.caption);
+  if (!overlay.corner.empty()) DrawCorner(overlay.corner);
   if (!overlay.help.empty()) DrawHelp(overlay.help);
   return m_renderTarget->EndDraw();
 }
@@ -198,6 +200,27 @@ void D2D::DrawCaption(const std::u16string& caption) {
   }
   SafeRelease(shade);
   SafeRelease(words);
+}
+
+void D2D::DrawCorner(const std::u16string& words) {
+  // Small, over a shade of its own, clear of the page's middle.
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  const DWRITE_TEXT_FORMAT_DESC format{kCornerSize, DWRITE_TEXT_ALIGNMENT_TRAILING, false};
+  const float padding = 6, margin = 12;
+  const D2D1_SIZE_F text = m_renderTarget->MeasureText(words.data(), static_cast<UINT>(words.size()), format, 1e6f);
+  const float right = std::max(size.width - margin, 0.0f), bottom = std::max(size.height - margin, 0.0f);
+  const float left = std::max(right - text.width - 2 * padding, 0.0f);
+  const float top = std::max(bottom - std::max(text.height, kCornerSize * 1.4f) - 2 * padding, 0.0f);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* brush = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &brush))) {
+    m_renderTarget->FillRectangle({left, top, right, bottom}, shade);
+    m_renderTarget->DrawText(words.data(), static_cast<UINT>(words.size()), format,
+                             {left + padding, top + padding, right - padding, bottom - padding}, brush);
+  }
+  SafeRelease(shade);
+  SafeRelease(brush);
 }
 
 void D2D::DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows) {

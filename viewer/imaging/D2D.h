@@ -25,6 +25,7 @@ struct Loupe {
 // page should, and the help's rows of what to press and what it does.
 struct Overlay {
   std::u16string caption;
+  std::u16string corner;  // small, in the lower right corner: where the reader is in the book
   std::vector<std::pair<std::u16string, std::u16string>> help;  // empty: no help shown
 };
 
@@ -97,6 +98,7 @@ class D2D {
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
   void DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count);
   void DrawCaption(const std::u16string& caption);
+  void DrawCorner(const std::u16string& words);
   void DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
 
   HWND m_window = nullptr;

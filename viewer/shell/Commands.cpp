@@ -33,6 +33,7 @@ HMENU LoadContextMenu() {
   Append(show, MF_STRING, IDM_EXIF_ORIENTATION, "\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046");
   Append(show, MF_STRING, IDM_NATURAL_ORDER, "\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b");
   Append(show, MF_STRING, IDM_RESUME, "\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f");
+  Append(show, MF_STRING, IDM_PAGE_NUMBER, "\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a");
   HMENU help = CreatePopupMenu();
   Append(help, MF_STRING | MF_GRAYED, IDM_MANUAL, "Manual");
   Append(help, MF_STRING, IDM_KEYS, "Keys and Mouse");
@@ -80,10 +81,9 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (m_reading.exifOrientation) CheckMenuItem(menu, IDM_EXIF_ORIENTATION, MF_CHECKED);
   if (m_reading.naturalOrder) CheckMenuItem(menu, IDM_NATURAL_ORDER, MF_CHECKED);
   if (m_reading.resume) CheckMenuItem(menu, IDM_RESUME, MF_CHECKED);
-  if (!m_book.CanStepToNextArchive()) {
-    EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
-    EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
-  }
+  if (m_reading.pageNumber) CheckMenuItem(menu, IDM_PAGE_NUMBER, MF_CHECKED);
+  if (!m_book.CanStepToArchive(+1)) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
+  if (!m_book.CanStepToArchive(-1)) EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
   if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
@@ -116,7 +116,18 @@ void CMainWindow::SaveProfile() {
   SaveHistoryPages(m_profile.history);
 }
 
+bool CMainWindow::LeftIsBack() const {
+  const PageMode mode = m_profile.settings.pageMode;
+  return mode == PageMode::SpreadLeft || (mode == PageMode::Single && m_reading.leftOpening);
+}
+
 void CMainWindow::SetPageMode(PageMode mode) {
+  // The direction of the spread left or picked is the one single pages keep.
+  const PageMode spread = mode != PageMode::Single ? mode : m_profile.settings.pageMode;
+  if (spread != PageMode::Single && m_reading.leftOpening != (spread == PageMode::SpreadLeft)) {
+    m_reading.leftOpening = spread == PageMode::SpreadLeft;
+    SaveReaderSettings(m_reading);
+  }
   m_profile.settings.pageMode = mode;
   SaveProfile();
   ShowPage(m_book.current, 0);
@@ -213,6 +224,9 @@ void CMainWindow::OnCommand(UINT id) {
       break;
     case IDM_RESUME:
       ToggleSwitch(&ReaderSettings::resume);
+      break;
+    case IDM_PAGE_NUMBER:
+      ToggleSwitch(&ReaderSettings::pageNumber);
       break;
     case IDM_KEYS:
       ToggleHelp();

@@ -45,6 +45,8 @@ KeyAction ActionOfKey(WPARAM key, KeyModifiers modifiers) {
       return modifiers.shift ? KeyAction::PreviousArchive : KeyAction::NextArchive;
     case 'G':
       return modifiers.control ? KeyAction::GoToPage : KeyAction::None;
+    case 'P':
+      return modifiers.control || modifiers.alt ? KeyAction::None : KeyAction::PageNumber;
     case VK_APPS:
       return KeyAction::ContextMenu;
     case VK_F10:
@@ -68,6 +70,7 @@ std::vector<std::pair<std::u16string, std::u16string>> HelpLines() {
       {"Space  BackSpace", "\u898b\u958b\u304d\u5358\u4f4d\u3067\u9032\u3080\u30fb\u623b\u308b"},
       {"Home  End", "\u6700\u521d\u30fb\u6700\u5f8c\u306e\u30da\u30fc\u30b8"},
       {"Ctrl+G", "\u30da\u30fc\u30b8\u3092\u6307\u5b9a\u3057\u3066\u79fb\u52d5"},
+      {"P", "\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"},
       {"N  Shift+N", "\u6b21\u30fb\u524d\u306e\u30a2\u30fc\u30ab\u30a4\u30d6"},
       {"Enter  F11", "\u5168\u753b\u9762\u8868\u793a\u306e\u5207\u308a\u66ff\u3048"},
       {"Esc", "\u5168\u753b\u9762\u8868\u793a\u3092\u7d42\u3048\u308b"},

@@ -28,6 +28,7 @@ enum class KeyAction {
   ContextMenu,       // the Menu key, Shift+F10
   Help,              // F1, ?
   GoToPage,          // Ctrl+G
+  PageNumber,        // P
 };
 
 struct KeyModifiers {

@@ -45,7 +45,18 @@ Overlay CMainWindow::overlay() const {
   Overlay words;
   words.caption = FailureText(m_failure);
   if (m_help) words.help = HelpLines();
+  if (m_pageNumber && m_failure == OpenFailure::None && m_book.current >= 0 && m_book.current < m_book.PageCount()) {
+    words.corner = Decimal(m_book.current + 1);
+    if (m_book.second >= 0) words.corner += u"-" + Decimal(m_book.second + 1);
+    words.corner += u" / " + Decimal(m_book.PageCount());
+  }
   return words;
+}
+
+void CMainWindow::ShowPageNumber() {
+  if (m_book.pages.empty()) return;
+  m_pageNumber = true;
+  SetTimer(m_hWnd, PageNumberTimerId, kPageNumberMilliseconds, nullptr);  // a new turn starts the time again
 }
 
 void CMainWindow::OnPaint() {

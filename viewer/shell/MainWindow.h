@@ -24,6 +24,9 @@ inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u906
 constexpr UINT_PTR IdleTimerId = 30000;
 // While pages are being scaled on the workers: collects what they made.
 constexpr UINT_PTR LoaderTimerId = 30001;
+// The page number over the pages: how long it stays after a turn.
+constexpr UINT_PTR PageNumberTimerId = 30002;
+constexpr UINT kPageNumberMilliseconds = 1500;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 
@@ -47,6 +50,7 @@ constexpr UINT IDM_EXIF_ORIENTATION = 32796;
 constexpr UINT IDM_NATURAL_ORDER = 32797;
 constexpr UINT IDM_RESUME = 32798;
 constexpr UINT IDM_KEYS = 32799;
+constexpr UINT IDM_PAGE_NUMBER = 32800;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 // The "History" submenu's position in the menu.
 constexpr int kHistoryPosition = 5;
@@ -97,6 +101,8 @@ class CMainWindow : public CWindowImpl {
   void GoToPage(int32_t number);
   // The help listing every key and mouse action, over the pages.
   void ToggleHelp();
+  // The page number and count, briefly, in a corner over the pages.
+  void ShowPageNumber();
 
   // What tests and benchmarks look at.
   const Book& book() const { return m_book; }
@@ -115,6 +121,7 @@ class CMainWindow : public CWindowImpl {
   // The words over the pages: the failure's line, the help.
   Overlay overlay() const;
   bool helpShown() const { return m_help; }
+  bool pageNumberShown() const { return m_pageNumber; }
   bool fullScreen() const { return m_fullScreen != 0; }
   CAboutDialog& aboutDialog() { return m_aboutDialog; }
   int32_t cursorTicks() const { return m_cursorTicks; }
@@ -149,6 +156,10 @@ class CMainWindow : public CWindowImpl {
   int32_t LoadResources();
 
   void SetPageMode(PageMode mode);
+  // Whether the left arrow, a click on the left and a tap there go back:
+  // in a spread opening to the left, and on single pages once that way of
+  // reading was picked.
+  bool LeftIsBack() const;
   void ToggleColorizing();
   // A reading switch flipped, saved, and put to work on the book open.
   void ToggleSwitch(bool ReaderSettings::*which);
@@ -237,6 +248,7 @@ class CMainWindow : public CWindowImpl {
   ReaderSettings m_reading;
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;
+  bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   bool m_loaderTimer = false;
   // Last, so that its workers stop first.

@@ -107,8 +107,13 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
   if (path == nullptr) return 1;
   // Any open gives up the way to the next archive, even a refused one.
   m_book.archiveFolder = ArchiveFolder{};
-  BookOpening opened = Opener().OpenFolder(path);
+  const CBookOpener opener = Opener();
+  BookOpening opened = opener.OpenFolder(path);
   if (opened.status == OpenStatus::Refused) return 1;
+  // A folder of chapters reads as its first chapter, the others a step away.
+  if (opened.status == OpenStatus::Opened && selectName == nullptr)
+    if (BookOpening chapter = opener.OpenFirstChapter(opened.book); chapter.status == OpenStatus::Opened)
+      opened = std::move(chapter);
 
   DropLoads();
   m_firstPage = PageImage{};
@@ -191,14 +196,14 @@ int32_t CMainWindow::OpenNextArchive() { return OpenArchiveNear(+1); }
 int32_t CMainWindow::OpenPreviousArchive() { return OpenArchiveNear(-1); }
 
 int32_t CMainWindow::OpenArchiveNear(int direction) {
-  if (!m_book.CanStepToNextArchive()) return 1;
+  if (!m_book.CanStepToArchive(direction)) return 1;
   const CBookOpener opener = Opener();
   BookOpening opened =
       direction > 0 ? opener.OpenNextArchive(m_book.archiveFolder) : opener.OpenPreviousArchive(m_book.archiveFolder);
   if (opened.status != OpenStatus::Opened) {
     // The book on screen stays readable, its page and pages as they were;
-    // only the way through its folder is given up.
-    m_book.archiveFolder = ArchiveFolder{};
+    // only this way through its folder is given up, the other stays.
+    (direction > 0 ? m_book.noArchiveAfter : m_book.noArchiveBefore) = true;
     MessageBeep(0);
     return 1;
   }

@@ -132,6 +132,8 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
   m_pageCache.KeepFullPixelsOf(m_book.current, m_book.second);
   ScaleShownPages();
   LoadAhead();
+  // Full screen has no title bar: the page number stands in for it.
+  if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
   return 0;
 }
 

@@ -8,6 +8,8 @@ constexpr char16_t kNaturalOrder[] = u"reading/naturalOrder";
 constexpr char16_t kCoverAlone[] = u"reading/coverAlone";
 constexpr char16_t kResume[] = u"reading/resume";
 constexpr char16_t kExifOrientation[] = u"reading/exifOrientation";
+constexpr char16_t kPageNumber[] = u"reading/pageNumber";
+constexpr char16_t kLeftOpening[] = u"reading/leftOpening";
 constexpr char16_t kHistoryBooks[] = u"history/books";
 constexpr char16_t kHistoryPages[] = u"history/pages";
 constexpr char16_t kWindowLeft[] = u"window/left";
@@ -32,6 +34,8 @@ ReaderSettings LoadReaderSettings() {
   settings.coverAlone = Switch(kCoverAlone, settings.coverAlone);
   settings.resume = Switch(kResume, settings.resume);
   settings.exifOrientation = Switch(kExifOrientation, settings.exifOrientation);
+  settings.pageNumber = Switch(kPageNumber, settings.pageNumber);
+  settings.leftOpening = Switch(kLeftOpening, settings.leftOpening);
   return settings;
 }
 
@@ -40,15 +44,20 @@ void SaveReaderSettings(const ReaderSettings& settings) {
   SetUserSettingInteger(kCoverAlone, settings.coverAlone ? 1 : 0);
   SetUserSettingInteger(kResume, settings.resume ? 1 : 0);
   SetUserSettingInteger(kExifOrientation, settings.exifOrientation ? 1 : 0);
+  SetUserSettingInteger(kPageNumber, settings.pageNumber ? 1 : 0);
+  SetUserSettingInteger(kLeftOpening, settings.leftOpening ? 1 : 0);
 }
 
 void LoadHistoryPages(CHistory& history) {
   const std::vector<std::u16string> books = GetUserSettingTexts(kHistoryBooks);
   const std::vector<std::u16string> pages = GetUserSettingTexts(kHistoryPages);
-  for (std::size_t i = 0; i < books.size() && i < pages.size(); ++i) history.SetPage(books[i], pages[i]);
+  for (std::size_t i = 0; i < books.size() && i < pages.size(); ++i)
+    if (const HistoryEntry* entry = history.Find(books[i]); entry != nullptr && entry->page.empty())
+      history.SetPage(books[i], pages[i]);
 }
 
-void SaveHistoryPages(const CHistory& history) {
+void SaveHistoryPages(CHistory& history) {
+  LoadHistoryPages(history);  // what another window wrote for its books stays
   std::vector<std::u16string> books, pages;
   for (const HistoryEntry& entry : history.Entries()) {
     if (entry.page.empty()) continue;

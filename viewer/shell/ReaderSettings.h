@@ -11,10 +11,14 @@
 #include "viewer/imaging/ImageDecoder.h"
 
 struct ReaderSettings {
-  bool naturalOrder = false;    // pages and archives by number value
+  bool naturalOrder = true;     // pages and archives by number value ("2" before "10")
   bool coverAlone = false;      // the first page alone in spreads
   bool resume = true;           // a book from the history opens at its page
   bool exifOrientation = true;  // pages stand as their Exif orientation says
+  bool pageNumber = true;       // the page number shown briefly after a turn in full screen
+  // The reading direction picked last with a spread mode: pages opening to
+  // the left (forward is to the right). Single pages turn that way too.
+  bool leftOpening = false;
 
   NameOrder order() const { return naturalOrder ? NameOrder::Natural : NameOrder::CodeUnit; }
   ExifOrientation orientation() const { return exifOrientation ? ExifOrientation::Honoured : ExifOrientation::Ignored; }
@@ -25,10 +29,11 @@ struct ReaderSettings {
 ReaderSettings LoadReaderSettings();
 void SaveReaderSettings(const ReaderSettings& settings);
 
-// The pages of the history's books: given to the entries read from the
-// profile; written for every entry whenever the profile is.
+// The pages of the history's books: given to the entries that have none
+// (read from the profile, or shown by another window); written for every
+// entry whenever the profile is, after those without one are given theirs.
 void LoadHistoryPages(CHistory& history);
-void SaveHistoryPages(const CHistory& history);
+void SaveHistoryPages(CHistory& history);
 
 // The window as it was last: its normal rectangle (as GetWindowPlacement
 // gives it) and whether it was maximized.

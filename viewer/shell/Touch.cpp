@@ -35,7 +35,7 @@ LRESULT CMainWindow::OnTouch(WPARAM wParam, LPARAM lParam) {
       m_touchGesture = region;
     } else if (input.dwFlags & TOUCHEVENTF_UP) {
       if (m_touchGesture >= 1 && m_touchGesture <= 4 && region == m_touchGesture && !m_book.pages.empty()) {
-        const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
+        const bool leftIsBack = LeftIsBack();
         const int32_t step = region == 1   ? 2
                              : region == 2 ? (leftIsBack ? 1 : -1)
                              : region == 3 ? (leftIsBack ? -1 : 1)

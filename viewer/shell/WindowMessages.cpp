@@ -32,7 +32,7 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
 }
 
 void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
-  const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
+  const bool leftIsBack = LeftIsBack();
   switch (ActionOfKey(key, CurrentModifiers())) {
     case KeyAction::ToggleFullScreen:
       ToggleFullScreen();
@@ -99,6 +99,10 @@ void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
     case KeyAction::GoToPage:
       AskForPage();
       break;
+    case KeyAction::PageNumber:
+      ShowPageNumber();
+      Invalidate();
+      break;
     case KeyAction::None:
       break;
   }
@@ -122,7 +126,7 @@ void CMainWindow::OnLeftButton(bool down, LPARAM position) {
   }
   // Down and up in the same side third: a turn, as a tap at that edge.
   if (third != pressed || (third != Third::Left && third != Third::Right)) return;
-  const bool leftIsBack = m_profile.settings.pageMode == PageMode::SpreadLeft;
+  const bool leftIsBack = LeftIsBack();
   if (third == Third::Left)
     Step(leftIsBack ? -1 : 1);
   else
@@ -223,6 +227,11 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_TIMER:
       if (wParam == IdleTimerId) OnIdleTick();
       if (wParam == LoaderTimerId) CollectLoads();
+      if (wParam == PageNumberTimerId) {
+        KillTimer(hwnd, PageNumberTimerId);
+        m_pageNumber = false;
+        Invalidate();
+      }
       return true;
     case WM_MOUSEMOVE:
       m_loupe.x = LowSigned(lParam);

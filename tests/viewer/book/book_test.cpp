@@ -256,7 +256,7 @@ TEST_F(Opener, AFolderListsItsOwnEntriesSortedByName) {
   EXPECT_EQ(book.source, u"/comics/vol1");
   EXPECT_EQ(book.displayName, u"vol1");
   EXPECT_EQ(book.current, 0);
-  EXPECT_FALSE(book.CanStepToNextArchive());
+  EXPECT_FALSE(book.InSeries());
   EXPECT_EQ(m_debug, u"Open Directory\r\n  Drive : /\r\n  Path  : /comics/vol1/\r\n  Files : 3\r\n");
 
   // A trailing "/" lists the same; the root is "/".
@@ -307,7 +307,7 @@ TEST_F(Opener, AnArchiveOpensWithItsFolderListed) {
   EXPECT_EQ(Names(book.pages), (std::vector<std::u16string>{u"1.png", u"sub", u"2.png"}));
   EXPECT_EQ(m_debug, u"Open File\r\n  Type : Archive\r\n  Drive : /\r\n  Path  : /series/pack.jpg\r\n  Files : 3\r\n");
   const ArchiveFolder& around = book.archiveFolder;
-  EXPECT_TRUE(book.CanStepToNextArchive());
+  EXPECT_TRUE(book.InSeries());
   EXPECT_EQ(around.folder, u"/series/");
   EXPECT_EQ(around.windowsFolder, u"/series/");
   EXPECT_EQ(around.drive, u"/");

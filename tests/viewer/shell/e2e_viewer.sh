@@ -105,14 +105,15 @@ echo "exit status: $status"
 [ "$status" -eq 0 ] || exit 1
 
 # The profile holds the book with page index 4, in UTF-16 behind FF FE;
-# the settings beside it hold the page's name.
+# the settings beside it hold the page's name (in natural order page 5 is
+# "03.png": "1.png" and "2.png" stand beside "01.jpg" and "02.jpg").
 profile="$(dirname "$velmora")/profile/velmora.ini"
 iconv -f UTF-16 -t UTF-8 "$profile" > "$work/profile.txt"
 head -c 2 "$profile" | od -An -tx1 | grep -q "ff fe" || { echo "no byte-order mark"; exit 1; }
 grep -q "^c.history.0.name=$book"$'\r'"$" "$work/profile.txt" || { echo "profile:"; cat "$work/profile.txt"; exit 1; }
 grep -q "^c.history.0.index=4"$'\r'"$" "$work/profile.txt" || { echo "profile:"; cat "$work/profile.txt"; exit 1; }
-grep -q "05-wide.jpg" "$work/config/velmora/velmora.conf" || { echo "settings:"; cat "$work/config/velmora/velmora.conf"; exit 1; }
-if grep -q "naturalOrder\|05-wide" "$work/profile.txt"; then echo "settings in the profile"; exit 1; fi
+grep -q "/03.png" "$work/config/velmora/velmora.conf" || { echo "settings:"; cat "$work/config/velmora/velmora.conf"; exit 1; }
+if grep -q "naturalOrder\|03.png" "$work/profile.txt"; then echo "settings in the profile"; exit 1; fi
 
 # The same book again from the command line: where it was left.
 start "$book"

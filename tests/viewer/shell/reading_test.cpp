@@ -151,6 +151,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {VK_F10, shift, KeyAction::ContextMenu},         {VK_F10, none, KeyAction::None},
       {VK_F1, none, KeyAction::Help},                  {VK_OEM_2, shift, KeyAction::Help},
       {'A', none, KeyAction::None},                    {VK_SHIFT, shift, KeyAction::None},
+      {'P', none, KeyAction::PageNumber},              {'P', control, KeyAction::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
@@ -412,6 +413,8 @@ TEST_F(Reading, ABookOpensWhereItWasLeftHoweverItIsOpened) {
 TEST_F(Reading, ThePlaceSurvivesARestartAndAChangeOfOrder) {
   const std::string folder = m_tmp.path();
   for (int i = 1; i <= 12; ++i) SavePage(m_tmp, "page" + std::to_string(i) + ".png");
+  Send(WM_COMMAND, IDM_NATURAL_ORDER, 0);  // off: code units
+  ASSERT_FALSE(m_main->reading().naturalOrder);
   ASSERT_EQ(OpenFolder(folder), 0);
   // In code-unit order page10 is the second page.
   ASSERT_EQ(m_main->ShowPage(1, 0), 0);
@@ -451,10 +454,14 @@ TEST_F(Reading, TheNextAndPreviousVolumeInNaturalOrder) {
     Shell("cd '" + m_tmp.path() + "' && 7z a -tzip 'series/Vol " + std::to_string(volume) +
           ".zip' p0.png p1.png >/dev/null");
   m_tmp.WriteFile("series/zz notes.txt", "after the volumes");
-  Send(WM_COMMAND, IDM_NATURAL_ORDER, 0);
   ASSERT_EQ(OpenFile(m_tmp / "series/Vol 1.zip"), 0);
+  // Nothing before the first volume: that way alone is given up.
+  Press('N', {true, false, false});
+  EXPECT_EQ(m_main->book().displayName, u"Vol 1.zip");
+  EXPECT_FALSE(m_main->book().CanStepToArchive(-1));
   Press('N');
   EXPECT_EQ(m_main->book().displayName, u"Vol 2.zip");
+  EXPECT_TRUE(m_main->book().CanStepToArchive(-1)) << "another book opened: both ways again";
   Press('N');
   EXPECT_EQ(m_main->book().displayName, u"Vol 10.zip");
   Press('N', {true, false, false});
@@ -469,6 +476,66 @@ TEST_F(Reading, TheNextAndPreviousVolumeInNaturalOrder) {
   EXPECT_EQ(m_main->book().current, 1);
   Press(VK_UP);
   EXPECT_EQ(m_main->book().current, 0) << "the book still turns";
+}
+
+// A folder that holds only chapter folders reads as its first chapter; the
+// series keys step through the chapters in number order.
+TEST_F(Reading, AFolderOfChaptersOpensItsFirstAndSteps) {
+  m_tmp.MakeFolder("book");
+  for (const char* chapter : {"book/Chapter 10", "book/Chapter 2", "book/Chapter 1"}) Pages(2, chapter);
+  m_tmp.MakeFolder("book/Chapter 3");  // empty: passed over
+  ASSERT_EQ(OpenFolder(m_tmp / "book"), 0);
+  EXPECT_EQ(m_main->book().displayName, u"Chapter 1");
+  EXPECT_EQ(m_main->failure(), OpenFailure::None);
+  const std::pair<int, const char16_t*> steps[] = {
+      {+1, u"Chapter 2"}, {+1, u"Chapter 10"}, {+1, u"Chapter 10"}, {-1, u"Chapter 2"}, {-1, u"Chapter 1"}};
+  for (const auto& [direction, expected] : steps) {
+    Press('N', {direction < 0, false, false});
+    EXPECT_EQ(m_main->book().displayName, expected);
+  }
+  EXPECT_EQ(ShownName(), u"p0.png");
+}
+
+// The arrow that points forward in the reading direction picked turns
+// forward, in a spread and on single pages alike.
+TEST_F(Reading, TheReadingDirectionRulesSinglePagesToo) {
+  OpenFolder(Pages(6));
+  const struct {
+    UINT pick;  // the menu's choice, then single pages
+    WPARAM forward;
+  } cases[] = {{IDM_SPREAD_LEFT, VK_RIGHT}, {IDM_SPREAD_RIGHT, VK_LEFT}};
+  for (const auto& c : cases) {
+    Send(WM_COMMAND, c.pick, 0);
+    Send(WM_COMMAND, IDM_SINGLE, 0);
+    ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+    Press(c.forward);
+    EXPECT_EQ(Shown().first, 3) << c.pick;
+    Click(c.forward == VK_RIGHT ? 700 : 100, c.forward == VK_RIGHT ? 700 : 100);
+    EXPECT_EQ(Shown().first, 4) << c.pick;
+  }
+}
+
+// Full screen has no title: the page number shows in a corner after each
+// turn, and on P anywhere, until its timer runs out; the switch stops the
+// one after turns.
+TEST_F(Reading, ThePageNumberShowsBrieflyInFullScreenAndOnP) {
+  OpenFolder(Pages(6));
+  Press('P');
+  EXPECT_EQ(m_main->overlay().corner, u"1 / 6");
+  Send(WM_TIMER, PageNumberTimerId, 0);
+  EXPECT_TRUE(m_main->overlay().corner.empty());
+  Press(VK_LEFT);
+  EXPECT_TRUE(m_main->overlay().corner.empty()) << "a window has its title";
+  Press(VK_F11);
+  Press(VK_LEFT);
+  EXPECT_EQ(m_main->overlay().corner, u"3 / 6");
+  Mode(PageMode::SpreadRight);
+  ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+  EXPECT_EQ(m_main->overlay().corner, u"3-4 / 6");
+  Send(WM_TIMER, PageNumberTimerId, 0);
+  Send(WM_COMMAND, IDM_PAGE_NUMBER, 0);
+  Press(VK_LEFT);
+  EXPECT_TRUE(m_main->overlay().corner.empty());
 }
 
 // ---- the cover alone ----

@@ -31,17 +31,19 @@ class UserSettings : public ::testing::Test {
   TempDir m_dir;
 };
 
-TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToTheFormerBehaviour) {
+TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToWhatReadersExpect) {
   const ReaderSettings defaults = LoadReaderSettings();
   EXPECT_EQ(defaults, ReaderSettings{});
-  EXPECT_FALSE(defaults.naturalOrder);
+  EXPECT_TRUE(defaults.naturalOrder);  // "page 2" before "page 10"
   EXPECT_FALSE(defaults.coverAlone);
   EXPECT_TRUE(defaults.resume);
   EXPECT_TRUE(defaults.exifOrientation);
-  EXPECT_EQ(defaults.order(), NameOrder::CodeUnit);
+  EXPECT_TRUE(defaults.pageNumber);
+  EXPECT_EQ(defaults.order(), NameOrder::Natural);
   // Each switch on its own, so one cannot stand in for another.
   for (bool ReaderSettings::*which : {&ReaderSettings::naturalOrder, &ReaderSettings::coverAlone,
-                                      &ReaderSettings::resume, &ReaderSettings::exifOrientation}) {
+                                      &ReaderSettings::resume, &ReaderSettings::exifOrientation,
+                                      &ReaderSettings::pageNumber}) {
     ReaderSettings changed;
     changed.*which = !(changed.*which);
     SaveReaderSettings(changed);
@@ -77,6 +79,12 @@ TEST_F(UserSettings, HistoryPagesRoundTripWithOddNames) {
   LoadHistoryPages(again);
   EXPECT_TRUE(again.Find(u"/books/a.zip")->page.empty());
   EXPECT_EQ(again.Find(u"/x")->page, u"/x/1.png");
+
+  // Saved by a window that does not know the page another one wrote: kept.
+  CHistory unknown;
+  unknown.Assign({{u"/x", 0}});
+  SaveHistoryPages(unknown);
+  EXPECT_EQ(unknown.Find(u"/x")->page, u"/x/1.png");
 }
 
 TEST_F(UserSettings, NoneOfItGoesIntoTheProfile) {

@@ -336,8 +336,9 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                               {u"", 0, MF_SEPARATOR},
                               {u"", IDM_COVER_ALONE, 0},
                               {u"", IDM_EXIF_ORIENTATION, MF_CHECKED},
-                              {u"", IDM_NATURAL_ORDER, 0},
-                              {u"", IDM_RESUME, MF_CHECKED}};
+                              {u"", IDM_NATURAL_ORDER, MF_CHECKED},
+                              {u"", IDM_RESUME, MF_CHECKED},
+                              {u"", IDM_PAGE_NUMBER, MF_CHECKED}};
   for (const Seen& s : seen) {
     EXPECT_EQ(WithoutTexts(s.popup), expectedPopup);
     EXPECT_EQ(WithoutTexts(s.history), (MenuSeen{{u"", IDM_EMPTY, MF_GRAYED}}));
@@ -356,14 +357,15 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                    u"\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a",
                    u"\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046",
                    u"\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b",
-                   u"\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f"}));
+                   u"\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f",
+                   u"\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"}));
   EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"About"}));
   // English: the same menus in English words.
   EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
   EXPECT_EQ(Texts(seen[1].show),
             (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left", u"",
                    u"Colorize Monochrome Pages", u"", u"Cover Alone", u"Turn Pages as Exif Says",
-                   u"Natural Order (2 before 10)", u"Open Books Where I Left Off"}));
+                   u"Natural Order (2 before 10)", u"Open Books Where I Left Off", u"Page Number in Full Screen"}));
   EXPECT_EQ(Texts(seen[1].help), Texts(seen[0].help));
 }
 
@@ -388,7 +390,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
     texts.push_back(FailureText(why));
   UseLanguage(UiLanguage::Japanese);
   for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
-  EXPECT_EQ(texts.size(), 12u + 1u + 10u + 3u + 2 * HelpLines().size() + 7u);
+  EXPECT_EQ(texts.size(), 12u + 1u + 11u + 3u + 2 * HelpLines().size() + 7u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

@@ -54,6 +54,7 @@ class Window : public ::testing::Test {
       m_main = std::make_unique<CMainWindow>(&m_window);
       EXPECT_EQ(m_main->SetUp(), 0);
       m_main->profile().settings = m_settings;
+      m_main->reading().naturalOrder = false;  // names in code-unit order, as these tests list them
     }
     return *m_main;
   }
@@ -623,7 +624,7 @@ TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
   ASSERT_EQ(OpenFile(m_tmp / "1.png"), 0);
   EXPECT_EQ(Shown().first, 1);
   EXPECT_EQ(Main().book().kind, BookKind::Folder);
-  EXPECT_FALSE(Main().book().CanStepToNextArchive());
+  EXPECT_FALSE(Main().book().InSeries());
   auto count = [&](const std::u16string& text) {
     std::size_t n = 0;
     for (std::size_t at = m_debug.find(text); at != std::u16string::npos; at = m_debug.find(text, at + 1)) ++n;
@@ -642,7 +643,7 @@ TEST_F(Files, AnImageOpensItsFolderAtThatImage) {
   m_debug.clear();
   ASSERT_EQ(OpenFile(m_tmp / "pack.jpg"), 0);
   EXPECT_EQ(Main().book().kind, BookKind::Archive);
-  EXPECT_TRUE(Main().book().CanStepToNextArchive());
+  EXPECT_TRUE(Main().book().InSeries());
   EXPECT_EQ(Main().book().displayName, u"pack.jpg");
   EXPECT_EQ(m_debug.find(u"Open File\r\n  Type : Archive\r\n  Drive : /\r\n  Path  : " + Utf8ToUtf16(m_tmp / "pack.jpg") +
                          u"\r\n  Files : 2\r\n"),
@@ -676,7 +677,7 @@ TEST_F(Files, FailuresShowTheirPictures) {
   EXPECT_EQ(m_debug, u"Error Open File\r\n");
   EXPECT_EQ(Main().firstPage(), Main().pictures().error.get());
   EXPECT_EQ(OpenFile("relative.zip"), 1);
-  EXPECT_FALSE(Main().book().CanStepToNextArchive());
+  EXPECT_FALSE(Main().book().InSeries());
 }
 
 TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
@@ -703,7 +704,8 @@ TEST_F(Files, NextArchiveSkipsWhatIsNoArchive) {
   m_debug.clear();
   EXPECT_EQ(Main().OpenNextArchive(), 1);
   EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
-  EXPECT_FALSE(Main().book().CanStepToNextArchive());
+  EXPECT_FALSE(Main().book().CanStepToArchive(+1));
+  EXPECT_TRUE(Main().book().CanStepToArchive(-1)) << "only the way that found nothing is given up";
   EXPECT_EQ(Main().book().pages.size(), 1u);
   EXPECT_EQ(Main().firstPage(), shown);
   EXPECT_EQ(Main().OpenNextArchive(), 1);  // the flag is down now
@@ -724,7 +726,7 @@ TEST_F(Files, NextArchiveStopsAtASubfolderAndKeepsTheBook) {
   EXPECT_EQ(Main().OpenNextArchive(), 1);
   EXPECT_EQ(m_debug, u"Not Found Archive File\r\n");
   EXPECT_EQ(m_beeps, 1);
-  EXPECT_FALSE(Main().book().CanStepToNextArchive()) << "the way through the folder is given up";
+  EXPECT_FALSE(Main().book().CanStepToArchive(+1)) << "the way forward through the folder is given up";
   EXPECT_EQ(m_window.invalidations, invalidations);
   // A candidate was tried, yet the book, its page and its state stay: the
   // keys go on turning it.

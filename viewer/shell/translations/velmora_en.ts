@@ -54,6 +54,18 @@
         <translation>Colorize Monochrome Pages</translation>
     </message>
     <message>
+        <source>全画面でページ番号を表示</source>
+        <translation>Page Number in Full Screen</translation>
+    </message>
+    <message>
+        <source>ページ番号を表示</source>
+        <translation>Show the page number</translation>
+    </message>
+    <message>
+        <source>P</source>
+        <translation>P</translation>
+    </message>
+    <message>
         <source>表紙を単独で表示</source>
         <translation>Cover Alone</translation>
     </message>
