@@ -22,7 +22,9 @@ class CWICBitmapSource final : public CUnknownImpl<IWICBitmapSource> {
   // 24-bit BGR (only the format was taken); 2: the pixel buffer could not be
   // allocated, a failed decode.
   int32_t LoadPixels(IWICBitmapSource* source);
-  // 0 monochrome, 1 colour (with its trace line), 2 not 24-bit BGR.
+  // 0 monochrome, 1 colour (with its trace line), 2 not 24-bit BGR. A page
+  // that the sparse colour count finds monochrome is colour all the same
+  // when it carries spot colour or an overall tint that paper does not have.
   int32_t Classify();
   // 0 converted to 8-bit gray in place, 1 not 24-bit BGR.
   int32_t ConvertToGray();
@@ -31,6 +33,7 @@ class CWICBitmapSource final : public CUnknownImpl<IWICBitmapSource> {
 
  private:
   ~CWICBitmapSource() override = default;
+  bool CarriesColour() const;
 
   GUID m_format{};
   UINT m_width = 0;

@@ -71,7 +71,8 @@ TEST(Classify, SamplesEveryEighthPixelOfEveryEighthRow) {
     for (UINT x = 0; x < 9; ++x)
       if (x % 8 != 0 || y % 8 != 0) offGrid.push_back({x, y});
   DebugCapture capture;
-  EXPECT_EQ(BgrPage(9, 9, {128, 128, 128}, offGrid, {0, 0, 255})->Classify(), 0);
+  // Off the grid a brown of paper's hue, short of spot colour's saturation.
+  EXPECT_EQ(BgrPage(9, 9, {128, 128, 128}, offGrid, {40, 70, 150})->Classify(), 0);
   // One of the four samples coloured: 25 %.
   EXPECT_EQ(BgrPage(9, 9, {128, 128, 128}, {{8, 8}}, {0, 0, 255})->Classify(), 1);
   EXPECT_EQ(capture.text, u"Monochrome Image   0.0\nColor Image  25.0\n");
@@ -92,6 +93,43 @@ TEST(Classify, SlightTintIsNotColour) {
   EXPECT_EQ(BgrPage(16, 16, {100, 110, 120})->Classify(), 0);
   // Pure green: t1 = 127.5, t2 = -20.808 -> coloured.
   EXPECT_EQ(BgrPage(16, 16, {0, 255, 0})->Classify(), 1);
+}
+
+// Pages the sparse count finds monochrome: spot colour in solid patches of
+// a meaningful size, or a tint paper does not have, keep their colours;
+// scattered or one-pixel-wide colour (noise, a misregistered scan) and
+// paper's own hues do not.
+TEST(Classify, SpotColourAndTintsThatPaperDoesNotHave) {
+  auto square = [](UINT left, UINT top, UINT side) {
+    std::vector<std::pair<UINT, UINT>> pixels;
+    for (UINT y = top; y < top + side; ++y)
+      for (UINT x = left; x < left + side; ++x) pixels.push_back({x, y});
+    return pixels;
+  };
+  std::vector<std::pair<UINT, UINT>> fringes;  // one pixel wide, a third of the rows
+  for (UINT y = 0; y < 1800; y += 3)
+    for (UINT x = 1; x < 1200; x += 40) fringes.push_back({x, y});
+  const Bgr gray{200, 200, 200}, cream{200, 225, 240}, red{16, 16, 208}, blue{192, 64, 32};
+  const struct {
+    const char* page;
+    Bgr fill;
+    std::vector<std::pair<UINT, UINT>> spots;
+    Bgr spot;
+    int32_t expected;
+  } pages[] = {
+      {"gray", gray, {}, {}, 0},
+      {"cream paper", cream, {}, {}, 0},
+      {"sepia ink on cream", cream, square(100, 100, 400), {60, 75, 95}, 0},
+      {"pale green", {200, 230, 200}, {}, {}, 1},
+      {"bluish", {232, 216, 208}, {}, {}, 1},
+      {"red square of 14 px: over the bound", gray, square(600, 900, 14), red, 1},
+      {"red square of 10 px: under it", gray, square(600, 900, 10), red, 0},
+      {"blue lettering on cream", cream, square(300, 1600, 40), blue, 1},
+      {"one-pixel fringes", gray, fringes, red, 0},
+  };
+  DebugCapture capture;
+  for (const auto& page : pages)
+    EXPECT_EQ(BgrPage(1200, 1800, page.fill, page.spots, page.spot)->Classify(), page.expected) << page.page;
 }
 
 TEST(Analyses, RefuseTheWrongFormatAndChangeNothing) {
