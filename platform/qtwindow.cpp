@@ -34,6 +34,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/debug.h"
 #include "platform/text.h"
 #include "platform/wincodec.h"
 #include "platform/winuser.h"
@@ -659,9 +660,24 @@ QVariant StoredText(const std::u16string& text) {
   return QByteArray::fromStdString(bytes);
 }
 
-std::u16string TextOf(const QVariant& value) {
-  if (value.typeId() == QMetaType::QByteArray) return Utf8ToUtf16(value.toByteArray().toStdString());
-  return value.toString().toStdU16String();
+// What a settings file, written by anyone, may hand us: more is dropped
+// with one debug line, so that a damaged or hostile file costs no memory.
+constexpr int kMaxSettingItems = 1024;
+constexpr qsizetype kMaxSettingBytes = 64 * 1024;
+
+void SayOutOfBounds(const QString& key) {
+  OutputDebugStringW((u"Setting Out Of Bounds : " + key.toStdU16String() + u"\r\n").c_str());
+}
+
+std::u16string TextOf(const QVariant& value, const QString& key) {
+  if (value.typeId() == QMetaType::QByteArray) {
+    const QByteArray bytes = value.toByteArray();
+    if (bytes.size() > kMaxSettingBytes) return SayOutOfBounds(key), std::u16string();
+    return Utf8ToUtf16(bytes.toStdString());
+  }
+  const QString text = value.toString();
+  if (text.size() > kMaxSettingBytes) return SayOutOfBounds(key), std::u16string();
+  return text.toStdU16String();
 }
 
 QTranslator& Translation() {
@@ -687,7 +703,7 @@ void SetUserSettingInteger(const char16_t* key, int64_t value) {
   UserSettings()->setValue(ToQt(key), static_cast<qlonglong>(value));
 }
 
-std::u16string GetUserSettingText(const char16_t* key) { return TextOf(UserSettings()->value(ToQt(key))); }
+std::u16string GetUserSettingText(const char16_t* key) { return TextOf(UserSettings()->value(ToQt(key)), ToQt(key)); }
 
 void SetUserSettingText(const char16_t* key, const std::u16string& value) {
   UserSettings()->setValue(ToQt(key), StoredText(value));
@@ -697,9 +713,10 @@ std::vector<std::u16string> GetUserSettingTexts(const char16_t* key) {
   std::unique_ptr<QSettings> settings = UserSettings();
   std::vector<std::u16string> values;
   const int count = settings->beginReadArray(ToQt(key));
-  for (int i = 0; i < count; ++i) {
+  if (count > kMaxSettingItems) SayOutOfBounds(ToQt(key) + QStringLiteral("/size"));
+  for (int i = 0; i < count && count <= kMaxSettingItems; ++i) {
     settings->setArrayIndex(i);
-    values.push_back(TextOf(settings->value(QStringLiteral("value"))));
+    values.push_back(TextOf(settings->value(QStringLiteral("value")), ToQt(key)));
   }
   settings->endArray();
   return values;

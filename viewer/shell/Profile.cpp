@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <string>
 #include <vector>
 
+#include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Profile.h"
@@ -18,17 +20,26 @@ namespace {
 constexpr std::size_t kMaxProfileBytes = 100000;
 constexpr std::size_t kMaxLine = 1023;
 
+// What was found where the profile goes: nothing (or nothing to keep), a
+// profile, or a file that is not one this program reads (another encoding,
+// too large) and that a save must not destroy.
+enum class ProfileFile { Missing, Read, Unreadable };
+
 // The whole text after the byte-order mark, NUL-terminated; empty when the
 // file is missing, too large or has no mark.
-std::u16string ReadProfileText() {
+std::u16string ReadProfileText(ProfileFile* found) {
+  *found = ProfileFile::Missing;
   const std::string path = Utf16ToUtf8(ProfilePath());
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return {};
   std::u16string text;
   struct stat st;
   unsigned char mark[2] = {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= static_cast<off_t>(kMaxProfileBytes) &&
-      ::read(fd, mark, 2) == 2 && mark[0] == 0xFF && mark[1] == 0xFE) {
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (regular && st.st_size > 0) *found = ProfileFile::Unreadable;
+  if (regular && st.st_size <= static_cast<off_t>(kMaxProfileBytes) && ::read(fd, mark, 2) == 2 && mark[0] == 0xFF &&
+      mark[1] == 0xFE) {
+    *found = ProfileFile::Read;
     // As many units as the file has bytes, zero-filled: always terminated.
     std::vector<unsigned char> bytes(static_cast<std::size_t>(st.st_size) * 2, 0);
     std::size_t got = 0;
@@ -91,8 +102,8 @@ void ApplyLine(const std::u16string& line, ViewSettings& settings, std::vector<H
 
 // The settings and history in the file; false (and nothing changed) when it
 // cannot be read or holds nothing.
-bool ReadProfile(ViewSettings& settings, CHistory& history) {
-  const std::u16string text = ReadProfileText();
+bool ReadProfile(ViewSettings& settings, CHistory& history, ProfileFile* found) {
+  const std::u16string text = ReadProfileText(found);
   if (text.empty()) return false;
   std::vector<HistoryEntry> slots(CHistory::kLength);
   std::size_t at = 0;
@@ -110,22 +121,36 @@ bool ReadProfile(ViewSettings& settings, CHistory& history) {
   return true;
 }
 
+// An unreadable profile is renamed beside itself before a new one takes its
+// place: the history it may hold is the user's, whatever wrote it.
+void KeepAside(const std::string& path) {
+  std::string aside;
+  for (int n = 1; n <= 9; ++n) {
+    aside = path + ".unreadable" + (n == 1 ? std::string() : "-" + std::to_string(n));
+    if (::access(aside.c_str(), F_OK) != 0) break;
+  }
+  if (::rename(path.c_str(), aside.c_str()) == 0)
+    OutputDebugStringW((u"Profile Kept Aside : " + Utf8ToUtf16(aside) + u"\r\n").c_str());
+}
+
 }  // namespace
 
 std::u16string ProfilePath() { return LocateProfile(g_moduleDir, UserFolders::FromEnvironment()).path; }
 
 void CProfile::Load() {
-  if (!ReadProfile(settings, history)) history.Assign({});
+  ProfileFile found = ProfileFile::Missing;
+  if (!ReadProfile(settings, history, &found)) history.Assign({});
   m_settingsOnFile = settings;
   m_shown.clear();
 }
 
-void CProfile::Merge() {
+bool CProfile::Merge() {
   // Another window may have written the file since: its books and settings
   // stay, and what this one changed goes over them.
   ViewSettings onFile = settings;
   CHistory merged;
-  if (!ReadProfile(onFile, merged)) return;  // nothing there to keep
+  ProfileFile found = ProfileFile::Missing;
+  if (!ReadProfile(onFile, merged, &found)) return found == ProfileFile::Unreadable;  // nothing there to merge
   if (settings.pageMode == m_settingsOnFile.pageMode) settings.pageMode = onFile.pageMode;
   if (settings.mono2Color == m_settingsOnFile.mono2Color) settings.mono2Color = onFile.mono2Color;
   // The pages of books shown elsewhere are that window's to tell.
@@ -134,10 +159,11 @@ void CProfile::Merge() {
   merged.Assign(std::move(entries));
   for (const HistoryEntry& entry : m_shown) merged.Add(entry.name, entry.index, entry.page);
   history = std::move(merged);
+  return false;
 }
 
 void CProfile::Save() {
-  Merge();
+  const bool unreadable = Merge();
   m_settingsOnFile = settings;
   m_shown.clear();
   std::u16string text = u"\xFEFF";
@@ -162,7 +188,8 @@ void CProfile::Save() {
   const std::string path = Utf16ToUtf8(ProfilePath());
   std::string temp = path + ".XXXXXX";
   const int fd = ::mkstemp(temp.data());
-  if (fd < 0) return;
+  if (fd < 0) return;  // a folder that cannot be written: said once at start
+  if (unreadable) KeepAside(path);
   bool ok = ::fchmod(fd, 0644) == 0;
   for (std::size_t done = 0; ok && done < bytes.size();) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -171,7 +198,12 @@ void CProfile::Save() {
   }
   ok = ::fsync(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) ::unlink(temp.c_str());
+  if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    // A full disk or a quota: the books shown since stay unsaved, said once.
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) OutputDebugStringW((u"Profile Not Saved : " + Utf8ToUtf16(path) + u"\r\n").c_str());
+  }
 }
 
 bool CProfile::AddHistory(const std::u16string& name, int32_t index, const std::u16string& page) {

@@ -41,7 +41,9 @@ class CProfile {
   CHistory history;
 
  private:
-  void Merge();
+  // True when what lies where the profile goes cannot be read (and so is
+  // to be kept aside, not replaced).
+  bool Merge();
 
   ViewSettings m_settingsOnFile;  // as last read or written: a setting changed here differs
   std::vector<HistoryEntry> m_shown;  // books shown here since, oldest first, with their pages

@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "TestSupport.h"
+#include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/Settings.h"
@@ -165,6 +166,28 @@ TEST_F(Profile, TwoWindowsMergeWhatTheySave) {
   EXPECT_EQ(entries(again), entries(m_profile));
 }
 
+// A profile in another encoding or too large reads as nothing; the save
+// that replaces it first keeps it aside, each one under a name of its own.
+TEST_F(Profile, AnUnreadableProfileIsKeptAsideNotReplaced) {
+  const std::string utf8 = "c.page=2\r\nc.history.0.name=/books/a.zip\r\nc.history.0.index=3\r\n";
+  std::string utf16be = "\xFE\xFF";
+  for (char c : utf8) utf16be += std::string{'\0', c};
+  const std::string files[] = {utf8, "\xEF\xBB\xBF" + utf8, utf16be, Utf16File(std::u16string(50001, u'x'))};
+  std::u16string debug;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+  for (std::size_t i = 0; i < std::size(files); ++i) {
+    Load(files[i]);
+    EXPECT_TRUE(Books().empty()) << i;
+    m_profile.AddHistory(u"/new", 0);  // a new book: saved at once
+    const std::string aside = m_tmp / "profile/velmora.ini.unreadable" + (i == 0 ? "" : "-" + std::to_string(i + 1));
+    std::ifstream kept(aside, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), files[i]) << i;
+    EXPECT_NE(debug.find(u"Profile Kept Aside : " + Utf8ToUtf16(aside) + u"\r\n"), std::u16string::npos) << i;
+  }
+  SetDebugOutputSink(nullptr, nullptr);
+  EXPECT_EQ(Entries(), (History{{u"/new", 0}}));
+}
+
 TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
   SetBooks({{u"/kept", 3}});
   m_profile.Save();
@@ -184,8 +207,13 @@ TEST_F(Profile, AFailedSaveLeavesTheOldProfile) {
   limit.rlim_cur = 64;
   limit.rlim_max = saved.rlim_max;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  std::u16string debug;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
   m_profile.Save();
+  m_profile.Save();
+  SetDebugOutputSink(nullptr, nullptr);
   ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(debug, u"Profile Not Saved : " + Utf8ToUtf16(m_tmp / "profile/velmora.ini") + u"\r\n") << "said once";
   ::sigaction(SIGXFSZ, &old, nullptr);
   EXPECT_EQ(Saved(), before);
 

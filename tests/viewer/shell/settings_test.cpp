@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "TestSupport.h"
+#include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Placement.h"
@@ -85,6 +86,26 @@ TEST_F(UserSettings, HistoryPagesRoundTripWithOddNames) {
   unknown.Assign({{u"/x", 0}});
   SaveHistoryPages(unknown);
   EXPECT_EQ(unknown.Find(u"/x")->page, u"/x/1.png");
+}
+
+// A damaged or hostile file may declare lists and texts of any size: what
+// is past the bounds is dropped, at no cost, with a line saying so.
+TEST_F(UserSettings, WhatIsOutOfBoundsIsDroppedNotAllocated) {
+  {
+    std::ofstream out(File(), std::ios::binary);
+    out << "[history]\nbooks\\size=2147483647\npages\\size=2147483647\n[about]\nsite=https://"
+        << std::string(100000, 'x') << "\n";
+  }
+  std::u16string debug;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+  CHistory history;
+  history.Add(u"/book", 1);
+  LoadHistoryPages(history);
+  EXPECT_TRUE(history.Find(u"/book")->page.empty());
+  EXPECT_TRUE(AboutSite().empty());
+  SetDebugOutputSink(nullptr, nullptr);
+  EXPECT_NE(debug.find(u"Setting Out Of Bounds : history/books/size\r\n"), std::u16string::npos) << Utf16ToUtf8(debug);
+  EXPECT_NE(debug.find(u"Setting Out Of Bounds : about/site\r\n"), std::u16string::npos);
 }
 
 TEST_F(UserSettings, NoneOfItGoesIntoTheProfile) {
