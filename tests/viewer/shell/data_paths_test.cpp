@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -122,6 +123,27 @@ TEST_F(DataPaths, AnInstalledProgramKeepsItsProfileInTheUsersConfigFolder) {
   std::ifstream in(m_tmp / "config/velmora/velmora.ini", std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(bytes.substr(0, 8), std::string("\xFF\xFE" "c\0.\0p\0", 8));
+}
+
+// A save killed before its rename leaves a temporary file: the next start
+// removes it once it is older than a save takes, and nothing else.
+TEST_F(DataPaths, SavesKilledHalfWayLeaveNothingBehind) {
+  m_tmp.MakeFolder("config");
+  m_tmp.MakeFolder("config/velmora");
+  const std::string folder = m_tmp / "config/velmora";
+  const std::pair<const char*, bool> files[] = {{"velmora.ini.Ab12Yz", true},  // old: removed
+                                                {"velmora.ini.unreadable", false},  // any other name stays
+                                                {"velmora.ini.x-1234", false},
+                                                {"other.ini.Ab12Yz", false}};
+  for (const auto& [name, stale] : files) {
+    m_tmp.WriteFile("config/velmora/" + std::string(name), "x");
+    const struct timeval old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+    ASSERT_EQ(::utimes((folder + "/" + name).c_str(), old), 0);
+  }
+  m_tmp.WriteFile("config/velmora/velmora.ini.Young1", "a save under way");
+  PrepareProfileFolder(Installed(), User());
+  for (const auto& [name, stale] : files) EXPECT_EQ(Exists(folder + "/" + name), !stale) << name;
+  EXPECT_TRUE(Exists(folder + "/velmora.ini.Young1"));
 }
 
 TEST_F(DataPaths, AProfileAlreadyBesideTheProgramStaysThere) {
