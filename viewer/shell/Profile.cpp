@@ -140,6 +140,7 @@ std::u16string ProfilePath() { return LocateProfile(g_moduleDir, UserFolders::Fr
 void CProfile::Load() {
   ProfileFile found = ProfileFile::Missing;
   if (!ReadProfile(settings, history, &found)) history.Assign({});
+  m_loaded = true;
   m_settingsOnFile = settings;
   m_shown.clear();
 }
@@ -150,7 +151,8 @@ bool CProfile::Merge() {
   ViewSettings onFile = settings;
   CHistory merged;
   ProfileFile found = ProfileFile::Missing;
-  if (!ReadProfile(onFile, merged, &found)) return found == ProfileFile::Unreadable;  // nothing there to merge
+  // Nothing there to merge, or nothing read here to tell what changed since.
+  if (!ReadProfile(onFile, merged, &found) || !m_loaded) return found == ProfileFile::Unreadable;
   if (settings.pageMode == m_settingsOnFile.pageMode) settings.pageMode = onFile.pageMode;
   if (settings.mono2Color == m_settingsOnFile.mono2Color) settings.mono2Color = onFile.mono2Color;
   // The pages of books shown elsewhere are that window's to tell.

@@ -45,6 +45,7 @@ class CProfile {
   // to be kept aside, not replaced).
   bool Merge();
 
+  bool m_loaded = false;          // read once: until then, what is in memory is all there is
   ViewSettings m_settingsOnFile;  // as last read or written: a setting changed here differs
   std::vector<HistoryEntry> m_shown;  // books shown here since, oldest first, with their pages
 };
