@@ -429,7 +429,9 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (!reader.canRead()) return WINCODEC_ERR_COMPONENTNOTFOUND;
     const QSize declared = reader.size();
     if (declared.isValid() &&
-        static_cast<uint64_t>(declared.width()) * static_cast<uint64_t>(declared.height()) > kMaxDecodedPixels)
+        (static_cast<uint64_t>(declared.width()) * static_cast<uint64_t>(declared.height()) > kMaxDecodedPixels ||
+         static_cast<uint64_t>(declared.width()) > kMaxDecodedSide ||
+         static_cast<uint64_t>(declared.height()) > kMaxDecodedSide))
       return WINCODEC_ERR_BADIMAGE;
     m_frameCount = reader.imageCount() > 0 ? static_cast<UINT>(reader.imageCount()) : 1;
     stream->AddRef();

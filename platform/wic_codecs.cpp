@@ -100,7 +100,7 @@ HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, WICExifOrientation orien
 }
 
 bool FitsPageLimit(uint64_t width, uint64_t height) {
-  return width > 0 && height > 0 && width <= kMaxDecodedPixels && height <= kMaxDecodedPixels &&
+  return width > 0 && height > 0 && width <= kMaxDecodedSide && height <= kMaxDecodedSide &&
          width * height <= kMaxDecodedPixels;
 }
 

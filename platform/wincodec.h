@@ -137,6 +137,9 @@ extern HRESULT (*g_moreClasses)(REFCLSID clsid, REFIID iid, void** out);
 
 // The largest page the decoder accepts, in pixels: a 16000 x 16000 scan.
 constexpr uint64_t kMaxDecodedPixels = 16000ull * 16000ull;
+// And its longest side: far beyond the longest strip of a web comic, short
+// of the millions of pixels a damaged header declares for a sliver.
+constexpr uint64_t kMaxDecodedSide = 1ull << 20;
 
 // ---- this platform's own additions to the decoder (no Windows counterpart) ----
 

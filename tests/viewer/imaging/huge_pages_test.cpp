@@ -260,10 +260,12 @@ std::string WideBmp(int bits, int compression, int colours, const std::string& t
   return bmp;
 }
 
-TEST(HugePages, AFiftyNineByteBmpOf16777222By13StaysSmall) {
+// A side of millions of pixels is no page: refused by its header, before
+// a pixel is decoded (decoding it took seconds in a sanitizer build).
+TEST(HugePages, AFiftyNineByteBmpOf16777222By13IsRefusedByItsHeader) {
   if (kSanitized) GTEST_SKIP() << "the sanitizers' shadow memory counts as resident too";
   // 24 bits a pixel, uncompressed, cut short after five bytes of pixels: a
-  // damaged file. Run-length coded, one colour and an end: a page.
+  // damaged file. Run-length coded, one colour and an end: a sliver.
   const std::string plain = WideBmp(24, 0, 0, std::string("\x10\x20\x30\x40\x50", 5));
   const std::string coded = WideBmp(8, 1, 1, std::string("\x30\x60\x90\x00\x00", 5));
   ComRef<test::MemoryDirectory> root;
@@ -293,13 +295,10 @@ TEST(HugePages, AFiftyNineByteBmpOf16777222By13StaysSmall) {
   };
   ResetPeakResident();
   EXPECT_FALSE(open(u"/plain.bmp").decoded);
-  const LoadedPage page = open(u"/coded.bmp");
-  ASSERT_TRUE(page.decoded);
-  EXPECT_EQ(page.image.size.width, 16777222u);
-  EXPECT_EQ(page.image.size.height, 13u);
+  EXPECT_FALSE(open(u"/coded.bmp").decoded);
   const uint64_t peak = PeakResident();
   std::printf("peak resident: %.0f MB\n", peak / 1048576.0);
-  EXPECT_LT(peak, 400ull << 20);
+  EXPECT_LT(peak, 200ull << 20);
 }
 
 }  // namespace
