@@ -457,9 +457,11 @@ ArchiveLock C7zDirectory::Lock() {
   std::optional<Int32> result;
   if (m_solid != nullptr) {
     // Through the pass, which keeps the item for the page that wants it.
+    // A block that does not decrypt reaches none of its items' streams: the
+    // item then comes without a result and without its bytes.
     SolidItem item;
-    m_solid->Acquire(index, &item);
-    result = item.result;
+    if (m_solid->Acquire(index, &item)) result = item.result;
+    if (!result && item.bytes != nullptr && item.bytes->size() != trial->size) result = 2;
   } else {
     // Tested, not written anywhere; silent, as no page is read.
     const std::lock_guard<std::mutex> hold(m_extractLock);
