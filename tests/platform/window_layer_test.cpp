@@ -6,11 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QCoreApplication>
-#include <QtCore/QTimer>
-#include <QtWidgets/QApplication>
-#include <QtWidgets/QDialog>
-#include <QtWidgets/QLabel>
-#include <QtWidgets/QLineEdit>
 #include <QtTest/QTest>
 #include <QtWidgets/QWidget>
 
@@ -213,34 +208,6 @@ TEST(WindowLayer, TheNumberDialogAsksWithinItsRange) {
   EXPECT_FALSE(AskForNumber(nullptr, u"Go", u"Page", 1, 1, 4, nullptr));
   EXPECT_EQ(asked.calls, 1);
   SetNumberDialogHook(nullptr, nullptr);
-}
-
-// The real dialog, answered as a user would once it shows.
-TEST(WindowLayer, ThePasswordDialogHidesWhatIsTyped) {
-  struct Seen {
-    QLineEdit::EchoMode echo = QLineEdit::Normal;
-    QStringList lines;
-  };
-  auto answer = [](Seen& seen, const char* typed) {
-    QTimer::singleShot(0, [&seen, typed] {
-      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
-      for (QLabel* label : dialog->findChildren<QLabel*>()) seen.lines << label->text();
-      QLineEdit* field = dialog->findChild<QLineEdit*>();
-      if (field != nullptr) seen.echo = field->echoMode(), field->setText(QString::fromUtf8(typed));
-      typed != nullptr ? dialog->accept() : dialog->reject();
-    });
-  };
-  Seen first, second;
-  std::u16string password = u"left over";
-  answer(first, "pa\xc3\x9f w\xc3\xb6rd");
-  EXPECT_TRUE(AskForPassword(nullptr, u"Password", u"Enter it:", nullptr, &password));
-  EXPECT_EQ(password, u"pa\u00df w\u00f6rd");
-  EXPECT_EQ(first.echo, QLineEdit::Password);
-  EXPECT_EQ(first.lines, QStringList{"Enter it:"});
-  answer(second, nullptr);
-  EXPECT_FALSE(AskForPassword(nullptr, u"Password", u"Enter it:", u"It was wrong.", &password));
-  EXPECT_TRUE(second.lines.contains("It was wrong."));
 }
 
 TEST(WindowLayer, TheOpenDialogStartsInTheFolderAskedFor) {

@@ -178,25 +178,4 @@ TEST_F(VelmoraBook, EntriesThatCannotBeReadAndBooksThatDoNotOpen) {
   EXPECT_EQ(Book("").status, 1);  // no book named
 }
 
-TEST_F(VelmoraBook, ALockedBookReadsWithThePasswordFromTheEnvironment) {
-  m_tmp.MakeFolder("src");
-  m_tmp.WriteFile("src/1.jpg", Page(1, 5000));
-  ASSERT_EQ(std::system(("cd '" + (m_tmp / "src") + "' && zip -q -P secret ../locked.cbz 1.jpg").c_str()), 0);
-  const std::string book = "--hash '" + (m_tmp / "locked.cbz") + "'";
-  ::setenv("VELMORA_PASSWORD", "secret", 1);
-  const Outcome right = Book(book);
-  EXPECT_EQ(right.status, 0);
-  ASSERT_EQ(right.lines.size(), 1u);
-  ASSERT_EQ(std::system(("sha256sum '" + (m_tmp / "src/1.jpg") + "' >'" + (m_tmp / "sum") + "'").c_str()), 0);
-  EXPECT_EQ(right.lines[0], Slurp(m_tmp / "sum").substr(0, 64) + "  /1.jpg");
-  // A wrong password reads as none does, never as the page.
-  ::setenv("VELMORA_PASSWORD", "wrong", 1);
-  const Outcome wrong = Book(book);
-  ::unsetenv("VELMORA_PASSWORD");
-  const Outcome none = Book(book);
-  EXPECT_EQ(wrong.status, none.status);
-  EXPECT_EQ(wrong.lines, none.lines);
-  EXPECT_NE(wrong.lines, right.lines);
-}
-
 }  // namespace
