@@ -8,11 +8,13 @@
 #include <QtGui/QCloseEvent>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImageReader>
+#include <QtGui/QPalette>
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QDialogButtonBox>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QSlider>
 #include <QtWidgets/QSpinBox>
@@ -82,6 +84,8 @@ BrowserFetchHook g_fetchHook = nullptr;
 void* g_fetchContext = nullptr;
 NumberDialogHook g_numberHook = nullptr;
 void* g_numberContext = nullptr;
+PasswordDialogHook g_passwordHook = nullptr;
+void* g_passwordContext = nullptr;
 
 QNetworkAccessManager& Network() {
   static QNetworkAccessManager* manager = new QNetworkAccessManager;  // one for the process
@@ -361,6 +365,47 @@ BOOL AskForNumber(HWND owner, const char16_t* title, const char16_t* label, int 
   if (dialog.exec() != QDialog::Accepted) return FALSE;
   *result = spin->value();
   return TRUE;
+}
+
+void SetPasswordDialogHook(PasswordDialogHook hook, void* context) {
+  g_passwordHook = hook;
+  g_passwordContext = context;
+}
+
+BOOL AskForPassword(HWND owner, const char16_t* title, const char16_t* prompt, const char16_t* wrongBefore,
+                    std::u16string* password) {
+  if (password == nullptr) return FALSE;
+  if (g_passwordHook != nullptr) return g_passwordHook(title, prompt, wrongBefore, password, g_passwordContext);
+  QDialog dialog(dynamic_cast<QWidget*>(owner));
+  dialog.setWindowTitle(QString::fromUtf16(title));
+  auto* layout = new QVBoxLayout(&dialog);
+  if (wrongBefore != nullptr) {
+    auto* wrong = new QLabel(QString::fromUtf16(wrongBefore), &dialog);
+    QPalette palette = wrong->palette();
+    palette.setColor(QPalette::WindowText, Qt::red);
+    wrong->setPalette(palette);
+    layout->addWidget(wrong);
+  }
+  auto* label = new QLabel(QString::fromUtf16(prompt), &dialog);
+  label->setWordWrap(true);
+  layout->addWidget(label);
+  auto* field = new QLineEdit(&dialog);
+  field->setEchoMode(QLineEdit::Password);
+  // Not offered to input methods' dictionaries or the desktop's clipboard.
+  field->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+  field->setContextMenuPolicy(Qt::NoContextMenu);
+  label->setBuddy(field);
+  layout->addWidget(field);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  layout->addWidget(buttons);
+  dialog.setMinimumWidth(DialogUnitsToPixelsX(200));
+  field->setFocus();
+  const bool accepted = dialog.exec() == QDialog::Accepted;
+  if (accepted) *password = field->text().toStdU16String();
+  field->clear();
+  return accepted ? TRUE : FALSE;
 }
 
 HWND GetDlgItem(HWND dialog, int id) {

@@ -51,6 +51,16 @@ using NumberDialogHook = BOOL (*)(const char16_t* title, const char16_t* label, 
                                   int* result, void* context);
 void SetNumberDialogHook(NumberDialogHook hook, void* context);
 
+// A small modal dialog asking for a password, typed unseen: TRUE and the
+// text in *password when accepted, FALSE when cancelled. `wrongBefore`,
+// when not null, is a line saying that the last one given was wrong.
+BOOL AskForPassword(HWND owner, const char16_t* title, const char16_t* prompt, const char16_t* wrongBefore,
+                    std::u16string* password);
+// Tests answer it themselves: the hook gets what the dialog would show.
+using PasswordDialogHook = BOOL (*)(const char16_t* title, const char16_t* prompt, const char16_t* wrongBefore,
+                                    std::u16string* password, void* context);
+void SetPasswordDialogHook(PasswordDialogHook hook, void* context);
+
 // The folder an open dialog starts in (the part of the common item
 // dialog's SetFolder the viewer uses), asked for with QueryInterface on the
 // dialog object.

@@ -13,13 +13,17 @@
 // Exit status: 0 when every entry was read, 2 when some could not be, 1 when
 // the book itself does not open (the reason on standard error). The
 // library's and the viewer's debug texts go to standard error, as always.
+// A locked archive is opened with the password in VELMORA_PASSWORD, when
+// that is set; nothing is ever asked.
 #include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -161,7 +165,11 @@ int main(int argc, char** argv) {
   }
   CoInitialize(nullptr);
   const std::u16string path = Utf8ToUtf16(absolute);
-  const CBookOpener opener(fileSystem.get());
+  CBookOpener opener(fileSystem.get());
+  if (const char* given = std::getenv("VELMORA_PASSWORD"); given != nullptr)
+    opener.UsePasswords(nullptr, [password = Utf8ToUtf16(given)](const std::u16string&, bool wrongBefore) {
+      return wrongBefore ? std::nullopt : std::optional<std::u16string>(password);  // tried once
+    });
   const bool isFolder = S_ISDIR(info.st_mode);
   BookOpening opening = isFolder ? opener.OpenFolder(path) : opener.OpenFile(path, IsImage);
   // An image: the viewer opens its folder at it.

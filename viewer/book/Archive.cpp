@@ -75,12 +75,6 @@ bool IsRar5(const BYTE (&head)[8]) {
 constexpr PROPID kpidEncrypted = 15;
 constexpr Int32 kWrongPassword = 9;
 
-// 7-Zip's password callback, asked for by a handler that meets encryption.
-struct ICryptoGetTextPassword : IUnknown {
-  static constexpr GUID iid = SevenZipIid(0x05, 0x10);
-  virtual HRESULT CryptoGetTextPassword(BSTR* password) = 0;
-};
-
 // An open callback that answers the password question with "none", and
 // remembers that it was asked.
 class CPasswordProbe final : public CUnknownImpl2<IArchiveOpenCallback, ICryptoGetTextPassword> {
@@ -103,6 +97,31 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
   return at(0, "PK\x03\x04", 4) || at(0, "PK\x05\x06", 4) || at(0, "Rar!\x1A\x07", 6) ||
          at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
 }
+
+bool IsEncrypted(IInArchive* archive, UInt32 index) {
+  SevenZipProperty p;
+  archive->GetProperty(index, kpidEncrypted, &p.value);
+  return p.value.vt == VT_BOOL && p.value.boolVal != 0;
+}
+
+// Tests one item with a password: decoded and checked, written nowhere.
+class CPasswordTrial final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
+ public:
+  explicit CPasswordTrial(ArchivePassword password) : CPasswordCallback(std::move(password)) {}
+  HRESULT SetTotal(UInt64) override { return S_OK; }
+  HRESULT SetCompleted(const UInt64*) override { return S_OK; }
+  HRESULT GetStream(UInt32, ISequentialOutStream** outStream, Int32) override {
+    if (outStream != nullptr) *outStream = nullptr;
+    return S_OK;
+  }
+  HRESULT PrepareOperation(Int32) override { return S_OK; }
+  HRESULT SetOperationResult(Int32 operationResult) override {
+    result = operationResult;
+    return S_OK;
+  }
+
+  Int32 result = -1;
+};
 
 ArchiveTrouble TroubleOfResult(Int32 result) {
   switch (result) {
@@ -139,7 +158,8 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   file->Seek(0, 0, nullptr);
 
   auto tryLibArchive = [&]() -> bool {
-    CLibArchiveDirectory* directory = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget);
+    CLibArchiveDirectory* directory =
+        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password);
     if (directory == nullptr) return false;
     directory->AddRef();
     const bool opened = directory->LoadArchive() == kOk &&
@@ -149,7 +169,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   };
   if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
 
-  C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget);
+  C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
   if (directory == nullptr) return kFailed;
   directory->AddRef();
   int32_t result = directory->LoadArchive(file) == kOk ? kOk : kFailed;
@@ -196,6 +216,12 @@ ArchiveTrouble DiagnoseArchive(IFile* file) {
     }
   }
   return ArchiveTrouble::Damaged;
+}
+
+ArchiveLock CheckArchiveLock(IDirectory* archive) {
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Lock();
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) return libArchive->Lock();
+  return ArchiveLock::None;
 }
 
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
@@ -250,7 +276,8 @@ int32_t HandOutShared(ExtractedBytes bytes, IFile** out) {
 
 // ---- C7zDirectory ----
 
-C7zDirectory::C7zDirectory(uint64_t solidBudget) : m_solidBudget(solidBudget) {}
+C7zDirectory::C7zDirectory(uint64_t solidBudget, ArchivePassword password)
+    : m_solidBudget(solidBudget), m_password(std::move(password)) {}
 
 C7zDirectory::~C7zDirectory() {
   m_solid.reset();  // its pass uses the handler: ended and gone first
@@ -285,7 +312,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   CInFileStream* stream = new (std::nothrow) CInFileStream(file);
   if (stream == nullptr) return E_FAIL;
   stream->AddRef();
-  CArchiveOpenCallback* callback = new (std::nothrow) CArchiveOpenCallback;
+  CArchiveOpenCallback* callback = new (std::nothrow) CArchiveOpenCallback(m_password);
   if (callback == nullptr) {
     stream->Release();
     return E_FAIL;
@@ -341,9 +368,11 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
     if (solid.value.vt == VT_BOOL && solid.value.boolVal != 0) {
       IInArchive* archive = m_archive;
       const ClaimedSizes claimed = ReadableItems(*m_table);
-      m_solid = std::make_unique<SolidReader>(claimed, m_solidBudget, [archive, claimed](uint32_t first, SolidReader::Pass& pass) {
-        RunSevenZipPass(archive, claimed, first, pass);
-      });
+      const ArchivePassword password = m_password;
+      m_solid = std::make_unique<SolidReader>(
+          claimed, m_solidBudget, [archive, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+            RunSevenZipPass(archive, claimed, first, pass, password);
+          });
     }
   } catch (const std::bad_alloc&) {
     m_table = std::make_shared<ArchiveItemTable>();
@@ -374,7 +403,7 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   }
 
   const std::lock_guard<std::mutex> hold(m_extractLock);
-  CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table);
+  CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table, m_password);
   if (callback == nullptr) return kFailed;
   callback->AddRef();
   const UInt32 index = static_cast<UInt32>(found->index);
@@ -393,18 +422,15 @@ ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
   if (found == nullptr || (found->flags & 1) || found->index < 0 || found->size > kMaxExtractBytes)
     return ArchiveTrouble::None;
   const UInt32 index = static_cast<UInt32>(found->index);
-  {
-    SevenZipProperty p;
-    m_archive->GetProperty(index, kpidEncrypted, &p.value);
-    if (p.value.vt == VT_BOOL && p.value.boolVal != 0) return ArchiveTrouble::NeedsPassword;
-  }
+  // With a password the extraction below tells whether it decrypts.
+  if (m_password == nullptr && IsEncrypted(m_archive, index)) return ArchiveTrouble::NeedsPassword;
   if (m_solid != nullptr) {
     SolidItem item;
     if (m_solid->Acquire(index, &item)) return item.result ? TroubleOfResult(*item.result) : ArchiveTrouble::None;
     return item.result ? TroubleOfResult(*item.result) : ArchiveTrouble::Damaged;
   }
   const std::lock_guard<std::mutex> hold(m_extractLock);
-  CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table);
+  CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table, m_password);
   if (callback == nullptr) return ArchiveTrouble::None;
   callback->AddRef();
   const HRESULT extracted = m_archive->Extract(&index, 1, 0, callback);
@@ -412,6 +438,47 @@ ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
   callback->Release();
   if (result != 0) return TroubleOfResult(result);
   return extracted == S_OK ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
+}
+
+ArchiveLock C7zDirectory::Lock() {
+  if (m_archive == nullptr) return ArchiveLock::None;
+  // The encrypted item cheapest to decode: in a solid archive the first
+  // (its block is decoded from the start anyway), otherwise the smallest.
+  // An empty item decrypts nothing, so it proves nothing.
+  const ArchiveItem* trial = nullptr;
+  for (const ArchiveItem& item : m_table->items()) {
+    if ((item.flags & 1) || item.index < 0 || item.size == 0 || item.size > kMaxExtractBytes) continue;
+    if (!IsEncrypted(m_archive, static_cast<UInt32>(item.index))) continue;
+    if (trial == nullptr || (m_solid != nullptr ? item.index < trial->index : item.size < trial->size)) trial = &item;
+  }
+  if (trial == nullptr) return ArchiveLock::None;
+  if (m_password == nullptr) return ArchiveLock::Locked;
+  const UInt32 index = static_cast<UInt32>(trial->index);
+  std::optional<Int32> result;
+  if (m_solid != nullptr) {
+    // Through the pass, which keeps the item for the page that wants it.
+    // A block that does not decrypt reaches none of its items' streams: the
+    // item then comes without a result and without its bytes.
+    SolidItem item;
+    if (m_solid->Acquire(index, &item)) result = item.result;
+    if (!result && item.bytes != nullptr && item.bytes->size() != trial->size) result = 2;
+  } else {
+    // Tested, not written anywhere; silent, as no page is read.
+    const std::lock_guard<std::mutex> hold(m_extractLock);
+    CPasswordTrial* callback = new (std::nothrow) CPasswordTrial(m_password);
+    if (callback == nullptr) return ArchiveLock::CannotDecrypt;
+    callback->AddRef();
+    if (m_archive->Extract(&index, 1, kTest, callback) == S_OK) result = callback->result;
+    callback->Release();
+  }
+  if (!result) return ArchiveLock::CannotDecrypt;
+  switch (*result) {
+    case 0: return ArchiveLock::Unlocked;
+    case 2:  // a data error
+    case 3:  // a CRC error: Zip's traditional encryption lets one wrong password in 256 through its check
+    case kWrongPassword: return ArchiveLock::WrongPassword;
+    default: return ArchiveLock::CannotDecrypt;
+  }
 }
 
 bool C7zDirectory::DecodesEveryItem() const {
@@ -529,8 +596,9 @@ HRESULT COutFileStream::Write(const void* data, UInt32 size, UInt32* processed) 
   return S_OK;
 }
 
-CArchiveExtractCallback::CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table)
-    : m_archive(archive), m_table(std::move(table)) {
+CArchiveExtractCallback::CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table,
+                                                 ArchivePassword password)
+    : CPasswordCallback(std::move(password)), m_archive(archive), m_table(std::move(table)) {
   m_archive->AddRef();
 }
 

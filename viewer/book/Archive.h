@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "viewer/book/ArchiveItems.h"
 #include "viewer/book/ArchiveNames.h"
+#include "viewer/book/Passwords.h"
 #include "viewer/book/SevenZip.h"
 #include "viewer/book/SevenZipModule.h"
 
@@ -31,6 +32,9 @@ struct ArchiveOptions {
   // Bytes of extracted items a solid archive keeps at most (an item that
   // someone waits for is kept even beyond it).
   uint64_t solidBudget = kDefaultSolidBudget;
+  // What encrypted items are decrypted with. Without one they do not read,
+  // and an archive whose list is encrypted does not open.
+  ArchivePassword password;
 };
 
 // 0 and the archive in `file` as a directory in *out; 1 when no route can
@@ -52,6 +56,18 @@ ArchiveTrouble DiagnoseArchive(IFile* file);
 // Why the item at `path` of a directory that OpenArchive made does not read.
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
 
+// How an opened archive stands with encryption, given the password it was
+// opened with (if any). The password is tried on the encrypted item that
+// is cheapest to decode, so that a wrong one is known before any page shows.
+enum class ArchiveLock {
+  None,           // nothing in it is encrypted
+  Locked,         // items are encrypted, and no password was given
+  Unlocked,       // the password decrypts them
+  WrongPassword,  // the password given does not
+  CannotDecrypt,  // encrypted, but not in a way this route decrypts, or the trial failed for another reason
+};
+ArchiveLock CheckArchiveLock(IDirectory* archive);
+
 // The bytes of one extracted item. Once handed out they no longer change:
 // files opened on the same item of a solid archive share them, each with
 // its own position.
@@ -61,7 +77,7 @@ class SolidReader;
 
 class C7zDirectory final : public CUnknownImpl<IDirectory> {
  public:
-  explicit C7zDirectory(uint64_t solidBudget = kDefaultSolidBudget);
+  explicit C7zDirectory(uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {});
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
@@ -80,6 +96,7 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   const SolidReader* solidReader() const { return m_solid.get(); }
   // Why the item at `path` does not read (extracting it once more).
   ArchiveTrouble Trouble(const char16_t* path);
+  ArchiveLock Lock();
 
  private:
   ~C7zDirectory() override;
@@ -88,6 +105,7 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   IInArchive* m_archive = nullptr;
   uint8_t m_format = 0;
   const uint64_t m_solidBudget;
+  const ArchivePassword m_password;
   std::unique_ptr<SolidReader> m_solid;  // a solid archive's pass; the only user of m_archive then
   std::mutex m_extractLock;              // one extraction at a time otherwise
 };
@@ -158,16 +176,53 @@ class COutFileStream final : public CUnknownImpl<IOutStream, ISequentialOutStrea
   ExtractedBytes m_bytes;
 };
 
-class CArchiveOpenCallback final : public CUnknownImpl<IArchiveOpenCallback> {
+// A callback of the library's that answers its password question with the
+// password it was made with. Without one it does not take the question at
+// all, as callbacks here did before archives could be unlocked. The answer
+// is a face of its own sharing the callback's count, so that the callback
+// still has one IUnknown.
+template <class I, class... Bases>
+class CPasswordCallback : public CUnknownImpl<I, Bases...> {
+  using Base = CUnknownImpl<I, Bases...>;
+
  public:
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out != nullptr && m_password != nullptr && riid == ICryptoGetTextPassword::iid) {
+      *out = &m_answer;
+      Base::AddRef();
+      return S_OK;
+    }
+    return Base::QueryInterface(riid, out);
+  }
+
+ protected:
+  explicit CPasswordCallback(ArchivePassword password) : m_password(std::move(password)) {}
+  const ArchivePassword m_password;
+
+ private:
+  struct Answer final : ICryptoGetTextPassword {
+    explicit Answer(CPasswordCallback& owner) : owner(owner) {}
+    HRESULT QueryInterface(REFIID riid, void** out) override { return owner.QueryInterface(riid, out); }
+    ULONG AddRef() override { return owner.AddRef(); }
+    ULONG Release() override { return owner.Release(); }
+    HRESULT CryptoGetTextPassword(BSTR* password) override { return AnswerPassword(owner.m_password.get(), password); }
+    CPasswordCallback& owner;
+  };
+  Answer m_answer{*this};
+};
+
+class CArchiveOpenCallback final : public CPasswordCallback<IArchiveOpenCallback> {
+ public:
+  explicit CArchiveOpenCallback(ArchivePassword password = {}) : CPasswordCallback(std::move(password)) {}
   HRESULT SetTotal(const UInt64*, const UInt64*) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*, const UInt64*) override { return S_OK; }
 };
 
 // Extracts into a fresh buffer per item; bytes() is the item extracted last.
-class CArchiveExtractCallback final : public CUnknownImpl<IArchiveExtractCallback, IProgress> {
+class CArchiveExtractCallback final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
  public:
-  CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table);
+  CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table,
+                          ArchivePassword password = {});
   HRESULT SetTotal(UInt64) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*) override { return S_OK; }
   HRESULT GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;

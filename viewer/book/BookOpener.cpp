@@ -30,13 +30,27 @@ bool SplitFilePath(const std::u16string& path, std::u16string& drive, std::u16st
   return true;
 }
 
-// The archive in `file` as a book of its whole tree; the status says why not.
-OpenStatus ReadArchive(IFile* file, Book& book, NameOrder order) {
-  if (OpenArchive(file, &book.root) != 0) return OpenStatus::NotArchive;
+// The archive opened as `root` as a book of its whole tree; the status says
+// why not.
+OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order) {
+  book.root = std::move(root);
   book.current = 0;
   book.folder.clear();
   book.kind = BookKind::Archive;
   return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
+}
+
+// The archive in `file` opened with `password` (or none) in *root, and how
+// it stands with encryption; no root when it is no archive.
+ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root) {
+  ArchiveOptions options;
+  options.password = password;
+  if (OpenArchive(file, &root, options) != 0) {
+    // An encrypted list does not open without the right password.
+    if (DiagnoseArchive(file) != ArchiveTrouble::NeedsPassword) return ArchiveLock::None;
+    return password != nullptr ? ArchiveLock::WrongPassword : ArchiveLock::Locked;
+  }
+  return CheckArchiveLock(root.get());
 }
 
 OpenFailure FailureOf(ArchiveTrouble trouble) {
@@ -104,6 +118,33 @@ std::u16string FolderDisplayName(const std::u16string& path) {
   return trimmed.substr(trimmed.rfind(u'/') + 1);
 }
 
+OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
+  const std::u16string* kept = m_passwords != nullptr ? m_passwords->Find(path) : nullptr;
+  if (m_ask || kept != nullptr) {
+    ArchivePassword password = kept != nullptr ? MakeArchivePassword(*kept) : nullptr;
+    for (;;) {
+      ComRef<IDirectory> root;
+      const ArchiveLock lock = OpenWithPassword(file, password, root);
+      if (lock != ArchiveLock::Locked && lock != ArchiveLock::WrongPassword) {
+        if (lock == ArchiveLock::Unlocked && m_passwords != nullptr) m_passwords->Keep(path, *password);
+        if (!root) return OpenStatus::NotArchive;
+        return FillArchiveBook(std::move(root), book, m_order);
+      }
+      // The one kept no longer opens it: the file changed since.
+      if (lock == ArchiveLock::WrongPassword && m_passwords != nullptr) m_passwords->Forget(path);
+      std::optional<std::u16string> answer;
+      if (m_ask) answer = m_ask(path, lock == ArchiveLock::WrongPassword);
+      if (!answer) break;
+      password = MakeArchivePassword(*answer);
+      WipeUnits(*answer);
+    }
+  }
+  // Given up, or nobody to ask: as archives always opened, without one.
+  ComRef<IDirectory> root;
+  if (OpenArchive(file, &root) != 0) return OpenStatus::NotArchive;
+  return FillArchiveBook(std::move(root), book, m_order);
+}
+
 BookOpening CBookOpener::OpenFolder(const std::u16string& path) const {
   BookOpening result;
   std::u16string drive, folder;
@@ -165,7 +206,7 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
     ComRef<IFile> file;
     if (disk->OpenFile(&file, underRoot.c_str(), nullptr) != 0)
       return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
-    const OpenStatus read = ReadArchive(file.get(), book, m_order);
+    const OpenStatus read = ReadArchive(file.get(), path, book);
     if (read != OpenStatus::Opened) {
       book = Book{};
       // An archive that opens but lists nothing has no page to show.
@@ -258,7 +299,7 @@ BookOpening CBookOpener::OpenArchiveNear(const ArchiveFolder& around, int direct
     if (around.root->OpenFile(&file, (around.folder + entry.name).c_str(), nullptr) != 0) break;
     Book book;
     book.source = around.windowsFolder + entry.name;
-    const OpenStatus read = ReadArchive(file.get(), book, m_order);
+    const OpenStatus read = ReadArchive(file.get(), book.source, book);
     if (read == OpenStatus::NotArchive) continue;  // not an archive: the next one
     if (read != OpenStatus::Opened) break;
     book.archiveFolder = around;

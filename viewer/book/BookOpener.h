@@ -8,6 +8,7 @@
 #include <string>
 
 #include "viewer/book/Book.h"
+#include "viewer/book/Passwords.h"
 
 enum class OpenStatus {
   Opened,
@@ -58,6 +59,16 @@ class CBookOpener {
   explicit CBookOpener(IFileSystem* fileSystem, NameOrder order = NameOrder::CodeUnit, DiskProbe probe = {})
       : m_fileSystem(fileSystem), m_order(order), m_probe(std::move(probe)) {}
 
+  // Locked archives: `kept` holds the passwords that opened archives in this
+  // run, by path (used first, and added to), and `ask` asks the user, again
+  // after a wrong answer, until one opens it or they give up. Without
+  // either an archive opens as it always did: a locked list does not open,
+  // and encrypted pages do not read.
+  void UsePasswords(SessionPasswords* kept, PasswordAsk ask) {
+    m_passwords = kept;
+    m_ask = std::move(ask);
+  }
+
   // An absolute folder path; its direct entries sorted by name.
   BookOpening OpenFolder(const std::u16string& path) const;
   // An absolute file path: an image (by `isImage`) or an archive. The
@@ -82,6 +93,9 @@ class CBookOpener {
  private:
   BookOpening OpenArchiveNear(const ArchiveFolder& around, int direction) const;
   BookOpening OpenChapterNear(const ArchiveFolder& around, int direction) const;
+  // The archive in `file` (at `path`) as a book of its whole tree, unlocked
+  // when it is locked and a password is known or given.
+  OpenStatus ReadArchive(IFile* file, const std::u16string& path, Book& book) const;
   OpenFailure Probe(const std::u16string& path, OpenFailure guess) const {
     return m_probe ? m_probe(path, guess) : guess;
   }
@@ -89,6 +103,8 @@ class CBookOpener {
   IFileSystem* m_fileSystem;
   NameOrder m_order;
   DiskProbe m_probe;
+  SessionPasswords* m_passwords = nullptr;
+  PasswordAsk m_ask;
 };
 
 // Whether the first bytes of a file are those of an image kind the viewer

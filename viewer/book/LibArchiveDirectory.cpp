@@ -28,8 +28,8 @@ enum class ReadEnd { Done, TooBig, Failed };
 // of input.
 class Reader {
  public:
-  explicit Reader(IFile* file, const SolidReader::Pass* pass = nullptr)
-      : m_file(file), m_pass(pass), m_input(kReadChunk), m_output(kReadChunk) {}
+  explicit Reader(IFile* file, const SolidReader::Pass* pass = nullptr, const std::u16string* password = nullptr)
+      : m_file(file), m_pass(pass), m_password(password), m_input(kReadChunk), m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -46,6 +46,12 @@ class Reader {
     archive_read_support_format_rar(m_archive);
     archive_read_support_format_rar5(m_archive);
     archive_read_set_seek_callback(m_archive, &Reader::SeekCallback);
+    if (m_password != nullptr) {
+      std::string passphrase = Utf16ToUtf8(*m_password);
+      const int added = archive_read_add_passphrase(m_archive, passphrase.c_str());  // libarchive keeps a copy
+      WipeUnits(passphrase);
+      if (added != ARCHIVE_OK) return false;
+    }
     if (m_file->Seek(0, 0, nullptr) != 0) return false;
     if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
       return true;
@@ -78,6 +84,9 @@ class Reader {
       out.insert(out.end(), m_output.begin(), m_output.begin() + got);
     }
   }
+
+  // The archive's format, as libarchive names it (once a header is read).
+  int format() const { return archive_format(m_archive); }
 
   // The last error's debug text. A pass keeps it for the page that needs
   // it; a one-entry read writes it at once.
@@ -117,6 +126,7 @@ class Reader {
 
   IFile* m_file;
   const SolidReader::Pass* m_pass;
+  const std::u16string* m_password;
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
@@ -134,9 +144,13 @@ bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& va
   return false;
 }
 
+// Whether libarchive decrypts entries of an archive in `format`.
+bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
+
 // A solid archive's pass: every readable entry from `first` on, in order.
-void RunLibArchivePass(IFile* file, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass) {
-  Reader reader(file, &pass);
+void RunLibArchivePass(IFile* file, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass,
+                       const ArchivePassword& password) {
+  Reader reader(file, &pass, password.get());
   if (!reader.Open()) return pass.Note(reader.error());
   archive_entry* entry = nullptr;
   for (uint32_t index = 0; reader.Next(&entry); ++index) {
@@ -184,7 +198,8 @@ bool IsSolidRar(const BYTE* bytes, std::size_t size) {
   return ReadVint(bytes, size, at, archiveFlags) && (archiveFlags & 0x0004) != 0;
 }
 
-CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget) : m_file(file), m_solidBudget(solidBudget) {
+CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget, ArchivePassword password)
+    : m_file(file), m_password(std::move(password)), m_solidBudget(solidBudget) {
   m_file->AddRef();
 }
 
@@ -200,13 +215,14 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     uint32_t got = 0;
     if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return kFailed;
     const bool solid = IsSolidRar(head, got);
-    Reader reader(m_file);
+    Reader reader(m_file, nullptr, m_password.get());
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
     uint32_t index = 0;
     archive_entry* entry = nullptr;
     for (; reader.Next(&entry); ++index) {
+      if (index == 0) m_decrypts = LibArchiveDecrypts(reader.format());
       encrypted.push_back(archive_entry_is_encrypted(entry) != 0);
       const mode_t type = archive_entry_filetype(entry);
       // Links, devices and the like hold no page.
@@ -227,13 +243,14 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
     if (solid) {
-      // Encrypted entries cannot be read: the pass passes them by.
-      const std::vector<bool>& locked = m_encrypted;
-      const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return i < locked.size() && locked[i]; });
+      // Encrypted entries that cannot be read: the pass passes them by.
+      const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
       IFile* file = m_file;
-      m_solid = std::make_unique<SolidReader>(claimed, m_solidBudget, [file, claimed](uint32_t first, SolidReader::Pass& pass) {
-        RunLibArchivePass(file, claimed, first, pass);
-      });
+      const ArchivePassword password = m_password;
+      m_solid = std::make_unique<SolidReader>(
+          claimed, m_solidBudget, [file, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+            RunLibArchivePass(file, claimed, first, pass, password);
+          });
     }
   } catch (const std::bad_alloc&) {
     m_solid.reset();
@@ -243,7 +260,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
 }
 
 int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
-  Reader reader(m_file);
+  Reader reader(m_file, nullptr, m_password.get());
   if (!reader.Open()) return kFailed;
   archive_entry* entry = nullptr;
   for (uint32_t i = 0; i <= index; ++i)
@@ -259,8 +276,8 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   const ArchiveItem* found = m_table->Find(path);
   if (found == nullptr || (found->flags & 1) || found->index < 0) return kFailed;
   const auto index = static_cast<uint32_t>(found->index);
-  // libarchive cannot decrypt: nothing to read, and nothing to wait for.
-  if (found->size > kMaxExtractBytes || (index < m_encrypted.size() && m_encrypted[index])) return kFailed;
+  // Encrypted and not to be decrypted: nothing to read, and nothing to wait for.
+  if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
   if (m_solid != nullptr) {
     SolidItem item;
     if (m_solid->Acquire(index, &item)) return HandOutShared(std::move(item.bytes), out);
@@ -283,6 +300,39 @@ bool CLibArchiveDirectory::IsEncrypted(const char16_t* path) const {
   if (found == nullptr || found->index < 0) return false;
   const auto index = static_cast<uint32_t>(found->index);
   return index < m_encrypted.size() && m_encrypted[index];
+}
+
+bool CLibArchiveDirectory::Unreadable(uint32_t index) const {
+  return index < m_encrypted.size() && m_encrypted[index] && (m_password == nullptr || !m_decrypts);
+}
+
+ArchiveLock CLibArchiveDirectory::Lock() {
+  // The smallest encrypted entry that has bytes to decrypt.
+  const ArchiveItem* trial = nullptr;
+  bool encrypted = false;
+  for (const ArchiveItem& item : m_table->items()) {
+    if ((item.flags & 1) || item.index < 0) continue;
+    const auto index = static_cast<uint32_t>(item.index);
+    if (index >= m_encrypted.size() || !m_encrypted[index]) continue;
+    encrypted = true;
+    if (item.size > 0 && item.size <= kMaxExtractBytes && (trial == nullptr || item.size < trial->size)) trial = &item;
+  }
+  if (!encrypted) return ArchiveLock::None;
+  if (!m_decrypts) return ArchiveLock::CannotDecrypt;
+  if (trial == nullptr) return ArchiveLock::None;
+  if (m_password == nullptr) return ArchiveLock::Locked;
+  // A wrong password fails the read (libarchive checks what it decrypts).
+  if (m_solid != nullptr) {
+    SolidItem item;
+    return m_solid->Acquire(static_cast<uint32_t>(trial->index), &item) ? ArchiveLock::Unlocked : ArchiveLock::WrongPassword;
+  }
+  try {
+    const std::lock_guard<std::mutex> hold(m_readLock);
+    ExtractedBytes bytes;
+    return ReadEntry(static_cast<uint32_t>(trial->index), &bytes) == kOk ? ArchiveLock::Unlocked : ArchiveLock::WrongPassword;
+  } catch (const std::bad_alloc&) {
+    return ArchiveLock::CannotDecrypt;
+  }
 }
 
 int32_t CLibArchiveDirectory::Mount(const char16_t*, IDirectory*) { return kFailed; }

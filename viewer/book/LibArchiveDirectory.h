@@ -19,7 +19,10 @@
 
 class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
  public:
-  explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget);
+  // Encrypted entries are read with `password` where libarchive decrypts
+  // the format: 3.6 decrypts Zip (traditional and AES), but none of tar,
+  // RAR 4 and RAR 5, which are what this route reads.
+  explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {});
 
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
@@ -34,6 +37,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool IsSolid() const { return m_solid != nullptr; }
   // Whether the entry at `path` is encrypted (and so never reads here).
   bool IsEncrypted(const char16_t* path) const;
+  ArchiveLock Lock();
   const SolidReader* solidReader() const { return m_solid.get(); }
 
  private:
@@ -42,10 +46,14 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // The bytes of entry `index` (in archive order): the archive opened again
   // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
+  // Whether entry `index` is encrypted and is not to be decrypted here.
+  bool Unreadable(uint32_t index) const;
 
   IFile* m_file;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
+  const ArchivePassword m_password;
+  bool m_decrypts = false;        // libarchive decrypts this archive's format
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's pass; the only reader of m_file then
   std::mutex m_readLock;                 // one read of m_file at a time otherwise

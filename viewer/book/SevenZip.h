@@ -122,7 +122,14 @@ struct ISetProperties : IUnknown {
   virtual HRESULT SetProperties(const uint32_t* const* names, const PROPVARIANT* values, UInt32 count) = 0;
 };
 
+// Asked of an open or extract callback when the handler meets encryption.
+struct ICryptoGetTextPassword : IUnknown {
+  static constexpr GUID iid = SevenZipIid(0x05, 0x10);
+  virtual HRESULT CryptoGetTextPassword(BSTR* password) = 0;
+};
+
 inline constexpr const GUID& IID_IOutStream = IOutStream::iid;
 
 using CreateObjectFunc = HRESULT (*)(const GUID* clsid, const GUID* iid, void** out);
 using VariantClearFunc = HRESULT (*)(PROPVARIANT* value);
+using SysAllocStringLenFunc = BSTR (*)(const uint32_t* units, uint32_t length);

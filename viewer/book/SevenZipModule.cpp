@@ -6,6 +6,7 @@ CreateObjectFunc g_createObject = nullptr;
 namespace {
 
 VariantClearFunc g_variantClear = nullptr;
+SysAllocStringLenFunc g_sysAllocStringLen = nullptr;
 
 }  // namespace
 
@@ -31,6 +32,7 @@ bool BindSevenZip() {
     g_sevenZipModule = module;
     g_createObject = create;
     g_variantClear = clear;
+    g_sysAllocStringLen = reinterpret_cast<SysAllocStringLenFunc>(GetProcAddress(module, "SysAllocStringLen"));
     return true;
   }
   return false;
@@ -38,4 +40,16 @@ bool BindSevenZip() {
 
 SevenZipProperty::~SevenZipProperty() {
   if (g_variantClear != nullptr) g_variantClear(&value);
+}
+
+HRESULT AnswerPassword(const std::u16string* password, BSTR* out) {
+  if (out == nullptr) return E_INVALIDARG;
+  *out = nullptr;
+  if (password == nullptr || g_sysAllocStringLen == nullptr) return E_ABORT;
+  // The library's units are UTF-16 code units widened to 32 bits.
+  std::vector<uint32_t> units(password->begin(), password->end());
+  units.push_back(0);
+  *out = g_sysAllocStringLen(units.data(), static_cast<uint32_t>(password->size()));
+  WipeUnits(units);
+  return *out != nullptr ? S_OK : E_OUTOFMEMORY;
 }

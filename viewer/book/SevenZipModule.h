@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "viewer/book/Passwords.h"
 #include "viewer/book/SevenZip.h"
 
 // The library, loaded on first use and kept for the process; null until then.
@@ -19,6 +20,11 @@ std::vector<std::u16string>& SevenZipSearchPaths();
 // Loads the library unless it is loaded; false when no search path gives a
 // library with both exports (tried again on the next call).
 bool BindSevenZip();
+
+// The library's answer to its password question: `password` as a string
+// the library allocates (and frees once read). E_ABORT without a password,
+// as when the user gives none.
+HRESULT AnswerPassword(const std::u16string* password, BSTR* out);
 
 // One property value from the library, cleared through the library (which
 // allocated what it holds) when it goes. Only valid once the library is bound.

@@ -10,12 +10,13 @@ constexpr uint64_t kReserveBytes = 64ull << 20;
 
 }  // namespace
 
-void RunSevenZipPass(IInArchive* archive, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass) {
+void RunSevenZipPass(IInArchive* archive, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass,
+                     const ArchivePassword& password) {
   std::vector<UInt32> indices;
   for (std::size_t i = first; i < claimed.size(); ++i)
     if (claimed[i]) indices.push_back(static_cast<UInt32>(i));
   if (indices.empty()) return;
-  CPassExtractCallback* callback = new (std::nothrow) CPassExtractCallback(pass, claimed, std::move(indices));
+  CPassExtractCallback* callback = new (std::nothrow) CPassExtractCallback(pass, claimed, std::move(indices), password);
   if (callback == nullptr) return;
   callback->AddRef();
   const std::vector<UInt32>& asked = callback->indices();

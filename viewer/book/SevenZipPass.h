@@ -12,8 +12,10 @@
 #include "viewer/book/SolidReader.h"
 
 // Runs on the pass's thread; returns when the library is done, has failed,
-// or the pass is stopping (the library is then told to abort).
-void RunSevenZipPass(IInArchive* archive, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass);
+// or the pass is stopping (the library is then told to abort). Encrypted
+// items are decrypted with `password`, when there is one.
+void RunSevenZipPass(IInArchive* archive, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass,
+                     const ArchivePassword& password = {});
 
 // One item's bytes while the library writes them.
 struct PassSink {
@@ -36,11 +38,12 @@ class CPassOutStream final : public CUnknownImpl<IOutStream, ISequentialOutStrea
   const SolidReader::Pass& m_pass;
 };
 
-class CPassExtractCallback final : public CUnknownImpl<IArchiveExtractCallback, IProgress> {
+class CPassExtractCallback final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
  public:
   // `indices`: what the Extract call asks for, ascending.
-  CPassExtractCallback(SolidReader::Pass& pass, const ClaimedSizes& claimed, std::vector<UInt32> indices)
-      : m_pass(pass), m_claimed(claimed), m_indices(std::move(indices)) {}
+  CPassExtractCallback(SolidReader::Pass& pass, const ClaimedSizes& claimed, std::vector<UInt32> indices,
+                       ArchivePassword password = {})
+      : CPasswordCallback(std::move(password)), m_pass(pass), m_claimed(claimed), m_indices(std::move(indices)) {}
   HRESULT SetTotal(UInt64) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*) override { return m_pass.Stopping() ? E_ABORT : S_OK; }
   HRESULT GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;

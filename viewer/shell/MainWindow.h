@@ -204,7 +204,8 @@ class CMainWindow : public CWindowImpl {
   int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded, const Start& start);
   int32_t OpenFileAt(const char16_t* path, const Start& start);
   int32_t OpenArchiveNear(int direction);
-  CBookOpener Opener() const;
+  // The opener, asking for the passwords of locked archives over the window.
+  CBookOpener Opener();
   // Shows a built-in picture alone with the plain product title, with the
   // line saying why when it stands for a page.
   void ShowPicture(ID2D1Bitmap* picture, OpenFailure why = OpenFailure::None);
@@ -220,6 +221,7 @@ class CMainWindow : public CWindowImpl {
   D2D m_renderer;
   ComRef<IFileSystem> m_fileSystem;
   CProfile m_profile;
+  SessionPasswords m_passwords;  // of the archives opened in this run; never saved
   Book m_book;
   CPageCache m_pageCache;
   BuiltInPictures m_pictures;

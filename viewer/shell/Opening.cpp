@@ -8,11 +8,14 @@
 
 #include <cerrno>
 #include <mutex>
+#include <optional>
 
 #include "platform/debug.h"
+#include "platform/dialog.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
 namespace {
@@ -49,9 +52,28 @@ OpenFailure ProbeDisk(const std::u16string& path, OpenFailure guess) {
   return guess;
 }
 
+// The user's password for the archive at `path`; nothing when they give up.
+std::optional<std::u16string> AskArchivePassword(HWND owner, const std::u16string& path, bool wrongBefore) {
+  std::u16string prompt = Text("\u300c%1\u300d\u306e\u30d1\u30b9\u30ef\u30fc\u30c9\u3092\u5165\u529b\u3057\u3066\u304f\u3060\u3055\u3044:");
+  if (const std::size_t at = prompt.find(u"%1"); at != std::u16string::npos)
+    prompt.replace(at, 2, path.substr(path.rfind(u'/') + 1));
+  const std::u16string wrong = Text("\u30d1\u30b9\u30ef\u30fc\u30c9\u304c\u9055\u3044\u307e\u3059\u3002");
+  std::optional<std::u16string> password(std::in_place);
+  if (!AskForPassword(owner, Text("\u30d1\u30b9\u30ef\u30fc\u30c9").c_str(), prompt.c_str(),
+                      wrongBefore ? wrong.c_str() : nullptr, &*password))
+    return std::nullopt;
+  return password;
+}
+
 }  // namespace
 
-CBookOpener CMainWindow::Opener() const { return CBookOpener(m_fileSystem.get(), m_reading.order(), ProbeDisk); }
+CBookOpener CMainWindow::Opener() {
+  CBookOpener opener(m_fileSystem.get(), m_reading.order(), ProbeDisk);
+  opener.UsePasswords(&m_passwords, [owner = m_hWnd](const std::u16string& path, bool wrongBefore) {
+    return AskArchivePassword(owner, path, wrongBefore);
+  });
+  return opener;
+}
 
 void CMainWindow::ShowFirstPage(int32_t index) {
   if (ShowPage(index, 0) != 0) ShowNoPage();

@@ -199,7 +199,7 @@ class SolidArchives : public ::testing::Test {
     Ref<IFile> file;
     Ref<IDirectory> archive;
     if (m_disk->OpenFile(&file, Utf8ToUtf16("/" + name).c_str(), nullptr) == 0)
-      OpenArchive(file.get(), &archive, ArchiveOptions{budget});
+      OpenArchive(file.get(), &archive, ArchiveOptions{budget, nullptr});
     return archive;
   }
 

@@ -9,6 +9,7 @@
 #include <QtGui/QImage>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,12 +55,24 @@ class Reading : public ::testing::Test {
     SetUserSettingsFile(Utf8ToUtf16(m_settingsDir / "velmora.conf"));
     SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Reading*>(c)->m_debug += t; }, this);
     SetBeepSink([](UINT, void* c) { ++static_cast<Reading*>(c)->m_beeps; }, this);
+    // The password dialog answers from m_passwords, giving up when they run out.
+    SetPasswordDialogHook(
+        [](const char16_t*, const char16_t* prompt, const char16_t* wrongBefore, std::u16string* password, void* c) {
+          auto& self = *static_cast<Reading*>(c);
+          self.m_passwordPrompts.push_back(std::u16string(prompt) + u"|" + (wrongBefore ? wrongBefore : u""));
+          if (self.m_passwords.empty()) return FALSE;
+          *password = self.m_passwords.front();
+          self.m_passwords.erase(self.m_passwords.begin());
+          return TRUE;
+        },
+        this);
     MakeWindow();
   }
   void TearDown() override {
     m_main.reset();
     SetDebugOutputSink(nullptr, nullptr);
     SetBeepSink(nullptr, nullptr);
+    SetPasswordDialogHook(nullptr, nullptr);
     SetUserSettingsFile(u"");
     const BYTE none[256] = {};
     SetKeyboardState(none);
@@ -120,6 +133,8 @@ class Reading : public ::testing::Test {
   std::unique_ptr<CMainWindow> m_main;
   std::u16string m_debug;
   int m_beeps = 0;
+  std::vector<std::u16string> m_passwords;        // the user's answers, in turn
+  std::vector<std::u16string> m_passwordPrompts;  // each question: its prompt, "|", its wrong line
 };
 
 // ---- keys ----
@@ -662,6 +677,40 @@ TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
   UseLanguage(UiLanguage::English);
   EXPECT_EQ(m_main->overlay().caption, u"This archive needs a password.");
   UseLanguage(UiLanguage::Japanese);
+}
+
+TEST_F(Reading, ALockedBookAsksOnceAndItsPasswordIsKeptNowhere) {
+  const std::string secret = "velmora-Secret-4711";
+  SavePage(m_tmp, "page.png", 40, 60);
+  Shell("cd '" + m_tmp.path() + "' && 7z a -tzip -mem=AES256 -p" + secret + " locked.zip page.png >/dev/null");
+  m_passwords = {u"wrong", Utf8ToUtf16(secret)};
+  ASSERT_EQ(OpenFile(m_tmp / "locked.zip"), 0);
+  EXPECT_EQ(m_main->failure(), OpenFailure::None);
+  EXPECT_EQ(m_main->firstImage().size.width, 40u) << "the page, decrypted";
+  const std::u16string wrong = Text("\u30d1\u30b9\u30ef\u30fc\u30c9\u304c\u9055\u3044\u307e\u3059\u3002");
+  ASSERT_EQ(m_passwordPrompts.size(), 2u);
+  EXPECT_NE(m_passwordPrompts[0].find(u"locked.zip"), std::u16string::npos);
+  EXPECT_TRUE(m_passwordPrompts[0].ends_with(u"|"));
+  EXPECT_TRUE(m_passwordPrompts[1].ends_with(u"|" + wrong)) << "the second asks, saying the first was wrong";
+
+  UseLanguage(UiLanguage::English);
+  EXPECT_EQ(Text("\u30d1\u30b9\u30ef\u30fc\u30c9\u304c\u9055\u3044\u307e\u3059\u3002"), u"The password is wrong.");
+  EXPECT_EQ(Text("\u300c%1\u300d\u306e\u30d1\u30b9\u30ef\u30fc\u30c9\u3092\u5165\u529b\u3057\u3066\u304f\u3060\u3055\u3044:"),
+            u"Enter the password of \u201c%1\u201d:");
+  UseLanguage(UiLanguage::Japanese);
+
+  ASSERT_EQ(OpenFile(m_tmp / "locked.zip"), 0);
+  EXPECT_EQ(m_passwordPrompts.size(), 2u) << "not asked again in this run";
+  EXPECT_EQ(m_main->failure(), OpenFailure::None);
+
+  Send(WM_DESTROY, 0, 0);  // the profile, the history's pages and the settings are written
+  std::string written;
+  for (const TempDir* dir : {&m_profileDir, &m_settingsDir})
+    for (const auto& file : std::filesystem::recursive_directory_iterator(dir->path()))
+      if (file.is_regular_file()) written += Bytes(file.path().string());
+  ASSERT_NE(written.find("locked.zip"), std::string::npos) << "the book is in the history";
+  EXPECT_EQ(written.find(secret), std::string::npos);
+  EXPECT_EQ(m_debug.find(Utf8ToUtf16(secret)), std::u16string::npos);
 }
 
 TEST_F(Reading, AFolderThatMayNotBeReadSaysSo) {

@@ -146,6 +146,18 @@
         <translation>There is no image in this book.</translation>
     </message>
     <message>
+        <source>パスワード</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>「%1」のパスワードを入力してください:</source>
+        <translation>Enter the password of “%1”:</translation>
+    </message>
+    <message>
+        <source>パスワードが違います。</source>
+        <translation>The password is wrong.</translation>
+    </message>
+    <message>
         <source>← →</source>
         <translation>← →</translation>
     </message>
