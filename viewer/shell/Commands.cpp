@@ -11,47 +11,40 @@
 #include "viewer/shell/MainWindow.h"
 
 namespace {
+// A command with its text from the table of actions; a popup or separator
+// with the text given (as the Japanese menus show it).
+void Append(HMENU menu, UINT id) { AppendMenuW(menu, MF_STRING, id, MenuText(id).c_str()); }
 void Append(HMENU menu, UINT flags, UINT_PTR id, const char* text) {
   AppendMenuW(menu, flags, id, text != nullptr ? Text(text).c_str() : nullptr);
 }
 }  // namespace
 
 HMENU LoadContextMenu() {
-  // The texts as the Japanese menus show them; Text() gives them in the
-  // user's language.
   HMENU history = CreatePopupMenu();
-  Append(history, MF_STRING | MF_GRAYED, IDM_EMPTY, "Empty");
+  AppendMenuW(history, MF_STRING | MF_GRAYED, IDM_EMPTY, MenuText(IDM_EMPTY).c_str());
   HMENU show = CreatePopupMenu();
-  Append(show, MF_STRING, IDM_SINGLE, "1\u679a");
-  Append(show, MF_STRING, IDM_SPREAD_RIGHT, "\u898b\u958b\u304d \u53f3\u958b\u304d");
-  Append(show, MF_STRING, IDM_SPREAD_LEFT, "\u898b\u958b\u304d \u5de6\u958b\u304d");
+  for (UINT id : {IDM_SINGLE, IDM_SPREAD_RIGHT, IDM_SPREAD_LEFT}) Append(show, id);
   Append(show, MF_SEPARATOR, 0, nullptr);
-  Append(show, MF_STRING, IDM_MONO2COLOR, "\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316");
+  Append(show, IDM_MONO2COLOR);
   // The reader's own switches, after the view's.
   Append(show, MF_SEPARATOR, 0, nullptr);
-  Append(show, MF_STRING, IDM_COVER_ALONE, "\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a");
-  Append(show, MF_STRING, IDM_EXIF_ORIENTATION, "\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046");
-  Append(show, MF_STRING, IDM_NATURAL_ORDER, "\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b");
-  Append(show, MF_STRING, IDM_RESUME, "\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f");
-  Append(show, MF_STRING, IDM_PAGE_NUMBER, "\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a");
+  for (UINT id : {IDM_COVER_ALONE, IDM_EXIF_ORIENTATION, IDM_NATURAL_ORDER, IDM_RESUME, IDM_PAGE_NUMBER})
+    Append(show, id);
   HMENU help = CreatePopupMenu();
-  Append(help, MF_STRING | MF_GRAYED, IDM_MANUAL, "Manual");
-  Append(help, MF_STRING, IDM_KEYS, "Keys and Mouse");
-  Append(help, MF_STRING, IDM_ABOUT, "About");
+  AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
+  Append(help, IDM_KEYS);
+  Append(help, IDM_ABOUT);
 
   HMENU popup = CreatePopupMenu();
-  Append(popup, MF_STRING, IDM_OPEN_FILE, "Open File...");
-  Append(popup, MF_STRING, IDM_OPEN_DIRECTORY, "Open Directory...");
-  Append(popup, MF_STRING, IDM_OPEN_NEXT_ARCHIVE, "Open Next Archive File");
-  Append(popup, MF_STRING, IDM_OPEN_PREVIOUS_ARCHIVE, "Open Previous Archive File");
-  Append(popup, MF_STRING, IDM_GO_TO_PAGE, "Go to Page...");
+  for (UINT id : {IDM_OPEN_FILE, IDM_OPEN_DIRECTORY, IDM_OPEN_NEXT_ARCHIVE, IDM_OPEN_PREVIOUS_ARCHIVE, IDM_GO_TO_PAGE})
+    Append(popup, id);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(history), "History");
   Append(popup, MF_SEPARATOR, 0, nullptr);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(show), "Show");
-  Append(popup, MF_STRING, IDM_FULL_SCREEN, "Window/Full Screen");
+  Append(popup, IDM_FULL_SCREEN);
   Append(popup, MF_SEPARATOR, 0, nullptr);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(help), "Help");
-  Append(popup, MF_STRING, IDM_EXIT, "Exit");
+  Append(popup, IDM_EXIT);
 
   HMENU menu = CreatePopupMenu();  // the resource: its first popup is the menu
   AppendMenuW(menu, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), u"Menu");
@@ -197,65 +190,11 @@ void CMainWindow::AskForPage() {
 }
 
 void CMainWindow::OnCommand(UINT id) {
-  switch (id) {
-    case IDM_OPEN_FILE:
-      OpenFileDialog();
-      break;
-    case IDM_OPEN_DIRECTORY:
-      OpenFolderDialog();
-      break;
-    case IDM_OPEN_NEXT_ARCHIVE:
-      OpenNextArchive();
-      break;
-    case IDM_OPEN_PREVIOUS_ARCHIVE:
-      OpenPreviousArchive();
-      break;
-    case IDM_GO_TO_PAGE:
-      AskForPage();
-      break;
-    case IDM_COVER_ALONE:
-      ToggleSwitch(&ReaderSettings::coverAlone);
-      break;
-    case IDM_EXIF_ORIENTATION:
-      ToggleSwitch(&ReaderSettings::exifOrientation);
-      break;
-    case IDM_NATURAL_ORDER:
-      ToggleSwitch(&ReaderSettings::naturalOrder);
-      break;
-    case IDM_RESUME:
-      ToggleSwitch(&ReaderSettings::resume);
-      break;
-    case IDM_PAGE_NUMBER:
-      ToggleSwitch(&ReaderSettings::pageNumber);
-      break;
-    case IDM_KEYS:
-      ToggleHelp();
-      break;
-    case IDM_SINGLE:
-      SetPageMode(PageMode::Single);
-      break;
-    case IDM_SPREAD_RIGHT:
-      SetPageMode(PageMode::SpreadRight);
-      break;
-    case IDM_SPREAD_LEFT:
-      SetPageMode(PageMode::SpreadLeft);
-      break;
-    case IDM_MONO2COLOR:
-      ToggleColorizing();
-      break;
-    case IDM_FULL_SCREEN:
-      ToggleFullScreen();
-      break;
-    case IDM_ABOUT:
-      ShowAbout();
-      break;
-    case IDM_EXIT:
-      SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
-      break;
-    default:
-      if (id >= IDM_HISTORY_FIRST && id < IDM_HISTORY_FIRST + CHistory::kLength) OpenHistoryEntry(id - IDM_HISTORY_FIRST);
-      break;  // the manual and anything else: nothing
+  if (id >= IDM_HISTORY_FIRST && id < IDM_HISTORY_FIRST + CHistory::kLength) {
+    OpenHistoryEntry(id - IDM_HISTORY_FIRST);
+    return;
   }
+  Perform(ActionOfCommand(id));  // the manual and anything else: nothing
 }
 
 namespace {

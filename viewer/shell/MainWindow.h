@@ -14,7 +14,7 @@
 #include "viewer/imaging/Resources.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/shell/AboutDialog.h"
-#include "viewer/shell/Keys.h"
+#include "viewer/shell/Actions.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/ReaderSettings.h"
 
@@ -30,28 +30,6 @@ constexpr UINT kPageNumberMilliseconds = 1500;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 
-// Command ids of the context menu.
-constexpr UINT IDM_OPEN_FILE = 32771;
-constexpr UINT IDM_OPEN_DIRECTORY = 32773;
-constexpr UINT IDM_FULL_SCREEN = 32780;
-constexpr UINT IDM_EXIT = 32783;
-constexpr UINT IDM_ABOUT = 32784;
-constexpr UINT IDM_EMPTY = 32786;
-constexpr UINT IDM_SINGLE = 32787;
-constexpr UINT IDM_SPREAD_RIGHT = 32788;
-constexpr UINT IDM_SPREAD_LEFT = 32789;
-constexpr UINT IDM_MANUAL = 32790;
-constexpr UINT IDM_MONO2COLOR = 32791;
-constexpr UINT IDM_OPEN_NEXT_ARCHIVE = 32792;
-constexpr UINT IDM_OPEN_PREVIOUS_ARCHIVE = 32793;
-constexpr UINT IDM_GO_TO_PAGE = 32794;
-constexpr UINT IDM_COVER_ALONE = 32795;
-constexpr UINT IDM_EXIF_ORIENTATION = 32796;
-constexpr UINT IDM_NATURAL_ORDER = 32797;
-constexpr UINT IDM_RESUME = 32798;
-constexpr UINT IDM_KEYS = 32799;
-constexpr UINT IDM_PAGE_NUMBER = 32800;
-constexpr UINT IDM_HISTORY_FIRST = 10000;
 // The "History" submenu's position in the menu.
 constexpr int kHistoryPosition = 5;
 
@@ -80,6 +58,8 @@ class CMainWindow : public CWindowImpl {
   void OnPaint();
   void ToggleFullScreen();
   void OnCommand(UINT id);
+  // What every key, menu command and help line stands for, done.
+  void Perform(Action action, LPARAM keyData = 0);
   void ShowAbout();
 
   // Opening books; each puts the first page, or a picture saying why not,

@@ -31,38 +31,40 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
   Step(step);
 }
 
-void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
+void CMainWindow::OnKey(WPARAM key, LPARAM keyData) { Perform(ActionOfKey(key, CurrentModifiers()), keyData); }
+
+void CMainWindow::Perform(Action action, LPARAM keyData) {
   const bool leftIsBack = LeftIsBack();
-  switch (ActionOfKey(key, CurrentModifiers())) {
-    case KeyAction::ToggleFullScreen:
+  switch (action) {
+    case Action::ToggleFullScreen:
       ToggleFullScreen();
       break;
-    case KeyAction::LeaveFullScreen:
+    case Action::LeaveFullScreen:
       // The help first, then full screen; a window stays as it is.
       if (m_help)
         ToggleHelp();
       else if (m_fullScreen != 0)
         ToggleFullScreen();
       break;
-    case KeyAction::PageLeft:
+    case Action::PageLeft:
       KeyStep(leftIsBack ? -1 : 1, keyData);
       break;
-    case KeyAction::PageRight:
+    case Action::PageRight:
       KeyStep(leftIsBack ? 1 : -1, keyData);
       break;
-    case KeyAction::SpreadBack:
+    case Action::SpreadBack:
       KeyStep(-2, keyData);
       break;
-    case KeyAction::SpreadForward:
+    case Action::SpreadForward:
       KeyStep(2, keyData);
       break;
-    case KeyAction::FirstPage:
+    case Action::FirstPage:
       if (!m_book.pages.empty()) {
         ShowPage(0, 0);
         Invalidate();
       }
       break;
-    case KeyAction::LastPage:
+    case Action::LastPage:
       // As a spread back from past the end: the last page, with the page
       // before it when both are upright.
       if (!m_book.pages.empty()) {
@@ -70,40 +72,70 @@ void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
         Invalidate();
       }
       break;
-    case KeyAction::Loupe:
+    case Action::Loupe:
       m_loupe.on = !m_loupe.on;
       ScaleShownPages();
       Invalidate();
       break;
-    case KeyAction::OpenFile:
+    case Action::OpenFile:
       OpenFileDialog();
       break;
-    case KeyAction::OpenFolder:
+    case Action::OpenFolder:
       OpenFolderDialog();
       break;
-    case KeyAction::Quit:
+    case Action::Quit:
       SendMessageW(m_hWnd, WM_CLOSE, 0, 0);
       break;
-    case KeyAction::NextArchive:
+    case Action::NextArchive:
       OpenNextArchive();
       break;
-    case KeyAction::PreviousArchive:
+    case Action::PreviousArchive:
       OpenPreviousArchive();
       break;
-    case KeyAction::ContextMenu:
+    case Action::ContextMenu:
       ShowContextMenu(true);
       break;
-    case KeyAction::Help:
+    case Action::Help:
       ToggleHelp();
       break;
-    case KeyAction::GoToPage:
+    case Action::GoToPage:
       AskForPage();
       break;
-    case KeyAction::PageNumber:
+    case Action::PageNumber:
       ShowPageNumber();
       Invalidate();
       break;
-    case KeyAction::None:
+    case Action::About:
+      ShowAbout();
+      break;
+    case Action::SingleMode:
+      SetPageMode(PageMode::Single);
+      break;
+    case Action::SpreadRightMode:
+      SetPageMode(PageMode::SpreadRight);
+      break;
+    case Action::SpreadLeftMode:
+      SetPageMode(PageMode::SpreadLeft);
+      break;
+    case Action::Colorize:
+      ToggleColorizing();
+      break;
+    case Action::CoverAlone:
+      ToggleSwitch(&ReaderSettings::coverAlone);
+      break;
+    case Action::ExifOrientation:
+      ToggleSwitch(&ReaderSettings::exifOrientation);
+      break;
+    case Action::NaturalOrder:
+      ToggleSwitch(&ReaderSettings::naturalOrder);
+      break;
+    case Action::Resume:
+      ToggleSwitch(&ReaderSettings::resume);
+      break;
+    case Action::PageNumberSwitch:
+      ToggleSwitch(&ReaderSettings::pageNumber);
+      break;
+    case Action::None:
       break;
   }
 }

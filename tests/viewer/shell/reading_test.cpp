@@ -145,28 +145,28 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
   const struct {
     WPARAM key;
     KeyModifiers modifiers;
-    KeyAction action;
+    Action action;
   } rows[] = {
-      {VK_RETURN, none, KeyAction::ToggleFullScreen},  {VK_RETURN, control, KeyAction::ToggleFullScreen},
-      {VK_F11, none, KeyAction::ToggleFullScreen},     {VK_ESCAPE, none, KeyAction::LeaveFullScreen},
-      {VK_LEFT, none, KeyAction::PageLeft},            {VK_LEFT, shift, KeyAction::PageLeft},
-      {VK_RIGHT, none, KeyAction::PageRight},          {VK_UP, none, KeyAction::SpreadBack},
-      {VK_DOWN, none, KeyAction::SpreadForward},       {'L', none, KeyAction::Loupe},
-      {'L', control, KeyAction::Loupe},                {VK_HOME, none, KeyAction::FirstPage},
-      {VK_END, none, KeyAction::LastPage},             {VK_NEXT, none, KeyAction::SpreadForward},
-      {VK_PRIOR, none, KeyAction::SpreadBack},         {VK_SPACE, none, KeyAction::SpreadForward},
-      {VK_SPACE, shift, KeyAction::SpreadBack},        {VK_BACK, none, KeyAction::SpreadBack},
-      {'O', none, KeyAction::None},                    {'O', control, KeyAction::OpenFile},
-      {'O', both, KeyAction::OpenFolder},              {'Q', none, KeyAction::Quit},
-      {'Q', control, KeyAction::Quit},                 {'Q', alt, KeyAction::None},
-      {'W', none, KeyAction::None},                    {'W', control, KeyAction::Quit},
-      {'N', none, KeyAction::NextArchive},             {'N', shift, KeyAction::PreviousArchive},
-      {'N', control, KeyAction::None},                 {'G', none, KeyAction::None},
-      {'G', control, KeyAction::GoToPage},             {VK_APPS, none, KeyAction::ContextMenu},
-      {VK_F10, shift, KeyAction::ContextMenu},         {VK_F10, none, KeyAction::None},
-      {VK_F1, none, KeyAction::Help},                  {VK_OEM_2, shift, KeyAction::Help},
-      {'A', none, KeyAction::None},                    {VK_SHIFT, shift, KeyAction::None},
-      {'P', none, KeyAction::PageNumber},              {'P', control, KeyAction::None},
+      {VK_RETURN, none, Action::ToggleFullScreen},  {VK_RETURN, control, Action::ToggleFullScreen},
+      {VK_F11, none, Action::ToggleFullScreen},     {VK_ESCAPE, none, Action::LeaveFullScreen},
+      {VK_LEFT, none, Action::PageLeft},            {VK_LEFT, shift, Action::PageLeft},
+      {VK_RIGHT, none, Action::PageRight},          {VK_UP, none, Action::SpreadBack},
+      {VK_DOWN, none, Action::SpreadForward},       {'L', none, Action::Loupe},
+      {'L', control, Action::Loupe},                {VK_HOME, none, Action::FirstPage},
+      {VK_END, none, Action::LastPage},             {VK_NEXT, none, Action::SpreadForward},
+      {VK_PRIOR, none, Action::SpreadBack},         {VK_SPACE, none, Action::SpreadForward},
+      {VK_SPACE, shift, Action::SpreadBack},        {VK_BACK, none, Action::SpreadBack},
+      {'O', none, Action::None},                    {'O', control, Action::OpenFile},
+      {'O', both, Action::OpenFolder},              {'Q', none, Action::Quit},
+      {'Q', control, Action::Quit},                 {'Q', alt, Action::None},
+      {'W', none, Action::None},                    {'W', control, Action::Quit},
+      {'N', none, Action::NextArchive},             {'N', shift, Action::PreviousArchive},
+      {'N', control, Action::None},                 {'G', none, Action::None},
+      {'G', control, Action::GoToPage},             {VK_APPS, none, Action::ContextMenu},
+      {VK_F10, shift, Action::ContextMenu},         {VK_F10, none, Action::None},
+      {VK_F1, none, Action::Help},                  {VK_OEM_2, shift, Action::Help},
+      {'A', none, Action::None},                    {VK_SHIFT, shift, Action::None},
+      {'P', none, Action::PageNumber},              {'P', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
