@@ -112,7 +112,15 @@ void CPageLoader::Submit(PageRequest request) {
   request.gate = &m_gate;
   {
     const std::lock_guard<std::mutex> hold(m_lock);
-    if (m_jobs.count(request.page) != 0) return;
+    if (auto found = m_jobs.find(request.page); found != m_jobs.end()) {
+      Job& job = found->second;
+      if (job.state != State::Queued) return;
+      job.ahead = job.ahead && request.ahead;
+      if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
+      if (request.source) job.request.source = std::move(request.source);
+      job.request.keepFull = job.request.keepFull || request.keepFull;
+      return;
+    }
     const int32_t page = request.page;
     Job& job = m_jobs[page];
     job.ahead = request.ahead;
@@ -120,6 +128,15 @@ void CPageLoader::Submit(PageRequest request) {
     m_queue.push_back(page);
   }
   m_changed.notify_all();
+}
+
+void CPageLoader::Keep(LoadedPage page) {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  if (m_jobs.count(page.page) != 0) return;
+  Job& job = m_jobs[page.page];
+  job.state = State::Finished;
+  job.ahead = true;
+  job.result = std::move(page);
 }
 
 bool CPageLoader::Has(int32_t page) const {
@@ -236,17 +253,27 @@ void CPageLoader::Work() {
     request = PageRequest{};
 
     hold.lock();
-    --m_loading;
     found = m_jobs.find(page);
+    bool tell = false;
     if (generation == m_generation && found != m_jobs.end() && found->second.state == State::Loading) {
       found->second.result = std::move(result);
       found->second.state = State::Finished;
+      tell = !found->second.ahead && m_finished;
     } else {
       // Cancelled meanwhile: let the result go without holding the lock.
       hold.unlock();
       result = LoadedPage{};
       hold.lock();
     }
+    m_changed.notify_all();
+    if (tell) {
+      // Told before this load stops counting, so that once Cancel returns
+      // nobody is told any more.
+      hold.unlock();
+      m_finished();
+      hold.lock();
+    }
+    --m_loading;
     m_changed.notify_all();
   }
 }

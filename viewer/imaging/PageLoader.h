@@ -82,8 +82,16 @@ class CPageLoader {
   CPageLoader(const CPageLoader&) = delete;
   CPageLoader& operator=(const CPageLoader&) = delete;
 
-  // Queues a load unless the page is already queued, loading or loaded.
+  // Queues a load. A page already queued takes what the new request adds:
+  // wanted now rather than ahead, the size to scale to, pixels already
+  // decoded, the full pixels kept. A page loading or loaded stays as it is.
   void Submit(PageRequest request);
+  // A finished load its owner could not use yet (its page is not on screen
+  // and may be next): kept until taken, as one made ahead.
+  void Keep(LoadedPage page);
+  // Told from a worker's thread whenever a load other than one made ahead
+  // finishes, so that its owner comes to take it (set before any load).
+  void WhenFinished(std::function<void()> finished) { m_finished = std::move(finished); }
   // Whether the page was asked for and not yet taken.
   bool Has(int32_t page) const;
   // The page's load: waits while a worker loads it; a load still in the
@@ -129,6 +137,7 @@ class CPageLoader {
   int m_loading = 0;
   bool m_quit = false;
   std::function<bool()> m_giveWay;  // read on the caller's thread only
+  std::function<void()> m_finished;  // called on the workers' threads
   std::mutex m_openLock;
   CDecodeGate m_gate{kDecodeBytesInFlight};
   std::vector<std::thread> m_workers;

@@ -34,6 +34,12 @@ int32_t CMainWindow::SetUp() {
   }
   m_firstPage = PageImage::Of(m_pictures.title.get());
   m_loader.GiveWayWhen(TerminationRequested);
+  // Said from a worker: one message at a time brings the window to take in
+  // what the workers made (a window without a message queue collects when
+  // asked to, as tests do).
+  m_loader.WhenFinished([this] {
+    if (!m_readyPosted.exchange(true) && !PostMessageW(m_hWnd, WM_APP_PAGES_READY, 0, 0)) m_readyPosted = false;
+  });
   return 0;
 }
 

@@ -3,6 +3,7 @@
 // runs without a display when given an offscreen window.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "platform/winuser.h"
@@ -22,13 +23,13 @@
 inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
 
 constexpr UINT_PTR IdleTimerId = 30000;
-// While pages are being scaled on the workers: collects what they made.
-constexpr UINT_PTR LoaderTimerId = 30001;
 // The page number over the pages: how long it stays after a turn.
 constexpr UINT_PTR PageNumberTimerId = 30002;
 constexpr UINT kPageNumberMilliseconds = 1500;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
+// Posted by the workers when pages they made wait to be taken in.
+constexpr UINT WM_APP_PAGES_READY = WM_APP + 2;
 
 // The "History" submenu's position in the menu.
 constexpr int kHistoryPosition = 5;
@@ -232,7 +233,7 @@ class CMainWindow : public CWindowImpl {
   bool m_help = false;
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
-  bool m_loaderTimer = false;
+  std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   // Last, so that its workers stop first.
   CPageLoader m_loader;
 };

@@ -232,13 +232,15 @@ void CMainWindow::ScaleShownPages() {
     request.targetFor = [target](D2D1_SIZE_U) { return target; };
     m_loader.Submit(std::move(request));
   }
-  if (m_loader.Busy() && !m_loaderTimer) m_loaderTimer = SetTimer(m_hWnd, LoaderTimerId, 15, nullptr) != 0;
 }
 
 void CMainWindow::CollectLoads() {
   bool repaint = false;
   for (LoadedPage& loaded : m_loader.TakeFinished()) {
     PageImage* image = m_pageCache.Edit(loaded.page);
+    // A page loaded for a turn that did not show it (the page after a wide
+    // one in a spread) waits for the turn that will.
+    if (image == nullptr && loaded.decoded) m_loader.Keep(std::move(loaded));
     if (image == nullptr || !loaded.decoded || !SameSize(image->size, loaded.image.size)) continue;
     if (loaded.image.scaled) image->scaled = loaded.image.scaled;
     if (loaded.image.full) image->full = loaded.image.full;
@@ -251,10 +253,6 @@ void CMainWindow::CollectLoads() {
     Invalidate();
     ScaleShownPages();  // a size that changed meanwhile
   }
-  if (!m_loader.Busy() && m_loaderTimer) {
-    KillTimer(m_hWnd, LoaderTimerId);
-    m_loaderTimer = false;
-  }
 }
 
 void CMainWindow::FinishLoads() {
@@ -264,10 +262,4 @@ void CMainWindow::FinishLoads() {
   CollectLoads();
 }
 
-void CMainWindow::DropLoads() {
-  m_loader.Cancel();
-  if (m_loaderTimer) {
-    KillTimer(m_hWnd, LoaderTimerId);
-    m_loaderTimer = false;
-  }
-}
+void CMainWindow::DropLoads() { m_loader.Cancel(); }

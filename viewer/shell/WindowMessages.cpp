@@ -215,6 +215,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_DESTROY: {
       KillTimer(hwnd, IdleTimerId);
+      DropLoads();  // no worker tells a window that is going
       SaveProfile();
       // Where the window was, as a window: full screen is never restored.
       WINDOWPLACEMENT placement{};
@@ -250,6 +251,10 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_LBUTTONUP:
       OnLeftButton(message == WM_LBUTTONDOWN, lParam);
       return true;
+    case WM_APP_PAGES_READY:
+      m_readyPosted = false;
+      CollectLoads();
+      return true;
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;
       m_heldStep = 0;
@@ -258,7 +263,6 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_TIMER:
       if (wParam == IdleTimerId) OnIdleTick();
-      if (wParam == LoaderTimerId) CollectLoads();
       if (wParam == PageNumberTimerId) {
         KillTimer(hwnd, PageNumberTimerId);
         m_pageNumber = false;

@@ -358,6 +358,37 @@ TEST_F(Loader, FinishedLoadsComeOutOnceAndThoseMadeAheadWaitToBeTaken) {
   EXPECT_EQ(m_held->Opens(u"/p3.png"), 1);
 }
 
+// A page queued ahead and then asked for now, at another size (the page
+// came on screen, the window was resized): one load, at the size asked
+// last, handed out with what finished and told of, not kept waiting.
+TEST_F(Loader, ARequestForAQueuedPageUpgradesItsLoad) {
+  CPageLoader& loader = m_loader;
+  std::atomic<int> told{0};
+  loader.WhenFinished([&] { ++told; });
+  for (int k = 0; k < 4; ++k) {
+    m_held->Block(Name(k).insert(0, u"/"));
+    loader.Submit(Page(k, true));
+  }
+  loader.Submit(Page(5, true));
+  PageRequest now = Page(5);
+  now.targetFor = Fixed(10, 15);
+  loader.Submit(std::move(now));
+  for (int k = 0; k < 4; ++k) m_held->Unblock(Name(k).insert(0, u"/"));
+  loader.WaitIdle();
+  std::vector<LoadedPage> finished = loader.TakeFinished();
+  ASSERT_EQ(finished.size(), 1u);
+  ASSERT_TRUE(finished[0].image.scaled);
+  EXPECT_TRUE(Is(finished[0].image.scaled->GetPixelSize(), 10, 15));
+  EXPECT_EQ(m_held->Opens(u"/p5.png"), 1);
+  EXPECT_EQ(told, 1) << "only what was not made ahead is told";
+
+  // What its owner could not use yet waits, as if made ahead.
+  loader.Keep(std::move(finished[0]));
+  EXPECT_TRUE(loader.TakeFinished().empty());
+  const std::optional<LoadedPage> five = loader.Take(5);
+  ASSERT_TRUE(five && five->decoded);
+}
+
 TEST_F(Loader, CancelDropsEverythingAndWaitsForTheLoadsUnderWay) {
   CPageLoader& loader = m_loader;
   m_held->Block(u"/p0.png");
