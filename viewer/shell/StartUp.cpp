@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/debug.h"
 #include "platform/text.h"
@@ -12,8 +13,9 @@
 // The start path: the first argument as the shell hands it over, at least
 // five characters long, made absolute against the current folder.
 std::u16string StartPath(int argc, char** argv) {
-  if (argc < 2) return {};
-  const std::u16string token = Utf8ToUtf16(argv[1]);
+  const int first = argc > 1 && std::string_view(argv[1]) == "--" ? 2 : 1;
+  if (argc <= first) return {};
+  const std::u16string token = Utf8ToUtf16(argv[first]);
   if (token.size() < 5) return {};
   if (token[0] == u'/') return token;
   std::string cwd(4096, '\0');

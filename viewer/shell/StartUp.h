@@ -6,7 +6,8 @@
 
 // The start path: the first argument as the shell hands it over, at least
 // five characters long, made absolute against the current folder; empty
-// when there is none.
+// when there is none. The arguments are those the command line's check
+// let through: a "--" before the path is not it.
 std::u16string StartPath(int argc, char** argv);
 
 // The digitizer report on the debug output.
