@@ -2,6 +2,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -29,9 +30,11 @@ constexpr char kHelp[] =
     "      --         end of options: a PATH that starts with '-' follows\n"
     "\n"
     "In the window, F1 or ? lists the keys.\n"
+    "When PATH cannot be shown, the window says why, and so does a line on\n"
+    "standard error.\n"
     "See velmora(1) for the keys and the files it keeps.\n"
     "\n"
-    "Exit status: 0 after the window closes,\n"
+    "Exit status: 0 after the window closes (whether PATH opened or not),\n"
     "1 when the program cannot find its own folder, 2 for a wrong command line.\n";
 
 }  // namespace
@@ -85,13 +88,10 @@ int main(int argc, char** argv) {
     RegisterTouchWindow(hwnd, 0);
 
     if (!startPath.empty()) {
-      const DWORD attributes = GetFileAttributesW(startPath.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-          window->OpenDirectory(startPath.c_str(), nullptr);
-        else
-          window->OpenFile(startPath.c_str());
-      }
+      // Said where the command was typed too, as the window says it.
+      const std::u16string why = OpenStartPath(*window, startPath);
+      if (!why.empty())
+        std::fprintf(stderr, "velmora: %s: %s\n", commandLine.operands.front().c_str(), Utf16ToUtf8(why).c_str());
     } else {
       ShowAboutAtStart(*window);
     }
