@@ -35,8 +35,9 @@ packages=(
   # installing and packaging: the thumbnailer's PNG writer, the Debian
   # package's tools (dpkg-shlibdeps computes its dependencies; CPack finds
   # the programs with file and readelf), and the validators of the desktop
-  # entry and the AppStream metadata
-  libpng-dev dpkg-dev file binutils desktop-file-utils appstream
+  # entry and the AppStream metadata; lintian for the package itself, and
+  # man to read the manual pages
+  libpng-dev dpkg-dev file binutils desktop-file-utils appstream lintian man-db
   # menus and dialogs in the user's language: Qt's lrelease compiles the
   # viewer's translation at build time; Qt's own translations give its
   # dialogs' buttons in Japanese

@@ -7,4 +7,4 @@ tools/install-deps.sh
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build/release -j "$(nproc)" --target velmora sample_book
 path=${1:-build/release/sample-book}
-exec build/release/bin/velmora "$path"
+exec build/release/bin/velmora -- "$path"  # a path may start with "-"

@@ -11,8 +11,9 @@
 //   ERROR  /path/inside/the/book  <reason>
 //
 // Exit status: 0 when every entry was read, 2 when some could not be, 1 when
-// the book itself does not open (the reason on standard error). The
-// library's and the viewer's debug texts go to standard error, as always.
+// the book itself does not open or none is named (the reason on standard
+// error); an unknown option is 2, as for the other programs. The library's
+// and the viewer's debug texts go to standard error, as always.
 // A locked archive is opened with the password in VELMORA_PASSWORD, when
 // that is set; nothing is ever asked.
 #include <glib.h>
@@ -28,6 +29,7 @@
 #include <vector>
 
 #include "ordel/Ordel.h"
+#include "platform/commandline.h"
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
@@ -36,6 +38,21 @@
 namespace {
 
 enum class Mode { List, Hash };
+
+constexpr char kHelp[] =
+    "Usage: velmora-book [--hash] [--] BOOK\n"
+    "List the entries of BOOK in the viewer's order, one a line: d or f, the size,\n"
+    "the path inside the book. BOOK is a folder, an image (its folder is the book)\n"
+    "or an archive, opened as the viewer opens it.\n"
+    "\n"
+    "      --hash     print each file's SHA-256, read as the viewer reads pages,\n"
+    "                 or ERROR, the path and why it could not be read\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Exit status: 0 when every entry was read, 1 when BOOK does not open or\n"
+    "none is named, 2 when some entries could not be read or an option is\n"
+    "unknown.\n";
 
 void Error(const std::string& book, const std::string& reason) {
   std::fprintf(stderr, "velmora-book: %s: %s\n", book.c_str(), reason.c_str());
@@ -138,16 +155,13 @@ int Show(const Book& book, Mode mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  Mode mode = Mode::List;
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--hash") == 0)
-      mode = Mode::Hash;
-    else
-      arguments.emplace_back(argv[i]);
-  }
+  const CommandLine commandLine = ParseCommandLine(argc, argv, "velmora-book", kHelp, {{"--hash", false}});
+  if (commandLine.exitStatus >= 0) return commandLine.exitStatus;
+  const Mode mode = commandLine.Has("--hash") ? Mode::Hash : Mode::List;
+  const std::vector<std::string>& arguments = commandLine.operands;
   if (arguments.size() != 1 || arguments[0].empty()) {
-    std::fprintf(stderr, "usage: velmora-book [--hash] BOOK\n  BOOK: a folder, an image or an archive\n");
+    std::fprintf(stderr, "usage: velmora-book [--hash] BOOK\n  BOOK: a folder, an image or an archive\n"
+                         "Try 'velmora-book --help' for more information.\n");
     return 1;
   }
   const std::string& argument = arguments[0];

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ordel/Ordel.h"
+#include "platform/commandline.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/imaging/ImageDecoder.h"
@@ -193,6 +194,19 @@ bool WriteWhole(const std::string& output, const std::vector<uint8_t>& bytes, st
   return false;
 }
 
+constexpr char kHelp[] =
+    "Usage: velmora-thumbnailer -s SIZE [--] INPUT OUTPUT\n"
+    "Write the cover of INPUT, as the viewer would show its first page, to OUTPUT\n"
+    "as a PNG that fits SIZE x SIZE. INPUT is an archive, a folder or an image,\n"
+    "given as a path or a file:// URI. OUTPUT appears whole or not at all.\n"
+    "\n"
+    "  -s SIZE        the thumbnail's largest side in pixels\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Exit status: 0 when the cover was written, 1 when INPUT gives no cover\n"
+    "or OUTPUT cannot be written, 2 for a wrong command line.\n";
+
 int Usage() {
   std::fprintf(stderr,
                "usage: velmora-thumbnailer -s SIZE INPUT OUTPUT\n"
@@ -205,17 +219,15 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const CommandLine commandLine = ParseCommandLine(argc, argv, "velmora-thumbnailer", kHelp, {{"-s", true}});
+  if (commandLine.exitStatus >= 0) return commandLine.exitStatus;
   long size = 0;
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "-s") == 0 && i + 1 < argc) {
-      char* end = nullptr;
-      size = std::strtol(argv[++i], &end, 10);
-      if (end == argv[i] || *end != '\0') return Usage();
-    } else {
-      arguments.emplace_back(argv[i]);
-    }
+  for (const auto& [option, value] : commandLine.options) {
+    char* end = nullptr;
+    size = std::strtol(value.c_str(), &end, 10);
+    if (end == value.c_str() || *end != '\0') return Usage();
   }
+  const std::vector<std::string>& arguments = commandLine.operands;
   if (arguments.size() != 2 || size < 1 || size > kLargestSize || arguments[1].empty()) return Usage();
   const std::string& input = arguments[0];
   const std::string& output = arguments[1];

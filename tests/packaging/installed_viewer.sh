@@ -6,7 +6,8 @@
 # the build tree's) and its data, shows the book, quits on SIGTERM and
 # leaves its profile in $XDG_CONFIG_HOME; with no place to write a profile
 # it says so once and shows the book all the same; the installed
-# thumbnailer makes a cover.
+# thumbnailer makes a cover; the manual pages are there, and the package
+# is one lintian finds no error in.
 #   installed_viewer.sh destdir|package BUILD_DIR SAMPLE_BOOK
 set -euo pipefail
 mode=$1 build=$2 book=$3
@@ -31,6 +32,7 @@ case $mode in
     for needed in libqt6gui6 libqt6widgets6 libarchive13 libc6 p7zip-full qt6-qpa-plugins; do
       grep -q "^Depends:.*\b$needed\b" "$work/fields" || fail "no $needed among the dependencies"
     done
+    lintian --fail-on error "$deb" || fail "lintian finds errors"
     dpkg-deb -x "$deb" "$root"
     ;;
   *) fail "unknown mode $mode" ;;
@@ -41,8 +43,15 @@ for file in bin/velmora bin/velmora-book bin/velmora-thumbnailer share/velmora/r
             share/applications/io.github.velmora.Velmora.desktop \
             share/metainfo/io.github.velmora.Velmora.metainfo.xml share/thumbnailers/velmora.thumbnailer \
             share/icons/hicolor/48x48/apps/io.github.velmora.Velmora.png \
-            share/icons/hicolor/256x256/apps/io.github.velmora.Velmora.png; do
+            share/icons/hicolor/256x256/apps/io.github.velmora.Velmora.png \
+            share/man/man1/velmora.1.gz share/man/man1/velmora-book.1.gz share/man/man1/velmora-thumbnailer.1.gz \
+            share/doc/velmora/copyright share/doc/velmora/changelog.Debian.gz; do
   [ -e "$usr/$file" ] || fail "$file not installed"
+done
+# Each page reads as a manual page, without a complaint from the formatter.
+for page in "$usr"/share/man/man1/*.1.gz; do
+  complaints=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "$page does not format"
+  [ -z "$complaints" ] || fail "$page: $complaints"
 done
 library=$(find "$usr/lib" -name libordel.so)
 [ -n "$library" ] || fail "libordel.so not installed"

@@ -2,9 +2,11 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "platform/commandline.h"
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -15,8 +17,32 @@
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/StartUp.h"
 
+namespace {
+
+constexpr char kHelp[] =
+    "Usage: velmora [OPTION]... [[--] PATH]\n"
+    "Show the book at PATH: a folder of images, an image, or an archive of them\n"
+    "(.cbz, .cbr, .cb7, .cbt; Zip, RAR, 7z, LZH, tar). Without PATH, the about\n"
+    "window. A PATH shorter than five characters is not taken.\n"
+    "\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "      --         end of options: a PATH that starts with '-' follows\n"
+    "\n"
+    "In the window, F1 or ? lists the keys.\n"
+    "When PATH cannot be shown, the window says why, and so does a line on\n"
+    "standard error.\n"
+    "See velmora(1) for the keys and the files it keeps.\n"
+    "\n"
+    "Exit status: 0 after the window closes (whether PATH opened or not),\n"
+    "1 when the program cannot find its own folder, 2 for a wrong command line.\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything else, Qt's start-up included: --help needs no display.
+  const CommandLine commandLine = ParseCommandLine(argc, argv, "velmora", kHelp);
+  if (commandLine.exitStatus >= 0) return commandLine.exitStatus;
   // Page buffers are megabytes each and come and go on several threads:
   // a fixed threshold keeps each in memory of its own, given back to the
   // system when freed, where the heap would otherwise keep its high mark.
@@ -62,13 +88,10 @@ int main(int argc, char** argv) {
     RegisterTouchWindow(hwnd, 0);
 
     if (!startPath.empty()) {
-      const DWORD attributes = GetFileAttributesW(startPath.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES) {
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-          window->OpenDirectory(startPath.c_str(), nullptr);
-        else
-          window->OpenFile(startPath.c_str());
-      }
+      // Said where the command was typed too, as the window says it.
+      const std::u16string why = OpenStartPath(*window, startPath);
+      if (!why.empty())
+        std::fprintf(stderr, "velmora: %s: %s\n", commandLine.operands.front().c_str(), Utf16ToUtf8(why).c_str());
     } else {
       ShowAboutAtStart(*window);
     }

@@ -3,23 +3,37 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 
 #include "platform/debug.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "platform/winuser.h"
+#include "viewer/shell/Language.h"
+#include "viewer/shell/MainWindow.h"
 
 
 // The start path: the first argument as the shell hands it over, at least
 // five characters long, made absolute against the current folder.
 std::u16string StartPath(int argc, char** argv) {
-  if (argc < 2) return {};
-  const std::u16string token = Utf8ToUtf16(argv[1]);
+  const int first = argc > 1 && std::string_view(argv[1]) == "--" ? 2 : 1;
+  if (argc <= first) return {};
+  const std::u16string token = Utf8ToUtf16(argv[first]);
   if (token.size() < 5) return {};
   if (token[0] == u'/') return token;
   std::string cwd(4096, '\0');
   if (::getcwd(cwd.data(), cwd.size()) == nullptr) return {};
   cwd.resize(std::char_traits<char>::length(cwd.c_str()));
   return Utf8ToUtf16(cwd) + u"/" + token;
+}
+
+std::u16string OpenStartPath(CMainWindow& window, const std::u16string& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    window.OpenDirectory(path.c_str(), nullptr);
+  else
+    window.OpenFile(path.c_str());
+  return FailureText(window.failure());
 }
 
 void WriteDigitizerReport() {

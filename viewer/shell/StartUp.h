@@ -1,13 +1,22 @@
-// The pieces of start-up that read the outside world: the start path and
-// the report of the input digitizers.
+// The pieces of start-up that read the outside world: the start path, its
+// opening, and the report of the input digitizers.
 #pragma once
 
 #include <string>
 
+class CMainWindow;
+
 // The start path: the first argument as the shell hands it over, at least
 // five characters long, made absolute against the current folder; empty
-// when there is none.
+// when there is none. The arguments are those the command line's check
+// let through: a "--" before the path is not it.
 std::u16string StartPath(int argc, char** argv);
+
+// Opens the start path in the window: a folder as a folder, anything else
+// as a file, a path that is not there too, so that the window shows why,
+// as it does for a book of the history that is gone. The line the window
+// then shows; empty when the book opened.
+std::u16string OpenStartPath(CMainWindow& window, const std::u16string& path);
 
 // The digitizer report on the debug output.
 void WriteDigitizerReport();

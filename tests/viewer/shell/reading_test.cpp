@@ -24,6 +24,7 @@
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
+#include "viewer/shell/StartUp.h"
 
 using test::TempDir;
 
@@ -711,6 +712,32 @@ TEST_F(Reading, ALockedBookAsksOnceAndItsPasswordIsKeptNowhere) {
   ASSERT_NE(written.find("locked.zip"), std::string::npos) << "the book is in the history";
   EXPECT_EQ(written.find(secret), std::string::npos);
   EXPECT_EQ(m_debug.find(Utf8ToUtf16(secret)), std::u16string::npos);
+}
+
+// The book named on the command line: one that is gone shows the picture
+// and the line it shows when it is opened from the history, and that line
+// is what the command line is told; a folder or a file that opens tells
+// nothing.
+TEST_F(Reading, AStartPathThatIsGoneSaysSoAsTheHistoryDoes) {
+  const std::string gone = m_tmp / "gone.cbz";
+  m_main->profile().history.Add(Utf8ToUtf16(gone), 0, {});
+  Send(WM_COMMAND, IDM_HISTORY_FIRST, 0);
+  ASSERT_EQ(m_main->failure(), OpenFailure::NotFound);
+  ASSERT_EQ(m_main->firstPage(), m_main->pictures().error.get());
+  const std::u16string fromHistory = m_main->overlay().caption;
+  ASSERT_FALSE(fromHistory.empty());
+  for (const std::string& path : {gone, m_tmp / "gone"}) {
+    MakeWindow();
+    EXPECT_EQ(OpenStartPath(*m_main, Utf8ToUtf16(path)), fromHistory) << path;
+    EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get()) << path;
+    EXPECT_EQ(m_main->overlay().caption, fromHistory) << path;
+  }
+  const std::string folder = Pages(2, "vol");
+  Shell("cd '" + folder + "' && 7z a -tzip ../vol.cbz p0.png p1.png >/dev/null");
+  for (const std::string& path : {folder, m_tmp / "vol.cbz"}) {
+    EXPECT_EQ(OpenStartPath(*m_main, Utf8ToUtf16(path)), u"") << path;
+    EXPECT_EQ(m_main->book().PageCount(), 2) << path;
+  }
 }
 
 TEST_F(Reading, AFolderThatMayNotBeReadSaysSo) {

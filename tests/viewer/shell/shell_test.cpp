@@ -522,6 +522,11 @@ TEST(StartUp, TheFirstArgumentOfFiveCharactersOrMoreIsTheStartPath) {
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   EXPECT_EQ(path({program, fivePath}), Utf8ToUtf16(std::string(cwd) + "/a.jpg"));
+  // After "--", a path that starts with '-' (the options were checked before).
+  char endOfOptions[] = "--";
+  char dashed[] = "-odd.cbz";
+  EXPECT_EQ(path({program, endOfOptions, dashed}), Utf8ToUtf16(std::string(cwd) + "/-odd.cbz"));
+  EXPECT_EQ(path({program, endOfOptions}), u"");
 }
 
 TEST(StartUp, WithoutDigitizersTheReportSaysSo) {
