@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
   }
   CoInitialize(nullptr);
   const std::u16string path = Utf8ToUtf16(absolute);
-  CBookOpener opener(fileSystem.get());
+  CBookOpener opener(fileSystem.get(), NameOrder::Natural);  // the viewer's page order
   if (const char* given = std::getenv("VELMORA_PASSWORD"); given != nullptr)
     opener.UsePasswords(nullptr, [password = Utf8ToUtf16(given)](const std::u16string&, bool wrongBefore) {
       return wrongBefore ? std::nullopt : std::optional<std::u16string>(password);  // tried once

@@ -10,12 +10,16 @@
 // another name and renamed. Exit status 0 when written, 1 when the book
 // gives no cover (nothing is written), 2 for a wrong command line. The
 // library's and the viewer's debug texts go to standard error.
+#include <dirent.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +39,40 @@ namespace {
 // this (a damaged archive read in circles, a stalled disk) gets none.
 constexpr unsigned kSecondsAtMost = 20;
 constexpr long kLargestSize = 4096;
+
+// What the time limit's handler needs, made before it can fire: the line it
+// writes, and the temporary output to remove (empty while there is none).
+char g_tooLong[1024] = {};
+char g_temporary[4096] = {};
+
+void OnTooLong(int) {
+  if (g_temporary[0] != '\0') ::unlink(g_temporary);
+  const ssize_t written = ::write(STDERR_FILENO, g_tooLong, std::strlen(g_tooLong));
+  (void)written;
+  ::_exit(1);
+}
+
+// A run killed while writing left OUTPUT.XXXXXX beside the output: one older
+// than a run may take is removed.
+void RemoveStaleTemporaries(const std::string& output) {
+  const std::size_t slash = output.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = output.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return;
+  const time_t now = ::time(nullptr);
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+      continue;
+    const std::string path = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60) ::unlink(path.c_str());
+  }
+  ::closedir(listing);
+}
 
 void Error(const std::string& input, const std::string& reason) {
   std::fprintf(stderr, "velmora-thumbnailer: %s: %s\n", input.c_str(), reason.c_str());
@@ -95,7 +133,7 @@ bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSourc
 // False and why not.
 bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolder, ComRef<IWICBitmapSource>& cover,
                std::string* why) {
-  const CBookOpener opener(fileSystem);
+  const CBookOpener opener(fileSystem, NameOrder::Natural);  // the viewer's page order
   // The opener's image test decodes the file: that decoding is the cover.
   const ImageTest keepImage = [&cover](IDirectory* root, const std::u16string& file) {
     return Decode(root, file, cover);
@@ -174,7 +212,14 @@ bool EncodePng(std::vector<uint8_t>& bgra, UINT width, UINT height, std::vector<
 // no file or the whole of it.
 bool WriteWhole(const std::string& output, const std::vector<uint8_t>& bytes, std::string* why) {
   std::string temp = output + ".XXXXXX";
+  RemoveStaleTemporaries(output);
+  sigset_t alarm, before;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  sigprocmask(SIG_BLOCK, &alarm, &before);  // the name is whole before the handler may read it
   const int fd = ::mkstemp(temp.data());
+  if (fd >= 0 && temp.size() < sizeof g_temporary) std::memcpy(g_temporary, temp.c_str(), temp.size() + 1);
+  sigprocmask(SIG_SETMASK, &before, nullptr);
   if (fd < 0) {
     *why = std::string("cannot write beside the output: ") + std::strerror(errno);
     return false;
@@ -188,10 +233,13 @@ bool WriteWhole(const std::string& output, const std::vector<uint8_t>& bytes, st
     else done += static_cast<std::size_t>(n);
   }
   ok = ::close(fd) == 0 && ok;
-  if (ok && ::rename(temp.c_str(), output.c_str()) == 0) return true;
-  *why = std::string("cannot write the output: ") + std::strerror(errno);
-  ::unlink(temp.c_str());
-  return false;
+  const bool renamed = ok && ::rename(temp.c_str(), output.c_str()) == 0;
+  if (!renamed) *why = std::string("cannot write the output: ") + std::strerror(errno);
+  if (!renamed) ::unlink(temp.c_str());
+  sigprocmask(SIG_BLOCK, &alarm, &before);
+  g_temporary[0] = '\0';
+  sigprocmask(SIG_SETMASK, &before, nullptr);
+  return renamed;
 }
 
 constexpr char kHelp[] =
@@ -219,6 +267,9 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file size limit a write fails, as on a full disk, instead of
+  // the signal ending the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   const CommandLine commandLine = ParseCommandLine(argc, argv, "velmora-thumbnailer", kHelp, {{"-s", true}});
   if (commandLine.exitStatus >= 0) return commandLine.exitStatus;
   long size = 0;
@@ -236,8 +287,16 @@ int main(int argc, char** argv) {
     Error(input, "not a local file");
     return 1;
   }
-  // Default action: the process ends, and nothing was renamed into place.
-  ::alarm(kSecondsAtMost);
+  // Past the limit the run ends with status 1 and a line saying why, its
+  // temporary output removed: nothing was renamed into place.
+  // (VELMORA_THUMBNAILER_SECONDS may shorten it, for tests.)
+  unsigned seconds = kSecondsAtMost;
+  if (const char* shorter = std::getenv("VELMORA_THUMBNAILER_SECONDS"))
+    seconds = static_cast<unsigned>(std::clamp(std::atol(shorter), 1L, static_cast<long>(kSecondsAtMost)));
+  std::snprintf(g_tooLong, sizeof g_tooLong, "velmora-thumbnailer: %s: took longer than %u s\n", input.c_str(),
+                seconds);
+  std::signal(SIGALRM, OnTooLong);
+  ::alarm(seconds);
 
   const std::string absolute = Absolute(local);
   struct stat info {};

@@ -4,6 +4,7 @@
 // status, for a damaged book, a book without an image, or an output that
 // cannot be written.
 #include <gtest/gtest.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -200,6 +201,30 @@ TEST_F(Thumbnailer, ABookWithoutACoverWritesNothing) {
   }
   // The good ones do give a cover, through the same steps.
   EXPECT_EQ(Thumbnail(m_tmp / "good.cb7", m_tmp / "out/cover.png").status, 0);
+}
+
+// Past its time limit a run ends with status 1 and a line, as the README
+// says, leaving nothing; a run killed mid-write long ago left a temporary
+// file, which the next run removes.
+TEST_F(Thumbnailer, TooLongSaysSoAndLeftoversAreRemoved) {
+  std::filesystem::create_directories(m_tmp / "out");
+  SavePage(m_tmp / "b.jpg", 50, 50, qRgb(1, 2, 3));
+  // A first entry that takes seconds to inflate, before the cover.
+  ASSERT_EQ(std::system(("cd '" + m_tmp.path() + "' && head -c 400000000 /dev/zero | zip -q -1 slow.zip - && zip -q slow.zip b.jpg")
+                            .c_str()),
+            0);
+  ::setenv("VELMORA_THUMBNAILER_SECONDS", "1", 1);
+  const Outcome slow = Thumbnail(m_tmp / "slow.zip", m_tmp / "out/cover.png");
+  ::unsetenv("VELMORA_THUMBNAILER_SECONDS");
+  EXPECT_EQ(slow.status, 1);
+  EXPECT_NE(slow.errors.find("took longer than 1 s"), std::string::npos) << slow.errors;
+  EXPECT_EQ(Listing(m_tmp / "out"), std::vector<std::string>{});
+
+  m_tmp.WriteFile("out/cover.png.Ab12Cd", "a run killed while writing");
+  const struct timeval old[2] = {{::time(nullptr) - 120, 0}, {::time(nullptr) - 120, 0}};
+  ASSERT_EQ(::utimes((m_tmp / "out/cover.png.Ab12Cd").c_str(), old), 0);
+  EXPECT_EQ(Thumbnail(m_tmp / "b.jpg", m_tmp / "out/cover.png").status, 0);
+  EXPECT_EQ(Listing(m_tmp / "out"), std::vector<std::string>{"cover.png"});
 }
 
 TEST_F(Thumbnailer, AnOutputThatCannotBeWrittenFails) {

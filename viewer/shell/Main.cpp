@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <csignal>
 #include <memory>
 #include <string>
 
@@ -43,6 +44,9 @@ int main(int argc, char** argv) {
   // Before anything else, Qt's start-up included: --help needs no display.
   const CommandLine commandLine = ParseCommandLine(argc, argv, "velmora", kHelp);
   if (commandLine.exitStatus >= 0) return commandLine.exitStatus;
+  // Past a file size limit (ulimit -f) a save fails, as on a full disk, and
+  // says so once, instead of the signal ending the program.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Page buffers are megabytes each and come and go on several threads:
   // a fixed threshold keeps each in memory of its own, given back to the
   // system when freed, where the heap would otherwise keep its high mark.
