@@ -131,8 +131,7 @@ void CMainWindow::ToggleColorizing() {
   int32_t& mono2Color = m_profile.settings.mono2Color;
   mono2Color = mono2Color != 0 ? 0 : 1;
   SaveProfile();
-  DropLoads();
-  m_pageCache.Reset();
+  m_pages.DropPages();
   ShowPage(m_book.current, 0);
   Invalidate();
 }
@@ -146,8 +145,7 @@ void CMainWindow::ToggleSwitch(bool ReaderSettings::*which) {
     if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
   } else if (which == &ReaderSettings::exifOrientation) {
     // Pages decoded the other way are decoded again.
-    DropLoads();
-    m_pageCache.Reset();
+    m_pages.DropPages();
     if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
   }
 }

@@ -16,10 +16,7 @@ void CMainWindow::ShowAbout() { m_aboutDialog.Show(m_hWnd); }
 
 CMainWindow::~CMainWindow() {
   // Pages and pictures go before the device objects they were made on.
-  m_loader.Cancel();
-  m_pageCache.Reset();
-  m_firstPage = PageImage{};
-  m_secondPage = PageImage{};
+  m_pages.Reset();
   m_pictures = BuiltInPictures{};
   m_book = Book{};
 }
@@ -32,12 +29,12 @@ int32_t CMainWindow::SetUp() {
     OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem));
     if (LoadResources() != 0) return 2;
   }
-  m_firstPage = PageImage::Of(m_pictures.title.get());
-  m_loader.GiveWayWhen(TerminationRequested);
+  m_pages.ShowPicture(m_pictures.title.get());
+  m_pages.GiveWayWhen(TerminationRequested);
   // Said from a worker: one message at a time brings the window to take in
   // what the workers made (a window without a message queue collects when
   // asked to, as tests do).
-  m_loader.WhenFinished([this] {
+  m_pages.WhenReady([this] {
     if (!m_readyPosted.exchange(true) && !PostMessageW(m_hWnd, WM_APP_PAGES_READY, 0, 0)) m_readyPosted = false;
   });
   return 0;
@@ -66,22 +63,20 @@ void CMainWindow::ShowPageNumber() {
 }
 
 void CMainWindow::OnPaint() {
-  if (m_renderer.Paint(m_firstPage, m_secondPage, m_profile.settings.pageMode, m_loupe, overlay()) != S_OK) {
+  if (m_renderer.Paint(m_pages.first(), m_pages.second(), m_profile.settings.pageMode, m_loupe, overlay()) != S_OK) {
     ReleaseDevice();
     RebuildDevice();
   }
 }
 
 void CMainWindow::ForgetDecodedPages() {
-  DropLoads();
-  m_pageCache.Reset();
+  m_pages.DropPages();
   for (PageEntry& page : m_book.pages)
     if (page.state != PageState::Folder) page.state = PageState::Unknown;
 }
 
 void CMainWindow::ShowPicture(ID2D1Bitmap* picture, OpenFailure why) {
-  m_firstPage = PageImage::Of(picture);
-  m_secondPage = PageImage{};
+  m_pages.ShowPicture(picture);
   m_failure = why;
   SetWindowTextW(m_hWnd, kProductTitle);
 }
@@ -92,18 +87,15 @@ void CMainWindow::ToggleHelp() {
 }
 
 void CMainWindow::ReleaseDevice() {
-  DropLoads();
-  m_pageCache.Reset();
+  m_pages.Reset();
   m_pictures = BuiltInPictures{};
-  m_firstPage = PageImage{};
-  m_secondPage = PageImage{};
   m_renderer.ReleaseDeviceObjects();
 }
 
 int32_t CMainWindow::RebuildDevice() {
   m_renderer.CreateTarget(m_hWnd, ScreenDpiX, ScreenDpiY);
   if (LoadResources() != 0) return 1;
-  m_pageCache.Reset();
+  m_pages.DropPages();
   if (!m_book.pages.empty()) {
     if (ShowPage(m_book.current, 0) == 0) {
       Invalidate();

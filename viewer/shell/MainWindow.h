@@ -10,10 +10,9 @@
 #include "viewer/book/Book.h"
 #include "viewer/book/Spread.h"
 #include "viewer/imaging/D2D.h"
-#include "viewer/imaging/PageCache.h"
-#include "viewer/imaging/PageLoader.h"
 #include "viewer/imaging/Resources.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/reading/ReadingUnit.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Actions.h"
 #include "viewer/shell/Profile.h"
@@ -89,11 +88,11 @@ class CMainWindow : public CWindowImpl {
   const Book& book() const { return m_book; }
   // The bitmaps on screen: a page's full pixels (or its scaled copy), or a
   // built-in picture.
-  ID2D1Bitmap* firstPage() const { return Shown(m_firstPage); }
-  ID2D1Bitmap* secondPage() const { return Shown(m_secondPage); }
-  const PageImage& firstImage() const { return m_firstPage; }
+  ID2D1Bitmap* firstPage() const { return Shown(m_pages.first()); }
+  ID2D1Bitmap* secondPage() const { return Shown(m_pages.second()); }
+  const PageImage& firstImage() const { return m_pages.first(); }
   const BuiltInPictures& pictures() const { return m_pictures; }
-  const CPageCache& pageCache() const { return m_pageCache; }
+  const CPageCache& pageCache() const { return m_pages.cache(); }
   const Loupe& loupe() const { return m_loupe; }
   CProfile& profile() { return m_profile; }
   ReaderSettings& reading() { return m_reading; }
@@ -115,23 +114,8 @@ class CMainWindow : public CWindowImpl {
 
  private:
   static ID2D1Bitmap* Shown(const PageImage& image) { return image.full ? image.full.get() : image.scaled.get(); }
-  // 0 and the page's cache slot; 1 when the entry is no image.
-  int32_t DecodePage(int32_t index, int32_t* slot);
-  // A load of page `index` of the book.
-  PageRequest RequestFor(int32_t index) const;
-  // Asks the workers for what a turn may show next: the spread after the
-  // one on screen and the one before it.
-  void LoadAhead();
-  // Asks the workers for the pages a move from `index` by `step` will most
-  // likely show, before the search asks for them one after the other.
-  void LoadLikelyPages(int32_t index, int32_t step);
-  // Asks for the pages on screen scaled to the size they are drawn at (and
-  // their full pixels while the loupe is on).
-  void ScaleShownPages();
-  // Takes in what the workers finished; repaints when the screen gains.
-  void CollectLoads();
-  // Forgets every load: a new book, new settings, a new device.
-  void DropLoads();
+  // What the reading unit reads pages with now.
+  ReadingSettings Reading() const;
   void ReleaseDevice();
   int32_t RebuildDevice();
   int32_t LoadResources();
@@ -204,10 +188,7 @@ class CMainWindow : public CWindowImpl {
   CProfile m_profile;
   SessionPasswords m_passwords;  // of the archives opened in this run; never saved
   Book m_book;
-  CPageCache m_pageCache;
   BuiltInPictures m_pictures;
-  PageImage m_firstPage;  // on screen: a page or a built-in picture
-  PageImage m_secondPage;
   Loupe m_loupe;
 
   // Full screen: the placement to go back to.
@@ -234,8 +215,9 @@ class CMainWindow : public CWindowImpl {
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
-  // Last, so that its workers stop first.
-  CPageLoader m_loader;
+  // The pages of m_book on their way to the screen. Last, so that its
+  // workers stop first.
+  CReadingUnit m_pages{m_book, m_renderer, [this] { return Reading(); }};
 };
 
 // A start without a path shows the about window over the main window.

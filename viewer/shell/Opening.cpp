@@ -137,16 +137,13 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
     if (BookOpening chapter = opener.OpenFirstChapter(opened.book); chapter.status == OpenStatus::Opened)
       opened = std::move(chapter);
 
-  DropLoads();
-  m_firstPage = PageImage{};
-  m_secondPage = PageImage{};
+  m_pages.Reset();
   m_book = std::move(opened.book);
   if (opened.status != OpenStatus::Opened) {
     ShowPicture(m_pictures.error.get(), opened.why);
     Invalidate();
     return 1;
   }
-  m_pageCache.Reset();
 
   if (selectName == nullptr) {
     ShowFirstPage(StartIndex(m_book, start));
@@ -158,7 +155,7 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
       // decoded a second time.
       if (decoded != nullptr && decoded->decoded && m_book.pages[i].state == PageState::Unknown) {
         m_book.pages[i].state = PageState::Image;
-        m_pageCache.Put(static_cast<int32_t>(i), std::move(decoded->image));
+        m_pages.Adopt(static_cast<int32_t>(i), std::move(decoded->image));
       }
       ShowFirstPage(static_cast<int32_t>(i));
       return 0;
@@ -190,11 +187,8 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   };
   BookOpening opened = Opener().OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
-  DropLoads();
-  m_firstPage = PageImage{};
-  m_secondPage = PageImage{};
+  m_pages.Reset();
   m_book = Book{};
-  m_pageCache.Reset();
 
   switch (opened.status) {
     case OpenStatus::IsImage:
@@ -229,8 +223,7 @@ int32_t CMainWindow::OpenArchiveNear(int direction) {
     MessageBeep(0);
     return 1;
   }
-  DropLoads();
-  m_pageCache.Reset();
+  m_pages.DropPages();
   m_book = std::move(opened.book);
   SHAddToRecentDocs(SHARD_PATHW, m_book.source.c_str());
   ShowFirstPage(StartIndex(m_book, Start{}));

@@ -74,7 +74,7 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       break;
     case Action::Loupe:
       m_loupe.on = !m_loupe.on;
-      ScaleShownPages();
+      m_pages.Rescale();
       Invalidate();
       break;
     case Action::OpenFile:
@@ -215,7 +215,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_DESTROY: {
       KillTimer(hwnd, IdleTimerId);
-      DropLoads();  // no worker tells a window that is going
+      m_pages.DropPages();  // no worker tells a window that is going
       SaveProfile();
       // Where the window was, as a window: full screen is never restored.
       WINDOWPLACEMENT placement{};
@@ -229,7 +229,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_SIZE:
       m_renderer.ResizeTarget();
-      ScaleShownPages();
+      m_pages.Rescale();
       return true;
     case WM_PAINT:
       OnPaint();
@@ -253,7 +253,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_APP_PAGES_READY:
       m_readyPosted = false;
-      CollectLoads();
+      if (m_pages.Collect()) Invalidate();
       return true;
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;
@@ -283,7 +283,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       } else {
         m_loupe.on = false;
       }
-      ScaleShownPages();
+      m_pages.Rescale();
       Invalidate();
       return true;
     case WM_MOUSEWHEEL: {

@@ -1,0 +1,240 @@
+#include "viewer/reading/ReadingUnit.h"
+
+#include <new>
+#include <string>
+
+#include "platform/debug.h"
+
+namespace {
+
+PageShape ShapeOf(D2D1_SIZE_U size) { return size.width < size.height ? PageShape::Upright : PageShape::Wide; }
+
+bool SameSize(D2D1_SIZE_U a, D2D1_SIZE_U b) { return a.width == b.width && a.height == b.height; }
+
+// Pages looked for ahead in each direction.
+constexpr int kAheadPerSide = 2;
+
+}  // namespace
+
+CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, std::function<ReadingSettings()> settings)
+    : m_book(book), m_renderer(renderer), m_settings(std::move(settings)) {}
+
+void CReadingUnit::DropPages() {
+  m_loader.Cancel();
+  m_cache.Reset();
+}
+
+void CReadingUnit::Reset() {
+  DropPages();
+  m_first = PageImage{};
+  m_second = PageImage{};
+}
+
+PageRequest CReadingUnit::RequestFor(int32_t index) const {
+  const ReadingSettings settings = m_settings();
+  PageRequest request;
+  request.page = index;
+  request.root = m_book.root;
+  request.path = m_book.pages[static_cast<std::size_t>(index)].path;
+  request.colorizing = settings.colorizing;
+  request.orientation = settings.orientation;
+  request.make = m_renderer.Maker();
+  return request;
+}
+
+int32_t CReadingUnit::Decode(int32_t index) {
+  if (m_cache.Find(index) >= 0) return 0;
+  if (index < 0 || index >= m_book.PageCount()) return 1;
+  PageEntry& entry = m_book.pages[static_cast<std::size_t>(index)];
+  if (entry.state != PageState::Unknown && entry.state != PageState::Image) return 1;
+  // Told to end: no new decode, and the page keeps what is known of it.
+  if (m_giveWay && m_giveWay()) return 1;
+  try {
+    // Loaded ahead, or being loaded: taken (waiting only for a load under
+    // way); otherwise loaded here, at full size, to be scaled later.
+    std::optional<LoadedPage> loaded = m_loader.Take(index);
+    if (!loaded && m_giveWay && m_giveWay()) return 1;
+    if (!loaded) {
+      PageRequest request = RequestFor(index);
+      request.keepFull = true;
+      loaded = LoadPage(request, m_loader.OpenLock());
+    }
+    // The load's debug lines belong here, where the page is decoded for use.
+    if (!loaded->trace.empty()) OutputDebugStringW(loaded->trace.c_str());
+    if (!loaded->decoded) {
+      entry.state = PageState::NotImage;
+      return 1;
+    }
+    entry.state = PageState::Image;
+    m_cache.Put(index, std::move(loaded->image));
+    return 0;
+  } catch (const std::bad_alloc&) {
+    entry.state = PageState::NotImage;
+    return 1;
+  }
+}
+
+std::optional<Spread> CReadingUnit::Turn(int32_t index, int32_t step, int32_t cover) {
+  // The spread rules see the pages through the cache: a page is decoded
+  // (and kept) when asked for, and the page on screen is looked up only.
+  class Pages final : public IPageShapes {
+   public:
+    explicit Pages(CReadingUnit& unit) : m_unit(unit) {}
+    PageShape Decode(int32_t page) override {
+      if (m_unit.Decode(page) != 0) return PageShape::NotImage;
+      return ShapeOf(m_unit.m_cache.Peek(page)->size);
+    }
+    PageShape Known(int32_t page) const override {
+      const PageImage* image = m_unit.m_cache.Peek(page);
+      return image != nullptr ? ShapeOf(image->size) : PageShape::Wide;
+    }
+
+   private:
+    CReadingUnit& m_unit;
+  } pages(*this);
+
+  LoadLikelyPages(index, step);
+  const std::optional<Spread> found = FindSpread(m_book.PageCount(), m_settings().mode,
+                                                 Spread{m_book.current, m_book.second}, index, step, pages, cover);
+  if (!found) return found;
+  // Both pages come from the cache, where the search just put them.
+  m_book.current = found->first;
+  m_book.second = found->second;
+  m_first = *m_cache.Peek(found->first);
+  m_second = found->second >= 0 ? *m_cache.Peek(found->second) : PageImage{};
+  // Pages off screen keep only what draws them; the workers make the pages
+  // on screen sharp and load what comes next.
+  m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
+  Rescale();
+  LoadAhead();
+  return found;
+}
+
+int32_t CReadingUnit::FirstPage() {
+  // Those not tried yet are tried now, so that the cover is known wherever
+  // the reader is in the book.
+  for (int32_t k = 0; k < m_book.PageCount(); ++k) {
+    const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+    if (state == PageState::Image) return k;
+    if (state == PageState::Unknown && Decode(k) == 0) return k;
+  }
+  return -1;
+}
+
+void CReadingUnit::Adopt(int32_t index, PageImage image) { m_cache.Put(index, std::move(image)); }
+
+void CReadingUnit::ShowPicture(ID2D1Bitmap* picture) {
+  m_first = PageImage::Of(picture);
+  m_second = PageImage{};
+}
+
+void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
+  // The pages the search will most likely ask for, given to the workers
+  // first: the two pages of a spread then decode side by side.
+  const bool spread = m_settings().mode != PageMode::Single;
+  int32_t from = index, direction = +1;
+  if (step < 0) {
+    from = index - 1, direction = -1;
+  } else if (step > 0 && spread) {
+    from = step == 2 && m_book.second != -1 ? m_book.second + 1 : m_book.current + 1;
+  } else if (step > 0) {
+    from = index + 1;
+  }
+  int found = 0;
+  for (int32_t k = from; k >= 0 && k < m_book.PageCount() && found < (spread ? 2 : 1); k += direction) {
+    const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+    if (state != PageState::Unknown && state != PageState::Image) continue;
+    ++found;
+    if (m_cache.Peek(k) != nullptr || m_loader.Has(k)) continue;
+    PageRequest request = RequestFor(k);
+    request.keepFull = true;
+    m_loader.Submit(std::move(request));
+  }
+}
+
+void CReadingUnit::LoadAhead() {
+  // The entries a turn may reach next, forward then back, skipping those
+  // known not to be pages.
+  std::vector<int32_t> ahead;
+  auto consider = [&](int32_t from, int32_t direction) {
+    int found = 0;
+    for (int32_t k = from; k >= 0 && k < m_book.PageCount() && found < kAheadPerSide; k += direction) {
+      const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+      if (state != PageState::Unknown && state != PageState::Image) continue;
+      ++found;
+      if (m_cache.Peek(k) == nullptr) ahead.push_back(k);
+    }
+  };
+  const int32_t last = m_book.second >= 0 ? m_book.second : m_book.current;
+  consider(last + 1, +1);
+  consider(m_book.current - 1, -1);
+  m_loader.KeepAhead(ahead);
+
+  // Scaled for where they will most likely stand: an upright page beside
+  // its partner in a spread, any other page alone.
+  const Screen screen = m_renderer.CurrentScreen();
+  const bool spread = m_settings().mode != PageMode::Single;
+  for (int32_t page : ahead) {
+    PageRequest request = RequestFor(page);
+    request.ahead = true;
+    request.targetFor = [screen, spread](D2D1_SIZE_U size) {
+      return spread && ShapeOf(size) == PageShape::Upright ? screen.PixelsPaired(size) : screen.PixelsAlone(size);
+    };
+    m_loader.Submit(std::move(request));
+  }
+}
+
+void CReadingUnit::Rescale() {
+  const ReadingSettings settings = m_settings();
+  const Placement placement = m_renderer.CurrentScreen().Place(m_first.size, m_second.size, settings.mode);
+  const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
+                                                       {m_book.second, &placement.second}};
+  for (const auto& [page, place] : shown) {
+    if (page < 0 || place->pixels.width == 0) continue;
+    PageImage* image = m_cache.Edit(page);
+    if (image == nullptr) continue;
+    const bool sharp = image->scaled && SameSize(image->scaled->GetPixelSize(), place->pixels);
+    const bool loupeReady = !settings.loupe || image->full;
+    if (sharp && !settings.loupe && image->full) {
+      // Drawn from the scaled copy: the full pixels wait for the loupe or a
+      // new size to be asked for again.
+      image->DropFullPixels();
+      if (page == m_book.current) m_first = *image;
+      if (page == m_book.second) m_second = *image;
+    }
+    if (sharp && loupeReady) continue;
+    PageRequest request = RequestFor(page);
+    request.source = image->source;  // when kept, no second decode
+    request.keepFull = settings.loupe;
+    const D2D1_SIZE_U target = place->pixels;
+    request.targetFor = [target](D2D1_SIZE_U) { return target; };
+    m_loader.Submit(std::move(request));
+  }
+}
+
+bool CReadingUnit::Collect() {
+  bool repaint = false;
+  for (LoadedPage& loaded : m_loader.TakeFinished()) {
+    PageImage* image = m_cache.Edit(loaded.page);
+    // A page loaded for a turn that did not show it (the page after a wide
+    // one in a spread) waits for the turn that will.
+    if (image == nullptr && loaded.decoded) m_loader.Keep(std::move(loaded));
+    if (image == nullptr || !loaded.decoded || !SameSize(image->size, loaded.image.size)) continue;
+    if (loaded.image.scaled) image->scaled = loaded.image.scaled;
+    if (loaded.image.full) image->full = loaded.image.full;
+    if (loaded.image.source) image->source = loaded.image.source;
+    if (loaded.page == m_book.current) m_first = *image, repaint = true;
+    if (loaded.page == m_book.second) m_second = *image, repaint = true;
+  }
+  m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
+  if (repaint) Rescale();  // a size that changed meanwhile
+  return repaint;
+}
+
+bool CReadingUnit::FinishLoads() {
+  m_loader.WaitIdle();
+  bool repaint = Collect();
+  m_loader.WaitIdle();
+  repaint = Collect() || repaint;
+  return repaint;
+}
