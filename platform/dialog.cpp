@@ -420,7 +420,8 @@ void BrowserNavigate(HWND hwnd, const char16_t* url, const char16_t* fallbackRes
       // Measured before Qt lays it out: its layout recurses with the
       // nesting and could be kept busy for minutes by a page within the cap.
       const QString text = QString::fromUtf8(*html);
-      const HtmlVerdict verdict = CheckHtmlBounds(text.toStdU16String(), HtmlLimits{.maxUnits = kMaxPageBytes});
+      const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
+      const HtmlVerdict verdict = CheckHtmlBounds(units, HtmlLimits{.maxUnits = kMaxPageBytes});
       if (verdict == HtmlVerdict::Fine)
         target->ShowFetched(text, page);
       else
