@@ -9,6 +9,8 @@
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImageReader>
 #include <QtGui/QPalette>
+#include <QtNetwork/QHostAddress>
+#include <QtNetwork/QHostInfo>
 #include <QtNetwork/QNetworkAccessManager>
 #include <QtNetwork/QNetworkReply>
 #include <QtWidgets/QDialog>
@@ -27,6 +29,9 @@
 #include <map>
 #include <memory>
 #include <set>
+
+#include "platform/debug.h"
+#include "platform/html_bounds.h"
 
 bool ControlKillTimer(HWND hwnd, UINT_PTR id);
 
@@ -100,38 +105,157 @@ constexpr qint64 kMaxResourceBytes = qint64{4} << 20;    // 4 MiB a picture, as 
 constexpr qint64 kMaxPicturePixels = qint64{4096} * 4096;
 constexpr qint64 kMaxPageImageBytes = qint64{64} << 20;  // decoded pictures of one page
 constexpr int kMaxResources = 64;                        // fetches per page
-constexpr int kTransferTimeout = 30000;                  // ms without progress
+constexpr int kMaxRedirects = 5;
+// A whole fetch, from the request to the last byte: a server dripping a
+// byte now and then is never silent, so silence alone is no limit.
+constexpr int kTransferDeadline = 20000;  // ms
 
-// Fetches `url` and hands `done` the body, or nothing on any failure: an
-// error, a body over `cap` bytes (cut off as soon as it shows), or an
-// answer that ends up at another scheme than the request's.
-void Fetch(const QUrl& url, qint64 cap, QObject* context, std::function<void(const QByteArray*)> done) {
-  if (g_fetchHook != nullptr) g_fetchHook(url.toString().toStdU16String().c_str(), g_fetchContext);
-  QNetworkRequest request(url);
-  // Redirects never go from HTTPS to HTTP, and never leave HTTP(S).
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-  request.setTransferTimeout(kTransferTimeout);
-  QNetworkReply* reply = Network().get(request);
-  reply->setReadBufferSize(64 * 1024);  // taken out as it comes, into `body`
-  auto body = std::make_shared<QByteArray>();
-  const auto take = [reply, cap, body] {
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() > cap) {
-      reply->abort();
+int g_deadline = kTransferDeadline;
+bool g_loopbackForTests = false;
+
+// The test servers' one address, allowed only by the tests' own hook.
+bool TestLoopback(const QUrl& url) { return g_loopbackForTests && url.host() == u"127.0.0.1"; }
+
+// This machine and the networks around it: whatever serves there is not
+// the web, and a page must not make the viewer ask it anything.
+bool IsLocalNetwork(QHostAddress address) {
+  bool v4 = false;
+  const quint32 ipv4 = address.toIPv4Address(&v4);  // ::ffff:a.b.c.d too
+  if (v4) address = QHostAddress(ipv4);
+  static const char* const kSubnets[] = {"0.0.0.0/8",      "127.0.0.0/8", "10.0.0.0/8", "172.16.0.0/12",
+                                         "192.168.0.0/16", "169.254.0.0/16", "::/96",  "fc00::/7",
+                                         "fe80::/10"};
+  for (const char* subnet : kSubnets)
+    if (address.isInSubnet(QHostAddress::parseSubnet(QString::fromLatin1(subnet)))) return true;
+  return false;
+}
+
+// Hands `checked` "" when the host of `url` is on the web, or why not: an
+// address of the local networks, or a name that resolves to one (or to
+// nothing). Names are looked up on Qt's resolver threads.
+void CheckHost(const QUrl& url, QObject* context, std::function<void(const QString&)> checked) {
+  const QString host = url.host();
+  if (QHostAddress literal; literal.setAddress(host)) {
+    checked(IsLocalNetwork(literal) ? QStringLiteral("a local address") : QString());
+    return;
+  }
+  if (host.isEmpty()) {
+    checked(QStringLiteral("no host"));
+    return;
+  }
+  QHostInfo::lookupHost(host, context, [checked](const QHostInfo& info) {
+    if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
+      checked(QStringLiteral("no such host"));
       return;
     }
-    while (reply->bytesAvailable() > 0 && body->size() <= cap) body->append(reply->read(cap + 1 - body->size()));
-    if (body->size() > cap) reply->abort();
+    const QList<QHostAddress> addresses = info.addresses();
+    const bool local = std::any_of(addresses.begin(), addresses.end(), IsLocalNetwork);
+    checked(local ? QStringLiteral("a name of a local address") : QString());
+  });
+}
+
+using FetchDone = std::function<void(const QByteArray* body, const QString& refusal)>;
+
+// One fetch: its body so far, why it was given up, and who hears of it.
+struct Transfer {
+  QPointer<QObject> context;
+  FetchDone done;
+  QPointer<QNetworkReply> reply;
+  QByteArray body;
+  QString refusal;
+  bool answered = false;
+
+  void Answer(const QByteArray* result, const QString& why) {
+    if (answered) return;
+    answered = true;
+    if (context) done(result, why);
+  }
+  void GiveUp(const QString& why) {
+    if (refusal.isEmpty()) refusal = why;
+    if (reply) {
+      reply->abort();  // finished answers
+    } else {
+      Answer(nullptr, refusal);
+    }
+  }
+};
+
+void Start(const QUrl& url, qint64 cap, const std::shared_ptr<Transfer>& transfer) {
+  QNetworkRequest request(url);
+  // Every redirect is checked first, in `redirected`: HTTPS only, and to
+  // no local address.
+  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+  request.setMaximumRedirectsAllowed(kMaxRedirects);
+  QNetworkReply* reply = Network().get(request);
+  transfer->reply = reply;
+  reply->setReadBufferSize(64 * 1024);  // taken out as it comes, into the body
+  Transfer* const t = transfer.get();   // lives as long as the reply's connections
+  const auto take = [reply, cap, t] {
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (length.isValid() && length.toLongLong() > cap) {
+      t->GiveUp(QStringLiteral("too large"));
+      return;
+    }
+    while (reply->bytesAvailable() > 0 && t->body.size() <= cap) t->body.append(reply->read(cap + 1 - t->body.size()));
+    if (t->body.size() > cap) t->GiveUp(QStringLiteral("too large"));
   };
   QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
   QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
-  QObject::connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
+  QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, transfer](const QUrl& target) {
+    const QUrl next = reply->url().resolved(target);
+    // Given up later, not inside the reply's own signal.
+    const auto refuse = [reply, transfer](const QString& why) {
+      QTimer::singleShot(0, reply, [transfer, why] { transfer->GiveUp(QStringLiteral("redirected to ") + why); });
+    };
+    if (next.scheme() != u"https") return refuse(QStringLiteral("another scheme than HTTPS"));
+    CheckHost(next, reply, [reply, refuse](const QString& why) {
+      if (why.isEmpty())
+        emit reply->redirectAllowed();
+      else
+        refuse(why);
+    });
+  });
   const QString scheme = url.scheme();
-  QObject::connect(reply, &QNetworkReply::finished, context, [reply, cap, scheme, body, take, done] {
+  QObject::connect(reply, &QNetworkReply::finished, reply, [reply, cap, scheme, transfer, take] {
     if (reply->error() == QNetworkReply::NoError) take();
-    const bool ok = reply->error() == QNetworkReply::NoError && body->size() <= cap &&
+    const bool ok = reply->error() == QNetworkReply::NoError && transfer->body.size() <= cap &&
                     (reply->url().scheme() == scheme || reply->url().scheme() == u"https");
-    done(ok ? body.get() : nullptr);
+    if (!ok && transfer->refusal.isEmpty())
+      transfer->refusal = reply->error() != QNetworkReply::NoError ? QStringLiteral("no answer (") + reply->errorString() + u')'
+                                                                   : QStringLiteral("redirected off HTTPS");
+    transfer->Answer(ok ? &transfer->body : nullptr, transfer->refusal);
+    reply->deleteLater();
+  });
+}
+
+// Fetches `url` and hands `done` the body, or nothing and why on any
+// failure: not HTTPS, a host of the local networks (the address asked for
+// or any redirect's), an error, a body over `cap` bytes (cut off as soon
+// as it shows), or more time than the deadline all told. `done` is called
+// once, later, and not at all once `context` is gone.
+void Fetch(const QUrl& url, qint64 cap, QObject* context, FetchDone done) {
+  auto transfer = std::make_shared<Transfer>();
+  transfer->context = context;
+  transfer->done = std::move(done);
+  const bool exempt = TestLoopback(url);
+  if (url.scheme() != u"https" && !(exempt && url.scheme() == u"http")) {
+    QTimer::singleShot(0, context, [transfer] { transfer->GiveUp(QStringLiteral("not HTTPS")); });
+    return;
+  }
+  if (g_fetchHook != nullptr) g_fetchHook(url.toString().toStdU16String().c_str(), g_fetchContext);
+  QTimer::singleShot(g_deadline, &Network(), [transfer] { transfer->GiveUp(QStringLiteral("too slow")); });
+  const auto checked = [url, cap, transfer](const QString& why) {
+    if (transfer->answered) return;  // past the deadline already
+    if (why.isEmpty())
+      Start(url, cap, transfer);
+    else
+      transfer->GiveUp(why);
+  };
+  QTimer::singleShot(0, context, [url, context, exempt, checked] {  // answered later, whatever the answer
+    if (exempt)
+      checked(QString());
+    else
+      CheckHost(url, context, checked);
   });
 }
 
@@ -148,7 +272,7 @@ class CLightBrowser final : public QTextBrowser {
   }
 
   // A page fetched from `base`.
-  void ShowFetched(const QByteArray& html, const QUrl& base) { Show(Origin::Fetched, QString::fromUtf8(html), base); }
+  void ShowFetched(const QString& html, const QUrl& base) { Show(Origin::Fetched, html, base); }
   // The copy shipped with the program: `resource` is a Qt resource path
   // (":/..."); anything else shows nothing.
   void ShowShipped(const QString& resource) {
@@ -176,7 +300,7 @@ class CLightBrowser final : public QTextBrowser {
     ++m_fetches;
     const quint64 page = m_page;
     QPointer<CLightBrowser> self(this);
-    Fetch(url, kMaxResourceBytes, this, [self, page, name](const QByteArray* bytes) {
+    Fetch(url, kMaxResourceBytes, this, [self, page, name](const QByteArray* bytes, const QString&) {
       if (self && bytes != nullptr && self->m_page == page) self->AddPicture(name, *bytes);
     });
     return refused;  // until it has come
@@ -290,21 +414,45 @@ void BrowserNavigate(HWND hwnd, const char16_t* url, const char16_t* fallbackRes
   const QString fallback = QString::fromUtf16(fallbackResource);
   const QUrl page(QString::fromUtf16(url));
   QPointer<CLightBrowser> target(browser);
-  const auto show = [target, fallback, page](const QByteArray* html) {
+  const auto show = [target, fallback, page](const QByteArray* html, QString refusal) {
     if (!target) return;
-    if (html != nullptr)
-      target->ShowFetched(*html, page);
-    else
-      target->ShowShipped(fallback);  // no network, no such page, or too large: the shipped copy
+    if (html != nullptr) {
+      // Measured before Qt lays it out: its layout recurses with the
+      // nesting and could be kept busy for minutes by a page within the cap.
+      const QString text = QString::fromUtf8(*html);
+      const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
+      const HtmlVerdict verdict = CheckHtmlBounds(units, HtmlLimits{.maxUnits = kMaxPageBytes});
+      if (verdict == HtmlVerdict::Fine)
+        target->ShowFetched(text, page);
+      else
+        refusal = QString::fromUtf16(HtmlVerdictReason(verdict));
+    }
+    if (html == nullptr || !refusal.isEmpty()) {
+      if (!refusal.isEmpty())
+        OutputDebugStringW((u"About Page Refused : " + refusal.toStdU16String() + u"\r\n").c_str());
+      target->ShowShipped(fallback);  // no network, no such page, or refused: the shipped copy
+    }
     if (auto* owner = static_cast<CQtControl*>(target->property("velmoraDialog").value<void*>()))
       owner->Send(WM_BROWSER_DOCUMENT_COMPLETE, static_cast<WPARAM>(target->property("velmoraId").toInt()), 0);
   };
   // Only the web: Qt's network layer would read file: and qrc: addresses too.
   if (page.scheme() != u"http" && page.scheme() != u"https") {
-    QTimer::singleShot(0, browser, [show] { show(nullptr); });  // answered later, as a fetch is
+    const QString refusal = page.isEmpty() ? QString() : QStringLiteral("not a web address");
+    QTimer::singleShot(0, browser, [show, refusal] { show(nullptr, refusal); });  // answered later, as a fetch is
     return;
   }
   Fetch(page, kMaxPageBytes, browser, show);
+}
+
+bool IsLocalNetworkAddress(const char16_t* address) {
+  QHostAddress parsed;
+  return address != nullptr && parsed.setAddress(QString::fromUtf16(address)) && IsLocalNetwork(parsed);
+}
+
+void AllowBrowserLoopbackForTests(bool allow) { g_loopbackForTests = allow; }
+
+void SetBrowserDeadlineForTests(int milliseconds) {
+  g_deadline = milliseconds > 0 ? milliseconds : kTransferDeadline;
 }
 
 void BrowserSetZoom(HWND hwnd, int percent) {

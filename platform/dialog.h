@@ -21,9 +21,14 @@ HWND CreateDialogWindow(CWindowImpl* impl, HWND owner, const char16_t* caption, 
 // Destroys the dialog and its controls; its implementation hears nothing more.
 void DestroyDialogWindow(HWND dialog);
 HWND CreatePushButton(HWND parent, int id, const char16_t* text);
-// A light browser: it shows HTML fetched over HTTP(S), or the page shipped
-// with the program (a Qt resource, ":/...") when the fetch fails or the page
-// is over 1 MiB. It never reads a local file for a fetched page: that
+// A light browser: it shows HTML fetched over HTTPS, or the page shipped
+// with the program (a Qt resource, ":/...") when the fetch fails or the
+// page is refused, with a debug line saying why ("About Page Refused :
+// ..."): an http: address, a host of the local networks (see
+// IsLocalNetworkAddress; a redirect to one, or off HTTPS, too), over 20 s
+// all told, over 1 MiB, or markup nested over 64 deep, of over 5000
+// elements or too costly to lay out (platform/html_bounds.h), measured
+// before any layout. It never reads a local file for a fetched page: that
 // page's pictures come over HTTPS only, up to 4 MiB and 4096 x 4096 pixels
 // each, 64 of them and 64 MiB decoded a page; other resources are not
 // loaded. A click opens an HTTPS link in the desktop's browser and does
@@ -40,6 +45,16 @@ std::u16string BrowserText(HWND browser);
 // is asked (tests check what is fetched, and that nothing is).
 using BrowserFetchHook = void (*)(const char16_t* url, void* context);
 void SetBrowserFetchHook(BrowserFetchHook hook, void* context);
+
+// Whether the browser takes `address` (an IPv4 or IPv6 address in text) for
+// one of this machine or of a private or link-local network.
+bool IsLocalNetworkAddress(const char16_t* address);
+// For tests only, whose servers listen on 127.0.0.1: pages and pictures at
+// that address are fetched, the page over plain http too. Never on
+// otherwise; redirects are checked as ever.
+void AllowBrowserLoopbackForTests(bool allow);
+// For tests only: the whole-fetch deadline in ms; 0 restores the 20 s.
+void SetBrowserDeadlineForTests(int milliseconds);
 
 // A small modal dialog asking for a whole number from `minimum` to `maximum`
 // (a spin box and a slider), starting at `value`: TRUE and the number in

@@ -7,6 +7,8 @@
 
 #include <QtCore/QBuffer>
 #include <QtCore/QDeadlineTimer>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QTimer>
 #include <QtGui/QAbstractTextDocumentLayout>
 #include <QtGui/QDesktopServices>
 #include <QtGui/QImage>
@@ -26,7 +28,9 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "platform/debug.h"
 #include "platform/dialog.h"
+#include "platform/html_bounds.h"
 
 namespace {
 
@@ -57,7 +61,9 @@ class Server final : public QTcpServer {
  public:
   struct Answer {
     QByteArray body;
-    bool sized = true;  // with a Content-Length header
+    bool sized = true;    // with a Content-Length header
+    QByteArray location = {};  // a redirect there instead
+    int drip = 0;         // ms between the body's bytes, when dripped
   };
 
   explicit Server(bool tls) : m_tls(tls) { listen(QHostAddress::LocalHost); }
@@ -93,6 +99,18 @@ class Server final : public QTcpServer {
       const auto found = answers.find(*path);
       if (found == answers.end()) {
         socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      } else if (!found->second.location.isEmpty()) {
+        socket->write("HTTP/1.1 302 Found\r\nLocation: " + found->second.location +
+                      "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+      } else if (found->second.drip > 0) {
+        const QByteArray body = found->second.body;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n");
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket, body, sent = 0]() mutable {
+          if (sent < body.size()) socket->write(body.mid(sent++, 1));
+        });
+        timer->start(found->second.drip);
+        return;  // open for as long as the client stays
       } else {
         QByteArray head = "HTTP/1.1 200 OK\r\nConnection: close\r\n";
         if (found->second.sized) head += "Content-Length: " + QByteArray::number(found->second.body.size()) + "\r\n";
@@ -156,6 +174,9 @@ class LightBrowser : public ::testing::Test {
     static char name[] = "browser_test";
     static char* argv[] = {name, nullptr};
     InitApplication(argc, argv);
+    AllowBrowserLoopbackForTests(true);
+    SetDebugOutputSink([](const char16_t* text, void* debug) { *static_cast<std::u16string*>(debug) += text; },
+                       &m_debug);
     QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
     trusted.addCaCertificate(QSslCertificate(kCertificate));
     QSslConfiguration::setDefaultConfiguration(trusted);
@@ -174,6 +195,9 @@ class LightBrowser : public ::testing::Test {
     ASSERT_NE(m_widget, nullptr);
   }
   void TearDown() override {
+    AllowBrowserLoopbackForTests(false);
+    SetBrowserDeadlineForTests(0);
+    SetDebugOutputSink(nullptr, nullptr);
     DestroyDialogWindow(m_dialog.m_hWnd);
     m_dialog.m_hWnd = nullptr;
   }
@@ -196,7 +220,13 @@ class LightBrowser : public ::testing::Test {
     return {};
   }
 
+  bool Refused(const char* why) const {
+    return m_debug.find(u"About Page Refused : " + QString::fromLatin1(why).toStdU16String() + u"\r\n") !=
+           std::u16string::npos;
+  }
+
   std::unique_ptr<Server> m_http, m_https;
+  std::u16string m_debug;
   AboutDialog m_dialog;
   HWND m_browser = nullptr;
   QTextBrowser* m_widget = nullptr;
@@ -300,6 +330,130 @@ TEST_F(LightBrowser, OnlyHttpsLinksLeaveTheProgram) {
   ASSERT_EQ(desktop.opened.size(), 1u);
   EXPECT_EQ(desktop.opened[0], QUrl("https://example.invalid/more"));
   EXPECT_NE(Text().find("Links"), std::string::npos);  // and the page stayed
+}
+
+QByteArray Repeat(const QByteArray& part, int times) { return part.repeated(times); }
+
+TEST(HtmlBounds, DepthElementsSizeAndTime) {
+  using std::chrono::milliseconds;
+  const struct {
+    QByteArray html;
+    HtmlLimits limits;
+    HtmlVerdict verdict;
+  } cases[] = {
+      {"<html><body><p>a<p>b<ul><li>x<li>y</ul><dl><dt>t<dd>d</dl><table><tr><td>1<td>2<tr><td>3</table>"
+       "<select><option>o<option>p</select></body></html>",
+       {}, HtmlVerdict::Fine},
+      {Repeat("<div>", 64), {}, HtmlVerdict::Fine},
+      {Repeat("<div>", 65), {}, HtmlVerdict::TooDeep},
+      {Repeat("<div>x</div>", 3000), {}, HtmlVerdict::Fine},
+      {Repeat("<ul><li>", 32), {}, HtmlVerdict::Fine},  // 64 open
+      {Repeat("<ul><li>", 32) + "<b>", {}, HtmlVerdict::TooDeep},
+      {"<ul>" + Repeat("<li><p>item", 2000) + "</ul>", {}, HtmlVerdict::Fine},  // closed by the next of their kind
+      // Each table around the content doubles the layout's work.
+      {Repeat("<table><tr><td>", 13) + "x", {}, HtmlVerdict::Fine},
+      {Repeat("<table><tr><td>", 14) + "x", {}, HtmlVerdict::TooCostly},
+      {Repeat("<TABLE>", 3000), {}, HtmlVerdict::TooCostly},
+      {Repeat("<table><tr><td>", 3) + Repeat("<p>x", 4900), {}, HtmlVerdict::Fine},
+      {Repeat("<table><tr><td>", 4) + Repeat("<p>x", 4900), {}, HtmlVerdict::TooCostly},
+      {Repeat("<table><tr><td>", 3) + Repeat("<p>x</p></td></tr></table>", 3) + Repeat("<p>x", 4900), {},
+       HtmlVerdict::Fine},  // the tables closed again
+      {"<table><tr><td>" + Repeat("word ", 100000), {}, HtmlVerdict::Fine},
+      {"<table><tr><td><table><tr><td>" + Repeat("word ", 100000), {}, HtmlVerdict::TooCostly},
+      {Repeat("<div/>", 65), {}, HtmlVerdict::TooDeep},              // "/>" closes only void elements
+      {Repeat("<div></span></td>", 65), {}, HtmlVerdict::TooDeep},   // end tags of nothing open close nothing
+      {Repeat("<div title=\"</div>\">", 65), {}, HtmlVerdict::TooDeep},
+      {"<!--" + Repeat("<div>", 100) + "-->", {}, HtmlVerdict::Fine},
+      {Repeat("<br>", 5000), {}, HtmlVerdict::Fine},
+      {Repeat("<br>", 5001), {}, HtmlVerdict::TooManyElements},
+      {Repeat("a < b ", 5001), {}, HtmlVerdict::Fine},
+      {QByteArray(100, 'x'), {.maxUnits = 99}, HtmlVerdict::TooLarge},
+      {"<p>x</p>", {.maxTime = milliseconds(-1)}, HtmlVerdict::TooSlow},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CheckHtmlBounds(QString::fromUtf8(c.html).toStdU16String(), c.limits), c.verdict)
+        << c.html.left(60).toStdString();
+}
+
+TEST(HtmlBounds, LocalNetworkAddresses) {
+  for (const char16_t* local : {u"127.0.0.1", u"127.255.255.254", u"0.0.0.0", u"10.1.2.3", u"172.16.0.1",
+                                u"172.31.255.255", u"192.168.1.1", u"169.254.169.254", u"::1", u"::", u"fc00::1",
+                                u"fdff::1", u"fe80::1", u"febf::1", u"::ffff:127.0.0.1", u"::ffff:192.168.0.1"})
+    EXPECT_TRUE(IsLocalNetworkAddress(local)) << QString::fromUtf16(local).toStdString();
+  for (const char16_t* web : {u"8.8.8.8", u"1.0.0.1", u"11.0.0.1", u"172.15.255.255", u"172.32.0.1", u"192.169.0.1",
+                              u"169.255.0.1", u"2606:4700::1", u"fec0::1", u"::ffff:8.8.8.8", u"localhost", u""})
+    EXPECT_FALSE(IsLocalNetworkAddress(web)) << QString::fromUtf16(web).toStdString();
+}
+
+TEST_F(LightBrowser, PagesTooDeepForTheLayoutAreRefusedUnlaidOut) {
+  const QByteArray deep = "<p>Deep but fine</p>" + Repeat("<table><tr><td>", 10) + "x";
+  m_http->answers["/deep.html"] = {deep};
+  Show(m_http->Url("/deep.html"));
+  EXPECT_NE(Text().find("Deep but fine"), std::string::npos);
+
+  const struct {
+    QByteArray page;
+    const char* why;
+  } cases[] = {
+      {Repeat("<table>", 3000), "too costly to lay out"},  // 21 KB: a crash in the layout
+      {Repeat("<table>", 70000), "too costly to lay out"},  // 490 KB: minutes in it
+      {Repeat("<table><tr><td>", 21), "too costly to lay out"},  // 20 s in it
+      {Repeat("<blockquote>", 3000), "too deeply nested"},
+  };
+  for (const auto& c : cases) {
+    m_http->answers["/nested.html"] = {"<p>Nested</p>" + c.page};
+    m_debug.clear();
+    QElapsedTimer clock;
+    clock.start();
+    Show(m_http->Url("/nested.html"));
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_NE(Text().find("The shipped copy"), std::string::npos) << c.page.left(20).toStdString();
+    EXPECT_TRUE(Refused(c.why)) << QString::fromStdU16String(m_debug).toStdString();
+  }
+}
+
+TEST_F(LightBrowser, ADrippingPageEndsAtTheDeadline) {
+  SetBrowserDeadlineForTests(2000);
+  m_http->answers["/drip.html"] = {QByteArray(1000, 'x'), true, {}, 100};  // never 100 ms silent
+  QElapsedTimer clock;
+  clock.start();
+  Show(m_http->Url("/drip.html"));
+  EXPECT_GE(clock.elapsed(), 1500);  // not ended by silence: never 100 ms of it
+  EXPECT_LT(clock.elapsed(), 6000);
+  EXPECT_NE(Text().find("The shipped copy"), std::string::npos);
+  EXPECT_TRUE(Refused("too slow"));
+}
+
+TEST_F(LightBrowser, NothingOfThisMachineOrOffHttpsIsAskedFor) {
+  m_https->answers["/secret.html"] = {"<p>Secret</p>"};
+  m_http->answers["/secret.html"] = {"<p>Secret</p>"};
+  const QByteArray port = QByteArray::number(m_https->serverPort());
+  m_http->answers["/to-loopback"] = {{}, true, "https://127.0.0.1:" + port + "/secret.html"};
+  m_http->answers["/to-name"] = {{}, true, "https://localhost:" + port + "/secret.html"};
+  m_http->answers["/to-ipv6"] = {{}, true, "https://[::1]:" + port + "/secret.html"};
+  m_http->answers["/to-relative"] = {{}, true, "/secret.html"};
+  const struct {
+    QString url;
+    bool testHook;
+    const char* why;
+  } cases[] = {
+      {m_http->Url("/to-loopback"), true, "redirected to a local address"},
+      {m_http->Url("/to-name"), true, "redirected to a name of a local address"},
+      {m_http->Url("/to-ipv6"), true, "redirected to a local address"},
+      {m_http->Url("/to-relative"), true, "redirected to another scheme than HTTPS"},
+      {m_http->Url("/secret.html"), false, "not HTTPS"},
+      {m_https->Url("/secret.html"), false, "a local address"},
+      {"https://localhost:" + port + "/secret.html", false, "a name of a local address"},
+  };
+  for (const auto& c : cases) {
+    AllowBrowserLoopbackForTests(c.testHook);
+    m_debug.clear();
+    Show(c.url);
+    EXPECT_NE(Text().find("The shipped copy"), std::string::npos) << c.url.toStdString();
+    EXPECT_TRUE(Refused(c.why)) << c.url.toStdString() << ": " << QString::fromStdU16String(m_debug).toStdString();
+  }
+  EXPECT_TRUE(m_https->requests.empty());
+  EXPECT_EQ(std::count(m_http->requests.begin(), m_http->requests.end(), "/secret.html"), 0);
 }
 
 }  // namespace

@@ -265,9 +265,11 @@ TEST(WindowLayer, TheBrowserToldOfEveryFetchAndOfNoneWithoutAnAddress) {
   ASSERT_TRUE(WaitFor([&] { return dialog.completed == 1; }));
   EXPECT_TRUE(fetched.empty());
   // An address nobody answers (a closed port here): fetched, then the copy.
+  AllowBrowserLoopbackForTests(true);
   BrowserNavigate(browser, u"http://127.0.0.1:9/page.html", u":/no/copy.html");
   ASSERT_TRUE(WaitFor([&] { return dialog.completed == 2; }));
   EXPECT_EQ(fetched, (std::vector<std::u16string>{u"http://127.0.0.1:9/page.html"}));
+  AllowBrowserLoopbackForTests(false);
   SetBrowserFetchHook(nullptr, nullptr);
   DestroyDialogWindow(dialog.m_hWnd);
   dialog.m_hWnd = nullptr;  // gone with its widget

@@ -46,5 +46,6 @@ bool LoadWindowPlace(WindowPlace* place);
 void SaveWindowPlace(const WindowPlace& place);
 
 // The site the about page is fetched from ("https://host"); empty: the copy
-// shipped with the program, with no network at all.
+// shipped with the program, with no network at all. An "http://" site is
+// read too, but the browser fetches over HTTPS only and shows the copy.
 std::u16string AboutSite();

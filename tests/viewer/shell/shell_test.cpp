@@ -727,12 +727,15 @@ TEST_F(Widget, TheAboutWindowAtStartAsksTheNetworkNothing) {
   CAboutDialog& about = m_main->aboutDialog();
   ASSERT_TRUE(WaitFor([&] { return BrowserText(about.m_browser).find(u"0.1.12") != std::u16string::npos; }));
   EXPECT_TRUE(fetched.empty());
-  // A site set by the user is asked for the page, with the page's path.
+  // A site set by the user is asked for the page, with the page's path
+  // (a test server's address, allowed for tests only).
+  AllowBrowserLoopbackForTests(true);
   SetUserSettingText(u"about/site", u"http://127.0.0.1:9");
   CAboutDialog configured;
   configured.Show(m_hwnd);
   ASSERT_TRUE(WaitFor([&] { return BrowserText(configured.m_browser).find(u"0.1.12") != std::u16string::npos; }));
   EXPECT_EQ(fetched, (std::vector<std::u16string>{u"http://127.0.0.1:9/app/velmora/velmora.html?ver=0.1.12"}));
+  AllowBrowserLoopbackForTests(false);
   SetBrowserFetchHook(nullptr, nullptr);
 }
 
