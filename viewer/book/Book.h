@@ -58,6 +58,12 @@ struct Book {
   bool noArchiveBefore = false;
 
   int32_t PageCount() const { return static_cast<int32_t>(pages.size()); }
+  // The index of the entry at `path` (under root), or -1.
+  int32_t IndexOf(const std::u16string& path) const {
+    for (std::size_t i = 0; i < pages.size(); ++i)
+      if (pages[i].path == path) return static_cast<int32_t>(i);
+    return -1;
+  }
   // Whether the book stands in a folder that the next and previous archive
   // (or chapter) step through.
   bool InSeries() const { return (kind == BookKind::Archive || archiveFolder.chapters) && archiveFolder.root; }

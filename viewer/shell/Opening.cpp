@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 #include <optional>
@@ -88,19 +89,15 @@ void CMainWindow::ShowOpenFailure(bool notArchive, OpenFailure why) {
 }
 
 int32_t CMainWindow::IndexOfPage(const std::u16string& path, int32_t fallback) const {
-  if (!path.empty())
-    for (std::size_t i = 0; i < m_book.pages.size(); ++i)
-      if (m_book.pages[i].path == path) return static_cast<int32_t>(i);
-  return fallback;
+  const int32_t found = path.empty() ? -1 : m_book.IndexOf(path);
+  return found >= 0 ? found : fallback;
 }
 
 int32_t CMainWindow::RememberedPage(const Book& book) const {
   const HistoryEntry* entry = m_profile.history.Find(book.source);
   if (entry == nullptr) return 0;
   // By name first: the place survives pages added, removed or reordered.
-  if (!entry->page.empty())
-    for (std::size_t i = 0; i < book.pages.size(); ++i)
-      if (book.pages[i].path == entry->page) return static_cast<int32_t>(i);
+  if (const int32_t byName = entry->page.empty() ? -1 : book.IndexOf(entry->page); byName >= 0) return byName;
   // A remembered page outside the book (a book that changed, a profile
   // edited by hand) is the first page.
   return entry->index >= 0 && entry->index < book.PageCount() ? entry->index : 0;
@@ -111,9 +108,7 @@ int32_t CMainWindow::StartIndex(const Book& book, const Start& start) const {
     case Start::At::Remembered:
       return m_reading.resume ? RememberedPage(book) : 0;
     case Start::At::Page:
-      for (std::size_t i = 0; i < book.pages.size(); ++i)
-        if (book.pages[i].path == start.page) return static_cast<int32_t>(i);
-      return 0;
+      return std::max(book.IndexOf(start.page), 0);
     case Start::At::First:
       break;
   }
