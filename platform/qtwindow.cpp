@@ -1,5 +1,6 @@
 // Windows and messages on Qt Widgets: a widget per window turns Qt's
 // events into the numbered messages its implementation dispatches on.
+#include <QtCore/QAbstractNativeEventFilter>
 #include <QtCore/QFile>
 #include <QtCore/QLibraryInfo>
 #include <QtCore/QLocale>
@@ -308,9 +309,47 @@ namespace {
 QApplication* g_application = nullptr;
 }  // namespace
 
+namespace {
+
+// A window destroyed by another X client (xdotool windowclose, a broken
+// window manager) would leave the program running with no window: its
+// DestroyNotify closes the window as the close box does, so the profile is
+// saved and the program ends. The event's layout is the X protocol's.
+class CDestroyedWindows final : public QAbstractNativeEventFilter {
+ public:
+  bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+    if (type != "xcb_generic_event_t" || message == nullptr) return false;
+    struct DestroyNotify {
+      uint8_t responseType;
+      uint8_t pad;
+      uint16_t sequence;
+      uint32_t event;
+      uint32_t window;
+    };
+    constexpr uint8_t kDestroyNotify = 17;
+    const auto* notify = static_cast<const DestroyNotify*>(message);
+    if ((notify->responseType & 0x7F) != kDestroyNotify) return false;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* window = dynamic_cast<CQtWindow*>(widget);
+      if (window == nullptr || !window->testAttribute(Qt::WA_WState_Created) ||
+          window->internalWinId() != static_cast<WId>(notify->window))
+        continue;
+      QPointer<CQtWindow> target(window);
+      QTimer::singleShot(0, window, [target] {
+        if (target) target->Send(WM_CLOSE, 0, 0);
+      });
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
 void InitApplication(int& argc, char** argv) {
   if (QCoreApplication::instance() == nullptr) {
     g_application = new QApplication(argc, argv);
+    static CDestroyedWindows destroyed;  // lives as long as the process
+    g_application->installNativeEventFilter(&destroyed);
     // Qt's own dialog texts (buttons, the file dialog) in Japanese for a
     // Japanese user, when Qt's translations are installed; English else.
     if (UserLanguageIsJapanese()) {

@@ -6,7 +6,7 @@
 # it exits 0 and wrote the profile and the page's name. Start it again on
 # the same book: it opens where it was left. Start it without a path and
 # reopen the book from the history in the context menu at its remembered
-# page.
+# page. Last, its window destroyed by another X client ends it.
 #   e2e_viewer.sh path/to/velmora path/to/sample-book
 set -euo pipefail
 work=$(mktemp -d)
@@ -133,6 +133,15 @@ xdotool key Down Down Down Right Return  # Open File, Open Directory, History > 
 wait_for_shows 2  # the folder opens at its first page, then the remembered one shows
 expect_index "reopened from the history" 5
 kill -TERM "$pid"
+wait "$pid"
+
+# A window destroyed by another X client ends the program, as its close box
+# does, instead of leaving it running without a window.
+start "$book"
+wait_for_shows 1
+xdotool windowclose "$(window_named "Velmora")"
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$pid" 2>/dev/null; then echo "still running without its window"; kill -KILL "$pid"; exit 1; fi
 wait "$pid"
 INSIDE
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$book" "$work"
