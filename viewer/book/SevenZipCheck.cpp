@@ -131,9 +131,9 @@ std::string LayoutRefusal(const Exports& library) {
     return "no Zip handler";
   // Slots 11 and 12 take the same arguments in both layouts: here the
   // archive's properties, and with a virtual destructor in IUnknown its
-  // items' ones. A Zip archive has no path; its items have. Once that shows
-  // the slots moved, the object is left as it is: any other call, Release
-  // too, may land on its destructor.
+  // items' ones. A Zip archive has no path; its items have. Until that
+  // settles the layout, a refused object is left as it is (leaked): any
+  // other call, Release too, may land on its destructor.
   std::vector<PropertyInfo> archiveProperties, itemProperties;
   if (!ListProperties(archive, &IInArchive::GetNumberOfArchiveProperties, &IInArchive::GetArchivePropertyInfo,
                       library.sysFreeString, archiveProperties))
