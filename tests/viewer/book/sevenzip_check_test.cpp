@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -151,6 +152,29 @@ TEST_F(SevenZipRefusal, WhenNoRouteReadsAFileTheUserIsToldTheLibraryIsMissingOrR
       EXPECT_EQ(opening.why, row.why);
     }
   }
+}
+
+// velmora-book with a 7z.so of the other layout beside it, as a user ran it:
+// that crashed on any CBZ; now it reads through the system's library.
+TEST(SevenZipBesideTheProgram, VelmoraBookGivesWayToTheSystemLibrary) {
+  TempDir tmp;
+  tmp.MakeFolder("bin");
+  tmp.MakeFolder("src");
+  tmp.WriteFile("src/p1.jpg", Noise(200000, 4));
+  std::filesystem::copy_file(VELMORA_BOOK, tmp / "bin/velmora-book");
+  std::filesystem::copy_file(Utf16ToUtf8(StandIn("destructor")), tmp / "bin/7z.so");
+  const std::string run = "cd '" + tmp.path() + "' && (cd src && zip -q ../book.cbz p1.jpg) && sha256sum src/p1.jpg >expected" +
+                          " && bin/velmora-book --hash book.cbz >out 2>err";
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  std::ifstream expected(tmp / "expected"), out(tmp / "out"), err(tmp / "err");
+  std::string sum, line, errors((std::istreambuf_iterator<char>(err)), std::istreambuf_iterator<char>());
+  expected >> sum;
+  std::getline(out, line);
+  EXPECT_EQ(line, sum + "  /p1.jpg");
+  const std::string refusal = "7-Zip Library Refused : " + (tmp / "bin/7z.so") + " : interface slots out of place\r\n";
+  const std::size_t said = errors.find(refusal);
+  ASSERT_NE(said, std::string::npos) << errors;
+  EXPECT_EQ(errors.find("Refused", said + refusal.size()), std::string::npos);
 }
 
 // Last: it binds the system's library for the rest of the process.
