@@ -54,6 +54,15 @@ constexpr char kHelp[] =
     "none is named, 2 when some entries could not be read or an option is\n"
     "unknown.\n";
 
+// Why a file that is no image opened as no archive either.
+const char* NotArchiveReason(OpenFailure why) {
+  switch (why) {
+    case OpenFailure::ArchiveLibraryMissing: return "7-Zip's library (7z.so) not found, and libarchive does not read it";
+    case OpenFailure::ArchiveLibraryRefused: return "7-Zip's library (7z.so) refused as unfit, and libarchive does not read it";
+    default: return "neither an image nor an archive the viewer reads";
+  }
+}
+
 void Error(const std::string& book, const std::string& reason) {
   std::fprintf(stderr, "velmora-book: %s: %s\n", book.c_str(), reason.c_str());
 }
@@ -193,7 +202,7 @@ int main(int argc, char** argv) {
   switch (opening.status) {
     case OpenStatus::Opened: status = Show(opening.book, mode); break;
     case OpenStatus::Refused: Error(argument, "not a path the viewer takes"); break;
-    case OpenStatus::NotArchive: Error(argument, "neither an image nor an archive the viewer reads"); break;
+    case OpenStatus::NotArchive: Error(argument, NotArchiveReason(opening.why)); break;
     default: Error(argument, isFolder ? "the folder cannot be listed" : "cannot be read"); break;
   }
   opening = BookOpening{};  // the book's directories go before the library's state

@@ -129,6 +129,15 @@ bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSourc
   return DecodeImage(file.get(), Colorizing::Off, pixels) == 0;
 }
 
+// Why a file that is no image opened as no archive either.
+const char* NotArchiveReason(OpenFailure why) {
+  switch (why) {
+    case OpenFailure::ArchiveLibraryMissing: return "7-Zip's library (7z.so) not found, and libarchive does not read it";
+    case OpenFailure::ArchiveLibraryRefused: return "7-Zip's library (7z.so) refused as unfit, and libarchive does not read it";
+    default: return "neither an image nor an archive the viewer reads";
+  }
+}
+
 // The cover: the image itself, or the first entry of the book that decodes.
 // False and why not.
 bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolder, ComRef<IWICBitmapSource>& cover,
@@ -142,7 +151,7 @@ bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolde
   switch (opening.status) {
     case OpenStatus::IsImage: return true;
     case OpenStatus::Opened: break;
-    case OpenStatus::NotArchive: *why = "neither an image nor an archive the viewer reads"; return false;
+    case OpenStatus::NotArchive: *why = NotArchiveReason(opening.why); return false;
     case OpenStatus::Refused: *why = "not a path the viewer takes"; return false;
     default: *why = isFolder ? "the folder cannot be listed" : "cannot be read"; return false;
   }

@@ -142,8 +142,10 @@ ArchiveTrouble TroubleOfResult(Int32 result) {
 //   reads it, as always, unless it is RAR 4 with an entry in a method other
 //   than "store" (this build of the library has no RAR codec): then
 //   libarchive reads it if it can, and 7-Zip's library if it cannot.
-// - Where 7-Zip's library is missing or no handler opens the file,
-//   libarchive tries it as tar, RAR 4 or RAR 5.
+// - Where no handler opens the file, libarchive tries it as tar, RAR 4 or
+//   RAR 5.
+// - Where 7-Zip's library is missing or refused, libarchive tries every
+//   format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
@@ -157,9 +159,9 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   file->Read(head, 8, &got);
   file->Seek(0, 0, nullptr);
 
-  auto tryLibArchive = [&]() -> bool {
+  auto tryLibArchive = [&](LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip) -> bool {
     CLibArchiveDirectory* directory =
-        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password);
+        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
     if (directory == nullptr) return false;
     directory->AddRef();
     const bool opened = directory->LoadArchive() == kOk &&
@@ -167,6 +169,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
     directory->Release();
     return opened;
   };
+  if (!BindSevenZip()) return tryLibArchive(LibArchiveFormats::Instead) ? kOk : kFailed;
   if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
 
   C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);

@@ -74,11 +74,18 @@ std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
 }
 
 // A file that no route opened: a damaged image or archive, an encrypted
-// archive, or neither an image nor an archive.
+// archive, or neither an image nor an archive. Without 7-Zip's library only
+// libarchive tried, and what the library would have made of the file is
+// not known: the user is told that instead.
 OpenFailure WhyNoArchive(IFile* file) {
   BYTE head[64] = {};
   const std::size_t got = ReadHead(file, head, sizeof head);
   if (LooksLikeImage(head, got)) return OpenFailure::Damaged;
+  switch (FindSevenZip()) {
+    case SevenZipAvailability::Missing: return OpenFailure::ArchiveLibraryMissing;
+    case SevenZipAvailability::Refused: return OpenFailure::ArchiveLibraryRefused;
+    case SevenZipAvailability::Bound: break;
+  }
   return FailureOf(DiagnoseArchive(file));
 }
 

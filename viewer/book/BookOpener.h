@@ -29,6 +29,10 @@ enum class OpenFailure {
   Damaged,                 // a damaged archive or page
   UnsupportedCompression,  // compressed in a way nothing here decodes
   NoImages,                // a book without a page that is an image
+  // A file no route reads while 7-Zip's library is not there, or is there
+  // but unfit: it may be an archive only that library reads.
+  ArchiveLibraryMissing,
+  ArchiveLibraryRefused,
 };
 
 // What a path on disk says of a failure there: NotFound or NoPermission

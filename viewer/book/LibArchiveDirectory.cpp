@@ -28,8 +28,9 @@ enum class ReadEnd { Done, TooBig, Failed };
 // of input.
 class Reader {
  public:
-  explicit Reader(IFile* file, const SolidReader::Pass* pass = nullptr, const std::u16string* password = nullptr)
-      : m_file(file), m_pass(pass), m_password(password), m_input(kReadChunk), m_output(kReadChunk) {}
+  Reader(IFile* file, LibArchiveFormats formats, const SolidReader::Pass* pass = nullptr,
+         const std::u16string* password = nullptr)
+      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_input(kReadChunk), m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -45,6 +46,11 @@ class Reader {
     archive_read_support_format_tar(m_archive);
     archive_read_support_format_rar(m_archive);
     archive_read_support_format_rar5(m_archive);
+    if (m_formats == LibArchiveFormats::Instead) {
+      archive_read_support_format_zip(m_archive);
+      archive_read_support_format_7zip(m_archive);
+      archive_read_support_format_lha(m_archive);
+    }
     archive_read_set_seek_callback(m_archive, &Reader::SeekCallback);
     if (m_password != nullptr) {
       std::string passphrase = Utf16ToUtf8(*m_password);
@@ -125,6 +131,7 @@ class Reader {
   }
 
   IFile* m_file;
+  const LibArchiveFormats m_formats;
   const SolidReader::Pass* m_pass;
   const std::u16string* m_password;
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
@@ -148,9 +155,9 @@ bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& va
 bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
 
 // A solid archive's pass: every readable entry from `first` on, in order.
-void RunLibArchivePass(IFile* file, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass,
-                       const ArchivePassword& password) {
-  Reader reader(file, &pass, password.get());
+void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSizes& claimed, uint32_t first,
+                       SolidReader::Pass& pass, const ArchivePassword& password) {
+  Reader reader(file, formats, &pass, password.get());
   if (!reader.Open()) return pass.Note(reader.error());
   archive_entry* entry = nullptr;
   for (uint32_t index = 0; reader.Next(&entry); ++index) {
@@ -198,8 +205,9 @@ bool IsSolidRar(const BYTE* bytes, std::size_t size) {
   return ReadVint(bytes, size, at, archiveFlags) && (archiveFlags & 0x0004) != 0;
 }
 
-CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget, ArchivePassword password)
-    : m_file(file), m_password(std::move(password)), m_solidBudget(solidBudget) {
+CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget, ArchivePassword password,
+                                           LibArchiveFormats formats)
+    : m_file(file), m_formats(formats), m_password(std::move(password)), m_solidBudget(solidBudget) {
   m_file->AddRef();
 }
 
@@ -214,8 +222,10 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     BYTE head[64] = {};
     uint32_t got = 0;
     if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return kFailed;
-    const bool solid = IsSolidRar(head, got);
-    Reader reader(m_file, nullptr, m_password.get());
+    static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+    const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
+                                                 std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
+    Reader reader(m_file, m_formats, nullptr, m_password.get());
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
@@ -246,10 +256,11 @@ int32_t CLibArchiveDirectory::LoadArchive() {
       // Encrypted entries that cannot be read: the pass passes them by.
       const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
       IFile* file = m_file;
+      const LibArchiveFormats formats = m_formats;
       const ArchivePassword password = m_password;
       m_solid = std::make_unique<SolidReader>(
-          claimed, m_solidBudget, [file, claimed, password](uint32_t first, SolidReader::Pass& pass) {
-            RunLibArchivePass(file, claimed, first, pass, password);
+          claimed, m_solidBudget, [file, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+            RunLibArchivePass(file, formats, claimed, first, pass, password);
           });
     }
   } catch (const std::bad_alloc&) {
@@ -260,7 +271,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
 }
 
 int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
-  Reader reader(m_file, nullptr, m_password.get());
+  Reader reader(m_file, m_formats, nullptr, m_password.get());
   if (!reader.Open()) return kFailed;
   archive_entry* entry = nullptr;
   for (uint32_t i = 0; i <= index; ++i)

@@ -1,13 +1,17 @@
 // The archive route through libarchive, for what 7-Zip's library cannot
 // decode on this system: compressed RAR 4 (filters included), RAR 5, and
-// tar. The same item table and the same memory files as the 7-Zip route,
-// behind the same IDirectory.
+// tar; and for every format it reads well when the library is missing or
+// refused. The same item table and the same memory files as the 7-Zip
+// route, behind the same IDirectory.
 //
 // Each entry of a plain archive is read by opening the archive again and
 // skipping to it: a skip is a seek there. In a solid RAR (the archive's
 // main header says so) a skip decodes everything before the entry, so its
 // entries are read in one pass instead. A tar is not solid: its entries are
-// stored whole, one after another, and a skip over one is a seek.
+// stored whole, one after another, and a skip over one is a seek. A 7z is
+// read in one pass too: libarchive decodes a folder of it from its start to
+// reach any entry, and a 7z does not say in its first bytes whether it is
+// solid.
 #pragma once
 
 #include <memory>
@@ -17,18 +21,26 @@
 #include "ordel/FileSystem.h"
 #include "viewer/book/Archive.h"
 
+// The formats libarchive is asked to read. Never its raw or text formats,
+// which take any file for an archive.
+enum class LibArchiveFormats {
+  BesideSevenZip,  // tar, RAR 4 and RAR 5: what 7-Zip's library leaves
+  Instead,         // those, and Zip, 7z and LZH: 7-Zip's library is not used
+};
+
 class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
  public:
   // Encrypted entries are read with `password` where libarchive decrypts
   // the format: 3.6 decrypts Zip (traditional and AES), but none of tar,
-  // RAR 4 and RAR 5, which are what this route reads.
-  explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {});
+  // 7z, LZH, RAR 4 and RAR 5.
+  explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {},
+                                LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip);
 
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
 
-  // Lists the archive: 0 when libarchive reads it as tar, RAR 4 or RAR 5
+  // Lists the archive: 0 when libarchive reads it in one of its formats
   // and finds at least one entry. Listing stops at the first error, keeping
   // the entries before it.
   int32_t LoadArchive();
@@ -50,12 +62,13 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool Unreadable(uint32_t index) const;
 
   IFile* m_file;
+  const LibArchiveFormats m_formats;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   const uint64_t m_solidBudget;
-  std::unique_ptr<SolidReader> m_solid;  // a solid RAR's pass; the only reader of m_file then
+  std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then
   std::mutex m_readLock;                 // one read of m_file at a time otherwise
 };
 

@@ -1,5 +1,12 @@
 #include "viewer/book/SevenZipModule.h"
 
+#include <algorithm>
+#include <mutex>
+
+#include "platform/debug.h"
+#include "platform/text.h"
+#include "viewer/book/SevenZipCheck.h"
+
 HMODULE g_sevenZipModule = nullptr;
 CreateObjectFunc g_createObject = nullptr;
 
@@ -15,28 +22,49 @@ std::vector<std::u16string>& SevenZipSearchPaths() {
   return paths;
 }
 
-bool BindSevenZip() {
-  if (g_sevenZipModule != nullptr) return true;
+SevenZipAvailability FindSevenZip() {
+  // Opened archives may be on several threads at once: one search at a time.
+  static std::mutex searching;
+  // Libraries refused in this run, by path: a library that answered wrongly
+  // once is not asked again (each try may cost a leaked handler), and is
+  // reported once.
+  static std::vector<std::u16string> refused;
+  const std::lock_guard<std::mutex> hold(searching);
+  if (g_sevenZipModule != nullptr) return SevenZipAvailability::Bound;
+  bool anyRefused = false;
   for (const std::u16string& path : SevenZipSearchPaths()) {
+    if (std::find(refused.begin(), refused.end(), path) != refused.end()) {
+      anyRefused = true;
+      continue;
+    }
+    std::string refusal;
     HMODULE module = LoadLibraryW(path.c_str());
-    if (module == nullptr) continue;
-    auto create = reinterpret_cast<CreateObjectFunc>(GetProcAddress(module, "CreateObject"));
-    auto clear = reinterpret_cast<VariantClearFunc>(GetProcAddress(module, "VariantClear"));
-    if (create == nullptr || clear == nullptr) {
-      FreeLibrary(module);
+    if (module == nullptr) {
+      if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;  // not there
+      refusal = "does not load";
+    } else {
+      refusal = SevenZipRefusal(module);
+    }
+    if (!refusal.empty()) {
+      if (module != nullptr) FreeLibrary(module);
+      refused.push_back(path);
+      anyRefused = true;
+      OutputDebugStringW((u"7-Zip Library Refused : " + path + u" : " + AsciiToUtf16(refusal) + u"\r\n").c_str());
       continue;
     }
     // Names then come out the same whatever the user's locale: UTF-8 where
     // it decodes, U+EF00 + byte where it does not.
     if (auto* forceUtf8 = static_cast<bool*>(GetProcAddress(module, "g_ForceToUTF8"))) *forceUtf8 = true;
-    g_sevenZipModule = module;
-    g_createObject = create;
-    g_variantClear = clear;
+    g_variantClear = reinterpret_cast<VariantClearFunc>(GetProcAddress(module, "VariantClear"));
     g_sysAllocStringLen = reinterpret_cast<SysAllocStringLenFunc>(GetProcAddress(module, "SysAllocStringLen"));
-    return true;
+    g_createObject = reinterpret_cast<CreateObjectFunc>(GetProcAddress(module, "CreateObject"));
+    g_sevenZipModule = module;
+    return SevenZipAvailability::Bound;
   }
-  return false;
+  return anyRefused ? SevenZipAvailability::Refused : SevenZipAvailability::Missing;
 }
+
+bool BindSevenZip() { return FindSevenZip() == SevenZipAvailability::Bound; }
 
 SevenZipProperty::~SevenZipProperty() {
   if (g_variantClear != nullptr) g_variantClear(&value);

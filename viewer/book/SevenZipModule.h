@@ -17,8 +17,19 @@ extern CreateObjectFunc g_createObject;
 // Debian's p7zip. Tests may point it elsewhere before the first load.
 std::vector<std::u16string>& SevenZipSearchPaths();
 
-// Loads the library unless it is loaded; false when no search path gives a
-// library with both exports (tried again on the next call).
+// Whether the library can be used.
+enum class SevenZipAvailability {
+  Bound,    // loaded, and it answered as declared
+  Missing,  // no search path holds a library (looked for again next time)
+  Refused,  // none bound: a library that is there does not load or does not answer as declared
+};
+
+// Loads the library unless it is loaded: the first along the search paths
+// that answers as declared. A library refused is said so once, in the
+// debug output, and not tried again; a missing one is looked for on every
+// call. Safe from any thread.
+SevenZipAvailability FindSevenZip();
+// Whether FindSevenZip binds the library.
 bool BindSevenZip();
 
 // The library's answer to its password question: `password` as a string

@@ -38,6 +38,10 @@ std::u16string FailureText(OpenFailure why) {
       return Text("\u8aad\u3081\u306a\u3044\u5727\u7e2e\u5f62\u5f0f\u3067\u3059\u3002");
     case OpenFailure::NoImages:
       return Text("\u753b\u50cf\u304c\u5165\u3063\u3066\u3044\u307e\u305b\u3093\u3002");
+    case OpenFailure::ArchiveLibraryMissing:
+      return Text("7-Zip \u306e\u30e9\u30a4\u30d6\u30e9\u30ea (7z.so) \u304c\u898b\u3064\u304b\u3089\u306a\u3044\u305f\u3081\u958b\u3051\u307e\u305b\u3093\u3002");
+    case OpenFailure::ArchiveLibraryRefused:
+      return Text("7-Zip \u306e\u30e9\u30a4\u30d6\u30e9\u30ea (7z.so) \u306b\u4e92\u63db\u6027\u304c\u306a\u3044\u305f\u3081\u958b\u3051\u307e\u305b\u3093\u3002");
   }
   return {};
 }

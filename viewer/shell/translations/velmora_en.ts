@@ -142,6 +142,14 @@
         <translation>This compression cannot be read here.</translation>
     </message>
     <message>
+        <source>7-Zip のライブラリ (7z.so) が見つからないため開けません。</source>
+        <translation>7-Zip's library (7z.so) is not found; without it this cannot be opened.</translation>
+    </message>
+    <message>
+        <source>7-Zip のライブラリ (7z.so) に互換性がないため開けません。</source>
+        <translation>7-Zip's library (7z.so) here is refused as unfit; without it this cannot be opened.</translation>
+    </message>
+    <message>
         <source>画像が入っていません。</source>
         <translation>There is no image in this book.</translation>
     </message>
