@@ -1,12 +1,16 @@
 #include "platform/system.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "platform/text.h"
@@ -83,3 +87,23 @@ void* GetProcAddress(HMODULE module, const char* name) {
 }
 
 BOOL FreeLibrary(HMODULE module) { return module != nullptr && ::dlclose(module) == 0 ? TRUE : FALSE; }
+
+void RemoveStaleTemporaries(const std::string& path, int seconds) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
+  DIR* listing = ::opendir(folder.c_str());
+  if (listing == nullptr) return;
+  const time_t now = ::time(nullptr);
+  while (const dirent* entry = ::readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+      continue;
+    const std::string stale = folder + "/" + name;
+    struct stat st {};
+    if (::lstat(stale.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > seconds) ::unlink(stale.c_str());
+  }
+  ::closedir(listing);
+}

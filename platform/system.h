@@ -27,6 +27,12 @@ DWORD GetModuleFileNameW(void* module, char16_t* buffer, DWORD size);
 // The executable's folder with a trailing "/", empty when it cannot be read.
 std::u16string GetModuleDirectory();
 
+// A file written beside `path` under mkstemp's name ("path." and six letters
+// or digits) and renamed over it is left behind when the writer is killed
+// in between: such files older than `seconds` are removed (a younger one may
+// be a write under way).
+void RemoveStaleTemporaries(const std::string& path, int seconds);
+
 // Shared libraries: dlopen with RTLD_LOCAL, so a library's own names never
 // mix with the program's. Null on failure.
 using HMODULE = void*;

@@ -10,16 +10,13 @@
 // another name and renamed. Exit status 0 when written, 1 when the book
 // gives no cover (nothing is written), 2 for a wrong command line. The
 // library's and the viewer's debug texts go to standard error.
-#include <dirent.h>
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +25,7 @@
 
 #include "ordel/Ordel.h"
 #include "platform/commandline.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/imaging/ImageDecoder.h"
@@ -50,28 +48,6 @@ void OnTooLong(int) {
   const ssize_t written = ::write(STDERR_FILENO, g_tooLong, std::strlen(g_tooLong));
   (void)written;
   ::_exit(1);
-}
-
-// A run killed while writing left OUTPUT.XXXXXX beside the output: one older
-// than a run may take is removed.
-void RemoveStaleTemporaries(const std::string& output) {
-  const std::size_t slash = output.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : output.substr(0, slash == 0 ? 1 : slash);
-  const std::string prefix = output.substr(slash == std::string::npos ? 0 : slash + 1) + ".";
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return;
-  const time_t now = ::time(nullptr);
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
-      continue;
-    const std::string path = folder + "/" + name;
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > 60) ::unlink(path.c_str());
-  }
-  ::closedir(listing);
 }
 
 void Error(const std::string& input, const std::string& reason) {
@@ -221,7 +197,9 @@ bool EncodePng(std::vector<uint8_t>& bgra, UINT width, UINT height, std::vector<
 // no file or the whole of it.
 bool WriteWhole(const std::string& output, const std::vector<uint8_t>& bytes, std::string* why) {
   std::string temp = output + ".XXXXXX";
-  RemoveStaleTemporaries(output);
+  // A run killed while writing left OUTPUT.XXXXXX behind: gone once older
+  // than a run may take.
+  RemoveStaleTemporaries(output, 60);
   sigset_t alarm, before;
   sigemptyset(&alarm);
   sigaddset(&alarm, SIGALRM);

@@ -1,18 +1,15 @@
 #include "viewer/shell/DataPaths.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
 #include <string>
 
 #include "platform/debug.h"
+#include "platform/system.h"
 #include "platform/text.h"
 
 #ifndef VELMORA_DATA_FROM_BIN
@@ -22,6 +19,10 @@
 const char16_t kInstalledDataFolder[] = u"" VELMORA_DATA_FROM_BIN;
 
 namespace {
+
+// A save killed before its rename leaves its temporary profile behind; one
+// older than this is no save under way (another window's, say).
+constexpr int kStaleSaveSeconds = 60;
 
 bool IsFile(const std::u16string& path) {
   struct stat st;
@@ -125,34 +126,6 @@ ProfileLocation LocateProfile(const std::u16string& moduleDir, const UserFolders
   return {ProfilePlace::UserConfig, configHome + u"/velmora/velmora.ini", configHome + u"/velmora"};
 }
 
-namespace {
-
-// A save killed before its rename leaves its temporary file ("velmora.ini."
-// and six letters or digits); one older than any save could take is
-// removed. A younger one may be another window's save under way.
-void RemoveStaleSaves(const ProfileLocation& location) {
-  constexpr time_t kStaleSeconds = 60;
-  const std::string folder = Utf16ToUtf8(location.folder);
-  const std::string prefix = Utf16ToUtf8(location.path.substr(location.path.rfind(u'/') + 1)) + ".";
-  DIR* listing = ::opendir(folder.c_str());
-  if (listing == nullptr) return;
-  const time_t now = ::time(nullptr);
-  while (const dirent* entry = ::readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-    if (!std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
-      continue;
-    struct stat st {};
-    const std::string path = folder + "/" + name;
-    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kStaleSeconds)
-      ::unlink(path.c_str());
-  }
-  ::closedir(listing);
-}
-
-}  // namespace
-
 ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const UserFolders& user) {
   const ProfileLocation location = LocateProfile(moduleDir, user);
   bool writable = false;
@@ -170,6 +143,6 @@ ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const User
   }
   // Saves would fail one by one without a word: said once, here.
   if (!writable) OutputDebugStringW((u"Profile Not Writable : " + location.path + u"\r\n").c_str());
-  else RemoveStaleSaves(location);
+  else RemoveStaleTemporaries(Utf16ToUtf8(location.path), kStaleSaveSeconds);
   return location;
 }
