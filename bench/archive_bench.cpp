@@ -17,7 +17,7 @@
 #include "ordel/Ordel.h"
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 namespace {
 

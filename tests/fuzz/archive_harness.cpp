@@ -4,7 +4,7 @@
 
 #include "MemoryFileSystem.h"
 #include "harnesses.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/book/Book.h"
 
 void FuzzArchive(const uint8_t* data, std::size_t size) {

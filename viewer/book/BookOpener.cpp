@@ -5,7 +5,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "viewer/book/Book.h"
-#include "viewer/book/Passwords.h"
+#include "viewer/archive/Passwords.h"
 
 enum class OpenStatus {
   Opened,

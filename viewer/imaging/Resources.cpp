@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICFormatConverter.h"
 

@@ -12,7 +12,7 @@
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 using test::Ref;
 using test::TempDir;

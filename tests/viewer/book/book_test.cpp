@@ -11,7 +11,7 @@
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/book/History.h"
 

@@ -15,7 +15,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
-#include "viewer/book/LibArchiveDirectory.h"
+#include "viewer/archive/LibArchiveDirectory.h"
 
 using test::Ref;
 using test::TempDir;

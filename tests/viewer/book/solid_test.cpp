@@ -18,8 +18,8 @@
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/LibArchiveDirectory.h"
-#include "viewer/book/SolidReader.h"
+#include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/SolidReader.h"
 
 using test::Ref;
 using test::TempDir;

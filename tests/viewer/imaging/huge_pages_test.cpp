@@ -14,7 +14,7 @@
 #include "ArchiveBuilders.h"
 #include "MemoryFileSystem.h"
 #include "platform/d2d1.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/imaging/PageCache.h"
 #include "viewer/imaging/PageLoader.h"
 

@@ -13,7 +13,7 @@
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/imaging/WICFormatConverter.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"

@@ -1,4 +1,4 @@
-#include "viewer/book/Passwords.h"
+#include "viewer/archive/Passwords.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "viewer/book/SevenZipCheck.h"
+#include "viewer/archive/SevenZip.heck.h"
 
 #include <cstring>
 #include <vector>
 
-#include "viewer/book/SevenZip.h"
+#include "viewer/archive/SevenZip.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,9 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/LibArchiveDirectory.h"
-#include "viewer/book/SevenZipPass.h"
-#include "viewer/book/SolidReader.h"
+#include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/SevenZipPass.h"
+#include "viewer/archive/SolidReader.h"
 
 namespace {
 

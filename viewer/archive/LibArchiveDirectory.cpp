@@ -1,4 +1,4 @@
-#include "viewer/book/LibArchiveDirectory.h"
+#include "viewer/archive/LibArchiveDirectory.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -9,7 +9,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/SolidReader.h"
+#include "viewer/archive/SolidReader.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "ordel/FileSystem.h"
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 // The formats libarchive is asked to read. Never its raw or text formats,
 // which take any file for an archive.

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "viewer/book/Archive.h"
-#include "viewer/book/SolidReader.h"
+#include "viewer/archive/Archive.h"
+#include "viewer/archive/SolidReader.h"
 
 // Runs on the pass's thread; returns when the library is done, has failed,
 // or the pass is stopping (the library is then told to abort). Encrypted

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "platform/system.h"
-#include "viewer/book/Passwords.h"
-#include "viewer/book/SevenZip.h"
+#include "viewer/archive/Passwords.h"
+#include "viewer/archive/SevenZip.h"
 
 // The library, loaded on first use and kept for the process; null until then.
 extern HMODULE g_sevenZipModule;

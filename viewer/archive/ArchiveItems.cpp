@@ -1,4 +1,4 @@
-#include "viewer/book/ArchiveItems.h"
+#include "viewer/archive/ArchiveItems.h"
 
 #include <algorithm>
 

@@ -11,11 +11,11 @@
 
 #include "ordel/FileSystem.h"
 #include "platform/system.h"
-#include "viewer/book/ArchiveItems.h"
-#include "viewer/book/ArchiveNames.h"
-#include "viewer/book/Passwords.h"
-#include "viewer/book/SevenZip.h"
-#include "viewer/book/SevenZipModule.h"
+#include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/ArchiveNames.h"
+#include "viewer/archive/Passwords.h"
+#include "viewer/archive/SevenZip.h"
+#include "viewer/archive/SevenZipModule.h"
 
 // An entry larger than this is never extracted: no page needs it, and a
 // decompression bomb must not take the machine's memory.

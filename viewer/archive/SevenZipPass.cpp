@@ -1,4 +1,4 @@
-#include "viewer/book/SevenZipPass.h"
+#include "viewer/archive/SevenZipPass.h"
 
 #include <algorithm>
 #include <new>

@@ -1,4 +1,4 @@
-#include "viewer/book/ArchiveNames.h"
+#include "viewer/archive/ArchiveNames.h"
 
 #include <iconv.h>
 

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "viewer/book/Archive.h"
+#include "viewer/archive/Archive.h"
 
 // By archive index, the size the archive claims for each item a pass
 // reads: the table's files within kMaxExtractBytes, less those `skip` names.

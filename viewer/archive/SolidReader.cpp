@@ -1,4 +1,4 @@
-#include "viewer/book/SolidReader.h"
+#include "viewer/archive/SolidReader.h"
 
 #include <algorithm>
 #include <new>

@@ -1,11 +1,11 @@
-#include "viewer/book/SevenZipModule.h"
+#include "viewer/archive/SevenZipModule.h"
 
 #include <algorithm>
 #include <mutex>
 
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/book/SevenZipCheck.h"
+#include "viewer/archive/SevenZip.heck.h"
 
 HMODULE g_sevenZipModule = nullptr;
 CreateObjectFunc g_createObject = nullptr;
