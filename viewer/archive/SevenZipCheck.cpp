@@ -1,4 +1,4 @@
-#include "viewer/archive/SevenZip.heck.h"
+#include "viewer/archive/SevenZipCheck.h"
 
 #include <cstring>
 #include <vector>

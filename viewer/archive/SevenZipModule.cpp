@@ -5,7 +5,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
-#include "viewer/archive/SevenZip.heck.h"
+#include "viewer/archive/SevenZipCheck.h"
 
 HMODULE g_sevenZipModule = nullptr;
 CreateObjectFunc g_createObject = nullptr;
