@@ -37,4 +37,6 @@ TEST(FuzzCorpus, Archives) { EXPECT_GE(RunCorpus("archive", FuzzArchive), 6); }
 
 TEST(FuzzCorpus, Pages) { EXPECT_GE(RunCorpus("page", FuzzPage), 10); }
 
+TEST(FuzzCorpus, Markup) { EXPECT_GE(RunCorpus("markup", FuzzMarkup), 3); }
+
 }  // namespace

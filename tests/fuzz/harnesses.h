@@ -1,5 +1,6 @@
 // From bytes to the code that reads what others made: the profile, an
-// archive and every entry in it, a page from its file to the bitmap drawn.
+// archive and every entry in it, a page from its file to the bitmap drawn,
+// a web page's markup.
 // The fuzzers call these with whatever bytes they invent; the corpus test
 // calls them with every kept input. Each returns whatever the bytes are,
 // and aborts where a promise the code makes is broken.
@@ -20,3 +21,7 @@ void FuzzArchive(const uint8_t* data, std::size_t size);
 // colours and in false colour, as stored and turned upright, scaled for a
 // screen, made into bitmaps), then scaled again from the kept pixels.
 void FuzzPage(const uint8_t* data, std::size_t size);
+
+// The bytes as a page's markup fetched for the about window (UTF-8),
+// measured against the bounds that decide whether it is laid out at all.
+void FuzzMarkup(const uint8_t* data, std::size_t size);
