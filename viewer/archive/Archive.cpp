@@ -388,7 +388,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
 int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (out == nullptr || path == nullptr || m_table->empty()) return kFailed;
   const ArchiveItem* found = m_table->Find(path);
-  if (found == nullptr || (found->flags & 1) || found->index < 0) return kFailed;
+  if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
   if (found->size > kMaxExtractBytes) return kFailed;
 
   if (m_solid != nullptr) {
@@ -422,7 +422,7 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
 ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
   if (path == nullptr || m_archive == nullptr) return ArchiveTrouble::None;
   const ArchiveItem* found = m_table->Find(path);
-  if (found == nullptr || (found->flags & 1) || found->index < 0 || found->size > kMaxExtractBytes)
+  if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0 || found->size > kMaxExtractBytes)
     return ArchiveTrouble::None;
   const UInt32 index = static_cast<UInt32>(found->index);
   // With a password the extraction below tells whether it decrypts.
@@ -450,7 +450,7 @@ ArchiveLock C7zDirectory::Lock() {
   // An empty item decrypts nothing, so it proves nothing.
   const ArchiveItem* trial = nullptr;
   for (const ArchiveItem& item : m_table->items()) {
-    if ((item.flags & 1) || item.index < 0 || item.size == 0 || item.size > kMaxExtractBytes) continue;
+    if ((item.flags & FILE_SYSTEM_ENTRY_FOLDER) || item.index < 0 || item.size == 0 || item.size > kMaxExtractBytes) continue;
     if (!IsEncrypted(m_archive, static_cast<UInt32>(item.index))) continue;
     if (trial == nullptr || (m_solid != nullptr ? item.index < trial->index : item.size < trial->size)) trial = &item;
   }
@@ -487,7 +487,7 @@ ArchiveLock C7zDirectory::Lock() {
 bool C7zDirectory::DecodesEveryItem() const {
   // The handler names each item's method; RAR's "store" is "m0".
   for (const ArchiveItem& item : m_table->items()) {
-    if ((item.flags & 1) || item.index < 0) continue;
+    if ((item.flags & FILE_SYSTEM_ENTRY_FOLDER) || item.index < 0) continue;
     SevenZipProperty p;
     m_archive->GetProperty(static_cast<UInt32>(item.index), kpidMethod, &p.value);
     std::u16string method;
@@ -516,7 +516,7 @@ int32_t C7zFileSystemEntries::Collect(const std::u16string& path, const ArchiveI
     // being cut into a name that opens nothing.
     if (item.name.size() >= std::size(entry.name)) continue;
     item.name.copy(entry.name, item.name.size());
-    entry.flags = item.flags & 1;
+    entry.flags = item.flags & FILE_SYSTEM_ENTRY_FOLDER;
     entry.size = item.size;
     m_entries.push_back(entry);
   }
@@ -613,7 +613,7 @@ HRESULT CArchiveExtractCallback::GetStream(UInt32 index, ISequentialOutStream** 
 
   const ArchiveItem* item = m_table->ByIndex(index);
   if (item == nullptr) item = m_table->empty() ? nullptr : &m_table->items().front();
-  if (item == nullptr || (item->flags & 1)) return E_FAIL;
+  if (item == nullptr || (item->flags & FILE_SYSTEM_ENTRY_FOLDER)) return E_FAIL;
 
   // A fresh buffer: the previous item's bytes belong to whoever took them.
   // The size is only the archive's claim: room for it up to a bound, and

@@ -80,7 +80,7 @@ void ArchiveItemTable::Finish() {
     folder.first = m_items.size();
     for (uint32_t r : folder.entries) {
       const Raw& raw = m_raw[r];
-      m_items.push_back(ArchiveItem{raw.index, raw.size, raw.folder ? 1u : 0u, folder.path, raw.name});
+      m_items.push_back(ArchiveItem{raw.index, raw.size, raw.folder ? FILE_SYSTEM_ENTRY_FOLDER : 0u, folder.path, raw.name});
     }
     folder.end = m_items.size();
     for (auto it = folder.children.rbegin(); it != folder.children.rend(); ++it) stack.push_back(it->second);
@@ -121,7 +121,7 @@ const ArchiveItem* ArchiveItemTable::Find(std::u16string_view path) const {
   if (!List(path.substr(0, slash + 1), &items)) return nullptr;
   const std::u16string_view name = path.substr(slash + 1);
   // Files, then folders, each group ordered by name.
-  const auto folders = std::partition_point(items.begin(), items.end(), [](const ArchiveItem& i) { return !(i.flags & 1); });
+  const auto folders = std::partition_point(items.begin(), items.end(), [](const ArchiveItem& i) { return !(i.flags & FILE_SYSTEM_ENTRY_FOLDER); });
   for (auto [begin, end] : {std::pair{items.begin(), folders}, std::pair{folders, items.end()}}) {
     const auto it = std::lower_bound(begin, end, name, [](const ArchiveItem& i, std::u16string_view n) { return i.name < n; });
     if (it != end && it->name == name) return &*it;

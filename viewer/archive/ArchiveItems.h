@@ -12,12 +12,14 @@
 #include <string_view>
 #include <vector>
 
+#include "ordel/FileSystem.h"
+
 // One archive item, or a folder the item paths only imply (index -1). The
 // texts point into the table that holds the item.
 struct ArchiveItem {
   int32_t index;
   uint64_t size;
-  uint32_t flags;               // bit 0: a folder
+  uint32_t flags;               // FILE_SYSTEM_ENTRY_FOLDER: a folder
   std::u16string_view folder;   // "/"-separated, leading and trailing "/"
   std::u16string_view name;
 };

@@ -285,7 +285,7 @@ int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
 int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (out == nullptr || path == nullptr || m_table->empty()) return kFailed;
   const ArchiveItem* found = m_table->Find(path);
-  if (found == nullptr || (found->flags & 1) || found->index < 0) return kFailed;
+  if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
   const auto index = static_cast<uint32_t>(found->index);
   // Encrypted and not to be decrypted: nothing to read, and nothing to wait for.
   if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
@@ -322,7 +322,7 @@ ArchiveLock CLibArchiveDirectory::Lock() {
   const ArchiveItem* trial = nullptr;
   bool encrypted = false;
   for (const ArchiveItem& item : m_table->items()) {
-    if ((item.flags & 1) || item.index < 0) continue;
+    if ((item.flags & FILE_SYSTEM_ENTRY_FOLDER) || item.index < 0) continue;
     const auto index = static_cast<uint32_t>(item.index);
     if (index >= m_encrypted.size() || !m_encrypted[index]) continue;
     encrypted = true;

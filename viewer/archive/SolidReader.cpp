@@ -7,7 +7,7 @@
 ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bool(uint32_t index)>& skip) {
   ClaimedSizes claimed;
   for (const ArchiveItem& item : table.items()) {
-    if (item.index < 0 || (item.flags & 1) || item.size > kMaxExtractBytes) continue;
+    if (item.index < 0 || (item.flags & FILE_SYSTEM_ENTRY_FOLDER) || item.size > kMaxExtractBytes) continue;
     const auto index = static_cast<uint32_t>(item.index);
     if (skip && skip(index)) continue;
     if (claimed.size() <= index) claimed.resize(index + 1);
