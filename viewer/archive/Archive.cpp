@@ -67,6 +67,16 @@ uint8_t FormatFromSignature(const BYTE (&head)[8]) {
   return k7z;
 }
 
+// The first bytes of a file, up to `size`, its position left at the start;
+// how many there were.
+uint32_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  file->Read(head, size, &got);
+  file->Seek(0, 0, nullptr);
+  return got;
+}
+
 bool IsRar5(const BYTE (&head)[8]) {
   static const BYTE kRar5Signature[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
   return std::memcmp(head, kRar5Signature, sizeof kRar5Signature) == 0;
@@ -154,10 +164,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   file->GetSize(&size);
   if (size <= 8) return kFailed;
   BYTE head[8] = {};
-  uint32_t got = 0;
-  file->Seek(0, 0, nullptr);
-  file->Read(head, 8, &got);
-  file->Seek(0, 0, nullptr);
+  ReadHead(file, head, sizeof head);
 
   auto tryLibArchive = [&](LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip) -> bool {
     CLibArchiveDirectory* directory =
@@ -189,10 +196,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
 ArchiveTrouble DiagnoseArchive(IFile* file) {
   if (file == nullptr) return ArchiveTrouble::NotArchive;
   BYTE head[264] = {};
-  uint32_t got = 0;
-  file->Seek(0, 0, nullptr);
-  file->Read(head, sizeof head, &got);
-  file->Seek(0, 0, nullptr);
+  const uint32_t got = ReadHead(file, head, sizeof head);
   if (!LooksLikeArchive(head, got)) return ArchiveTrouble::NotArchive;
   // A 7z whose list is encrypted asks for a password as it opens.
   if (got >= 8 && BindSevenZip()) {
@@ -296,10 +300,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   if (size <= 8) return kFailed;
 
   BYTE head[8] = {};
-  uint32_t got = 0;
-  file->Seek(0, 0, nullptr);
-  file->Read(head, 8, &got);
-  file->Seek(0, 0, nullptr);
+  ReadHead(file, head, sizeof head);
   m_format = FormatFromSignature(head);
 
   const GUID clsid = SevenZipFormat(m_format);
