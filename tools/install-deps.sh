@@ -12,8 +12,10 @@ packages=(
   # image decoding (Qt's readers, with WebP and TIFF), windows (with the
   # offscreen and X11 platforms) and a font for the about page
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins fonts-dejavu-core
-  # archives (7-Zip's library, and its command for making test archives)
-  p7zip-full
+  # archives (7-Zip's library, and its command for making test archives;
+  # zip for the test archives made with Info-ZIP's own options, such as its
+  # traditional encryption and a member read from standard input)
+  p7zip-full zip
   # archives 7-Zip's library cannot decode here (compressed RAR, RAR 5,
   # tar) through libarchive; bsdtar to check what the tests read
   libarchive-dev libarchive-tools
