@@ -173,7 +173,12 @@ void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSize
     } catch (const std::bad_alloc&) {
     }
     switch (reader.ReadData(*bytes)) {
-      case ReadEnd::Done: pass.Deliver(index, std::move(bytes), std::nullopt); break;
+      case ReadEnd::Done:
+        // Told to stop mid-entry, libarchive may take the failed read for
+        // the entry's end: what it gave is not the whole item.
+        if (pass.Stopping()) return;
+        pass.Deliver(index, std::move(bytes), std::nullopt);
+        break;
       case ReadEnd::TooBig: pass.Fail(index, {}); break;
       case ReadEnd::Failed:
         // Nothing more from this reader: a later request starts again.
