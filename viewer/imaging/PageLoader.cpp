@@ -114,6 +114,8 @@ void CPageLoader::Submit(PageRequest request) {
     const std::lock_guard<std::mutex> hold(m_lock);
     if (auto found = m_jobs.find(request.page); found != m_jobs.end()) {
       Job& job = found->second;
+      // Under way ahead and now wanted: its owner is told when it ends.
+      if (job.state == State::Loading && !request.ahead) job.ahead = false;
       if (job.state != State::Queued) return;
       job.ahead = job.ahead && request.ahead;
       if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
@@ -165,36 +167,28 @@ void CPageLoader::KeepAhead(const std::vector<int32_t>& pages) {
   }
 }
 
-std::optional<LoadedPage> CPageLoader::Take(int32_t page) {
+std::optional<LoadedPage> CPageLoader::Take(int32_t page, Deadline deadline) {
   std::unique_lock<std::mutex> hold(m_lock);
   auto found = m_jobs.find(page);
   if (found == m_jobs.end()) return std::nullopt;
-  if (found->second.state == State::Queued && m_loading < static_cast<int>(m_workers.size())) {
-    // A worker is free: it starts this one next, and the wait below can
-    // give way (a decode on this thread could not).
+  if (found->second.state == State::Queued) {
+    // Wanted now: the next free worker starts this one.
     if (auto queued = std::find(m_queue.begin(), m_queue.end(), page); queued != m_queue.end()) m_queue.erase(queued);
     m_queue.push_front(page);
     m_changed.notify_all();
-  } else if (found->second.state == State::Queued) {
-    // Every worker is busy: this thread loads it rather than wait its turn.
-    PageRequest request = std::move(found->second.request);
-    m_jobs.erase(found);
-    hold.unlock();
-    request.targetFor = nullptr;
-    request.keepFull = true;
-    request.ahead = false;
-    return LoadPage(request, m_openLock);
   }
+  // Its owner waits for it: told when it is made, if that is after the wait.
+  found->second.ahead = false;
   auto ready = [&] {
     auto job = m_jobs.find(page);
     return job == m_jobs.end() || job->second.state == State::Finished;
   };
-  if (!m_giveWay) {
-    m_changed.wait(hold, ready);
-  } else {
-    // A signal cannot wake the condition: look again every few milliseconds.
-    while (!m_changed.wait_for(hold, std::chrono::milliseconds(20), ready))
-      if (m_giveWay()) return std::nullopt;
+  // A signal cannot wake the condition: look again every few milliseconds.
+  constexpr auto kLook = std::chrono::milliseconds(20);
+  while (!ready()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || (m_giveWay && m_giveWay())) return std::nullopt;
+    m_changed.wait_until(hold, deadline - now < kLook ? deadline : now + kLook);
   }
   found = m_jobs.find(page);
   if (found == m_jobs.end()) return std::nullopt;
@@ -220,18 +214,23 @@ std::vector<LoadedPage> CPageLoader::TakeFinished() {
 void CPageLoader::Cancel() {
   std::map<int32_t, Job> dropped;  // released outside the lock
   {
-    std::unique_lock<std::mutex> hold(m_lock);
+    const std::lock_guard<std::mutex> hold(m_lock);
     ++m_generation;
     m_queue.clear();
     dropped.swap(m_jobs);
-    m_changed.notify_all();
-    m_changed.wait(hold, [&] { return m_loading == 0; });
+    m_openLock = std::make_shared<std::mutex>();
   }
+  m_changed.notify_all();
 }
 
 void CPageLoader::WaitIdle() {
   std::unique_lock<std::mutex> hold(m_lock);
   m_changed.wait(hold, [&] { return m_queue.empty() && m_loading == 0; });
+}
+
+bool CPageLoader::WaitForWorkers(std::chrono::milliseconds within) {
+  std::unique_lock<std::mutex> hold(m_lock);
+  return m_changed.wait_for(hold, within, [&] { return m_loading == 0; });
 }
 
 void CPageLoader::Work() {
@@ -246,10 +245,11 @@ void CPageLoader::Work() {
     found->second.state = State::Loading;
     PageRequest request = std::move(found->second.request);
     const uint64_t generation = m_generation;
+    const std::shared_ptr<std::mutex> openLock = m_openLock;
     ++m_loading;
     hold.unlock();
 
-    LoadedPage result = LoadPage(request, m_openLock);
+    LoadedPage result = LoadPage(request, *openLock);
     request = PageRequest{};
 
     hold.lock();
@@ -267,8 +267,8 @@ void CPageLoader::Work() {
     }
     m_changed.notify_all();
     if (tell) {
-      // Told before this load stops counting, so that once Cancel returns
-      // nobody is told any more.
+      // Told before this load stops counting, so that once the loads under
+      // way have ended nobody is told any more.
       hold.unlock();
       m_finished();
       hold.lock();

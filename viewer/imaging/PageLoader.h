@@ -1,15 +1,17 @@
 // Pages loaded on worker threads: decoded (or taken from pixels already
 // decoded), scaled to the size they will be drawn at, and made into
 // drawing bitmaps, while the window goes on. The window asks for the pages
-// it will show next; when it needs one at once it takes it, waiting only
-// for a load already under way.
+// it will show next; when it needs one at once it takes it, waiting for
+// a worker no longer than it says: the window's thread never loads.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -94,12 +96,14 @@ class CPageLoader {
   void WhenFinished(std::function<void()> finished) { m_finished = std::move(finished); }
   // Whether the page was asked for and not yet taken.
   bool Has(int32_t page) const;
-  // The page's load: waits while a worker loads it; a load still in the
-  // queue goes first to a free worker, or, when every worker is busy, runs
-  // on this thread at full size (the caller is waiting: it is scaled
-  // later); nothing when the page was not asked for, or when
+  // The page's load once a worker has made it: a load still in the queue
+  // goes to the next free worker, ahead of the others. Waits until
+  // `deadline` at most; nothing when the page was not asked for, is not
+  // made by then (it stays asked for: take it later), or when
   // `GiveWayWhen`'s test turns true while waiting.
-  std::optional<LoadedPage> Take(int32_t page);
+  using Deadline = std::chrono::steady_clock::time_point;
+  static constexpr Deadline kNoDeadline = Deadline::max();
+  std::optional<LoadedPage> Take(int32_t page, Deadline deadline = kNoDeadline);
   // What ends a wait in Take early (the program being told to end); the
   // load goes on and is dropped with the loader.
   void GiveWayWhen(std::function<bool()> giveWay) { m_giveWay = std::move(giveWay); }
@@ -110,13 +114,15 @@ class CPageLoader {
   bool Busy() const;
   // Forgets the loads made ahead of need except those of `pages`.
   void KeepAhead(const std::vector<int32_t>& pages);
-  // Forgets what is queued and what finished, and waits for the loads under
-  // way to end (their results are dropped): a new book, a new device.
+  // Forgets what is queued and what finished: a new book, new settings, a
+  // new device. Loads under way are not waited for (an archive read may
+  // take long): they end on their own and their results are dropped.
   void Cancel();
   // Waits until nothing is queued or loading (tests, and the end).
   void WaitIdle();
+  // Waits until no load is under way, `within` at most; whether none is.
+  bool WaitForWorkers(std::chrono::milliseconds within);
 
-  std::mutex& OpenLock() { return m_openLock; }
   const CDecodeGate& Gate() const { return m_gate; }
 
  private:
@@ -138,7 +144,9 @@ class CPageLoader {
   bool m_quit = false;
   std::function<bool()> m_giveWay;  // read on the caller's thread only
   std::function<void()> m_finished;  // called on the workers' threads
-  std::mutex m_openLock;
+  // One book's directory opens one file at a time; a new one per Cancel,
+  // so that a load of the old book still opening holds up nobody.
+  std::shared_ptr<std::mutex> m_openLock = std::make_shared<std::mutex>();
   CDecodeGate m_gate{kDecodeBytesInFlight};
   std::vector<std::thread> m_workers;
 };

@@ -47,17 +47,20 @@ int32_t CReadingUnit::Decode(int32_t index) {
   if (index < 0 || index >= m_book.PageCount()) return 1;
   PageEntry& entry = m_book.pages[static_cast<std::size_t>(index)];
   if (entry.state != PageState::Unknown && entry.state != PageState::Image) return 1;
+  // The turn waits for an earlier page: it is asked again, nothing more now.
+  if (m_waitingFor >= 0) return 1;
   // Told to end: no new decode, and the page keeps what is known of it.
   if (m_giveWay && m_giveWay()) return 1;
   try {
-    // Loaded ahead, or being loaded: taken (waiting only for a load under
-    // way); otherwise loaded here, at full size, to be scaled later.
-    std::optional<LoadedPage> loaded = m_loader.Take(index);
-    if (!loaded && m_giveWay && m_giveWay()) return 1;
+    // Loaded ahead, being loaded or queued: taken once made; otherwise
+    // asked for, at full size, to be scaled later. Never loaded here.
+    PageRequest request = RequestFor(index);
+    request.keepFull = true;
+    m_loader.Submit(std::move(request));
+    std::optional<LoadedPage> loaded = m_loader.Take(index, m_deadline);
     if (!loaded) {
-      PageRequest request = RequestFor(index);
-      request.keepFull = true;
-      loaded = LoadPage(request, m_loader.OpenLock());
+      if (!(m_giveWay && m_giveWay())) m_waitingFor = index;
+      return 1;
     }
     // The load's debug lines belong here, where the page is decoded for use.
     if (!loaded->trace.empty()) OutputDebugStringW(loaded->trace.c_str());
@@ -74,7 +77,7 @@ int32_t CReadingUnit::Decode(int32_t index) {
   }
 }
 
-std::optional<Spread> CReadingUnit::Turn(int32_t index, int32_t step, int32_t cover) {
+TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
   // The spread rules see the pages through the cache: a page is decoded
   // (and kept) when asked for, and the page on screen is looked up only.
   class Pages final : public IPageShapes {
@@ -93,10 +96,15 @@ std::optional<Spread> CReadingUnit::Turn(int32_t index, int32_t step, int32_t co
     CReadingUnit& m_unit;
   } pages(*this);
 
+  m_deadline = m_patience == kNoLimit ? CPageLoader::kNoDeadline : std::chrono::steady_clock::now() + m_patience;
+  m_waitingFor = -1;
+  const int32_t cover = coverAlone ? FirstPage() : -1;
+  if (m_waitingFor >= 0) return TurnResult{TurnState::Waiting, {}};
   LoadLikelyPages(index, step);
   const std::optional<Spread> found = FindSpread(m_book.PageCount(), m_settings().mode,
                                                  Spread{m_book.current, m_book.second}, index, step, pages, cover);
-  if (!found) return found;
+  if (m_waitingFor >= 0) return TurnResult{TurnState::Waiting, {}};
+  if (!found) return TurnResult{};
   // Both pages come from the cache, where the search just put them.
   m_book.current = found->first;
   m_book.second = found->second;
@@ -107,7 +115,7 @@ std::optional<Spread> CReadingUnit::Turn(int32_t index, int32_t step, int32_t co
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   Rescale();
   LoadAhead();
-  return found;
+  return TurnResult{TurnState::Shown, *found};
 }
 
 int32_t CReadingUnit::FirstPage() {
@@ -217,9 +225,13 @@ bool CReadingUnit::Collect() {
   for (LoadedPage& loaded : m_loader.TakeFinished()) {
     PageImage* image = m_cache.Edit(loaded.page);
     // A page loaded for a turn that did not show it (the page after a wide
-    // one in a spread) waits for the turn that will.
-    if (image == nullptr && loaded.decoded) m_loader.Keep(std::move(loaded));
-    if (image == nullptr || !loaded.decoded || !SameSize(image->size, loaded.image.size)) continue;
+    // one in a spread, a turn still waiting) waits for the turn that will,
+    // an entry that is no image too.
+    if (image == nullptr) {
+      m_loader.Keep(std::move(loaded));
+      continue;
+    }
+    if (!loaded.decoded || !SameSize(image->size, loaded.image.size)) continue;
     if (loaded.image.scaled) image->scaled = loaded.image.scaled;
     if (loaded.image.full) image->full = loaded.image.full;
     if (loaded.image.source) image->source = loaded.image.source;

@@ -1,12 +1,15 @@
 // The open book's pages on their way to the screen: the reading unit owns
 // the page cache, the workers that load pages, the policy of what is
 // decoded and scaled ahead, and the pages on screen. A turn asks it for the
-// page or spread a move shows; it decodes what the pairing rules need
-// (taking what the workers made), keeps the pages on screen sharp and loads
-// what comes next; it says when the workers have made something through a
-// callback, so that its owner takes it in on its own thread.
+// page or spread a move shows; it has the workers decode what the pairing
+// rules need, waiting for them no longer than its owner allows (a turn not
+// ready by then is asked again when they have made more), keeps the pages
+// on screen sharp and loads what comes next; it says when the workers have
+// made something through a callback, so that its owner takes it in on its
+// own thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -25,6 +28,15 @@ struct ReadingSettings {
   Colorizing colorizing = Colorizing::Off;
   ExifOrientation orientation = ExifOrientation::Honoured;
   bool loupe = false;  // the pages on screen keep their full pixels
+};
+
+// What a turn came to: the pages shown, nothing to show that way, or pages
+// the workers are still making (the turn is to be asked again).
+enum class TurnState { Shown, NothingThere, Waiting };
+
+struct TurnResult {
+  TurnState state = TurnState::NothingThere;
+  Spread spread;  // when shown
 };
 
 class CReadingUnit {
@@ -46,20 +58,25 @@ class CReadingUnit {
     m_loader.GiveWayWhen(std::move(giveWay));
   }
 
+  // How long a turn waits on its caller's thread for the pages the workers
+  // are making before it answers Waiting; without limit until set.
+  static constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
+  void WaitForPagesAtMost(std::chrono::milliseconds patience) { m_patience = patience; }
+  // The page a turn that answered Waiting waits for; -1 when none.
+  int32_t waitingFor() const { return m_waitingFor; }
+
   // Every load and every decoded page forgotten (new settings); the pages
   // on screen stay drawn until a turn replaces them.
   void DropPages();
   // The same, and nothing on screen: a new book, a lost device.
   void Reset();
 
-  // The page or spread a move shows (see FindSpread; `cover` likewise), its
-  // pages decoded and on screen, the pages a next move may show loaded
-  // ahead; the load's debug lines written as each page is used. Nothing
-  // changes when there is nothing to show that way.
-  std::optional<Spread> Turn(int32_t index, int32_t step, int32_t cover);
-  // The first page that decodes (the cover), trying those not tried yet;
-  // -1 when none does.
-  int32_t FirstPage();
+  // The page or spread a move shows (see FindSpread; the cover, the first
+  // page that decodes, stands alone when `coverAlone`), its pages decoded
+  // and on screen, the pages a next move may show loaded ahead; the load's
+  // debug lines written as each page is used. Nothing on screen changes
+  // when there is nothing to show that way, or while waiting.
+  TurnResult Turn(int32_t index, int32_t step, bool coverAlone);
   // A page decoded elsewhere (the file an open has just tested), kept.
   void Adopt(int32_t index, PageImage image);
   // A built-in picture alone on screen.
@@ -71,14 +88,22 @@ class CReadingUnit {
   bool Collect();
   // Waits for the workers and takes in what they made (tests, benchmarks).
   bool FinishLoads();
+  // Whether the workers ended the loads under way within `within` (the end
+  // of the program: one stuck in a long archive read is left behind).
+  bool WaitForWorkers(std::chrono::milliseconds within) { return m_loader.WaitForWorkers(within); }
 
   const PageImage& first() const { return m_first; }
   const PageImage& second() const { return m_second; }
   const CPageCache& cache() const { return m_cache; }
 
  private:
-  // 0 when page `index` is decoded and in the cache; 1 when the entry is no image.
+  // 0 when page `index` is decoded and in the cache; 1 when the entry is no
+  // image, or is not made by the turn's deadline (m_waitingFor then says
+  // which: the rest of the search is moot).
   int32_t Decode(int32_t index);
+  // The first page that decodes (the cover), trying those not tried yet;
+  // -1 when none does.
+  int32_t FirstPage();
   PageRequest RequestFor(int32_t index) const;
   // The pages a move from `index` by `step` will most likely show, asked
   // for before the search asks for them one after the other.
@@ -90,6 +115,9 @@ class CReadingUnit {
   const D2D& m_renderer;
   std::function<ReadingSettings()> m_settings;
   std::function<bool()> m_giveWay;
+  std::chrono::milliseconds m_patience = kNoLimit;
+  CPageLoader::Deadline m_deadline = CPageLoader::kNoDeadline;  // of the turn under way
+  int32_t m_waitingFor = -1;
   CPageCache m_cache;
   PageImage m_first;  // on screen: a page or a built-in picture
   PageImage m_second;

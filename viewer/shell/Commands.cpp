@@ -123,7 +123,7 @@ void CMainWindow::SetPageMode(PageMode mode) {
   }
   m_profile.settings.pageMode = mode;
   SaveProfile();
-  ShowPage(m_book.current, 0);
+  Move(0);
   Invalidate();
 }
 
@@ -132,7 +132,7 @@ void CMainWindow::ToggleColorizing() {
   mono2Color = mono2Color != 0 ? 0 : 1;
   SaveProfile();
   m_pages.DropPages();
-  ShowPage(m_book.current, 0);
+  Move(0);
   Invalidate();
 }
 
@@ -142,11 +142,11 @@ void CMainWindow::ToggleSwitch(bool ReaderSettings::*which) {
   if (which == &ReaderSettings::naturalOrder) {
     ReopenInOrder();
   } else if (which == &ReaderSettings::coverAlone) {
-    if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
+    if (!m_book.pages.empty() && Move(0) == 0) Invalidate();
   } else if (which == &ReaderSettings::exifOrientation) {
     // Pages decoded the other way are decoded again.
     m_pages.DropPages();
-    if (!m_book.pages.empty() && ShowPage(m_book.current, 0) == 0) Invalidate();
+    if (!m_book.pages.empty() && Move(0) == 0) Invalidate();
   }
 }
 
@@ -172,7 +172,8 @@ void CMainWindow::GoToPage(int32_t number) {
   const int32_t index = std::clamp(number, 1, n) - 1;
   // Nothing from there on shows (the last entries are no images): the
   // last page that does.
-  if (ShowPage(index, 0) != 0) ShowPage(n, -2);
+  DropWaitingTurns();
+  ShowPage(index, 0, Otherwise::ShowLastPages);
   Invalidate();
 }
 

@@ -2,7 +2,9 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <csignal>
 #include <memory>
 #include <string>
@@ -91,16 +93,27 @@ int main(int argc, char** argv) {
     ShowWindow(hwnd, maximized ? SW_SHOWMAXIMIZED : SW_SHOW);
     RegisterTouchWindow(hwnd, 0);
 
+    // A turn keeps the window no longer than a frame or so: past that it
+    // is made when the workers bring its pages, and keys, the close box and
+    // signals are served meanwhile.
+    window->WaitForPagesAtMost(std::chrono::milliseconds(40));
     if (!startPath.empty()) {
       // Said where the command was typed too, as the window says it.
-      const std::u16string why = OpenStartPath(*window, startPath);
-      if (!why.empty())
-        std::fprintf(stderr, "velmora: %s: %s\n", commandLine.operands.front().c_str(), Utf16ToUtf8(why).c_str());
+      const std::string typed = commandLine.operands.front();
+      OpenStartPath(*window, startPath, [typed](const std::u16string& why) {
+        std::fprintf(stderr, "velmora: %s: %s\n", typed.c_str(), Utf16ToUtf8(why).c_str());
+      });
     } else {
       ShowAboutAtStart(*window);
     }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
+    // The profile is saved. A worker still in a long archive read or decode
+    // is not waited for: the program ends without it.
+    if (!window->WorkersDone(std::chrono::milliseconds(500))) {
+      std::fflush(nullptr);
+      std::_Exit(0);
+    }
   }
   window.reset();
   ShutdownApplication();

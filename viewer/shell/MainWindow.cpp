@@ -48,7 +48,11 @@ Overlay CMainWindow::overlay() const {
   Overlay words;
   words.caption = FailureText(m_failure);
   if (m_help) words.help = HelpLines();
-  if (m_pageNumber && m_failure == OpenFailure::None && m_book.current >= 0 && m_book.current < m_book.PageCount()) {
+  if (m_waitingShown && m_pages.waitingFor() >= 0) {
+    // The page a turn waits for, and that it is on its way.
+    words.corner = Decimal(m_pages.waitingFor() + 1) + u" / " + Decimal(m_book.PageCount()) + u" \u2026";
+  } else if (m_pageNumber && m_failure == OpenFailure::None && m_book.current >= 0 &&
+             m_book.current < m_book.PageCount()) {
     words.corner = Decimal(m_book.current + 1);
     if (m_book.second >= 0) words.corner += u"-" + Decimal(m_book.second + 1);
     words.corner += u" / " + Decimal(m_book.PageCount());
@@ -97,11 +101,7 @@ int32_t CMainWindow::RebuildDevice() {
   if (LoadResources() != 0) return 1;
   m_pages.DropPages();
   if (!m_book.pages.empty()) {
-    if (ShowPage(m_book.current, 0) == 0) {
-      Invalidate();
-      return 0;
-    }
-    ShowNoPage();
+    Move(0, Otherwise::ShowNoPage);
   } else {
     ShowPicture(m_pictures.title.get());
   }

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/winuser.h"
@@ -71,10 +75,25 @@ class CMainWindow : public CWindowImpl {
   // When no archive opens, the book on screen stays as it is.
   int32_t OpenNextArchive();
   int32_t OpenPreviousArchive();
-  // The page at `index` (step 0) or a page or spread away from the one on
-  // screen (steps -2, -1, +1, +2): 0 when shown, 1 after a beep when there
-  // is nothing to show that way. The caller repaints.
-  int32_t ShowPage(int32_t index, int32_t step);
+  // What a turn that finds nothing to show does after its beep.
+  enum class Otherwise { Beep, ShowNoPage, ShowLastPages };
+  // The page at `index` (step 0) or a page or spread away from it (steps
+  // -2, -1, +1, +2), after the turns still waiting: 0 when shown, 1 after
+  // a beep when there is nothing to show that way, 2 when it waits for the
+  // workers (it is made when they bring its pages). The caller repaints.
+  int32_t ShowPage(int32_t index, int32_t step, Otherwise otherwise = Otherwise::Beep);
+  // A move from the page on screen when the turn comes to be made, after
+  // the turns still waiting.
+  int32_t Move(int32_t step, Otherwise otherwise = Otherwise::Beep);
+  // How long a turn keeps the window waiting for pages the workers are
+  // making before it answers later: briefly in the program, so that keys,
+  // the close box and signals are served; without limit until set.
+  void WaitForPagesAtMost(std::chrono::milliseconds patience) { m_pages.WaitForPagesAtMost(patience); }
+  // `settled` is called once no turn waits (at once when none does).
+  void WhenSettled(std::function<void()> settled);
+  bool turnsWaiting() const { return !m_turns.empty(); }
+  // Whether the workers ended what they were doing within `within`.
+  bool WorkersDone(std::chrono::milliseconds within) { return m_pages.WaitForWorkers(within); }
   // Page `number` (from 1; numbers past either end mean that end), in the
   // spread modes with its partner; the last page that shows when nothing
   // from there on does.
@@ -116,6 +135,25 @@ class CMainWindow : public CWindowImpl {
   static ID2D1Bitmap* Shown(const PageImage& image) { return image.full ? image.full.get() : image.scaled.get(); }
   // What the reading unit reads pages with now.
   ReadingSettings Reading() const;
+  // A turn asked for and not made yet; no index: from the page on screen.
+  struct PendingTurn {
+    std::optional<int32_t> index;
+    int32_t step = 0;
+    Otherwise otherwise = Otherwise::Beep;
+  };
+  // Makes the turns asked for, in order, until one waits for the workers;
+  // what the last one made came to (as ShowPage says).
+  int32_t MakeTurns();
+  // The turns still to make are moot: another book is on screen.
+  void ForgetTurns();
+  // The same when the reader asks for a page by its place (End, then Home
+  // while the last page is read, is Home at once); what the first page of
+  // a book opening does when nothing shows, if one was among them.
+  Otherwise DropWaitingTurns();
+  // A turn waited for a while: tried again, and its place said on screen.
+  void OnTurnsWaiting();
+  // The trace, the title and the history of a spread just put on screen.
+  void Shown(const Spread& spread);
   void ReleaseDevice();
   int32_t RebuildDevice();
   int32_t LoadResources();
@@ -137,9 +175,6 @@ class CMainWindow : public CWindowImpl {
   int32_t RememberedPage(const Book& book) const;
   // The index of the page at `path` in the open book, or `fallback`.
   int32_t IndexOfPage(const std::u16string& path, int32_t fallback) const;
-  // The first page that decodes, shown alone while the cover switch is on
-  // in a spread mode; -1 otherwise.
-  int32_t CoverPage();
   void OnKey(WPARAM key, LPARAM keyData);
   void OnLeftButton(bool down, LPARAM position);
   void AskForPage();
@@ -215,6 +250,10 @@ class CMainWindow : public CWindowImpl {
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
+  std::deque<PendingTurn> m_turns;  // the first waits for the workers
+  std::chrono::steady_clock::time_point m_waitingSince;
+  bool m_waitingShown = false;  // the place waited for is said in a corner
+  std::function<void()> m_settled;
   // The pages of m_book on their way to the screen. Last, so that its
   // workers stop first.
   CReadingUnit m_pages{m_book, m_renderer, [this] { return Reading(); }};

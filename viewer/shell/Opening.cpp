@@ -77,7 +77,7 @@ CBookOpener CMainWindow::Opener() {
 }
 
 void CMainWindow::ShowFirstPage(int32_t index) {
-  if (ShowPage(index, 0) != 0) ShowNoPage();
+  ShowPage(index, 0, Otherwise::ShowNoPage);
   Invalidate();
 }
 
@@ -133,6 +133,7 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
       opened = std::move(chapter);
 
   m_pages.Reset();
+  ForgetTurns();
   m_book = std::move(opened.book);
   if (opened.status != OpenStatus::Opened) {
     ShowPicture(m_pictures.error.get(), opened.why);
@@ -183,6 +184,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   BookOpening opened = Opener().OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
   m_pages.Reset();
+  ForgetTurns();
   m_book = Book{};
 
   switch (opened.status) {
@@ -219,6 +221,7 @@ int32_t CMainWindow::OpenArchiveNear(int direction) {
     return 1;
   }
   m_pages.DropPages();
+  ForgetTurns();
   m_book = std::move(opened.book);
   SHAddToRecentDocs(SHARD_PATHW, m_book.source.c_str());
   ShowFirstPage(StartIndex(m_book, Start{}));

@@ -3,6 +3,7 @@
 // title and the history. What the user sees, and every debug line, comes
 // as if each page were decoded when shown.
 #include <string>
+#include <utility>
 
 #include "platform/debug.h"
 #include "platform/winuser.h"
@@ -13,13 +14,80 @@ ReadingSettings CMainWindow::Reading() const {
                          m_loupe.on};
 }
 
-int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
-  const std::optional<Spread> found = m_pages.Turn(index, step, CoverPage());
-  if (!found) {
-    MessageBeep(0);
-    return 1;
-  }
+int32_t CMainWindow::ShowPage(int32_t index, int32_t step, Otherwise otherwise) {
+  const bool first = m_turns.empty();
+  m_turns.push_back(PendingTurn{index, step, otherwise});
+  return first ? MakeTurns() : 2;
+}
 
+CMainWindow::Otherwise CMainWindow::DropWaitingTurns() {
+  Otherwise otherwise = Otherwise::Beep;
+  for (const PendingTurn& moot : m_turns)
+    if (moot.otherwise == Otherwise::ShowNoPage) otherwise = Otherwise::ShowNoPage;
+  ForgetTurns();
+  return otherwise;
+}
+
+int32_t CMainWindow::Move(int32_t step, Otherwise otherwise) {
+  const bool first = m_turns.empty();
+  m_turns.push_back(PendingTurn{std::nullopt, step, otherwise});
+  return first ? MakeTurns() : 2;
+}
+
+int32_t CMainWindow::MakeTurns() {
+  int32_t made = 2;
+  while (!m_turns.empty()) {
+    const PendingTurn turn = m_turns.front();
+    const bool coverAlone = m_reading.coverAlone && m_profile.settings.pageMode != PageMode::Single;
+    const TurnResult result = m_pages.Turn(turn.index.value_or(m_book.current), turn.step, coverAlone);
+    if (result.state == TurnState::Waiting) {
+      if (made != 2 || m_waitingSince == std::chrono::steady_clock::time_point{})
+        m_waitingSince = std::chrono::steady_clock::now();
+      return 2;
+    }
+    m_turns.pop_front();
+    m_waitingSince = {};
+    m_waitingShown = false;
+    if (result.state == TurnState::Shown) {
+      Shown(result.spread);
+      made = 0;
+      continue;
+    }
+    MessageBeep(0);
+    made = 1;
+    if (turn.otherwise == Otherwise::ShowNoPage) ShowNoPage();
+    // Nothing from there on shows: the last page that does.
+    if (turn.otherwise == Otherwise::ShowLastPages) m_turns.push_front(PendingTurn{m_book.PageCount(), -2});
+  }
+  if (m_settled) std::exchange(m_settled, nullptr)();
+  return made;
+}
+
+void CMainWindow::ForgetTurns() {
+  m_turns.clear();
+  m_waitingSince = {};
+  m_waitingShown = false;
+}
+
+void CMainWindow::WhenSettled(std::function<void()> settled) {
+  if (m_turns.empty())
+    settled();
+  else
+    m_settled = std::move(settled);
+}
+
+void CMainWindow::OnTurnsWaiting() {
+  if (m_turns.empty()) return;
+  MakeTurns();  // in case a page came without word
+  // Past a moment's wait, the place waited for is said where the page
+  // number goes, so that a slow archive does not look like a dead window.
+  constexpr auto kSayAfter = std::chrono::milliseconds(300);
+  const bool say = !m_turns.empty() && std::chrono::steady_clock::now() - m_waitingSince >= kSayAfter;
+  if (say || say != m_waitingShown) Invalidate();
+  m_waitingShown = say;
+}
+
+void CMainWindow::Shown(const Spread& spread) {
   const int32_t n = m_book.PageCount();
   std::u16string trace = u"Show Image\r\n";
   auto describe = [&](int32_t page, const PageImage& image) {
@@ -29,17 +97,17 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
     trace += u"    Size : " + Decimal(static_cast<int64_t>(entry.size)) + u"\r\n";
     trace += u"    Width : " + Decimal(image.size.width) + u"  Height : " + Decimal(image.size.height) + u"\r\n";
   };
-  describe(found->first, m_pages.first());
-  if (found->second >= 0) describe(found->second, m_pages.second());
+  describe(spread.first, m_pages.first());
+  if (spread.second >= 0) describe(spread.second, m_pages.second());
   OutputDebugStringW(trace.c_str());
 
-  const std::u16string& firstName = m_book.pages[static_cast<std::size_t>(found->first)].name;
+  const std::u16string& firstName = m_book.pages[static_cast<std::size_t>(spread.first)].name;
   std::u16string title;
-  if (found->second >= 0)
-    title = u"[" + Decimal(found->first + 1) + u"," + Decimal(found->second + 1) + u"/" + Decimal(n) + u"] " +
-            firstName + u" | " + m_book.pages[static_cast<std::size_t>(found->second)].name;
+  if (spread.second >= 0)
+    title = u"[" + Decimal(spread.first + 1) + u"," + Decimal(spread.second + 1) + u"/" + Decimal(n) + u"] " +
+            firstName + u" | " + m_book.pages[static_cast<std::size_t>(spread.second)].name;
   else
-    title = u"[" + Decimal(found->first + 1) + u"/" + Decimal(n) + u"] " + firstName;
+    title = u"[" + Decimal(spread.first + 1) + u"/" + Decimal(n) + u"] " + firstName;
   title += u" <" + m_book.displayName + u"> " + kProductTitle;
   SetWindowTextW(m_hWnd, title.c_str());
 
@@ -48,14 +116,14 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step) {
     SaveHistoryPages(m_profile.history);
   // Full screen has no title bar: the page number stands in for it.
   if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
-  return 0;
-}
-
-int32_t CMainWindow::CoverPage() {
-  if (!m_reading.coverAlone || m_profile.settings.pageMode == PageMode::Single) return -1;
-  return m_pages.FirstPage();
 }
 
 void CMainWindow::FinishLoads() {
-  if (m_pages.FinishLoads()) Invalidate();
+  bool repaint = m_pages.FinishLoads();
+  // Each round brings a waiting turn at least one page further.
+  for (int32_t round = 0; !m_turns.empty() && round <= m_book.PageCount(); ++round) {
+    MakeTurns();
+    repaint = m_pages.FinishLoads() || true;
+  }
+  if (repaint) Invalidate();
 }

@@ -27,13 +27,16 @@ std::u16string StartPath(int argc, char** argv) {
   return Utf8ToUtf16(cwd) + u"/" + token;
 }
 
-std::u16string OpenStartPath(CMainWindow& window, const std::u16string& path) {
+void OpenStartPath(CMainWindow& window, const std::u16string& path,
+                   std::function<void(const std::u16string& why)> sayWhy) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     window.OpenDirectory(path.c_str(), nullptr);
   else
     window.OpenFile(path.c_str());
-  return FailureText(window.failure());
+  window.WhenSettled([&window, sayWhy = std::move(sayWhy)] {
+    if (const std::u16string why = FailureText(window.failure()); !why.empty()) sayWhy(why);
+  });
 }
 
 void WriteDigitizerReport() {

@@ -2,6 +2,7 @@
 // opening, and the report of the input digitizers.
 #pragma once
 
+#include <functional>
 #include <string>
 
 class CMainWindow;
@@ -14,9 +15,11 @@ std::u16string StartPath(int argc, char** argv);
 
 // Opens the start path in the window: a folder as a folder, anything else
 // as a file, a path that is not there too, so that the window shows why,
-// as it does for a book of the history that is gone. The line the window
-// then shows; empty when the book opened.
-std::u16string OpenStartPath(CMainWindow& window, const std::u16string& path);
+// as it does for a book of the history that is gone. `sayWhy` gets the line
+// the window then shows, when it shows one: at once, or when the workers
+// have found that no page of the book shows.
+void OpenStartPath(CMainWindow& window, const std::u16string& path,
+                   std::function<void(const std::u16string& why)> sayWhy);
 
 // The digitizer report on the debug output.
 void WriteDigitizerReport();

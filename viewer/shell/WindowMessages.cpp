@@ -12,13 +12,15 @@ int16_t HighSigned(LPARAM l) { return static_cast<int16_t>(HIWORD(static_cast<ui
 
 void CMainWindow::Step(int32_t step) {
   if (m_book.pages.empty()) return;
-  ShowPage(m_book.current, step);
+  Move(step);
   Invalidate();
 }
 
 void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
   const bool repeat = (static_cast<uintptr_t>(keyData) & 0x40000000u) != 0;  // the key was down already
   if (repeat) {
+    // Held while a turn waits for its pages: the repeats in between go.
+    if (!m_turns.empty()) return;
     if (m_heldStep != 0) {
       m_heldStep = step;  // merged into the turn still to come
       return;
@@ -60,7 +62,7 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       break;
     case Action::FirstPage:
       if (!m_book.pages.empty()) {
-        ShowPage(0, 0);
+        ShowPage(0, 0, DropWaitingTurns());
         Invalidate();
       }
       break;
@@ -68,7 +70,7 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       // As a spread back from past the end: the last page, with the page
       // before it when both are upright.
       if (!m_book.pages.empty()) {
-        ShowPage(m_book.PageCount(), -2);
+        ShowPage(m_book.PageCount(), -2, DropWaitingTurns());
         Invalidate();
       }
       break;
@@ -215,7 +217,8 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_DESTROY: {
       KillTimer(hwnd, IdleTimerId);
-      m_pages.DropPages();  // no worker tells a window that is going
+      ForgetTurns();
+      m_pages.DropPages();
       SaveProfile();
       // Where the window was, as a window: full screen is never restored.
       WINDOWPLACEMENT placement{};
@@ -251,10 +254,15 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_LBUTTONUP:
       OnLeftButton(message == WM_LBUTTONDOWN, lParam);
       return true;
-    case WM_APP_PAGES_READY:
+    case WM_APP_PAGES_READY: {
       m_readyPosted = false;
-      if (m_pages.Collect()) Invalidate();
+      // The turns waiting take their pages first, then the pages on
+      // screen what was made sharper.
+      const bool waited = !m_turns.empty();
+      if (waited) MakeTurns();
+      if (m_pages.Collect() || waited) Invalidate();
       return true;
+    }
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;
       m_heldStep = 0;
@@ -262,7 +270,10 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     }
     case WM_TIMER:
-      if (wParam == IdleTimerId) OnIdleTick();
+      if (wParam == IdleTimerId) {
+        OnIdleTick();
+        OnTurnsWaiting();
+      }
       if (wParam == PageNumberTimerId) {
         KillTimer(hwnd, PageNumberTimerId);
         m_pageNumber = false;

@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
 #include "viewer/imaging/WICFormatConverter.h"
+#include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Settings.h"
 #include "viewer/shell/Profile.h"
@@ -181,6 +182,75 @@ TEST_F(Window, MissingFolderShowsTheErrorPicture) {
   EXPECT_EQ(Title(), kProduct);
   EXPECT_TRUE(Main().book().pages.empty());
   EXPECT_FALSE(Main().book().root);
+}
+
+// ---- turns the window does not wait for ----
+
+// A turn whose pages the workers have not made at once is made when they
+// bring them, in the order asked, with the trace, title, beeps and history
+// a window that waits would have: the window never runs a decode itself.
+TEST_F(Window, TurnsNotReadyAreMadeLaterInOrderAsIfWaitedFor) {
+  // Large enough that a worker takes a while over each.
+  SaveImage(m_tmp, "0.png", 1000, 1500, qRgb(1, 1, 1));
+  m_tmp.WriteFile("1.txt", "not a picture");
+  for (int i = 2; i < 6; ++i) SaveImage(m_tmp, std::to_string(i) + ".png", 1000, 1500, qRgb(1, 1, 1));
+  m_tmp.WriteFile("6.txt", "not a picture either");
+  struct Run {
+    std::u16string trace, title;
+    int beeps;
+    std::pair<int32_t, int32_t> shown;
+  };
+  auto run = [&](bool patient) {
+    m_main.reset();
+    m_beeps = 0;
+    Mode(PageMode::Single);
+    if (!patient) Main().WaitForPagesAtMost(std::chrono::milliseconds(0));
+    Main();
+    m_debug.clear();
+    EXPECT_EQ(Open(m_tmp.path()), 0);
+    EXPECT_EQ(Main().turnsWaiting(), !patient);
+    for (int32_t step : {1, 1, -1, 1, 1, 1, 1}) Main().Move(step);
+    if (!patient) {
+      EXPECT_TRUE(Main().turnsWaiting());
+      EXPECT_EQ(m_debug.find(u"Show Image"), std::u16string::npos) << "nothing shown before its pages are made";
+      EXPECT_EQ(Main().firstPage(), nullptr);
+    }
+    Main().FinishLoads();
+    EXPECT_FALSE(Main().turnsWaiting());
+    Main().GoToPage(7);  // no page from there on: the last one that is
+    Main().FinishLoads();
+    return Run{m_debug, Title(), m_beeps, Shown()};
+  };
+  const Run waited = run(true);
+  const Run later = run(false);
+  EXPECT_EQ(later.trace, waited.trace);
+  EXPECT_EQ(later.title, waited.title);
+  EXPECT_EQ(later.title, u"[6/7] 5.png <" + Utf8ToUtf16(m_tmp.path().substr(m_tmp.path().rfind('/') + 1)) + u"> " +
+                             kProduct);
+  EXPECT_EQ(later.beeps, waited.beeps);
+  EXPECT_EQ(waited.beeps, 2);  // past the end, and at the page asked for
+  EXPECT_EQ(later.shown, waited.shown);
+
+  // A page asked for by its place makes the turns still waiting moot.
+  Main().ForgetDecodedPages();
+  Send(WM_KEYDOWN, VK_END, 0);
+  ASSERT_TRUE(Main().turnsWaiting());
+  Main().GoToPage(1);
+  Main().FinishLoads();
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  EXPECT_EQ(m_debug.rfind(u"Index : [6/7]"), later.trace.rfind(u"Index : [6/7]")) << "the last page not shown";
+
+  // A book with no page says why once the workers have tried them all.
+  TempDir none;
+  none.WriteFile("a.txt", "text");
+  m_main.reset();
+  Main().WaitForPagesAtMost(std::chrono::milliseconds(0));
+  std::u16string why;
+  Main().OpenDirectory(Utf8ToUtf16(none.path()).c_str(), nullptr);
+  Main().WhenSettled([&] { why = FailureText(Main().failure()); });
+  Main().FinishLoads();
+  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(Main().firstPage(), Main().pictures().unknown.get());
 }
 
 // ---- turning pages ----
