@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     UnregisterTouchWindow(hwnd);
     // The profile is saved. A worker still in a long archive read or decode
     // is not waited for: the program ends without it.
-    if (!window->WorkersDone(std::chrono::milliseconds(500))) {
+    if (!window->WorkersDone(std::chrono::milliseconds(250))) {
       std::fflush(nullptr);
       std::_Exit(0);
     }
