@@ -157,13 +157,12 @@ D2D1_SIZE_U Screen::PixelsPaired(D2D1_SIZE_U page) const {
   return PlaceAt(rects[0]).pixels;
 }
 
-HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe,
-                   const Overlay& overlay) {
+HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, const Placement& placement,
+                   const Loupe& loupe, const Overlay& overlay) {
   // No target since a failed rebuild: nothing to draw until one exists.
   if (m_renderTarget == nullptr) return S_OK;
   // The frame holds its own references to what it draws.
   const PageImage first = firstPage, second = secondPage;
-  const Placement placement = CurrentScreen().Place(first.size, second.size, mode);
   m_renderTarget->BeginDraw();
   m_renderTarget->Clear(&kBlack);
   const D2D1_SIZE_F size = m_renderTarget->GetSize();

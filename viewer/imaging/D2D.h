@@ -84,11 +84,11 @@ class D2D {
   // The tile under the pages (a reference of its own is kept).
   void SetBackground(ID2D1Bitmap* tile);
 
-  // One frame of the pages as the mode lays them out. S_OK, or the failed
+  // One frame of the pages where the view placed them. S_OK, or the failed
   // frame's status: the device is lost, and everything made on it must be
   // released and made again.
-  HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, PageMode mode, const Loupe& loupe,
-                const Overlay& overlay = {});
+  HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, const Placement& placement,
+                const Loupe& loupe, const Overlay& overlay);
   // Lets the target and the background go.
   void ReleaseDeviceObjects();
 

@@ -16,8 +16,9 @@ constexpr int kAheadPerSide = 2;
 
 }  // namespace
 
-CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, std::function<ReadingSettings()> settings)
-    : m_book(book), m_renderer(renderer), m_settings(std::move(settings)) {}
+CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& view,
+                           std::function<ReadingSettings()> settings)
+    : m_book(book), m_renderer(renderer), m_view(view), m_settings(std::move(settings)) {}
 
 void CReadingUnit::DropPages() {
   m_loader.Cancel();
@@ -178,23 +179,19 @@ void CReadingUnit::LoadAhead() {
   consider(m_book.current - 1, -1);
   m_loader.KeepAhead(ahead);
 
-  // Scaled for where they will most likely stand: an upright page beside
-  // its partner in a spread, any other page alone.
-  const Screen screen = m_renderer.CurrentScreen();
-  const bool spread = m_settings().mode != PageMode::Single;
+  // Scaled for where they will most likely stand.
+  const IPageView::Sizer sizer = m_view.AheadPixels(m_settings().mode);
   for (int32_t page : ahead) {
     PageRequest request = RequestFor(page);
     request.ahead = true;
-    request.targetFor = [screen, spread](D2D1_SIZE_U size) {
-      return spread && ShapeOf(size) == PageShape::Upright ? screen.PixelsPaired(size) : screen.PixelsAlone(size);
-    };
+    request.targetFor = sizer;
     m_loader.Submit(std::move(request));
   }
 }
 
 void CReadingUnit::Rescale() {
   const ReadingSettings settings = m_settings();
-  const Placement placement = m_renderer.CurrentScreen().Place(m_first.size, m_second.size, settings.mode);
+  const Placement placement = m_view.Place(m_first.size, m_second.size, settings.mode);
   const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
                                                        {m_book.second, &placement.second}};
   for (const auto& [page, place] : shown) {

@@ -21,6 +21,7 @@
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/PageCache.h"
 #include "viewer/imaging/PageLoader.h"
+#include "viewer/reading/PageView.h"
 
 // How pages are read and laid out now: the window's settings of the moment.
 struct ReadingSettings {
@@ -42,9 +43,9 @@ struct TurnResult {
 class CReadingUnit {
  public:
   // The pages of `book` (the owner's; the unit marks which entries decode
-  // and moves its pages on screen), made into `renderer`'s bitmaps and laid
-  // out on its screen, read as `settings` says at each call.
-  CReadingUnit(Book& book, const D2D& renderer, std::function<ReadingSettings()> settings);
+  // and moves its pages on screen), made into `renderer`'s bitmaps at the
+  // sizes `view` asks, read as `settings` says at each call.
+  CReadingUnit(Book& book, const D2D& renderer, const IPageView& view, std::function<ReadingSettings()> settings);
   CReadingUnit(const CReadingUnit&) = delete;
   CReadingUnit& operator=(const CReadingUnit&) = delete;
 
@@ -92,6 +93,8 @@ class CReadingUnit {
   // of the program: one stuck in a long archive read is left behind).
   bool WaitForWorkers(std::chrono::milliseconds within) { return m_loader.WaitForWorkers(within); }
 
+  // Where the view puts the pages on screen now.
+  Placement Placed() const { return m_view.Place(m_first.size, m_second.size, m_settings().mode); }
   const PageImage& first() const { return m_first; }
   const PageImage& second() const { return m_second; }
   const CPageCache& cache() const { return m_cache; }
@@ -113,6 +116,7 @@ class CReadingUnit {
 
   Book& m_book;
   const D2D& m_renderer;
+  const IPageView& m_view;
   std::function<ReadingSettings()> m_settings;
   std::function<bool()> m_giveWay;
   std::chrono::milliseconds m_patience = kNoLimit;

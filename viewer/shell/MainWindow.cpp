@@ -67,7 +67,7 @@ void CMainWindow::ShowPageNumber() {
 }
 
 void CMainWindow::OnPaint() {
-  if (m_renderer.Paint(m_pages.first(), m_pages.second(), m_profile.settings.pageMode, m_loupe, overlay()) != S_OK) {
+  if (m_renderer.Paint(m_pages.first(), m_pages.second(), m_pages.Placed(), m_loupe, overlay()) != S_OK) {
     ReleaseDevice();
     RebuildDevice();
   }

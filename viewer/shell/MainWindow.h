@@ -256,7 +256,8 @@ class CMainWindow : public CWindowImpl {
   std::function<void()> m_settled;
   // The pages of m_book on their way to the screen. Last, so that its
   // workers stop first.
-  CReadingUnit m_pages{m_book, m_renderer, [this] { return Reading(); }};
+  CFittedView m_view{m_renderer};
+  CReadingUnit m_pages{m_book, m_renderer, m_view, [this] { return Reading(); }};
 };
 
 // A start without a path shows the about window over the main window.

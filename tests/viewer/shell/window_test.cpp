@@ -375,19 +375,6 @@ TEST_F(Window, TheNextPagesAreLoadedAheadAndTraceWhenShown) {
   EXPECT_EQ(w.book().pages[1].state, PageState::Image);
 }
 
-// In a spread the page after a wide page is loaded for the turn that shows
-// the wide page alone: its load waits for the next turn instead of being
-// thrown away and done again while the reader waits.
-TEST_F(Window, ThePageAfterAWidePageIsLoadedOnce) {
-  Mode(PageMode::SpreadRight);
-  MakePages({{30, 20}, {20, 30}, {20, 30}, {20, 30}});
-  ASSERT_EQ(Open(m_tmp.path()), 0);
-  Main().FinishLoads();
-  for (const char* gone : {"1.png", "2.png"}) ::unlink((m_tmp / gone).c_str());
-  ASSERT_EQ(Main().ShowPage(Main().book().current, 2), 0);
-  EXPECT_EQ(Shown(), std::make_pair(1, 2)) << "both pages were loaded already";
-}
-
 TEST_F(Window, ABookOpenedMeanwhileDropsWhatWasLoadedAhead) {
   MakePages({{20, 30}, {20, 30}, {20, 30}});
   ASSERT_EQ(Open(m_tmp.path()), 0);
