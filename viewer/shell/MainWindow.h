@@ -141,6 +141,8 @@ class CMainWindow : public CWindowImpl {
     int32_t step = 0;
     Otherwise otherwise = Otherwise::Beep;
   };
+  // Makes the turn after those still waiting (at once when none is).
+  int32_t Queue(const PendingTurn& turn);
   // Makes the turns asked for, in order, until one waits for the workers;
   // what the last one made came to (as ShowPage says).
   int32_t MakeTurns();

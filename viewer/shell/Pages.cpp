@@ -15,8 +15,14 @@ ReadingSettings CMainWindow::Reading() const {
 }
 
 int32_t CMainWindow::ShowPage(int32_t index, int32_t step, Otherwise otherwise) {
+  return Queue(PendingTurn{index, step, otherwise});
+}
+
+int32_t CMainWindow::Move(int32_t step, Otherwise otherwise) { return Queue(PendingTurn{std::nullopt, step, otherwise}); }
+
+int32_t CMainWindow::Queue(const PendingTurn& turn) {
   const bool first = m_turns.empty();
-  m_turns.push_back(PendingTurn{index, step, otherwise});
+  m_turns.push_back(turn);
   return first ? MakeTurns() : 2;
 }
 
@@ -26,12 +32,6 @@ CMainWindow::Otherwise CMainWindow::DropWaitingTurns() {
     if (moot.otherwise == Otherwise::ShowNoPage) otherwise = Otherwise::ShowNoPage;
   ForgetTurns();
   return otherwise;
-}
-
-int32_t CMainWindow::Move(int32_t step, Otherwise otherwise) {
-  const bool first = m_turns.empty();
-  m_turns.push_back(PendingTurn{std::nullopt, step, otherwise});
-  return first ? MakeTurns() : 2;
 }
 
 int32_t CMainWindow::MakeTurns() {
@@ -123,7 +123,8 @@ void CMainWindow::FinishLoads() {
   // Each round brings a waiting turn at least one page further.
   for (int32_t round = 0; !m_turns.empty() && round <= m_book.PageCount(); ++round) {
     MakeTurns();
-    repaint = m_pages.FinishLoads() || true;
+    m_pages.FinishLoads();
+    repaint = true;
   }
   if (repaint) Invalidate();
 }
