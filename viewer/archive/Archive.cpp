@@ -270,16 +270,33 @@ void TrimSpareCapacity(std::vector<BYTE>& bytes) {
   }
 }
 
-int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out) {
+int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out, std::u16string damage) {
   TrimSpareCapacity(*bytes);
-  return HandOutShared(std::move(bytes), out);
+  return HandOutShared(std::move(bytes), out, std::move(damage));
 }
 
-int32_t HandOutShared(ExtractedBytes bytes, IFile** out) {
-  CFile* file = new (std::nothrow) CFile(std::move(bytes));
+int32_t HandOutShared(ExtractedBytes bytes, IFile** out, std::u16string damage) {
+  CFile* file = new (std::nothrow) CFile(std::move(bytes), std::move(damage));
   if (file == nullptr) return kFailed;
-  return HandOut(file, IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  return HandOut(static_cast<IFile*>(file), IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
 }
+
+std::u16string ExtractionDamage(int32_t result) {
+  switch (result) {
+    case 0: return {};
+    case 1: return u"compressed with a method not read here";
+    case 2: return u"its data is corrupt";
+    case 3: return u"its data fails its CRC check";
+    case 4: return u"its data is in another volume of the archive";
+    case 5: return u"its data ends early: the archive is cut short";
+    case 6: return u"more data follows its end";
+    case 8: return u"its headers are damaged";
+    case kWrongPassword: return u"encrypted, and not decrypted with the password given";
+    default: return u"it does not extract whole";
+  }
+}
+
+bool ExtractionYieldsNothing(int32_t result) { return result == 1 || result == 4 || result == kWrongPassword; }
 
 // ---- C7zDirectory ----
 
@@ -334,6 +351,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   HRESULT result = S_OK;
   try {
     auto table = std::make_shared<ArchiveItemTable>();
+    std::vector<bool> encrypted;
     for (UInt32 i = 0; i < count; ++i) {
       uint64_t itemSize = 0;
       bool folder = false;
@@ -360,9 +378,11 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
       path = DecodeArchiveName(path, names);
       std::replace(path.begin(), path.end(), u'\\', u'/');
       table->Add(static_cast<int32_t>(i), itemSize, folder, std::move(path));
+      encrypted.push_back(IsEncrypted(m_archive, i));
     }
     table->Finish();
     m_table = std::move(table);
+    m_encrypted = std::move(encrypted);
 
     // Items of a solid archive are decoded from the start of their block
     // each time: read them in one pass instead.
@@ -403,7 +423,9 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
       WriteDebug("kExtractingString\n");
       WriteOperationResult(*item.result);
     }
-    return HandOutShared(std::move(item.bytes), out);
+    const Int32 result = item.result ? *item.result : 0;
+    if (ExtractionYieldsNothing(result) || (m_password == nullptr && Encrypted(found->index))) return kFailed;
+    return HandOutShared(std::move(item.bytes), out, ExtractionDamage(result));
   }
 
   const std::lock_guard<std::mutex> hold(m_extractLock);
@@ -413,11 +435,18 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   const UInt32 index = static_cast<UInt32>(found->index);
   const HRESULT extracted = m_archive->Extract(&index, 1, 0, callback);
   ExtractedBytes bytes = callback->bytes();
+  const Int32 result = callback->operationResult();
   callback->Release();
   // An aborted extraction leaves nothing worth keeping; its bytes go here.
-  if (extracted != S_OK) return kFailed;
+  // So does an item that gave none of its own (an encrypted one without
+  // its password gives none, and is no empty file).
+  if (extracted != S_OK || ExtractionYieldsNothing(result)) return kFailed;
+  if (m_password == nullptr && Encrypted(found->index)) return kFailed;
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
-  return HandOutExtracted(std::move(bytes), out);
+  // Bytes that failed their check still show as far as they go, marked.
+  std::u16string damage = ExtractionDamage(result);
+  if (!damage.empty() && bytes->size() < found->size) damage = ExtractionDamage(5);  // fewer than listed: cut short
+  return HandOutExtracted(std::move(bytes), out, std::move(damage));
 }
 
 ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
@@ -537,6 +566,15 @@ int32_t C7zFileSystemEntries::GetEntry(uint32_t index, FileSystemEntry* entry) {
 }
 
 // ---- CFile ----
+
+HRESULT CFile::QueryInterface(REFIID riid, void** out) {
+  if (out != nullptr && riid == IID_IFileDamage && !m_damage.empty()) {
+    *out = static_cast<IFileDamage*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return CUnknownImpl::QueryInterface(riid, out);
+}
 
 int32_t CFile::Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) {
   const uint64_t size = m_bytes->size();
