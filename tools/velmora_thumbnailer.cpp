@@ -125,6 +125,8 @@ const char* NotArchiveReason(OpenFailure why) {
   switch (why) {
     case OpenFailure::ArchiveLibraryMissing: return "7-Zip's library (7z.so) not found, and libarchive does not read it";
     case OpenFailure::ArchiveLibraryRefused: return "7-Zip's library (7z.so) refused as unfit, and libarchive does not read it";
+    case OpenFailure::NeedsPassword: return "an archive whose list is encrypted: it needs a password";
+    case OpenFailure::Damaged: return "a damaged image or archive";
     default: return "neither an image nor an archive the viewer reads";
   }
 }

@@ -235,8 +235,12 @@ struct Rar5Entry {
 };
 
 // A RAR 5 archive; `solid` marks the archive and every compressed entry
-// after the first as continuing the previous one's window.
-inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid = false) {
+// after the first as continuing the previous one's window. With
+// `headersEncrypted` an archive encryption header follows the signature and
+// everything after it is noise, as the headers of an archive made with a
+// password for its list are to whoever has none.
+inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid = false,
+                               bool headersEncrypted = false) {
   std::string out("Rar!\x1A\x07\x01\x00", 8);
   auto block = [&](const std::string& body) {
     std::string size;
@@ -244,6 +248,18 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     PutLE(out, Crc32(size + body), 4);
     out += size + body;
   };
+  std::size_t scrambledFrom = std::string::npos;
+  if (headersEncrypted) {
+    std::string crypt;
+    PutVint(crypt, 4);  // archive encryption header
+    PutVint(crypt, 0);
+    PutVint(crypt, 0);  // AES-256
+    PutVint(crypt, 0);  // no password check
+    crypt.push_back(15);  // KDF count
+    crypt += std::string(16, '\x22');  // salt
+    block(crypt);
+    scrambledFrom = out.size();
+  }
   std::string main;
   PutVint(main, 1);  // main header
   PutVint(main, 0);
@@ -310,6 +326,10 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
   PutVint(end, 0);
   PutVint(end, 0);
   block(end);
+  if (scrambledFrom != std::string::npos) {
+    for (std::size_t i = scrambledFrom; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ (0x5A + i * 7));
+    out.insert(scrambledFrom, std::string(16, '\x33'));  // the first header's IV
+  }
   return out;
 }
 

@@ -193,11 +193,36 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   return result;
 }
 
+bool IsRarWithEncryptedList(const BYTE* head, std::size_t size) {
+  static const BYTE kRar4[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+  static const BYTE kRar5[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+  // RAR 4: the main header (type 0x73) flags a password for the headers.
+  if (size >= 12 && std::memcmp(head, kRar4, sizeof kRar4) == 0) return head[9] == 0x73 && (head[10] & 0x80) != 0;
+  // RAR 5: the first block after the signature is the archive encryption
+  // header (type 4): its CRC, its size and its type, as vints.
+  if (size < 14 || std::memcmp(head, kRar5, sizeof kRar5) != 0) return false;
+  std::size_t at = 12;
+  for (int vint = 0; vint < 2; ++vint) {
+    uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      if (at >= size || shift > 63) return false;
+      const BYTE b = head[at++];
+      value |= static_cast<uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) break;
+    }
+    if (vint == 1) return value == 4;
+  }
+  return false;
+}
+
 ArchiveTrouble DiagnoseArchive(IFile* file) {
   if (file == nullptr) return ArchiveTrouble::NotArchive;
   BYTE head[264] = {};
   const uint32_t got = ReadHead(file, head, sizeof head);
   if (!LooksLikeArchive(head, got)) return ArchiveTrouble::NotArchive;
+  // Read by libarchive, which does not open a list it cannot decrypt and
+  // says only that it failed.
+  if (IsRarWithEncryptedList(head, got)) return ArchiveTrouble::NeedsPassword;
   // A 7z whose list is encrypted asks for a password as it opens.
   if (got >= 8 && BindSevenZip()) {
     BYTE signature[8];

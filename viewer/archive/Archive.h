@@ -54,6 +54,10 @@ enum class ArchiveTrouble {
 };
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);
+// Whether the first bytes of a file are those of a RAR (4 or 5) whose list
+// is encrypted: it needs a password, and no route here decrypts RAR, so
+// none is asked for.
+bool IsRarWithEncryptedList(const BYTE* head, std::size_t size);
 // Why the item at `path` of a directory that OpenArchive made does not read.
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
 

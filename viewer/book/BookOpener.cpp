@@ -40,14 +40,26 @@ OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order)
   return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
 }
 
+// The first bytes of an opened file.
+std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  if (file->Read(head, size, &got) != 0) got = 0;
+  file->Seek(0, 0, nullptr);
+  return got;
+}
+
 // The archive in `file` opened with `password` (or none) in *root, and how
 // it stands with encryption; no root when it is no archive.
 ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root) {
   ArchiveOptions options;
   options.password = password;
   if (OpenArchive(file, &root, options) != 0) {
-    // An encrypted list does not open without the right password.
+    // An encrypted list does not open without the right password; a RAR's
+    // does not open with any, here.
     if (DiagnoseArchive(file) != ArchiveTrouble::NeedsPassword) return ArchiveLock::None;
+    BYTE head[16] = {};
+    if (IsRarWithEncryptedList(head, ReadHead(file, head, sizeof head))) return ArchiveLock::CannotDecrypt;
     return password != nullptr ? ArchiveLock::WrongPassword : ArchiveLock::Locked;
   }
   return CheckArchiveLock(root.get());
@@ -62,15 +74,6 @@ OpenFailure FailureOf(ArchiveTrouble trouble) {
     case ArchiveTrouble::None: break;
   }
   return OpenFailure::None;
-}
-
-// The first bytes of an opened file.
-std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
-  uint32_t got = 0;
-  file->Seek(0, 0, nullptr);
-  if (file->Read(head, size, &got) != 0) got = 0;
-  file->Seek(0, 0, nullptr);
-  return got;
 }
 
 // A file that no route opened: a damaged image or archive, an encrypted
