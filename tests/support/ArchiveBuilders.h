@@ -163,6 +163,10 @@ struct RarEntry {
   bool wrongCrc = false;    // stores a data CRC that does not match
   bool literal = false;     // really compressed (method 0x33): RAR 2.9 LZ, literals only
   bool encrypted = false;   // flagged as encrypted (the bytes are not)
+  // When not empty: the name in Unicode, stored after `name` (then the
+  // name in the old code page, '?' for what it lacks), as RAR 3 and later
+  // store names beyond ASCII. Each unit written whole, as two bytes.
+  std::u16string wide = {};
 };
 
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
@@ -196,9 +200,24 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     }
     std::string h;
     h.push_back(0x74);
-    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0), 2);  // long block: data follows
+    std::string name = e.name;
+    if (!e.wide.empty()) {
+      name.push_back('\0');
+      name.push_back('\0');  // the high byte units may share: unused here
+      for (std::size_t i = 0; i < e.wide.size(); i += 4) {
+        std::string units;
+        uint8_t flags = 0;
+        for (std::size_t j = 0; j < 4 && i + j < e.wide.size(); ++j) {
+          flags = static_cast<uint8_t>(flags | 2u << (6 - 2 * j));  // 2: both bytes follow, low first
+          PutLE(units, e.wide[i + j], 2);
+        }
+        name += static_cast<char>(flags) + units;
+      }
+    }
+    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0) | (e.wide.empty() ? 0 : 0x200),
+          2);  // long block: data follows
     first = false;
-    PutLE(h, 32 + e.name.size(), 2);
+    PutLE(h, 32 + name.size(), 2);
     PutLE(h, packed.size(), 4);  // packed
     PutLE(h, e.data.size(), 4);  // unpacked
     h.push_back(2);               // Windows
@@ -206,9 +225,9 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     PutLE(h, 0x5A210000u, 4);
     h.push_back(29);
     h.push_back(e.compressed || e.literal ? 0x33 : 0x30);
-    PutLE(h, e.name.size(), 2);
+    PutLE(h, name.size(), 2);
     PutLE(h, 0x20, 4);
-    h += e.name;
+    h += name;
     block(h);
     out += packed;
   }

@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,6 +23,28 @@ constexpr uint64_t kReserveBytes = 64ull << 20;
 
 // How a read of an entry's bytes ended.
 enum class ReadEnd { Done, TooBig, Failed };
+
+// UTF-8 as the thread's character set while libarchive reads: it converts
+// the Unicode names of RAR 3 and later to that set, and in the "C" locale
+// a program starts in, a name beyond ASCII does not convert and the entry
+// comes without one.
+class Utf8Names {
+ public:
+  Utf8Names() : m_utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
+    if (m_utf8 != static_cast<locale_t>(nullptr)) m_before = uselocale(m_utf8);
+  }
+  ~Utf8Names() {
+    if (m_utf8 == static_cast<locale_t>(nullptr)) return;
+    uselocale(m_before);
+    freelocale(m_utf8);
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  locale_t m_utf8;
+  locale_t m_before = static_cast<locale_t>(nullptr);
+};
 
 // One pass of libarchive over the archive file, from its first byte. In a
 // solid archive's pass, the pass's stop ends the reading at the next block
@@ -130,6 +153,7 @@ class Reader {
     return static_cast<la_int64_t>(position);
   }
 
+  Utf8Names m_names;  // first in, last out: around all of libarchive's work
   IFile* m_file;
   const LibArchiveFormats m_formats;
   const SolidReader::Pass* m_pass;
