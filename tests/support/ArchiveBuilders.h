@@ -167,6 +167,9 @@ struct RarEntry {
   // name in the old code page, '?' for what it lacks), as RAR 3 and later
   // store names beyond ASCII. Each unit written whole, as two bytes.
   std::u16string wide = {};
+  // Its data goes on in the next volume: only the first `continues` bytes
+  // of it are in this one, which says it is a volume. Stored entries only.
+  std::size_t continues = 0;
 };
 
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
@@ -178,16 +181,17 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     PutLE(b, Crc32(body) & 0xFFFF, 2);
     out += b + body;
   };
+  const bool volume = std::any_of(entries.begin(), entries.end(), [](const RarEntry& e) { return e.continues > 0; });
   std::string main;
   main.push_back(0x73);
-  PutLE(main, solid ? 0x0008 : 0, 2);  // flags
+  PutLE(main, (solid ? 0x0008 : 0) | (volume ? 0x0101 : 0), 2);  // flags; a volume, the first
   PutLE(main, 13, 2);  // size
   PutLE(main, 0, 2);
   PutLE(main, 0, 4);
   block(main);
   bool first = true;
   for (const RarEntry& e : entries) {
-    std::string packed = e.data;
+    std::string packed = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
     if (e.literal) {
       BitWriter bits;
       bits.Put(0, 1);  // LZ, not PPMd
@@ -214,7 +218,9 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
         name += static_cast<char>(flags) + units;
       }
     }
-    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0) | (e.wide.empty() ? 0 : 0x200),
+    PutLE(h,
+          0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0) | (e.wide.empty() ? 0 : 0x200) |
+              (e.continues > 0 ? 0x02 : 0),
           2);  // long block: data follows
     first = false;
     PutLE(h, 32 + name.size(), 2);
@@ -251,6 +257,9 @@ struct Rar5Entry {
   bool compressed = true;   // LZ with literals only; else stored
   bool encrypted = false;   // carries an encryption record; the bytes are scrambled
   bool damaged = false;     // the compressed bytes are spoilt after the tables
+  // Its data goes on in the next volume: only the first `continues` bytes
+  // of it are in this one, which says it is a volume. Stored entries only.
+  std::size_t continues = 0;
 };
 
 // A RAR 5 archive; `solid` marks the archive and every compressed entry
@@ -279,10 +288,11 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     block(crypt);
     scrambledFrom = out.size();
   }
+  const bool volume = std::any_of(entries.begin(), entries.end(), [](const Rar5Entry& e) { return e.continues > 0; });
   std::string main;
   PutVint(main, 1);  // main header
   PutVint(main, 0);
-  PutVint(main, solid ? 0x0004 : 0);
+  PutVint(main, (solid ? 0x0004 : 0) | (volume ? 0x0001 : 0));
   block(main);
   bool first = true;
   for (const Rar5Entry& e : entries) {
@@ -305,7 +315,7 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
       PutLE(data, size, sizeBytes);
       data += body;
     } else if (!e.folder) {
-      data = e.data;
+      data = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
     }
     std::string extra;
     if (e.encrypted) {
@@ -320,7 +330,7 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     }
     std::string h;
     PutVint(h, 2);  // file header
-    PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001));  // a data area, empty for folders
+    PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001) | (e.continues > 0 ? 0x0010 : 0));  // a data area, empty for folders
     if (!extra.empty()) PutVint(h, extra.size());
     PutVint(h, data.size());
     PutVint(h, e.folder ? 0x0001 : 0x0004);  // folder, or CRC32 present

@@ -83,6 +83,8 @@ bool IsRar5(const BYTE (&head)[8]) {
 }
 
 constexpr PROPID kpidEncrypted = 15;
+constexpr PROPID kpidSplitBefore = 16;
+constexpr PROPID kpidSplitAfter = 17;
 constexpr Int32 kWrongPassword = 9;
 
 // An open callback that answers the password question with "none", and
@@ -108,11 +110,18 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
          at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
 }
 
-bool IsEncrypted(IInArchive* archive, UInt32 index) {
+bool BoolProperty(IInArchive* archive, UInt32 index, PROPID property) {
   SevenZipProperty p;
-  archive->GetProperty(index, kpidEncrypted, &p.value);
+  archive->GetProperty(index, property, &p.value);
   return p.value.vt == VT_BOOL && p.value.boolVal != 0;
 }
+
+bool IsEncrypted(IInArchive* archive, UInt32 index) { return BoolProperty(archive, index, kpidEncrypted); }
+
+// What a volume of an archive in parts, opened alone, has of an item that
+// spans volumes is only part of it; the library extracts that part and
+// calls it whole.
+std::u16string SpanDamage() { return u"its data spans another volume of the archive, which is not read with it"; }
 
 // Tests one item with a password: decoded and checked, written nowhere.
 class CPasswordTrial final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
@@ -376,7 +385,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   HRESULT result = S_OK;
   try {
     auto table = std::make_shared<ArchiveItemTable>();
-    std::vector<bool> encrypted;
+    std::vector<bool> encrypted, spans;
     for (UInt32 i = 0; i < count; ++i) {
       uint64_t itemSize = 0;
       bool folder = false;
@@ -404,10 +413,12 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
       std::replace(path.begin(), path.end(), u'\\', u'/');
       table->Add(static_cast<int32_t>(i), itemSize, folder, std::move(path));
       encrypted.push_back(IsEncrypted(m_archive, i));
+      spans.push_back(BoolProperty(m_archive, i, kpidSplitBefore) || BoolProperty(m_archive, i, kpidSplitAfter));
     }
     table->Finish();
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
+    m_spans = std::move(spans);
 
     // Items of a solid archive are decoded from the start of their block
     // each time: read them in one pass instead.
@@ -450,7 +461,8 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
     }
     const Int32 result = item.result ? *item.result : 0;
     if (ExtractionYieldsNothing(result) || (m_password == nullptr && Encrypted(found->index))) return kFailed;
-    return HandOutShared(std::move(item.bytes), out, ExtractionDamage(result));
+    std::u16string damage = Spans(found->index) ? SpanDamage() : ExtractionDamage(result);
+    return HandOutShared(std::move(item.bytes), out, std::move(damage));
   }
 
   const std::lock_guard<std::mutex> hold(m_extractLock);
@@ -470,7 +482,9 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
   // Bytes that failed their check still show as far as they go, marked.
   std::u16string damage = ExtractionDamage(result);
-  if (!damage.empty() && bytes->size() < found->size) damage = ExtractionDamage(5);  // fewer than listed: cut short
+  // Fewer bytes than listed, whatever the library says: cut short.
+  if (bytes->size() < found->size) damage = ExtractionDamage(5);
+  if (Spans(found->index)) damage = SpanDamage();
   return HandOutExtracted(std::move(bytes), out, std::move(damage));
 }
 

@@ -115,9 +115,12 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   std::mutex m_extractLock;              // one extraction at a time otherwise
   // By archive index, as listed: the pass may not be asked while it runs.
   std::vector<bool> m_encrypted;
-  bool Encrypted(int32_t index) const {
-    return index >= 0 && static_cast<std::size_t>(index) < m_encrypted.size() && m_encrypted[static_cast<std::size_t>(index)];
+  std::vector<bool> m_spans;  // the item continues from or into another volume
+  static bool At(const std::vector<bool>& flags, int32_t index) {
+    return index >= 0 && static_cast<std::size_t>(index) < flags.size() && flags[static_cast<std::size_t>(index)];
   }
+  bool Encrypted(int32_t index) const { return At(m_encrypted, index); }
+  bool Spans(int32_t index) const { return At(m_spans, index); }
 };
 
 // The entries of one folder of an item table (any archive route).

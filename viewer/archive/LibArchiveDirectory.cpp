@@ -178,6 +178,14 @@ bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& va
 // Whether libarchive decrypts entries of an archive in `format`.
 bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
 
+// Why an entry's bytes are not whole when fewer came than its header
+// lists: libarchive ends the data of an entry cut short, or of one that
+// goes on in the next volume of an archive in parts, without an error.
+std::u16string ShortOf(const std::vector<BYTE>& bytes, const ArchiveItem& item) {
+  if (bytes.size() >= item.size) return {};
+  return u"its data ends early: the archive is cut short, or the item goes on in a volume not read with it";
+}
+
 // A solid archive's pass: every readable entry from `first` on, in order.
 void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSizes& claimed, uint32_t first,
                        SolidReader::Pass& pass, const ArchivePassword& password) {
@@ -320,7 +328,10 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
   if (m_solid != nullptr) {
     SolidItem item;
-    if (m_solid->Acquire(index, &item)) return HandOutShared(std::move(item.bytes), out);
+    if (m_solid->Acquire(index, &item)) {
+      std::u16string damage = item.bytes ? ShortOf(*item.bytes, *found) : std::u16string();
+      return HandOutShared(std::move(item.bytes), out, std::move(damage));
+    }
     // The pass's words on why, written by whoever asked.
     if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
     return kFailed;
@@ -329,7 +340,8 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
     if (ReadEntry(index, &bytes) != kOk) return kFailed;
-    return HandOutExtracted(std::move(bytes), out);
+    std::u16string damage = ShortOf(*bytes, *found);
+    return HandOutExtracted(std::move(bytes), out, std::move(damage));
   } catch (const std::bad_alloc&) {
     return kFailed;
   }

@@ -195,6 +195,15 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
   ASSERT_EQ(std::system((cd + "7z a -psecret ../locked.cb7 a.png b.png >/dev/null").c_str()), 0);
   ASSERT_EQ(std::system((cd + "7z a -ms=off -psecret ../plainlocked.cb7 a.png b.png >/dev/null").c_str()), 0);
 
+  // The first volume of books in parts, opened alone: b goes on in the next.
+  std::vector<test::RarEntry> four = {{"a.png", a}, {"b.png", b}};
+  four[1].continues = 1000;
+  m_tmp.WriteFile("four.part1.cbr", test::RarArchive(four));
+  std::vector<test::Rar5Entry> five = {{"a.png", a}, {"b.png", b}};
+  five[0].compressed = five[1].compressed = false;
+  five[1].continues = 1000;
+  m_tmp.WriteFile("five.part1.cbr", test::Rar5Archive(five));
+
   const std::string emptyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
   const struct {
     const char* name;
@@ -205,6 +214,8 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
       {"locked.cbz", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"locked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"plainlocked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
+      {"four.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data spans another volume"}},
+      {"five.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data ends early"}},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.name);
