@@ -19,6 +19,7 @@
 #include "platform/pixelcopy.h"
 #include "platform/qt_image.h"
 #include "platform/wic_codecs.h"
+#include "platform/wic_png.h"
 #include "platform/wincodec.h"
 
 namespace {
@@ -645,13 +646,15 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     // call a picture that ends early a success, and only the file's own
     // structure tells. Any other failed read is a failed decode.
     const bool read = reader.read(&image);
-    if (image.isNull() ||
+    if (!read && kind == "png") image = QImage();  // Qt keeps none of the rows it read: read again below
+    if ((read && image.isNull()) || (!read && kind != "png") ||
         static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
       return WINCODEC_ERR_BADIMAGE;
     if (!read || kind == "jpeg" || kind == "gif") {
       std::vector<uint8_t> bytes;
       if (FAILED(ReadWholeStream(m_stream, &bytes))) return WINCODEC_ERR_BADIMAGE;
-      if (!read && (kind != "png" || !PngHasImageData(bytes))) return WINCODEC_ERR_BADIMAGE;
+      if (!read && PngHasImageData(bytes)) image = DecodePngRows(bytes, kMaxDecodedPixels, kMaxDecodedSide);
+      if (!read && image.isNull()) return WINCODEC_ERR_BADIMAGE;
       if (!read)
         m_damage = u"the PNG file is cut short or corrupt: only part of the picture decodes";
       else if (kind == "jpeg" && !JpegReachesItsEnd(bytes))
