@@ -461,7 +461,9 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
     }
     const Int32 result = item.result ? *item.result : 0;
     if (ExtractionYieldsNothing(result) || (m_password == nullptr && Encrypted(found->index))) return kFailed;
-    std::u16string damage = Spans(found->index) ? SpanDamage() : ExtractionDamage(result);
+    std::u16string damage = ExtractionDamage(result);
+    if (item.bytes != nullptr && item.bytes->size() < found->size) damage = ExtractionDamage(5);
+    if (Spans(found->index)) damage = SpanDamage();
     return HandOutShared(std::move(item.bytes), out, std::move(damage));
   }
 

@@ -334,6 +334,10 @@ OpenFailure CBookOpener::DiagnosePages(const Book& book) const {
   OpenFailure why = OpenFailure::NoImages;
   int looked = 0;
   for (const PageEntry& entry : book.pages) {
+    if (entry.state == PageState::Damaged) {  // its load has said why already
+      if (Weight(OpenFailure::Damaged) > Weight(why)) why = OpenFailure::Damaged;
+      continue;
+    }
     if (entry.state != PageState::NotImage) continue;
     if (++looked > kLookedAt || !book.root) break;
     OpenFailure found = OpenFailure::None;
