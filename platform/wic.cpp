@@ -4,10 +4,13 @@
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
 #include <QtCore/QIODevice>
+#include <QtCore/QLatin1String>
+#include <QtCore/qlogging.h>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 #include <QtGui/QTransform>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -30,6 +33,38 @@ void RaiseAllocationLimit() {
   static std::once_flag once;
   std::call_once(once, [] { QImageReader::setAllocationLimit(static_cast<int>((kMaxDecodedPixels * 4) >> 20) + 1); });
 }
+
+// ---- libjpeg's word on corrupt data ----
+
+// Qt's JPEG reader decodes corrupt data as best it can and calls that a
+// success; libjpeg's warning that the data was corrupt reaches only Qt's
+// log, in the reader's category. A decode listens there, on its own thread,
+// while it reads; every message still goes on to whoever logged before.
+thread_local std::u16string* t_jpegTrouble = nullptr;
+std::atomic<QtMessageHandler> g_nextHandler{nullptr};
+
+void NoteJpegTrouble(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  // Bytes between segments are passed over whole: no damage to the picture.
+  if (t_jpegTrouble != nullptr && t_jpegTrouble->empty() && context.category != nullptr &&
+      std::strcmp(context.category, "qt.gui.imageio.jpeg") == 0 &&
+      (message.startsWith(QLatin1String("Corrupt JPEG data")) || message.startsWith(QLatin1String("Premature end"))) &&
+      !message.contains(QLatin1String("extraneous bytes")))
+    *t_jpegTrouble = message.toStdU16String();
+  if (const QtMessageHandler next = g_nextHandler.load(); next != nullptr) next(type, context, message);
+}
+
+// Listens for libjpeg's warnings on this thread while it lives.
+class JpegTroubleListener {
+ public:
+  explicit JpegTroubleListener(std::u16string* trouble) {
+    static std::once_flag once;
+    std::call_once(once, [] { g_nextHandler.store(qInstallMessageHandler(&NoteJpegTrouble)); });
+    t_jpegTrouble = trouble;
+  }
+  ~JpegTroubleListener() { t_jpegTrouble = nullptr; }
+  JpegTroubleListener(const JpegTroubleListener&) = delete;
+  JpegTroubleListener& operator=(const JpegTroubleListener&) = delete;
+};
 
 // ---- the stream as a QIODevice ----
 
@@ -645,7 +680,14 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     // reader fails and leaves the rows it read, its JPEG and GIF readers
     // call a picture that ends early a success, and only the file's own
     // structure tells. Any other failed read is a failed decode.
-    const bool read = reader.read(&image);
+    std::u16string jpegTrouble;
+    bool read = false;
+    if (kind == "jpeg") {
+      const JpegTroubleListener listen(&jpegTrouble);
+      read = reader.read(&image);
+    } else {
+      read = reader.read(&image);
+    }
     if (!read && kind == "png") image = QImage();  // Qt keeps none of the rows it read: read again below
     if ((read && image.isNull()) || (!read && kind != "png") ||
         static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
@@ -661,6 +703,8 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
         m_damage = u"the JPEG file is cut short or corrupt: the picture ends before its end marker";
       else if (kind == "gif" && !GifFirstFrameWhole(bytes))
         m_damage = u"the GIF file is cut short: only part of the picture decodes";
+      else if (!jpegTrouble.empty())
+        m_damage = u"the JPEG data is corrupt (" + jpegTrouble + u"): parts of the picture are missing";
     }
     const QSize pageSize = TurnedSize(scaledByReader ? stored : image.size(), turn);
     const QSize decoded = image.size();

@@ -121,6 +121,10 @@ TEST(DecodeChain, APageNotWholeStillDecodesAndSaysWhy) {
     ASSERT_TRUE(writer.write(page));
     progressive = bytes.toStdString();
   }
+  // Scan data overwritten with stuffed 0xFF bytes: ones throughout, which
+  // no Huffman code is.
+  std::string corrupt = jpeg;
+  for (std::size_t i = corrupt.size() / 2; i < corrupt.size() / 2 + 80; i += 2) corrupt[i] = '\xFF', corrupt[i + 1] = 0;
   test::TempDir tmp;
   ASSERT_EQ(std::system(("/usr/bin/convert -size 120x160 gradient:red-blue '" + (tmp / "p.gif") + "'").c_str()), 0);
   std::ifstream in(tmp / "p.gif", std::ios::binary);
@@ -139,6 +143,7 @@ TEST(DecodeChain, APageNotWholeStillDecodesAndSaysWhy) {
       {"PNG", png, nullptr, nullptr},
       {"GIF", gif, nullptr, nullptr},
       {"JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), nullptr, "JPEG"},
+      {"JPEG corrupt", corrupt, nullptr, "JPEG data is corrupt (Corrupt JPEG data"},
       {"progressive JPEG cut short", progressive.substr(0, progressive.size() * 2 / 3), nullptr, "JPEG"},
       {"PNG cut short", png.substr(0, png.size() * 2 / 3), nullptr, "PNG"},
       {"GIF cut short", gif.substr(0, gif.size() * 2 / 3), nullptr, "GIF"},
