@@ -84,6 +84,8 @@ OpenFailure WhyNoArchive(IFile* file) {
   BYTE head[64] = {};
   const std::size_t got = ReadHead(file, head, sizeof head);
   if (LooksLikeImage(head, got)) return OpenFailure::Damaged;
+  // Read by libarchive with or without 7-Zip's library: its lack is not why.
+  if (IsRarWithEncryptedList(head, got)) return OpenFailure::NeedsPassword;
   switch (FindSevenZip()) {
     case SevenZipAvailability::Missing: return OpenFailure::ArchiveLibraryMissing;
     case SevenZipAvailability::Refused: return OpenFailure::ArchiveLibraryRefused;
