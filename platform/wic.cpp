@@ -704,7 +704,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
       else if (kind == "gif" && !GifFirstFrameWhole(bytes))
         m_damage = u"the GIF file is cut short: only part of the picture decodes";
       else if (!jpegTrouble.empty())
-        m_damage = u"the JPEG data is corrupt (" + jpegTrouble + u"): parts of the picture are missing";
+        m_damage = u"the JPEG data is corrupt (" + jpegTrouble + u"): some of the picture is missing";
     }
     const QSize pageSize = TurnedSize(scaledByReader ? stored : image.size(), turn);
     const QSize decoded = image.size();

@@ -118,7 +118,7 @@ bool BoolProperty(IInArchive* archive, UInt32 index, PROPID property) {
 
 bool IsEncrypted(IInArchive* archive, UInt32 index) { return BoolProperty(archive, index, kpidEncrypted); }
 
-// What a volume of an archive in parts, opened alone, has of an item that
+// What one volume of a multi-volume archive, opened alone, has of an item that
 // spans volumes is only part of it; the library extracts that part and
 // calls it whole.
 std::u16string SpanDamage() { return u"its data spans another volume of the archive, which is not read with it"; }

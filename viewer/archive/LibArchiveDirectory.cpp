@@ -180,7 +180,7 @@ bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK)
 
 // Why an entry's bytes are not whole when fewer came than its header
 // lists: libarchive ends the data of an entry cut short, or of one that
-// goes on in the next volume of an archive in parts, without an error.
+// goes on in the next volume of a multi-volume archive, without an error.
 std::u16string ShortOf(const std::vector<BYTE>& bytes, const ArchiveItem& item) {
   if (bytes.size() >= item.size) return {};
   return u"its data ends early: the archive is cut short, or the item goes on in a volume not read with it";

@@ -195,7 +195,7 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
   ASSERT_EQ(std::system((cd + "7z a -psecret ../locked.cb7 a.png b.png >/dev/null").c_str()), 0);
   ASSERT_EQ(std::system((cd + "7z a -ms=off -psecret ../plainlocked.cb7 a.png b.png >/dev/null").c_str()), 0);
 
-  // The first volume of books in parts, opened alone: b goes on in the next.
+  // The first volume of multi-volume books, opened alone: b goes on in the next.
   std::vector<test::RarEntry> four = {{"a.png", a}, {"b.png", b}};
   four[1].continues = 1000;
   m_tmp.WriteFile("four.part1.cbr", test::RarArchive(four));
