@@ -4,20 +4,25 @@
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
 #include <QtCore/QIODevice>
+#include <QtCore/QLatin1String>
+#include <QtCore/qlogging.h>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 #include <QtGui/QTransform>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/pixelcopy.h"
 #include "platform/qt_image.h"
 #include "platform/wic_codecs.h"
+#include "platform/wic_png.h"
 #include "platform/wincodec.h"
 
 namespace {
@@ -28,6 +33,38 @@ void RaiseAllocationLimit() {
   static std::once_flag once;
   std::call_once(once, [] { QImageReader::setAllocationLimit(static_cast<int>((kMaxDecodedPixels * 4) >> 20) + 1); });
 }
+
+// ---- libjpeg's word on corrupt data ----
+
+// Qt's JPEG reader decodes corrupt data as best it can and calls that a
+// success; libjpeg's warning that the data was corrupt reaches only Qt's
+// log, in the reader's category. A decode listens there, on its own thread,
+// while it reads; every message still goes on to whoever logged before.
+thread_local std::u16string* t_jpegTrouble = nullptr;
+std::atomic<QtMessageHandler> g_nextHandler{nullptr};
+
+void NoteJpegTrouble(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  // Bytes between segments are passed over whole: no damage to the picture.
+  if (t_jpegTrouble != nullptr && t_jpegTrouble->empty() && context.category != nullptr &&
+      std::strcmp(context.category, "qt.gui.imageio.jpeg") == 0 &&
+      (message.startsWith(QLatin1String("Corrupt JPEG data")) || message.startsWith(QLatin1String("Premature end"))) &&
+      !message.contains(QLatin1String("extraneous bytes")))
+    *t_jpegTrouble = message.toStdU16String();
+  if (const QtMessageHandler next = g_nextHandler.load(); next != nullptr) next(type, context, message);
+}
+
+// Listens for libjpeg's warnings on this thread while it lives.
+class JpegTroubleListener {
+ public:
+  explicit JpegTroubleListener(std::u16string* trouble) {
+    static std::once_flag once;
+    std::call_once(once, [] { g_nextHandler.store(qInstallMessageHandler(&NoteJpegTrouble)); });
+    t_jpegTrouble = trouble;
+  }
+  ~JpegTroubleListener() { t_jpegTrouble = nullptr; }
+  JpegTroubleListener(const JpegTroubleListener&) = delete;
+  JpegTroubleListener& operator=(const JpegTroubleListener&) = delete;
+};
 
 // ---- the stream as a QIODevice ----
 
@@ -136,6 +173,100 @@ bool IsCutShortBmp(std::span<const uint8_t> head, uint64_t fileSize) {
   // Rows are padded to four bytes; the last row's padding may be missing.
   const uint64_t row = (width * bits + 31) / 32 * 4, lastRow = (width * bits + 7) / 8;
   return fileSize < uint64_t{pixelsAt} + row * (height - 1) + lastRow;
+}
+
+// Whether a JPEG's first picture reaches its end marker. Qt's reader
+// decodes a file cut short as far as it goes, fills the rest with gray and
+// calls that a success: only the file's own structure tells. Segments are
+// walked by their lengths, and entropy-coded data up to the next marker
+// that is neither a stuffed byte nor a restart.
+bool JpegReachesItsEnd(std::span<const uint8_t> bytes) {
+  const std::size_t size = bytes.size();
+  if (size < 4 || bytes[0] != 0xFF || bytes[1] != 0xD8) return false;
+  std::size_t at = 2;
+  while (at < size) {
+    if (bytes[at] != 0xFF) {  // stray bytes where a marker should stand: the reader looks on, so do we
+      const void* found = std::memchr(bytes.data() + at, 0xFF, size - at);
+      if (found == nullptr) return false;
+      at = static_cast<std::size_t>(static_cast<const uint8_t*>(found) - bytes.data());
+    }
+    while (at < size && bytes[at] == 0xFF) ++at;  // fill bytes
+    if (at >= size) return false;
+    const uint8_t marker = bytes[at++];
+    if (marker == 0xD9) return true;
+    if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) continue;  // no length
+    if (at + 2 > size) return false;
+    const std::size_t length = std::size_t{bytes[at]} << 8 | bytes[at + 1];
+    if (length < 2 || at + length > size) return false;
+    at += length;
+    if (marker != 0xDA) continue;
+    // The scan's data: up to a marker.
+    for (;;) {
+      const void* found = std::memchr(bytes.data() + at, 0xFF, size - at);
+      if (found == nullptr) return false;
+      at = static_cast<std::size_t>(static_cast<const uint8_t*>(found) - bytes.data());
+      if (at + 1 >= size) return false;
+      const uint8_t next = bytes[at + 1];
+      if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
+        at += 2;
+        continue;
+      }
+      if (next == 0xFF) {  // fill before a marker
+        ++at;
+        continue;
+      }
+      break;
+    }
+  }
+  return false;
+}
+
+// Whether a GIF's first picture is all there: its data sub-blocks end
+// within the file. Qt's reader shows a GIF cut short as far as it goes.
+bool GifFirstFrameWhole(std::span<const uint8_t> bytes) {
+  const std::size_t size = bytes.size();
+  if (size < 13) return false;
+  std::size_t at = 13;
+  if (bytes[10] & 0x80) at += 3u * (2u << (bytes[10] & 7));  // the global colour table
+  auto skipBlocks = [&]() {
+    while (at < size) {
+      const uint8_t length = bytes[at++];
+      if (length == 0) return true;
+      at += length;
+    }
+    return false;
+  };
+  while (at < size) {
+    const uint8_t kind = bytes[at++];
+    if (kind == 0x21) {  // an extension: its label, then sub-blocks
+      ++at;
+      if (!skipBlocks()) return false;
+    } else if (kind == 0x2C) {  // the first image: descriptor, table, code size, data
+      if (at + 9 > size) return false;
+      const uint8_t flags = bytes[at + 8];
+      at += 9;
+      if (flags & 0x80) at += 3u * (2u << (flags & 7));
+      ++at;  // the LZW code size
+      return skipBlocks();
+    } else {
+      return false;  // the trailer, or no GIF block, before any image
+    }
+  }
+  return false;
+}
+
+// Whether a PNG's compressed pixels begin at all: a PNG cut short within
+// them shows the rows that arrived; one cut before them has none to show.
+bool PngHasImageData(std::span<const uint8_t> bytes) {
+  static constexpr uint8_t kData[] = {'I', 'D', 'A', 'T'};
+  std::size_t at = 8;
+  while (at + 8 <= bytes.size()) {
+    const std::size_t length = std::size_t{bytes[at]} << 24 | std::size_t{bytes[at + 1]} << 16 |
+                               std::size_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    if (std::memcmp(bytes.data() + at + 4, kData, 4) == 0) return at + 8 < bytes.size() && length > 0;
+    at += 12 + length;
+  }
+  return false;
 }
 
 // ---- pixel formats ----
@@ -407,6 +538,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     *height = static_cast<UINT>(m_pageSize.height());
     return S_OK;
   }
+  const char16_t* Damage() override { return m_damage.c_str(); }
 
   HRESULT QueryCapability(IStream*, DWORD*) override { return E_NOTIMPL; }
   HRESULT Initialize(IStream* stream, WICDecodeOptions) override {
@@ -544,12 +676,36 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     }
     QImage image;
     GateHold hold(m_settings.gate, fullBytes);
-    // Qt's JPEG reader shows a file cut short as far as it goes and calls
-    // that a success, as the Windows decoder does; a failed read is a
-    // failed decode even when it left part of a picture behind.
-    if (!reader.read(&image) || image.isNull() ||
+    // A file cut short shows what arrived, marked as damaged: Qt's PNG
+    // reader fails and leaves the rows it read, its JPEG and GIF readers
+    // call a picture that ends early a success, and only the file's own
+    // structure tells. Any other failed read is a failed decode.
+    std::u16string jpegTrouble;
+    bool read = false;
+    if (kind == "jpeg") {
+      const JpegTroubleListener listen(&jpegTrouble);
+      read = reader.read(&image);
+    } else {
+      read = reader.read(&image);
+    }
+    if (!read && kind == "png") image = QImage();  // Qt keeps none of the rows it read: read again below
+    if ((read && image.isNull()) || (!read && kind != "png") ||
         static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
       return WINCODEC_ERR_BADIMAGE;
+    if (!read || kind == "jpeg" || kind == "gif") {
+      std::vector<uint8_t> bytes;
+      if (FAILED(ReadWholeStream(m_stream, &bytes))) return WINCODEC_ERR_BADIMAGE;
+      if (!read && PngHasImageData(bytes)) image = DecodePngRows(bytes, kMaxDecodedPixels, kMaxDecodedSide);
+      if (!read && image.isNull()) return WINCODEC_ERR_BADIMAGE;
+      if (!read)
+        m_damage = u"the PNG file is cut short or corrupt: only part of the picture decodes";
+      else if (kind == "jpeg" && !JpegReachesItsEnd(bytes))
+        m_damage = u"the JPEG file is cut short or corrupt: the picture ends before its end marker";
+      else if (kind == "gif" && !GifFirstFrameWhole(bytes))
+        m_damage = u"the GIF file is cut short: only part of the picture decodes";
+      else if (!jpegTrouble.empty())
+        m_damage = u"the JPEG data is corrupt (" + jpegTrouble + u"): some of the picture is missing";
+    }
     const QSize pageSize = TurnedSize(scaledByReader ? stored : image.size(), turn);
     const QSize decoded = image.size();
     const HRESULT hr = ScaleToFit(image);
@@ -572,6 +728,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   QImage m_image;  // frame 0, decoded on first request (scaled down when too large)
   QSize m_pageSize;  // frame 0's size as a page
   const GUID* m_format = nullptr;
+  std::u16string m_damage;  // why frame 0 is not the whole picture
 };
 
 // ---- converter ----

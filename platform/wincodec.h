@@ -181,5 +181,9 @@ struct IWICDecoderSettings : IUnknown {
   // size its pixels were decoded at. WINCODEC_ERR_WRONGSTATE until
   // GetFrame(0) has succeeded.
   virtual HRESULT GetPageSize(UINT* width, UINT* height) = 0;
+  // Why frame 0's pixels are not the whole picture (a file cut short or
+  // corrupt that still decoded in part), in one line; empty when they are,
+  // and until GetFrame(0) has succeeded. Never null.
+  virtual const char16_t* Damage() = 0;
 };
 inline constexpr const GUID& IID_IWICDecoderSettings = IWICDecoderSettings::iid;

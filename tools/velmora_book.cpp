@@ -28,10 +28,12 @@
 #include <string>
 #include <vector>
 
+#include "common/FileDamage.h"
 #include "ordel/Ordel.h"
 #include "platform/commandline.h"
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/imaging/ImageDecoder.h"
 
@@ -59,6 +61,8 @@ const char* NotArchiveReason(OpenFailure why) {
   switch (why) {
     case OpenFailure::ArchiveLibraryMissing: return "7-Zip's library (7z.so) not found, and libarchive does not read it";
     case OpenFailure::ArchiveLibraryRefused: return "7-Zip's library (7z.so) refused as unfit, and libarchive does not read it";
+    case OpenFailure::NeedsPassword: return "an archive whose list is encrypted: it needs a password";
+    case OpenFailure::Damaged: return "a damaged image or archive";
     default: return "neither an image nor an archive the viewer reads";
   }
 }
@@ -104,6 +108,17 @@ std::string LastLine(const std::u16string& text) {
   return end == std::string::npos ? utf8 : utf8.substr(end + 1);
 }
 
+// What an archive says of an item that does not open; null when it says
+// nothing more than the debug text does.
+const char* TroubleReason(ArchiveTrouble trouble) {
+  switch (trouble) {
+    case ArchiveTrouble::NeedsPassword: return "encrypted: needs its password";
+    case ArchiveTrouble::UnsupportedMethod: return "compressed with a method not read here";
+    case ArchiveTrouble::Damaged: return "damaged: it does not extract whole";
+    default: return nullptr;
+  }
+}
+
 // Reads the entry to its end through the book's root; its hash in lower-case
 // hex, or false and why not.
 bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
@@ -116,8 +131,14 @@ bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
   CaptureThreadDebugOutput(nullptr);
   if (!debug.empty()) OutputDebugStringW(debug.c_str());
   if (opened != 0) {
-    const std::string detail = LastLine(debug);
+    const char* why = TroubleReason(DiagnoseArchiveItem(root, page.path.c_str()));
+    const std::string detail = why != nullptr ? why : LastLine(debug);
     *result = "cannot be opened" + (detail.empty() ? std::string() : " (" + detail + ")");
+    return false;
+  }
+  // Bytes the archive could not vouch for are no hash of the entry.
+  if (const std::u16string damage = DamageOf(file.get()); !damage.empty()) {
+    *result = "damaged: " + Utf16ToUtf8(damage);
     return false;
   }
   GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);

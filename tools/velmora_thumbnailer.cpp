@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FileDamage.h"
 #include "ordel/Ordel.h"
 #include "platform/commandline.h"
 #include "platform/system.h"
@@ -98,11 +99,25 @@ std::string Absolute(const std::string& path) {
   return absolute + path;
 }
 
-bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSource>& pixels) {
+// Decodes the entry; *damage: why its bytes or picture are not whole, even
+// when it does not decode (an archive item that failed its check).
+bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSource>& pixels,
+            std::u16string* damage = nullptr) {
   ComRef<IFile> file;
   if (root->OpenFile(&file, path.c_str(), nullptr) != 0) return false;
+  if (damage != nullptr) *damage = DamageOf(file.get());
   // The page as it is stored: false colour is a way of viewing, not the book.
-  return DecodeImage(file.get(), Colorizing::Off, pixels) == 0;
+  if (DecodeImage(file.get(), Colorizing::Off, pixels) != 0) return false;
+  if (damage != nullptr) *damage = PageDamageOf(pixels.get());
+  return true;
+}
+
+// A cover that is not whole makes no thumbnail: a file manager would keep
+// a broken picture as the book's face.
+bool Damaged(const std::u16string& damage, std::string* why) {
+  if (damage.empty()) return false;
+  *why = "the cover is damaged: " + Utf16ToUtf8(damage);
+  return true;
 }
 
 // Why a file that is no image opened as no archive either.
@@ -110,6 +125,8 @@ const char* NotArchiveReason(OpenFailure why) {
   switch (why) {
     case OpenFailure::ArchiveLibraryMissing: return "7-Zip's library (7z.so) not found, and libarchive does not read it";
     case OpenFailure::ArchiveLibraryRefused: return "7-Zip's library (7z.so) refused as unfit, and libarchive does not read it";
+    case OpenFailure::NeedsPassword: return "an archive whose list is encrypted: it needs a password";
+    case OpenFailure::Damaged: return "a damaged image or archive";
     default: return "neither an image nor an archive the viewer reads";
   }
 }
@@ -125,7 +142,7 @@ bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolde
   };
   BookOpening opening = isFolder ? opener.OpenFolder(path) : opener.OpenFile(path, keepImage);
   switch (opening.status) {
-    case OpenStatus::IsImage: return true;
+    case OpenStatus::IsImage: return !Damaged(PageDamageOf(cover.get()), why);
     case OpenStatus::Opened: break;
     case OpenStatus::NotArchive: *why = NotArchiveReason(opening.why); return false;
     case OpenStatus::Refused: *why = "not a path the viewer takes"; return false;
@@ -133,7 +150,10 @@ bool FindCover(IFileSystem* fileSystem, const std::u16string& path, bool isFolde
   }
   for (const PageEntry& page : opening.book.pages) {
     if (page.state == PageState::Folder) continue;
-    if (Decode(opening.book.root.get(), page.path, cover)) return true;
+    std::u16string damage;
+    const bool decoded = Decode(opening.book.root.get(), page.path, cover, &damage);
+    if (Damaged(damage, why)) return false;
+    if (decoded) return true;
   }
   *why = "no entry of the book is an image the viewer reads";
   return false;

@@ -203,6 +203,43 @@ TEST_F(Thumbnailer, ABookWithoutACoverWritesNothing) {
   EXPECT_EQ(Thumbnail(m_tmp / "good.cb7", m_tmp / "out/cover.png").status, 0);
 }
 
+// A cover that is not whole makes no thumbnail, though it decodes in part;
+// damage past the cover does not matter.
+TEST_F(Thumbnailer, ADamagedCoverWritesNothing) {
+  std::filesystem::create_directories(m_tmp / "out");
+  const std::string folder = PageFolder("pages", 2);
+  const std::string cover = Slurp(folder + "/p001.jpg"), second = Slurp(folder + "/p002.jpg");
+  std::filesystem::create_directories(m_tmp / "cut");
+  m_tmp.WriteFile("cut/p001.jpg", cover.substr(0, cover.size() / 2));
+  m_tmp.WriteFile("cut/p002.jpg", second);
+  m_tmp.WriteFile("cut.jpg", cover.substr(0, cover.size() / 2));
+  Archive(m_tmp / "cutcover.cbz", m_tmp / "cut", "-tzip -mx=0");
+  Archive(m_tmp / "good.cbz", folder, "-tzip -mx=0");
+  const std::string zip = Slurp(m_tmp / "good.cbz");
+  // Where each page's last scan bytes lie in the archive (flat pages: the
+  // same bytes may stand in both, so the second is looked for after its name).
+  const std::size_t secondStart = zip.find("p002.jpg");
+  const std::size_t coverEnd = zip.find(cover.substr(cover.size() - 200, 64));
+  const std::size_t secondEnd = zip.find(second.substr(second.size() - 200, 64), secondStart);
+  ASSERT_LT(coverEnd, secondStart);
+  ASSERT_NE(secondEnd, std::string::npos);
+  std::string flipped = zip;
+  flipped[coverEnd + 10] ^= 0x21;
+  m_tmp.WriteFile("crc.cbz", flipped);
+  m_tmp.WriteFile("short.cbz", zip.substr(0, coverEnd));
+  std::string late = zip;
+  late[secondEnd + 10] ^= 0x21;
+  m_tmp.WriteFile("late.cbz", late);
+
+  for (const char* name : {"cut.jpg", "cutcover.cbz", "crc.cbz", "short.cbz"}) {
+    const Outcome run = Thumbnail(m_tmp / name, m_tmp / "out/cover.png");
+    EXPECT_EQ(run.status, 1) << name;
+    EXPECT_NE(run.errors.find("the cover is damaged: "), std::string::npos) << name << "\n" << run.errors;
+    EXPECT_EQ(Listing(m_tmp / "out"), std::vector<std::string>{}) << name;
+  }
+  EXPECT_EQ(Thumbnail(m_tmp / "late.cbz", m_tmp / "out/cover.png").status, 0);
+}
+
 // Past its time limit a run ends with status 1 and a line, as the README
 // says, leaving nothing; a run killed mid-write long ago left a temporary
 // file, which the next run removes.

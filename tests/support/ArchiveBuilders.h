@@ -163,6 +163,13 @@ struct RarEntry {
   bool wrongCrc = false;    // stores a data CRC that does not match
   bool literal = false;     // really compressed (method 0x33): RAR 2.9 LZ, literals only
   bool encrypted = false;   // flagged as encrypted (the bytes are not)
+  // When not empty: the name in Unicode, stored after `name` (then the
+  // name in the old code page, '?' for what it lacks), as RAR 3 and later
+  // store names beyond ASCII. Each unit written whole, as two bytes.
+  std::u16string wide = {};
+  // Its data goes on in the next volume: only the first `continues` bytes
+  // of it are in this one, which says it is a volume. Stored entries only.
+  std::size_t continues = 0;
 };
 
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
@@ -174,16 +181,17 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     PutLE(b, Crc32(body) & 0xFFFF, 2);
     out += b + body;
   };
+  const bool volume = std::any_of(entries.begin(), entries.end(), [](const RarEntry& e) { return e.continues > 0; });
   std::string main;
   main.push_back(0x73);
-  PutLE(main, solid ? 0x0008 : 0, 2);  // flags
+  PutLE(main, (solid ? 0x0008 : 0) | (volume ? 0x0101 : 0), 2);  // flags; a volume, the first
   PutLE(main, 13, 2);  // size
   PutLE(main, 0, 2);
   PutLE(main, 0, 4);
   block(main);
   bool first = true;
   for (const RarEntry& e : entries) {
-    std::string packed = e.data;
+    std::string packed = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
     if (e.literal) {
       BitWriter bits;
       bits.Put(0, 1);  // LZ, not PPMd
@@ -196,9 +204,26 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     }
     std::string h;
     h.push_back(0x74);
-    PutLE(h, 0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0), 2);  // long block: data follows
+    std::string name = e.name;
+    if (!e.wide.empty()) {
+      name.push_back('\0');
+      name.push_back('\0');  // the high byte units may share: unused here
+      for (std::size_t i = 0; i < e.wide.size(); i += 4) {
+        std::string units;
+        uint8_t flags = 0;
+        for (std::size_t j = 0; j < 4 && i + j < e.wide.size(); ++j) {
+          flags = static_cast<uint8_t>(flags | 2u << (6 - 2 * j));  // 2: both bytes follow, low first
+          PutLE(units, e.wide[i + j], 2);
+        }
+        name += static_cast<char>(flags) + units;
+      }
+    }
+    PutLE(h,
+          0x8000 | (e.encrypted ? 0x04 : 0) | (solid && !first ? 0x10 : 0) | (e.wide.empty() ? 0 : 0x200) |
+              (e.continues > 0 ? 0x02 : 0),
+          2);  // long block: data follows
     first = false;
-    PutLE(h, 32 + e.name.size(), 2);
+    PutLE(h, 32 + name.size(), 2);
     PutLE(h, packed.size(), 4);  // packed
     PutLE(h, e.data.size(), 4);  // unpacked
     h.push_back(2);               // Windows
@@ -206,9 +231,9 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     PutLE(h, 0x5A210000u, 4);
     h.push_back(29);
     h.push_back(e.compressed || e.literal ? 0x33 : 0x30);
-    PutLE(h, e.name.size(), 2);
+    PutLE(h, name.size(), 2);
     PutLE(h, 0x20, 4);
-    h += e.name;
+    h += name;
     block(h);
     out += packed;
   }
@@ -232,11 +257,18 @@ struct Rar5Entry {
   bool compressed = true;   // LZ with literals only; else stored
   bool encrypted = false;   // carries an encryption record; the bytes are scrambled
   bool damaged = false;     // the compressed bytes are spoilt after the tables
+  // Its data goes on in the next volume: only the first `continues` bytes
+  // of it are in this one, which says it is a volume. Stored entries only.
+  std::size_t continues = 0;
 };
 
 // A RAR 5 archive; `solid` marks the archive and every compressed entry
-// after the first as continuing the previous one's window.
-inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid = false) {
+// after the first as continuing the previous one's window. With
+// `headersEncrypted` an archive encryption header follows the signature and
+// everything after it is noise, as the headers of an archive made with a
+// password for its list are to whoever has none.
+inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid = false,
+                               bool headersEncrypted = false) {
   std::string out("Rar!\x1A\x07\x01\x00", 8);
   auto block = [&](const std::string& body) {
     std::string size;
@@ -244,10 +276,23 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     PutLE(out, Crc32(size + body), 4);
     out += size + body;
   };
+  std::size_t scrambledFrom = std::string::npos;
+  if (headersEncrypted) {
+    std::string crypt;
+    PutVint(crypt, 4);  // archive encryption header
+    PutVint(crypt, 0);
+    PutVint(crypt, 0);  // AES-256
+    PutVint(crypt, 0);  // no password check
+    crypt.push_back(15);  // KDF count
+    crypt += std::string(16, '\x22');  // salt
+    block(crypt);
+    scrambledFrom = out.size();
+  }
+  const bool volume = std::any_of(entries.begin(), entries.end(), [](const Rar5Entry& e) { return e.continues > 0; });
   std::string main;
   PutVint(main, 1);  // main header
   PutVint(main, 0);
-  PutVint(main, solid ? 0x0004 : 0);
+  PutVint(main, (solid ? 0x0004 : 0) | (volume ? 0x0001 : 0));
   block(main);
   bool first = true;
   for (const Rar5Entry& e : entries) {
@@ -270,7 +315,7 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
       PutLE(data, size, sizeBytes);
       data += body;
     } else if (!e.folder) {
-      data = e.data;
+      data = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
     }
     std::string extra;
     if (e.encrypted) {
@@ -285,7 +330,7 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     }
     std::string h;
     PutVint(h, 2);  // file header
-    PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001));  // a data area, empty for folders
+    PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001) | (e.continues > 0 ? 0x0010 : 0));  // a data area, empty for folders
     if (!extra.empty()) PutVint(h, extra.size());
     PutVint(h, data.size());
     PutVint(h, e.folder ? 0x0001 : 0x0004);  // folder, or CRC32 present
@@ -310,6 +355,10 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
   PutVint(end, 0);
   PutVint(end, 0);
   block(end);
+  if (scrambledFrom != std::string::npos) {
+    for (std::size_t i = scrambledFrom; i < out.size(); ++i) out[i] = static_cast<char>(out[i] ^ (0x5A + i * 7));
+    out.insert(scrambledFrom, std::string(16, '\x33'));  // the first header's IV
+  }
   return out;
 }
 

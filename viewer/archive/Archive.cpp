@@ -83,6 +83,8 @@ bool IsRar5(const BYTE (&head)[8]) {
 }
 
 constexpr PROPID kpidEncrypted = 15;
+constexpr PROPID kpidSplitBefore = 16;
+constexpr PROPID kpidSplitAfter = 17;
 constexpr Int32 kWrongPassword = 9;
 
 // An open callback that answers the password question with "none", and
@@ -108,11 +110,18 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
          at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
 }
 
-bool IsEncrypted(IInArchive* archive, UInt32 index) {
+bool BoolProperty(IInArchive* archive, UInt32 index, PROPID property) {
   SevenZipProperty p;
-  archive->GetProperty(index, kpidEncrypted, &p.value);
+  archive->GetProperty(index, property, &p.value);
   return p.value.vt == VT_BOOL && p.value.boolVal != 0;
 }
+
+bool IsEncrypted(IInArchive* archive, UInt32 index) { return BoolProperty(archive, index, kpidEncrypted); }
+
+// What one volume of a multi-volume archive, opened alone, has of an item that
+// spans volumes is only part of it; the library extracts that part and
+// calls it whole.
+std::u16string SpanDamage() { return u"its data spans another volume of the archive, which is not read with it"; }
 
 // Tests one item with a password: decoded and checked, written nowhere.
 class CPasswordTrial final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
@@ -193,11 +202,36 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   return result;
 }
 
+bool IsRarWithEncryptedList(const BYTE* head, std::size_t size) {
+  static const BYTE kRar4[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+  static const BYTE kRar5[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+  // RAR 4: the main header (type 0x73) flags a password for the headers.
+  if (size >= 12 && std::memcmp(head, kRar4, sizeof kRar4) == 0) return head[9] == 0x73 && (head[10] & 0x80) != 0;
+  // RAR 5: the first block after the signature is the archive encryption
+  // header (type 4): its CRC, its size and its type, as vints.
+  if (size < 14 || std::memcmp(head, kRar5, sizeof kRar5) != 0) return false;
+  std::size_t at = 12;
+  for (int vint = 0; vint < 2; ++vint) {
+    uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      if (at >= size || shift > 63) return false;
+      const BYTE b = head[at++];
+      value |= static_cast<uint64_t>(b & 0x7F) << shift;
+      if ((b & 0x80) == 0) break;
+    }
+    if (vint == 1) return value == 4;
+  }
+  return false;
+}
+
 ArchiveTrouble DiagnoseArchive(IFile* file) {
   if (file == nullptr) return ArchiveTrouble::NotArchive;
   BYTE head[264] = {};
   const uint32_t got = ReadHead(file, head, sizeof head);
   if (!LooksLikeArchive(head, got)) return ArchiveTrouble::NotArchive;
+  // Read by libarchive, which does not open a list it cannot decrypt and
+  // says only that it failed.
+  if (IsRarWithEncryptedList(head, got)) return ArchiveTrouble::NeedsPassword;
   // A 7z whose list is encrypted asks for a password as it opens.
   if (got >= 8 && BindSevenZip()) {
     BYTE signature[8];
@@ -270,16 +304,33 @@ void TrimSpareCapacity(std::vector<BYTE>& bytes) {
   }
 }
 
-int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out) {
+int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out, std::u16string damage) {
   TrimSpareCapacity(*bytes);
-  return HandOutShared(std::move(bytes), out);
+  return HandOutShared(std::move(bytes), out, std::move(damage));
 }
 
-int32_t HandOutShared(ExtractedBytes bytes, IFile** out) {
-  CFile* file = new (std::nothrow) CFile(std::move(bytes));
+int32_t HandOutShared(ExtractedBytes bytes, IFile** out, std::u16string damage) {
+  CFile* file = new (std::nothrow) CFile(std::move(bytes), std::move(damage));
   if (file == nullptr) return kFailed;
-  return HandOut(file, IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  return HandOut(static_cast<IFile*>(file), IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
 }
+
+std::u16string ExtractionDamage(int32_t result) {
+  switch (result) {
+    case 0: return {};
+    case 1: return u"compressed with a method not read here";
+    case 2: return u"its data is corrupt";
+    case 3: return u"its data fails its CRC check";
+    case 4: return u"its data is in another volume of the archive";
+    case 5: return u"its data ends early: the archive is cut short";
+    case 6: return u"more data follows its end";
+    case 8: return u"its headers are damaged";
+    case kWrongPassword: return u"encrypted, and not decrypted with the password given";
+    default: return u"it does not extract whole";
+  }
+}
+
+bool ExtractionYieldsNothing(int32_t result) { return result == 1 || result == 4 || result == kWrongPassword; }
 
 // ---- C7zDirectory ----
 
@@ -334,6 +385,7 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   HRESULT result = S_OK;
   try {
     auto table = std::make_shared<ArchiveItemTable>();
+    std::vector<bool> encrypted, spans;
     for (UInt32 i = 0; i < count; ++i) {
       uint64_t itemSize = 0;
       bool folder = false;
@@ -360,9 +412,13 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
       path = DecodeArchiveName(path, names);
       std::replace(path.begin(), path.end(), u'\\', u'/');
       table->Add(static_cast<int32_t>(i), itemSize, folder, std::move(path));
+      encrypted.push_back(IsEncrypted(m_archive, i));
+      spans.push_back(BoolProperty(m_archive, i, kpidSplitBefore) || BoolProperty(m_archive, i, kpidSplitAfter));
     }
     table->Finish();
     m_table = std::move(table);
+    m_encrypted = std::move(encrypted);
+    m_spans = std::move(spans);
 
     // Items of a solid archive are decoded from the start of their block
     // each time: read them in one pass instead.
@@ -403,7 +459,12 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
       WriteDebug("kExtractingString\n");
       WriteOperationResult(*item.result);
     }
-    return HandOutShared(std::move(item.bytes), out);
+    const Int32 result = item.result ? *item.result : 0;
+    if (ExtractionYieldsNothing(result) || (m_password == nullptr && Encrypted(found->index))) return kFailed;
+    std::u16string damage = ExtractionDamage(result);
+    if (item.bytes != nullptr && item.bytes->size() < found->size) damage = ExtractionDamage(5);
+    if (Spans(found->index)) damage = SpanDamage();
+    return HandOutShared(std::move(item.bytes), out, std::move(damage));
   }
 
   const std::lock_guard<std::mutex> hold(m_extractLock);
@@ -413,11 +474,20 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   const UInt32 index = static_cast<UInt32>(found->index);
   const HRESULT extracted = m_archive->Extract(&index, 1, 0, callback);
   ExtractedBytes bytes = callback->bytes();
+  const Int32 result = callback->operationResult();
   callback->Release();
   // An aborted extraction leaves nothing worth keeping; its bytes go here.
-  if (extracted != S_OK) return kFailed;
+  // So does an item that gave none of its own (an encrypted one without
+  // its password gives none, and is no empty file).
+  if (extracted != S_OK || ExtractionYieldsNothing(result)) return kFailed;
+  if (m_password == nullptr && Encrypted(found->index)) return kFailed;
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
-  return HandOutExtracted(std::move(bytes), out);
+  // Bytes that failed their check still show as far as they go, marked.
+  std::u16string damage = ExtractionDamage(result);
+  // Fewer bytes than listed, whatever the library says: cut short.
+  if (bytes->size() < found->size) damage = ExtractionDamage(5);
+  if (Spans(found->index)) damage = SpanDamage();
+  return HandOutExtracted(std::move(bytes), out, std::move(damage));
 }
 
 ArchiveTrouble C7zDirectory::Trouble(const char16_t* path) {
@@ -537,6 +607,15 @@ int32_t C7zFileSystemEntries::GetEntry(uint32_t index, FileSystemEntry* entry) {
 }
 
 // ---- CFile ----
+
+HRESULT CFile::QueryInterface(REFIID riid, void** out) {
+  if (out != nullptr && riid == IID_IFileDamage && !m_damage.empty()) {
+    *out = static_cast<IFileDamage*>(this);
+    AddRef();
+    return S_OK;
+  }
+  return CUnknownImpl::QueryInterface(riid, out);
+}
 
 int32_t CFile::Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) {
   const uint64_t size = m_bytes->size();

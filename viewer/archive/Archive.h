@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/FileDamage.h"
 #include "ordel/FileSystem.h"
 #include "platform/system.h"
 #include "viewer/archive/ArchiveItems.h"
@@ -53,6 +54,10 @@ enum class ArchiveTrouble {
 };
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);
+// Whether the first bytes of a file are those of a RAR (4 or 5) whose list
+// is encrypted: it needs a password, and no route here decrypts RAR, so
+// none is asked for.
+bool IsRarWithEncryptedList(const BYTE* head, std::size_t size);
 // Why the item at `path` of a directory that OpenArchive made does not read.
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
 
@@ -108,6 +113,14 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   const ArchivePassword m_password;
   std::unique_ptr<SolidReader> m_solid;  // a solid archive's pass; the only user of m_archive then
   std::mutex m_extractLock;              // one extraction at a time otherwise
+  // By archive index, as listed: the pass may not be asked while it runs.
+  std::vector<bool> m_encrypted;
+  std::vector<bool> m_spans;  // the item continues from or into another volume
+  static bool At(const std::vector<bool>& flags, int32_t index) {
+    return index >= 0 && static_cast<std::size_t>(index) < flags.size() && flags[static_cast<std::size_t>(index)];
+  }
+  bool Encrypted(int32_t index) const { return At(m_encrypted, index); }
+  bool Spans(int32_t index) const { return At(m_spans, index); }
 };
 
 // The entries of one folder of an item table (any archive route).
@@ -128,27 +141,42 @@ class C7zFileSystemEntries final : public CUnknownImpl<IFileSystemEntries> {
 // GetEntries for any archive route: the list of one folder of `table`.
 int32_t ListArchiveFolder(const ArchiveItemTable& table, const char16_t* path, IFileSystemEntries** out);
 
-// One extracted item in memory, with its own read position.
-class CFile final : public CUnknownImpl<IFile> {
+// One extracted item in memory, with its own read position. An item that
+// did not extract whole carries why (IFileDamage answers only then).
+class CFile final : public CUnknownImpl<IFile>, public IFileDamage {
  public:
-  explicit CFile(ExtractedBytes bytes) : m_bytes(std::move(bytes)) {}
+  explicit CFile(ExtractedBytes bytes, std::u16string damage = {})
+      : m_bytes(std::move(bytes)), m_damage(std::move(damage)) {}
+  HRESULT QueryInterface(REFIID riid, void** out) override;
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
   int32_t Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) override;
   int32_t Reserved() override { return 1; }
   int32_t Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) override;
   int32_t GetSize(uint64_t* size) override;
+  const char16_t* Damage() override { return m_damage.c_str(); }
 
   const std::vector<BYTE>& bytes() const { return *m_bytes; }
 
  private:
   ExtractedBytes m_bytes;
+  const std::u16string m_damage;
   uint64_t m_position = 0;
 };
 
 // Hands `bytes` out as a new CFile in *out (0), trimming spare capacity
-// first; 1 when there is no memory for it.
-int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out);
+// first; 1 when there is no memory for it. `damage`: why they are not the
+// whole item, when they are not.
+int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out, std::u16string damage = {});
 // The same for bytes that others may be reading: handed out as they are.
-int32_t HandOutShared(ExtractedBytes bytes, IFile** out);
+int32_t HandOutShared(ExtractedBytes bytes, IFile** out, std::u16string damage = {});
+
+// What an extraction's result says of the item's bytes, in one line: empty
+// for a whole item (0).
+std::u16string ExtractionDamage(int32_t result);
+// Whether an item with that result has no bytes worth handing out at all
+// (encrypted, a method not decoded here, data in another volume).
+bool ExtractionYieldsNothing(int32_t result);
 // Gives back spare room that growth by doubling left, where it is worth it.
 void TrimSpareCapacity(std::vector<BYTE>& bytes);
 

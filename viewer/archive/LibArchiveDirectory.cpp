@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <locale.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,6 +23,28 @@ constexpr uint64_t kReserveBytes = 64ull << 20;
 
 // How a read of an entry's bytes ended.
 enum class ReadEnd { Done, TooBig, Failed };
+
+// UTF-8 as the thread's character set while libarchive reads: it converts
+// the Unicode names of RAR 3 and later to that set, and in the "C" locale
+// a program starts in, a name beyond ASCII does not convert and the entry
+// comes without one.
+class Utf8Names {
+ public:
+  Utf8Names() : m_utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
+    if (m_utf8 != static_cast<locale_t>(nullptr)) m_before = uselocale(m_utf8);
+  }
+  ~Utf8Names() {
+    if (m_utf8 == static_cast<locale_t>(nullptr)) return;
+    uselocale(m_before);
+    freelocale(m_utf8);
+  }
+  Utf8Names(const Utf8Names&) = delete;
+  Utf8Names& operator=(const Utf8Names&) = delete;
+
+ private:
+  locale_t m_utf8;
+  locale_t m_before = static_cast<locale_t>(nullptr);
+};
 
 // One pass of libarchive over the archive file, from its first byte. In a
 // solid archive's pass, the pass's stop ends the reading at the next block
@@ -130,6 +153,7 @@ class Reader {
     return static_cast<la_int64_t>(position);
   }
 
+  Utf8Names m_names;  // first in, last out: around all of libarchive's work
   IFile* m_file;
   const LibArchiveFormats m_formats;
   const SolidReader::Pass* m_pass;
@@ -153,6 +177,14 @@ bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& va
 
 // Whether libarchive decrypts entries of an archive in `format`.
 bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
+
+// Why an entry's bytes are not whole when fewer came than its header
+// lists: libarchive ends the data of an entry cut short, or of one that
+// goes on in the next volume of a multi-volume archive, without an error.
+std::u16string ShortOf(const std::vector<BYTE>& bytes, const ArchiveItem& item) {
+  if (bytes.size() >= item.size) return {};
+  return u"its data ends early: the archive is cut short, or the item goes on in a volume not read with it";
+}
 
 // A solid archive's pass: every readable entry from `first` on, in order.
 void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSizes& claimed, uint32_t first,
@@ -296,7 +328,10 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
   if (m_solid != nullptr) {
     SolidItem item;
-    if (m_solid->Acquire(index, &item)) return HandOutShared(std::move(item.bytes), out);
+    if (m_solid->Acquire(index, &item)) {
+      std::u16string damage = item.bytes ? ShortOf(*item.bytes, *found) : std::u16string();
+      return HandOutShared(std::move(item.bytes), out, std::move(damage));
+    }
     // The pass's words on why, written by whoever asked.
     if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
     return kFailed;
@@ -305,7 +340,8 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
     if (ReadEntry(index, &bytes) != kOk) return kFailed;
-    return HandOutExtracted(std::move(bytes), out);
+    std::u16string damage = ShortOf(*bytes, *found);
+    return HandOutExtracted(std::move(bytes), out, std::move(damage));
   } catch (const std::bad_alloc&) {
     return kFailed;
   }

@@ -17,6 +17,11 @@ enum class PageState : int32_t {
   Folder = 1,
   NotImage = 16,  // tried, and it did not decode: never tried again
   Image = 17,
+  // Tried: its bytes are not whole (`damage` says why; an archive item that
+  // failed its check or ended early) and it did not decode. Unlike a file
+  // that is no image it keeps its place among the pages, so that the page
+  // numbers after it stay the book's own; it shows as its reason.
+  Damaged = 18,
 };
 
 enum class BookKind : int32_t { None = 0, Folder = 1, Archive = 2 };
@@ -26,6 +31,9 @@ struct PageEntry {
   std::u16string name;
   uint64_t size = 0;
   PageState state = PageState::Unknown;
+  // Why the entry is not whole, in one line, once a load has said so (an
+  // Image whose picture decoded in part, or a Damaged entry); empty else.
+  std::u16string damage = {};
 };
 
 // The disk folder that holds the open archive file, or the open chapter

@@ -40,14 +40,26 @@ OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order)
   return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
 }
 
+// The first bytes of an opened file.
+std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
+  uint32_t got = 0;
+  file->Seek(0, 0, nullptr);
+  if (file->Read(head, size, &got) != 0) got = 0;
+  file->Seek(0, 0, nullptr);
+  return got;
+}
+
 // The archive in `file` opened with `password` (or none) in *root, and how
 // it stands with encryption; no root when it is no archive.
 ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root) {
   ArchiveOptions options;
   options.password = password;
   if (OpenArchive(file, &root, options) != 0) {
-    // An encrypted list does not open without the right password.
+    // An encrypted list does not open without the right password; a RAR's
+    // does not open with any, here.
     if (DiagnoseArchive(file) != ArchiveTrouble::NeedsPassword) return ArchiveLock::None;
+    BYTE head[16] = {};
+    if (IsRarWithEncryptedList(head, ReadHead(file, head, sizeof head))) return ArchiveLock::CannotDecrypt;
     return password != nullptr ? ArchiveLock::WrongPassword : ArchiveLock::Locked;
   }
   return CheckArchiveLock(root.get());
@@ -64,15 +76,6 @@ OpenFailure FailureOf(ArchiveTrouble trouble) {
   return OpenFailure::None;
 }
 
-// The first bytes of an opened file.
-std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
-  uint32_t got = 0;
-  file->Seek(0, 0, nullptr);
-  if (file->Read(head, size, &got) != 0) got = 0;
-  file->Seek(0, 0, nullptr);
-  return got;
-}
-
 // A file that no route opened: a damaged image or archive, an encrypted
 // archive, or neither an image nor an archive. Without 7-Zip's library only
 // libarchive tried, and what the library would have made of the file is
@@ -81,6 +84,8 @@ OpenFailure WhyNoArchive(IFile* file) {
   BYTE head[64] = {};
   const std::size_t got = ReadHead(file, head, sizeof head);
   if (LooksLikeImage(head, got)) return OpenFailure::Damaged;
+  // Read by libarchive with or without 7-Zip's library: its lack is not why.
+  if (IsRarWithEncryptedList(head, got)) return OpenFailure::NeedsPassword;
   switch (FindSevenZip()) {
     case SevenZipAvailability::Missing: return OpenFailure::ArchiveLibraryMissing;
     case SevenZipAvailability::Refused: return OpenFailure::ArchiveLibraryRefused;
@@ -331,6 +336,10 @@ OpenFailure CBookOpener::DiagnosePages(const Book& book) const {
   OpenFailure why = OpenFailure::NoImages;
   int looked = 0;
   for (const PageEntry& entry : book.pages) {
+    if (entry.state == PageState::Damaged) {  // its load has said why already
+      if (Weight(OpenFailure::Damaged) > Weight(why)) why = OpenFailure::Damaged;
+      continue;
+    }
     if (entry.state != PageState::NotImage) continue;
     if (++looked > kLookedAt || !book.root) break;
     OpenFailure found = OpenFailure::None;

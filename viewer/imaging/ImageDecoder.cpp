@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "common/FileDamage.h"
 #include "common/Stream.h"
 #include "viewer/imaging/WICBitmapSource.h"
 #include "viewer/imaging/WICFormatConverter.h"
@@ -28,19 +29,32 @@ void PrepareForColour(IWICBitmapFrameDecode* frame, ComRef<IWICBitmapSource>& im
   }
 }
 
-// The pixels of a page decoded smaller than it is, telling the page's size
-// besides. Everything else is the pixels' own: what they offer beyond a
-// bitmap source (sharing their buffer with a drawing bitmap) is theirs too.
-class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource> {
+// The pixels of a page decoded smaller than it is, or of one that is not
+// whole, telling the page's size and why it is not whole besides (the
+// latter as IFileDamage, as its file would). Everything else is the
+// pixels' own: what they offer beyond a bitmap source (sharing their buffer
+// with a drawing bitmap) is theirs too.
+class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource>, public IFileDamage {
  public:
   static constexpr GUID iid = MakeGuid("{8E5D2C71-0B3F-4A96-9C4E-1F7A63B2D805}");
 
-  CScaledDownPage(IWICBitmapSource* pixels, D2D1_SIZE_U page) : m_page(page) { m_pixels.Set(pixels); }
+  CScaledDownPage(IWICBitmapSource* pixels, D2D1_SIZE_U page, std::u16string damage)
+      : m_page(page), m_damage(std::move(damage)) {
+    m_pixels.Set(pixels);
+  }
   D2D1_SIZE_U Page() const { return m_page; }
+  const char16_t* Damage() override { return m_damage.c_str(); }
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
 
   HRESULT QueryInterface(REFIID riid, void** out) override {
     if (out != nullptr && riid == iid) {
-      *out = this;
+      *out = static_cast<IWICBitmapSource*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (out != nullptr && riid == IID_IFileDamage && !m_damage.empty()) {
+      *out = static_cast<IFileDamage*>(this);
       AddRef();
       return S_OK;
     }
@@ -58,6 +72,7 @@ class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource> {
  private:
   ComRef<IWICBitmapSource> m_pixels;
   D2D1_SIZE_U m_page;
+  const std::u16string m_damage;
 };
 
 }  // namespace
@@ -104,12 +119,16 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     if (FAILED(converter->Initialize(image.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeMedianCut)))
       throw 1;
-    if (page.width == width && page.height == height) {
+    // Bytes the archive could not vouch for say so first: they are why
+    // the picture, too, may be broken.
+    std::u16string damage = DamageOf(file);
+    if (damage.empty() && settings) damage = settings->Damage();
+    if (page.width == width && page.height == height && damage.empty()) {
       out.Set(converter.get());
     } else {
-      ComRef<IWICBitmapSource> smaller;
-      smaller.Set(new CScaledDownPage(converter.get(), page));
-      out = std::move(smaller);
+      ComRef<IWICBitmapSource> marked;
+      marked.Set(new CScaledDownPage(converter.get(), page, std::move(damage)));
+      out = std::move(marked);
     }
     return 0;
   } catch (int) {
@@ -118,6 +137,8 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     return 1;
   }
 }
+
+std::u16string PageDamageOf(IWICBitmapSource* source) { return DamageOf(source); }
 
 D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source) {
   D2D1_SIZE_U size{};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ordel/FileSystem.h"
 #include "platform/d2d1.h"
@@ -38,7 +39,9 @@ struct DecodeOptions {
 
 // 0 and the file's first frame as 32bppPBGRA in *out; 1 (*out untouched)
 // when the file is no image the decoders read, or its pixels cannot be held.
-// A page decoded smaller than it is still tells its own size (PageSizeOf).
+// A page decoded smaller than it is still tells its own size (PageSizeOf);
+// one that decoded only in part, or from bytes its archive could not vouch
+// for, still decodes and tells why it is not whole (PageDamageOf).
 int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmapSource>& out);
 inline int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmapSource>& out) {
   DecodeOptions options;
@@ -50,3 +53,9 @@ inline int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmap
 // or, for a page DecodeImage decoded scaled down, the page's (0 x 0 when the
 // source has no size).
 D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source);
+
+// Why the page whose pixels `source` holds is not the whole picture, in
+// one line (its file cut short or corrupt, its archive item failing its
+// check); empty when nothing says it is not. Tools take such a page for a
+// failure; the window shows what decoded, with the reason over it.
+std::u16string PageDamageOf(IWICBitmapSource* source);

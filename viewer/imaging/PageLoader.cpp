@@ -4,6 +4,7 @@
 #include <chrono>
 #include <new>
 
+#include "common/FileDamage.h"
 #include "platform/debug.h"
 #include "viewer/imaging/WICBitmapScaler.h"
 
@@ -38,8 +39,10 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       options.colorizing = request.colorizing;
       options.orientation = request.orientation;
       options.gate = request.gate;
+      result.damage = DamageOf(file.get());
       if (DecodeImage(file.get(), options, pixels) != 0) return result;
     }
+    result.damage = PageDamageOf(pixels.get());
     UINT width = 0, height = 0;
     if (FAILED(pixels->GetSize(&width, &height)) || width == 0 || height == 0) return result;
     const D2D1_SIZE_U decoded{width, height};  // fewer than the page's when it was too large to keep

@@ -46,6 +46,10 @@ struct LoadedPage {
   PageImage image;
   // The debug texts the load wrote, to be written when the page is used.
   std::u16string trace;
+  // Why the page is not the whole picture, in one line (PageDamageOf, or
+  // its archive item's reason when it did not decode at all); empty when
+  // nothing says so. A damaged page that decoded is still `decoded`.
+  std::u16string damage;
 };
 
 // Loads one page on the calling thread. `openLock` is held while the file

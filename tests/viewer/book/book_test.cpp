@@ -9,6 +9,7 @@
 #include "ArchiveBuilders.h"
 #include "MemoryFileSystem.h"
 #include "TestSupport.h"
+#include "common/FileDamage.h"
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
@@ -472,6 +473,27 @@ TEST_F(Opener, PagesThatDoNotShowSayWhy) {
   folder.book.pages[1].state = PageState::Image;
   EXPECT_EQ(Books().DiagnosePages(folder.book), OpenFailure::NoImages);
   EXPECT_EQ(Books().DiagnosePages(Book{}), OpenFailure::NoImages);
+  // A page its load found damaged says so without being looked at again.
+  folder.book.pages[0].state = PageState::Damaged;
+  EXPECT_EQ(Books().DiagnosePages(folder.book), OpenFailure::Damaged);
+}
+
+// A Zip entry failing its check keeps its place in the book and reads, with
+// why it is not whole; the entries after it keep their numbers.
+TEST_F(Opener, AnEntryFailingItsCheckKeepsItsPlace) {
+  std::string zip = test::ZipArchive({{"1.png", "IMG-one"}, {"2.png", "IMG-two-with-some-bytes"}, {"3.png", "IMG-three"}});
+  zip[zip.find("IMG-two") + 9] ^= 0x55;
+  m_disk->AddFile(u"/t.zip", zip);
+  BookOpening opened = Books().OpenFile(u"/t.zip", IsImage);
+  ASSERT_EQ(opened.status, OpenStatus::Opened);
+  ASSERT_EQ(opened.book.PageCount(), 3);
+  EXPECT_EQ(opened.book.IndexOf(u"/3.png"), 2);
+  ComRef<IFile> file;
+  ASSERT_EQ(opened.book.root->OpenFile(&file, u"/2.png", nullptr), 0);
+  EXPECT_EQ(DamageOf(file.get()), u"its data fails its CRC check");
+  ComRef<IFile> whole;
+  ASSERT_EQ(opened.book.root->OpenFile(&whole, u"/3.png", nullptr), 0);
+  EXPECT_EQ(DamageOf(whole.get()), u"");
 }
 
 TEST_F(Opener, AnArchiveWhoseListIsEncryptedNeedsAPassword) {

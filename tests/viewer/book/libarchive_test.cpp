@@ -122,6 +122,29 @@ TEST_F(LibArchiveRoute, CompressedRarFour) {
   EXPECT_TRUE(SameAsBsdtar(archive.get(), "book.cbr"));
 }
 
+// Names beyond ASCII, stored in Unicode after a code-page name that loses
+// them: all three listed by their own names, though their code-page names
+// are one and the same; packed or stored alike.
+TEST_F(LibArchiveRoute, RarFourUnicodeNames) {
+  for (const bool packed : {true, false}) {
+    SCOPED_TRACE(packed ? "packed" : "stored");
+    std::vector<test::RarEntry> entries = {
+        {"?.jpg", Page(1, 3000)}, {"?.jpg", Page(2, 2000)}, {"ch\\?.jpg", Page(3, 1000)}, {"plain.jpg", Page(4, 500)}};
+    const std::u16string wide[] = {u"\u3042.jpg", u"\u3044.jpg", u"ch\\\u3046.jpg", u""};  // the last: ASCII alone
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      entries[i].literal = packed;
+      entries[i].wide = wide[i];
+    }
+    m_tmp.WriteFile("wide.cbr", test::RarArchive(entries));
+    Ref<IDirectory> archive = Open("wide.cbr");
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Tree(archive.get()),
+              (std::vector<std::string>{"/plain.jpg", "/\u3042.jpg", "/\u3044.jpg", "/ch/", "/ch/\u3046.jpg"}));
+    EXPECT_EQ(Same(Read(archive.get(), "/\u3044.jpg"), Page(2, 2000)), "same");
+    EXPECT_EQ(Same(Read(archive.get(), "/ch/\u3046.jpg"), Page(3, 1000)), "same");
+  }
+}
+
 TEST_F(LibArchiveRoute, RarFiveSolidAndNot) {
   const std::vector<test::Rar5Entry> entries = {{"pages", "", true},
                                                 {"pages/p1.png", Page(1, 5000)},

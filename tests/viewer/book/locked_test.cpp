@@ -11,6 +11,7 @@
 #include "ArchiveBuilders.h"
 #include "MemoryFileSystem.h"
 #include "TestSupport.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/book/BookOpener.h"
 
 using test::MemoryDirectory;
@@ -157,6 +158,30 @@ TEST_F(LockedArchives, NotAskedWhereNoPasswordCouldHelp) {
     EXPECT_EQ(Books().OpenFile(path, NoImage).status, OpenStatus::Opened);
     EXPECT_TRUE(m_asked.empty());
   }
+}
+
+// A RAR whose list is encrypted needs a password, which nothing here could
+// use: it says so, without asking.
+TEST_F(LockedArchives, ARarWhoseListIsEncryptedNeedsAPasswordNotAskedFor) {
+  m_disk->AddFile(u"/hidden5.rar", test::Rar5Archive({{"1.png", Page(1, 500)}}, false, true));
+  // RAR 4 made so by its main header's flag (its CRC mended); what follows
+  // would be encrypted.
+  std::string four = test::RarArchive({{"1.png", Page(1, 500)}});
+  four[10] = static_cast<char>(four[10] | 0x80);
+  const uint32_t crc = test::Crc32(four.substr(9, 11));
+  four[7] = static_cast<char>(crc), four[8] = static_cast<char>(crc >> 8);
+  m_disk->AddFile(u"/hidden4.rar", four);
+  for (const char16_t* path : {u"/hidden5.rar", u"/hidden4.rar"}) {
+    const BookOpening opened = Books().OpenFile(path, NoImage);
+    EXPECT_NE(opened.status, OpenStatus::Opened);
+    EXPECT_EQ(opened.why, OpenFailure::NeedsPassword);
+    EXPECT_TRUE(m_asked.empty());
+  }
+  // The plain ones say nothing of passwords: the header is what tells.
+  const std::string plain5 = test::Rar5Archive({{"1.png", Page(1, 500)}});
+  const std::string plain4 = test::RarArchive({{"1.png", Page(1, 500)}});
+  EXPECT_FALSE(IsRarWithEncryptedList(reinterpret_cast<const BYTE*>(plain5.data()), plain5.size()));
+  EXPECT_FALSE(IsRarWithEncryptedList(reinterpret_cast<const BYTE*>(plain4.data()), plain4.size()));
 }
 
 }  // namespace

@@ -178,4 +178,58 @@ TEST_F(VelmoraBook, EntriesThatCannotBeReadAndBooksThatDoNotOpen) {
   EXPECT_EQ(Book("").status, 1);  // no book named
 }
 
+// Entries read only in part, or not at all, are ERROR with why, never the
+// hash of what little came out; the others are hashed, in their places.
+TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
+  const std::string a = Page(1, 3000), b = Page(2, 3000), c = Page(3, 3000);
+  const std::string zip = test::ZipArchive({{"a.png", a}, {"b.png", b}, {"c.png", c}});
+  std::string flipped = zip;
+  flipped[zip.find(b) + 1000] ^= 0x5A;  // b's data no longer matches its CRC
+  m_tmp.WriteFile("crc.cbz", flipped);
+  m_tmp.WriteFile("cut.cbz", zip.substr(0, zip.find(b) + 1000));  // cut in the middle of b
+  m_tmp.MakeFolder("src");
+  m_tmp.WriteFile("src/a.png", a);
+  m_tmp.WriteFile("src/b.png", b);
+  const std::string cd = "cd '" + (m_tmp / "src") + "' && ";
+  ASSERT_EQ(std::system((cd + "zip -q -P secret ../locked.cbz a.png b.png").c_str()), 0);
+  ASSERT_EQ(std::system((cd + "7z a -psecret ../locked.cb7 a.png b.png >/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((cd + "7z a -ms=off -psecret ../plainlocked.cb7 a.png b.png >/dev/null").c_str()), 0);
+
+  // The first volume of multi-volume books, opened alone: b goes on in the next.
+  std::vector<test::RarEntry> four = {{"a.png", a}, {"b.png", b}};
+  four[1].continues = 1000;
+  m_tmp.WriteFile("four.part1.cbr", test::RarArchive(four));
+  std::vector<test::Rar5Entry> five = {{"a.png", a}, {"b.png", b}};
+  five[0].compressed = five[1].compressed = false;
+  five[1].continues = 1000;
+  m_tmp.WriteFile("five.part1.cbr", test::Rar5Archive(five));
+
+  const std::string emptyHash = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+  const struct {
+    const char* name;
+    std::vector<std::string> expected;  // per entry: its hash's first line part, or ERROR and a word of the reason
+  } cases[] = {
+      {"crc.cbz", {"a.png", "ERROR  /b.png  damaged: its data fails its CRC check", "c.png"}},
+      {"cut.cbz", {"a.png", "ERROR  /b.png  damaged: its data ends early"}},
+      {"locked.cbz", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
+      {"locked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
+      {"plainlocked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
+      {"four.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data spans another volume"}},
+      {"five.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data ends early"}},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const Outcome run = Book("--hash '" + (m_tmp / test.name) + "'");
+    EXPECT_EQ(run.status, 2) << run.errors;
+    ASSERT_EQ(run.lines.size(), test.expected.size());
+    for (std::size_t i = 0; i < run.lines.size(); ++i) {
+      EXPECT_EQ(run.lines[i].find(emptyHash), std::string::npos) << run.lines[i];
+      if (test.expected[i].rfind("ERROR", 0) == 0)
+        EXPECT_EQ(run.lines[i].rfind(test.expected[i], 0), 0u) << run.lines[i];
+      else
+        EXPECT_EQ(run.lines[i].substr(64), "  /" + test.expected[i]) << run.lines[i];
+    }
+  }
+}
+
 }  // namespace

@@ -5,13 +5,19 @@
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImage>
+#include <QtGui/QImageWriter>
 
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 #include "QtImages.h"
 #include "MemoryFileSystem.h"
+#include "TestSupport.h"
 #include "platform/qt_image.h"
+#include "platform/text.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICFormatConverter.h"
 
@@ -88,13 +94,96 @@ TEST(DecodeChain, WhatIsNoImageFailsAndLeavesTheOutputAlone) {
   QImage page(8, 8, QImage::Format_RGB32);
   page.fill(qRgb(1, 2, 3));
   const std::string png = Png(page);
-  for (const std::string& bytes : {std::string(), std::string("not a picture"), png.substr(0, png.size() / 2)}) {
+  for (const std::string& bytes : {std::string(), std::string("not a picture"), png.substr(0, png.find("IDAT") + 4)}) {
     ComRef<IWICBitmapSource> pixels;
     EXPECT_EQ(DecodeImage(File(bytes).get(), Colorizing::On, pixels), 1) << bytes.size();
     EXPECT_FALSE(pixels);
   }
   ComRef<IWICBitmapSource> pixels;
   EXPECT_EQ(DecodeImage(nullptr, Colorizing::Off, pixels), 1);
+}
+
+// A file cut short decodes as far as it goes and says so; a whole one says
+// nothing, however its bytes end; an archive item that failed its check
+// passes its reason on, picture whole or not.
+TEST(DecodeChain, APageNotWholeStillDecodesAndSaysWhy) {
+  QImage page(120, 160, QImage::Format_RGB32);
+  for (int y = 0; y < page.height(); ++y)
+    for (int x = 0; x < page.width(); ++x) page.setPixel(x, y, qRgb(x * 2, (x ^ y) & 0xFF, y));
+  const std::string jpeg = Encode(page, "JPEG"), png = Png(page);
+  std::string progressive;
+  {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "JPEG");
+    writer.setProgressiveScanWrite(true);
+    ASSERT_TRUE(writer.write(page));
+    progressive = bytes.toStdString();
+  }
+  // Scan data overwritten with stuffed 0xFF bytes: ones throughout, which
+  // no Huffman code is.
+  std::string corrupt = jpeg;
+  for (std::size_t i = corrupt.size() / 2; i < corrupt.size() / 2 + 80; i += 2) corrupt[i] = '\xFF', corrupt[i + 1] = 0;
+  test::TempDir tmp;
+  ASSERT_EQ(std::system(("/usr/bin/convert -size 120x160 gradient:red-blue '" + (tmp / "p.gif") + "'").c_str()), 0);
+  std::ifstream in(tmp / "p.gif", std::ios::binary);
+  const std::string gif((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(gif.size(), 100u);
+
+  const struct {
+    const char* what;
+    std::string bytes;
+    const char* archiveSays;  // the item's reason, when its bytes come from an archive that failed them
+    const char* damage;       // a word of the reason, or none: whole
+  } cases[] = {
+      {"JPEG", jpeg, nullptr, nullptr},
+      {"JPEG with bytes after its end", jpeg + std::string(300, '\0'), nullptr, nullptr},
+      {"progressive JPEG", progressive, nullptr, nullptr},
+      {"PNG", png, nullptr, nullptr},
+      {"GIF", gif, nullptr, nullptr},
+      {"JPEG cut short", jpeg.substr(0, jpeg.size() * 2 / 3), nullptr, "JPEG"},
+      {"JPEG corrupt", corrupt, nullptr, "JPEG data is corrupt (Corrupt JPEG data"},
+      {"progressive JPEG cut short", progressive.substr(0, progressive.size() * 2 / 3), nullptr, "JPEG"},
+      {"PNG cut short", png.substr(0, png.size() * 2 / 3), nullptr, "PNG"},
+      {"GIF cut short", gif.substr(0, gif.size() * 2 / 3), nullptr, "GIF"},
+      {"whole JPEG from an item failing its CRC", jpeg, "its data fails its CRC check", "CRC"},
+      {"JPEG cut short from an archive cut short", jpeg.substr(0, jpeg.size() / 2), "its data ends early", "ends early"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ComRef<IFile> file;
+    if (c.archiveSays != nullptr)
+      ASSERT_EQ(HandOutShared(std::make_shared<std::vector<BYTE>>(c.bytes.begin(), c.bytes.end()), &file,
+                              AsciiToUtf16(c.archiveSays)),
+                0);
+    else
+      file = File(c.bytes);
+    ComRef<IWICBitmapSource> pixels;
+    ASSERT_EQ(DecodeImage(file.get(), Colorizing::Off, pixels), 0);
+    EXPECT_EQ(SizeOf(pixels.get()), std::make_pair(120u, 160u));
+    const std::string damage = Utf16ToUtf8(PageDamageOf(pixels.get()));
+    if (c.damage == nullptr)
+      EXPECT_EQ(damage, "");
+    else
+      EXPECT_NE(damage.find(c.damage), std::string::npos) << damage;
+    // What arrived shows: the top of the page is the page's.
+    if (std::string(c.what).find("GIF") == std::string::npos) {
+      const QRgb want = page.pixel(60, 2);
+      ExpectNear(PixelAt(pixels.get(), 60, 2),
+                 {static_cast<BYTE>(qBlue(want)), static_cast<BYTE>(qGreen(want)), static_cast<BYTE>(qRed(want)), 255},
+                 16, c.what);
+    }
+    // The mark travels with the pixels, converted or scaled down alike.
+    if (c.damage != nullptr) {
+      DecodeOptions smaller;
+      smaller.maxSide = 40;
+      ComRef<IWICBitmapSource> small;
+      ASSERT_EQ(DecodeImage(file.get(), smaller, small), 0);
+      EXPECT_EQ(PageSizeOf(small.get()).width, 120u);
+      EXPECT_EQ(Utf16ToUtf8(PageDamageOf(small.get())), damage);
+    }
+  }
 }
 
 TEST(DecodeChain, APhoneScanTaggedAsTurnedStandsUpright) {

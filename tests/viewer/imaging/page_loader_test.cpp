@@ -131,6 +131,26 @@ TEST_F(PageLoading, TheExifSwitchReachesTheDecoder) {
   }
 }
 
+// A page cut short loads, says why it is not whole, and says it again when
+// scaled from the pixels it kept; a whole page says nothing.
+TEST_F(PageLoading, ADamagedPageLoadsAndSaysWhy) {
+  QImage page(64, 32, QImage::Format_RGB32);
+  for (int y = 0; y < 32; ++y)
+    for (int x = 0; x < 64; ++x) page.setPixel(x, y, qRgb(x * 4, y * 8, (x ^ y) * 4));
+  const std::string jpeg = Encode(page, "JPEG");
+  m_root->AddFile(u"/cut.jpg", jpeg.substr(0, jpeg.size() / 2));
+  PageRequest request = Request(u"/cut.jpg");
+  request.keepFull = true;
+  const LoadedPage cut = LoadPage(request, m_openLock);
+  ASSERT_TRUE(cut.decoded);
+  EXPECT_NE(cut.damage.find(u"JPEG"), std::u16string::npos);
+  PageRequest again = Request(u"/cut.jpg");
+  again.source = cut.image.source;
+  again.targetFor = Fixed(32, 16);
+  EXPECT_EQ(LoadPage(again, m_openLock).damage, cut.damage);
+  EXPECT_EQ(LoadPage(Request(u"/stored.jpg"), m_openLock).damage, u"");
+}
+
 TEST(DecodeGate, DecodesShareTheBudgetAndALargerOneWaitsToRunAlone) {
   CDecodeGate gate(100);
   gate.Enter(40);
