@@ -47,6 +47,11 @@ int32_t CReadingUnit::Decode(int32_t index) {
   if (m_cache.Find(index) >= 0) return 0;
   if (index < 0 || index >= m_book.PageCount()) return 1;
   PageEntry& entry = m_book.pages[static_cast<std::size_t>(index)];
+  if (entry.state == PageState::Damaged && m_damaged) {
+    // Keeps its place, so that the page numbers after it stay the book's.
+    m_cache.Put(index, PageImage::Of(m_damaged.get()));
+    return 0;
+  }
   if (entry.state != PageState::Unknown && entry.state != PageState::Image) return 1;
   // The turn waits for an earlier page: it is asked again, nothing more now.
   if (m_waitingFor >= 0) return 1;
@@ -65,6 +70,11 @@ int32_t CReadingUnit::Decode(int32_t index) {
     }
     // The load's debug lines belong here, where the page is decoded for use.
     if (!loaded->trace.empty()) OutputDebugStringW(loaded->trace.c_str());
+    entry.damage = loaded->damage;
+    if (!loaded->decoded && !entry.damage.empty()) {
+      entry.state = PageState::Damaged;
+      return Decode(index);
+    }
     if (!loaded->decoded) {
       entry.state = PageState::NotImage;
       return 1;
@@ -124,7 +134,7 @@ int32_t CReadingUnit::FirstPage() {
   // the reader is in the book.
   for (int32_t k = 0; k < m_book.PageCount(); ++k) {
     const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
-    if (state == PageState::Image) return k;
+    if (state == PageState::Image || (state == PageState::Damaged && m_damaged)) return k;
     if (state == PageState::Unknown && Decode(k) == 0) return k;
   }
   return -1;

@@ -82,6 +82,9 @@ class CReadingUnit {
   void Adopt(int32_t index, PageImage image);
   // A built-in picture alone on screen.
   void ShowPicture(ID2D1Bitmap* picture);
+  // What stands in a damaged entry's place among the pages (its reason is
+  // in its PageEntry); none: such an entry is skipped as no image.
+  void ShowDamagedPagesAs(ID2D1Bitmap* picture) { m_damaged.Set(picture); }
   // The pages on screen made for the size they are drawn at now (and their
   // full pixels while the loupe is on).
   void Rescale();
@@ -123,6 +126,7 @@ class CReadingUnit {
   CPageLoader::Deadline m_deadline = CPageLoader::kNoDeadline;  // of the turn under way
   int32_t m_waitingFor = -1;
   CPageCache m_cache;
+  ComRef<ID2D1Bitmap> m_damaged;
   PageImage m_first;  // on screen: a page or a built-in picture
   PageImage m_second;
   // Last, so that its workers stop first.

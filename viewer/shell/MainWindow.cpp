@@ -41,12 +41,19 @@ int32_t CMainWindow::SetUp() {
 }
 
 int32_t CMainWindow::LoadResources() {
-  return ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
+  const int32_t loaded =
+      ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
+  m_pages.ShowDamagedPagesAs(m_pictures.error.get());
+  return loaded;
 }
 
 Overlay CMainWindow::overlay() const {
   Overlay words;
   words.caption = FailureText(m_failure);
+  // A page that is not whole says why over what of it could be shown.
+  for (const int32_t page : {m_book.current, m_book.second})
+    if (words.caption.empty() && m_failure == OpenFailure::None && page >= 0 && page < m_book.PageCount())
+      words.caption = m_book.pages[static_cast<std::size_t>(page)].damage;
   if (m_help) words.help = HelpLines();
   if (m_waitingShown && m_pages.waitingFor() >= 0) {
     // The page a turn waits for, and that it is on its way.
@@ -92,6 +99,7 @@ void CMainWindow::ToggleHelp() {
 
 void CMainWindow::ReleaseDevice() {
   m_pages.Reset();
+  m_pages.ShowDamagedPagesAs(nullptr);
   m_pictures = BuiltInPictures{};
   m_renderer.ReleaseDeviceObjects();
 }

@@ -619,6 +619,29 @@ std::string Bytes(const std::string& path) {
   return bytes;
 }
 
+// A page whose bytes are not whole keeps its place: the part that decoded
+// shows, or the error picture stands in for it, with the reason over it;
+// the pages after it keep their numbers.
+TEST_F(Reading, ADamagedPageKeepsItsPlaceAndSaysWhy) {
+  SavePage(m_tmp, "page.png", 40, 60);
+  const std::string png = Bytes(m_tmp / "page.png");
+  std::string zip = test::ZipArchive({{"1.png", png}, {"2.png", png}, {"3.png", png}});
+  zip[zip.find(std::string("PK\x03\x04", 4), 40) + 30 + 5 + 40] ^= 0x55;  // in 2.png's stored data
+  m_tmp.WriteFile("crc.zip", zip);
+  m_main->profile().settings.pageMode = PageMode::Single;
+  ASSERT_EQ(OpenFile(m_tmp / "crc.zip"), 0);
+  ASSERT_EQ(Shown(), std::make_pair(0, -1));
+  EXPECT_TRUE(m_main->overlay().caption.empty()) << "a whole page says nothing";
+  Press(VK_LEFT);
+  ASSERT_EQ(Shown(), std::make_pair(1, -1)) << "its place kept";
+  EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get());
+  EXPECT_EQ(m_main->overlay().caption, u"its data fails its CRC check");
+  EXPECT_EQ(m_main->book().pages[1].state, PageState::Damaged);
+  Press(VK_LEFT);
+  EXPECT_EQ(Shown(), std::make_pair(2, -1));
+  EXPECT_TRUE(m_main->overlay().caption.empty());
+}
+
 TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
   SavePage(m_tmp, "page.png", 40, 60);
   m_tmp.WriteFile("notes.txt", "neither an image nor an archive");
@@ -651,7 +674,6 @@ TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
       {m_tmp / "notes.txt", false, OpenFailure::NotImageOrArchive, unknown},
       {m_tmp / "locked.zip", false, OpenFailure::NeedsPassword, unknown},
       {m_tmp / "hidden.7z", false, OpenFailure::NeedsPassword, unknown},
-      {m_tmp / "cut.zip", false, OpenFailure::Damaged, unknown},
       {m_tmp / "cut.png", false, OpenFailure::Damaged, unknown},
       {m_tmp / "odd.zip", false, OpenFailure::UnsupportedCompression, unknown},
       {m_tmp / "texts", true, OpenFailure::NoImages, unknown},
@@ -669,6 +691,12 @@ TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
     // The debug output is as it always was.
     EXPECT_EQ(m_debug.find(u"  Why"), std::u16string::npos);
   }
+  // An archive cut short in its only page: the page keeps its place, the
+  // error picture standing in for it with the reason.
+  OpenFile(m_tmp / "cut.zip");
+  EXPECT_EQ(m_main->failure(), OpenFailure::None);
+  EXPECT_EQ(m_main->firstPage(), error);
+  EXPECT_EQ(m_main->overlay().caption, u"its data ends early: the archive is cut short");
   // A page that shows puts the line away.
   ASSERT_EQ(OpenFile(m_tmp / "good.zip"), 0);
   EXPECT_EQ(m_main->failure(), OpenFailure::None);
