@@ -33,6 +33,7 @@
 #include "platform/commandline.h"
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "tools/BookTool.h"
 #include "viewer/archive/Archive.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/imaging/ImageDecoder.h"
@@ -65,23 +66,6 @@ const char* NotArchiveReason(OpenFailure why) {
     case OpenFailure::Damaged: return "a damaged image or archive";
     default: return "neither an image nor an archive the viewer reads";
   }
-}
-
-void Error(const std::string& book, const std::string& reason) {
-  std::fprintf(stderr, "velmora-book: %s: %s\n", book.c_str(), reason.c_str());
-}
-
-// The argument as an absolute path, as the viewer makes a command-line path.
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::vector<char> here(4096);
-  while (getcwd(here.data(), here.size()) == nullptr) {
-    if (errno != ERANGE) return path;
-    here.resize(here.size() * 2);
-  }
-  std::string absolute = here.data();
-  if (absolute.back() != '/') absolute += '/';
-  return absolute + path;
 }
 
 // The viewer's image test: the file decodes as a page.
@@ -195,26 +179,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string& argument = arguments[0];
-  const std::string absolute = Absolute(argument);
-  struct stat info {};
-  if (::stat(absolute.c_str(), &info) != 0) {
-    Error(argument, std::strerror(errno));
-    return 1;
-  }
-
-  ComRef<IFileSystem> fileSystem;
-  if (OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&fileSystem)) != 0) {
-    Error(argument, "the library gives no file system");
-    return 1;
-  }
-  CoInitialize(nullptr);
-  const std::u16string path = Utf8ToUtf16(absolute);
-  CBookOpener opener(fileSystem.get(), NameOrder::Natural);  // the viewer's page order
+  CBookTool tool("velmora-book");
+  if (!tool.Start(argument, argument)) return 1;
+  const std::u16string path = Utf8ToUtf16(tool.absolute());
+  CBookOpener opener(tool.fileSystem(), NameOrder::Natural);  // the viewer's page order
   if (const char* given = std::getenv("VELMORA_PASSWORD"); given != nullptr)
     opener.UsePasswords(nullptr, [password = Utf8ToUtf16(given)](const std::u16string&, bool wrongBefore) {
       return wrongBefore ? std::nullopt : std::optional<std::u16string>(password);  // tried once
     });
-  const bool isFolder = S_ISDIR(info.st_mode);
+  const bool isFolder = tool.isFolder();
   BookOpening opening = isFolder ? opener.OpenFolder(path) : opener.OpenFile(path, IsImage);
   // An image: the viewer opens its folder at it.
   if (opening.status == OpenStatus::IsImage) opening = opener.OpenFolder(opening.folder);
@@ -222,11 +195,9 @@ int main(int argc, char** argv) {
   int status = 1;
   switch (opening.status) {
     case OpenStatus::Opened: status = Show(opening.book, mode); break;
-    case OpenStatus::Refused: Error(argument, "not a path the viewer takes"); break;
-    case OpenStatus::NotArchive: Error(argument, NotArchiveReason(opening.why)); break;
-    default: Error(argument, isFolder ? "the folder cannot be listed" : "cannot be read"); break;
+    case OpenStatus::Refused: tool.Error(argument, "not a path the viewer takes"); break;
+    case OpenStatus::NotArchive: tool.Error(argument, NotArchiveReason(opening.why)); break;
+    default: tool.Error(argument, isFolder ? "the folder cannot be listed" : "cannot be read"); break;
   }
-  opening = BookOpening{};  // the book's directories go before the library's state
-  CoUninitialize();
   return status;
 }

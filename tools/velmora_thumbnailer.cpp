@@ -28,6 +28,7 @@
 #include "platform/commandline.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "tools/BookTool.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICBitmapScaler.h"
@@ -49,10 +50,6 @@ void OnTooLong(int) {
   const ssize_t written = ::write(STDERR_FILENO, g_tooLong, std::strlen(g_tooLong));
   (void)written;
   ::_exit(1);
-}
-
-void Error(const std::string& input, const std::string& reason) {
-  std::fprintf(stderr, "velmora-thumbnailer: %s: %s\n", input.c_str(), reason.c_str());
 }
 
 int HexValue(char c) {
@@ -85,18 +82,6 @@ std::string LocalPath(const std::string& argument) {
     }
   }
   return path;
-}
-
-std::string Absolute(const std::string& path) {
-  if (!path.empty() && path[0] == '/') return path;
-  std::vector<char> here(4096);
-  while (getcwd(here.data(), here.size()) == nullptr) {
-    if (errno != ERANGE) return path;
-    here.resize(here.size() * 2);
-  }
-  std::string absolute = here.data();
-  if (absolute.back() != '/') absolute += '/';
-  return absolute + path;
 }
 
 // Decodes the entry; *damage: why its bytes or picture are not whole, even
@@ -291,7 +276,7 @@ int main(int argc, char** argv) {
   const std::string& output = arguments[1];
   const std::string local = LocalPath(input);
   if (local.empty()) {
-    Error(input, "not a local file");
+    std::fprintf(stderr, "velmora-thumbnailer: %s: not a local file\n", input.c_str());
     return 1;
   }
   // Past the limit the run ends with status 1 and a line saying why, its
@@ -305,35 +290,24 @@ int main(int argc, char** argv) {
   std::signal(SIGALRM, OnTooLong);
   ::alarm(seconds);
 
-  const std::string absolute = Absolute(local);
-  struct stat info {};
-  if (::stat(absolute.c_str(), &info) != 0) {
-    Error(input, std::strerror(errno));
-    return 1;
-  }
-  ComRef<IFileSystem> fileSystem;
-  if (OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&fileSystem)) != 0) {
-    Error(input, "the library gives no file system");
-    return 1;
-  }
-  CoInitialize(nullptr);
+  CBookTool tool("velmora-thumbnailer");
+  if (!tool.Start(input, local)) return 1;
   int status = 1;
   {
     std::string why;
     ComRef<IWICBitmapSource> cover;
     std::vector<uint8_t> pixels, png;
     UINT width = 0, height = 0;
-    if (!FindCover(fileSystem.get(), Utf8ToUtf16(absolute), S_ISDIR(info.st_mode), cover, &why)) {
-      Error(input, why);
+    if (!FindCover(tool.fileSystem(), Utf8ToUtf16(tool.absolute()), tool.isFolder(), cover, &why)) {
+      tool.Error(input, why);
     } else if (!Thumbnail(cover.get(), static_cast<UINT>(size), pixels, &width, &height) ||
                !EncodePng(pixels, width, height, png)) {
-      Error(input, "the cover cannot be scaled or encoded");
+      tool.Error(input, "the cover cannot be scaled or encoded");
     } else if (!WriteWhole(output, png, &why)) {
-      Error(output, why);
+      tool.Error(output, why);
     } else {
       status = 0;
     }
   }
-  CoUninitialize();
   return status;
 }
