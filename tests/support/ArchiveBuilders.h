@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,10 @@ struct RarEntry {
   bool wrongCrc = false;    // stores a data CRC that does not match
   bool literal = false;     // really compressed (method 0x33): RAR 2.9 LZ, literals only
   bool encrypted = false;   // flagged as encrypted (the bytes are not)
+  // When set: these packed bytes, as method 0x33, stand for `data`, which
+  // is then only what the header claims (its size; its CRC).
+  std::optional<std::string> packed = std::nullopt;
+  uint64_t claimedSize = UINT64_MAX;  // the unpacked size the header states, when not the data's
 };
 
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
@@ -183,8 +188,8 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
   block(main);
   bool first = true;
   for (const RarEntry& e : entries) {
-    std::string packed = e.data;
-    if (e.literal) {
+    std::string packed = e.packed.value_or(e.data);
+    if (e.literal && !e.packed) {
       BitWriter bits;
       bits.Put(0, 1);  // LZ, not PPMd
       bits.Put(0, 1);  // fresh tables
@@ -200,12 +205,13 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     first = false;
     PutLE(h, 32 + e.name.size(), 2);
     PutLE(h, packed.size(), 4);  // packed
-    PutLE(h, e.data.size(), 4);  // unpacked
+    const uint64_t unpacked = e.claimedSize == UINT64_MAX ? e.data.size() : e.claimedSize;
+    PutLE(h, unpacked, 4);  // unpacked
     h.push_back(2);               // Windows
     PutLE(h, Crc32(e.data) ^ (e.wrongCrc ? 1u : 0u), 4);
     PutLE(h, 0x5A210000u, 4);
     h.push_back(29);
-    h.push_back(e.compressed || e.literal ? 0x33 : 0x30);
+    h.push_back(e.compressed || e.literal || e.packed ? 0x33 : 0x30);
     PutLE(h, e.name.size(), 2);
     PutLE(h, 0x20, 4);
     h += e.name;

@@ -236,6 +236,7 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Trouble(path);
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
     if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
+    if (libArchive->IsTooCostly(path)) return ArchiveTrouble::TooLarge;
     ComRef<IFile> file;
     return libArchive->OpenFile(&file, path, nullptr) == kOk ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
   }

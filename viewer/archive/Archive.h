@@ -50,6 +50,7 @@ enum class ArchiveTrouble {
   Damaged,            // a known kind of archive that does not open, or an item that does not extract whole
   NeedsPassword,      // its list or the item is encrypted
   UnsupportedMethod,  // the item is compressed in a way no route here decodes
+  TooLarge,           // decoding the item would cost far more memory or time than a page may
 };
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);

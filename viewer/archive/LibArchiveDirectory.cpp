@@ -9,12 +9,15 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/SolidReader.h"
 
 namespace {
 
 constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
+
+constexpr char16_t kTooCostly[] = u"Archive error: too large to read\n";
 
 constexpr std::size_t kReadChunk = 64 << 10;
 // The most room made for an entry before its bytes arrive.
@@ -255,8 +258,14 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     }
     if (index == 0) return kFailed;  // no archive, or nothing in it
     table->Finish();
+    // libarchive sets up what a RAR 4 entry's headers ask for and decodes
+    // as much as they claim: the claims are weighed first. Its entries are
+    // its file headers, in order.
+    std::vector<bool> tooCostly;
+    for (const Rar4Entry& claim : ReadRar4Entries(m_file)) tooCostly.push_back(Rar4TooCostly(claim));
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
+    m_tooCostly = std::move(tooCostly);
     if (solid) {
       // Encrypted entries that cannot be read: the pass passes them by.
       const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
@@ -292,6 +301,10 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   const ArchiveItem* found = m_table->Find(path);
   if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
   const auto index = static_cast<uint32_t>(found->index);
+  if (TooCostly(index)) {
+    OutputDebugStringW(kTooCostly);
+    return kFailed;
+  }
   // Encrypted and not to be decrypted: nothing to read, and nothing to wait for.
   if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
   if (m_solid != nullptr) {
@@ -318,7 +331,13 @@ bool CLibArchiveDirectory::IsEncrypted(const char16_t* path) const {
   return index < m_encrypted.size() && m_encrypted[index];
 }
 
+bool CLibArchiveDirectory::IsTooCostly(const char16_t* path) const {
+  const ArchiveItem* found = path != nullptr ? m_table->Find(path) : nullptr;
+  return found != nullptr && found->index >= 0 && TooCostly(static_cast<uint32_t>(found->index));
+}
+
 bool CLibArchiveDirectory::Unreadable(uint32_t index) const {
+  if (TooCostly(index)) return true;
   return index < m_encrypted.size() && m_encrypted[index] && (m_password == nullptr || !m_decrypts);
 }
 

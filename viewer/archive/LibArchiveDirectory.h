@@ -49,6 +49,9 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool IsSolid() const { return m_solid != nullptr; }
   // Whether the entry at `path` is encrypted (and so never reads here).
   bool IsEncrypted(const char16_t* path) const;
+  // Whether the entry at `path` is never read because decoding it would
+  // cost far more than a page may (its headers' claims are absurd).
+  bool IsTooCostly(const char16_t* path) const;
   ArchiveLock Lock();
   const SolidReader* solidReader() const { return m_solid.get(); }
 
@@ -58,13 +61,16 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // The bytes of entry `index` (in archive order): the archive opened again
   // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
-  // Whether entry `index` is encrypted and is not to be decrypted here.
+  // Whether entry `index` is encrypted and is not to be decrypted here,
+  // or too costly to decode.
   bool Unreadable(uint32_t index) const;
+  bool TooCostly(uint32_t index) const { return index < m_tooCostly.size() && m_tooCostly[index]; }
 
   IFile* m_file;
   const LibArchiveFormats m_formats;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
+  std::vector<bool> m_tooCostly;  // by archive index
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   const uint64_t m_solidBudget;

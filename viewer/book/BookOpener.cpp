@@ -58,6 +58,8 @@ OpenFailure FailureOf(ArchiveTrouble trouble) {
     case ArchiveTrouble::NeedsPassword: return OpenFailure::NeedsPassword;
     case ArchiveTrouble::Damaged: return OpenFailure::Damaged;
     case ArchiveTrouble::UnsupportedMethod: return OpenFailure::UnsupportedCompression;
+    // The viewer has no words of its own for it yet: it cannot be read as it is.
+    case ArchiveTrouble::TooLarge: return OpenFailure::Damaged;
     case ArchiveTrouble::NotArchive: return OpenFailure::NotImageOrArchive;
     case ArchiveTrouble::None: break;
   }

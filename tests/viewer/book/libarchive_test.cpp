@@ -203,6 +203,40 @@ TEST_F(LibArchiveRoute, EncryptedEntriesNeitherReadNorHang) {
   }
 }
 
+TEST_F(LibArchiveRoute, RarFourClaimsTooCostlyAreRefusedBeforeDecoding) {
+  // A PPMd block's first bytes: the block flag and "a model follows" with
+  // order 6, then the model's memory in megabytes less one.
+  const auto ppmd = [](int megabytes, std::size_t size = 400) {
+    return std::string{'\xA5', static_cast<char>(megabytes - 1)} + Page(9, size);
+  };
+  struct Case {
+    const char* what;
+    std::string packed;
+    uint32_t claimed;
+    ArchiveTrouble trouble;
+  };
+  const Case cases[] = {
+      {"the largest model for a page's size", ppmd(256), 4096, ArchiveTrouble::TooLarge},
+      {"far more output than the bytes can make", ppmd(8), 900u << 20, ArchiveTrouble::TooLarge},
+      {"a modest model, bytes that do not decode", ppmd(8), 4096, ArchiveTrouble::Damaged},
+      {"a large model for as much output", ppmd(128, 20000), 64u << 20, ArchiveTrouble::Damaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::RarEntry costly{"costly.jpg", ""};
+    costly.packed = c.packed;
+    costly.claimedSize = c.claimed;
+    m_tmp.WriteFile("costly.cbr", test::RarArchive({{"honest.jpg", Page(1, 3000), false, false, true}, costly}));
+    Ref<IDirectory> archive = Open("costly.cbr");
+    ASSERT_TRUE(archive);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(archive.get(), "/costly.jpg"), "<failed>");
+    EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/costly.jpg"), c.trouble);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Same(Read(archive.get(), "/honest.jpg"), Page(1, 3000)), "same");
+  }
+}
+
 TEST_F(LibArchiveRoute, TarWithFolders) {
   m_tmp.MakeFolder("src");
   m_tmp.MakeFolder("src/b");
