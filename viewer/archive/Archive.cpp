@@ -151,7 +151,10 @@ ArchiveTrouble TroubleOfResult(Int32 result) {
 //   signature names. Where that handler opens the file, 7-Zip's library
 //   reads it, as always, unless it is RAR 4 with an entry in a method other
 //   than "store" (this build of the library has no RAR codec): then
-//   libarchive reads it if it can, and 7-Zip's library if it cannot.
+//   libarchive reads it if it can, and 7-Zip's library if it cannot. Where libarchive stops listing early
+//   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
+//   whole listing, not the few entries before the stop: libarchive reads
+//   what it can of it, and the others fail with its reason.
 // - Where no handler opens the file, libarchive tries it as tar, RAR 4 or
 //   RAR 5.
 // - Where 7-Zip's library is missing or refused, libarchive tries every
@@ -166,31 +169,39 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   BYTE head[8] = {};
   ReadHead(file, head, sizeof head);
 
-  auto tryLibArchive = [&](LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip) -> bool {
-    CLibArchiveDirectory* directory =
-        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
-    if (directory == nullptr) return false;
-    directory->AddRef();
-    const bool opened = directory->LoadArchive() == kOk &&
-                        directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK;
-    directory->Release();
-    return opened;
+  // libarchive's listing of the file; null when it reads no archive there.
+  auto listWithLibArchive = [&](LibArchiveFormats formats) {
+    ComRef<CLibArchiveDirectory> directory;
+    CLibArchiveDirectory* made = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
+    if (made == nullptr) return directory;
+    made->AddRef();
+    *&directory = made;
+    if (directory->LoadArchive() != kOk) directory.Reset();
+    return directory;
   };
-  if (!BindSevenZip()) return tryLibArchive(LibArchiveFormats::Instead) ? kOk : kFailed;
-  if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
+  auto handOut = [&](IDirectory* directory) {
+    return directory != nullptr && directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  };
+  if (!BindSevenZip()) return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
+  if (IsRar5(head)) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
 
-  C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
-  if (directory == nullptr) return kFailed;
-  directory->AddRef();
-  int32_t result = directory->LoadArchive(file) == kOk ? kOk : kFailed;
-  if (result == kOk && directory->format() == kRar && !directory->DecodesEveryItem() && tryLibArchive()) {
-    directory->Release();
-    return kOk;
+  ComRef<C7zDirectory> sevenZip;
+  {
+    C7zDirectory* made = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
+    if (made == nullptr) return kFailed;
+    made->AddRef();
+    *&sevenZip = made;
   }
-  if (result == kOk) result = directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
-  directory->Release();
-  if (result != kOk && tryLibArchive()) return kOk;
-  return result;
+  if (sevenZip->LoadArchive(file) != kOk) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
+  if (sevenZip->format() == kRar && !sevenZip->DecodesEveryItem()) {
+    ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::BesideSevenZip);
+    if (libArchive) {
+      if (!libArchive->ListedWhole() && libArchive->items().size() < sevenZip->items().size())
+        libArchive->TakeListing(sevenZip->table());
+      return handOut(libArchive.get());
+    }
+  }
+  return handOut(sevenZip.get());
 }
 
 ArchiveTrouble DiagnoseArchive(IFile* file) {
@@ -237,6 +248,7 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
     if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
     if (libArchive->IsTooCostly(path)) return ArchiveTrouble::TooLarge;
+    if (libArchive->IsBeyondListing(path)) return ArchiveTrouble::UnsupportedMethod;
     ComRef<IFile> file;
     return libArchive->OpenFile(&file, path, nullptr) == kOk ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
   }

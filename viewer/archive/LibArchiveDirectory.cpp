@@ -74,9 +74,15 @@ class Reader {
   bool Next(archive_entry** entry) {
     const int r = archive_read_next_header(m_archive, entry);
     if (r == ARCHIVE_OK || r == ARCHIVE_WARN) return true;
-    if (r != ARCHIVE_EOF) Report();
+    if (r != ARCHIVE_EOF) {
+      m_stopped = true;
+      Report();
+    }
     return false;
   }
+
+  // Whether a header did not read: the entries so far are not the whole.
+  bool stopped() const { return m_stopped; }
 
   // The current entry's bytes; Failed at the first error (libarchive must
   // not be asked again after one: a damaged RAR 5 crashed it), TooBig past
@@ -141,6 +147,7 @@ class Reader {
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
   std::u16string m_error;
+  bool m_stopped = false;
 };
 
 // RAR 5's variable-length integer at `at`; false past `size`.
@@ -257,6 +264,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
       table->Add(static_cast<int32_t>(index), size, folder, std::move(path));
     }
     if (index == 0) return kFailed;  // no archive, or nothing in it
+    m_listedWhole = !reader.stopped();
     table->Finish();
     // libarchive sets up what a RAR 4 entry's headers ask for and decodes
     // as much as they claim: the claims are weighed first. Its entries are
@@ -266,22 +274,37 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
     m_tooCostly = std::move(tooCostly);
-    if (solid) {
-      // Encrypted entries that cannot be read: the pass passes them by.
-      const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
-      IFile* file = m_file;
-      const LibArchiveFormats formats = m_formats;
-      const ArchivePassword password = m_password;
-      m_solid = std::make_unique<SolidReader>(
-          claimed, m_solidBudget, [file, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
-            RunLibArchivePass(file, formats, claimed, first, pass, password);
-          });
-    }
+    m_listed = index;
+    if (solid) StartPass();
   } catch (const std::bad_alloc&) {
     m_solid.reset();
     return kFailed;
   }
   return kOk;
+}
+
+void CLibArchiveDirectory::StartPass() {
+  // Encrypted entries that cannot be read: the pass passes them by.
+  const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
+  IFile* file = m_file;
+  const LibArchiveFormats formats = m_formats;
+  const ArchivePassword password = m_password;
+  m_solid = std::make_unique<SolidReader>(
+      claimed, m_solidBudget, [file, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+        RunLibArchivePass(file, formats, claimed, first, pass, password);
+      });
+}
+
+void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> table) {
+  const bool solid = m_solid != nullptr;
+  m_solid.reset();
+  m_table = std::move(table);
+  if (solid) StartPass();
+}
+
+bool CLibArchiveDirectory::IsBeyondListing(const char16_t* path) const {
+  const ArchiveItem* found = path != nullptr ? m_table->Find(path) : nullptr;
+  return found != nullptr && found->index >= 0 && static_cast<uint32_t>(found->index) >= m_listed;
 }
 
 int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {

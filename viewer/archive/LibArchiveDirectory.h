@@ -45,6 +45,16 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // the entries before it.
   int32_t LoadArchive();
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
+  // Whether the listing reached the archive's end (not a header that did
+  // not read, as libarchive's refusal of a solid RAR 4's second entry).
+  bool ListedWhole() const { return m_listedWhole; }
+  // A fuller listing of the same archive, made by another reader that
+  // numbers the entries as libarchive does (7-Zip's library, for a RAR 4
+  // libarchive stops listing). Entries past where libarchive stopped are
+  // tried all the same, and fail with libarchive's reason.
+  void TakeListing(std::shared_ptr<const ArchiveItemTable> table);
+  // Whether the entry at `path` comes from such a listing only.
+  bool IsBeyondListing(const char16_t* path) const;
   // Whether entries are read by one pass (a solid RAR).
   bool IsSolid() const { return m_solid != nullptr; }
   // Whether the entry at `path` is encrypted (and so never reads here).
@@ -61,6 +71,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // The bytes of entry `index` (in archive order): the archive opened again
   // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
+  void StartPass();
   // Whether entry `index` is encrypted and is not to be decrypted here,
   // or too costly to decode.
   bool Unreadable(uint32_t index) const;
@@ -73,6 +84,8 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   std::vector<bool> m_tooCostly;  // by archive index
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
+  bool m_listedWhole = false;
+  uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then
   std::mutex m_readLock;                 // one read of m_file at a time otherwise
