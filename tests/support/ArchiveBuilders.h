@@ -39,7 +39,7 @@ inline uint32_t Crc32(const std::string& data) {
 struct LzhEntry {
   std::string name;  // bytes as stored (Shift-JIS allowed); level 0: "\\" separates folders
   std::string data;
-  int level = 0;     // 0 or 2
+  int level = 0;     // 0, 2 or 3 (level 3: files only)
   bool folder = false;  // a -lhd- entry (level 2 only); name is the folder path
 };
 
@@ -48,7 +48,35 @@ inline std::string LzhArchive(const std::vector<LzhEntry>& entries) {
   for (const LzhEntry& e : entries) {
     const std::string method = e.folder ? "-lhd-" : "-lh0-";
     const std::string& data = e.folder ? std::string() : e.data;
-    if (e.level == 0) {
+    if (e.level == 3) {
+      // 32-bit sizes throughout: the word size, the fixed part, then the
+      // file name extension (its size counts its type and the next size).
+      std::string h;
+      PutLE(h, 4, 2);
+      h += method;
+      PutLE(h, data.size(), 4);
+      PutLE(h, data.size(), 4);
+      PutLE(h, 1700000000u, 4);
+      h.push_back(0x20);
+      h.push_back(3);
+      PutLE(h, Crc16(data), 2);
+      h.push_back('U');
+      // The header's CRC (taken with its own field zero), then the name.
+      const std::size_t crcExtension = 1 + 2 + 4, nameExtension = 1 + e.name.size() + 4;
+      PutLE(h, 32 + crcExtension + nameExtension, 4);  // the whole header
+      PutLE(h, crcExtension, 4);
+      h.push_back(0);
+      const std::size_t crcAt = h.size();
+      PutLE(h, 0, 2);
+      PutLE(h, nameExtension, 4);
+      h.push_back(1);
+      h += e.name;
+      PutLE(h, 0, 4);
+      const uint16_t crc = Crc16(h);
+      h[crcAt] = static_cast<char>(crc & 0xFF);
+      h[crcAt + 1] = static_cast<char>(crc >> 8);
+      out += h;
+    } else if (e.level == 0) {
       std::string h = method;
       PutLE(h, data.size(), 4);
       PutLE(h, data.size(), 4);
@@ -326,10 +354,12 @@ struct ZipEntry {
 };
 
 // A Zip archive of stored entries, names flagged as neither UTF-8 nor
-// anything else: raw bytes.
-inline std::string ZipArchive(const std::vector<ZipEntry>& entries) {
+// anything else: raw bytes. `padding` zero bytes go before each local
+// header, which the central directory points past.
+inline std::string ZipArchive(const std::vector<ZipEntry>& entries, std::size_t padding = 0) {
   std::string out, central;
   for (const ZipEntry& e : entries) {
+    out += std::string(padding, '\0');
     const uint64_t size = e.claimedSize == UINT64_MAX ? e.data.size() : e.claimedSize;
     std::string common;
     PutLE(common, 10, 2);  // version needed

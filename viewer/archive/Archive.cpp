@@ -148,17 +148,18 @@ ArchiveTrouble TroubleOfResult(Int32 result) {
 // - RAR 5 (its signature) goes to libarchive: 7-Zip's library here lists
 //   it but decodes only stored entries.
 // - Everything else goes first to 7-Zip's library, with the handler the
-//   signature names. Where that handler opens the file, 7-Zip's library
-//   reads it, as always, unless it is RAR 4 with an entry in a method other
-//   than "store" (this build of the library has no RAR codec): then
-//   libarchive reads it if it can, and 7-Zip's library if it cannot. Where libarchive stops listing early
+//   signature names. Where that handler opens the file and lists something,
+//   7-Zip's library reads it, as always, unless it is RAR 4 with an entry in
+//   a method other than "store" (this build of the library has no RAR
+//   codec): then libarchive reads it. Where libarchive stops listing early
 //   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
 //   whole listing, not the few entries before the stop: libarchive reads
 //   what it can of it, and the others fail with its reason.
-// - Where no handler opens the file, libarchive tries it as tar, RAR 4 or
-//   RAR 5.
-// - Where 7-Zip's library is missing or refused, libarchive tries every
-//   format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5.
+// - Where no handler opens the file, or it lists nothing, libarchive tries
+//   every format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5. It
+//   takes Zip files whose local headers 7-Zip's library finds odd, and LZH
+//   header levels the library does not know.
+// - Where 7-Zip's library is missing or refused, libarchive does the same.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
@@ -192,7 +193,8 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
     made->AddRef();
     *&sevenZip = made;
   }
-  if (sevenZip->LoadArchive(file) != kOk) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
+  if (sevenZip->LoadArchive(file) != kOk || sevenZip->items().empty())
+    return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
   if (sevenZip->format() == kRar && !sevenZip->DecodesEveryItem()) {
     ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::BesideSevenZip);
     if (libArchive) {

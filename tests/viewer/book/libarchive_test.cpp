@@ -261,6 +261,25 @@ TEST_F(LibArchiveRoute, TarWithFolders) {
   EXPECT_EQ(Read(files.get(), "/b/2.jpg"), "page b2");
 }
 
+TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"levels.lzh", test::LzhArchive({{"p1.jpg", Page(1, 3000), 3}, {"p2.jpg", "second", 3}})},
+      {"padded.cbz", test::ZipArchive({{"p1.jpg", Page(1, 3000)}, {"p2.jpg", "second"}}, 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_tmp.WriteFile(c.name, c.bytes);
+    Ref<IDirectory> archive = Open(c.name);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Tree(archive.get()), (std::vector<std::string>{"/p1.jpg", "/p2.jpg"}));
+    EXPECT_TRUE(SameAsBsdtar(archive.get(), c.name));
+  }
+}
+
 TEST_F(LibArchiveRoute, WhatIsNoArchiveStillFails) {
   // Zeros read as an empty tar to libarchive: no entry, no archive.
   m_tmp.WriteFile("zeros.bin", std::string(4096, '\0'));
