@@ -31,9 +31,12 @@ enum class ReadEnd { Done, TooBig, Failed };
 // of input.
 class Reader {
  public:
+  // `base`: where in the file the archive (for libarchive) starts; a tar
+  // read from one of its headers on is a tar of the entries from there.
   Reader(IFile* file, LibArchiveFormats formats, const SolidReader::Pass* pass = nullptr,
-         const std::u16string* password = nullptr)
-      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_input(kReadChunk), m_output(kReadChunk) {}
+         const std::u16string* password = nullptr, uint64_t base = 0)
+      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_base(base), m_input(kReadChunk),
+        m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -61,7 +64,7 @@ class Reader {
       WipeUnits(passphrase);
       if (added != ARCHIVE_OK) return false;
     }
-    if (m_file->Seek(0, 0, nullptr) != 0) return false;
+    if (m_file->Seek(static_cast<int64_t>(m_base), 0, nullptr) != 0) return false;
     if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
       return true;
     // Trying a file that is no archive is no error worth a word; a pass
@@ -102,6 +105,9 @@ class Reader {
 
   // The archive's format, as libarchive names it (once a header is read).
   int format() const { return archive_format(m_archive); }
+  // Where the header read last began (its extensions, such as a tar's pax
+  // header, included), from the start of the file.
+  uint64_t headerPosition() const { return m_base + static_cast<uint64_t>(archive_read_header_position(m_archive)); }
 
   // The last error's debug text. A pass keeps it for the page that needs
   // it; a one-entry read writes it at once.
@@ -134,15 +140,17 @@ class Reader {
   static la_int64_t SeekCallback(archive*, void* data, la_int64_t offset, int whence) {
     auto* self = static_cast<Reader*>(data);
     const uint32_t origin = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? 1 : 2;
+    if (origin == 0) offset += static_cast<la_int64_t>(self->m_base);
     uint64_t position = 0;
-    if (self->m_file->Seek(offset, origin, &position) != 0) return ARCHIVE_FATAL;
-    return static_cast<la_int64_t>(position);
+    if (self->m_file->Seek(offset, origin, &position) != 0 || position < self->m_base) return ARCHIVE_FATAL;
+    return static_cast<la_int64_t>(position - self->m_base);
   }
 
   IFile* m_file;
   const LibArchiveFormats m_formats;
   const SolidReader::Pass* m_pass;
   const std::u16string* m_password;
+  const uint64_t m_base;
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
@@ -244,10 +252,16 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
+    std::vector<uint64_t> offsets;
+    bool tar = false;
     uint32_t index = 0;
     archive_entry* entry = nullptr;
     for (; reader.Next(&entry); ++index) {
-      if (index == 0) m_decrypts = LibArchiveDecrypts(reader.format());
+      if (index == 0) {
+        m_decrypts = LibArchiveDecrypts(reader.format());
+        tar = (reader.format() & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+      }
+      if (tar) offsets.push_back(reader.headerPosition());
       encrypted.push_back(archive_entry_is_encrypted(entry) != 0);
       const mode_t type = archive_entry_filetype(entry);
       // Links, devices and the like hold no page.
@@ -274,6 +288,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
     m_tooCostly = std::move(tooCostly);
+    m_offsets = std::move(offsets);
     m_listed = index;
     if (solid) StartPass();
   } catch (const std::bad_alloc&) {
@@ -308,10 +323,13 @@ bool CLibArchiveDirectory::IsBeyondListing(const char16_t* path) const {
 }
 
 int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
-  Reader reader(m_file, m_formats, nullptr, m_password.get());
+  // A tar's entry is read from its own header: walking the headers before
+  // it, for every entry, made a large tar quadratic.
+  const bool fromHeader = index < m_offsets.size();
+  Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0);
   if (!reader.Open()) return kFailed;
   archive_entry* entry = nullptr;
-  for (uint32_t i = 0; i <= index; ++i)
+  for (uint32_t i = fromHeader ? index : 0; i <= index; ++i)
     if (!reader.Next(&entry)) return kFailed;
   auto out = std::make_shared<std::vector<BYTE>>();
   if (reader.ReadData(*out) != ReadEnd::Done) return kFailed;

@@ -5,7 +5,8 @@
 // route, behind the same IDirectory.
 //
 // Each entry of a plain archive is read by opening the archive again and
-// skipping to it: a skip is a seek there. In a solid RAR (the archive's
+// skipping to it: a skip is a seek there; a tar's entry is read from its
+// own header on, found as the archive was listed. In a solid RAR (the archive's
 // main header says so) a skip decodes everything before the entry, so its
 // entries are read in one pass instead. A tar is not solid: its entries are
 // stored whole, one after another, and a skip over one is a seek. A 7z is
@@ -82,6 +83,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
   std::vector<bool> m_tooCostly;  // by archive index
+  std::vector<uint64_t> m_offsets;  // a tar's: where each entry's header begins, by archive index
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   bool m_listedWhole = false;

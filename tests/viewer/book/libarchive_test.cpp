@@ -261,6 +261,26 @@ TEST_F(LibArchiveRoute, TarWithFolders) {
   EXPECT_EQ(Read(files.get(), "/b/2.jpg"), "page b2");
 }
 
+TEST_F(LibArchiveRoute, TarEntriesReadFromTheirOwnHeadersInAnyOrder) {
+  // Long names take a header of their own before the entry's (pax, GNU).
+  m_tmp.MakeFolder("many");
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back(i % 7 == 0 ? std::string(120, 'n') + std::to_string(i) + ".jpg" : std::to_string(i) + ".jpg");
+    m_tmp.WriteFile("many/" + names.back(), Page(i, static_cast<std::size_t>(i) * 37 % 2000));
+  }
+  for (const std::string format : {"pax", "gnutar"}) {
+    SCOPED_TRACE(format);
+    const std::string name = format + ".tar";
+    ASSERT_EQ(std::system(("cd '" + (m_tmp / "many") + "' && bsdtar -cf ../" + name + " --format=" + format + " *").c_str()), 0);
+    Ref<IDirectory> archive = Open(name);
+    ASSERT_TRUE(archive);
+    for (int i = 299; i >= 0; i -= 13)
+      EXPECT_EQ(Same(Read(archive.get(), "/" + names[i]), Page(i, static_cast<std::size_t>(i) * 37 % 2000)), "same") << names[i];
+    EXPECT_TRUE(SameAsBsdtar(archive.get(), name));
+  }
+}
+
 TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
   struct Case {
     const char* name;
