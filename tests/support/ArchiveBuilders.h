@@ -266,6 +266,7 @@ struct Rar5Entry {
   bool compressed = true;   // LZ with literals only; else stored
   bool encrypted = false;   // carries an encryption record; the bytes are scrambled
   bool damaged = false;     // the compressed bytes are spoilt after the tables
+  std::string hardLink = {};  // when set: a hard link to this entry's name, with no data of its own
 };
 
 // A RAR 5 archive; `solid` marks the archive and every compressed entry
@@ -286,7 +287,9 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
   bool first = true;
   for (const Rar5Entry& e : entries) {
     std::string data;
-    if (!e.folder && e.compressed) {
+    const bool link = !e.hardLink.empty();
+    if (link) {
+    } else if (!e.folder && e.compressed) {
       BitWriter bits;
       PutLiteralTables(bits, 430, false);
       for (unsigned char c : e.data) bits.Put(c, 8);
@@ -307,6 +310,16 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
       data = e.data;
     }
     std::string extra;
+    if (link) {
+      std::string record;
+      PutVint(record, 0x05);  // redirection
+      PutVint(record, 4);     // hard link
+      PutVint(record, 0);
+      PutVint(record, e.hardLink.size());
+      record += e.hardLink;
+      PutVint(extra, record.size());
+      extra += record;
+    }
     if (e.encrypted) {
       std::string record;
       PutVint(record, 0x01);  // encryption
@@ -322,12 +335,12 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001));  // a data area, empty for folders
     if (!extra.empty()) PutVint(h, extra.size());
     PutVint(h, data.size());
-    PutVint(h, e.folder ? 0x0001 : 0x0004);  // folder, or CRC32 present
-    PutVint(h, e.folder ? 0 : e.data.size());
+    PutVint(h, e.folder ? 0x0001 : link ? 0 : 0x0004);  // folder, or CRC32 present
+    PutVint(h, e.folder || link ? 0 : e.data.size());
     PutVint(h, e.folder ? 0x10 : 0x20);
-    if (!e.folder) PutLE(h, Crc32(e.data), 4);
+    if (!e.folder && !link) PutLE(h, Crc32(e.data), 4);
     uint64_t method = 0;
-    if (!e.folder && e.compressed) {
+    if (!e.folder && !link && e.compressed) {
       method = 3u << 7;
       if (solid && !first) method |= 0x40;
       first = false;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/debug.h"
 #include "platform/text.h"
@@ -18,6 +20,7 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
 
 constexpr char16_t kTooCostly[] = u"Archive error: too large to read\n";
+constexpr char16_t kMissingTarget[] = u"Archive error: a hard link to an entry the archive does not hold\n";
 
 constexpr std::size_t kReadChunk = 64 << 10;
 // The most room made for an entry before its bytes arrive.
@@ -253,9 +256,24 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
     std::vector<uint64_t> offsets;
+    // The listing, kept until hard links know the entries they stand for.
+    struct Row {
+      uint32_t index;
+      uint64_t size;
+      bool folder;
+      std::u16string path;
+      std::optional<std::u16string> link;  // a hard link without bytes of its own: its target's path
+    };
+    std::vector<Row> rows;
+    std::unordered_map<std::u16string, std::size_t> files;  // path to row
     bool tar = false;
     uint32_t index = 0;
     archive_entry* entry = nullptr;
+    const auto decodeName = [](const char* name) {
+      std::u16string path = DecodeArchiveName(ArchiveBytesToUnits(name), ArchiveNameSource::Plain);
+      std::replace(path.begin(), path.end(), u'\\', u'/');
+      return path;
+    };
     for (; reader.Next(&entry); ++index) {
       if (index == 0) {
         m_decrypts = LibArchiveDecrypts(reader.format());
@@ -264,18 +282,35 @@ int32_t CLibArchiveDirectory::LoadArchive() {
       if (tar) offsets.push_back(reader.headerPosition());
       encrypted.push_back(archive_entry_is_encrypted(entry) != 0);
       const mode_t type = archive_entry_filetype(entry);
-      // Links, devices and the like hold no page.
-      if (type != AE_IFREG && type != AE_IFDIR) continue;
+      const char* target = archive_entry_hardlink_utf8(entry);
+      if (target == nullptr) target = archive_entry_hardlink(entry);
+      // Symbolic links, devices and the like hold no page; a hard link (a
+      // tar's has no file type) holds its target's.
+      if (type != AE_IFREG && type != AE_IFDIR && !(type == 0 && target != nullptr)) continue;
       const char* name = archive_entry_pathname_utf8(entry);
       if (name == nullptr) name = archive_entry_pathname(entry);  // raw bytes (tar)
       if (name == nullptr) continue;
-      std::u16string path = DecodeArchiveName(ArchiveBytesToUnits(name), ArchiveNameSource::Plain);
-      std::replace(path.begin(), path.end(), u'\\', u'/');
+      std::u16string path = decodeName(name);
       const bool folder = type == AE_IFDIR;
       // A folder in a tar is named with a trailing "/": the folder itself.
       if (folder && path.size() > 1 && path.back() == u'/') path.pop_back();
       const uint64_t size = archive_entry_size_is_set(entry) && !folder ? static_cast<uint64_t>(archive_entry_size(entry)) : 0;
-      table->Add(static_cast<int32_t>(index), size, folder, std::move(path));
+      std::optional<std::u16string> link;
+      if (!folder && target != nullptr && size == 0) link = decodeName(target);
+      if (!folder && !link) files[path] = rows.size();
+      rows.push_back({index, size, folder, std::move(path), std::move(link)});
+    }
+    std::vector<int64_t> linkTargets;
+    for (Row& row : rows) {
+      if (!row.link) {
+        table->Add(static_cast<int32_t>(row.index), row.size, row.folder, std::move(row.path));
+        continue;
+      }
+      if (linkTargets.size() <= row.index) linkTargets.resize(row.index + 1, kNoLink);
+      const auto target = files.find(*row.link);
+      linkTargets[row.index] = target != files.end() ? rows[target->second].index : kMissingLink;
+      table->Add(static_cast<int32_t>(row.index), target != files.end() ? rows[target->second].size : 0, false,
+                 std::move(row.path));
     }
     if (index == 0) return kFailed;  // no archive, or nothing in it
     m_listedWhole = !reader.stopped();
@@ -289,6 +324,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     m_encrypted = std::move(encrypted);
     m_tooCostly = std::move(tooCostly);
     m_offsets = std::move(offsets);
+    m_linkTargets = std::move(linkTargets);
     m_listed = index;
     if (solid) StartPass();
   } catch (const std::bad_alloc&) {
@@ -300,7 +336,8 @@ int32_t CLibArchiveDirectory::LoadArchive() {
 
 void CLibArchiveDirectory::StartPass() {
   // Encrypted entries that cannot be read: the pass passes them by.
-  const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
+  // Hard links have no bytes of their own: their targets are read instead.
+  const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i) || LinkTarget(i) != kNoLink; });
   IFile* file = m_file;
   const LibArchiveFormats formats = m_formats;
   const ArchivePassword password = m_password;
@@ -341,7 +378,15 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   if (out == nullptr || path == nullptr || m_table->empty()) return kFailed;
   const ArchiveItem* found = m_table->Find(path);
   if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
-  const auto index = static_cast<uint32_t>(found->index);
+  auto index = static_cast<uint32_t>(found->index);
+  // A hard link reads as the entry it stands for.
+  if (const int64_t target = LinkTarget(index); target != kNoLink) {
+    if (target == kMissingLink) {
+      OutputDebugStringW(kMissingTarget);
+      return kFailed;
+    }
+    index = static_cast<uint32_t>(target);
+  }
   if (TooCostly(index)) {
     OutputDebugStringW(kTooCostly);
     return kFailed;

@@ -73,6 +73,10 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
   void StartPass();
+  // For a hard link without bytes of its own, the archive index of the
+  // entry it stands for, or kMissingLink; kNoLink for any other entry.
+  static constexpr int64_t kNoLink = -1, kMissingLink = -2;
+  int64_t LinkTarget(uint32_t index) const { return index < m_linkTargets.size() ? m_linkTargets[index] : kNoLink; }
   // Whether entry `index` is encrypted and is not to be decrypted here,
   // or too costly to decode.
   bool Unreadable(uint32_t index) const;
@@ -84,6 +88,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   std::vector<bool> m_encrypted;  // by archive index
   std::vector<bool> m_tooCostly;  // by archive index
   std::vector<uint64_t> m_offsets;  // a tar's: where each entry's header begins, by archive index
+  std::vector<int64_t> m_linkTargets;  // by archive index, as LinkTarget
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   bool m_listedWhole = false;

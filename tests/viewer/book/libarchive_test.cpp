@@ -281,6 +281,32 @@ TEST_F(LibArchiveRoute, TarEntriesReadFromTheirOwnHeadersInAnyOrder) {
   }
 }
 
+TEST_F(LibArchiveRoute, HardLinksReadAsTheirTargets) {
+  test::Rar5Entry link{"link.jpg", ""}, lost{"lost.jpg", ""};
+  link.hardLink = "a/orig.jpg";
+  lost.hardLink = "nowhere.jpg";
+  const std::vector<test::Rar5Entry> entries = {{"a/orig.jpg", Page(1, 5000)}, link, lost};
+  m_tmp.WriteFile("links.rar", test::Rar5Archive(entries));
+  m_tmp.WriteFile("solid-links.rar", test::Rar5Archive(entries, true));
+  // A tar's second name of a file is a link entry without data.
+  m_tmp.MakeFolder("t");
+  m_tmp.MakeFolder("t/a");
+  m_tmp.WriteFile("t/a/orig.jpg", Page(1, 5000));
+  std::filesystem::create_hard_link(m_tmp / "t/a/orig.jpg", m_tmp / "t/link.jpg");
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "t") + "' && bsdtar -cf ../links.tar a/orig.jpg link.jpg").c_str()), 0);
+  for (const char* name : {"links.rar", "solid-links.rar", "links.tar"}) {
+    SCOPED_TRACE(name);
+    Ref<IDirectory> archive = Open(name);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Same(Read(archive.get(), "/link.jpg"), Page(1, 5000)), "same");
+    EXPECT_EQ(Same(Read(archive.get(), "/a/orig.jpg"), Page(1, 5000)), "same");
+    if (std::string(name) != "links.tar") {
+      EXPECT_EQ(Read(archive.get(), "/lost.jpg"), "<failed>");
+      EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/lost.jpg"), ArchiveTrouble::Damaged);
+    }
+  }
+}
+
 TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
   struct Case {
     const char* name;
