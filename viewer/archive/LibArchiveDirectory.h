@@ -1,7 +1,7 @@
 // The archive route through libarchive, for what 7-Zip's library cannot
 // decode on this system: compressed RAR 4 (filters included), RAR 5, and
 // tar; and for every format it reads well when the library is missing or
-// refused. The same item table and the same memory files as the 7-Zip
+// refused, or cannot open or list the file. The same item table and the same memory files as the 7-Zip
 // route, behind the same IDirectory.
 //
 // Each entry of a plain archive is read by opening the archive again and
@@ -26,7 +26,7 @@
 // which take any file for an archive.
 enum class LibArchiveFormats {
   BesideSevenZip,  // tar, RAR 4 and RAR 5: what 7-Zip's library leaves
-  Instead,         // those, and Zip, 7z and LZH: 7-Zip's library is not used
+  Instead,         // those, and Zip, 7z and LZH: 7-Zip's library is not used, or made nothing of the file
 };
 
 class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
