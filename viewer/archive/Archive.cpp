@@ -193,8 +193,12 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
     made->AddRef();
     *&sevenZip = made;
   }
-  if (sevenZip->LoadArchive(file) != kOk || sevenZip->items().empty())
-    return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
+  const bool opened = sevenZip->LoadArchive(file) == kOk;
+  if (!opened || sevenZip->items().empty()) {
+    if (ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::Instead)) return handOut(libArchive.get());
+    // An archive with nothing in it is still an archive, as before.
+    return opened ? handOut(sevenZip.get()) : kFailed;
+  }
   if (sevenZip->format() == kRar && !sevenZip->DecodesEveryItem()) {
     ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::BesideSevenZip);
     if (libArchive) {
@@ -250,7 +254,10 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
     if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
     if (libArchive->IsTooCostly(path)) return ArchiveTrouble::TooLarge;
-    if (libArchive->IsBeyondListing(path)) return ArchiveTrouble::UnsupportedMethod;
+    // Past where libarchive stopped: in a solid RAR 4, the method it does
+    // not decode; elsewhere, damage it could not pass.
+    if (libArchive->IsBeyondListing(path))
+      return libArchive->IsSolid() ? ArchiveTrouble::UnsupportedMethod : ArchiveTrouble::Damaged;
     ComRef<IFile> file;
     return libArchive->OpenFile(&file, path, nullptr) == kOk ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
   }

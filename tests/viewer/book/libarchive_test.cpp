@@ -323,8 +323,7 @@ TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
     ASSERT_TRUE(archive);
     EXPECT_EQ(Tree(archive.get()), (std::vector<std::string>{"/p1.jpg", "/p2.jpg"}));
     EXPECT_TRUE(SameAsBsdtar(archive.get(), c.name));
-  }
-}
+  }}
 
 TEST_F(LibArchiveRoute, WhatIsNoArchiveStillFails) {
   // Zeros read as an empty tar to libarchive: no entry, no archive.
