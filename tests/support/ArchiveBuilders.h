@@ -250,6 +250,71 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
   return out;
 }
 
+// A set of RAR 4 volumes (new naming: the first flagged as first) holding
+// stored entries, `perVolume` bytes of data in each volume but the last; an
+// entry that does not fit goes on in the next volume, its part there
+// flagged as continued.
+inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entries, std::size_t perVolume) {
+  std::vector<std::string> volumes;
+  std::string out;
+  auto block = [&](std::string body) {
+    std::string b;
+    PutLE(b, Crc32(body) & 0xFFFF, 2);
+    out += b + body;
+  };
+  auto begin = [&] {
+    out.assign("Rar!\x1A\x07\x00", 7);
+    std::string main;
+    main.push_back(0x73);
+    PutLE(main, 0x0001 | 0x0010 | (volumes.empty() ? 0x0100 : 0), 2);  // volume, new naming, first
+    PutLE(main, 13, 2);
+    PutLE(main, 0, 2);
+    PutLE(main, 0, 4);
+    block(main);
+  };
+  auto end = [&](bool more) {
+    std::string tail;
+    tail.push_back(0x7B);
+    PutLE(tail, 0x4000 | (more ? 0x0001 : 0), 2);
+    PutLE(tail, 7, 2);
+    block(tail);
+    volumes.push_back(out);
+  };
+  begin();
+  std::size_t room = perVolume;
+  for (const RarEntry& e : entries) {
+    for (std::size_t at = 0, part = 0;; ++part) {
+      const std::size_t size = std::min(room, e.data.size() - at);
+      const bool after = at + size < e.data.size();
+      const std::string piece = e.data.substr(at, size);
+      std::string h;
+      h.push_back(0x74);
+      PutLE(h, 0x8000 | (part > 0 ? 0x01 : 0) | (after ? 0x02 : 0), 2);
+      PutLE(h, 32 + e.name.size(), 2);
+      PutLE(h, piece.size(), 4);
+      PutLE(h, e.data.size(), 4);
+      h.push_back(2);
+      PutLE(h, Crc32(after ? piece : e.data), 4);  // a part's own, the whole file's in its last
+      PutLE(h, 0x5A210000u, 4);
+      h.push_back(29);
+      h.push_back(0x30);
+      PutLE(h, e.name.size(), 2);
+      PutLE(h, 0x20, 4);
+      h += e.name;
+      block(h);
+      out += piece;
+      at += size;
+      room -= size;
+      if (!after) break;
+      end(true);
+      begin();
+      room = perVolume;
+    }
+  }
+  end(false);
+  return volumes;
+}
+
 // RAR 5's variable-length integers: 7 bits a byte, low first.
 inline void PutVint(std::string& out, uint64_t value) {
   do {

@@ -8,6 +8,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/RarVolumes.h"
 #include "viewer/archive/SevenZipPass.h"
 #include "viewer/archive/SolidReader.h"
 
@@ -160,6 +161,8 @@ ArchiveTrouble TroubleOfResult(Int32 result) {
 //   takes Zip files whose local headers 7-Zip's library finds odd, and LZH
 //   header levels the library does not know.
 // - Where 7-Zip's library is missing or refused, libarchive does the same.
+// - The first volume of a set of RAR volumes goes to libarchive with the
+//   volumes after it, whatever else: one archive across them.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
@@ -171,18 +174,34 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   ReadHead(file, head, sizeof head);
 
   // libarchive's listing of the file; null when it reads no archive there.
-  auto listWithLibArchive = [&](LibArchiveFormats formats) {
+  auto listWithLibArchive = [&](LibArchiveFormats formats, ArchiveVolumes volumes = {}, bool missingVolumes = false) {
     ComRef<CLibArchiveDirectory> directory;
     CLibArchiveDirectory* made = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
     if (made == nullptr) return directory;
     made->AddRef();
     *&directory = made;
+    directory->SetVolumes(std::move(volumes), missingVolumes);
     if (directory->LoadArchive() != kOk) directory.Reset();
     return directory;
   };
   auto handOut = [&](IDirectory* directory) {
     return directory != nullptr && directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
   };
+  // The first of a set of RAR volumes: libarchive reads the set as one
+  // archive (7-Zip's library would list the first volume alone).
+  BYTE start[64] = {};
+  if (RarVolumeOf(start, ReadHead(file, start, sizeof start)) == RarVolume::First) {
+    ArchiveVolumes volumes;
+    for (uint32_t number = 2; options.openVolume != nullptr && number < 1000; ++number) {
+      ComRef<IFile> volume;
+      if (!options.openVolume(number, &volume) || !volume) break;
+      volumes.push_back(std::move(volume));
+    }
+    const bool missing = volumes.empty();
+    return handOut(listWithLibArchive(BindSevenZip() ? LibArchiveFormats::BesideSevenZip : LibArchiveFormats::Instead,
+                                      std::move(volumes), missing)
+                       .get());
+  }
   if (!BindSevenZip()) return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
   if (IsRar5(head)) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
 

@@ -20,6 +20,7 @@ constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
 
 constexpr char16_t kTooCostly[] = u"Archive error: too large to read\n";
+constexpr char16_t kMissingVolumes[] = u"Archive error: continued in the archive's next volume, which is not beside it\n";
 constexpr char16_t kMissingTarget[] = u"Archive error: a hard link to an entry the archive does not hold\n";
 
 constexpr std::size_t kReadChunk = 64 << 10;
@@ -36,10 +37,11 @@ class Reader {
  public:
   // `base`: where in the file the archive (for libarchive) starts; a tar
   // read from one of its headers on is a tar of the entries from there.
+  // `volumes`: the files that follow `file` in a set of volumes, in order.
   Reader(IFile* file, LibArchiveFormats formats, const SolidReader::Pass* pass = nullptr,
-         const std::u16string* password = nullptr, uint64_t base = 0)
-      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_base(base), m_input(kReadChunk),
-        m_output(kReadChunk) {}
+         const std::u16string* password = nullptr, uint64_t base = 0, const ArchiveVolumes* volumes = nullptr)
+      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_base(base), m_volumes(volumes),
+        m_input(kReadChunk), m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -67,9 +69,19 @@ class Reader {
       WipeUnits(passphrase);
       if (added != ARCHIVE_OK) return false;
     }
-    if (m_file->Seek(static_cast<int64_t>(m_base), 0, nullptr) != 0) return false;
-    if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
-      return true;
+    // Each file libarchive reads is a part of its own: a set of volumes
+    // reads as one archive, switching at each file's end.
+    m_parts.push_back({this, m_file, m_base});
+    if (m_volumes != nullptr)
+      for (const ComRef<IFile>& volume : *m_volumes) m_parts.push_back({this, volume.get(), 0});
+    for (const Part& part : m_parts)
+      if (part.file->Seek(static_cast<int64_t>(part.base), 0, nullptr) != 0) return false;
+    archive_read_set_read_callback(m_archive, &Reader::ReadCallback);
+    archive_read_set_skip_callback(m_archive, &Reader::SkipCallback);
+    archive_read_set_callback_data(m_archive, &m_parts[0]);
+    for (std::size_t i = 1; i < m_parts.size(); ++i)
+      archive_read_append_callback_data(m_archive, &m_parts[i]);
+    if (archive_read_open1(m_archive) == ARCHIVE_OK) return true;
     // Trying a file that is no archive is no error worth a word; a pass
     // keeps the text for whoever waits.
     if (m_pass != nullptr) Report();
@@ -124,29 +136,36 @@ class Reader {
     if (m_pass == nullptr) OutputDebugStringW(m_error.c_str());
   }
 
+  struct Part {
+    Reader* reader;
+    IFile* file;
+    uint64_t base;
+  };
+
   static la_ssize_t ReadCallback(archive*, void* data, const void** buffer) {
-    auto* self = static_cast<Reader*>(data);
+    auto* part = static_cast<Part*>(data);
+    Reader* self = part->reader;
     if (self->m_pass != nullptr && self->m_pass->Stopping()) return -1;
     uint32_t got = 0;
-    if (self->m_file->Read(self->m_input.data(), static_cast<uint32_t>(self->m_input.size()), &got) != 0) return -1;
+    if (part->file->Read(self->m_input.data(), static_cast<uint32_t>(self->m_input.size()), &got) != 0) return -1;
     *buffer = self->m_input.data();
     return static_cast<la_ssize_t>(got);
   }
   static la_int64_t SkipCallback(archive*, void* data, la_int64_t request) {
-    auto* self = static_cast<Reader*>(data);
+    IFile* file = static_cast<Part*>(data)->file;
     uint64_t before = 0, size = 0, after = 0;
-    if (self->m_file->Seek(0, 1, &before) != 0 || self->m_file->GetSize(&size) != 0) return 0;
+    if (file->Seek(0, 1, &before) != 0 || file->GetSize(&size) != 0) return 0;
     const la_int64_t step = std::min<la_int64_t>(request, static_cast<la_int64_t>(size > before ? size - before : 0));
-    if (self->m_file->Seek(step, 1, &after) != 0) return 0;
+    if (file->Seek(step, 1, &after) != 0) return 0;
     return static_cast<la_int64_t>(after - before);
   }
   static la_int64_t SeekCallback(archive*, void* data, la_int64_t offset, int whence) {
-    auto* self = static_cast<Reader*>(data);
+    auto* part = static_cast<Part*>(data);
     const uint32_t origin = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? 1 : 2;
-    if (origin == 0) offset += static_cast<la_int64_t>(self->m_base);
+    if (origin == 0) offset += static_cast<la_int64_t>(part->base);
     uint64_t position = 0;
-    if (self->m_file->Seek(offset, origin, &position) != 0 || position < self->m_base) return ARCHIVE_FATAL;
-    return static_cast<la_int64_t>(position - self->m_base);
+    if (part->file->Seek(offset, origin, &position) != 0 || position < part->base) return ARCHIVE_FATAL;
+    return static_cast<la_int64_t>(position - part->base);
   }
 
   IFile* m_file;
@@ -154,6 +173,8 @@ class Reader {
   const SolidReader::Pass* m_pass;
   const std::u16string* m_password;
   const uint64_t m_base;
+  const ArchiveVolumes* m_volumes;
+  std::vector<Part> m_parts;  // the file, then the volumes after it; fixed once open
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
@@ -176,9 +197,9 @@ bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& va
 bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
 
 // A solid archive's pass: every readable entry from `first` on, in order.
-void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSizes& claimed, uint32_t first,
-                       SolidReader::Pass& pass, const ArchivePassword& password) {
-  Reader reader(file, formats, &pass, password.get());
+void RunLibArchivePass(IFile* file, const ArchiveVolumes& volumes, LibArchiveFormats formats, const ClaimedSizes& claimed,
+                       uint32_t first, SolidReader::Pass& pass, const ArchivePassword& password) {
+  Reader reader(file, formats, &pass, password.get(), 0, &volumes);
   if (!reader.Open()) return pass.Note(reader.error());
   archive_entry* entry = nullptr;
   for (uint32_t index = 0; reader.Next(&entry); ++index) {
@@ -251,7 +272,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
     const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
                                                  std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
-    Reader reader(m_file, m_formats, nullptr, m_password.get());
+    Reader reader(m_file, m_formats, nullptr, m_password.get(), 0, &m_volumes);
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
@@ -339,11 +360,12 @@ void CLibArchiveDirectory::StartPass() {
   // Hard links have no bytes of their own: their targets are read instead.
   const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i) || LinkTarget(i) != kNoLink; });
   IFile* file = m_file;
+  const ArchiveVolumes volumes = m_volumes;
   const LibArchiveFormats formats = m_formats;
   const ArchivePassword password = m_password;
   m_solid = std::make_unique<SolidReader>(
-      claimed, m_solidBudget, [file, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
-        RunLibArchivePass(file, formats, claimed, first, pass, password);
+      claimed, m_solidBudget, [file, volumes, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+        RunLibArchivePass(file, volumes, formats, claimed, first, pass, password);
       });
 }
 
@@ -363,7 +385,7 @@ int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
   // A tar's entry is read from its own header: walking the headers before
   // it, for every entry, made a large tar quadratic.
   const bool fromHeader = index < m_offsets.size();
-  Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0);
+  Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0, &m_volumes);
   if (!reader.Open()) return kFailed;
   archive_entry* entry = nullptr;
   for (uint32_t i = fromHeader ? index : 0; i <= index; ++i)
@@ -398,12 +420,16 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     if (m_solid->Acquire(index, &item)) return HandOutShared(std::move(item.bytes), out);
     // The pass's words on why, written by whoever asked.
     if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
+    if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
     return kFailed;
   }
   try {
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
-    if (ReadEntry(index, &bytes) != kOk) return kFailed;
+    if (ReadEntry(index, &bytes) != kOk) {
+      if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
+      return kFailed;
+    }
     return HandOutExtracted(std::move(bytes), out);
   } catch (const std::bad_alloc&) {
     return kFailed;

@@ -41,6 +41,14 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
 
+  // The volumes that follow the file in a set (before LoadArchive), and
+  // whether the set goes on past them: then what continues there does not
+  // read, and says so.
+  void SetVolumes(ArchiveVolumes volumes, bool missing) {
+    m_volumes = std::move(volumes);
+    m_missingVolumes = missing;
+  }
+
   // Lists the archive: 0 when libarchive reads it in one of its formats
   // and finds at least one entry. Listing stops at the first error, keeping
   // the entries before it.
@@ -83,6 +91,8 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool TooCostly(uint32_t index) const { return index < m_tooCostly.size() && m_tooCostly[index]; }
 
   IFile* m_file;
+  ArchiveVolumes m_volumes;
+  bool m_missingVolumes = false;
   const LibArchiveFormats m_formats;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index

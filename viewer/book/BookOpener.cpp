@@ -6,6 +6,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/RarVolumes.h"
 
 namespace {
 
@@ -42,8 +43,8 @@ OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order)
 
 // The archive in `file` opened with `password` (or none) in *root, and how
 // it stands with encryption; no root when it is no archive.
-ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root) {
-  ArchiveOptions options;
+ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root,
+                             ArchiveOptions options) {
   options.password = password;
   if (OpenArchive(file, &root, options) != 0) {
     // An encrypted list does not open without the right password.
@@ -128,12 +129,23 @@ std::u16string FolderDisplayName(const std::u16string& path) {
 }
 
 OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
+  // A RAR volume's set: the other volumes, by name, beside it.
+  ArchiveOptions options;
+  IFileSystem* fileSystem = m_fileSystem;
+  options.openVolume = [fileSystem, path](uint32_t number, IFile** out) {
+    const std::size_t slash = path.rfind(u'/');
+    const std::optional<std::u16string> name = RarVolumeName(path.substr(slash + 1), number);
+    std::u16string drive, underRoot;
+    if (fileSystem == nullptr || !name || !SplitFilePath(path.substr(0, slash + 1) + *name, drive, underRoot)) return false;
+    ComRef<IDirectory> disk;
+    return fileSystem->OpenDirectory(&disk, drive.c_str()) == 0 && disk->OpenFile(out, underRoot.c_str(), nullptr) == 0;
+  };
   const std::u16string* kept = m_passwords != nullptr ? m_passwords->Find(path) : nullptr;
   if (m_ask || kept != nullptr) {
     ArchivePassword password = kept != nullptr ? MakeArchivePassword(*kept) : nullptr;
     for (;;) {
       ComRef<IDirectory> root;
-      const ArchiveLock lock = OpenWithPassword(file, password, root);
+      const ArchiveLock lock = OpenWithPassword(file, password, root, options);
       if (lock != ArchiveLock::Locked && lock != ArchiveLock::WrongPassword) {
         if (lock == ArchiveLock::Unlocked && m_passwords != nullptr) m_passwords->Keep(path, *password);
         if (!root) return OpenStatus::NotArchive;
@@ -150,7 +162,7 @@ OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Boo
   }
   // Given up, or nobody to ask: as archives always opened, without one.
   ComRef<IDirectory> root;
-  if (OpenArchive(file, &root) != 0) return OpenStatus::NotArchive;
+  if (OpenArchive(file, &root, options) != 0) return OpenStatus::NotArchive;
   return FillArchiveBook(std::move(root), book, m_order);
 }
 

@@ -15,6 +15,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/RarVolumes.h"
 
 using test::Ref;
 using test::TempDir;
@@ -305,6 +306,56 @@ TEST_F(LibArchiveRoute, HardLinksReadAsTheirTargets) {
       EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/lost.jpg"), ArchiveTrouble::Damaged);
     }
   }
+}
+
+TEST_F(LibArchiveRoute, RarVolumesReadAsOneArchive) {
+  const std::vector<std::string> volumes =
+      test::RarVolumeSet({{"p1.jpg", Page(1, 3000)}, {"p2.jpg", Page(2, 9000)}, {"p3.jpg", Page(3, 500)}}, 5000);
+  ASSERT_EQ(volumes.size(), 3u);  // p2 runs through the second into the third
+  for (std::size_t i = 0; i < volumes.size(); ++i) m_tmp.WriteFile("v.part" + std::to_string(i + 1) + ".rar", volumes[i]);
+  struct Case {
+    std::size_t beside;  // volumes after the first that can be opened
+    bool whole;
+  };
+  for (const Case c : {Case{2, true}, Case{0, false}}) {
+    SCOPED_TRACE(c.beside);
+    ArchiveOptions options;
+    options.openVolume = [&](uint32_t number, IFile** out) {
+      return number - 1 <= c.beside &&
+             m_disk->OpenFile(out, Utf8ToUtf16("/v.part" + std::to_string(number) + ".rar").c_str(), nullptr) == 0;
+    };
+    Ref<IFile> file;
+    Ref<IDirectory> archive;
+    ASSERT_EQ(m_disk->OpenFile(&file, u"/v.part1.rar", nullptr), 0);
+    ASSERT_EQ(OpenArchive(file.get(), &archive, options), 0);
+    EXPECT_EQ(Same(Read(archive.get(), "/p1.jpg"), Page(1, 3000)), "same");  // whole in the first volume
+    if (c.whole) {
+      EXPECT_EQ(Tree(archive.get()), (std::vector<std::string>{"/p1.jpg", "/p2.jpg", "/p3.jpg"}));
+      EXPECT_EQ(Same(Read(archive.get(), "/p3.jpg"), Page(3, 500)), "same");
+      EXPECT_EQ(Same(Read(archive.get(), "/p2.jpg"), Page(2, 9000)), "same");
+    } else {
+      std::u16string debug;
+      SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+      EXPECT_EQ(Read(archive.get(), "/p2.jpg"), "<failed>");
+      SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
+      EXPECT_NE(debug.find(u"next volume"), std::u16string::npos);
+    }
+  }
+}
+
+TEST(RarVolumeNames, NextVolumesBesideTheFirst) {
+  struct Case {
+    const char16_t* first;
+    uint32_t number;
+    std::optional<std::u16string> name;
+  };
+  const Case cases[] = {
+      {u"book.part1.rar", 2, u"book.part2.rar"},     {u"book.part01.rar", 12, u"book.part12.rar"},
+      {u"book.part9.RAR", 10, u"book.part10.RAR"},   {u"book.rar", 2, u"book.r00"},
+      {u"book.rar", 13, u"book.r11"},                {u"vol2.cbr", 2, std::nullopt},
+      {u"a.part1.rar.bak", 2, std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RarVolumeName(c.first, c.number), c.name) << Utf16ToUtf8(c.first);
 }
 
 TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
