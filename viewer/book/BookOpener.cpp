@@ -59,8 +59,7 @@ OpenFailure FailureOf(ArchiveTrouble trouble) {
     case ArchiveTrouble::NeedsPassword: return OpenFailure::NeedsPassword;
     case ArchiveTrouble::Damaged: return OpenFailure::Damaged;
     case ArchiveTrouble::UnsupportedMethod: return OpenFailure::UnsupportedCompression;
-    // The viewer has no words of its own for it yet: it cannot be read as it is.
-    case ArchiveTrouble::TooLarge: return OpenFailure::Damaged;
+    case ArchiveTrouble::TooLarge: return OpenFailure::TooLarge;
     case ArchiveTrouble::NotArchive: return OpenFailure::NotImageOrArchive;
     case ArchiveTrouble::None: break;
   }
@@ -96,7 +95,8 @@ OpenFailure WhyNoArchive(IFile* file) {
 int Weight(OpenFailure why) {
   switch (why) {
     case OpenFailure::NeedsPassword: return 5;
-    case OpenFailure::UnsupportedCompression: return 4;
+    case OpenFailure::UnsupportedCompression:
+    case OpenFailure::TooLarge: return 4;
     case OpenFailure::Damaged: return 3;
     case OpenFailure::NoPermission: return 2;
     default: return 0;
