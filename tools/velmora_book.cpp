@@ -115,8 +115,12 @@ bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
   CaptureThreadDebugOutput(nullptr);
   if (!debug.empty()) OutputDebugStringW(debug.c_str());
   if (opened != 0) {
-    const char* why = TroubleReason(DiagnoseArchiveItem(root, page.path.c_str()));
-    const std::string detail = why != nullptr ? why : LastLine(debug);
+    const ArchiveTrouble trouble = DiagnoseArchiveItem(root, page.path.c_str());
+    const char* why = TroubleReason(trouble);
+    const std::string said = LastLine(debug);
+    // A damaged item's own words (a volume not beside it) say more than
+    // the kind of trouble does.
+    const std::string detail = why == nullptr || (trouble == ArchiveTrouble::Damaged && !said.empty()) ? said : why;
     *result = "cannot be opened" + (detail.empty() ? std::string() : " (" + detail + ")");
     return false;
   }

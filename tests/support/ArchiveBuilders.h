@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,7 @@ inline uint32_t Crc32(const std::string& data) {
 struct LzhEntry {
   std::string name;  // bytes as stored (Shift-JIS allowed); level 0: "\\" separates folders
   std::string data;
-  int level = 0;     // 0 or 2
+  int level = 0;     // 0, 2 or 3 (level 3: files only)
   bool folder = false;  // a -lhd- entry (level 2 only); name is the folder path
 };
 
@@ -47,7 +48,35 @@ inline std::string LzhArchive(const std::vector<LzhEntry>& entries) {
   for (const LzhEntry& e : entries) {
     const std::string method = e.folder ? "-lhd-" : "-lh0-";
     const std::string& data = e.folder ? std::string() : e.data;
-    if (e.level == 0) {
+    if (e.level == 3) {
+      // 32-bit sizes throughout: the word size, the fixed part, then the
+      // file name extension (its size counts its type and the next size).
+      std::string h;
+      PutLE(h, 4, 2);
+      h += method;
+      PutLE(h, data.size(), 4);
+      PutLE(h, data.size(), 4);
+      PutLE(h, 1700000000u, 4);
+      h.push_back(0x20);
+      h.push_back(3);
+      PutLE(h, Crc16(data), 2);
+      h.push_back('U');
+      // The header's CRC (taken with its own field zero), then the name.
+      const std::size_t crcExtension = 1 + 2 + 4, nameExtension = 1 + e.name.size() + 4;
+      PutLE(h, 32 + crcExtension + nameExtension, 4);  // the whole header
+      PutLE(h, crcExtension, 4);
+      h.push_back(0);
+      const std::size_t crcAt = h.size();
+      PutLE(h, 0, 2);
+      PutLE(h, nameExtension, 4);
+      h.push_back(1);
+      h += e.name;
+      PutLE(h, 0, 4);
+      const uint16_t crc = Crc16(h);
+      h[crcAt] = static_cast<char>(crc & 0xFF);
+      h[crcAt + 1] = static_cast<char>(crc >> 8);
+      out += h;
+    } else if (e.level == 0) {
       std::string h = method;
       PutLE(h, data.size(), 4);
       PutLE(h, data.size(), 4);
@@ -170,6 +199,10 @@ struct RarEntry {
   // Its data goes on in the next volume: only the first `continues` bytes
   // of it are in this one, which says it is a volume. Stored entries only.
   std::size_t continues = 0;
+  // When set: these packed bytes, as method 0x33, stand for `data`, which
+  // is then only what the header claims (its size; its CRC).
+  std::optional<std::string> packed = std::nullopt;
+  uint64_t claimedSize = UINT64_MAX;  // the unpacked size the header states, when not the data's
 };
 
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
@@ -191,8 +224,8 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
   block(main);
   bool first = true;
   for (const RarEntry& e : entries) {
-    std::string packed = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
-    if (e.literal) {
+    std::string packed = e.packed ? *e.packed : e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
+    if (e.literal && !e.packed) {
       BitWriter bits;
       bits.Put(0, 1);  // LZ, not PPMd
       bits.Put(0, 1);  // fresh tables
@@ -225,12 +258,13 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
     first = false;
     PutLE(h, 32 + name.size(), 2);
     PutLE(h, packed.size(), 4);  // packed
-    PutLE(h, e.data.size(), 4);  // unpacked
+    const uint64_t unpacked = e.claimedSize == UINT64_MAX ? e.data.size() : e.claimedSize;
+    PutLE(h, unpacked, 4);  // unpacked
     h.push_back(2);               // Windows
     PutLE(h, Crc32(e.data) ^ (e.wrongCrc ? 1u : 0u), 4);
     PutLE(h, 0x5A210000u, 4);
     h.push_back(29);
-    h.push_back(e.compressed || e.literal ? 0x33 : 0x30);
+    h.push_back(e.compressed || e.literal || e.packed ? 0x33 : 0x30);
     PutLE(h, name.size(), 2);
     PutLE(h, 0x20, 4);
     h += name;
@@ -239,6 +273,71 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
   }
   out += std::string("\xC4\x3D\x7B\x00\x40\x07\x00", 7);
   return out;
+}
+
+// A set of RAR 4 volumes (new naming: the first flagged as first) holding
+// stored entries, `perVolume` bytes of data in each volume but the last; an
+// entry that does not fit goes on in the next volume, its part there
+// flagged as continued.
+inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entries, std::size_t perVolume) {
+  std::vector<std::string> volumes;
+  std::string out;
+  auto block = [&](std::string body) {
+    std::string b;
+    PutLE(b, Crc32(body) & 0xFFFF, 2);
+    out += b + body;
+  };
+  auto begin = [&] {
+    out.assign("Rar!\x1A\x07\x00", 7);
+    std::string main;
+    main.push_back(0x73);
+    PutLE(main, 0x0001 | 0x0010 | (volumes.empty() ? 0x0100 : 0), 2);  // volume, new naming, first
+    PutLE(main, 13, 2);
+    PutLE(main, 0, 2);
+    PutLE(main, 0, 4);
+    block(main);
+  };
+  auto end = [&](bool more) {
+    std::string tail;
+    tail.push_back(0x7B);
+    PutLE(tail, 0x4000 | (more ? 0x0001 : 0), 2);
+    PutLE(tail, 7, 2);
+    block(tail);
+    volumes.push_back(out);
+  };
+  begin();
+  std::size_t room = perVolume;
+  for (const RarEntry& e : entries) {
+    for (std::size_t at = 0, part = 0;; ++part) {
+      const std::size_t size = std::min(room, e.data.size() - at);
+      const bool after = at + size < e.data.size();
+      const std::string piece = e.data.substr(at, size);
+      std::string h;
+      h.push_back(0x74);
+      PutLE(h, 0x8000 | (part > 0 ? 0x01 : 0) | (after ? 0x02 : 0), 2);
+      PutLE(h, 32 + e.name.size(), 2);
+      PutLE(h, piece.size(), 4);
+      PutLE(h, e.data.size(), 4);
+      h.push_back(2);
+      PutLE(h, Crc32(after ? piece : e.data), 4);  // a part's own, the whole file's in its last
+      PutLE(h, 0x5A210000u, 4);
+      h.push_back(29);
+      h.push_back(0x30);
+      PutLE(h, e.name.size(), 2);
+      PutLE(h, 0x20, 4);
+      h += e.name;
+      block(h);
+      out += piece;
+      at += size;
+      room -= size;
+      if (!after) break;
+      end(true);
+      begin();
+      room = perVolume;
+    }
+  }
+  end(false);
+  return volumes;
 }
 
 // RAR 5's variable-length integers: 7 bits a byte, low first.
@@ -260,6 +359,7 @@ struct Rar5Entry {
   // Its data goes on in the next volume: only the first `continues` bytes
   // of it are in this one, which says it is a volume. Stored entries only.
   std::size_t continues = 0;
+  std::string hardLink = {};  // when set: a hard link to this entry's name, with no data of its own
 };
 
 // A RAR 5 archive; `solid` marks the archive and every compressed entry
@@ -297,7 +397,9 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
   bool first = true;
   for (const Rar5Entry& e : entries) {
     std::string data;
-    if (!e.folder && e.compressed) {
+    const bool link = !e.hardLink.empty();
+    if (link) {
+    } else if (!e.folder && e.compressed) {
       BitWriter bits;
       PutLiteralTables(bits, 430, false);
       for (unsigned char c : e.data) bits.Put(c, 8);
@@ -318,6 +420,16 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
       data = e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
     }
     std::string extra;
+    if (link) {
+      std::string record;
+      PutVint(record, 0x05);  // redirection
+      PutVint(record, 4);     // hard link
+      PutVint(record, 0);
+      PutVint(record, e.hardLink.size());
+      record += e.hardLink;
+      PutVint(extra, record.size());
+      extra += record;
+    }
     if (e.encrypted) {
       std::string record;
       PutVint(record, 0x01);  // encryption
@@ -333,12 +445,12 @@ inline std::string Rar5Archive(const std::vector<Rar5Entry>& entries, bool solid
     PutVint(h, 0x0002 | (extra.empty() ? 0 : 0x0001) | (e.continues > 0 ? 0x0010 : 0));  // a data area, empty for folders
     if (!extra.empty()) PutVint(h, extra.size());
     PutVint(h, data.size());
-    PutVint(h, e.folder ? 0x0001 : 0x0004);  // folder, or CRC32 present
-    PutVint(h, e.folder ? 0 : e.data.size());
+    PutVint(h, e.folder ? 0x0001 : link ? 0 : 0x0004);  // folder, or CRC32 present
+    PutVint(h, e.folder || link ? 0 : e.data.size());
     PutVint(h, e.folder ? 0x10 : 0x20);
-    if (!e.folder) PutLE(h, Crc32(e.data), 4);
+    if (!e.folder && !link) PutLE(h, Crc32(e.data), 4);
     uint64_t method = 0;
-    if (!e.folder && e.compressed) {
+    if (!e.folder && !link && e.compressed) {
       method = 3u << 7;
       if (solid && !first) method |= 0x40;
       first = false;
@@ -369,10 +481,12 @@ struct ZipEntry {
 };
 
 // A Zip archive of stored entries, names flagged as neither UTF-8 nor
-// anything else: raw bytes.
-inline std::string ZipArchive(const std::vector<ZipEntry>& entries) {
+// anything else: raw bytes. `padding` zero bytes go before each local
+// header, which the central directory points past.
+inline std::string ZipArchive(const std::vector<ZipEntry>& entries, std::size_t padding = 0) {
   std::string out, central;
   for (const ZipEntry& e : entries) {
+    out += std::string(padding, '\0');
     const uint64_t size = e.claimedSize == UINT64_MAX ? e.data.size() : e.claimedSize;
     std::string common;
     PutLE(common, 10, 2);  // version needed

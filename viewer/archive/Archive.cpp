@@ -8,6 +8,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/RarVolumes.h"
 #include "viewer/archive/SevenZipPass.h"
 #include "viewer/archive/SolidReader.h"
 
@@ -157,14 +158,20 @@ ArchiveTrouble TroubleOfResult(Int32 result) {
 // - RAR 5 (its signature) goes to libarchive: 7-Zip's library here lists
 //   it but decodes only stored entries.
 // - Everything else goes first to 7-Zip's library, with the handler the
-//   signature names. Where that handler opens the file, 7-Zip's library
-//   reads it, as always, unless it is RAR 4 with an entry in a method other
-//   than "store" (this build of the library has no RAR codec): then
-//   libarchive reads it if it can, and 7-Zip's library if it cannot.
-// - Where no handler opens the file, libarchive tries it as tar, RAR 4 or
-//   RAR 5.
-// - Where 7-Zip's library is missing or refused, libarchive tries every
-//   format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5.
+//   signature names. Where that handler opens the file and lists something,
+//   7-Zip's library reads it, as always, unless it is RAR 4 with an entry in
+//   a method other than "store" (this build of the library has no RAR
+//   codec): then libarchive reads it. Where libarchive stops listing early
+//   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
+//   whole listing, not the few entries before the stop: libarchive reads
+//   what it can of it, and the others fail with its reason.
+// - Where no handler opens the file, or it lists nothing, libarchive tries
+//   every format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5. It
+//   takes Zip files whose local headers 7-Zip's library finds odd, and LZH
+//   header levels the library does not know.
+// - Where 7-Zip's library is missing or refused, libarchive does the same.
+// - The first volume of a set of RAR volumes goes to libarchive with the
+//   volumes after it, whatever else: one archive across them.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
@@ -175,31 +182,60 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   BYTE head[8] = {};
   ReadHead(file, head, sizeof head);
 
-  auto tryLibArchive = [&](LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip) -> bool {
-    CLibArchiveDirectory* directory =
-        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
-    if (directory == nullptr) return false;
-    directory->AddRef();
-    const bool opened = directory->LoadArchive() == kOk &&
-                        directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK;
-    directory->Release();
-    return opened;
+  // libarchive's listing of the file; null when it reads no archive there.
+  auto listWithLibArchive = [&](LibArchiveFormats formats, ArchiveVolumes volumes = {}, bool missingVolumes = false) {
+    ComRef<CLibArchiveDirectory> directory;
+    CLibArchiveDirectory* made = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
+    if (made == nullptr) return directory;
+    made->AddRef();
+    *&directory = made;
+    directory->SetVolumes(std::move(volumes), missingVolumes);
+    if (directory->LoadArchive() != kOk) directory.Reset();
+    return directory;
   };
-  if (!BindSevenZip()) return tryLibArchive(LibArchiveFormats::Instead) ? kOk : kFailed;
-  if (IsRar5(head)) return tryLibArchive() ? kOk : kFailed;
-
-  C7zDirectory* directory = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
-  if (directory == nullptr) return kFailed;
-  directory->AddRef();
-  int32_t result = directory->LoadArchive(file) == kOk ? kOk : kFailed;
-  if (result == kOk && directory->format() == kRar && !directory->DecodesEveryItem() && tryLibArchive()) {
-    directory->Release();
-    return kOk;
+  auto handOut = [&](IDirectory* directory) {
+    return directory != nullptr && directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  };
+  // The first of a set of RAR volumes: libarchive reads the set as one
+  // archive (7-Zip's library would list the first volume alone).
+  BYTE start[64] = {};
+  if (RarVolumeOf(start, ReadHead(file, start, sizeof start)) == RarVolume::First) {
+    ArchiveVolumes volumes;
+    for (uint32_t number = 2; options.openVolume != nullptr && number < 1000; ++number) {
+      ComRef<IFile> volume;
+      if (!options.openVolume(number, &volume) || !volume) break;
+      volumes.push_back(std::move(volume));
+    }
+    const bool missing = volumes.empty();
+    return handOut(listWithLibArchive(BindSevenZip() ? LibArchiveFormats::BesideSevenZip : LibArchiveFormats::Instead,
+                                      std::move(volumes), missing)
+                       .get());
   }
-  if (result == kOk) result = directory->QueryInterface(IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
-  directory->Release();
-  if (result != kOk && tryLibArchive()) return kOk;
-  return result;
+  if (!BindSevenZip()) return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
+  if (IsRar5(head)) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
+
+  ComRef<C7zDirectory> sevenZip;
+  {
+    C7zDirectory* made = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
+    if (made == nullptr) return kFailed;
+    made->AddRef();
+    *&sevenZip = made;
+  }
+  const bool opened = sevenZip->LoadArchive(file) == kOk;
+  if (!opened || sevenZip->items().empty()) {
+    if (ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::Instead)) return handOut(libArchive.get());
+    // An archive with nothing in it is still an archive, as before.
+    return opened ? handOut(sevenZip.get()) : kFailed;
+  }
+  if (sevenZip->format() == kRar && !sevenZip->DecodesEveryItem()) {
+    ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::BesideSevenZip);
+    if (libArchive) {
+      if (!libArchive->ListedWhole() && libArchive->items().size() < sevenZip->items().size())
+        libArchive->TakeListing(sevenZip->table());
+      return handOut(libArchive.get());
+    }
+  }
+  return handOut(sevenZip.get());
 }
 
 bool IsRarWithEncryptedList(const BYTE* head, std::size_t size) {
@@ -270,6 +306,11 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Trouble(path);
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
     if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
+    if (libArchive->IsTooCostly(path)) return ArchiveTrouble::TooLarge;
+    // Past where libarchive stopped: in a solid RAR 4, the method it does
+    // not decode; elsewhere, damage it could not pass.
+    if (libArchive->IsBeyondListing(path))
+      return libArchive->IsSolid() ? ArchiveTrouble::UnsupportedMethod : ArchiveTrouble::Damaged;
     ComRef<IFile> file;
     return libArchive->OpenFile(&file, path, nullptr) == kOk ? ArchiveTrouble::None : ArchiveTrouble::Damaged;
   }

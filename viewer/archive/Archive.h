@@ -3,6 +3,7 @@
 // archive reads exactly like a book in a folder.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,7 +37,15 @@ struct ArchiveOptions {
   // What encrypted items are decrypted with. Without one they do not read,
   // and an archive whose list is encrypted does not open.
   ArchivePassword password;
+  // Opens volume `number` (2 for the second) of the set a RAR volume is the
+  // first of: true and the file in *out, false when it is not there.
+  // Without it, or without the next volume, the entries that continue
+  // there do not read and say why.
+  std::function<bool(uint32_t number, IFile** out)> openVolume = nullptr;
 };
+
+// The volumes after the first of a set, in order.
+using ArchiveVolumes = std::vector<ComRef<IFile>>;
 
 // 0 and the archive in `file` as a directory in *out; 1 when no route can
 // open the file (*out untouched). The directory's OpenFile may be called
@@ -51,6 +60,7 @@ enum class ArchiveTrouble {
   Damaged,            // a known kind of archive that does not open, or an item that does not extract whole
   NeedsPassword,      // its list or the item is encrypted
   UnsupportedMethod,  // the item is compressed in a way no route here decodes
+  TooLarge,           // decoding the item would cost far more memory or time than a page may
 };
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);

@@ -7,15 +7,22 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <unordered_map>
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/SolidReader.h"
 
 namespace {
 
 constexpr int32_t kOk = 0;
 constexpr int32_t kFailed = 1;
+
+constexpr char16_t kTooCostly[] = u"Archive error: too large to read\n";
+constexpr char16_t kMissingVolumes[] = u"Archive error: continued in the archive's next volume, which is not beside it\n";
+constexpr char16_t kMissingTarget[] = u"Archive error: a hard link to an entry the archive does not hold\n";
 
 constexpr std::size_t kReadChunk = 64 << 10;
 // The most room made for an entry before its bytes arrive.
@@ -51,9 +58,13 @@ class Utf8Names {
 // of input.
 class Reader {
  public:
+  // `base`: where in the file the archive (for libarchive) starts; a tar
+  // read from one of its headers on is a tar of the entries from there.
+  // `volumes`: the files that follow `file` in a set of volumes, in order.
   Reader(IFile* file, LibArchiveFormats formats, const SolidReader::Pass* pass = nullptr,
-         const std::u16string* password = nullptr)
-      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_input(kReadChunk), m_output(kReadChunk) {}
+         const std::u16string* password = nullptr, uint64_t base = 0, const ArchiveVolumes* volumes = nullptr)
+      : m_file(file), m_formats(formats), m_pass(pass), m_password(password), m_base(base), m_volumes(volumes),
+        m_input(kReadChunk), m_output(kReadChunk) {}
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
   ~Reader() {
@@ -81,9 +92,19 @@ class Reader {
       WipeUnits(passphrase);
       if (added != ARCHIVE_OK) return false;
     }
-    if (m_file->Seek(0, 0, nullptr) != 0) return false;
-    if (archive_read_open2(m_archive, this, nullptr, &Reader::ReadCallback, &Reader::SkipCallback, nullptr) == ARCHIVE_OK)
-      return true;
+    // Each file libarchive reads is a part of its own: a set of volumes
+    // reads as one archive, switching at each file's end.
+    m_parts.push_back({this, m_file, m_base});
+    if (m_volumes != nullptr)
+      for (const ComRef<IFile>& volume : *m_volumes) m_parts.push_back({this, volume.get(), 0});
+    for (const Part& part : m_parts)
+      if (part.file->Seek(static_cast<int64_t>(part.base), 0, nullptr) != 0) return false;
+    archive_read_set_read_callback(m_archive, &Reader::ReadCallback);
+    archive_read_set_skip_callback(m_archive, &Reader::SkipCallback);
+    archive_read_set_callback_data(m_archive, &m_parts[0]);
+    for (std::size_t i = 1; i < m_parts.size(); ++i)
+      archive_read_append_callback_data(m_archive, &m_parts[i]);
+    if (archive_read_open1(m_archive) == ARCHIVE_OK) return true;
     // Trying a file that is no archive is no error worth a word; a pass
     // keeps the text for whoever waits.
     if (m_pass != nullptr) Report();
@@ -94,9 +115,15 @@ class Reader {
   bool Next(archive_entry** entry) {
     const int r = archive_read_next_header(m_archive, entry);
     if (r == ARCHIVE_OK || r == ARCHIVE_WARN) return true;
-    if (r != ARCHIVE_EOF) Report();
+    if (r != ARCHIVE_EOF) {
+      m_stopped = true;
+      Report();
+    }
     return false;
   }
+
+  // Whether a header did not read: the entries so far are not the whole.
+  bool stopped() const { return m_stopped; }
 
   // The current entry's bytes; Failed at the first error (libarchive must
   // not be asked again after one: a damaged RAR 5 crashed it), TooBig past
@@ -116,6 +143,9 @@ class Reader {
 
   // The archive's format, as libarchive names it (once a header is read).
   int format() const { return archive_format(m_archive); }
+  // Where the header read last began (its extensions, such as a tar's pax
+  // header, included), from the start of the file.
+  uint64_t headerPosition() const { return m_base + static_cast<uint64_t>(archive_read_header_position(m_archive)); }
 
   // The last error's debug text. A pass keeps it for the page that needs
   // it; a one-entry read writes it at once.
@@ -129,28 +159,36 @@ class Reader {
     if (m_pass == nullptr) OutputDebugStringW(m_error.c_str());
   }
 
+  struct Part {
+    Reader* reader;
+    IFile* file;
+    uint64_t base;
+  };
+
   static la_ssize_t ReadCallback(archive*, void* data, const void** buffer) {
-    auto* self = static_cast<Reader*>(data);
+    auto* part = static_cast<Part*>(data);
+    Reader* self = part->reader;
     if (self->m_pass != nullptr && self->m_pass->Stopping()) return -1;
     uint32_t got = 0;
-    if (self->m_file->Read(self->m_input.data(), static_cast<uint32_t>(self->m_input.size()), &got) != 0) return -1;
+    if (part->file->Read(self->m_input.data(), static_cast<uint32_t>(self->m_input.size()), &got) != 0) return -1;
     *buffer = self->m_input.data();
     return static_cast<la_ssize_t>(got);
   }
   static la_int64_t SkipCallback(archive*, void* data, la_int64_t request) {
-    auto* self = static_cast<Reader*>(data);
+    IFile* file = static_cast<Part*>(data)->file;
     uint64_t before = 0, size = 0, after = 0;
-    if (self->m_file->Seek(0, 1, &before) != 0 || self->m_file->GetSize(&size) != 0) return 0;
+    if (file->Seek(0, 1, &before) != 0 || file->GetSize(&size) != 0) return 0;
     const la_int64_t step = std::min<la_int64_t>(request, static_cast<la_int64_t>(size > before ? size - before : 0));
-    if (self->m_file->Seek(step, 1, &after) != 0) return 0;
+    if (file->Seek(step, 1, &after) != 0) return 0;
     return static_cast<la_int64_t>(after - before);
   }
   static la_int64_t SeekCallback(archive*, void* data, la_int64_t offset, int whence) {
-    auto* self = static_cast<Reader*>(data);
+    auto* part = static_cast<Part*>(data);
     const uint32_t origin = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? 1 : 2;
+    if (origin == 0) offset += static_cast<la_int64_t>(part->base);
     uint64_t position = 0;
-    if (self->m_file->Seek(offset, origin, &position) != 0) return ARCHIVE_FATAL;
-    return static_cast<la_int64_t>(position);
+    if (part->file->Seek(offset, origin, &position) != 0 || position < part->base) return ARCHIVE_FATAL;
+    return static_cast<la_int64_t>(position - part->base);
   }
 
   Utf8Names m_names;  // first in, last out: around all of libarchive's work
@@ -158,10 +196,14 @@ class Reader {
   const LibArchiveFormats m_formats;
   const SolidReader::Pass* m_pass;
   const std::u16string* m_password;
+  const uint64_t m_base;
+  const ArchiveVolumes* m_volumes;
+  std::vector<Part> m_parts;  // the file, then the volumes after it; fixed once open
   std::vector<BYTE> m_input;   // the file's bytes, as libarchive asks for them
   std::vector<BYTE> m_output;  // an entry's bytes, as they come
   archive* m_archive = nullptr;
   std::u16string m_error;
+  bool m_stopped = false;
 };
 
 // RAR 5's variable-length integer at `at`; false past `size`.
@@ -187,9 +229,9 @@ std::u16string ShortOf(const std::vector<BYTE>& bytes, const ArchiveItem& item) 
 }
 
 // A solid archive's pass: every readable entry from `first` on, in order.
-void RunLibArchivePass(IFile* file, LibArchiveFormats formats, const ClaimedSizes& claimed, uint32_t first,
-                       SolidReader::Pass& pass, const ArchivePassword& password) {
-  Reader reader(file, formats, &pass, password.get());
+void RunLibArchivePass(IFile* file, const ArchiveVolumes& volumes, LibArchiveFormats formats, const ClaimedSizes& claimed,
+                       uint32_t first, SolidReader::Pass& pass, const ArchivePassword& password) {
+  Reader reader(file, formats, &pass, password.get(), 0, &volumes);
   if (!reader.Open()) return pass.Note(reader.error());
   archive_entry* entry = nullptr;
   for (uint32_t index = 0; reader.Next(&entry); ++index) {
@@ -262,44 +304,82 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
     const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
                                                  std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
-    Reader reader(m_file, m_formats, nullptr, m_password.get());
+    Reader reader(m_file, m_formats, nullptr, m_password.get(), 0, &m_volumes);
     if (!reader.Open()) return kFailed;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
+    std::vector<uint64_t> offsets;
+    // The listing, kept until hard links know the entries they stand for.
+    struct Row {
+      uint32_t index;
+      uint64_t size;
+      bool folder;
+      std::u16string path;
+      std::optional<std::u16string> link;  // a hard link without bytes of its own: its target's path
+    };
+    std::vector<Row> rows;
+    std::unordered_map<std::u16string, std::size_t> files;  // path to row
+    bool tar = false;
     uint32_t index = 0;
     archive_entry* entry = nullptr;
+    const auto decodeName = [](const char* name) {
+      std::u16string path = DecodeArchiveName(ArchiveBytesToUnits(name), ArchiveNameSource::Plain);
+      std::replace(path.begin(), path.end(), u'\\', u'/');
+      return path;
+    };
     for (; reader.Next(&entry); ++index) {
-      if (index == 0) m_decrypts = LibArchiveDecrypts(reader.format());
+      if (index == 0) {
+        m_decrypts = LibArchiveDecrypts(reader.format());
+        tar = (reader.format() & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+      }
+      if (tar) offsets.push_back(reader.headerPosition());
       encrypted.push_back(archive_entry_is_encrypted(entry) != 0);
       const mode_t type = archive_entry_filetype(entry);
-      // Links, devices and the like hold no page.
-      if (type != AE_IFREG && type != AE_IFDIR) continue;
+      const char* target = archive_entry_hardlink_utf8(entry);
+      if (target == nullptr) target = archive_entry_hardlink(entry);
+      // Symbolic links, devices and the like hold no page; a hard link (a
+      // tar's has no file type) holds its target's.
+      if (type != AE_IFREG && type != AE_IFDIR && !(type == 0 && target != nullptr)) continue;
       const char* name = archive_entry_pathname_utf8(entry);
       if (name == nullptr) name = archive_entry_pathname(entry);  // raw bytes (tar)
       if (name == nullptr) continue;
-      std::u16string path = DecodeArchiveName(ArchiveBytesToUnits(name), ArchiveNameSource::Plain);
-      std::replace(path.begin(), path.end(), u'\\', u'/');
+      std::u16string path = decodeName(name);
       const bool folder = type == AE_IFDIR;
       // A folder in a tar is named with a trailing "/": the folder itself.
       if (folder && path.size() > 1 && path.back() == u'/') path.pop_back();
       const uint64_t size = archive_entry_size_is_set(entry) && !folder ? static_cast<uint64_t>(archive_entry_size(entry)) : 0;
-      table->Add(static_cast<int32_t>(index), size, folder, std::move(path));
+      std::optional<std::u16string> link;
+      if (!folder && target != nullptr && size == 0) link = decodeName(target);
+      if (!folder && !link) files[path] = rows.size();
+      rows.push_back({index, size, folder, std::move(path), std::move(link)});
+    }
+    std::vector<int64_t> linkTargets;
+    for (Row& row : rows) {
+      if (!row.link) {
+        table->Add(static_cast<int32_t>(row.index), row.size, row.folder, std::move(row.path));
+        continue;
+      }
+      if (linkTargets.size() <= row.index) linkTargets.resize(row.index + 1, kNoLink);
+      const auto target = files.find(*row.link);
+      linkTargets[row.index] = target != files.end() ? rows[target->second].index : kMissingLink;
+      table->Add(static_cast<int32_t>(row.index), target != files.end() ? rows[target->second].size : 0, false,
+                 std::move(row.path));
     }
     if (index == 0) return kFailed;  // no archive, or nothing in it
+    m_listedWhole = !reader.stopped();
     table->Finish();
+    // libarchive sets up what a RAR 4 entry's headers ask for and decodes
+    // as much as they claim: the claims are weighed first. Its entries are
+    // its file headers, in order.
+    std::vector<bool> tooCostly;
+    for (const Rar4Entry& claim : ReadRar4Entries(m_file)) tooCostly.push_back(Rar4TooCostly(claim));
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
-    if (solid) {
-      // Encrypted entries that cannot be read: the pass passes them by.
-      const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i); });
-      IFile* file = m_file;
-      const LibArchiveFormats formats = m_formats;
-      const ArchivePassword password = m_password;
-      m_solid = std::make_unique<SolidReader>(
-          claimed, m_solidBudget, [file, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
-            RunLibArchivePass(file, formats, claimed, first, pass, password);
-          });
-    }
+    m_tooCostly = std::move(tooCostly);
+    m_offsets = std::move(offsets);
+    m_linkTargets = std::move(linkTargets);
+    m_listed = index;
+    if (solid) StartPass();
   } catch (const std::bad_alloc&) {
     m_solid.reset();
     return kFailed;
@@ -307,11 +387,40 @@ int32_t CLibArchiveDirectory::LoadArchive() {
   return kOk;
 }
 
+void CLibArchiveDirectory::StartPass() {
+  // Encrypted entries that cannot be read: the pass passes them by.
+  // Hard links have no bytes of their own: their targets are read instead.
+  const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i) || LinkTarget(i) != kNoLink; });
+  IFile* file = m_file;
+  const ArchiveVolumes volumes = m_volumes;
+  const LibArchiveFormats formats = m_formats;
+  const ArchivePassword password = m_password;
+  m_solid = std::make_unique<SolidReader>(
+      claimed, m_solidBudget, [file, volumes, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
+        RunLibArchivePass(file, volumes, formats, claimed, first, pass, password);
+      });
+}
+
+void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> table) {
+  const bool solid = m_solid != nullptr;
+  m_solid.reset();
+  m_table = std::move(table);
+  if (solid) StartPass();
+}
+
+bool CLibArchiveDirectory::IsBeyondListing(const char16_t* path) const {
+  const ArchiveItem* found = path != nullptr ? m_table->Find(path) : nullptr;
+  return found != nullptr && found->index >= 0 && static_cast<uint32_t>(found->index) >= m_listed;
+}
+
 int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
-  Reader reader(m_file, m_formats, nullptr, m_password.get());
+  // A tar's entry is read from its own header: walking the headers before
+  // it, for every entry, made a large tar quadratic.
+  const bool fromHeader = index < m_offsets.size();
+  Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0, &m_volumes);
   if (!reader.Open()) return kFailed;
   archive_entry* entry = nullptr;
-  for (uint32_t i = 0; i <= index; ++i)
+  for (uint32_t i = fromHeader ? index : 0; i <= index; ++i)
     if (!reader.Next(&entry)) return kFailed;
   auto out = std::make_shared<std::vector<BYTE>>();
   if (reader.ReadData(*out) != ReadEnd::Done) return kFailed;
@@ -323,7 +432,19 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   if (out == nullptr || path == nullptr || m_table->empty()) return kFailed;
   const ArchiveItem* found = m_table->Find(path);
   if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
-  const auto index = static_cast<uint32_t>(found->index);
+  auto index = static_cast<uint32_t>(found->index);
+  // A hard link reads as the entry it stands for.
+  if (const int64_t target = LinkTarget(index); target != kNoLink) {
+    if (target == kMissingLink) {
+      OutputDebugStringW(kMissingTarget);
+      return kFailed;
+    }
+    index = static_cast<uint32_t>(target);
+  }
+  if (TooCostly(index)) {
+    OutputDebugStringW(kTooCostly);
+    return kFailed;
+  }
   // Encrypted and not to be decrypted: nothing to read, and nothing to wait for.
   if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
   if (m_solid != nullptr) {
@@ -334,12 +455,16 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     }
     // The pass's words on why, written by whoever asked.
     if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
+    if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
     return kFailed;
   }
   try {
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
-    if (ReadEntry(index, &bytes) != kOk) return kFailed;
+    if (ReadEntry(index, &bytes) != kOk) {
+      if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
+      return kFailed;
+    }
     std::u16string damage = ShortOf(*bytes, *found);
     return HandOutExtracted(std::move(bytes), out, std::move(damage));
   } catch (const std::bad_alloc&) {
@@ -354,7 +479,13 @@ bool CLibArchiveDirectory::IsEncrypted(const char16_t* path) const {
   return index < m_encrypted.size() && m_encrypted[index];
 }
 
+bool CLibArchiveDirectory::IsTooCostly(const char16_t* path) const {
+  const ArchiveItem* found = path != nullptr ? m_table->Find(path) : nullptr;
+  return found != nullptr && found->index >= 0 && TooCostly(static_cast<uint32_t>(found->index));
+}
+
 bool CLibArchiveDirectory::Unreadable(uint32_t index) const {
+  if (TooCostly(index)) return true;
   return index < m_encrypted.size() && m_encrypted[index] && (m_password == nullptr || !m_decrypts);
 }
 

@@ -1,11 +1,12 @@
 // The archive route through libarchive, for what 7-Zip's library cannot
 // decode on this system: compressed RAR 4 (filters included), RAR 5, and
 // tar; and for every format it reads well when the library is missing or
-// refused. The same item table and the same memory files as the 7-Zip
+// refused, or cannot open or list the file. The same item table and the same memory files as the 7-Zip
 // route, behind the same IDirectory.
 //
 // Each entry of a plain archive is read by opening the archive again and
-// skipping to it: a skip is a seek there. In a solid RAR (the archive's
+// skipping to it: a skip is a seek there; a tar's entry is read from its
+// own header on, found as the archive was listed. In a solid RAR (the archive's
 // main header says so) a skip decodes everything before the entry, so its
 // entries are read in one pass instead. A tar is not solid: its entries are
 // stored whole, one after another, and a skip over one is a seek. A 7z is
@@ -25,7 +26,7 @@
 // which take any file for an archive.
 enum class LibArchiveFormats {
   BesideSevenZip,  // tar, RAR 4 and RAR 5: what 7-Zip's library leaves
-  Instead,         // those, and Zip, 7z and LZH: 7-Zip's library is not used
+  Instead,         // those, and Zip, 7z and LZH: 7-Zip's library is not used, or made nothing of the file
 };
 
 class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
@@ -40,15 +41,36 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
 
+  // The volumes that follow the file in a set (before LoadArchive), and
+  // whether the set goes on past them: then what continues there does not
+  // read, and says so.
+  void SetVolumes(ArchiveVolumes volumes, bool missing) {
+    m_volumes = std::move(volumes);
+    m_missingVolumes = missing;
+  }
+
   // Lists the archive: 0 when libarchive reads it in one of its formats
   // and finds at least one entry. Listing stops at the first error, keeping
   // the entries before it.
   int32_t LoadArchive();
   const std::vector<ArchiveItem>& items() const { return m_table->items(); }
+  // Whether the listing reached the archive's end (not a header that did
+  // not read, as libarchive's refusal of a solid RAR 4's second entry).
+  bool ListedWhole() const { return m_listedWhole; }
+  // A fuller listing of the same archive, made by another reader that
+  // numbers the entries as libarchive does (7-Zip's library, for a RAR 4
+  // libarchive stops listing). Entries past where libarchive stopped are
+  // tried all the same, and fail with libarchive's reason.
+  void TakeListing(std::shared_ptr<const ArchiveItemTable> table);
+  // Whether the entry at `path` comes from such a listing only.
+  bool IsBeyondListing(const char16_t* path) const;
   // Whether entries are read by one pass (a solid RAR).
   bool IsSolid() const { return m_solid != nullptr; }
   // Whether the entry at `path` is encrypted (and so never reads here).
   bool IsEncrypted(const char16_t* path) const;
+  // Whether the entry at `path` is never read because decoding it would
+  // cost far more than a page may (its headers' claims are absurd).
+  bool IsTooCostly(const char16_t* path) const;
   ArchiveLock Lock();
   const SolidReader* solidReader() const { return m_solid.get(); }
 
@@ -58,15 +80,29 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // The bytes of entry `index` (in archive order): the archive opened again
   // and read up to the entry.
   int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
-  // Whether entry `index` is encrypted and is not to be decrypted here.
+  void StartPass();
+  // For a hard link without bytes of its own, the archive index of the
+  // entry it stands for, or kMissingLink; kNoLink for any other entry.
+  static constexpr int64_t kNoLink = -1, kMissingLink = -2;
+  int64_t LinkTarget(uint32_t index) const { return index < m_linkTargets.size() ? m_linkTargets[index] : kNoLink; }
+  // Whether entry `index` is encrypted and is not to be decrypted here,
+  // or too costly to decode.
   bool Unreadable(uint32_t index) const;
+  bool TooCostly(uint32_t index) const { return index < m_tooCostly.size() && m_tooCostly[index]; }
 
   IFile* m_file;
+  ArchiveVolumes m_volumes;
+  bool m_missingVolumes = false;
   const LibArchiveFormats m_formats;
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   std::vector<bool> m_encrypted;  // by archive index
+  std::vector<bool> m_tooCostly;  // by archive index
+  std::vector<uint64_t> m_offsets;  // a tar's: where each entry's header begins, by archive index
+  std::vector<int64_t> m_linkTargets;  // by archive index, as LinkTarget
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
+  bool m_listedWhole = false;
+  uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then
   std::mutex m_readLock;                 // one read of m_file at a time otherwise

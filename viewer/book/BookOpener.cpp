@@ -6,6 +6,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/RarVolumes.h"
 
 namespace {
 
@@ -51,8 +52,8 @@ std::size_t ReadHead(IFile* file, BYTE* head, uint32_t size) {
 
 // The archive in `file` opened with `password` (or none) in *root, and how
 // it stands with encryption; no root when it is no archive.
-ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root) {
-  ArchiveOptions options;
+ArchiveLock OpenWithPassword(IFile* file, const ArchivePassword& password, ComRef<IDirectory>& root,
+                             ArchiveOptions options) {
   options.password = password;
   if (OpenArchive(file, &root, options) != 0) {
     // An encrypted list does not open without the right password; a RAR's
@@ -70,6 +71,7 @@ OpenFailure FailureOf(ArchiveTrouble trouble) {
     case ArchiveTrouble::NeedsPassword: return OpenFailure::NeedsPassword;
     case ArchiveTrouble::Damaged: return OpenFailure::Damaged;
     case ArchiveTrouble::UnsupportedMethod: return OpenFailure::UnsupportedCompression;
+    case ArchiveTrouble::TooLarge: return OpenFailure::TooLarge;
     case ArchiveTrouble::NotArchive: return OpenFailure::NotImageOrArchive;
     case ArchiveTrouble::None: break;
   }
@@ -98,7 +100,8 @@ OpenFailure WhyNoArchive(IFile* file) {
 int Weight(OpenFailure why) {
   switch (why) {
     case OpenFailure::NeedsPassword: return 5;
-    case OpenFailure::UnsupportedCompression: return 4;
+    case OpenFailure::UnsupportedCompression:
+    case OpenFailure::TooLarge: return 4;
     case OpenFailure::Damaged: return 3;
     case OpenFailure::NoPermission: return 2;
     default: return 0;
@@ -131,12 +134,23 @@ std::u16string FolderDisplayName(const std::u16string& path) {
 }
 
 OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
+  // A RAR volume's set: the other volumes, by name, beside it.
+  ArchiveOptions options;
+  IFileSystem* fileSystem = m_fileSystem;
+  options.openVolume = [fileSystem, path](uint32_t number, IFile** out) {
+    const std::size_t slash = path.rfind(u'/');
+    const std::optional<std::u16string> name = RarVolumeName(path.substr(slash + 1), number);
+    std::u16string drive, underRoot;
+    if (fileSystem == nullptr || !name || !SplitFilePath(path.substr(0, slash + 1) + *name, drive, underRoot)) return false;
+    ComRef<IDirectory> disk;
+    return fileSystem->OpenDirectory(&disk, drive.c_str()) == 0 && disk->OpenFile(out, underRoot.c_str(), nullptr) == 0;
+  };
   const std::u16string* kept = m_passwords != nullptr ? m_passwords->Find(path) : nullptr;
   if (m_ask || kept != nullptr) {
     ArchivePassword password = kept != nullptr ? MakeArchivePassword(*kept) : nullptr;
     for (;;) {
       ComRef<IDirectory> root;
-      const ArchiveLock lock = OpenWithPassword(file, password, root);
+      const ArchiveLock lock = OpenWithPassword(file, password, root, options);
       if (lock != ArchiveLock::Locked && lock != ArchiveLock::WrongPassword) {
         if (lock == ArchiveLock::Unlocked && m_passwords != nullptr) m_passwords->Keep(path, *password);
         if (!root) return OpenStatus::NotArchive;
@@ -153,7 +167,7 @@ OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Boo
   }
   // Given up, or nobody to ask: as archives always opened, without one.
   ComRef<IDirectory> root;
-  if (OpenArchive(file, &root) != 0) return OpenStatus::NotArchive;
+  if (OpenArchive(file, &root, options) != 0) return OpenStatus::NotArchive;
   return FillArchiveBook(std::move(root), book, m_order);
 }
 

@@ -28,6 +28,7 @@ enum class OpenFailure {
   NeedsPassword,           // an encrypted archive or page
   Damaged,                 // a damaged archive or page
   UnsupportedCompression,  // compressed in a way nothing here decodes
+  TooLarge,                // a page whose decoding would cost far more than any page may
   NoImages,                // a book without a page that is an image
   // A file no route reads while 7-Zip's library is not there, or is there
   // but unfit: it may be an archive only that library reads.

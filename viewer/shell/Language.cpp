@@ -36,6 +36,8 @@ std::u16string FailureText(OpenFailure why) {
       return Text("\u30a2\u30fc\u30ab\u30a4\u30d6\u307e\u305f\u306f\u30da\u30fc\u30b8\u304c\u58ca\u308c\u3066\u3044\u307e\u3059\u3002");
     case OpenFailure::UnsupportedCompression:
       return Text("\u8aad\u3081\u306a\u3044\u5727\u7e2e\u5f62\u5f0f\u3067\u3059\u3002");
+    case OpenFailure::TooLarge:
+      return Text("\u5927\u304d\u3059\u304e\u3066\u8aad\u3081\u306a\u3044\u30da\u30fc\u30b8\u3067\u3059\u3002");
     case OpenFailure::NoImages:
       return Text("\u753b\u50cf\u304c\u5165\u3063\u3066\u3044\u307e\u305b\u3093\u3002");
     case OpenFailure::ArchiveLibraryMissing:

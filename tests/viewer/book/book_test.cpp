@@ -463,6 +463,12 @@ TEST_F(Opener, PagesThatDoNotShowSayWhy) {
   }
   EXPECT_EQ(diagnose(test::ZipArchive({{"cut.png", "\x89PNG\r\n\x1A\n"}})), OpenFailure::Damaged);
   EXPECT_EQ(diagnose(test::ZipArchive({{"a.txt", "text"}, {"sub/", ""}})), OpenFailure::NoImages);
+  {
+    test::RarEntry costly{"1.png", ""};  // a few bytes that claim most of a gigabyte
+    costly.packed = std::string("\xA5\x07", 2) + std::string(300, '\0');
+    costly.claimedSize = 900u << 20;
+    EXPECT_EQ(diagnose(test::RarArchive({{"0.png", std::string(3000, 'x'), false, false, true}, costly})), OpenFailure::TooLarge);
+  }
 
   // A folder book: pages on disk; a page the disk refuses says so.
   m_disk->AddFile(u"/f/a.txt", "text");

@@ -15,6 +15,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/RarVolumes.h"
 
 using test::Ref;
 using test::TempDir;
@@ -226,6 +227,40 @@ TEST_F(LibArchiveRoute, EncryptedEntriesNeitherReadNorHang) {
   }
 }
 
+TEST_F(LibArchiveRoute, RarFourClaimsTooCostlyAreRefusedBeforeDecoding) {
+  // A PPMd block's first bytes: the block flag and "a model follows" with
+  // order 6, then the model's memory in megabytes less one.
+  const auto ppmd = [](int megabytes, std::size_t size = 400) {
+    return std::string{'\xA5', static_cast<char>(megabytes - 1)} + Page(9, size);
+  };
+  struct Case {
+    const char* what;
+    std::string packed;
+    uint32_t claimed;
+    ArchiveTrouble trouble;
+  };
+  const Case cases[] = {
+      {"the largest model for a page's size", ppmd(256), 4096, ArchiveTrouble::TooLarge},
+      {"far more output than the bytes can make", ppmd(8), 900u << 20, ArchiveTrouble::TooLarge},
+      {"a modest model, bytes that do not decode", ppmd(8), 4096, ArchiveTrouble::Damaged},
+      {"a large model for as much output", ppmd(128, 20000), 64u << 20, ArchiveTrouble::Damaged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::RarEntry costly{"costly.jpg", ""};
+    costly.packed = c.packed;
+    costly.claimedSize = c.claimed;
+    m_tmp.WriteFile("costly.cbr", test::RarArchive({{"honest.jpg", Page(1, 3000), false, false, true}, costly}));
+    Ref<IDirectory> archive = Open("costly.cbr");
+    ASSERT_TRUE(archive);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Read(archive.get(), "/costly.jpg"), "<failed>");
+    EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/costly.jpg"), c.trouble);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(Same(Read(archive.get(), "/honest.jpg"), Page(1, 3000)), "same");
+  }
+}
+
 TEST_F(LibArchiveRoute, TarWithFolders) {
   m_tmp.MakeFolder("src");
   m_tmp.MakeFolder("src/b");
@@ -249,6 +284,120 @@ TEST_F(LibArchiveRoute, TarWithFolders) {
   EXPECT_EQ(Tree(files.get()), (std::vector<std::string>{"/a.jpg", "/b/", "/b/2.jpg"}));
   EXPECT_EQ(Read(files.get(), "/b/2.jpg"), "page b2");
 }
+
+TEST_F(LibArchiveRoute, TarEntriesReadFromTheirOwnHeadersInAnyOrder) {
+  // Long names take a header of their own before the entry's (pax, GNU).
+  m_tmp.MakeFolder("many");
+  std::vector<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.push_back(i % 7 == 0 ? std::string(120, 'n') + std::to_string(i) + ".jpg" : std::to_string(i) + ".jpg");
+    m_tmp.WriteFile("many/" + names.back(), Page(i, static_cast<std::size_t>(i) * 37 % 2000));
+  }
+  for (const std::string format : {"pax", "gnutar"}) {
+    SCOPED_TRACE(format);
+    const std::string name = format + ".tar";
+    ASSERT_EQ(std::system(("cd '" + (m_tmp / "many") + "' && bsdtar -cf ../" + name + " --format=" + format + " *").c_str()), 0);
+    Ref<IDirectory> archive = Open(name);
+    ASSERT_TRUE(archive);
+    for (int i = 299; i >= 0; i -= 13)
+      EXPECT_EQ(Same(Read(archive.get(), "/" + names[i]), Page(i, static_cast<std::size_t>(i) * 37 % 2000)), "same") << names[i];
+    EXPECT_TRUE(SameAsBsdtar(archive.get(), name));
+  }
+}
+
+TEST_F(LibArchiveRoute, HardLinksReadAsTheirTargets) {
+  test::Rar5Entry link{"link.jpg", ""}, lost{"lost.jpg", ""};
+  link.hardLink = "a/orig.jpg";
+  lost.hardLink = "nowhere.jpg";
+  const std::vector<test::Rar5Entry> entries = {{"a/orig.jpg", Page(1, 5000)}, link, lost};
+  m_tmp.WriteFile("links.rar", test::Rar5Archive(entries));
+  m_tmp.WriteFile("solid-links.rar", test::Rar5Archive(entries, true));
+  // A tar's second name of a file is a link entry without data.
+  m_tmp.MakeFolder("t");
+  m_tmp.MakeFolder("t/a");
+  m_tmp.WriteFile("t/a/orig.jpg", Page(1, 5000));
+  std::filesystem::create_hard_link(m_tmp / "t/a/orig.jpg", m_tmp / "t/link.jpg");
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "t") + "' && bsdtar -cf ../links.tar a/orig.jpg link.jpg").c_str()), 0);
+  for (const char* name : {"links.rar", "solid-links.rar", "links.tar"}) {
+    SCOPED_TRACE(name);
+    Ref<IDirectory> archive = Open(name);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Same(Read(archive.get(), "/link.jpg"), Page(1, 5000)), "same");
+    EXPECT_EQ(Same(Read(archive.get(), "/a/orig.jpg"), Page(1, 5000)), "same");
+    if (std::string(name) != "links.tar") {
+      EXPECT_EQ(Read(archive.get(), "/lost.jpg"), "<failed>");
+      EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/lost.jpg"), ArchiveTrouble::Damaged);
+    }
+  }
+}
+
+TEST_F(LibArchiveRoute, RarVolumesReadAsOneArchive) {
+  const std::vector<std::string> volumes =
+      test::RarVolumeSet({{"p1.jpg", Page(1, 3000)}, {"p2.jpg", Page(2, 9000)}, {"p3.jpg", Page(3, 500)}}, 5000);
+  ASSERT_EQ(volumes.size(), 3u);  // p2 runs through the second into the third
+  for (std::size_t i = 0; i < volumes.size(); ++i) m_tmp.WriteFile("v.part" + std::to_string(i + 1) + ".rar", volumes[i]);
+  struct Case {
+    std::size_t beside;  // volumes after the first that can be opened
+    bool whole;
+  };
+  for (const Case c : {Case{2, true}, Case{0, false}}) {
+    SCOPED_TRACE(c.beside);
+    ArchiveOptions options;
+    options.openVolume = [&](uint32_t number, IFile** out) {
+      return number - 1 <= c.beside &&
+             m_disk->OpenFile(out, Utf8ToUtf16("/v.part" + std::to_string(number) + ".rar").c_str(), nullptr) == 0;
+    };
+    Ref<IFile> file;
+    Ref<IDirectory> archive;
+    ASSERT_EQ(m_disk->OpenFile(&file, u"/v.part1.rar", nullptr), 0);
+    ASSERT_EQ(OpenArchive(file.get(), &archive, options), 0);
+    EXPECT_EQ(Same(Read(archive.get(), "/p1.jpg"), Page(1, 3000)), "same");  // whole in the first volume
+    if (c.whole) {
+      EXPECT_EQ(Tree(archive.get()), (std::vector<std::string>{"/p1.jpg", "/p2.jpg", "/p3.jpg"}));
+      EXPECT_EQ(Same(Read(archive.get(), "/p3.jpg"), Page(3, 500)), "same");
+      EXPECT_EQ(Same(Read(archive.get(), "/p2.jpg"), Page(2, 9000)), "same");
+    } else {
+      std::u16string debug;
+      SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+      EXPECT_EQ(Read(archive.get(), "/p2.jpg"), "<failed>");
+      SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
+      EXPECT_NE(debug.find(u"next volume"), std::u16string::npos);
+    }
+  }
+}
+
+TEST(RarVolumeNames, NextVolumesBesideTheFirst) {
+  struct Case {
+    const char16_t* first;
+    uint32_t number;
+    std::optional<std::u16string> name;
+  };
+  const Case cases[] = {
+      {u"book.part1.rar", 2, u"book.part2.rar"},     {u"book.part01.rar", 12, u"book.part12.rar"},
+      {u"book.part9.RAR", 10, u"book.part10.RAR"},   {u"book.rar", 2, u"book.r00"},
+      {u"book.rar", 13, u"book.r11"},                {u"vol2.cbr", 2, std::nullopt},
+      {u"a.part1.rar.bak", 2, std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RarVolumeName(c.first, c.number), c.name) << Utf16ToUtf8(c.first);
+}
+
+TEST_F(LibArchiveRoute, WhatSevenZipRefusesLibArchiveReads) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {"levels.lzh", test::LzhArchive({{"p1.jpg", Page(1, 3000), 3}, {"p2.jpg", "second", 3}})},
+      {"padded.cbz", test::ZipArchive({{"p1.jpg", Page(1, 3000)}, {"p2.jpg", "second"}}, 3)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_tmp.WriteFile(c.name, c.bytes);
+    Ref<IDirectory> archive = Open(c.name);
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(Tree(archive.get()), (std::vector<std::string>{"/p1.jpg", "/p2.jpg"}));
+    EXPECT_TRUE(SameAsBsdtar(archive.get(), c.name));
+  }}
 
 TEST_F(LibArchiveRoute, WhatIsNoArchiveStillFails) {
   // Zeros read as an empty tar to libarchive: no entry, no archive.

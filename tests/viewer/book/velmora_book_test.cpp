@@ -168,6 +168,21 @@ TEST_F(VelmoraBook, EntriesThatCannotBeReadAndBooksThatDoNotOpen) {
     EXPECT_EQ(run.lines[2].substr(64), "  /c.png");
   }
 
+  // A RAR volume set is read whole from its first volume; alone, the first
+  // says what it lacks.
+  const std::vector<std::string> volumes = test::RarVolumeSet({{"a.png", Page(1, 3000)}, {"b.png", Page(2, 3000)}}, 4000);
+  m_tmp.WriteFile("set.part1.rar", volumes[0]);
+  m_tmp.WriteFile("alone.part1.rar", volumes[0]);
+  m_tmp.WriteFile("set.part2.rar", volumes[1]);
+  const Outcome set = Book("--hash '" + (m_tmp / "set.part1.rar") + "'");
+  EXPECT_EQ(set.status, 0);
+  ASSERT_EQ(set.lines.size(), 2u);
+  const Outcome alone = Book("--hash '" + (m_tmp / "alone.part1.rar") + "'");
+  EXPECT_EQ(alone.status, 2);
+  ASSERT_EQ(alone.lines.size(), 2u);
+  EXPECT_EQ(alone.lines[1], "ERROR  /b.png  cannot be opened (Archive error: continued in the archive's next volume, which is not beside it)");
+  EXPECT_EQ(alone.lines[0], set.lines[0]);
+
   m_tmp.WriteFile("text.txt", "neither an image nor an archive");
   for (const std::string& book : {m_tmp / "missing.cbz", m_tmp / "text.txt"}) {
     const Outcome run = Book("--hash '" + book + "'");
@@ -214,7 +229,7 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
       {"locked.cbz", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"locked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"plainlocked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
-      {"four.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data spans another volume"}},
+      {"four.part1.cbr", {"a.png", "ERROR  /b.png  cannot be opened (Archive error: continued in the archive's next"}},
       {"five.part1.cbr", {"a.png", "ERROR  /b.png  damaged: its data ends early"}},
   };
   for (const auto& test : cases) {

@@ -386,11 +386,11 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
   for (const auto& [keys, action] : HelpLines()) texts.push_back(keys), texts.push_back(action);
   for (OpenFailure why : {OpenFailure::NotFound, OpenFailure::NoPermission, OpenFailure::NotImageOrArchive,
                           OpenFailure::NeedsPassword, OpenFailure::Damaged, OpenFailure::UnsupportedCompression,
-                          OpenFailure::NoImages, OpenFailure::ArchiveLibraryMissing, OpenFailure::ArchiveLibraryRefused})
+                          OpenFailure::TooLarge, OpenFailure::NoImages, OpenFailure::ArchiveLibraryMissing, OpenFailure::ArchiveLibraryRefused})
     texts.push_back(FailureText(why));
   UseLanguage(UiLanguage::Japanese);
   for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
-  EXPECT_EQ(texts.size(), 12u + 1u + 11u + 3u + 2 * HelpLines().size() + 9u);
+  EXPECT_EQ(texts.size(), 12u + 1u + 11u + 3u + 2 * HelpLines().size() + 10u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

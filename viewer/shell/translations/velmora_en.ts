@@ -142,6 +142,10 @@
         <translation>This compression cannot be read here.</translation>
     </message>
     <message>
+        <source>大きすぎて読めないページです。</source>
+        <translation>This page is too large to read.</translation>
+    </message>
+    <message>
         <source>7-Zip のライブラリ (7z.so) が見つからないため開けません。</source>
         <translation>7-Zip's library (7z.so) is not found; without it this cannot be opened.</translation>
     </message>
