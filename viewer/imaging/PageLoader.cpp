@@ -115,22 +115,33 @@ void CPageLoader::Submit(PageRequest request) {
   request.gate = &m_gate;
   {
     const std::lock_guard<std::mutex> hold(m_lock);
-    if (auto found = m_jobs.find(request.page); found != m_jobs.end()) {
+    const int32_t page = request.page;
+    const bool ahead = request.purpose == LoadFor::Ahead;
+    if (auto found = m_jobs.find(page); found != m_jobs.end()) {
       Job& job = found->second;
       // Under way ahead and now wanted: its owner is told when it ends.
-      if (job.state == State::Loading && !request.ahead) job.ahead = false;
+      if (job.state == State::Loading && !ahead) job.ahead = false;
       if (job.state != State::Queued) return;
-      job.ahead = job.ahead && request.ahead;
+      job.ahead = job.ahead && ahead;
       if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
       if (request.source) job.request.source = std::move(request.source);
       job.request.keepFull = job.request.keepFull || request.keepFull;
-      return;
+      if (request.purpose >= job.request.purpose) return;
+      job.request.purpose = request.purpose;
+      if (auto queued = std::find(m_queue.begin(), m_queue.end(), page); queued != m_queue.end()) m_queue.erase(queued);
+    } else {
+      Job& job = m_jobs[page];
+      job.ahead = ahead;
+      job.request = std::move(request);
     }
-    const int32_t page = request.page;
-    Job& job = m_jobs[page];
-    job.ahead = request.ahead;
-    job.request = std::move(request);
-    m_queue.push_back(page);
+    // Behind the loads at least as urgent, before the others (the queue
+    // may still name pages whose jobs were dropped: passed over).
+    const LoadFor purpose = m_jobs.at(page).request.purpose;
+    auto behind = std::find_if(m_queue.begin(), m_queue.end(), [&](int32_t queued) {
+      const auto job = m_jobs.find(queued);
+      return job != m_jobs.end() && job->second.request.purpose > purpose;
+    });
+    m_queue.insert(behind, page);
   }
   m_changed.notify_all();
 }

@@ -22,6 +22,11 @@
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/PageImage.h"
 
+// What a load is for, most urgent first: a page a turn shows now, a page
+// on screen made for a new size, a page the coming turn most likely needs,
+// a page a later turn may reach.
+enum class LoadFor { Shown, Rescale, Likely, Ahead };
+
 struct PageRequest {
   int32_t page = 0;
   ComRef<IDirectory> root;
@@ -33,8 +38,8 @@ struct PageRequest {
   // The size a page of the given size is drawn at; none: not scaled.
   std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> targetFor;
   bool keepFull = false;  // make and keep the full-size bitmap too
-  // Decoded ahead of need: kept until taken, never among the finished.
-  bool ahead = false;
+  // Ahead: kept until taken, never among the finished (nor told of).
+  LoadFor purpose = LoadFor::Shown;
   BitmapMaker make;
   // Set by the loader: its loads decode large pages one by one.
   IWICDecodeGate* gate = nullptr;
@@ -88,9 +93,10 @@ class CPageLoader {
   CPageLoader(const CPageLoader&) = delete;
   CPageLoader& operator=(const CPageLoader&) = delete;
 
-  // Queues a load. A page already queued takes what the new request adds:
-  // wanted now rather than ahead, the size to scale to, pixels already
-  // decoded, the full pixels kept. A page loading or loaded stays as it is.
+  // Queues a load behind those at least as urgent. A page already queued
+  // takes what the new request adds: a more urgent purpose (and its place
+  // in the queue), the size to scale to, pixels already decoded, the full
+  // pixels kept. A page loading or loaded stays as it is.
   void Submit(PageRequest request);
   // A finished load its owner could not use yet (its page is not on screen
   // and may be next): kept until taken, as one made ahead.

@@ -166,6 +166,7 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
     ++found;
     if (m_cache.Peek(k) != nullptr || m_loader.Has(k)) continue;
     PageRequest request = RequestFor(k);
+    request.purpose = LoadFor::Likely;
     request.keepFull = true;
     m_loader.Submit(std::move(request));
   }
@@ -193,7 +194,7 @@ void CReadingUnit::LoadAhead() {
   const IPageView::Sizer sizer = m_view.AheadPixels(m_settings().mode);
   for (int32_t page : ahead) {
     PageRequest request = RequestFor(page);
-    request.ahead = true;
+    request.purpose = LoadFor::Ahead;
     request.targetFor = sizer;
     m_loader.Submit(std::move(request));
   }
@@ -219,6 +220,7 @@ void CReadingUnit::Rescale() {
     }
     if (sharp && loupeReady) continue;
     PageRequest request = RequestFor(page);
+    request.purpose = LoadFor::Rescale;
     request.source = image->source;  // when kept, no second decode
     request.keepFull = settings.loupe;
     const D2D1_SIZE_U target = place->pixels;

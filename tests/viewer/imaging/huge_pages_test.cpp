@@ -179,7 +179,7 @@ class Reader {
     m_loader.KeepAhead(ahead);
     for (int32_t k : ahead) {
       PageRequest request = RequestFor(k);
-      request.ahead = true;
+      request.purpose = LoadFor::Ahead;
       request.targetFor = Target;
       m_loader.Submit(std::move(request));
     }

@@ -216,7 +216,7 @@ class Loader : public PageLoading {
     PageRequest request = Request((u"/" + Name(k)).c_str());
     request.root.Set(m_held.get());
     request.page = k;
-    request.ahead = ahead;
+    request.purpose = ahead ? LoadFor::Ahead : LoadFor::Shown;
     request.targetFor = Fixed(20, 30);
     return request;
   }
