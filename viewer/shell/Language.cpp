@@ -20,6 +20,11 @@ void UseLanguage(UiLanguage language) {
 
 std::u16string Text(const char* text) { return TranslateText(kContext, text); }
 
+std::u16string DamageText(const std::u16string& reason) {
+  if (reason.empty()) return {};
+  return Text("\u3053\u306e\u30da\u30fc\u30b8\u306f\u58ca\u308c\u3066\u3044\u307e\u3059: ") + reason;
+}
+
 std::u16string FailureText(OpenFailure why) {
   switch (why) {
     case OpenFailure::None:

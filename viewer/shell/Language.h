@@ -21,3 +21,6 @@ std::u16string Text(const char* text);
 
 // The line that says why a book or page cannot be shown; empty for None.
 std::u16string FailureText(OpenFailure why);
+// The line over a page that is not whole: that it is damaged, in the
+// window's language, then the reader's or decoder's own words for why.
+std::u16string DamageText(const std::u16string& reason);

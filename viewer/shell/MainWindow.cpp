@@ -53,7 +53,7 @@ Overlay CMainWindow::overlay() const {
   // A page that is not whole says why over what of it could be shown.
   for (const int32_t page : {m_book.current, m_book.second})
     if (words.caption.empty() && m_failure == OpenFailure::None && page >= 0 && page < m_book.PageCount())
-      words.caption = m_book.pages[static_cast<std::size_t>(page)].damage;
+      words.caption = DamageText(m_book.pages[static_cast<std::size_t>(page)].damage);
   if (m_help) words.help = HelpLines();
   if (m_waitingShown && m_pages.waitingFor() >= 0) {
     // The page a turn waits for, and that it is on its way.

@@ -635,7 +635,10 @@ TEST_F(Reading, ADamagedPageKeepsItsPlaceAndSaysWhy) {
   Press(VK_LEFT);
   ASSERT_EQ(Shown(), std::make_pair(1, -1)) << "its place kept";
   EXPECT_EQ(m_main->firstPage(), m_main->pictures().error.get());
-  EXPECT_EQ(m_main->overlay().caption, u"its data fails its CRC check");
+  EXPECT_EQ(m_main->overlay().caption, DamageText(u"its data fails its CRC check"));
+  UseLanguage(UiLanguage::English);
+  EXPECT_EQ(m_main->overlay().caption, u"This page is damaged: its data fails its CRC check");
+  UseLanguage(UiLanguage::Japanese);
   EXPECT_EQ(m_main->book().pages[1].state, PageState::Damaged);
   Press(VK_LEFT);
   EXPECT_EQ(Shown(), std::make_pair(2, -1));
@@ -696,7 +699,7 @@ TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
   OpenFile(m_tmp / "cut.zip");
   EXPECT_EQ(m_main->failure(), OpenFailure::None);
   EXPECT_EQ(m_main->firstPage(), error);
-  EXPECT_EQ(m_main->overlay().caption, u"its data ends early: the archive is cut short");
+  EXPECT_EQ(m_main->overlay().caption, DamageText(u"its data ends early: the archive is cut short"));
   // A page that shows puts the line away.
   ASSERT_EQ(OpenFile(m_tmp / "good.zip"), 0);
   EXPECT_EQ(m_main->failure(), OpenFailure::None);

@@ -142,6 +142,10 @@
         <translation>This compression cannot be read here.</translation>
     </message>
     <message>
+        <source>このページは壊れています: </source>
+        <translation>This page is damaged: </translation>
+    </message>
+    <message>
         <source>大きすぎて読めないページです。</source>
         <translation>This page is too large to read.</translation>
     </message>
