@@ -18,6 +18,9 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/SevenZipDirectory.h"
+#include "viewer/archive/SevenZipModule.h"
 
 namespace {
 

@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int32_t kOk = 0;
-constexpr int32_t kFailed = 1;
-
 int32_t LastErrorStatus() { return HRESULT_FROM_WIN32(errno); }
 
 bool StartsWith(const char16_t* text, const std::u16string& prefix) {
@@ -33,12 +30,12 @@ bool StartsWith(const char16_t* text, const std::u16string& prefix) {
 
 int32_t CFileSystem::OpenDirectory(IDirectory** out, const char16_t* path) {
   // Only absolute paths name a folder here; nothing on disk is consulted.
-  if (out == nullptr || path == nullptr || path[0] != u'/') return kFailed;
+  if (out == nullptr || path == nullptr || path[0] != u'/') return FILE_SYSTEM_FAILED;
   std::u16string root(path);
   if (root.back() != u'/') root.push_back(u'/');
   CDirectory* directory = new (std::nothrow) CDirectory(std::move(root));
-  if (directory == nullptr) return kFailed;
-  return HandOut(directory, IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  if (directory == nullptr) return FILE_SYSTEM_FAILED;
+  return HandOut(directory, IID_IDirectory, reinterpret_cast<void**>(out)) == S_OK ? FILE_SYSTEM_OK : FILE_SYSTEM_FAILED;
 }
 
 // ---- CDirectory ----
@@ -48,7 +45,7 @@ CDirectory::~CDirectory() {
 }
 
 int32_t CDirectory::OpenFile(IFile** out, const char16_t* path, void* reserved) {
-  if (out == nullptr || path == nullptr) return kFailed;
+  if (out == nullptr || path == nullptr) return FILE_SYSTEM_FAILED;
 
   // The first mount whose whole prefix starts the path takes the request,
   // even when a later one would match more of it.
@@ -64,58 +61,58 @@ int32_t CDirectory::OpenFile(IFile** out, const char16_t* path, void* reserved) 
   // O_NONBLOCK so that naming a FIFO never waits for a writer; only regular
   // files are accepted after the open.
   const int fd = ::open(Utf16ToUtf8(full).c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return kFailed;
+  if (fd < 0) return FILE_SYSTEM_FAILED;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
   CFile* file = new (std::nothrow) CFile(fd);
   if (file == nullptr) {
     ::close(fd);
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
-  return HandOut(file, IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? kOk : kFailed;
+  return HandOut(file, IID_IFile, reinterpret_cast<void**>(out)) == S_OK ? FILE_SYSTEM_OK : FILE_SYSTEM_FAILED;
 }
 
 int32_t CDirectory::Mount(const char16_t* prefix, IDirectory* directory) {
   // A record without a directory would fail every later open through it.
-  if (prefix == nullptr || directory == nullptr) return kFailed;
+  if (prefix == nullptr || directory == nullptr) return FILE_SYSTEM_FAILED;
   for (MountRecord& record : m_mounts) {
     if (record.prefix == prefix) {
       directory->AddRef();
       record.directory->Release();
       record.directory = directory;
-      return kOk;
+      return FILE_SYSTEM_OK;
     }
   }
   try {
     m_mounts.push_back(MountRecord{directory, prefix});
   } catch (const std::bad_alloc&) {
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
   directory->AddRef();
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 int32_t CDirectory::GetEntries(const char16_t* path, IFileSystemEntries** out) {
-  if (path == nullptr || out == nullptr) return kFailed;
+  if (path == nullptr || out == nullptr) return FILE_SYSTEM_FAILED;
   std::u16string folder(m_root, 0, m_root.size() - 1);
   if (path[0] != u'/') folder.push_back(u'/');
   folder += path;
 
   EntryList entries;
   try {
-    if (!ListDiskFolder(Utf16ToUtf8(folder), entries)) return kFailed;
+    if (!ListDiskFolder(Utf16ToUtf8(folder), entries)) return FILE_SYSTEM_FAILED;
   } catch (const std::bad_alloc&) {
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
   CFileSystemEntries* list = new (std::nothrow) CFileSystemEntries(nullptr, std::move(entries));
-  if (list == nullptr) return kFailed;
-  return HandOut(list, IID_IFileSystemEntries, reinterpret_cast<void**>(out)) == S_OK ? kOk
-                                                                                     : kFailed;
+  if (list == nullptr) return FILE_SYSTEM_FAILED;
+  return HandOut(list, IID_IFileSystemEntries, reinterpret_cast<void**>(out)) == S_OK ? FILE_SYSTEM_OK
+                                                                                     : FILE_SYSTEM_FAILED;
 }
 
 bool ListDiskFolder(const std::string& folder, EntryList& entries) {
@@ -187,15 +184,15 @@ CFileSystemEntries::~CFileSystemEntries() {
 }
 
 int32_t CFileSystemEntries::GetCount(uint32_t* count) {
-  if (count == nullptr) return kFailed;
+  if (count == nullptr) return FILE_SYSTEM_FAILED;
   *count = static_cast<uint32_t>(m_entries.items.size());
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 int32_t CFileSystemEntries::GetEntry(uint32_t index, FileSystemEntry* entry) {
-  if (entry == nullptr || index >= m_entries.items.size()) return kFailed;
+  if (entry == nullptr || index >= m_entries.items.size()) return FILE_SYSTEM_FAILED;
   m_entries.CopyTo(index, *entry);
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 // ---- CFile ----
@@ -208,7 +205,7 @@ int32_t CFile::Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) {
   // Windows read does.
   auto* p = static_cast<unsigned char*>(buffer);
   uint32_t done = 0;
-  int32_t status = kOk;
+  int32_t status = FILE_SYSTEM_OK;
   while (done < bytes) {
     const ssize_t n = ::read(m_fd, p + done, bytes - done);
     if (n > 0) {
@@ -229,13 +226,13 @@ int32_t CFile::Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) {
   const off_t position = ::lseek(m_fd, static_cast<off_t>(distance), whence);
   if (position < 0) return LastErrorStatus();
   if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(position);
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 int32_t CFile::GetSize(uint64_t* size) {
-  if (size == nullptr) return kFailed;
+  if (size == nullptr) return FILE_SYSTEM_FAILED;
   struct stat st;
   if (::fstat(m_fd, &st) != 0) return LastErrorStatus();
   *size = static_cast<uint64_t>(st.st_size);
-  return kOk;
+  return FILE_SYSTEM_OK;
 }

@@ -12,13 +12,12 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/ArchiveListing.h"
+#include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/SolidReader.h"
 
 namespace {
-
-constexpr int32_t kOk = 0;
-constexpr int32_t kFailed = 1;
 
 constexpr char16_t kTooCostly[] = u"Archive error: too large to read\n";
 constexpr char16_t kMissingVolumes[] = u"Archive error: continued in the archive's next volume, which is not beside it\n";
@@ -300,12 +299,12 @@ int32_t CLibArchiveDirectory::LoadArchive() {
   try {
     BYTE head[64] = {};
     uint32_t got = 0;
-    if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return kFailed;
+    if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return FILE_SYSTEM_FAILED;
     static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
     const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
                                                  std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
     Reader reader(m_file, m_formats, nullptr, m_password.get(), 0, &m_volumes);
-    if (!reader.Open()) return kFailed;
+    if (!reader.Open()) return FILE_SYSTEM_FAILED;
     auto table = std::make_shared<ArchiveItemTable>();
     std::vector<bool> encrypted;
     std::vector<uint64_t> offsets;
@@ -365,7 +364,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
       table->Add(static_cast<int32_t>(row.index), target != files.end() ? rows[target->second].size : 0, false,
                  std::move(row.path));
     }
-    if (index == 0) return kFailed;  // no archive, or nothing in it
+    if (index == 0) return FILE_SYSTEM_FAILED;  // no archive, or nothing in it
     m_listedWhole = !reader.stopped();
     table->Finish();
     // libarchive sets up what a RAR 4 entry's headers ask for and decodes
@@ -382,9 +381,9 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     if (solid) StartPass();
   } catch (const std::bad_alloc&) {
     m_solid.reset();
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 void CLibArchiveDirectory::StartPass() {
@@ -418,35 +417,35 @@ int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
   // it, for every entry, made a large tar quadratic.
   const bool fromHeader = index < m_offsets.size();
   Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0, &m_volumes);
-  if (!reader.Open()) return kFailed;
+  if (!reader.Open()) return FILE_SYSTEM_FAILED;
   archive_entry* entry = nullptr;
   for (uint32_t i = fromHeader ? index : 0; i <= index; ++i)
-    if (!reader.Next(&entry)) return kFailed;
+    if (!reader.Next(&entry)) return FILE_SYSTEM_FAILED;
   auto out = std::make_shared<std::vector<BYTE>>();
-  if (reader.ReadData(*out) != ReadEnd::Done) return kFailed;
+  if (reader.ReadData(*out) != ReadEnd::Done) return FILE_SYSTEM_FAILED;
   *bytes = std::move(out);
-  return kOk;
+  return FILE_SYSTEM_OK;
 }
 
 int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
-  if (out == nullptr || path == nullptr || m_table->empty()) return kFailed;
+  if (out == nullptr || path == nullptr || m_table->empty()) return FILE_SYSTEM_FAILED;
   const ArchiveItem* found = m_table->Find(path);
-  if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return kFailed;
+  if (found == nullptr || (found->flags & FILE_SYSTEM_ENTRY_FOLDER) || found->index < 0) return FILE_SYSTEM_FAILED;
   auto index = static_cast<uint32_t>(found->index);
   // A hard link reads as the entry it stands for.
   if (const int64_t target = LinkTarget(index); target != kNoLink) {
     if (target == kMissingLink) {
       OutputDebugStringW(kMissingTarget);
-      return kFailed;
+      return FILE_SYSTEM_FAILED;
     }
     index = static_cast<uint32_t>(target);
   }
   if (TooCostly(index)) {
     OutputDebugStringW(kTooCostly);
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
   // Encrypted and not to be decrypted: nothing to read, and nothing to wait for.
-  if (found->size > kMaxExtractBytes || Unreadable(index)) return kFailed;
+  if (found->size > kMaxExtractBytes || Unreadable(index)) return FILE_SYSTEM_FAILED;
   if (m_solid != nullptr) {
     SolidItem item;
     if (m_solid->Acquire(index, &item)) {
@@ -456,19 +455,19 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     // The pass's words on why, written by whoever asked.
     if (!item.error.empty()) OutputDebugStringW(item.error.c_str());
     if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
   try {
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
-    if (ReadEntry(index, &bytes) != kOk) {
+    if (ReadEntry(index, &bytes) != FILE_SYSTEM_OK) {
       if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
-      return kFailed;
+      return FILE_SYSTEM_FAILED;
     }
     std::u16string damage = ShortOf(*bytes, *found);
     return HandOutExtracted(std::move(bytes), out, std::move(damage));
   } catch (const std::bad_alloc&) {
-    return kFailed;
+    return FILE_SYSTEM_FAILED;
   }
 }
 
@@ -512,13 +511,13 @@ ArchiveLock CLibArchiveDirectory::Lock() {
   try {
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
-    return ReadEntry(static_cast<uint32_t>(trial->index), &bytes) == kOk ? ArchiveLock::Unlocked : ArchiveLock::WrongPassword;
+    return ReadEntry(static_cast<uint32_t>(trial->index), &bytes) == FILE_SYSTEM_OK ? ArchiveLock::Unlocked : ArchiveLock::WrongPassword;
   } catch (const std::bad_alloc&) {
     return ArchiveLock::CannotDecrypt;
   }
 }
 
-int32_t CLibArchiveDirectory::Mount(const char16_t*, IDirectory*) { return kFailed; }
+int32_t CLibArchiveDirectory::Mount(const char16_t*, IDirectory*) { return FILE_SYSTEM_FAILED; }
 
 int32_t CLibArchiveDirectory::GetEntries(const char16_t* path, IFileSystemEntries** out) {
   return ListArchiveFolder(*m_table, path, out);

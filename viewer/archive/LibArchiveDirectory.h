@@ -20,7 +20,16 @@
 #include <vector>
 
 #include "ordel/FileSystem.h"
-#include "viewer/archive/Archive.h"
+#include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/ArchiveLimits.h"
+#include "viewer/archive/ArchiveLock.h"
+#include "viewer/archive/MemoryFile.h"
+#include "viewer/archive/Passwords.h"
+
+// The volumes after the first of a set, in order.
+using ArchiveVolumes = std::vector<ComRef<IFile>>;
+
+class SolidReader;
 
 // The formats libarchive is asked to read. Never its raw or text formats,
 // which take any file for an archive.

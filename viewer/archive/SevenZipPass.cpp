@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <new>
 
+#include "viewer/archive/ArchiveLimits.h"
+
 namespace {
 
 // The most room made for an item before its bytes arrive.

@@ -8,7 +8,10 @@
 #include <optional>
 #include <vector>
 
-#include "viewer/archive/Archive.h"
+#include "viewer/archive/MemoryFile.h"
+#include "viewer/archive/PasswordCallback.h"
+#include "viewer/archive/Passwords.h"
+#include "viewer/archive/SevenZip.h"
 #include "viewer/archive/SolidReader.h"
 
 // Runs on the pass's thread; returns when the library is done, has failed,

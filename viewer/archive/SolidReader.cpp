@@ -4,6 +4,8 @@
 #include <new>
 #include <system_error>
 
+#include "viewer/archive/ArchiveLimits.h"
+
 ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bool(uint32_t index)>& skip) {
   ClaimedSizes claimed;
   for (const ArchiveItem& item : table.items()) {

@@ -22,7 +22,8 @@
 #include <thread>
 #include <vector>
 
-#include "viewer/archive/Archive.h"
+#include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/MemoryFile.h"
 
 // By archive index, the size the archive claims for each item a pass
 // reads: the table's files within kMaxExtractBytes, less those `skip` names.

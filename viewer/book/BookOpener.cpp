@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
 #include "viewer/archive/RarVolumes.h"
+#include "viewer/archive/SevenZipModule.h"
 
 namespace {
 

@@ -20,6 +20,10 @@ static_assert(sizeof(FileSystemEntry) == 536);
 
 constexpr uint32_t FILE_SYSTEM_ENTRY_FOLDER = 1;
 
+// What the interfaces' calls return, unless they say otherwise.
+constexpr int32_t FILE_SYSTEM_OK = 0;
+constexpr int32_t FILE_SYSTEM_FAILED = 1;
+
 struct IDirectory : IUnknown {
   static constexpr GUID iid = MakeGuid("{0AE7818C-7EA2-4F59-A553-C6484A26E561}");
   virtual int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) = 0;

@@ -13,6 +13,8 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/MemoryFile.h"
 
 using test::Ref;
 using test::TempDir;

@@ -12,6 +12,9 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/ArchiveNames.h"
+#include "viewer/archive/SevenZipDirectory.h"
+#include "viewer/archive/SevenZipModule.h"
 
 using test::Ref;
 using test::TempDir;

@@ -15,7 +15,9 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/SevenZipModule.h"
 
 using test::Ref;
 using test::TempDir;

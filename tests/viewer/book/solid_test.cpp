@@ -18,7 +18,10 @@
 #include "TestSupport.h"
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/archive/LibArchiveDirectory.h"
+#include "viewer/archive/SevenZipDirectory.h"
+#include "viewer/archive/SevenZipModule.h"
 #include "viewer/archive/SolidReader.h"
 
 using test::Ref;

@@ -18,6 +18,7 @@
 #include "platform/qt_image.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/MemoryFile.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICFormatConverter.h"
 
