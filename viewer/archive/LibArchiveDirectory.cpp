@@ -15,6 +15,7 @@
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/Rar4Headers.h"
+#include "viewer/archive/RarMainHeader.h"
 #include "viewer/archive/SolidReader.h"
 
 namespace {
@@ -205,17 +206,6 @@ class Reader {
   bool m_stopped = false;
 };
 
-// RAR 5's variable-length integer at `at`; false past `size`.
-bool ReadVint(const BYTE* bytes, std::size_t size, std::size_t& at, uint64_t& value) {
-  value = 0;
-  for (int shift = 0; at < size && shift < 64; shift += 7) {
-    const BYTE b = bytes[at++];
-    value |= uint64_t{b & 0x7Fu} << shift;
-    if ((b & 0x80) == 0) return true;
-  }
-  return false;
-}
-
 // Whether libarchive decrypts entries of an archive in `format`.
 bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_ZIP; }
 
@@ -265,22 +255,8 @@ void RunLibArchivePass(IFile* file, const ArchiveVolumes& volumes, LibArchiveFor
 }  // namespace
 
 bool IsSolidRar(const BYTE* bytes, std::size_t size) {
-  static const BYTE kRar4[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-  static const BYTE kRar5[] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
-  // RAR 4: the main header (type 0x73) follows the signature; flag 0x0008.
-  if (size >= 12 && std::memcmp(bytes, kRar4, sizeof kRar4) == 0)
-    return bytes[9] == 0x73 && (bytes[10] & 0x08) != 0;
-  // RAR 5: CRC, size, type 1, header flags, the optional extra and data
-  // sizes, then the archive flags; solid is 0x0004.
-  if (size < 12 || std::memcmp(bytes, kRar5, sizeof kRar5) != 0) return false;
-  std::size_t at = 12;
-  uint64_t headerSize = 0, type = 0, flags = 0, skipped = 0, archiveFlags = 0;
-  if (!ReadVint(bytes, size, at, headerSize) || !ReadVint(bytes, size, at, type) || type != 1 ||
-      !ReadVint(bytes, size, at, flags))
-    return false;
-  if ((flags & 0x0001) && !ReadVint(bytes, size, at, skipped)) return false;
-  if ((flags & 0x0002) && !ReadVint(bytes, size, at, skipped)) return false;
-  return ReadVint(bytes, size, at, archiveFlags) && (archiveFlags & 0x0004) != 0;
+  const std::optional<RarMainHeader> header = ReadRarMainHeader(bytes, size);
+  return header && (header->flags & (header->rar5 ? 0x0004 : 0x0008)) != 0;
 }
 
 CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget, ArchivePassword password,
