@@ -78,12 +78,14 @@ void CMainWindow::WhenSettled(std::function<void()> settled) {
 
 void CMainWindow::OnTurnsWaiting() {
   if (m_turns.empty()) return;
+  const bool said = m_waitingShown;
+  const std::size_t waiting = m_turns.size();
   MakeTurns();  // in case a page came without word
   // Past a moment's wait, the place waited for is said where the page
   // number goes, so that a slow archive does not look like a dead window.
   constexpr auto kSayAfter = std::chrono::milliseconds(300);
   const bool say = !m_turns.empty() && std::chrono::steady_clock::now() - m_waitingSince >= kSayAfter;
-  if (say || say != m_waitingShown) Invalidate();
+  if (say || say != said || m_turns.size() != waiting) Invalidate();
   m_waitingShown = say;
 }
 
