@@ -37,19 +37,23 @@ enum class ReadEnd { Done, TooBig, Failed };
 // comes without one.
 class Utf8Names {
  public:
-  Utf8Names() : m_utf8(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
-    if (m_utf8 != static_cast<locale_t>(nullptr)) m_before = uselocale(m_utf8);
+  Utf8Names() {
+    if (const locale_t utf8 = Utf8(); utf8 != static_cast<locale_t>(nullptr)) m_before = uselocale(utf8);
   }
   ~Utf8Names() {
-    if (m_utf8 == static_cast<locale_t>(nullptr)) return;
-    uselocale(m_before);
-    freelocale(m_utf8);
+    if (m_before != static_cast<locale_t>(nullptr)) uselocale(m_before);
   }
   Utf8Names(const Utf8Names&) = delete;
   Utf8Names& operator=(const Utf8Names&) = delete;
 
  private:
-  locale_t m_utf8;
+  // Made once and kept for the program's life: every reader on every
+  // thread uses the same one, instead of glibc loading and unloading the
+  // locale's data for each.
+  static locale_t Utf8() {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return utf8;
+  }
   locale_t m_before = static_cast<locale_t>(nullptr);
 };
 
