@@ -59,8 +59,9 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
         entry.encrypted = (flags & 0x04) != 0;
         entry.folder = (flags & 0xE0) == 0xE0;
         if (flags & kLargeSizes) {
+          // The high halves come right after the fixed fields, before the name.
           BYTE high[8];
-          if (headerSize < 40 || !ReadAt(file, at + 32 + Le16(h + 26), high, 8)) break;
+          if (headerSize < 40 || !ReadAt(file, at + 32, high, 8)) break;
           entry.packed |= static_cast<uint64_t>(Le32(high)) << 32;
           entry.unpacked |= static_cast<uint64_t>(Le32(high + 4)) << 32;
         }
@@ -78,6 +79,9 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
         data = Le32(added);
       }
       if (type == 0x7B) break;  // the end of the archive
+      // A claim past the file's end (or one that would wrap the position
+      // back): nothing after it can be walked.
+      if (headerSize > size - at || data > size - at - headerSize) break;
       at += headerSize + data;
     }
   } catch (const std::bad_alloc&) {

@@ -15,6 +15,8 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "MemoryFileSystem.h"
+#include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/RarVolumes.h"
 
 using test::Ref;
@@ -258,6 +260,42 @@ TEST_F(LibArchiveRoute, RarFourClaimsTooCostlyAreRefusedBeforeDecoding) {
     EXPECT_EQ(DiagnoseArchiveItem(archive.get(), u"/costly.jpg"), c.trouble);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(Same(Read(archive.get(), "/honest.jpg"), Page(1, 3000)), "same");
+  }
+}
+
+// The header walk reads 64-bit sizes where they stand, and a size that
+// would wrap the walk back to where it was ends it instead of looping.
+TEST(RarFourHeaders, LargeSizesAreReadAndNeverWrapTheWalk) {
+  auto large = [](uint32_t packedLow, uint32_t packedHigh, uint32_t unpackedHigh) {
+    std::string rar = test::RarArchive({{"a.jpg", "page"}});
+    const std::size_t header = 7 + 13;  // after the signature and the main header
+    EXPECT_EQ(rar[header + 2], '\x74');
+    std::string h = rar.substr(header, 32);
+    h[4] = static_cast<char>(h[4] | 0x01);  // flag 0x0100: large sizes
+    const uint16_t size = static_cast<uint16_t>((static_cast<uint8_t>(h[5]) | static_cast<uint8_t>(h[6]) << 8) + 8);
+    h[5] = static_cast<char>(size & 0xFF), h[6] = static_cast<char>(size >> 8);
+    for (int i = 0; i < 4; ++i) h[7 + i] = static_cast<char>(packedLow >> (8 * i));
+    std::string highs(8, '\0');
+    for (int i = 0; i < 4; ++i) highs[i] = static_cast<char>(packedHigh >> (8 * i));
+    for (int i = 0; i < 4; ++i) highs[4 + i] = static_cast<char>(unpackedHigh >> (8 * i));
+    rar.replace(header, 32, h + highs);
+    return rar;
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    uint64_t unpacked;
+  } cases[] = {
+      {"the high halves before the name", large(4, 0, 1), (1ull << 32) | 4},
+      {"a packed size that wraps the walk", large(0xFFFFFFFFu - 40, 0xFFFFFFFFu, 0), 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ref<IFile> file;
+    file.Set(new test::MemoryFile(std::make_shared<const std::string>(c.bytes)));
+    const std::vector<Rar4Entry> entries = ReadRar4Entries(file.get());
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].unpacked, c.unpacked);
   }
 }
 
