@@ -212,6 +212,19 @@ class Loader : public PageLoading {
     for (int k = 0; k < 8; ++k) m_held->Unblock(u"/" + Name(k));
   }
   static std::u16string Name(int k) { return u"p" + std::u16string(1, static_cast<char16_t>(u'0' + k)) + u".png"; }
+  // Every worker (four at most) busy with a page made ahead that does not
+  // read until released.
+  void HoldEveryWorker() {
+    for (int k = 0; k < 4; ++k) {
+      m_held->Block(Name(k).insert(0, u"/"));
+      m_loader.Submit(Page(k, true));
+    }
+    const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    for (unsigned k = 0; k < workers; ++k) ASSERT_TRUE(m_held->WaitForOpen(Name(static_cast<int>(k)).insert(0, u"/")));
+  }
+  void ReleaseEveryWorker() {
+    for (int k = 0; k < 4; ++k) m_held->Unblock(Name(k).insert(0, u"/"));
+  }
   PageRequest Page(int k, bool ahead = false) const {
     PageRequest request = Request((u"/" + Name(k)).c_str());
     request.root.Set(m_held.get());
@@ -258,20 +271,15 @@ TEST_F(Loader, AQueuedLoadWantedNowGoesFirstAndNeverToTheCallersThread) {
   CPageLoader& loader = m_loader;
   std::atomic<int> told{0};
   loader.WhenFinished([&] { ++told; });
-  for (int k = 0; k < 4; ++k) {
-    m_held->Block(Name(k).insert(0, u"/"));
-    loader.Submit(Page(k, true));
-  }
+  HoldEveryWorker();
   loader.Submit(Page(6, true));
   loader.Submit(Page(7, true));
-  const unsigned workers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
-  for (unsigned k = 0; k < workers; ++k) ASSERT_TRUE(m_held->WaitForOpen(Name(static_cast<int>(k)).insert(0, u"/")));
   const auto asked = std::chrono::steady_clock::now();
   EXPECT_FALSE(loader.Take(7, asked + std::chrono::milliseconds(50)));
   EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(1)) << "the deadline holds";
   EXPECT_TRUE(loader.Has(7)) << "still asked for";
   EXPECT_EQ(m_held->Opens(u"/p7.png"), 0) << "not loaded on the caller's thread";
-  for (int k = 0; k < 4; ++k) m_held->Unblock(Name(k).insert(0, u"/"));
+  ReleaseEveryWorker();
   const std::optional<LoadedPage> page = loader.Take(7);
   ASSERT_TRUE(page && page->decoded);
   EXPECT_NE(m_held->OpenedOn(u"/p7.png"), std::this_thread::get_id());
@@ -315,15 +323,12 @@ TEST_F(Loader, ARequestForAQueuedPageUpgradesItsLoad) {
   CPageLoader& loader = m_loader;
   std::atomic<int> told{0};
   loader.WhenFinished([&] { ++told; });
-  for (int k = 0; k < 4; ++k) {
-    m_held->Block(Name(k).insert(0, u"/"));
-    loader.Submit(Page(k, true));
-  }
+  HoldEveryWorker();
   loader.Submit(Page(5, true));
   PageRequest now = Page(5);
   now.targetFor = Fixed(10, 15);
   loader.Submit(std::move(now));
-  for (int k = 0; k < 4; ++k) m_held->Unblock(Name(k).insert(0, u"/"));
+  ReleaseEveryWorker();
   loader.WaitIdle();
   std::vector<LoadedPage> finished = loader.TakeFinished();
   ASSERT_EQ(finished.size(), 1u);
