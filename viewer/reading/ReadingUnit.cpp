@@ -229,6 +229,11 @@ void CReadingUnit::Rescale() {
   }
 }
 
+void CReadingUnit::Resized() {
+  Rescale();
+  if (m_cache.Peek(m_book.current) != nullptr) LoadAhead();
+}
+
 bool CReadingUnit::Collect() {
   bool repaint = false;
   for (LoadedPage& loaded : m_loader.TakeFinished()) {

@@ -88,6 +88,9 @@ class CReadingUnit {
   // The pages on screen made for the size they are drawn at now (and their
   // full pixels while the loupe is on).
   void Rescale();
+  // The drawing area changed size: the pages on screen are made again for
+  // it, and the pages asked for ahead and still queued take its sizes.
+  void Resized();
   // Takes in what the workers made; true when the screen gains.
   bool Collect();
   // Waits for the workers and takes in what they made (tests, benchmarks).

@@ -232,7 +232,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_SIZE:
       m_renderer.ResizeTarget();
-      m_pages.Rescale();
+      m_pages.Resized();
       return true;
     case WM_PAINT:
       OnPaint();

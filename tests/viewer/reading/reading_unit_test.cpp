@@ -11,6 +11,7 @@
 #include "HeldDirectory.h"
 #include "MemoryFileSystem.h"
 #include "QtImages.h"
+#include "platform/debug.h"
 #include "platform/window.h"
 #include "viewer/reading/ReadingUnit.h"
 
@@ -25,12 +26,14 @@ class Reading : public testing::Test {
   void SetUp() override {
     ASSERT_EQ(m_renderer.CreateFactory(), S_OK);
     m_renderer.CreateTarget(&m_window, 96, 96);
+    SetDebugOutputSink([](const char16_t* t, void* c) { static_cast<Reading*>(c)->m_debug += t; }, this);
   }
   void TearDown() override {
+    SetDebugOutputSink(nullptr, nullptr);
     // Its workers must not be left waiting on a read.
     for (const PageEntry& page : m_book.pages) m_held->Unblock(page.path);
   }
-  // A book of pages /p0.png ... of the given sizes, each a colour of its own.
+  // A book of pages /pa.png ... of the given sizes, each a colour of its own.
   Book MakeBook(const std::vector<D2D1_SIZE_U>& sizes) {
     ComRef<test::MemoryDirectory> root;
     root.Set(new test::MemoryDirectory);
@@ -47,6 +50,20 @@ class Reading : public testing::Test {
     return book;
   }
   TurnState Turn(int32_t index, int32_t step) { return m_unit.Turn(index, step, false).state; }
+  static std::u16string PathOf(int32_t page) { return u"/p" + std::u16string(1, static_cast<char16_t>(u'a' + page)) + u".png"; }
+  void Resize(int width, int height) {
+    m_window.Resize(width, height);
+    m_renderer.ResizeTarget();
+  }
+  // Whether the pages on screen are drawn from copies made for their place.
+  void ExpectSharp(const char* why) {
+    const Placement placed = m_unit.Placed();
+    ASSERT_TRUE(m_unit.first().scaled) << why;
+    EXPECT_TRUE(Is(m_unit.first().scaled->GetPixelSize(), placed.first.pixels)) << why;
+    if (m_book.second < 0) return;
+    ASSERT_TRUE(m_unit.second().scaled) << why;
+    EXPECT_TRUE(Is(m_unit.second().scaled->GetPixelSize(), placed.second.pixels)) << why;
+  }
 
   COffscreenWindow m_window{800, 600};
   D2D m_renderer;
@@ -54,6 +71,7 @@ class Reading : public testing::Test {
   ReadingSettings m_settings;
   Book m_book;
   ComRef<test::HeldDirectory> m_held;
+  std::u16string m_debug;
   CReadingUnit m_unit{m_book, m_renderer, m_view, [this] { return m_settings; }};
 };
 
@@ -90,27 +108,71 @@ TEST_F(Reading, ThePagesOnScreenAreMadeForTheirPlace) {
   const PageMode modes[] = {PageMode::SpreadRight, PageMode::Single};
   for (PageMode mode : modes) {
     m_unit.Reset();
-    m_window.Resize(800, 600);
-    m_renderer.ResizeTarget();
+    Resize(800, 600);
     m_book = MakeBook({{600, 900}, {600, 900}, {600, 900}, {600, 900}});
     m_settings.mode = mode;
     ASSERT_EQ(Turn(0, 0), TurnState::Shown);
     ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);  // pages made ahead come on screen
-    for (int size : {0, 1}) {
-      if (size == 1) {
-        m_window.Resize(500, 700);
-        m_renderer.ResizeTarget();
-        m_unit.Rescale();
-      }
-      m_unit.FinishLoads();
-      const Placement placed = m_unit.Placed();
-      ASSERT_TRUE(m_unit.first().scaled);
-      EXPECT_TRUE(Is(m_unit.first().scaled->GetPixelSize(), placed.first.pixels)) << static_cast<int>(mode) << size;
-      if (mode == PageMode::Single) continue;
-      ASSERT_TRUE(m_unit.second().scaled);
-      EXPECT_TRUE(Is(m_unit.second().scaled->GetPixelSize(), placed.second.pixels)) << size;
-    }
+    m_unit.FinishLoads();
+    ExpectSharp("made ahead");
+    Resize(500, 700);
+    m_unit.Resized();
+    m_unit.FinishLoads();
+    ExpectSharp("after a resize");
   }
+}
+
+// Pages loaded ahead for the size of the moment, and the window resized
+// while they are read: shown, they still end at their new place's size.
+TEST_F(Reading, PagesLoadedAheadForAnOldSizeEndSharp) {
+  m_settings.mode = PageMode::SpreadRight;
+  m_book = MakeBook({{600, 900}, {600, 900}, {600, 900}, {600, 900}, {600, 900}});
+  m_held->Block(PathOf(2));
+  m_held->Block(PathOf(3));
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  ASSERT_TRUE(m_held->WaitForOpen(PathOf(2)));  // asked for ahead, and held
+  Resize(500, 700);
+  m_unit.Resized();
+  m_held->Unblock(PathOf(2));
+  m_held->Unblock(PathOf(3));
+  ASSERT_EQ(Turn(m_book.current, 2), TurnState::Shown);
+  ASSERT_EQ(m_book.current, 2);
+  m_unit.FinishLoads();
+  ExpectSharp("shown after the resize");
+}
+
+// The cache keeps the eight pages shown last; the ninth turn lets the
+// first go.
+TEST_F(Reading, TheCacheHoldsTheLastEightPages) {
+  m_settings.mode = PageMode::Single;
+  m_book = MakeBook(std::vector<D2D1_SIZE_U>(10, D2D1_SIZE_U{20, 30}));
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  for (int k = 1; k < 8; ++k) ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);
+  EXPECT_NE(m_unit.cache().Peek(0), nullptr);
+  ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);
+  EXPECT_EQ(m_unit.cache().Peek(0), nullptr);
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  EXPECT_NE(m_unit.cache().Peek(0), nullptr);
+}
+
+// A page loaded ahead writes its debug lines when a turn shows it, not
+// when the worker made it; the page is not read again.
+TEST_F(Reading, PagesLoadedAheadWriteTheirLinesWhenShown) {
+  m_settings.mode = PageMode::Single;
+  m_settings.colorizing = Colorizing::On;  // the colour check writes a line per page
+  m_book = MakeBook({{20, 30}, {20, 30}, {20, 30}});
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  m_unit.FinishLoads();
+  auto lines = [&] {
+    std::size_t n = 0;
+    for (std::size_t at = m_debug.find(u"Color Image"); at != std::u16string::npos; at = m_debug.find(u"Color Image", at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(lines(), 1u) << "only the page shown";
+  ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);
+  EXPECT_EQ(lines(), 2u);
+  EXPECT_EQ(m_held->Opens(PathOf(1)), 1);
+  EXPECT_EQ(m_book.pages[1].state, PageState::Image);
 }
 
 // A new book while a page of the old one is still being read: the turn

@@ -320,20 +320,6 @@ TEST_F(Window, SpreadsStepBack) {
   EXPECT_EQ(History().front().index, 0);
 }
 
-TEST_F(Window, TheCacheHoldsTheLastEightPages) {
-  std::vector<QSize> sizes(10, QSize(20, 30));
-  MakePages(sizes);
-  ASSERT_EQ(Open(m_tmp.path()), 0);
-  CMainWindow& w = Main();
-  auto cached = [&](int32_t page) { return w.pageCache().Peek(page) != nullptr; };
-  for (int i = 1; i < 8; ++i) ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
-  EXPECT_TRUE(cached(0));  // eight pages shown: the first is still there
-  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
-  EXPECT_FALSE(cached(0));  // nine: it has to be decoded again
-  ASSERT_EQ(w.ShowPage(0, 0), 0);
-  EXPECT_TRUE(cached(0));
-}
-
 TEST_F(Window, ShowImageTraceNamesBothPages) {
   Mode(PageMode::SpreadRight);
   MakePages({{20, 30}, {20, 30}});
@@ -349,41 +335,6 @@ TEST_F(Window, ShowImageTraceNamesBothPages) {
                                u"/1.png\r\n    Size : " + Decimal(static_cast<int64_t>(p1.size)) +
                                u"\r\n    Width : 20  Height : 30\r\n";
   EXPECT_NE(m_debug.find(trace), std::u16string::npos) << Utf16ToUtf8(m_debug);
-}
-
-// ---- pages loaded ahead ----
-
-TEST_F(Window, TheNextPagesAreLoadedAheadAndTraceWhenShown) {
-  Colorize(1);
-  // Colour pages: the colour check writes a line for each.
-  for (int i = 0; i < 4; ++i) SaveImage(m_tmp, std::to_string(i) + ".png", 20, 30, qRgb(200, 40, 40));
-  ASSERT_EQ(Open(m_tmp.path()), 0);
-  CMainWindow& w = Main();
-  w.FinishLoads();
-  EXPECT_EQ(m_debug.find(u"Index : [2/4]"), std::u16string::npos) << "nothing shown ahead of time";
-  EXPECT_EQ(m_debug.rfind(u"Color Image"), m_debug.find(u"Color Image")) << "only the page shown wrote its line";
-
-  // Page 1 was loaded ahead: gone from the disk, it still shows, and its
-  // lines come where it is used, before its "Show Image".
-  ::unlink((m_tmp / "1.png").c_str());
-  m_debug.clear();
-  ASSERT_EQ(w.ShowPage(w.book().current, 1), 0);
-  EXPECT_EQ(Shown(), std::make_pair(1, -1));
-  EXPECT_EQ(m_debug.find(u"Color Image"), 0u) << Utf16ToUtf8(m_debug);
-  EXPECT_LT(m_debug.find(u"Color Image"), m_debug.find(u"Show Image"));
-  EXPECT_NE(m_debug.find(u"Index : [2/4]"), std::u16string::npos);
-  EXPECT_EQ(w.book().pages[1].state, PageState::Image);
-}
-
-TEST_F(Window, ABookOpenedMeanwhileDropsWhatWasLoadedAhead) {
-  MakePages({{20, 30}, {20, 30}, {20, 30}});
-  ASSERT_EQ(Open(m_tmp.path()), 0);
-  TempDir other;
-  SaveImage(other, "only.png", 30, 20, qRgb(9, 9, 9));
-  ASSERT_EQ(Open(other.path()), 0);
-  Main().FinishLoads();
-  ASSERT_EQ(Main().book().pages.size(), 1u);
-  EXPECT_EQ(Main().ShowPage(0, 1), 1) << "nothing of the old book came back";
 }
 
 // Screentone: a page of fine dots shown small must look flat gray, not as
