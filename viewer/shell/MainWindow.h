@@ -111,7 +111,6 @@ class CMainWindow : public CWindowImpl {
   ID2D1Bitmap* secondPage() const { return Shown(m_pages.second()); }
   const PageImage& firstImage() const { return m_pages.first(); }
   const BuiltInPictures& pictures() const { return m_pictures; }
-  const CPageCache& pageCache() const { return m_pages.cache(); }
   const Loupe& loupe() const { return m_loupe; }
   CProfile& profile() { return m_profile; }
   ReaderSettings& reading() { return m_reading; }
