@@ -198,7 +198,13 @@ int main(int argc, char** argv) {
 
   int status = 1;
   switch (opening.status) {
-    case OpenStatus::Opened: status = Show(opening.book, mode); break;
+    case OpenStatus::Opened:
+      status = Show(opening.book, mode);
+      if (opening.book.pagesMissing) {
+        tool.Error(argument, "damaged: some pages could not be read");  // its list broke off
+        status = 2;
+      }
+      break;
     case OpenStatus::Refused: tool.Error(argument, "not a path the viewer takes"); break;
     case OpenStatus::NotArchive: tool.Error(argument, NotArchiveReason(opening.why)); break;
     default: tool.Error(argument, isFolder ? "the folder cannot be listed" : "cannot be read"); break;

@@ -9,6 +9,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -42,6 +44,10 @@ class TempDir {
     if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
       throw std::runtime_error("cannot write " + name);
     ::close(fd);
+  }
+  std::string ReadFile(const std::string& name) const {
+    std::ifstream in(*this / name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   void MakeFolder(const std::string& name) const {
     if (::mkdir((*this / name).c_str(), 0755) != 0) throw std::runtime_error("mkdir " + name);

@@ -156,6 +156,12 @@ ArchiveLock CheckArchiveLock(IDirectory* archive) {
   return ArchiveLock::None;
 }
 
+bool ArchiveListingCutShort(IDirectory* archive) {
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->ListingCutShort();
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) return libArchive->ListingCutShort();
+  return false;
+}
+
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (archive == nullptr || path == nullptr) return ArchiveTrouble::None;
   if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Trouble(path);

@@ -44,5 +44,10 @@ bool IsRarWithEncryptedList(const BYTE* head, std::size_t size);
 // Why the item at `path` of a directory that OpenArchive made does not read.
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
 
+// Whether the list of an archive OpenArchive opened broke off before its
+// end (a file cut short, headers that do not read): the entries after the
+// break are not among its entries.
+bool ArchiveListingCutShort(IDirectory* archive);
+
 // How an opened archive stands with encryption.
 ArchiveLock CheckArchiveLock(IDirectory* archive);

@@ -384,6 +384,7 @@ void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> t
   const bool solid = m_solid != nullptr;
   m_solid.reset();
   m_table = std::move(table);
+  m_tookListing = true;
   if (solid) StartPass();
 }
 

@@ -71,6 +71,9 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // libarchive stops listing). Entries past where libarchive stopped are
   // tried all the same, and fail with libarchive's reason.
   void TakeListing(std::shared_ptr<const ArchiveItemTable> table);
+  // Whether entries are missing: the listing stopped at a header that did
+  // not read, and no fuller listing was taken.
+  bool ListingCutShort() const { return !m_listedWhole && !m_tookListing; }
   // Whether the entry at `path` comes from such a listing only.
   bool IsBeyondListing(const char16_t* path) const;
   // Whether entries are read by one pass (a solid RAR).
@@ -111,6 +114,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   const ArchivePassword m_password;
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   bool m_listedWhole = false;
+  bool m_tookListing = false;
   uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then

@@ -44,6 +44,7 @@ constexpr PROPID kpidIsDir = 6;
 constexpr PROPID kpidSize = 7;
 constexpr PROPID kpidSolid = 13;
 constexpr PROPID kpidMethod = 22;
+constexpr PROPID kpidErrorFlags = 71;
 
 constexpr Int32 kExtract = 0;  // ask modes
 constexpr Int32 kTest = 1;

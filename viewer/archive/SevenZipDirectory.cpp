@@ -212,6 +212,16 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   callback->Release();
   if (opened != S_OK) return E_FAIL;
   DecodeOnOneThread(m_archive);
+  {
+    // The handler lists what it could and flags why it stopped. Only a
+    // file that ends early or lacks its start surely loses items; headers
+    // it merely found odd may still have listed every one.
+    constexpr UInt32 kUnavailableStart = 1u << 3, kUnexpectedEnd = 1u << 5;
+    SevenZipProperty errors;
+    m_archive->GetArchiveProperty(kpidErrorFlags, &errors.value);
+    m_listingCutShort = (errors.value.vt == VT_UI4 || errors.value.vt == VT_I4) &&
+                        (errors.value.ulVal & (kUnavailableStart | kUnexpectedEnd)) != 0;
+  }
 
   UInt32 count = 0;
   m_archive->GetNumberOfItems(&count);

@@ -38,6 +38,10 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   static constexpr uint8_t kZip = 0x01, kRar = 0x03, kLzh = 0x06, k7z = 0x07;
   // Whether the library here can decode every item (RAR: stored entries only).
   bool DecodesEveryItem() const;
+  // Whether the library's list of the items broke off before the archive's
+  // end (a file cut short, headers that do not read): items past the break
+  // are missing.
+  bool ListingCutShort() const { return m_listingCutShort; }
   // Whether items are read by one pass (the archive says it is solid).
   bool IsSolid() const { return m_solid != nullptr; }
   const SolidReader* solidReader() const { return m_solid.get(); }
@@ -51,6 +55,7 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   IInArchive* m_archive = nullptr;
   uint8_t m_format = 0;
+  bool m_listingCutShort = false;
   const uint64_t m_solidBudget;
   const ArchivePassword m_password;
   std::unique_ptr<SolidReader> m_solid;  // a solid archive's pass; the only user of m_archive then

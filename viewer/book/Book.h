@@ -64,6 +64,9 @@ struct Book {
   // its own: that way alone is given up, until another book opens.
   bool noArchiveAfter = false;
   bool noArchiveBefore = false;
+  // The archive's list broke off before its end (a file cut short): the
+  // pages after the break are missing, and the reader is told so.
+  bool pagesMissing = false;
 
   int32_t PageCount() const { return static_cast<int32_t>(pages.size()); }
   // The index of the entry at `path` (under root), or -1.

@@ -39,6 +39,7 @@ OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order)
   book.current = 0;
   book.folder.clear();
   book.kind = BookKind::Archive;
+  book.pagesMissing = ArchiveListingCutShort(book.root.get());
   return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
 }
 

@@ -25,6 +25,10 @@ std::u16string DamageText(const std::u16string& reason) {
   return Text("\u3053\u306e\u30da\u30fc\u30b8\u306f\u58ca\u308c\u3066\u3044\u307e\u3059: ") + reason;
 }
 
+std::u16string PagesMissingText() {
+  return Text("\u58ca\u308c\u3066\u3044\u307e\u3059: \u4e00\u90e8\u306e\u30da\u30fc\u30b8\u3092\u8aad\u3081\u307e\u305b\u3093\u3067\u3057\u305f");
+}
+
 std::u16string FailureText(OpenFailure why) {
   switch (why) {
     case OpenFailure::None:

@@ -24,3 +24,5 @@ std::u16string FailureText(OpenFailure why);
 // The line over a page that is not whole: that it is damaged, in the
 // window's language, then the reader's or decoder's own words for why.
 std::u16string DamageText(const std::u16string& reason);
+// Over a book whose archive broke off before its end.
+std::u16string PagesMissingText();

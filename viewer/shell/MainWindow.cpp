@@ -54,6 +54,12 @@ Overlay CMainWindow::overlay() const {
   for (const int32_t page : {m_book.current, m_book.second})
     if (words.caption.empty() && m_failure == OpenFailure::None && page >= 0 && page < m_book.PageCount())
       words.caption = DamageText(m_book.pages[static_cast<std::size_t>(page)].damage);
+  // A book whose archive broke off says so where it begins and where the
+  // pages that remain end.
+  if (words.caption.empty() && m_failure == OpenFailure::None && m_book.pagesMissing &&
+      (m_book.current == 0 || m_book.current == m_book.PageCount() - 1 || m_book.second == 0 ||
+       m_book.second == m_book.PageCount() - 1))
+    words.caption = PagesMissingText();
   if (m_help) words.help = HelpLines();
   if (m_waitingShown && m_pages.waitingFor() >= 0) {
     // The page a turn waits for, and that it is on its way.

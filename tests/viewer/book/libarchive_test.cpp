@@ -323,6 +323,41 @@ TEST_F(LibArchiveRoute, TarWithFolders) {
   EXPECT_EQ(Read(files.get(), "/b/2.jpg"), "page b2");
 }
 
+// An archive cut off partway lists the entries before the cut, through
+// whichever route reads it, and says that the rest are missing; a whole
+// one says nothing.
+TEST_F(LibArchiveRoute, AListThatBreaksOffSaysEntriesAreMissing) {
+  std::vector<test::ZipEntry> zipped;
+  std::vector<test::RarEntry> rarred;
+  m_tmp.MakeFolder("t");
+  for (int k = 0; k < 6; ++k) {
+    const std::string name = std::to_string(k) + ".jpg";
+    zipped.push_back({name, Page(k, 3000)});
+    rarred.push_back({name, Page(k, 3000)});
+    m_tmp.WriteFile("t/" + name, Page(k, 3000));
+  }
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "t") + "' && bsdtar -cf ../whole.tar *.jpg").c_str()), 0);
+  const std::string tar = m_tmp.ReadFile("whole.tar");
+  const struct {
+    std::string name, bytes;
+    bool missing;
+  } cases[] = {
+      {"whole.zip", test::ZipArchive(zipped), false},
+      {"cut.zip", test::ZipArchive(zipped).substr(0, 10000), true},
+      {"whole.rar", test::RarArchive(rarred), false},
+      {"cut.rar", test::RarArchive(rarred).substr(0, 10000), true},
+      {"whole.tar", tar, false},
+      {"cut.tar", tar.substr(0, 10000), true},
+  };
+  for (const auto& c : cases) {
+    m_tmp.WriteFile(c.name, c.bytes);
+    Ref<IDirectory> archive = Open(c.name);
+    ASSERT_TRUE(archive) << c.name;
+    EXPECT_EQ(ArchiveListingCutShort(archive.get()), c.missing) << c.name;
+    EXPECT_EQ(Read(archive.get(), "/0.jpg"), Page(0, 3000)) << c.name << ": the entries before the cut read";
+  }
+}
+
 TEST_F(LibArchiveRoute, TarEntriesReadFromTheirOwnHeadersInAnyOrder) {
   // Long names take a header of their own before the entry's (pax, GNU).
   m_tmp.MakeFolder("many");

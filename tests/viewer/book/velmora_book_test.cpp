@@ -202,6 +202,7 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
   flipped[zip.find(b) + 1000] ^= 0x5A;  // b's data no longer matches its CRC
   m_tmp.WriteFile("crc.cbz", flipped);
   m_tmp.WriteFile("cut.cbz", zip.substr(0, zip.find(b) + 1000));  // cut in the middle of b
+  m_tmp.WriteFile("cutlist.cbz", zip.substr(0, zip.find(c) - 30 - 5));  // cut where c's header begins
   m_tmp.MakeFolder("src");
   m_tmp.WriteFile("src/a.png", a);
   m_tmp.WriteFile("src/b.png", b);
@@ -223,9 +224,11 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
   const struct {
     const char* name;
     std::vector<std::string> expected;  // per entry: its hash's first line part, or ERROR and a word of the reason
+    const char* said = nullptr;         // on standard error, of the book
   } cases[] = {
       {"crc.cbz", {"a.png", "ERROR  /b.png  damaged: its data fails its CRC check", "c.png"}},
       {"cut.cbz", {"a.png", "ERROR  /b.png  damaged: its data ends early"}},
+      {"cutlist.cbz", {"a.png", "b.png"}, "cutlist.cbz: damaged: some pages could not be read"},
       {"locked.cbz", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"locked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
       {"plainlocked.cb7", {"ERROR  /a.png  cannot be opened (encrypted", "ERROR  /b.png  cannot be opened (encrypted"}},
@@ -236,6 +239,9 @@ TEST_F(VelmoraBook, EntriesNotReadWholeAreErrorsWithTheirReason) {
     SCOPED_TRACE(test.name);
     const Outcome run = Book("--hash '" + (m_tmp / test.name) + "'");
     EXPECT_EQ(run.status, 2) << run.errors;
+    if (test.said != nullptr) {
+      EXPECT_NE(run.errors.find(test.said), std::string::npos) << run.errors;
+    }
     ASSERT_EQ(run.lines.size(), test.expected.size());
     for (std::size_t i = 0; i < run.lines.size(); ++i) {
       EXPECT_EQ(run.lines[i].find(emptyHash), std::string::npos) << run.lines[i];

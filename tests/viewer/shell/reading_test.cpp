@@ -645,6 +645,31 @@ TEST_F(Reading, ADamagedPageKeepsItsPlaceAndSaysWhy) {
   EXPECT_TRUE(m_main->overlay().caption.empty());
 }
 
+// A book whose archive was cut off shows the pages before the cut and
+// says that the rest are missing where it begins and where they end.
+TEST_F(Reading, ABookCutShortSaysPagesAreMissing) {
+  SavePage(m_tmp, "page.png", 40, 60);
+  const std::string png = Bytes(m_tmp / "page.png");
+  std::vector<test::ZipEntry> pages;
+  for (int k = 1; k <= 8; ++k) pages.push_back({std::to_string(k) + ".png", png});
+  const std::string zip = test::ZipArchive(pages);
+  std::size_t fifth = 0;  // cut where the fifth entry begins
+  for (int k = 0; k < 5; ++k) fifth = zip.find(std::string("PK\x03\x04", 4), k == 0 ? 0 : fifth + 1);
+  m_tmp.WriteFile("cut.zip", zip.substr(0, fifth));
+  m_main->profile().settings.pageMode = PageMode::Single;
+  ASSERT_EQ(OpenFile(m_tmp / "cut.zip"), 0);
+  const int32_t count = m_main->book().PageCount();
+  ASSERT_EQ(count, 4);
+  EXPECT_EQ(m_main->overlay().caption, PagesMissingText());
+  Press(VK_LEFT);
+  EXPECT_TRUE(m_main->overlay().caption.empty()) << "not over every page";
+  Press(VK_END);
+  EXPECT_EQ(Shown(), std::make_pair(count - 1, -1));
+  UseLanguage(UiLanguage::English);
+  EXPECT_EQ(m_main->overlay().caption, u"damaged: some pages could not be read");
+  UseLanguage(UiLanguage::Japanese);
+}
+
 TEST_F(Reading, EachFailureSaysWhyOnThePicture) {
   SavePage(m_tmp, "page.png", 40, 60);
   m_tmp.WriteFile("notes.txt", "neither an image nor an archive");

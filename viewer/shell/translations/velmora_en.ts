@@ -146,6 +146,10 @@
         <translation>This page is damaged: </translation>
     </message>
     <message>
+        <source>壊れています: 一部のページを読めませんでした</source>
+        <translation>damaged: some pages could not be read</translation>
+    </message>
+    <message>
         <source>大きすぎて読めないページです。</source>
         <translation>This page is too large to read.</translation>
     </message>
