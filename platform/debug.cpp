@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -45,4 +48,12 @@ void OutputDebugStringW(const char16_t* text) {
     p += n;
     left -= static_cast<std::size_t>(n);
   }
+}
+
+void TraceStage(const char* stage) {
+  static const bool trace = std::getenv("VELMORA_TRACE_FRAMES") != nullptr;
+  if (!trace) return;
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  std::fprintf(stderr, "Stage %s %lld.%06ld\n", stage, static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);
 }

@@ -16,3 +16,8 @@ void SetDebugOutputSink(DebugOutputSink sink, void* context);
 // ends that), so work done ahead on a worker can have its texts written
 // later, when the work is used.
 void CaptureThreadDebugOutput(std::u16string* buffer);
+
+// With VELMORA_TRACE_FRAMES set, notes on standard error when the program
+// reached `stage`, on the monotonic clock (for the benchmarks: the stages
+// of start-up); nothing otherwise.
+void TraceStage(const char* stage);

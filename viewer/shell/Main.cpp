@@ -54,7 +54,9 @@ int main(int argc, char** argv) {
   // system when freed, where the heap would otherwise keep its high mark.
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   const std::u16string startPath = StartPath(argc, argv);
+  TraceStage("start");
   InitApplication(argc, argv);
+  TraceStage("toolkit");
   UseLanguage(UserLanguage());
   CoInitialize(nullptr);
 
@@ -80,8 +82,10 @@ int main(int argc, char** argv) {
   SetUserSetting(u"Software/Microsoft/Internet Explorer/Main/FeatureControl/FEATURE_BROWSER_EMULATION",
                  exeName.c_str(), 10000);
 
+  TraceStage("settings");
   auto window = std::make_unique<CMainWindow>();
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
+  TraceStage("window");
   if (hwnd != nullptr) {
     SetWindowIcon(hwnd);
     // Where it was last time, on the screens there are now; centred the
@@ -92,6 +96,7 @@ int main(int argc, char** argv) {
     CloseOnTerminationSignals(hwnd);
     ShowWindow(hwnd, maximized ? SW_SHOWMAXIMIZED : SW_SHOW);
     RegisterTouchWindow(hwnd, 0);
+    TraceStage("shown");
 
     // A turn keeps the window no longer than a frame or so: past that it
     // is made when the workers bring its pages, and keys, the close box and
@@ -106,6 +111,7 @@ int main(int argc, char** argv) {
     } else {
       ShowAboutAtStart(*window);
     }
+    TraceStage("opened");
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
     // The profile is saved. A worker still in a long archive read or decode
