@@ -238,6 +238,11 @@ class CQtWindow final : public QWidget, public PlatformWindow {
       case Qt::Key_Slash:
       case Qt::Key_Question:
         return VK_OEM_2;
+      case Qt::Key_Equal:
+      case Qt::Key_Plus:
+        return VK_OEM_PLUS;
+      case Qt::Key_Minus:
+        return VK_OEM_MINUS;
       default:
         break;
     }

@@ -61,7 +61,9 @@ constexpr WPARAM VK_APPS = 0x5D;  // the Menu key
 constexpr WPARAM VK_F1 = 0x70;
 constexpr WPARAM VK_F10 = 0x79;
 constexpr WPARAM VK_F11 = 0x7A;
-constexpr WPARAM VK_OEM_2 = 0xBF;  // "/" and "?"
+constexpr WPARAM VK_OEM_PLUS = 0xBB;   // "=" and "+"
+constexpr WPARAM VK_OEM_MINUS = 0xBD;  // "-"
+constexpr WPARAM VK_OEM_2 = 0xBF;      // "/" and "?"
 
 constexpr LRESULT HTNOWHERE = 0;
 constexpr LRESULT HTCLIENT = 1;

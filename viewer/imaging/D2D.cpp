@@ -259,10 +259,21 @@ void D2D::DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>&
 
 void D2D::DrawImage(const PageImage& page, const PagePlace& place) {
   const D2D1_SIZE_U scaled = page.scaled ? page.scaled->GetPixelSize() : D2D1_SIZE_U{};
+  const float kx = static_cast<float>(m_dpiX) * m_pixelRatio / 96.0f;
+  const float ky = static_cast<float>(m_dpiY) * m_pixelRatio / 96.0f;
+  // Whether the place's pixels are all the device pixels its rectangle covers.
+  const auto across = [](float from, float to, float k) {
+    return static_cast<UINT>(std::max<long>(std::lround(to * k) - std::lround(from * k), 1));
+  };
+  const bool covers = across(place.rect.left, place.rect.right, kx) == place.pixels.width &&
+                      across(place.rect.top, place.rect.bottom, ky) == place.pixels.height;
+  if (scaled.width == place.pixels.width && scaled.height == place.pixels.height && !covers) {
+    // A page zoomed so far that its copy is made smaller: enlarged here.
+    m_renderTarget->DrawBitmap(page.scaled.get(), &place.rect, 1.0f, kLinear, nullptr);
+    return;
+  }
   if (scaled.width == place.pixels.width && scaled.height == place.pixels.height) {
     // Made for exactly these pixels: drawn one to one, on whole pixels.
-    const float kx = static_cast<float>(m_dpiX) * m_pixelRatio / 96.0f;
-    const float ky = static_cast<float>(m_dpiY) * m_pixelRatio / 96.0f;
     const float left = std::round(place.rect.left * kx) / kx, top = std::round(place.rect.top * ky) / ky;
     const D2D1_RECT_F dest{left, top, left + static_cast<float>(scaled.width) / kx,
                            top + static_cast<float>(scaled.height) / ky};

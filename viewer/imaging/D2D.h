@@ -54,11 +54,12 @@ struct Screen {
   // a pair of pages of its shape.
   D2D1_SIZE_U PixelsAlone(D2D1_SIZE_U page) const;
   D2D1_SIZE_U PixelsPaired(D2D1_SIZE_U page) const;
+  // A rectangle in drawing units and the device pixels it covers.
+  PagePlace PlaceAt(const D2D1_RECT_F& rect) const;
 
  private:
   D2D1_RECT_F RectAlone(D2D1_SIZE_U page) const;
   void RectsPaired(D2D1_SIZE_U left, D2D1_SIZE_U right, D2D1_RECT_F* rects) const;
-  PagePlace PlaceAt(const D2D1_RECT_F& rect) const;
 };
 
 class D2D {

@@ -8,6 +8,7 @@
 
 #include "viewer/book/PageMode.h"
 #include "viewer/imaging/D2D.h"
+#include "viewer/reading/ViewScale.h"
 
 class IPageView {
  public:
@@ -20,20 +21,31 @@ class IPageView {
   virtual Sizer AheadPixels(PageMode mode) const = 0;
 };
 
-// The whole page, or the spread, fitted into the renderer's drawing area.
+// The whole page, or the spread, fitted into the renderer's drawing area,
+// or drawn at the scale its owner chose (fit width or height, original
+// size, zoomed) with the window over part of it.
 class CFittedView final : public IPageView {
  public:
-  explicit CFittedView(const D2D& renderer) : m_renderer(renderer) {}
+  explicit CFittedView(const D2D& renderer, const ViewScale* scale = nullptr) : m_renderer(renderer), m_scale(scale) {}
   Placement Place(D2D1_SIZE_U first, D2D1_SIZE_U second, PageMode mode) const override {
-    return m_renderer.CurrentScreen().Place(first, second, mode);
+    return Layout(first, second, mode).placement;
+  }
+  ScaledLayout Layout(D2D1_SIZE_U first, D2D1_SIZE_U second, PageMode mode) const {
+    return LayOut(m_renderer.CurrentScreen(), first, second, mode, Scale());
   }
   // An upright page beside its partner in a spread, any other page alone.
   Sizer AheadPixels(PageMode mode) const override {
-    return [screen = m_renderer.CurrentScreen(), spread = mode != PageMode::Single](D2D1_SIZE_U page) {
-      return spread && page.width < page.height ? screen.PixelsPaired(page) : screen.PixelsAlone(page);
+    return [screen = m_renderer.CurrentScreen(), mode, scale = Scale()](D2D1_SIZE_U page) {
+      const bool paired = mode != PageMode::Single && page.width < page.height;
+      if (scale.Fitted()) return paired ? screen.PixelsPaired(page) : screen.PixelsAlone(page);
+      return LayOut(screen, page, paired ? page : D2D1_SIZE_U{}, paired ? mode : PageMode::Single, scale)
+          .placement.first.pixels;
     };
   }
 
  private:
+  ViewScale Scale() const { return m_scale != nullptr ? *m_scale : ViewScale{}; }
+
   const D2D& m_renderer;
+  const ViewScale* m_scale;
 };

@@ -42,6 +42,13 @@ enum class Action {
   NaturalOrder,
   Resume,
   PageNumberSwitch,
+  // How large the pages are drawn.
+  FitBest,      // B, 0, Ctrl+0
+  FitWidth,     // W
+  FitHeight,    // H
+  FitOriginal,  // O
+  ZoomIn,       // +, =, Ctrl+wheel
+  ZoomOut,      // -
 };
 
 // Command ids of the context menu.
@@ -65,6 +72,12 @@ constexpr UINT IDM_NATURAL_ORDER = 32797;
 constexpr UINT IDM_RESUME = 32798;
 constexpr UINT IDM_KEYS = 32799;
 constexpr UINT IDM_PAGE_NUMBER = 32800;
+constexpr UINT IDM_FIT_BEST = 32801;
+constexpr UINT IDM_FIT_WIDTH = 32802;
+constexpr UINT IDM_FIT_HEIGHT = 32803;
+constexpr UINT IDM_FIT_ORIGINAL = 32804;
+constexpr UINT IDM_ZOOM_IN = 32805;
+constexpr UINT IDM_ZOOM_OUT = 32806;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

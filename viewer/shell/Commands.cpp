@@ -30,6 +30,10 @@ HMENU LoadContextMenu() {
   Append(show, MF_SEPARATOR, 0, nullptr);
   for (UINT id : {IDM_COVER_ALONE, IDM_EXIF_ORIENTATION, IDM_NATURAL_ORDER, IDM_RESUME, IDM_PAGE_NUMBER})
     Append(show, id);
+  HMENU size = CreatePopupMenu();
+  for (UINT id : {IDM_FIT_BEST, IDM_FIT_WIDTH, IDM_FIT_HEIGHT, IDM_FIT_ORIGINAL}) Append(size, id);
+  Append(size, MF_SEPARATOR, 0, nullptr);
+  for (UINT id : {IDM_ZOOM_IN, IDM_ZOOM_OUT}) Append(size, id);
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
   Append(help, IDM_KEYS);
@@ -41,6 +45,7 @@ HMENU LoadContextMenu() {
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(history), "History");
   Append(popup, MF_SEPARATOR, 0, nullptr);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(show), "Show");
+  Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(size), "View");
   Append(popup, IDM_FULL_SCREEN);
   Append(popup, MF_SEPARATOR, 0, nullptr);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(help), "Help");
@@ -75,6 +80,14 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (m_reading.naturalOrder) CheckMenuItem(menu, IDM_NATURAL_ORDER, MF_CHECKED);
   if (m_reading.resume) CheckMenuItem(menu, IDM_RESUME, MF_CHECKED);
   if (m_reading.pageNumber) CheckMenuItem(menu, IDM_PAGE_NUMBER, MF_CHECKED);
+  if (m_viewScale.zoom == 1.0f) {
+    const Fit fit = m_viewScale.fit;
+    CheckMenuItem(menu, fit == Fit::Best    ? IDM_FIT_BEST
+                        : fit == Fit::Width ? IDM_FIT_WIDTH
+                        : fit == Fit::Height ? IDM_FIT_HEIGHT
+                                             : IDM_FIT_ORIGINAL,
+                  MF_CHECKED);
+  }
   if (!m_book.CanStepToArchive(+1)) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
   if (!m_book.CanStepToArchive(-1)) EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
   if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);

@@ -112,6 +112,7 @@ class CMainWindow : public CWindowImpl {
   const PageImage& firstImage() const { return m_pages.first(); }
   const BuiltInPictures& pictures() const { return m_pictures; }
   const Loupe& loupe() const { return m_loupe; }
+  const ViewScale& viewScale() const { return m_viewScale; }
   CProfile& profile() { return m_profile; }
   ReaderSettings& reading() { return m_reading; }
   // Why the picture on screen stands where a page should (None: it does not).
@@ -178,6 +179,26 @@ class CMainWindow : public CWindowImpl {
   int32_t IndexOfPage(const std::u16string& path, int32_t fallback) const;
   void OnKey(WPARAM key, LPARAM keyData);
   void OnLeftButton(bool down, LPARAM position);
+  // How large the pages are drawn: a fit, kept from page to page.
+  void SetFit(Fit fit);
+  // One zoom step in (+1) or out (-1), the point (x, y) of the window
+  // staying over the same point of the pages.
+  void Zoom(int direction, float x, float y);
+  // The pages as the view lays them out now.
+  ScaledLayout Layout() const;
+  // Moves the window over pages larger than it by (dx, dy) drawing units;
+  // whether it moved.
+  bool Pan(float dx, float dy);
+  // Where a page just turned to is read from: its top, on the side the
+  // book opens from.
+  void PanToStart();
+  // A scroll by most of a window in reading order (+1 on, -1 back) over
+  // pages larger than the window; false at their end: the page turns.
+  bool ScrollInReadingOrder(int direction);
+  // The same sideways, for the arrows: false at the edge.
+  bool ScrollSideways(int direction);
+  // A drag with the left button: where it went down and whether it moved.
+  void OnDrag(int32_t x, int32_t y);
   void AskForPage();
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
@@ -245,6 +266,10 @@ class CMainWindow : public CWindowImpl {
   // same third of the window.
   enum class Third { None, Left, Middle, Right };
   Third m_pressed = Third::None;
+  bool m_dragging = false;  // the left button is down over pages larger than the window
+  bool m_dragged = false;   // and has moved them: no click
+  int32_t m_dragX = 0, m_dragY = 0;
+  ViewScale m_viewScale;
   ReaderSettings m_reading;
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;
@@ -257,7 +282,7 @@ class CMainWindow : public CWindowImpl {
   std::function<void()> m_settled;
   // The pages of m_book on their way to the screen. Last, so that its
   // workers stop first.
-  CFittedView m_view{m_renderer};
+  CFittedView m_view{m_renderer, &m_viewScale};
   CReadingUnit m_pages{m_book, m_renderer, m_view, [this] { return Reading(); }};
 };
 

@@ -90,6 +90,7 @@ void CMainWindow::OnTurnsWaiting() {
 }
 
 void CMainWindow::Shown(const Spread& spread) {
+  PanToStart();
   const int32_t n = m_book.PageCount();
   std::u16string trace = u"Show Image\r\n";
   auto describe = [&](int32_t page, const PageImage& image) {

@@ -48,17 +48,31 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       else if (m_fullScreen != 0)
         ToggleFullScreen();
       break;
+    // Over pages larger than the window, the window moves first and the
+    // page turns at their edge.
     case Action::PageLeft:
-      KeyStep(leftIsBack ? -1 : 1, keyData);
+      if (ScrollSideways(-1))
+        Invalidate();
+      else
+        KeyStep(leftIsBack ? -1 : 1, keyData);
       break;
     case Action::PageRight:
-      KeyStep(leftIsBack ? 1 : -1, keyData);
+      if (ScrollSideways(+1))
+        Invalidate();
+      else
+        KeyStep(leftIsBack ? 1 : -1, keyData);
       break;
     case Action::SpreadBack:
-      KeyStep(-2, keyData);
+      if (ScrollInReadingOrder(-1))
+        Invalidate();
+      else
+        KeyStep(-2, keyData);
       break;
     case Action::SpreadForward:
-      KeyStep(2, keyData);
+      if (ScrollInReadingOrder(+1))
+        Invalidate();
+      else
+        KeyStep(2, keyData);
       break;
     case Action::FirstPage:
       if (!m_book.pages.empty()) {
@@ -137,6 +151,24 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
     case Action::PageNumberSwitch:
       ToggleSwitch(&ReaderSettings::pageNumber);
       break;
+    case Action::FitBest:
+      SetFit(Fit::Best);
+      break;
+    case Action::FitWidth:
+      SetFit(Fit::Width);
+      break;
+    case Action::FitHeight:
+      SetFit(Fit::Height);
+      break;
+    case Action::FitOriginal:
+      SetFit(Fit::Original);
+      break;
+    case Action::ZoomIn:
+    case Action::ZoomOut: {
+      const Screen screen = m_renderer.CurrentScreen();
+      Zoom(action == Action::ZoomIn ? +1 : -1, screen.width / 2, screen.height / 2);
+      break;
+    }
     case Action::None:
       break;
   }
@@ -149,10 +181,20 @@ void CMainWindow::OnLeftButton(bool down, LPARAM position) {
   const Third third = x < 0 || x >= w ? Third::None : x < w / 3 ? Third::Left : x < 2 * w / 3 ? Third::Middle : Third::Right;
   if (down) {
     m_pressed = third;
+    const ScaledLayout layout = Layout();
+    m_dragging = !m_viewScale.Fitted() && (layout.overflowX || layout.overflowY);
+    m_dragged = false;
+    m_dragX = x;
+    m_dragY = HighSigned(position);
     return;
   }
   const Third pressed = m_pressed;
   m_pressed = Third::None;
+  m_dragging = false;
+  if (m_dragged) {  // the pages were moved, not clicked
+    m_dragged = false;
+    return;
+  }
   // A click while the help is up puts it away.
   if (m_help) {
     ToggleHelp();
@@ -284,6 +326,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       m_loupe.x = LowSigned(lParam);
       m_loupe.y = HighSigned(lParam);
       if (m_loupe.on) Invalidate();
+      OnDrag(m_loupe.x, m_loupe.y);
       return true;
     case WM_MBUTTONDOWN:
       if (!m_loupe.on) {
@@ -299,8 +342,18 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_MOUSEWHEEL: {
       const int16_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
-      if (delta > 0) Step(-2);
-      if (delta < 0) Step(2);
+      if (delta == 0) return true;
+      const int direction = delta > 0 ? -1 : 1;
+      if (CurrentModifiers().control) {
+        // Zoomed around the pointer.
+        Zoom(-direction, static_cast<float>(m_loupe.x), static_cast<float>(m_loupe.y));
+        return true;
+      }
+      if (ScrollInReadingOrder(direction)) {
+        Invalidate();
+        return true;
+      }
+      Step(2 * direction);
       return true;
     }
     case WM_DROPFILES:

@@ -157,10 +157,10 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {VK_END, none, Action::LastPage},             {VK_NEXT, none, Action::SpreadForward},
       {VK_PRIOR, none, Action::SpreadBack},         {VK_SPACE, none, Action::SpreadForward},
       {VK_SPACE, shift, Action::SpreadBack},        {VK_BACK, none, Action::SpreadBack},
-      {'O', none, Action::None},                    {'O', control, Action::OpenFile},
+      {'O', none, Action::FitOriginal},             {'O', control, Action::OpenFile},
       {'O', both, Action::OpenFolder},              {'Q', none, Action::Quit},
       {'Q', control, Action::Quit},                 {'Q', alt, Action::None},
-      {'W', none, Action::None},                    {'W', control, Action::Quit},
+      {'W', none, Action::FitWidth},                {'W', control, Action::Quit},
       {'N', none, Action::NextArchive},             {'N', shift, Action::PreviousArchive},
       {'N', control, Action::None},                 {'G', none, Action::None},
       {'G', control, Action::GoToPage},             {VK_APPS, none, Action::ContextMenu},
@@ -168,6 +168,9 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {VK_F1, none, Action::Help},                  {VK_OEM_2, shift, Action::Help},
       {'A', none, Action::None},                    {VK_SHIFT, shift, Action::None},
       {'P', none, Action::PageNumber},              {'P', control, Action::None},
+      {'B', none, Action::FitBest},                 {'H', none, Action::FitHeight},
+      {'0', none, Action::FitBest},                 {'0', control, Action::FitBest},
+      {VK_OEM_PLUS, shift, Action::ZoomIn},         {VK_OEM_MINUS, none, Action::ZoomOut},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
@@ -643,6 +646,49 @@ TEST_F(Reading, ADamagedPageKeepsItsPlaceAndSaysWhy) {
   Press(VK_LEFT);
   EXPECT_EQ(Shown(), std::make_pair(2, -1));
   EXPECT_TRUE(m_main->overlay().caption.empty());
+}
+
+// Pages larger than the window: the page keys move the window down the
+// page, then across it the way the book reads, and turn only at its end;
+// a turn starts at the top, on the side the book opens from; a drag moves
+// the pages instead of turning; B brings the whole page back.
+TEST_F(Reading, LargerThanTheWindowTheKeysScrollBeforeTheyTurn) {
+  SavePage(m_tmp, "a.png", 200, 600);
+  SavePage(m_tmp, "b.png", 200, 600);
+  SavePage(m_tmp, "c.png", 2000, 300);
+  ASSERT_EQ(OpenFolder(m_tmp.path()), 0);
+  Press('W');  // 800 x 2400 in a window 600 high
+  const float kScroll = 0.9f * 600;
+  for (float expected : {kScroll, 2 * kScroll, 3 * kScroll, 1800.0f}) {
+    Press(VK_DOWN);
+    ASSERT_EQ(Shown().first, 0);
+    EXPECT_NEAR(m_main->viewScale().panY, expected, 0.5);
+  }
+  Press(VK_SPACE);
+  EXPECT_EQ(Shown().first, 1) << "the end of the page: a turn";
+  EXPECT_EQ(m_main->viewScale().panY, 0.0f);
+  Press(VK_UP);
+  EXPECT_EQ(Shown().first, 0);
+
+  // A wide page at its own size, read from the right: the window starts
+  // at its right edge and moves left.
+  ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+  Press('O');
+  EXPECT_NEAR(m_main->viewScale().panX, 2000 - 800, 0.5);
+  Press(VK_DOWN);
+  EXPECT_NEAR(m_main->viewScale().panX, 2000 - 800 - 0.9f * 800, 0.5);
+  Press(VK_RIGHT);
+  EXPECT_NEAR(m_main->viewScale().panX, 2000 - 800, 0.5);
+  Send(WM_LBUTTONDOWN, 0, MAKELPARAM(400, 300));
+  Send(WM_MOUSEMOVE, 0, MAKELPARAM(700, 300));
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(700, 300));
+  EXPECT_NEAR(m_main->viewScale().panX, 2000 - 800 - 300, 0.5) << "dragged by 300";
+  EXPECT_EQ(Shown().first, 2) << "a drag is no click";
+
+  Press('B');
+  EXPECT_TRUE(m_main->viewScale().Fitted());
+  Press(VK_UP);
+  EXPECT_EQ(Shown().first, 1);
 }
 
 // A book whose archive was cut off shows the pages before the cut and

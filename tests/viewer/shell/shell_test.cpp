@@ -267,7 +267,8 @@ class Menu : public Messages {
           self->m_popup = Items(menu);
           self->m_history = Items(GetSubMenu(menu, kHistoryPosition));
           self->m_show = Items(GetSubMenu(menu, 7));
-          self->m_help = Items(GetSubMenu(menu, 10));
+          self->m_view = Items(GetSubMenu(menu, 8));
+          self->m_help = Items(GetSubMenu(menu, 11));
           self->m_at = POINT{x, y};
           return self->m_choose;
         },
@@ -284,7 +285,7 @@ class Menu : public Messages {
     return false;
   }
 
-  MenuSeen m_popup, m_history, m_show, m_help;
+  MenuSeen m_popup, m_history, m_show, m_view, m_help;
   POINT m_at{};
   UINT m_choose = 0;
 };
@@ -306,13 +307,13 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   History().Assign({});
   Settings() = ViewSettings{PageMode::SpreadRight, 1};
   struct Seen {
-    MenuSeen popup, history, show, help;
+    MenuSeen popup, history, show, view, help;
   } seen[2];
   const UiLanguage languages[] = {UiLanguage::Japanese, UiLanguage::English};
   for (int i = 0; i < 2; ++i) {
     UseLanguage(languages[i]);
     Open();
-    seen[i] = Seen{m_popup, m_history, m_show, m_help};
+    seen[i] = Seen{m_popup, m_history, m_show, m_view, m_help};
   }
   UseLanguage(UiLanguage::Japanese);
   const UINT popup = 0xFFFFFFFFu;
@@ -323,6 +324,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                                {u"", IDM_GO_TO_PAGE, MF_GRAYED},
                                {u"", popup, MF_POPUP},
                                {u"", 0, MF_SEPARATOR},
+                               {u"", popup, MF_POPUP},
                                {u"", popup, MF_POPUP},
                                {u"", IDM_FULL_SCREEN, 0},
                                {u"", 0, MF_SEPARATOR},
@@ -343,13 +345,20 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
     EXPECT_EQ(WithoutTexts(s.popup), expectedPopup);
     EXPECT_EQ(WithoutTexts(s.history), (MenuSeen{{u"", IDM_EMPTY, MF_GRAYED}}));
     EXPECT_EQ(WithoutTexts(s.show), expectedShow);
+    EXPECT_EQ(WithoutTexts(s.view), (MenuSeen{{u"", IDM_FIT_BEST, MF_CHECKED},
+                                              {u"", IDM_FIT_WIDTH, 0},
+                                              {u"", IDM_FIT_HEIGHT, 0},
+                                              {u"", IDM_FIT_ORIGINAL, 0},
+                                              {u"", 0, MF_SEPARATOR},
+                                              {u"", IDM_ZOOM_IN, 0},
+                                              {u"", IDM_ZOOM_OUT, 0}}));
     EXPECT_EQ(WithoutTexts(s.help), (MenuSeen{{u"", IDM_MANUAL, MF_GRAYED}, {u"", IDM_KEYS, 0}, {u"", IDM_ABOUT, 0}}));
   }
   // Japanese: the menus' own texts, byte for byte.
   using Words = std::vector<std::u16string>;
   EXPECT_EQ(Texts(seen[0].popup), (Words{u"Open File...", u"Open Directory...", u"Open Next Archive File",
                                          u"Open Previous Archive File", u"Go to Page...", u"History", u"", u"Show",
-                                         u"Window/Full Screen", u"", u"Help", u"Exit"}));
+                                         u"View", u"Window/Full Screen", u"", u"Help", u"Exit"}));
   EXPECT_EQ(Texts(seen[0].history), (Words{u"Empty"}));
   EXPECT_EQ(Texts(seen[0].show),
             (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d", u"",
@@ -367,6 +376,11 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                    u"Colorize Monochrome Pages", u"", u"Cover Alone", u"Turn Pages as Exif Says",
                    u"Natural Order (2 before 10)", u"Open Books Where I Left Off", u"Page Number in Full Screen"}));
   EXPECT_EQ(Texts(seen[1].help), Texts(seen[0].help));
+  EXPECT_EQ(Texts(seen[0].view), (Words{u"\u5168\u4f53\u3092\u8868\u793a", u"\u5e45\u306b\u5408\u308f\u305b\u308b",
+                                        u"\u9ad8\u3055\u306b\u5408\u308f\u305b\u308b", u"\u539f\u5bf8\u5927", u"",
+                                        u"\u62e1\u5927", u"\u7e2e\u5c0f"}));
+  EXPECT_EQ(Texts(seen[1].view),
+            (Words{u"Best Fit", u"Fit Width", u"Fit Height", u"Original Size", u"", u"Zoom In", u"Zoom Out"}));
 }
 
 // Every text the program shows has its English: no Japanese is left in an
@@ -381,7 +395,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
   UseLanguage(UiLanguage::English);
   Open();
   std::vector<std::u16string> texts;
-  for (const MenuSeen* items : {&m_popup, &m_history, &m_show, &m_help})
+  for (const MenuSeen* items : {&m_popup, &m_history, &m_show, &m_view, &m_help})
     for (const MenuItemSeen& item : *items) texts.push_back(item.text);
   for (const auto& [keys, action] : HelpLines()) texts.push_back(keys), texts.push_back(action);
   for (OpenFailure why : {OpenFailure::NotFound, OpenFailure::NoPermission, OpenFailure::NotImageOrArchive,
@@ -390,7 +404,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
     texts.push_back(FailureText(why));
   UseLanguage(UiLanguage::Japanese);
   for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
-  EXPECT_EQ(texts.size(), 12u + 1u + 11u + 3u + 2 * HelpLines().size() + 10u);
+  EXPECT_EQ(texts.size(), 13u + 1u + 11u + 7u + 3u + 2 * HelpLines().size() + 10u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

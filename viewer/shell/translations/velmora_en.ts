@@ -301,5 +301,49 @@
         <source>このヘルプ</source>
         <translation>This help</translation>
     </message>
+    <message>
+        <source>全体を表示</source>
+        <translation>Best Fit</translation>
+    </message>
+    <message>
+        <source>全体・幅・高さ・原寸に合わせる</source>
+        <translation>best fit, fit width, fit height, original size</translation>
+    </message>
+    <message>
+        <source>幅に合わせる</source>
+        <translation>Fit Width</translation>
+    </message>
+    <message>
+        <source>高さに合わせる</source>
+        <translation>Fit Height</translation>
+    </message>
+    <message>
+        <source>原寸大</source>
+        <translation>Original Size</translation>
+    </message>
+    <message>
+        <source>拡大</source>
+        <translation>Zoom In</translation>
+    </message>
+    <message>
+        <source>+  -  0  Ctrl+ホイール</source>
+        <translation>+  -  0  Ctrl+wheel</translation>
+    </message>
+    <message>
+        <source>拡大・縮小・全体に戻す</source>
+        <translation>zoom in, zoom out, back to best fit</translation>
+    </message>
+    <message>
+        <source>縮小</source>
+        <translation>Zoom Out</translation>
+    </message>
+    <message>
+        <source>ドラッグ</source>
+        <translation>drag</translation>
+    </message>
+    <message>
+        <source>窓より大きなページを動かす</source>
+        <translation>move pages larger than the window</translation>
+    </message>
 </context>
 </TS>
