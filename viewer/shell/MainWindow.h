@@ -192,9 +192,10 @@ class CMainWindow : public CWindowImpl {
   // Where a page just turned to is read from: its top, on the side the
   // book opens from.
   void PanToStart();
-  // A scroll by most of a window in reading order (+1 on, -1 back) over
+  // A scroll by `share` of the window (most of it for the page keys, a
+  // little for a wheel's notch) in reading order (+1 on, -1 back) over
   // pages larger than the window; false at their end: the page turns.
-  bool ScrollInReadingOrder(int direction);
+  bool ScrollInReadingOrder(int direction, float share = 0.9f);
   // The same sideways, for the arrows: false at the edge.
   bool ScrollSideways(int direction);
   // A drag with the left button: where it went down and whether it moved.

@@ -9,7 +9,8 @@
 
 namespace {
 
-// A scroll moves by most of the window, keeping a strip of what was seen.
+// A sideways scroll moves by most of the window, keeping a strip of what
+// was seen.
 constexpr float kScrollShare = 0.9f;
 // A left button that moves less than this between down and up clicks.
 constexpr int32_t kDragThreshold = 4;
@@ -66,12 +67,12 @@ void CMainWindow::PanToStart() {
   if (!m_viewScale.Fitted()) Pan(0, 0);
 }
 
-bool CMainWindow::ScrollInReadingOrder(int direction) {
+bool CMainWindow::ScrollInReadingOrder(int direction, float share) {
   if (m_viewScale.Fitted()) return false;
   const Screen screen = m_renderer.CurrentScreen();
   const ScaledLayout now = Layout();
   // Down the column first, then to the next column the way the book reads.
-  if (now.overflowY && Pan(0, static_cast<float>(direction) * kScrollShare * screen.height)) return true;
+  if (now.overflowY && Pan(0, static_cast<float>(direction) * share * screen.height)) return true;
   if (!now.overflowX) return false;
   const float across = static_cast<float>(LeftIsBack() ? direction : -direction) * kScrollShare * screen.width;
   if (!Pan(across, 0)) return false;

@@ -8,6 +8,8 @@
 namespace {
 int16_t LowSigned(LPARAM l) { return static_cast<int16_t>(LOWORD(static_cast<uintptr_t>(l))); }
 int16_t HighSigned(LPARAM l) { return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(l))); }
+// A wheel's notch moves pages larger than the window by a little of it.
+constexpr float kWheelShare = 0.15f;
 }  // namespace
 
 void CMainWindow::Step(int32_t step) {
@@ -349,7 +351,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         Zoom(-direction, static_cast<float>(m_loupe.x), static_cast<float>(m_loupe.y));
         return true;
       }
-      if (ScrollInReadingOrder(direction)) {
+      if (ScrollInReadingOrder(direction, kWheelShare)) {
         Invalidate();
         return true;
       }
