@@ -181,6 +181,8 @@ class CMainWindow : public CWindowImpl {
   void OnLeftButton(bool down, LPARAM position);
   // How large the pages are drawn: a fit, kept from page to page.
   void SetFit(Fit fit);
+  // The fit and zoom kept for the open book, and for books never seen.
+  void KeepView();
   // One zoom step in (+1) or out (-1), the point (x, y) of the window
   // staying over the same point of the pages.
   void Zoom(int direction, float x, float y);

@@ -77,6 +77,11 @@ CBookOpener CMainWindow::Opener() {
 }
 
 void CMainWindow::ShowFirstPage(int32_t index) {
+  // As large as this book was read last, or as the last book.
+  const ViewScale kept = LoadBookView(m_book.source);
+  m_viewScale = ViewScale{};
+  m_viewScale.fit = kept.fit;
+  m_viewScale.zoom = kept.zoom;
   ShowPage(index, 0, Otherwise::ShowNoPage);
   Invalidate();
 }

@@ -1,6 +1,12 @@
 #include "viewer/shell/ReaderSettings.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "platform/text.h"
 
 namespace {
 
@@ -18,6 +24,34 @@ constexpr char16_t kWindowWidth[] = u"window/width";
 constexpr char16_t kWindowHeight[] = u"window/height";
 constexpr char16_t kWindowMaximized[] = u"window/maximized";
 constexpr char16_t kAboutSite[] = u"about/site";
+constexpr char16_t kViewBooks[] = u"views/books";
+constexpr char16_t kViewSizes[] = u"views/sizes";
+constexpr char16_t kViewLast[] = u"views/last";
+
+// A view as the settings file keeps it: its fit's name and the zoom in
+// ten-thousandths ("width 12500"; no decimal point, whatever the locale);
+// anything else there reads as the whole page.
+constexpr const char* kFitNames[] = {"best", "width", "height", "original"};
+
+std::u16string ViewText(const ViewScale& view) {
+  const long zoom = std::lround(static_cast<double>(view.zoom) * 10000);
+  return Utf8ToUtf16(std::string(kFitNames[static_cast<int>(view.fit)]) + " " + std::to_string(zoom));
+}
+
+ViewScale ParseView(const std::u16string& text) {
+  ViewScale view;
+  const std::string words = Utf16ToUtf8(text);
+  const std::size_t space = words.find(' ');
+  if (space == std::string::npos) return view;
+  for (int k = 0; k < 4; ++k)
+    if (words.compare(0, space, kFitNames[k]) == 0) view.fit = static_cast<Fit>(k);
+  char* end = nullptr;
+  const long zoom = std::strtol(words.c_str() + space + 1, &end, 10);
+  // The layout keeps any zoom within the page's bounds; this keeps it sane.
+  if (end != words.c_str() + space + 1 && *end == '\0' && zoom >= 10 && zoom <= 10000000)
+    view.zoom = static_cast<float>(zoom) / 10000;
+  return view;
+}
 
 // The smallest window worth restoring, and the largest coordinate taken as
 // a real one (a damaged file must not make a window of millions of pixels).
@@ -66,6 +100,34 @@ void SaveHistoryPages(CHistory& history) {
   }
   SetUserSettingTexts(kHistoryBooks, books);
   SetUserSettingTexts(kHistoryPages, pages);
+}
+
+ViewScale LoadBookView(const std::u16string& book) {
+  const std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
+  const std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
+  for (std::size_t i = 0; i < books.size() && i < sizes.size(); ++i)
+    if (books[i] == book) return ParseView(sizes[i]);
+  return ParseView(GetUserSettingText(kViewLast));
+}
+
+void SaveBookView(const std::u16string& book, const ViewScale& view) {
+  // Read first: what another window kept for its books stays.
+  std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
+  std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
+  books.resize(std::min(books.size(), sizes.size()));
+  sizes.resize(books.size());
+  for (std::size_t i = 0; i < books.size(); ++i)
+    if (books[i] == book) {
+      books.erase(books.begin() + static_cast<std::ptrdiff_t>(i));
+      sizes.erase(sizes.begin() + static_cast<std::ptrdiff_t>(i));
+      break;
+    }
+  books.insert(books.begin(), book);
+  sizes.insert(sizes.begin(), ViewText(view));
+  if (books.size() > kBooksWithViews) books.resize(kBooksWithViews), sizes.resize(kBooksWithViews);
+  SetUserSettingTexts(kViewBooks, books);
+  SetUserSettingTexts(kViewSizes, sizes);
+  SetUserSettingText(kViewLast, ViewText(view));
 }
 
 bool LoadWindowPlace(WindowPlace* place) {

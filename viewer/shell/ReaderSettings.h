@@ -9,6 +9,7 @@
 #include "viewer/book/Book.h"
 #include "viewer/book/History.h"
 #include "viewer/imaging/ImageDecoder.h"
+#include "viewer/reading/ViewScale.h"
 
 struct ReaderSettings {
   bool naturalOrder = true;     // pages and archives by number value ("2" before "10")
@@ -34,6 +35,15 @@ void SaveReaderSettings(const ReaderSettings& settings);
 // entry whenever the profile is, after those without one are given theirs.
 void LoadHistoryPages(CHistory& history);
 void SaveHistoryPages(CHistory& history);
+
+// How large a book's pages were drawn when it was read last (its fit and
+// zoom; not where the window stood over them); for a book not among those
+// kept, the view chosen last for any book.
+ViewScale LoadBookView(const std::u16string& book);
+// Kept for the book (the latest kBooksWithViews books keep theirs), and as
+// the view of books not kept.
+constexpr std::size_t kBooksWithViews = 200;
+void SaveBookView(const std::u16string& book, const ViewScale& view);
 
 // The window as it was last: its normal rectangle (as GetWindowPlacement
 // gives it) and whether it was maximized.

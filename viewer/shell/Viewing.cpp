@@ -27,6 +27,11 @@ void CMainWindow::SetFit(Fit fit) {
   PanToStart();
   m_pages.Rescale();
   Invalidate();
+  KeepView();
+}
+
+void CMainWindow::KeepView() {
+  if (!m_book.source.empty()) SaveBookView(m_book.source, m_viewScale);
 }
 
 void CMainWindow::Zoom(int direction, float x, float y) {
@@ -48,6 +53,7 @@ void CMainWindow::Zoom(int direction, float x, float y) {
   Pan(0, 0);  // kept within the pages
   m_pages.Rescale();
   Invalidate();
+  KeepView();
 }
 
 bool CMainWindow::Pan(float dx, float dy) {

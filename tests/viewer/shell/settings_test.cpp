@@ -54,6 +54,30 @@ TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToWhatReadersExpect) {
   EXPECT_EQ(LoadReaderSettings(), ReaderSettings{});
 }
 
+// Each book keeps the fit and zoom it was read at; a book never seen takes
+// the one chosen last; what the file holds that is no view reads as the
+// whole page.
+TEST_F(UserSettings, EachBookKeepsItsView) {
+  EXPECT_TRUE(LoadBookView(u"/a.cbz").Fitted()) << "nothing kept: the whole page";
+  SaveBookView(u"/a.cbz", ViewScale{Fit::Width, 1.25f});
+  SaveBookView(u"/b.cbz", ViewScale{Fit::Original, 1.0f});
+  EXPECT_EQ(LoadBookView(u"/a.cbz").fit, Fit::Width);
+  EXPECT_EQ(LoadBookView(u"/a.cbz").zoom, 1.25f);
+  EXPECT_EQ(LoadBookView(u"/b.cbz").fit, Fit::Original);
+  EXPECT_EQ(LoadBookView(u"/new.cbz").fit, Fit::Original) << "the last choice";
+  for (int k = 0; k < static_cast<int>(kBooksWithViews); ++k) SaveBookView(u"/" + Utf8ToUtf16(std::to_string(k)), {});
+  EXPECT_TRUE(LoadBookView(u"/a.cbz").Fitted()) << "the oldest let go";
+
+  const char* const damaged[] = {"width", "sideways 10000", "width 1e9", "width -5", "width 12abc", ""};
+  for (const char* text : damaged) {
+    SetUserSettingTexts(u"views/books", {u"/c.cbz"});
+    SetUserSettingTexts(u"views/sizes", {Utf8ToUtf16(text)});
+    const ViewScale view = LoadBookView(u"/c.cbz");
+    EXPECT_EQ(view.zoom, 1.0f) << text;
+  }
+  EXPECT_EQ(Written().find("history"), std::string::npos) << "apart from the pages of the history";
+}
+
 TEST_F(UserSettings, HistoryPagesRoundTripWithOddNames) {
   // A name that is not UTF-8 on disk travels as lone surrogates.
   const std::u16string odd = Utf8ToUtf16("/books/caf\xE9/p\xFF.png");
