@@ -94,8 +94,15 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   float PixelRatio() const override { return static_cast<float>(devicePixelRatioF()); }
   void Invalidate() override { update(); }
   void PresentFrame(const BYTE* pixels, int width, int height, int stride) override {
-    QImage frame(pixels, width, height, stride, QImage::Format_ARGB32_Premultiplied);
-    m_frame = frame.copy();
+    // Copied into the frame kept from last time: a new buffer of a whole
+    // window's pixels each time cost more than the drawing (fresh memory,
+    // faulted in page by page).
+    if (m_frame.width() != width || m_frame.height() != height)
+      m_frame = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (m_frame.isNull()) return;
+    const std::size_t row = static_cast<std::size_t>(width) * 4;
+    for (int y = 0; y < height; ++y)
+      std::memcpy(m_frame.scanLine(y), pixels + static_cast<std::ptrdiff_t>(y) * stride, row);
     // Drawn in device pixels: shown one to one on a scaled screen.
     m_frame.setDevicePixelRatio(devicePixelRatioF());
   }
