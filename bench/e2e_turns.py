@@ -277,29 +277,35 @@ def main():
         source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         screen = Screen(bin_dir, os.path.join(source, "res", "4color4_v0.1.7.amp"), args.pages)
 
-        runs = []
         colour = books[0][2]
+        runs = []  # (viewer, mode, book, Velmora's page mode, the key that turns forward)
         if shutil.which("qimgv"):
-            runs.append(("qimgv", "single", books[0], lambda: Viewer(
-                ["qimgv", os.path.join(colour, "001.jpg")], home, traced=False), "Right"))
+            runs.append(("qimgv", "single", books[0], None, "Right"))
         else:
             print("qimgv is not installed (tools/install-deps.sh --bench): no reference, no ratios\n")
         for mode, code in (("single", 0), ("spread", 1)):
-            for book in books:
-                runs.append(("Velmora", mode, book, lambda path=book[1], code=code: velmora(program_dir, path, code, home),
-                             "Left"))
+            runs += [("Velmora", mode, book, code, "Left") for book in books]
 
-        print(f"{args.turns} turns a book, one second apart; times from the key press (from process start for the"
-              f" first page) to the first screen grab showing the new pages (seen) and to the frame Velmora"
-              f" presented; jump: End, beside the in-process decode of the pages it shows; ratios to qimgv\n")
+        def start(viewer, path, code):
+            if viewer == "qimgv":
+                return Viewer(["qimgv", os.path.join(colour, "001.jpg")], home, traced=False)
+            return velmora(program_dir, path, code, home)
+
+        print(f"{args.turns} turns a book, one second apart. Times from the key press (from process start for the"
+              f" first page)\nto the first screen grab showing the new pages (seen) and to the frame Velmora presented;"
+              f" gap: from that\nframe to the screen. Jump: End, beside the in-process decode of the pages it shows."
+              f" Ratios to qimgv.\n")
         print(f"{'viewer':8} {'mode':6} {'book':22} {'first':>7} {'seen med':>9} {'max':>7} {'presented':>10}"
-              f" {'max':>7} {'jump':>7} {'decode':>7} {'RSS':>6} {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
+              f" {'max':>7} {'gap med':>7} {'jump':>7} {'decode':>7} {'RSS':>6}"
+              f" {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
         reference = None
-        for viewer, mode, (name, path, folder), start, forward in runs:
+        for viewer, mode, (name, path, folder), code, forward in runs:
             screen.learn(folder)
-            first, turned, (jump, last), rss = measure(screen, start(), forward, args.turns, args.pages)
+            first, turned, (jump, last), rss = measure(screen, start(viewer, path, code), forward, args.turns,
+                                                       args.pages)
             seen = [s for s, _ in turned]
             presented = [p for _, p in turned if p is not None]
+            gaps = [s - p for s, p in turned if p is not None]  # presented to seen
             row = (first, statistics.median(seen), jump)
             if viewer == "qimgv":
                 reference = row
@@ -308,7 +314,8 @@ def main():
                 return f"{pick(values):5.1f}ms" if values else f"{'-':>7}"
             ratios = " ".join(f"{a / b:7.2f}" for a, b in zip(row, reference)) if reference else ""
             print(f"{viewer:8} {mode:6} {name:22} {first:6.3f}s {ms(seen, statistics.median):>9} {ms(seen, max)}"
-                  f" {ms(presented, statistics.median):>10} {ms(presented, max)} {jump:5.0f}ms"
+                  f" {ms(presented, statistics.median):>10} {ms(presented, max)} {ms(gaps, statistics.median)}"
+                  f" {jump:5.0f}ms"
                   f" {decode_ms(bin_dir, folder, sorted(last)):5.0f}ms {rss:4.0f}MB {ratios}", flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
