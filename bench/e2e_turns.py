@@ -1,21 +1,29 @@
-#!/usr/bin/env python3
-"""Page turns as a reader feels them, measured end to end.
+#!/usr/bin/python3
+"""Page turns as a reader sees them, measured end to end.
 
 Starts the built viewer in an X server (Xvfb, 1600 x 1000) on generated
 60-page books of 1600 x 2400 JPEG pages (a folder in colour and in gray, a
 folder with a 2400 x 1600 wide page every fifth page, a stored Zip and a
-solid 7z), turns 20 spreads with real key presses, and
-takes the time from each key press until the new page is on screen (the
-viewer notes each frame it presents when VELMORA_TRACE_FRAMES is set), the
-first page after start, and the peak resident memory. Each figure is also
-given as a ratio to the in-process decode of one page of the same book,
-measured in the same run, since these machines are noisy.
+solid 7z), in single-page and in spread mode, and qimgv on the colour
+folder as the reference. Each page carries a flat stripe whose gray level
+is its number (make-book), so one row grabbed from the screen tells which
+pages are on it. Per book it gives: the time from process start until page
+1 is on screen; for 20 turns made with real key presses (XTEST), one
+second apart so that the next pages are decoded ahead, the time from the
+press until the new pages are on screen, and until the viewer presented
+its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
+is set); a jump to the last page (End), not decoded yet, beside the
+in-process decode of the pages it shows; and the peak resident memory.
+Each figure is also given as a ratio to qimgv's in the same run, since
+these machines are noisy.
 
     bench/e2e_turns.py build/release/bin [--turns 20] [--pages 60]
 
-Not a test: nothing here passes or fails.
+Needs python3-xlib (tools/install-deps.sh) and, for the reference, qimgv
+(tools/install-deps.sh --bench). Not a test: nothing here passes or fails.
 """
 import argparse
+import itertools
 import os
 import queue
 import shutil
@@ -27,6 +35,12 @@ import tempfile
 import threading
 import time
 
+try:
+    from Xlib import X, XK, display as Xdisplay
+    from Xlib.ext import xtest
+except ImportError:
+    sys.exit("e2e_turns.py needs python3-xlib (tools/install-deps.sh) under /usr/bin/python3")
+
 
 def reexec_under_xvfb():
     if os.environ.get("DISPLAY"):
@@ -36,12 +50,13 @@ def reexec_under_xvfb():
 
 
 def make_books(bin_dir, work, pages):
+    """(name, path, folder of its pages as files) of each book."""
     books = []
     for kind in ("colour", "gray"):
         folder = os.path.join(work, kind)
         os.makedirs(folder)
         subprocess.run([os.path.join(bin_dir, "make-book"), folder, str(pages), "1600", "2400", kind], check=True)
-        books.append((f"folder, {kind}", folder))
+        books.append((f"folder, {kind}", folder, folder))
     colour = os.path.join(work, "colour")
     names = sorted(os.listdir(colour))
     # Every fifth page wide: shown alone, the pages around it paired anew.
@@ -52,56 +67,106 @@ def make_books(bin_dir, work, pages):
     os.makedirs(mixed)
     for k, name in enumerate(names):
         shutil.copy2(os.path.join(wide_pages if k % 5 == 4 else colour, name), mixed)
-    books.append(("folder, wide each 5th", mixed))
+    books.append(("folder, wide each 5th", mixed, mixed))
     zip_path = os.path.join(work, "book.zip")
     subprocess.run(["7z", "a", "-tzip", "-mx=0", zip_path] + names, cwd=colour, check=True, stdout=subprocess.DEVNULL)
-    books.append(("stored Zip, colour", zip_path))
+    books.append(("stored Zip, colour", zip_path, colour))
     seven = os.path.join(work, "book.7z")
     subprocess.run(["7z", "a", "-t7z", "-ms=on", "-mx=1", seven] + names, cwd=colour, check=True,
                    stdout=subprocess.DEVNULL)
-    books.append(("solid 7z, colour", seven))
+    books.append(("solid 7z, colour", seven, colour))
     return books
 
 
-class Viewer:
-    """The viewer running on a book, its standard error read as it comes."""
+SCREEN_W, SCREEN_H = 1600, 1000
+GRAB_PAUSE = 0.002  # between grabs: the poll must not starve the viewer of the two cores
 
-    def __init__(self, program, book):
-        env = dict(os.environ, QT_QPA_PLATFORM="xcb", VELMORA_TRACE_FRAMES="1")
-        self.started = time.monotonic()
-        self.process = subprocess.Popen([program, book], stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, env=env)
+
+class Screen:
+    """The X server's pixels, one row across the middle at a time, and key presses through XTEST."""
+
+    def __init__(self, bin_dir, palette, count):
+        self.display = Xdisplay.Display()
+        self.root = self.display.screen().root
+        self.decoder = [os.path.join(bin_dir, "page-decode"), "--stripe", palette]
+        self.count = count
+        self.books = {}  # folder of pages: colour to page
+        self.pages = {}  # the book on screen's
+
+    def learn(self, folder):
+        """Each page's stripe colour as the viewer's decode chain makes it (its
+        gray, or false colour), in the X server's byte order: blue, green, red.
+        One level off is still the page, unless another page is exactly that."""
+        if folder not in self.books:
+            files = [os.path.join(folder, f"{n:03d}.jpg") for n in range(1, self.count + 1)]
+            out = subprocess.run(self.decoder + files, capture_output=True, text=True, check=True).stdout
+            colours = [bytes(map(int, line.split())) for line in out.splitlines()]
+            pages = {}
+            for n, colour in enumerate(colours, 1):
+                for near in itertools.product(*([v for v in (c - 1, c, c + 1) if 0 <= v <= 255] for c in colour)):
+                    pages.setdefault(bytes(near), n)
+            pages.update((colour, n) for n, colour in enumerate(colours, 1))
+            self.books[folder] = pages
+        self.pages = self.books[folder]
+
+    def grab(self):
+        """The time and the pages on screen: those whose stripe colour runs 32 pixels along the row."""
+        row = self.root.get_image(0, SCREEN_H // 2, SCREEN_W, 1, X.ZPixmap, 0xFFFFFFFF).data
+        now = time.monotonic()
+        seen, last, run = set(), None, 0
+        for i in range(0, len(row), 16):  # every fourth pixel
+            page = self.pages.get(row[i:i + 3])
+            run = run + 1 if page == last else 1
+            last = page
+            if page and run == 8:
+                seen.add(page)
+        return now, frozenset(seen)
+
+    def focus(self, window):
+        self.display.set_input_focus(int(window), X.RevertToParent, X.CurrentTime)
+        self.display.sync()
+
+    def press(self, key):
+        """Presses and releases the key; the time just before."""
+        code = self.display.keysym_to_keycode(XK.string_to_keysym(key))
+        pressed = time.monotonic()
+        xtest.fake_input(self.display, X.KeyPress, code)
+        xtest.fake_input(self.display, X.KeyRelease, code)
+        self.display.sync()
+        return pressed
+
+
+class Viewer:
+    """A viewer running on a book; Velmora's standard error read as it comes for the frames it presents."""
+
+    def __init__(self, argv, home, traced):
+        env = {k: v for k, v in os.environ.items() if not k.startswith("XDG_")}
+        env.update(HOME=home, QT_QPA_PLATFORM="xcb", VELMORA_TRACE_FRAMES="1")
+        self.traced = traced
+        self.frames = []  # (pages shown, time presented), oldest first
         self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(argv, stderr=subprocess.PIPE if traced else subprocess.DEVNULL,
+                                        stdout=subprocess.DEVNULL, env=env)
+        self._showing = None
+        if traced:
+            threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for raw in self.process.stderr:
             self.lines.put(raw.decode("utf-8", "replace"))
-        self.lines.put(None)
 
-    def next_frame_after_show(self, timeout=60):
-        """The time of the first frame presented after the next "Show Image"."""
-        shown = False
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            try:
-                line = self.lines.get(timeout=deadline - time.monotonic())
-            except queue.Empty:
-                break
-            if line is None:
-                break
+    def read_trace(self):
+        """Takes in what the trace said: "Show Image" and its "Index : [k/n]" lines, then "Frame presented T"."""
+        while not self.lines.empty():
+            line = self.lines.get_nowait().strip()
             if line.startswith("Show Image"):
-                shown = True
-            elif shown and line.startswith("Frame presented "):
-                return float(line.split()[2])
-        raise RuntimeError("no page came on screen")
-
-    def drain(self):
-        while True:
-            try:
-                if self.lines.get_nowait() is None:
-                    return
-            except queue.Empty:
-                return
+                self._showing = set()
+            elif self._showing is not None and line.startswith("Index : ["):
+                self._showing.add(int(line[len("Index : ["):].split("/")[0]))
+            elif self._showing and line.startswith("Frame presented "):
+                self.frames.append((frozenset(self._showing), float(line.split()[2])))
+                self._showing = None
 
     def peak_rss_mb(self):
         with open(f"/proc/{self.process.pid}/status") as status:
@@ -129,29 +194,64 @@ def window_of(viewer):
     raise RuntimeError("the viewer's window did not appear")
 
 
-def measure(program, book, turns):
-    viewer = Viewer(program, book)
+def until_on_screen(screen, viewer, since, expected=None, timeout=30):
+    """Grabs the screen until it shows the expected pages, or for Velmora the
+    pages of the first frame it presents from now on. Returns the seconds
+    from `since` until they were seen and until the frame was presented
+    (None untraced), and the pages."""
+    grabs = []
+    while time.monotonic() < since + timeout:
+        grabs.append(screen.grab())
+        viewer.read_trace()
+        if viewer.frames or not viewer.traced:
+            pages = viewer.frames[0][0] if viewer.traced else expected
+            seen = next((t for t, on_screen in grabs if on_screen == pages), None)
+            if seen is not None:
+                presented = viewer.frames[0][1] - since if viewer.traced else None
+                return seen - since, presented, pages
+        time.sleep(GRAB_PAUSE)
+    last = grabs[-1][1] if grabs else None
+    raise RuntimeError(f"pages {expected or viewer.frames[:1]} not on screen within {timeout} s (last seen {last})")
+
+
+def measure(screen, viewer, forward, turns, pages):
+    """Seconds to page 1 on screen; per turn, milliseconds to the new pages
+    seen and presented; the jump to the end (ms seen, pages); peak RSS (MB).
+    The expected pages are qimgv's, one a turn; Velmora's trace names its own."""
     try:
-        first_frame = viewer.next_frame_after_show()
-        first_page = first_frame - viewer.started
+        first = until_on_screen(screen, viewer, viewer.started, frozenset({1}))[0]
         window = window_of(viewer)
-        subprocess.run(["xdotool", "windowmove", window, "0", "0", "windowsize", window, "1600", "1000"], check=True)
+        subprocess.run(["xdotool", "windowmove", window, "0", "0", "windowsize", window,
+                        str(SCREEN_W), str(SCREEN_H)], check=True)
+        screen.focus(window)
         time.sleep(1.5)  # the new size scaled, the next pages loaded
-        viewer.drain()
-        keys = subprocess.Popen(["xdotool", "-"], stdin=subprocess.PIPE, text=True)
-        times = []
-        for _ in range(turns):
-            pressed = time.monotonic()
-            keys.stdin.write(f"key --window {window} Left\n")
-            keys.stdin.flush()
-            times.append((viewer.next_frame_after_show() - pressed) * 1000)
-            time.sleep(0.4)  # a reader's glance: the workers load ahead meanwhile
-            viewer.drain()
-        keys.stdin.close()
-        keys.wait()
-        return first_page, times, viewer.peak_rss_mb()
+        turned = []
+        for page in range(2, turns + 2):
+            viewer.read_trace()
+            viewer.frames.clear()  # what came before the key is not its answer
+            seen, presented, _ = until_on_screen(screen, viewer, screen.press(forward), frozenset({page}))
+            turned.append((seen * 1000, presented * 1000 if presented is not None else None))
+            time.sleep(1.0)  # a reader's glance: the workers load ahead meanwhile
+        viewer.read_trace()
+        viewer.frames.clear()
+        seen, _, last = until_on_screen(screen, viewer, screen.press("End"), frozenset({pages}))
+        return first, turned, (seen * 1000, last), viewer.peak_rss_mb()
     finally:
         viewer.stop()
+
+
+def decode_ms(bin_dir, folder, pages):
+    """The in-process decode of these pages of the book, one after the other."""
+    return sum(float(subprocess.run([os.path.join(bin_dir, "page-decode"), os.path.join(folder, f"{n:03d}.jpg"), "3"],
+                                    capture_output=True, text=True, check=True).stdout) for n in pages)
+
+
+def velmora(program_dir, book, mode, home):
+    """Velmora on the book in a page mode (the profile's c.page: 0 single, 1 spread), from page 1."""
+    os.makedirs(os.path.join(program_dir, "profile"), exist_ok=True)
+    with open(os.path.join(program_dir, "profile", "velmora.ini"), "wb") as profile:
+        profile.write(f"\ufeffc.page={mode}\r\nc.mono2color=1\r\n".encode("utf-16-le"))
+    return Viewer([os.path.join(program_dir, "velmora"), book], home, traced=True)
 
 
 def main():
@@ -165,26 +265,58 @@ def main():
 
     work = tempfile.mkdtemp(prefix="velmora-e2e-")
     try:
-        # A copy of the program, so its profile lands in the scratch folder.
+        # A copy of the program, so its profile lands in the scratch folder;
+        # a home of their own, so no viewer reads the runner's settings.
         program_dir = os.path.join(work, "program")
+        home = os.path.join(work, "home")
         os.makedirs(program_dir)
+        os.makedirs(home)
         for name in ("velmora", "res.pack"):
             shutil.copy2(os.path.join(bin_dir, name), program_dir)
-        program = os.path.join(program_dir, "velmora")
         books = make_books(bin_dir, work, args.pages)
-        middle = os.path.join(work, "colour", f"{args.pages // 2:03d}.jpg")
-        decode = float(subprocess.run([os.path.join(bin_dir, "page-decode"), middle, "9"], capture_output=True,
-                                      text=True, check=True).stdout)
-        print(f"reference: one 1600 x 2400 colour page decoded in process: {decode:.1f} ms\n")
-        print(f"{'book':22} {'first page':>11} {'turn median':>12} {'turn max':>9} {'peak RSS':>9}"
-              f" {'median/decode':>14} {'max/decode':>11} {'max/colour median':>18}")
-        normal = None  # the colour folder's median turn: what a turn normally costs
-        for name, path in books:
-            first_page, times, rss = measure(program, path, args.turns)
-            median, worst = statistics.median(times), max(times)
-            normal = normal or median
-            print(f"{name:22} {first_page:10.3f}s {median:10.1f}ms {worst:7.1f}ms {rss:7.0f}MB"
-                  f" {median / decode:14.2f} {worst / decode:11.2f} {worst / normal:18.2f}", flush=True)
+        source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        screen = Screen(bin_dir, os.path.join(source, "res", "4color4_v0.1.7.amp"), args.pages)
+
+        colour = books[0][2]
+        runs = []  # (viewer, mode, book, Velmora's page mode, the key that turns forward)
+        if shutil.which("qimgv"):
+            runs.append(("qimgv", "single", books[0], None, "Right"))
+        else:
+            print("qimgv is not installed (tools/install-deps.sh --bench): no reference, no ratios\n")
+        for mode, code in (("single", 0), ("spread", 1)):
+            runs += [("Velmora", mode, book, code, "Left") for book in books]
+
+        def start(viewer, path, code):
+            if viewer == "qimgv":
+                return Viewer(["qimgv", os.path.join(colour, "001.jpg")], home, traced=False)
+            return velmora(program_dir, path, code, home)
+
+        print(f"{args.turns} turns a book, one second apart. Times from the key press (from process start for the"
+              f" first page)\nto the first screen grab showing the new pages (seen) and to the frame Velmora presented;"
+              f" gap: from that\nframe to the screen. Jump: End, beside the in-process decode of the pages it shows."
+              f" Ratios to qimgv.\n")
+        print(f"{'viewer':8} {'mode':6} {'book':22} {'first':>7} {'seen med':>9} {'max':>7} {'presented':>10}"
+              f" {'max':>7} {'gap med':>7} {'jump':>7} {'decode':>7} {'RSS':>6}"
+              f" {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
+        reference = None
+        for viewer, mode, (name, path, folder), code, forward in runs:
+            screen.learn(folder)
+            first, turned, (jump, last), rss = measure(screen, start(viewer, path, code), forward, args.turns,
+                                                       args.pages)
+            seen = [s for s, _ in turned]
+            presented = [p for _, p in turned if p is not None]
+            gaps = [s - p for s, p in turned if p is not None]  # presented to seen
+            row = (first, statistics.median(seen), jump)
+            if viewer == "qimgv":
+                reference = row
+
+            def ms(values, pick):
+                return f"{pick(values):5.1f}ms" if values else f"{'-':>7}"
+            ratios = " ".join(f"{a / b:7.2f}" for a, b in zip(row, reference)) if reference else ""
+            print(f"{viewer:8} {mode:6} {name:22} {first:6.3f}s {ms(seen, statistics.median):>9} {ms(seen, max)}"
+                  f" {ms(presented, statistics.median):>10} {ms(presented, max)} {ms(gaps, statistics.median)}"
+                  f" {jump:5.0f}ms"
+                  f" {decode_ms(bin_dir, folder, sorted(last)):5.0f}ms {rss:4.0f}MB {ratios}", flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

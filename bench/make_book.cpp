@@ -1,6 +1,9 @@
 // Writes a book of pages for the end-to-end benchmark: COUNT JPEG pages of
 // WIDTH x HEIGHT, each different (a scan-like texture, ink strokes and its
 // number), in colour or gray, named 001.jpg, 002.jpg, ...
+// Each page also has a flat gray stripe down its whole height whose level
+// says its number (StripeLevel), so that one row grabbed from the screen
+// tells which pages are on it (page-decode --stripe says how each shows).
 #include <QtGui/QColor>
 #include <QtGui/QFont>
 #include <QtGui/QGuiApplication>
@@ -10,6 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+// 46, 49, 52, ... 235, then again: 3 levels apart survive the JPEG and the
+// scaling on a flat patch, stay apart through the false-colour palette too,
+// and clear of black and white backgrounds.
+static int StripeLevel(int n) { return 46 + 3 * ((n - 1) % 64); }
 
 int main(int argc, char** argv) {
   if (argc != 6) {
@@ -38,6 +46,10 @@ int main(int argc, char** argv) {
     painter.setPen(QPen(QColor(20, 20, 20), width / 100.0));
     for (int k = 0; k < 12; ++k)
       painter.drawLine((k * 131 + n * 37) % width, (k * 251) % height, (k * 317 + n * 53) % width, (k * 97 + n * 71) % height);
+    // On 16-pixel block boundaries, so the JPEG keeps it flat to its edges.
+    const int stripeLeft = width / 20 / 16 * 16, stripeRight = width / 5 / 16 * 16;
+    const int level = StripeLevel(n);
+    painter.fillRect(stripeLeft, 0, stripeRight - stripeLeft, height, QColor(level, level, level));
     QFont font = painter.font();
     font.setPixelSize(height / 6);
     painter.setFont(font);

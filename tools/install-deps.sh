@@ -2,13 +2,16 @@
 # Installs the Debian 12 packages the build and the tests need. As root it
 # runs apt-get; otherwise through sudo when there is one. Packages already
 # present are left as they are, so a second run costs a dpkg query.
+# With --bench it also installs qimgv, the reference viewer the end-to-end
+# benchmark (bench/e2e_turns.py) measures beside Velmora; nothing else needs it.
 set -euo pipefail
 
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  # tests and benchmarks (the end-to-end one grabs the X server's pixels
+  # and presses keys through python3-xlib)
+  libgtest-dev libgmock-dev libbenchmark-dev python3-xlib
   # image decoding (Qt's readers, with WebP and TIFF), windows (with the
   # offscreen and X11 platforms) and a font for the about page
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins fonts-dejavu-core
@@ -45,6 +48,7 @@ packages=(
   # dialogs' buttons in Japanese
   qt6-l10n-tools qt6-translations-l10n
 )
+[ "${1:-}" = "--bench" ] && packages+=(qimgv)
 
 missing=()
 for p in "${packages[@]}"; do
