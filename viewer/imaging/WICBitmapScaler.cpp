@@ -44,7 +44,8 @@ struct Taps {
     const double scale = static_cast<double>(from) / to;
     const double widen = std::max(scale, 1.0);  // shrinking: the filter covers every source pixel
     const double radius = kLobes * widen;
-    const uint32_t most = static_cast<uint32_t>(std::ceil(radius) * 2 + 1);
+    // No window of width 2 x radius holds more source positions than this.
+    const uint32_t most = static_cast<uint32_t>(std::floor(radius * 2)) + 1;
     pairs = (most + 1) / 2;
     weights.assign(std::size_t{pairs} * 2 * positions, 0);
     std::vector<double> exact(most);
@@ -187,24 +188,30 @@ void MakePairs(const uint8_t* line, uint32_t width, int16_t* pairs) {
   }
 }
 
+// Each pair of weights across repeated over the four channels, so that a
+// multiply-add takes it straight from memory.
+std::vector<int16_t> AcrossWeights(const Taps& across) {
+  std::vector<int16_t> wide(across.weights.size() * 4);
+  for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = across.weights[i / 8 * 2 + i % 2];
+  return wide;
+}
+
 // Two output pixels from pairs of source pixels, as 8 values of kRowBits.
-void FilterAcross(const int16_t* pairs, const Taps& across, uint32_t positions, int16_t* to) {
+void FilterAcross(const int16_t* pairs, const Taps& across, const int16_t* weights, uint32_t positions, int16_t* to) {
   const __m128i half = _mm_set1_epi32(1 << (kAcrossShift - 1));
+  const __m128i* w = reinterpret_cast<const __m128i*>(weights);
   for (uint32_t x = 0; x < positions; x += 2, to += 8) {
-    __m128i sums[2];
-    for (uint32_t i = 0; i < 2; ++i) {
-      const int16_t* from = pairs + std::size_t{across.first[x + i]} * 8;
-      const int16_t* w = across.At(x + i);
-      __m128i sum = _mm_setzero_si128();
-      for (uint32_t k = 0; k < across.pairs; ++k, from += 16, w += 2) {
-        int32_t weight;
-        std::memcpy(&weight, w, sizeof weight);
-        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        sum = _mm_add_epi32(sum, _mm_madd_epi16(px, _mm_set1_epi32(weight)));
-      }
-      sums[i] = _mm_srai_epi32(_mm_add_epi32(sum, half), kAcrossShift);
+    const __m128i* a = reinterpret_cast<const __m128i*>(pairs + std::size_t{across.first[x]} * 8);
+    const __m128i* b = reinterpret_cast<const __m128i*>(pairs + std::size_t{across.first[x + 1]} * 8);
+    __m128i sumA = _mm_setzero_si128(), sumB = _mm_setzero_si128();
+    for (uint32_t k = 0; k < across.pairs; ++k) {
+      sumA = _mm_add_epi32(sumA, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k), _mm_loadu_si128(w + k)));
+      sumB = _mm_add_epi32(sumB, _mm_madd_epi16(_mm_loadu_si128(b + 2 * k), _mm_loadu_si128(w + across.pairs + k)));
     }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packs_epi32(sums[0], sums[1]));
+    w += 2 * across.pairs;
+    sumA = _mm_srai_epi32(_mm_add_epi32(sumA, half), kAcrossShift);
+    sumB = _mm_srai_epi32(_mm_add_epi32(sumB, half), kAcrossShift);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packs_epi32(sumA, sumB));
   }
 }
 
@@ -235,6 +242,8 @@ void FilterDown(const int16_t* const* rows, const int16_t* w, uint32_t taps, std
 
 #else
 
+std::vector<int16_t> AcrossWeights(const Taps& across) { return across.weights; }
+
 int16_t Saturate16(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, -32768, 32767)); }
 
 void MakePairs(const uint8_t* line, uint32_t width, int16_t* pairs) {
@@ -242,10 +251,10 @@ void MakePairs(const uint8_t* line, uint32_t width, int16_t* pairs) {
     for (uint32_t c = 0; c < 4; ++c) pairs[2 * c] = line[c], pairs[2 * c + 1] = line[c + 4];
 }
 
-void FilterAcross(const int16_t* pairs, const Taps& across, uint32_t positions, int16_t* to) {
+void FilterAcross(const int16_t* pairs, const Taps& across, const int16_t* weights, uint32_t positions, int16_t* to) {
   for (uint32_t x = 0; x < positions; ++x, to += 4) {
     const int16_t* from = pairs + std::size_t{across.first[x]} * 8;
-    const int16_t* w = across.At(x);
+    const int16_t* w = weights + std::size_t{x} * across.pairs * 2;
     int32_t sum[4] = {};
     for (uint32_t k = 0; k < across.pairs; ++k, from += 16, w += 2)
       for (uint32_t c = 0; c < 4; ++c) sum[c] += from[2 * c] * w[0] + from[2 * c + 1] * w[1];
@@ -275,6 +284,7 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
     // odd row with no taps.
     const uint32_t positions = (outWidth + 1) & ~1u;
     const Taps across(width, outWidth, positions), down(height, outHeight, outHeight);
+    const std::vector<int16_t> acrossWeights = AcrossWeights(across);
     // Pixels to make pairs from: the row, then zeros for the taps past it.
     const uint32_t paired = ((width + 3) & ~3u) + across.pairs * 2;
     std::vector<uint8_t> line((std::size_t{paired} + 4) * 4, 0);
@@ -291,7 +301,7 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
       for (; next < last; ++next) {
         if (!source.ReadRow(next, line.data())) return false;
         MakePairs(line.data(), width, pairs.data());
-        FilterAcross(pairs.data(), across, positions, &rows[(next % ring) * values]);
+        FilterAcross(pairs.data(), across, acrossWeights.data(), positions, &rows[(next % ring) * values]);
       }
       // Taps past the last row have no weight: any row will do for them.
       for (uint32_t k = 0; k < taps.size(); ++k) taps[k] = &rows[(std::min(top + k, last - 1) % ring) * values];
