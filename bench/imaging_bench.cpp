@@ -1,5 +1,6 @@
 // Decoding a scanned page through the imaging component against Qt's reader
-// on the same file, and the page analyses against a memcpy of their data.
+// on the same file, the page analyses against a memcpy of their data, and
+// the page scaler against the float scaler it replaced.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -7,6 +8,8 @@
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +18,14 @@
 #include <vector>
 
 #include "BenchRatios.h"
+#include "FloatLanczos.h"
 #include "common/Stream.h"
 #include "ordel/Ordel.h"
 #include "ordel/FileSystem.h"
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "platform/wincodec.h"
+#include "viewer/imaging/WICBitmapScaler.h"
 #include "viewer/imaging/WICBitmapSource.h"
 #include "viewer/imaging/WICFormatConverter.h"
 
@@ -199,6 +204,66 @@ void BM_Memcpy(benchmark::State& state) {
   }
 }
 
+// An A4 scan at 300 dpi, premultiplied BGRA: tinted paper, strokes and a
+// patch of screentone, drawn on a 1440-pixel-high screen.
+constexpr uint32_t kScanWidth = 2480, kScanHeight = 3508, kDrawnWidth = 1018, kDrawnHeight = 1440;
+
+const std::vector<uint8_t>& Scan() {
+  static const std::vector<uint8_t> scan = [] {
+    std::vector<uint8_t> px(std::size_t{kScanWidth} * kScanHeight * 4);
+    for (uint32_t y = 0; y < kScanHeight; ++y)
+      for (uint32_t x = 0; x < kScanWidth; ++x) {
+        const bool tone = x > 600 && x < 1400 && y > 900 && y < 2000;
+        const int ink = tone ? ((x + y) % 3 == 0 ? 200 : 0) : ((x / 7 + y / 11) % 23 == 0 ? 180 : 0);
+        const int v = 235 - ink - static_cast<int>((x + y) % 17);
+        uint8_t* p = &px[(std::size_t{y} * kScanWidth + x) * 4];
+        p[0] = static_cast<uint8_t>(v - 20), p[1] = static_cast<uint8_t>(v - 5), p[2] = static_cast<uint8_t>(v);
+        p[3] = 255;
+      }
+    return px;
+  }();
+  return scan;
+}
+
+class ScanRows final : public RowSource {
+ public:
+  bool ReadRow(uint32_t y, uint8_t* row) override {
+    std::memcpy(row, &Scan()[std::size_t{y} * kScanWidth * 4], std::size_t{kScanWidth} * 4);
+    return true;
+  }
+};
+
+using Scaler = bool (*)(RowSource&, uint32_t, uint32_t, uint8_t*, uint32_t, uint32_t, uint32_t);
+
+std::vector<uint8_t> ScaleScan(Scaler scaler) {
+  std::vector<uint8_t> out(std::size_t{kDrawnWidth} * kDrawnHeight * 4);
+  ScanRows rows;
+  if (!scaler(rows, kScanWidth, kScanHeight, out.data(), kDrawnWidth, kDrawnHeight, kDrawnWidth * 4)) std::abort();
+  return out;
+}
+
+void ScaleScanBench(benchmark::State& state, Scaler scaler) {
+  Scan();
+  for (auto _ : state) benchmark::DoNotOptimize(ScaleScan(scaler).data());
+}
+
+void BM_ScaleLanczos(benchmark::State& s) { ScaleScanBench(s, ResampleLanczos); }
+void BM_ScaleFloatLanczos(benchmark::State& s) { ScaleScanBench(s, bench::FloatLanczos); }
+
+// How far the scaler's pixels are from the float scaler's, per channel.
+void PrintScaleDifference() {
+  const std::vector<uint8_t> now = ScaleScan(ResampleLanczos), before = ScaleScan(bench::FloatLanczos);
+  int most = 0;
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < now.size(); ++i) {
+    const int d = std::abs(now[i] - before[i]);
+    most = std::max(most, d);
+    differing += d != 0;
+  }
+  std::printf("Scaled scan against the float scaler: largest difference %d per channel, %zu of %zu bytes differ\n",
+              most, differing, now.size());
+}
+
 BENCHMARK(BM_DecodeColourQt)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeColourComponent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeColourQtCopy)->Unit(benchmark::kMillisecond);
@@ -214,6 +279,8 @@ BENCHMARK(BM_Classify)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertToGray)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StretchLevels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Colorize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScaleFloatLanczos)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ScaleLanczos)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -233,5 +300,7 @@ int main(int argc, char** argv) {
   bench::Ratio("BM_ConvertToGray", bgr, "<= 4");
   bench::Ratio("BM_StretchLevels", gray, "<= 4");
   bench::Ratio("BM_Colorize", bgra, "<= 4");
+  bench::Ratio("BM_ScaleLanczos", "BM_ScaleFloatLanczos", "<= 0.5");
+  PrintScaleDifference();
   return bench::Main(argc, argv);
 }

@@ -2,12 +2,26 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 constexpr double kLobes = 3.0;
 constexpr double kPi = 3.14159265358979323846;
+
+// Fixed point: weights carry 14 bits of fraction (the largest, near an
+// edge when enlarging, stays under 2), and rows filtered across keep 6 bits
+// below a level, so both passes run on 16-bit products summed in 32 bits
+// and land within one level of exact arithmetic.
+constexpr int kWeightBits = 14;
+constexpr int kRowBits = 6;
+constexpr int kAcrossShift = kWeightBits - kRowBits;
+constexpr int kDownShift = kWeightBits + kRowBits;
 
 double Sinc(double x) {
   if (std::abs(x) < 1e-9) return 1.0;
@@ -18,39 +32,50 @@ double Sinc(double x) {
 double Lanczos(double x) { return std::abs(x) >= kLobes ? 0.0 : Sinc(x) * Sinc(x / kLobes); }
 
 // For each output position along one axis: the first source position it
-// reads, how many, and their weights (summing to 1).
+// reads and `pairs` pairs of weights (summing to 1 << kWeightBits), zero
+// past the taps it has. Every position has as many pairs, so the loops
+// over them run the same count every time.
 struct Taps {
   std::vector<uint32_t> first;
-  std::vector<uint32_t> count;
-  std::vector<float> weights;  // `stride` weights per output position
-  uint32_t stride = 0;
+  std::vector<int16_t> weights;  // 2 x `pairs` per output position
+  uint32_t pairs = 0;
 
-  Taps(uint32_t from, uint32_t to) : first(to), count(to) {
+  Taps(uint32_t from, uint32_t to, uint32_t positions) : first(positions, 0) {
     const double scale = static_cast<double>(from) / to;
     const double widen = std::max(scale, 1.0);  // shrinking: the filter covers every source pixel
     const double radius = kLobes * widen;
-    stride = static_cast<uint32_t>(std::ceil(radius) * 2 + 1);
-    weights.assign(static_cast<std::size_t>(stride) * to, 0.0f);
+    // No window of width 2 x radius holds more source positions than this.
+    const uint32_t most = static_cast<uint32_t>(std::floor(radius * 2)) + 1;
+    pairs = (most + 1) / 2;
+    weights.assign(std::size_t{pairs} * 2 * positions, 0);
+    std::vector<double> exact(most);
     for (uint32_t i = 0; i < to; ++i) {
       const double centre = (i + 0.5) * scale - 0.5;
       int64_t lo = static_cast<int64_t>(std::ceil(centre - radius));
       int64_t hi = static_cast<int64_t>(std::floor(centre + radius));
       lo = std::max<int64_t>(lo, 0);
       hi = std::min<int64_t>(hi, static_cast<int64_t>(from) - 1);
-      if (hi - lo + 1 > static_cast<int64_t>(stride)) hi = lo + stride - 1;
+      if (hi - lo + 1 > static_cast<int64_t>(most)) hi = lo + most - 1;
       double sum = 0;
-      float* w = &weights[static_cast<std::size_t>(i) * stride];
-      for (int64_t k = lo; k <= hi; ++k) sum += Lanczos((static_cast<double>(k) - centre) / widen);
+      for (int64_t k = lo; k <= hi; ++k) sum += exact[k - lo] = Lanczos((static_cast<double>(k) - centre) / widen);
       if (sum == 0) sum = 1;
-      for (int64_t k = lo; k <= hi; ++k)
-        w[k - lo] = static_cast<float>(Lanczos((static_cast<double>(k) - centre) / widen) / sum);
+      // Rounded, then the rounding's remainder goes to the heaviest tap so
+      // that flat stays exactly flat.
+      int16_t* w = &weights[std::size_t{i} * pairs * 2];
+      int32_t total = 0;
+      int64_t heaviest = lo;
+      for (int64_t k = lo; k <= hi; ++k) {
+        w[k - lo] = static_cast<int16_t>(std::lround(exact[k - lo] / sum * (1 << kWeightBits)));
+        total += w[k - lo];
+        if (exact[k - lo] > exact[heaviest - lo]) heaviest = k;
+      }
+      w[heaviest - lo] = static_cast<int16_t>(w[heaviest - lo] + (1 << kWeightBits) - total);
       first[i] = static_cast<uint32_t>(lo);
-      count[i] = static_cast<uint32_t>(hi - lo + 1);
     }
   }
+  const int16_t* At(uint32_t i) const { return &weights[std::size_t{i} * pairs * 2]; }
 };
 
-uint8_t ToByte(float v) { return static_cast<uint8_t>(std::clamp(v + 0.5f, 0.0f, 255.0f)); }
 
 // Rows of a bitmap source, fetched a strip of up to 32 rows (and 4 MiB) at
 // a time.
@@ -144,51 +169,144 @@ bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t
 
 namespace {
 
+// The two passes' inner loops, on packed 16-bit values. A source row first
+// becomes pairs of neighbouring pixels, channel by channel
+// (b[j] b[j+1] g[j] g[j+1] r[j] r[j+1] a[j] a[j+1]), so that a pair of taps
+// is one multiply-add of eight 16-bit values, with no shuffling per tap.
+#if defined(__SSE2__)
+
+void MakePairs(const uint8_t* line, uint32_t width, int16_t* pairs) {
+  const __m128i zero = _mm_setzero_si128();
+  for (uint32_t j = 0; j < width; j += 4, line += 16, pairs += 32) {
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + 4));
+    const __m128i lo = _mm_unpacklo_epi8(here, next), hi = _mm_unpackhi_epi8(here, next);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs), _mm_unpacklo_epi8(lo, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 8), _mm_unpackhi_epi8(lo, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 16), _mm_unpacklo_epi8(hi, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 24), _mm_unpackhi_epi8(hi, zero));
+  }
+}
+
+// Each pair of weights across repeated over the four channels, so that a
+// multiply-add takes it straight from memory.
+std::vector<int16_t> AcrossWeights(const Taps& across) {
+  std::vector<int16_t> wide(across.weights.size() * 4);
+  for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = across.weights[i / 8 * 2 + i % 2];
+  return wide;
+}
+
+// Two output pixels from pairs of source pixels, as 8 values of kRowBits.
+void FilterAcross(const int16_t* pairs, const Taps& across, const int16_t* weights, uint32_t positions, int16_t* to) {
+  const __m128i half = _mm_set1_epi32(1 << (kAcrossShift - 1));
+  const __m128i* w = reinterpret_cast<const __m128i*>(weights);
+  for (uint32_t x = 0; x < positions; x += 2, to += 8) {
+    const __m128i* a = reinterpret_cast<const __m128i*>(pairs + std::size_t{across.first[x]} * 8);
+    const __m128i* b = reinterpret_cast<const __m128i*>(pairs + std::size_t{across.first[x + 1]} * 8);
+    __m128i sumA = _mm_setzero_si128(), sumB = _mm_setzero_si128();
+    for (uint32_t k = 0; k < across.pairs; ++k) {
+      sumA = _mm_add_epi32(sumA, _mm_madd_epi16(_mm_loadu_si128(a + 2 * k), _mm_loadu_si128(w + k)));
+      sumB = _mm_add_epi32(sumB, _mm_madd_epi16(_mm_loadu_si128(b + 2 * k), _mm_loadu_si128(w + across.pairs + k)));
+    }
+    w += 2 * across.pairs;
+    sumA = _mm_srai_epi32(_mm_add_epi32(sumA, half), kAcrossShift);
+    sumB = _mm_srai_epi32(_mm_add_epi32(sumB, half), kAcrossShift);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_packs_epi32(sumA, sumB));
+  }
+}
+
+// One output row from `taps` (even) rows filtered across, `values` (a
+// multiple of 8) at a time, clamped to bytes with no colour above alpha.
+void FilterDown(const int16_t* const* rows, const int16_t* w, uint32_t taps, std::size_t values, uint8_t* to) {
+  const __m128i half = _mm_set1_epi32(1 << (kDownShift - 1));
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(255);
+  for (std::size_t i = 0; i < values; i += 8, to += 8) {
+    __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+    for (uint32_t k = 0; k < taps; k += 2) {
+      int32_t weight;
+      std::memcpy(&weight, w + k, sizeof weight);
+      const __m128i pair = _mm_set1_epi32(weight);
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i));
+      lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(a, b), pair));
+      hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(a, b), pair));
+    }
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, half), kDownShift);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, half), kDownShift);
+    __m128i v = _mm_min_epi16(_mm_max_epi16(_mm_packs_epi32(lo, hi), zero), full);
+    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(v, 0xFF), 0xFF);
+    v = _mm_min_epi16(v, alpha);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_packus_epi16(v, v));
+  }
+}
+
+#else
+
+std::vector<int16_t> AcrossWeights(const Taps& across) { return across.weights; }
+
+int16_t Saturate16(int32_t v) { return static_cast<int16_t>(std::clamp<int32_t>(v, -32768, 32767)); }
+
+void MakePairs(const uint8_t* line, uint32_t width, int16_t* pairs) {
+  for (uint32_t j = 0; j < width; ++j, line += 4, pairs += 8)
+    for (uint32_t c = 0; c < 4; ++c) pairs[2 * c] = line[c], pairs[2 * c + 1] = line[c + 4];
+}
+
+void FilterAcross(const int16_t* pairs, const Taps& across, const int16_t* weights, uint32_t positions, int16_t* to) {
+  for (uint32_t x = 0; x < positions; ++x, to += 4) {
+    const int16_t* from = pairs + std::size_t{across.first[x]} * 8;
+    const int16_t* w = weights + std::size_t{x} * across.pairs * 2;
+    int32_t sum[4] = {};
+    for (uint32_t k = 0; k < across.pairs; ++k, from += 16, w += 2)
+      for (uint32_t c = 0; c < 4; ++c) sum[c] += from[2 * c] * w[0] + from[2 * c + 1] * w[1];
+    for (uint32_t c = 0; c < 4; ++c) to[c] = Saturate16((sum[c] + (1 << (kAcrossShift - 1))) >> kAcrossShift);
+  }
+}
+
+void FilterDown(const int16_t* const* rows, const int16_t* w, uint32_t taps, std::size_t values, uint8_t* to) {
+  for (std::size_t i = 0; i < values; i += 4, to += 4) {
+    int32_t v[4];
+    for (uint32_t c = 0; c < 4; ++c) {
+      int32_t sum = 0;
+      for (uint32_t k = 0; k < taps; ++k) sum += rows[k][i + c] * w[k];
+      v[c] = std::clamp<int32_t>(Saturate16((sum + (1 << (kDownShift - 1))) >> kDownShift), 0, 255);
+    }
+    // Premultiplied: no colour may exceed its alpha after the overshoot.
+    for (uint32_t c = 0; c < 4; ++c) to[c] = static_cast<uint8_t>(std::min(v[c], v[3]));
+  }
+}
+
+#endif
+
 bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth, uint32_t outHeight,
               uint32_t outStride) {
   try {
-    const Taps across(width, outWidth), down(height, outHeight);
+    // Output pixels are filtered across two at a time, the last one of an
+    // odd row with no taps.
+    const uint32_t positions = (outWidth + 1) & ~1u;
+    const Taps across(width, outWidth, positions), down(height, outHeight, outHeight);
+    const std::vector<int16_t> acrossWeights = AcrossWeights(across);
+    // Pixels to make pairs from: the row, then zeros for the taps past it.
+    const uint32_t paired = ((width + 3) & ~3u) + across.pairs * 2;
+    std::vector<uint8_t> line((std::size_t{paired} + 4) * 4, 0);
+    std::vector<int16_t> pairs(std::size_t{paired} * 8, 0);
     // Rows filtered across, kept for as long as an output row may read them.
-    const uint32_t ring = down.stride + 1;
-    const std::size_t rowFloats = static_cast<std::size_t>(outWidth) * 4;
-    std::vector<float> rows(rowFloats * ring);
-    std::vector<uint8_t> line(static_cast<std::size_t>(width) * 4);
-    std::vector<float> sum(rowFloats);
+    const uint32_t ring = down.pairs * 2 + 1;
+    const std::size_t values = std::size_t{positions} * 4;
+    std::vector<int16_t> rows(values * ring);
+    std::vector<const int16_t*> taps(down.pairs * 2);
+    std::vector<uint8_t> row(values);
     uint32_t next = 0;  // the next source row to filter across
     for (uint32_t y = 0; y < outHeight; ++y) {
-      const uint32_t top = down.first[y], taps = down.count[y];
-      for (; next < top + taps; ++next) {
+      const uint32_t top = down.first[y], last = std::min(top + down.pairs * 2, height);
+      for (; next < last; ++next) {
         if (!source.ReadRow(next, line.data())) return false;
-        float* to = &rows[(next % ring) * rowFloats];
-        for (uint32_t x = 0; x < outWidth; ++x) {
-          const float* w = &across.weights[static_cast<std::size_t>(x) * across.stride];
-          const uint8_t* from = &line[static_cast<std::size_t>(across.first[x]) * 4];
-          float b = 0, g = 0, r = 0, a = 0;
-          for (uint32_t k = 0; k < across.count[x]; ++k, from += 4) {
-            b += w[k] * from[0];
-            g += w[k] * from[1];
-            r += w[k] * from[2];
-            a += w[k] * from[3];
-          }
-          to[4 * x] = b, to[4 * x + 1] = g, to[4 * x + 2] = r, to[4 * x + 3] = a;
-        }
+        MakePairs(line.data(), width, pairs.data());
+        FilterAcross(pairs.data(), across, acrossWeights.data(), positions, &rows[(next % ring) * values]);
       }
-      std::fill(sum.begin(), sum.end(), 0.0f);
-      const float* w = &down.weights[static_cast<std::size_t>(y) * down.stride];
-      for (uint32_t k = 0; k < taps; ++k) {
-        const float* from = &rows[((top + k) % ring) * rowFloats];
-        const float weight = w[k];
-        for (std::size_t i = 0; i < rowFloats; ++i) sum[i] += weight * from[i];
-      }
-      uint8_t* to = out + static_cast<std::size_t>(y) * outStride;
-      for (uint32_t x = 0; x < outWidth; ++x) {
-        // Premultiplied: no colour may exceed its alpha after the overshoot.
-        const uint8_t alpha = ToByte(sum[4 * x + 3]);
-        to[4 * x] = std::min(ToByte(sum[4 * x]), alpha);
-        to[4 * x + 1] = std::min(ToByte(sum[4 * x + 1]), alpha);
-        to[4 * x + 2] = std::min(ToByte(sum[4 * x + 2]), alpha);
-        to[4 * x + 3] = alpha;
-      }
+      // Taps past the last row have no weight: any row will do for them.
+      for (uint32_t k = 0; k < taps.size(); ++k) taps[k] = &rows[(std::min(top + k, last - 1) % ring) * values];
+      FilterDown(taps.data(), down.At(y), static_cast<uint32_t>(taps.size()), values, row.data());
+      std::copy_n(row.data(), std::size_t{outWidth} * 4, out + std::size_t{y} * outStride);
     }
     return true;
   } catch (const std::bad_alloc&) {
