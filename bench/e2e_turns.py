@@ -259,6 +259,7 @@ def main():
     parser.add_argument("bin", help="the folder of the built programs (build/release/bin)")
     parser.add_argument("--turns", type=int, default=20)
     parser.add_argument("--pages", type=int, default=60)
+    parser.add_argument("--books", default="", help="only the books whose name holds this (qimgv always runs)")
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin)
     reexec_under_xvfb()
@@ -284,7 +285,7 @@ def main():
         else:
             print("qimgv is not installed (tools/install-deps.sh --bench): no reference, no ratios\n")
         for mode, code in (("single", 0), ("spread", 1)):
-            runs += [("Velmora", mode, book, code, "Left") for book in books]
+            runs += [("Velmora", mode, book, code, "Left") for book in books if args.books in book[0]]
 
         def start(viewer, path, code):
             if viewer == "qimgv":
