@@ -7,16 +7,9 @@
 namespace bench {
 namespace {
 
-constexpr double kLobes = 3.0;
-constexpr double kPi = 3.14159265358979323846;
-
-double Sinc(double x) {
-  if (std::abs(x) < 1e-9) return 1.0;
-  const double a = kPi * x;
-  return std::sin(a) / a;
-}
-
-double Lanczos(double x) { return std::abs(x) >= kLobes ? 0.0 : Sinc(x) * Sinc(x / kLobes); }
+// The same filter as the viewer's.
+constexpr double kLobes = kLanczosLobes;
+double Lanczos(double x) { return LanczosKernel(x); }
 
 struct Taps {
   std::vector<uint32_t> first;

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr double kLobes = 3.0;
+constexpr double kLobes = kLanczosLobes;
 constexpr double kPi = 3.14159265358979323846;
 
 // Fixed point: weights carry 14 bits of fraction (the largest, near an
@@ -29,7 +29,6 @@ double Sinc(double x) {
   return std::sin(a) / a;
 }
 
-double Lanczos(double x) { return std::abs(x) >= kLobes ? 0.0 : Sinc(x) * Sinc(x / kLobes); }
 
 // For each output position along one axis: the first source position it
 // reads and `pairs` pairs of weights (summing to 1 << kWeightBits), zero
@@ -57,7 +56,8 @@ struct Taps {
       hi = std::min<int64_t>(hi, static_cast<int64_t>(from) - 1);
       if (hi - lo + 1 > static_cast<int64_t>(most)) hi = lo + most - 1;
       double sum = 0;
-      for (int64_t k = lo; k <= hi; ++k) sum += exact[k - lo] = Lanczos((static_cast<double>(k) - centre) / widen);
+      for (int64_t k = lo; k <= hi; ++k)
+        sum += exact[k - lo] = LanczosKernel((static_cast<double>(k) - centre) / widen);
       if (sum == 0) sum = 1;
       // Rounded, then the rounding's remainder goes to the heaviest tap so
       // that flat stays exactly flat.
@@ -154,6 +154,8 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
               uint32_t outStride);
 
 }  // namespace
+
+double LanczosKernel(double x) { return std::abs(x) >= kLobes ? 0.0 : Sinc(x) * Sinc(x / kLobes); }
 
 bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
                      uint32_t outHeight, uint32_t outStride) {

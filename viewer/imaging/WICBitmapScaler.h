@@ -14,6 +14,10 @@
 // time through `readRow(y, row)`, each row once and in order, so a source
 // that computes its pixels (false colour) does that work once. False when
 // memory for the work cannot be had.
+// The filter: Lanczos of three lobes, 0 beyond them.
+constexpr double kLanczosLobes = 3.0;
+double LanczosKernel(double x);
+
 class RowSource {
  public:
   virtual bool ReadRow(uint32_t y, uint8_t* row) = 0;
