@@ -37,6 +37,9 @@ class CLazyFile final : public CUnknownImpl<IFile>, public IFileDamage {
   int32_t Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) override;
   int32_t GetSize(uint64_t* size) override;
   const char16_t* Damage() override { return m_damage.c_str(); }
+  // The item's file once a read has extracted it whole; null before, or
+  // when it did not extract.
+  IFile* extracted() const { return m_whole.get(); }
 
  private:
   // The whole item, extracted on the first call; null when it did not
