@@ -1,6 +1,5 @@
-// An archive entry is read for its head first: one that no decoder takes
-// is never extracted whole, through either route, and one that a decoder
-// takes reads whole, with its damage said as before.
+// An entry no decoder takes is never extracted whole, through either route;
+// one a decoder takes reads whole, its damage said as before.
 #include <gtest/gtest.h>
 
 #include <QtGui/QImage>
@@ -29,8 +28,7 @@ QImage Noise(int side) {
   return image;
 }
 
-// A byte of the entropy data near the end changed: it still decodes, and
-// fails the archive's check.
+// A byte near the end changed: it still decodes, and fails its CRC.
 std::string Corrupt(std::string jpeg) {
   for (std::size_t at = jpeg.size() - 200;; ++at)
     if (jpeg[at - 1] != '\xFF' && (jpeg[at] ^ 0x10) != '\xFF') {
@@ -41,11 +39,7 @@ std::string Corrupt(std::string jpeg) {
 
 TEST(EntryHeads, OnlyWhatADecoderTakesIsExtractedWhole) {
   const std::string jpeg = test::Encode(Noise(200), "JPG", 95);
-  struct Case {
-    const char* name;
-    std::string data;
-    bool decodes, whole, damaged;
-  };
+  struct Case { const char* name; std::string data; bool decodes, whole, damaged; };
   const Case cases[] = {
       {"zeros.jpg", std::string(1 << 20, '\0'), false, false, false},
       {"notes.txt", std::string(300000, 'a'), false, false, false},
@@ -72,7 +66,7 @@ TEST(EntryHeads, OnlyWhatADecoderTakesIsExtractedWhole) {
       SetDebugOutputSink([](const char16_t* t, void* d) { *static_cast<std::u16string*>(d) += t; }, &debug);
       const uint64_t before = ExtractedByteCount();
       bool decoded = false;
-      {
+      {  // the page's file and pixels gone before the count is read
         Ref<IFile> page;
         ASSERT_EQ(archive->OpenFile(&page, Utf8ToUtf16(std::string("/") + c.name).c_str(), nullptr), 0);
         ComRef<IWICBitmapSource> pixels;
