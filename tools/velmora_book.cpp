@@ -124,11 +124,6 @@ bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
     *result = "cannot be opened" + (detail.empty() ? std::string() : " (" + detail + ")");
     return false;
   }
-  // Bytes the archive could not vouch for are no hash of the entry.
-  if (const std::u16string damage = DamageOf(file.get()); !damage.empty()) {
-    *result = "damaged: " + Utf16ToUtf8(damage);
-    return false;
-  }
   GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
   std::vector<char> buffer(1 << 20);
   uint64_t total = 0;
@@ -142,6 +137,13 @@ bool HashEntry(IDirectory* root, const PageEntry& page, std::string* result) {
     if (got == 0) break;
     g_checksum_update(checksum, reinterpret_cast<const guchar*>(buffer.data()), got);
     total += got;
+  }
+  // Bytes the archive could not vouch for are no hash of the entry. Asked
+  // once they are read: a large archive item is extracted whole only then.
+  if (const std::u16string damage = DamageOf(file.get()); !damage.empty()) {
+    g_checksum_free(checksum);
+    *result = "damaged: " + Utf16ToUtf8(damage);
+    return false;
   }
   *result = g_checksum_get_string(checksum);
   g_checksum_free(checksum);

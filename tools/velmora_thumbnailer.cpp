@@ -90,9 +90,13 @@ bool Decode(IDirectory* root, const std::u16string& path, ComRef<IWICBitmapSourc
             std::u16string* damage = nullptr) {
   ComRef<IFile> file;
   if (root->OpenFile(&file, path.c_str(), nullptr) != 0) return false;
-  if (damage != nullptr) *damage = DamageOf(file.get());
   // The page as it is stored: false colour is a way of viewing, not the book.
-  if (DecodeImage(file.get(), Colorizing::Off, pixels) != 0) return false;
+  if (DecodeImage(file.get(), Colorizing::Off, pixels) != 0) {
+    // Asked after the decode: an archive item is read whole only once a
+    // decoder takes its first bytes.
+    if (damage != nullptr) *damage = DamageOf(file.get());
+    return false;
+  }
   if (damage != nullptr) *damage = PageDamageOf(pixels.get());
   return true;
 }

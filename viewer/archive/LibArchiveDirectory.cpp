@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
+#include "viewer/archive/LazyFile.h"
 #include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/RarMainHeader.h"
 #include "viewer/archive/SolidReader.h"
@@ -131,10 +132,12 @@ class Reader {
 
   // The current entry's bytes; Failed at the first error (libarchive must
   // not be asked again after one: a damaged RAR 5 crashed it), TooBig past
-  // the cap (the next entry can still be read).
-  ReadEnd ReadData(std::vector<BYTE>& out) {
+  // the cap (the next entry can still be read); Done also once `head` bytes
+  // came (0: read to the end).
+  ReadEnd ReadData(std::vector<BYTE>& out, std::size_t head = 0) {
     for (;;) {
-      const la_ssize_t got = archive_read_data(m_archive, m_output.data(), m_output.size());
+      const std::size_t want = head > 0 ? std::min(m_output.size(), head - out.size()) : m_output.size();
+      const la_ssize_t got = archive_read_data(m_archive, m_output.data(), want);
       if (got == 0) return ReadEnd::Done;
       if (got < 0) {
         Report();
@@ -142,8 +145,14 @@ class Reader {
       }
       if (out.size() + static_cast<uint64_t>(got) > kMaxExtractBytes) return ReadEnd::TooBig;
       out.insert(out.end(), m_output.begin(), m_output.begin() + got);
+      CountExtracted(static_cast<uint64_t>(got));
+      if (head > 0 && out.size() == head) return ReadEnd::Done;
     }
   }
+
+  // No debug text of its own: a head's read says nothing, the whole read
+  // after it says what there is to say.
+  void Quiet() { m_quiet = true; }
 
   // The archive's format, as libarchive names it (once a header is read).
   int format() const { return archive_format(m_archive); }
@@ -160,7 +169,7 @@ class Reader {
     if (m_pass != nullptr && m_pass->Stopping()) return;  // the stop, not the archive
     const char* text = archive_error_string(m_archive);
     m_error = u"Archive error: " + Utf8ToUtf16(text != nullptr ? text : "unknown") + u"\n";
-    if (m_pass == nullptr) OutputDebugStringW(m_error.c_str());
+    if (m_pass == nullptr && !m_quiet) OutputDebugStringW(m_error.c_str());
   }
 
   struct Part {
@@ -208,6 +217,7 @@ class Reader {
   archive* m_archive = nullptr;
   std::u16string m_error;
   bool m_stopped = false;
+  bool m_quiet = false;
 };
 
 // Whether libarchive decrypts entries of an archive in `format`.
@@ -216,8 +226,8 @@ bool LibArchiveDecrypts(int format) { return (format & ARCHIVE_FORMAT_BASE_MASK)
 // Why an entry's bytes are not whole when fewer came than its header
 // lists: libarchive ends the data of an entry cut short, or of one that
 // goes on in the next volume of a multi-volume archive, without an error.
-std::u16string ShortOf(const std::vector<BYTE>& bytes, const ArchiveItem& item) {
-  if (bytes.size() >= item.size) return {};
+std::u16string ShortOf(const std::vector<BYTE>& bytes, uint64_t listed) {
+  if (bytes.size() >= listed) return {};
   return u"its data ends early: the archive is cut short, or the item goes on in a volume not read with it";
 }
 
@@ -393,17 +403,18 @@ bool CLibArchiveDirectory::IsBeyondListing(const char16_t* path) const {
   return found != nullptr && found->index >= 0 && static_cast<uint32_t>(found->index) >= m_listed;
 }
 
-int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes) {
+int32_t CLibArchiveDirectory::ReadEntry(uint32_t index, ExtractedBytes* bytes, std::size_t head) {
   // A tar's entry is read from its own header: walking the headers before
   // it, for every entry, made a large tar quadratic.
   const bool fromHeader = index < m_offsets.size();
   Reader reader(m_file, m_formats, nullptr, m_password.get(), fromHeader ? m_offsets[index] : 0, &m_volumes);
+  if (head > 0) reader.Quiet();
   if (!reader.Open()) return FILE_SYSTEM_FAILED;
   archive_entry* entry = nullptr;
   for (uint32_t i = fromHeader ? index : 0; i <= index; ++i)
     if (!reader.Next(&entry)) return FILE_SYSTEM_FAILED;
   auto out = std::make_shared<std::vector<BYTE>>();
-  if (reader.ReadData(*out) != ReadEnd::Done) return FILE_SYSTEM_FAILED;
+  if (reader.ReadData(*out, head) != ReadEnd::Done) return FILE_SYSTEM_FAILED;
   *bytes = std::move(out);
   return FILE_SYSTEM_OK;
 }
@@ -430,7 +441,7 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
   if (m_solid != nullptr) {
     SolidItem item;
     if (m_solid->Acquire(index, &item)) {
-      std::u16string damage = item.bytes ? ShortOf(*item.bytes, *found) : std::u16string();
+      std::u16string damage = item.bytes ? ShortOf(*item.bytes, found->size) : std::u16string();
       return HandOutShared(std::move(item.bytes), out, std::move(damage));
     }
     // The pass's words on why, written by whoever asked.
@@ -438,6 +449,31 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
     if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
     return FILE_SYSTEM_FAILED;
   }
+  // An entry larger than its head comes with its head alone: one that no
+  // decoder takes is never read whole.
+  const uint64_t size = found->size;
+  if (size > kHeadBytes) {
+    try {
+      ExtractedBytes head;
+      int32_t read = FILE_SYSTEM_FAILED;
+      {
+        const std::lock_guard<std::mutex> hold(m_readLock);
+        read = ReadEntry(index, &head, kHeadBytes);
+      }
+      if (read == FILE_SYSTEM_OK && head->size() == kHeadBytes) {
+        ComRef<CLibArchiveDirectory> self;
+        self.Set(this);
+        return HandOutLazy(
+            std::move(head), size, [self, index, size](IFile** whole) { return self->ReadWhole(index, size, whole); }, out);
+      }
+    } catch (const std::bad_alloc&) {
+      return FILE_SYSTEM_FAILED;
+    }
+  }
+  return ReadWhole(index, size, out);
+}
+
+int32_t CLibArchiveDirectory::ReadWhole(uint32_t index, uint64_t size, IFile** out) {
   try {
     const std::lock_guard<std::mutex> hold(m_readLock);
     ExtractedBytes bytes;
@@ -445,7 +481,7 @@ int32_t CLibArchiveDirectory::OpenFile(IFile** out, const char16_t* path, void*)
       if (m_missingVolumes) OutputDebugStringW(kMissingVolumes);
       return FILE_SYSTEM_FAILED;
     }
-    std::u16string damage = ShortOf(*bytes, *found);
+    std::u16string damage = ShortOf(*bytes, size);
     return HandOutExtracted(std::move(bytes), out, std::move(damage));
   } catch (const std::bad_alloc&) {
     return FILE_SYSTEM_FAILED;

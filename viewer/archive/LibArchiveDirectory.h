@@ -90,8 +90,11 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   ~CLibArchiveDirectory() override;
 
   // The bytes of entry `index` (in archive order): the archive opened again
-  // and read up to the entry.
-  int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes);
+  // and read up to the entry; with `head`, only its first `head` bytes,
+  // without a word of debug text.
+  int32_t ReadEntry(uint32_t index, ExtractedBytes* bytes, std::size_t head = 0);
+  // Entry `index`, listed with `size` bytes, read whole as a new file.
+  int32_t ReadWhole(uint32_t index, uint64_t size, IFile** out);
   void StartPass();
   // For a hard link without bytes of its own, the archive index of the
   // entry it stands for, or kMissingLink; kNoLink for any other entry.

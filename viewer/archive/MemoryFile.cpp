@@ -1,8 +1,16 @@
 #include "viewer/archive/MemoryFile.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
+
+namespace {
+std::atomic<uint64_t> g_extracted{0};
+}  // namespace
+
+uint64_t ExtractedByteCount() { return g_extracted.load(std::memory_order_relaxed); }
+void CountExtracted(uint64_t bytes) { g_extracted.fetch_add(bytes, std::memory_order_relaxed); }
 
 void TrimSpareCapacity(std::vector<BYTE>& bytes) {
   // Growth by doubling can leave up to half the buffer spare; a held page

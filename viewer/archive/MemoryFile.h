@@ -43,5 +43,9 @@ class CFile final : public CUnknownImpl<IFile>, public IFileDamage {
 int32_t HandOutExtracted(ExtractedBytes bytes, IFile** out, std::u16string damage = {});
 // The same for bytes that others may be reading: handed out as they are.
 int32_t HandOutShared(ExtractedBytes bytes, IFile** out, std::u16string damage = {});
+// Bytes the routes have extracted in this process so far, counted as they
+// come: what shows that an item was not extracted whole.
+uint64_t ExtractedByteCount();
+void CountExtracted(uint64_t bytes);
 // Gives back spare room that growth by doubling left, where it is worth it.
 void TrimSpareCapacity(std::vector<BYTE>& bytes);

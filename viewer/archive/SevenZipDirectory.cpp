@@ -11,6 +11,7 @@
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/FileHead.h"
+#include "viewer/archive/LazyFile.h"
 #include "viewer/archive/SevenZipModule.h"
 #include "viewer/archive/SevenZipPass.h"
 #include "viewer/archive/SolidReader.h"
@@ -311,11 +312,41 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
     return HandOutShared(std::move(item.bytes), out, std::move(damage));
   }
 
+  // An item larger than its head comes with its head alone: one that no
+  // decoder takes is never extracted whole. An item that is encrypted
+  // without its password reads nothing either way.
+  const int32_t index = found->index;
+  const uint64_t size = found->size;
+  if (size > kHeadBytes && !(m_password == nullptr && Encrypted(index))) {
+    ExtractedBytes head = ExtractHead(static_cast<UInt32>(index));
+    if (head != nullptr && head->size() == kHeadBytes) {
+      ComRef<C7zDirectory> self;
+      self.Set(this);
+      return HandOutLazy(
+          std::move(head), size, [self, index, size](IFile** whole) { return self->ExtractWhole(index, size, whole); }, out);
+    }
+  }
+  return ExtractWhole(index, size, out);
+}
+
+ExtractedBytes C7zDirectory::ExtractHead(UInt32 index) {
+  const std::lock_guard<std::mutex> hold(m_extractLock);
+  CArchiveExtractCallback* callback =
+      new (std::nothrow) CArchiveExtractCallback(m_archive, m_table, m_password, kHeadBytes);
+  if (callback == nullptr) return nullptr;
+  callback->AddRef();
+  m_archive->Extract(&index, 1, 0, callback);  // aborted by its stream once the head is there
+  ExtractedBytes bytes = callback->bytes();
+  callback->Release();
+  return bytes;
+}
+
+int32_t C7zDirectory::ExtractWhole(int32_t itemIndex, uint64_t size, IFile** out) {
   const std::lock_guard<std::mutex> hold(m_extractLock);
   CArchiveExtractCallback* callback = new (std::nothrow) CArchiveExtractCallback(m_archive, m_table, m_password);
   if (callback == nullptr) return FILE_SYSTEM_FAILED;
   callback->AddRef();
-  const UInt32 index = static_cast<UInt32>(found->index);
+  const UInt32 index = static_cast<UInt32>(itemIndex);
   const HRESULT extracted = m_archive->Extract(&index, 1, 0, callback);
   ExtractedBytes bytes = callback->bytes();
   const Int32 result = callback->operationResult();
@@ -324,13 +355,13 @@ int32_t C7zDirectory::OpenFile(IFile** out, const char16_t* path, void*) {
   // So does an item that gave none of its own (an encrypted one without
   // its password gives none, and is no empty file).
   if (extracted != S_OK || ExtractionYieldsNothing(result)) return FILE_SYSTEM_FAILED;
-  if (m_password == nullptr && Encrypted(found->index)) return FILE_SYSTEM_FAILED;
+  if (m_password == nullptr && Encrypted(itemIndex)) return FILE_SYSTEM_FAILED;
   if (bytes == nullptr) bytes = std::make_shared<std::vector<BYTE>>();  // no stream asked for: an empty file
   // Bytes that failed their check still show as far as they go, marked.
   std::u16string damage = ExtractionDamage(result);
   // Fewer bytes than listed, whatever the library says: cut short.
-  if (bytes->size() < found->size) damage = ExtractionDamage(5);
-  if (Spans(found->index)) damage = SpanDamage();
+  if (bytes->size() < size) damage = ExtractionDamage(5);
+  if (Spans(itemIndex)) damage = SpanDamage();
   return HandOutExtracted(std::move(bytes), out, std::move(damage));
 }
 
@@ -435,25 +466,30 @@ HRESULT CInFileStream::Seek(Int64 offset, UInt32 origin, UInt64* newPosition) {
 
 HRESULT COutFileStream::Write(const void* data, UInt32 size, UInt32* processed) {
   if (processed != nullptr) *processed = 0;
-  if (m_bytes->size() + size > kMaxExtractBytes) return E_ABORT;  // more than any page: stop
+  // A head takes what fits of the bytes that reach past it, and stops the
+  // extraction there.
+  const bool past = m_head > 0 && m_bytes->size() + size > m_head;
+  const UInt32 taken = past ? static_cast<UInt32>(m_head - m_bytes->size()) : size;
+  if (m_bytes->size() + taken > kMaxExtractBytes) return E_ABORT;  // more than any page: stop
   try {
     const BYTE* bytes = static_cast<const BYTE*>(data);
-    m_bytes->insert(m_bytes->end(), bytes, bytes + size);
+    m_bytes->insert(m_bytes->end(), bytes, bytes + taken);
   } catch (const std::bad_alloc&) {
     return E_ABORT;
   }
-  if (processed != nullptr) *processed = size;
-  return S_OK;
+  CountExtracted(taken);
+  if (processed != nullptr) *processed = taken;
+  return past ? E_ABORT : S_OK;
 }
 
 CArchiveExtractCallback::CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table,
-                                                 ArchivePassword password)
-    : CPasswordCallback(std::move(password)), m_archive(archive), m_table(std::move(table)) {
+                                                 ArchivePassword password, uint64_t head)
+    : CPasswordCallback(std::move(password)), m_archive(archive), m_table(std::move(table)), m_head(head) {
   m_archive->AddRef();
 }
 
 HRESULT CArchiveExtractCallback::GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) {
-  WriteIndex(index);
+  if (m_head == 0) WriteIndex(index);
   if (outStream == nullptr) return E_INVALIDARG;
   *outStream = nullptr;
   if (askExtractMode != kExtract) return S_OK;
@@ -467,16 +503,18 @@ HRESULT CArchiveExtractCallback::GetStream(UInt32 index, ISequentialOutStream** 
   // beyond that the buffer grows as the bytes come.
   ExtractedBytes bytes = std::make_shared<std::vector<BYTE>>();
   try {
-    bytes->reserve(static_cast<std::size_t>(std::min<uint64_t>(item->size, kExtractReserveBytes)));
+    const uint64_t room = std::min<uint64_t>(item->size, kExtractReserveBytes);
+    bytes->reserve(static_cast<std::size_t>(m_head > 0 ? std::min<uint64_t>(room, m_head) : room));
   } catch (const std::bad_alloc&) {
   }
-  COutFileStream* stream = new (std::nothrow) COutFileStream(bytes);
+  COutFileStream* stream = new (std::nothrow) COutFileStream(bytes, m_head);
   if (stream == nullptr) return E_OUTOFMEMORY;
   m_bytes = std::move(bytes);
   return HandOut(stream, IID_IOutStream, reinterpret_cast<void**>(outStream));
 }
 
 HRESULT CArchiveExtractCallback::PrepareOperation(Int32 askExtractMode) {
+  if (m_head > 0) return S_OK;
   WriteDebug("kExtract\n");
   if (askExtractMode == kExtract) WriteDebug("kExtractingString\n");
   if (askExtractMode == kTest) WriteDebug("kTestingString\n");
@@ -486,6 +524,6 @@ HRESULT CArchiveExtractCallback::PrepareOperation(Int32 askExtractMode) {
 
 HRESULT CArchiveExtractCallback::SetOperationResult(Int32 result) {
   m_result = result;
-  WriteOperationResult(result);
+  if (m_head == 0) WriteOperationResult(result);
   return S_OK;
 }

@@ -51,6 +51,11 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
 
  private:
   ~C7zDirectory() override;
+  // The first kHeadBytes of the item at archive `index`, from an
+  // extraction stopped there and silent; fewer when it ended before.
+  ExtractedBytes ExtractHead(UInt32 index);
+  // The item at archive `index`, listed with `size` bytes, extracted whole.
+  int32_t ExtractWhole(int32_t index, uint64_t size, IFile** out);
 
   std::shared_ptr<const ArchiveItemTable> m_table = std::make_shared<ArchiveItemTable>();
   IInArchive* m_archive = nullptr;
@@ -93,16 +98,18 @@ class CInFileStream final : public CUnknownImpl<IInStream, ISequentialInStream> 
   IFile* m_file;
 };
 
-// 7-Zip's output into one item's bytes, stopping at kMaxExtractBytes.
+// 7-Zip's output into one item's bytes, stopping at kMaxExtractBytes, or
+// once `head` bytes came (0: no such stop).
 class COutFileStream final : public CUnknownImpl<IOutStream, ISequentialOutStream> {
  public:
-  explicit COutFileStream(ExtractedBytes bytes) : m_bytes(std::move(bytes)) {}
+  explicit COutFileStream(ExtractedBytes bytes, uint64_t head = 0) : m_bytes(std::move(bytes)), m_head(head) {}
   HRESULT Write(const void* data, UInt32 size, UInt32* processed) override;
   HRESULT Seek(Int64, UInt32, UInt64*) override { return S_OK; }
   HRESULT SetSize(UInt64) override { return S_OK; }
 
  private:
   ExtractedBytes m_bytes;
+  const uint64_t m_head;
 };
 
 class CArchiveOpenCallback final : public CPasswordCallback<IArchiveOpenCallback> {
@@ -113,10 +120,12 @@ class CArchiveOpenCallback final : public CPasswordCallback<IArchiveOpenCallback
 };
 
 // Extracts into a fresh buffer per item; bytes() is the item extracted last.
+// With `head`, only the first `head` bytes of each item, without a word of
+// debug text: what it extracts is not the item.
 class CArchiveExtractCallback final : public CPasswordCallback<IArchiveExtractCallback, IProgress> {
  public:
   CArchiveExtractCallback(IInArchive* archive, std::shared_ptr<const ArchiveItemTable> table,
-                          ArchivePassword password = {});
+                          ArchivePassword password = {}, uint64_t head = 0);
   HRESULT SetTotal(UInt64) override { return S_OK; }
   HRESULT SetCompleted(const UInt64*) override { return S_OK; }
   HRESULT GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;
@@ -133,4 +142,5 @@ class CArchiveExtractCallback final : public CPasswordCallback<IArchiveExtractCa
   std::shared_ptr<const ArchiveItemTable> m_table;
   ExtractedBytes m_bytes;
   Int32 m_result = 0;
+  const uint64_t m_head;
 };

@@ -39,8 +39,12 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       options.colorizing = request.colorizing;
       options.orientation = request.orientation;
       options.gate = request.gate;
-      result.damage = DamageOf(file.get());
-      if (DecodeImage(file.get(), options, pixels) != 0) return result;
+      if (DecodeImage(file.get(), options, pixels) != 0) {
+        // Asked after the decode: an archive item may be read whole only
+        // once a decoder takes its first bytes.
+        result.damage = DamageOf(file.get());
+        return result;
+      }
     }
     result.damage = PageDamageOf(pixels.get());
     UINT width = 0, height = 0;

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
 #include "viewer/archive/ArchiveItems.h"
+#include "viewer/archive/LazyFile.h"
 #include "viewer/archive/MemoryFile.h"
 
 using test::Ref;
@@ -223,7 +224,18 @@ TEST_F(HostileArchives, ExtractedBytesCostTheirSize) {
   for (const char16_t* path : {u"/liar.jpg", u"/ok.jpg"}) {
     Ref<IFile> file;
     if (archive->OpenFile(&file, path, nullptr) != 0) continue;  // the library may refuse the liar
-    const std::vector<BYTE>& bytes = static_cast<CFile*>(file.get())->bytes();
+    // An entry larger than its head comes as the head alone: a read past
+    // it brings the entry whole.
+    IFile* whole = file.get();
+    if (CLazyFile* lazy = dynamic_cast<CLazyFile*>(whole)) {
+      char byte = 0;
+      lazy->Seek(kHeadBytes, 0, nullptr);
+      lazy->Read(&byte, 1, nullptr);
+      whole = lazy->extracted();
+    }
+    const CFile* memory = dynamic_cast<const CFile*>(whole);
+    if (memory == nullptr) continue;  // the liar refused after all
+    const std::vector<BYTE>& bytes = memory->bytes();
     EXPECT_LE(bytes.capacity(), bytes.size() + bytes.size() / 8 + 4096) << Utf16ToUtf8(path);
   }
   Ref<IFile> ok;
