@@ -1,5 +1,6 @@
 #include "viewer/imaging/ImageDecoder.h"
 
+#include <algorithm>
 #include <new>
 
 #include "common/FileDamage.h"
@@ -12,12 +13,13 @@ namespace {
 // A monochrome page's pixels, gray and stretched, for the colorizer; the
 // frame itself when it is in colour or in a format the analysis does not
 // take. Throws 1 when the page's pixels cannot be held.
-void PrepareForColour(IWICBitmapFrameDecode* frame, ComRef<IWICBitmapSource>& image) {
+void PrepareForColour(IWICBitmapFrameDecode* frame, UINT denominator, ComRef<IWICBitmapSource>& image) {
   WICPixelFormatGUID format{};
   frame->GetPixelFormat(&format);
   if (format != GUID_WICPixelFormat8bppGray && format != GUID_WICPixelFormat24bppBGR) return;
   ComRef<CWICBitmapSource> pixels;
   pixels.Set(new CWICBitmapSource);
+  pixels->DecodedAt(denominator);
   const int32_t loaded = pixels->LoadPixels(frame);
   if (loaded == 2) throw 1;
   // A page classified as colour stays as it is: its copy holds the frame's
@@ -105,11 +107,17 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
       frameSettings.orientation = options.orientation == ExifOrientation::Honoured ? WICExifOrientation::Apply
                                                                                      : WICExifOrientation::Ignore;
       frameSettings.gate = options.gate;
+      // With false colour on, no finer than a half: the colour check's
+      // spot bound, made on whole pages, holds on a half (its patches are
+      // then sought one pixel apart), not on a quarter, where a spot near
+      // the bound is lost in the page's blur.
+      const bool half = options.colorizing == Colorizing::On;
       if (options.drawnAt)
-        frameSettings.drawnAt = [&drawnAt = options.drawnAt](UINT width, UINT height, UINT* drawnWidth, UINT* drawnHeight) {
+        frameSettings.drawnAt = [&drawnAt = options.drawnAt, half](UINT width, UINT height, UINT* drawnWidth,
+                                                                  UINT* drawnHeight) {
           const D2D1_SIZE_U drawn = drawnAt(D2D1_SIZE_U{width, height});
-          *drawnWidth = drawn.width;
-          *drawnHeight = drawn.height;
+          *drawnWidth = half ? std::max(drawn.width, width / 2) : drawn.width;
+          *drawnHeight = half ? std::max(drawn.height, height / 2) : drawn.height;
         };
       if (FAILED(settings->SetFrameSettings(frameSettings))) throw 1;
     }
@@ -124,7 +132,7 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     image.Set(frame.get());
     ComRef<IWICFormatConverter> converter;
     if (options.colorizing == Colorizing::On) {
-      PrepareForColour(frame.get(), image);
+      PrepareForColour(frame.get(), settings ? settings->DrawnDenominator() : 1, image);
       WICPixelFormatGUID now{};
       image->GetPixelFormat(&now);
       if (now == GUID_WICPixelFormat8bppGray) {
