@@ -33,6 +33,7 @@ struct PageImage {
     if (!scaled) return;
     full.Reset();
     source.Reset();
+    decodedToDraw = false;
   }
 };
 

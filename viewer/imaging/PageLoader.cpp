@@ -80,7 +80,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       }
     }
     if (request.keepFull) image.source = pixels;
-    image.decodedToDraw = PageDecodedToDraw(pixels.get());
+    image.decodedToDraw = (image.full || image.source) && PageDecodedToDraw(pixels.get());
     result.decoded = true;
   } catch (const std::bad_alloc&) {
     result.image = PageImage{};
