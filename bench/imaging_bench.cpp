@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "platform/wincodec.h"
+#include "viewer/imaging/PageLoader.h"
 #include "viewer/imaging/WICBitmapScaler.h"
 #include "viewer/imaging/WICBitmapSource.h"
 #include "viewer/imaging/WICFormatConverter.h"
@@ -194,6 +196,38 @@ void BM_Colorize(benchmark::State& state) {
   frame->Release();
 }
 
+// A jump to a page not decoded yet: the colour page through the loader,
+// false colour on, decoded and scaled to fit 1000 rows, its pixels copied
+// out as a bitmap would take them; decoded whole, or at the fraction that
+// still covers the 667 x 1000 pixels it is drawn at.
+void JumpToPage(benchmark::State& state, bool decodeToDraw) {
+  Quiet();
+  auto fit = [](D2D1_SIZE_U page) { return D2D1_SIZE_U{(page.width * 1000 + page.height / 2) / page.height, 1000}; };
+  std::vector<BYTE> out;
+  std::mutex openLock;
+  for (auto _ : state) {
+    PageRequest request;
+    request.root.Set(ThePages().directory);
+    request.path = u"/colour.jpg";
+    request.colorizing = Colorizing::On;
+    request.targetFor = fit;
+    if (decodeToDraw) request.decodeFor = fit;
+    request.make = [&out](IWICBitmapSource* pixels, ID2D1Bitmap** bitmap) {
+      UINT w = 0, h = 0;
+      pixels->GetSize(&w, &h);
+      out.resize(static_cast<std::size_t>(w) * h * 4);
+      *bitmap = nullptr;
+      return pixels->CopyPixels(nullptr, w * 4, static_cast<UINT>(out.size()), out.data());
+    };
+    const LoadedPage page = ::LoadPage(request, openLock);
+    if (!page.decoded) std::abort();
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+
+void BM_JumpDecodeWhole(benchmark::State& s) { JumpToPage(s, false); }
+void BM_JumpDecodeToDraw(benchmark::State& s) { JumpToPage(s, true); }
+
 // The reference: copying the bytes a pass handles.
 void BM_Memcpy(benchmark::State& state) {
   std::vector<BYTE> from(static_cast<std::size_t>(state.range(0))), to(from.size());
@@ -275,6 +309,8 @@ BENCHMARK(BM_DecodeJxlComponentCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DecodeHeifComponentCopy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Memcpy)->Arg(kWidth * kHeight)->Arg(kWidth * kHeight * 3)->Arg(kWidth * kHeight * 4)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JumpDecodeWhole)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_JumpDecodeToDraw)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Classify)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConvertToGray)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_StretchLevels)->Unit(benchmark::kMillisecond);
@@ -295,6 +331,12 @@ int main(int argc, char** argv) {
   bench::Ratio("BM_DecodeAvifComponentCopy", "BM_DecodeColourComponentCopy");
   bench::Ratio("BM_DecodeJxlComponentCopy", "BM_DecodeColourComponentCopy");
   bench::Ratio("BM_DecodeHeifComponentCopy", "BM_DecodeColourComponentCopy");
+  // A jump, decoded for the size it is drawn at, against the same jump
+  // decoded whole; both against the whole decode alone (no colour check,
+  // conversion nor scaling).
+  bench::Ratio("BM_JumpDecodeToDraw", "BM_JumpDecodeWhole", "<= 0.5");
+  bench::Ratio("BM_JumpDecodeWhole", "BM_DecodeColourComponentCopy");
+  bench::Ratio("BM_JumpDecodeToDraw", "BM_DecodeColourComponentCopy");
   bench::Ratio("BM_Classify", bgr, "<= 4");
   ThePages();  // written before timing starts: the encoders take seconds
   bench::Ratio("BM_ConvertToGray", bgr, "<= 4");

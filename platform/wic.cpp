@@ -539,6 +539,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return S_OK;
   }
   const char16_t* Damage() override { return m_damage.c_str(); }
+  UINT DrawnDenominator() override { return m_image.isNull() ? 1 : m_denominator; }
 
   HRESULT QueryCapability(IStream*, DWORD*) override { return E_NOTIMPL; }
   HRESULT Initialize(IStream* stream, WICDecodeOptions) override {
@@ -626,6 +627,19 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return image.isNull() ? E_OUTOFMEMORY : S_OK;
   }
 
+  // The fraction a JPEG stored as `stored` may be decoded at to cover what
+  // it is drawn at (asked for as the page stands, turned).
+  UINT DrawnDenominator(QSize stored, QImageIOHandler::Transformations turn) const {
+    if (!m_settings.drawnAt) return 1;
+    const QSize page = TurnedSize(stored, turn);
+    UINT width = 0, height = 0;
+    m_settings.drawnAt(static_cast<UINT>(page.width()), static_cast<UINT>(page.height()), &width, &height);
+    const QSize drawn = TurnedSize(QSize(static_cast<int>(width), static_cast<int>(height)), turn);
+    return DecodeDenominator(static_cast<UINT>(stored.width()), static_cast<UINT>(stored.height()),
+                             static_cast<UINT>(drawn.width()), static_cast<UINT>(drawn.height()),
+                             WICShrinkOnDecode::Eighths);
+  }
+
   HRESULT Keep(QImage image, QSize pageSize) {
     m_format = ChooseFormat(image);
     if (image.isNull()) return E_OUTOFMEMORY;  // a conversion that could not allocate
@@ -663,15 +677,25 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     uint64_t fullBytes = PixelBytes(stored);
     bool scaledByReader = false;
     if (stored.isValid() && kind == "jpeg") {
-      const QSize fit = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-      if (fit != stored) {
-        reader.setScaledSize(fit);
+      QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
+      const UINT drawn = DrawnDenominator(stored, turn);
+      const QSize small(stored.width() / static_cast<int>(drawn), stored.height() / static_cast<int>(drawn));
+      if (drawn > 1 && small.width() <= asked.width() && small.height() <= asked.height()) {
+        // Qt's reader picks libjpeg's scale from the ratio of the sizes:
+        // floor(w / d) gives exactly 1/d (ceil(w / d) would give more when
+        // d does not divide a side), and only a side d does not divide is
+        // then trimmed by a pixel.
+        asked = small;
+        m_denominator = drawn;
+      }
+      if (asked != stored) {
+        reader.setScaledSize(asked);
         scaledByReader = true;
         // The reader decodes at 1/2, 1/4 or 1/8 at least as large as asked,
         // then scales to the size asked.
-        const int ratio = std::min(stored.width() / fit.width(), stored.height() / fit.height());
+        const int ratio = std::min(stored.width() / asked.width(), stored.height() / asked.height());
         const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
-        fullBytes = PixelBytes(stored / denominator) + PixelBytes(fit);
+        fullBytes = PixelBytes(stored / denominator) + PixelBytes(asked);
       }
     }
     QImage image;
@@ -729,6 +753,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   QSize m_pageSize;  // frame 0's size as a page
   const GUID* m_format = nullptr;
   std::u16string m_damage;  // why frame 0 is not the whole picture
+  UINT m_denominator = 1;    // frame 0 decoded at 1/m_denominator to cover what it is drawn at
 };
 
 // ---- converter ----

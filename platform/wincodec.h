@@ -3,6 +3,8 @@
 // frame and converter behind them read through Qt (wic.cpp).
 #pragma once
 
+#include <functional>
+
 #include "platform/com.h"
 #include "platform/objidl.h"
 
@@ -171,7 +173,30 @@ struct WICFrameSettings {
   uint32_t maxSide = 0;
   WICExifOrientation orientation = WICExifOrientation::Apply;
   IWICDecodeGate* gate = nullptr;  // none: the decode is not held back
+  // The device pixels the page will be drawn at, given its size as it
+  // stands (turned): a reader that can decode straight to a fraction of the
+  // page decodes at the smallest fraction that still covers them. None, or
+  // 0 x 0: as large as the bounds above allow.
+  std::function<void(UINT pageWidth, UINT pageHeight, UINT* drawnWidth, UINT* drawnHeight)> drawnAt;
 };
+
+// How a format's reader can shrink a picture while decoding it.
+enum class WICShrinkOnDecode : uint32_t {
+  None,     // decoded whole, scaled afterwards (PNG, GIF, WebP, our own codecs)
+  Eighths,  // libjpeg's DCT scaling: 1/2, 1/4 or 1/8 for little more than the cost of the result
+};
+
+// The largest d of 1, 2, 4 and 8 at which a picture of `width` x `height`
+// (as stored) decodes to floor(width / d) x floor(height / d) pixels that
+// still cover `drawnWidth` x `drawnHeight` (as stored too); 1 when the
+// reader cannot shrink or nothing is drawn.
+constexpr UINT DecodeDenominator(UINT width, UINT height, UINT drawnWidth, UINT drawnHeight, WICShrinkOnDecode shrink) {
+  if (shrink != WICShrinkOnDecode::Eighths || drawnWidth == 0 || drawnHeight == 0) return 1;
+  UINT denominator = 1;
+  for (UINT d = 2; d <= 8; d *= 2)
+    if (width / d >= drawnWidth && height / d >= drawnHeight) denominator = d;
+  return denominator;
+}
 
 // The decoder's own settings, asked for by QueryInterface; set before GetFrame.
 struct IWICDecoderSettings : IUnknown {
@@ -185,5 +210,9 @@ struct IWICDecoderSettings : IUnknown {
   // corrupt that still decoded in part), in one line; empty when they are,
   // and until GetFrame(0) has succeeded. Never null.
   virtual const char16_t* Damage() = 0;
+  // The fraction of the page frame 0 was decoded at to cover the size it is
+  // drawn at (WICFrameSettings::drawnAt): 2, 4 or 8; 1 when it decoded as
+  // large as the bounds allow, and until GetFrame(0) has succeeded.
+  virtual UINT DrawnDenominator() = 0;
 };
 inline constexpr const GUID& IID_IWICDecoderSettings = IWICDecoderSettings::iid;

@@ -307,11 +307,13 @@ void D2D::DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage
   m_renderTarget->PushAxisAlignedClip(area, D2D1_ANTIALIAS_MODE_PER_PRIMITIVE);
   DrawBackground(area.left, area.top, area.right, area.bottom, 0.75f);
   for (int i = 0; i < count; ++i) {
-    // Magnified from the full pixels where they are at hand.
+    // Magnified from the full pixels where they are at hand (a page decoded
+    // small for the screen has none).
     const D2D1_RECT_F& d = places[i].rect;
     const D2D1_RECT_F magnified{(d.left - mx) * 2 + mx, (d.top - my) * 2 + my, (d.right - mx) * 2 + mx,
                                 (d.bottom - my) * 2 + my};
-    ID2D1Bitmap* bitmap = pages[i]->full ? pages[i]->full.get() : pages[i]->scaled.get();
+    const bool full = pages[i]->full && (!pages[i]->decodedToDraw || !pages[i]->scaled);
+    ID2D1Bitmap* bitmap = full ? pages[i]->full.get() : pages[i]->scaled.get();
     m_renderTarget->DrawBitmap(bitmap, &magnified, 1.0f, kLinear, nullptr);
   }
   m_renderTarget->PopAxisAlignedClip();

@@ -1,5 +1,6 @@
 #include "viewer/imaging/ImageDecoder.h"
 
+#include <algorithm>
 #include <new>
 
 #include "common/FileDamage.h"
@@ -12,12 +13,13 @@ namespace {
 // A monochrome page's pixels, gray and stretched, for the colorizer; the
 // frame itself when it is in colour or in a format the analysis does not
 // take. Throws 1 when the page's pixels cannot be held.
-void PrepareForColour(IWICBitmapFrameDecode* frame, ComRef<IWICBitmapSource>& image) {
+void PrepareForColour(IWICBitmapFrameDecode* frame, UINT denominator, ComRef<IWICBitmapSource>& image) {
   WICPixelFormatGUID format{};
   frame->GetPixelFormat(&format);
   if (format != GUID_WICPixelFormat8bppGray && format != GUID_WICPixelFormat24bppBGR) return;
   ComRef<CWICBitmapSource> pixels;
   pixels.Set(new CWICBitmapSource);
+  pixels->DecodedAt(denominator);
   const int32_t loaded = pixels->LoadPixels(frame);
   if (loaded == 2) throw 1;
   // A page classified as colour stays as it is: its copy holds the frame's
@@ -38,11 +40,12 @@ class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource>, public IFil
  public:
   static constexpr GUID iid = MakeGuid("{8E5D2C71-0B3F-4A96-9C4E-1F7A63B2D805}");
 
-  CScaledDownPage(IWICBitmapSource* pixels, D2D1_SIZE_U page, std::u16string damage)
-      : m_page(page), m_damage(std::move(damage)) {
+  CScaledDownPage(IWICBitmapSource* pixels, D2D1_SIZE_U page, std::u16string damage, bool toDraw)
+      : m_page(page), m_damage(std::move(damage)), m_toDraw(toDraw) {
     m_pixels.Set(pixels);
   }
   D2D1_SIZE_U Page() const { return m_page; }
+  bool ToDraw() const { return m_toDraw; }
   const char16_t* Damage() override { return m_damage.c_str(); }
   ULONG AddRef() override { return CUnknownImpl::AddRef(); }
   ULONG Release() override { return CUnknownImpl::Release(); }
@@ -73,7 +76,16 @@ class CScaledDownPage final : public CUnknownImpl<IWICBitmapSource>, public IFil
   ComRef<IWICBitmapSource> m_pixels;
   D2D1_SIZE_U m_page;
   const std::u16string m_damage;
+  const bool m_toDraw;  // decoded small for the screen, not for a bound
 };
+
+CScaledDownPage* ScaledDownPageOf(IWICBitmapSource* source) {
+  CScaledDownPage* page = nullptr;
+  if (source == nullptr || source->QueryInterface(CScaledDownPage::iid, reinterpret_cast<void**>(&page)) != S_OK)
+    return nullptr;
+  page->Release();  // still held by `source`
+  return page;
+}
 
 }  // namespace
 
@@ -95,6 +107,18 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
       frameSettings.orientation = options.orientation == ExifOrientation::Honoured ? WICExifOrientation::Apply
                                                                                      : WICExifOrientation::Ignore;
       frameSettings.gate = options.gate;
+      // With false colour on, no finer than a half: the colour check's
+      // spot bound, made on whole pages, holds on a half (its patches are
+      // then sought one pixel apart), not on a quarter, where a spot near
+      // the bound is lost in the page's blur.
+      const bool half = options.colorizing == Colorizing::On;
+      if (options.drawnAt)
+        frameSettings.drawnAt = [&drawnAt = options.drawnAt, half](UINT width, UINT height, UINT* drawnWidth,
+                                                                  UINT* drawnHeight) {
+          const D2D1_SIZE_U drawn = drawnAt(D2D1_SIZE_U{width, height});
+          *drawnWidth = half ? std::max(drawn.width, width / 2) : drawn.width;
+          *drawnHeight = half ? std::max(drawn.height, height / 2) : drawn.height;
+        };
       if (FAILED(settings->SetFrameSettings(frameSettings))) throw 1;
     }
     ComRef<IWICBitmapFrameDecode> frame;
@@ -108,7 +132,7 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     image.Set(frame.get());
     ComRef<IWICFormatConverter> converter;
     if (options.colorizing == Colorizing::On) {
-      PrepareForColour(frame.get(), image);
+      PrepareForColour(frame.get(), settings ? settings->DrawnDenominator() : 1, image);
       WICPixelFormatGUID now{};
       image->GetPixelFormat(&now);
       if (now == GUID_WICPixelFormat8bppGray) {
@@ -123,11 +147,12 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     // the picture, too, may be broken.
     std::u16string damage = DamageOf(file);
     if (damage.empty() && settings) damage = settings->Damage();
+    const bool toDraw = settings && settings->DrawnDenominator() > 1;
     if (page.width == width && page.height == height && damage.empty()) {
       out.Set(converter.get());
     } else {
       ComRef<IWICBitmapSource> marked;
-      marked.Set(new CScaledDownPage(converter.get(), page, std::move(damage)));
+      marked.Set(new CScaledDownPage(converter.get(), page, std::move(damage), toDraw));
       out = std::move(marked);
     }
     return 0;
@@ -143,12 +168,12 @@ std::u16string PageDamageOf(IWICBitmapSource* source) { return DamageOf(source);
 D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source) {
   D2D1_SIZE_U size{};
   if (source == nullptr) return size;
-  CScaledDownPage* scaledDown = nullptr;
-  if (source->QueryInterface(CScaledDownPage::iid, reinterpret_cast<void**>(&scaledDown)) == S_OK) {
-    size = scaledDown->Page();
-    scaledDown->Release();
-    return size;
-  }
+  if (const CScaledDownPage* scaledDown = ScaledDownPageOf(source)) return scaledDown->Page();
   if (FAILED(source->GetSize(&size.width, &size.height))) return D2D1_SIZE_U{};
   return size;
+}
+
+bool PageDecodedToDraw(IWICBitmapSource* source) {
+  const CScaledDownPage* scaledDown = ScaledDownPageOf(source);
+  return scaledDown != nullptr && scaledDown->ToDraw();
 }

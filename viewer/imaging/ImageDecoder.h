@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "ordel/FileSystem.h"
@@ -35,6 +36,10 @@ struct DecodeOptions {
   uint32_t maxSide = kPageMaxSide;          // 0: no bound
   // Shared by decodes that run side by side; none: this one is not held back.
   IWICDecodeGate* gate = nullptr;
+  // The device pixels the page is drawn at, given its own size: a JPEG is
+  // decoded at the smallest eighth that still covers them (PageDecodedToDraw
+  // then tells). None: every pixel.
+  std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> drawnAt;
 };
 
 // 0 and the file's first frame as 32bppPBGRA in *out; 1 (*out untouched)
@@ -53,6 +58,11 @@ inline int32_t DecodeImage(IFile* file, Colorizing colorizing, ComRef<IWICBitmap
 // or, for a page DecodeImage decoded scaled down, the page's (0 x 0 when the
 // source has no size).
 D2D1_SIZE_U PageSizeOf(IWICBitmapSource* source);
+
+// Whether `source` holds a page decoded at a fraction of its size to cover
+// only the size it is drawn at (DecodeOptions::drawnAt): too few pixels for
+// the loupe or for drawing it larger.
+bool PageDecodedToDraw(IWICBitmapSource* source);
 
 // Why the page whose pixels `source` holds is not the whole picture, in
 // one line (its file cut short or corrupt, its archive item failing its

@@ -14,6 +14,10 @@ struct PageImage {
   ComRef<ID2D1Bitmap> scaled;  // drawn one to one; made for its own pixel size
   ComRef<ID2D1Bitmap> full;    // every pixel: for the loupe, or until `scaled` is made
   ComRef<IWICBitmapSource> source;  // the decoded pixels, kept to scale them without decoding again
+  // `full` and `source` hold the page decoded small, only enough for the
+  // size it was drawn at (PageDecodedToDraw): not for the loupe, nor for a
+  // larger size.
+  bool decodedToDraw = false;
 
   bool empty() const { return size.width == 0 || size.height == 0; }
   // A built-in picture: drawn from its full pixels, never scaled ahead.
@@ -29,6 +33,7 @@ struct PageImage {
     if (!scaled) return;
     full.Reset();
     source.Reset();
+    decodedToDraw = false;
   }
 };
 

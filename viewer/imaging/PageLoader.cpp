@@ -21,6 +21,17 @@ class CapturedDebugOutput {
 
 bool SameSize(D2D1_SIZE_U a, D2D1_SIZE_U b) { return a.width == b.width && a.height == b.height; }
 
+// A size to decode for that covers what both ask; none (every pixel) when
+// either asks for every pixel.
+using Sizer = std::function<D2D1_SIZE_U(D2D1_SIZE_U page)>;
+Sizer CoverBoth(Sizer a, Sizer b) {
+  if (!a || !b) return nullptr;
+  return [a = std::move(a), b = std::move(b)](D2D1_SIZE_U page) {
+    const D2D1_SIZE_U one = a(page), other = b(page);
+    return D2D1_SIZE_U{std::max(one.width, other.width), std::max(one.height, other.height)};
+  };
+}
+
 }  // namespace
 
 LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
@@ -39,6 +50,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       options.colorizing = request.colorizing;
       options.orientation = request.orientation;
       options.gate = request.gate;
+      options.drawnAt = request.decodeFor;
       if (DecodeImage(file.get(), options, pixels) != 0) {
         // Asked after the decode: an archive item may be read whole only
         // once a decoder takes its first bytes.
@@ -72,6 +84,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       }
     }
     if (request.keepFull) image.source = pixels;
+    image.decodedToDraw = (image.full || image.source) && PageDecodedToDraw(pixels.get());
     result.decoded = true;
   } catch (const std::bad_alloc&) {
     result.image = PageImage{};
@@ -130,6 +143,7 @@ void CPageLoader::Submit(PageRequest request) {
       if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
       if (request.source) job.request.source = std::move(request.source);
       job.request.keepFull = job.request.keepFull || request.keepFull;
+      job.request.decodeFor = CoverBoth(std::move(job.request.decodeFor), std::move(request.decodeFor));
       if (request.purpose >= job.request.purpose) return;
       job.request.purpose = request.purpose;
       if (auto queued = std::find(m_queue.begin(), m_queue.end(), page); queued != m_queue.end()) m_queue.erase(queued);

@@ -38,6 +38,10 @@ struct PageRequest {
   // The size a page of the given size is drawn at; none: not scaled.
   std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> targetFor;
   bool keepFull = false;  // make and keep the full-size bitmap too
+  // The size the decode is to cover, as a function of the page's size: a
+  // JPEG is then decoded at a fraction of its size (DecodeOptions::drawnAt).
+  // None: every pixel (the loupe, tools).
+  std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> decodeFor;
   // Ahead: kept until taken, never among the finished (nor told of).
   LoadFor purpose = LoadFor::Shown;
   BitmapMaker make;
@@ -96,7 +100,8 @@ class CPageLoader {
   // Queues a load behind those at least as urgent. A page already queued
   // takes what the new request adds: a more urgent purpose (and its place
   // in the queue), the size to scale to, pixels already decoded, the full
-  // pixels kept. A page loading or loaded stays as it is.
+  // pixels kept, a larger size to decode for (every pixel when either asks
+  // for them). A page loading or loaded stays as it is.
   void Submit(PageRequest request);
   // A finished load its owner could not use yet (its page is not on screen
   // and may be next): kept until taken, as one made ahead.

@@ -138,19 +138,22 @@ bool CWICBitmapSource::CarriesColour() const {
   constexpr uint64_t kTintPercent = 30;
   if (m_width < 3 || m_height < 3) return false;
   const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 3;
-  // Every other pixel of every other row: a patch is a sample and its
-  // neighbours two to the right, two below and both.
+  // Every other pixel of every other row of the full page: a patch is a
+  // sample and its neighbours two to the right, two below and both (one,
+  // on a page decoded at a half or less).
+  const UINT step = m_denominator >= 2 ? 1 : 2;
+  const std::size_t right = 3 * step, below = step * rowBytes;
   uint64_t samples = 0, spots = 0, tinted = 0;
-  for (UINT y = 0; y + 2 < m_height; y += 2) {
+  for (UINT y = 0; y + step < m_height; y += step) {
     const BYTE* row = m_pixels.data() + y * rowBytes;
-    for (UINT x = 0; x + 2 < m_width; x += 2) {
+    for (UINT x = 0; x + step < m_width; x += step) {
       const BYTE* p = row + static_cast<std::size_t>(x) * 3;
       ++samples;
       const int chroma = Chroma(p);
       if (chroma < kTinted) continue;
       if (HueOtherThanPaper(p)) ++tinted;
-      if (chroma >= kSaturated && Chroma(p + 6) >= kSaturated && Chroma(p + 2 * rowBytes) >= kSaturated &&
-          Chroma(p + 2 * rowBytes + 6) >= kSaturated)
+      if (chroma >= kSaturated && Chroma(p + right) >= kSaturated && Chroma(p + below) >= kSaturated &&
+          Chroma(p + below + right) >= kSaturated)
         ++spots;
     }
   }

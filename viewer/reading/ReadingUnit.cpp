@@ -1,5 +1,6 @@
 #include "viewer/reading/ReadingUnit.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -10,6 +11,13 @@ namespace {
 PageShape ShapeOf(D2D1_SIZE_U size) { return size.width < size.height ? PageShape::Upright : PageShape::Wide; }
 
 bool SameSize(D2D1_SIZE_U a, D2D1_SIZE_U b) { return a.width == b.width && a.height == b.height; }
+
+// Whether pixels decoded small are at least `target` on both sides.
+bool Covers(IWICBitmapSource* pixels, D2D1_SIZE_U target) {
+  UINT width = 0, height = 0;
+  return pixels != nullptr && SUCCEEDED(pixels->GetSize(&width, &height)) && width >= target.width &&
+         height >= target.height;
+}
 
 // Pages looked for ahead in each direction.
 constexpr int kAheadPerSide = 2;
@@ -43,6 +51,17 @@ PageRequest CReadingUnit::RequestFor(int32_t index) const {
   return request;
 }
 
+IPageView::Sizer CReadingUnit::DecodeForTurn() const {
+  // Under the loupe every pixel; otherwise enough for the page alone or in
+  // a spread, whichever the pairing comes to.
+  const ReadingSettings settings = m_settings();
+  if (settings.loupe) return nullptr;
+  return [alone = m_view.AheadPixels(PageMode::Single), here = m_view.AheadPixels(settings.mode)](D2D1_SIZE_U page) {
+    const D2D1_SIZE_U one = alone(page), other = here(page);
+    return D2D1_SIZE_U{std::max(one.width, other.width), std::max(one.height, other.height)};
+  };
+}
+
 int32_t CReadingUnit::Decode(int32_t index) {
   if (m_cache.Find(index) >= 0) return 0;
   if (index < 0 || index >= m_book.PageCount()) return 1;
@@ -62,6 +81,7 @@ int32_t CReadingUnit::Decode(int32_t index) {
     // asked for, at full size, to be scaled later. Never loaded here.
     PageRequest request = RequestFor(index);
     request.keepFull = true;
+    request.decodeFor = DecodeForTurn();
     m_loader.Submit(std::move(request));
     std::optional<LoadedPage> loaded = m_loader.Take(index, m_deadline);
     if (!loaded) {
@@ -168,6 +188,7 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
     PageRequest request = RequestFor(k);
     request.purpose = LoadFor::Likely;
     request.keepFull = true;
+    request.decodeFor = DecodeForTurn();
     m_loader.Submit(std::move(request));
   }
 }
@@ -196,6 +217,7 @@ void CReadingUnit::LoadAhead() {
     PageRequest request = RequestFor(page);
     request.purpose = LoadFor::Ahead;
     request.targetFor = sizer;
+    request.decodeFor = sizer;
     m_loader.Submit(std::move(request));
   }
 }
@@ -210,7 +232,7 @@ void CReadingUnit::Rescale() {
     PageImage* image = m_cache.Edit(page);
     if (image == nullptr) continue;
     const bool sharp = image->scaled && SameSize(image->scaled->GetPixelSize(), place->pixels);
-    const bool loupeReady = !settings.loupe || image->full;
+    const bool loupeReady = !settings.loupe || (image->full && !image->decodedToDraw);
     if (sharp && !settings.loupe && image->full) {
       // Drawn from the scaled copy: the full pixels wait for the loupe or a
       // new size to be asked for again.
@@ -221,9 +243,13 @@ void CReadingUnit::Rescale() {
     if (sharp && loupeReady) continue;
     PageRequest request = RequestFor(page);
     request.purpose = LoadFor::Rescale;
-    request.source = image->source;  // when kept, no second decode
-    request.keepFull = settings.loupe;
     const D2D1_SIZE_U target = place->pixels;
+    // When kept, no second decode; pixels decoded small only where they
+    // still cover the size asked, never upscaled nor magnified.
+    if (!image->decodedToDraw || (!settings.loupe && Covers(image->source.get(), target)))
+      request.source = image->source;
+    request.keepFull = settings.loupe;
+    if (!settings.loupe) request.decodeFor = [target](D2D1_SIZE_U) { return target; };
     request.targetFor = [target](D2D1_SIZE_U) { return target; };
     m_loader.Submit(std::move(request));
   }
@@ -249,6 +275,7 @@ bool CReadingUnit::Collect() {
     if (loaded.image.scaled) image->scaled = loaded.image.scaled;
     if (loaded.image.full) image->full = loaded.image.full;
     if (loaded.image.source) image->source = loaded.image.source;
+    if (loaded.image.full || loaded.image.source) image->decodedToDraw = loaded.image.decodedToDraw;
     if (loaded.page == m_book.current) m_first = *image, repaint = true;
     if (loaded.page == m_book.second) m_second = *image, repaint = true;
   }

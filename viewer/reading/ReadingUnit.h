@@ -114,6 +114,8 @@ class CReadingUnit {
   // -1 when none does.
   int32_t FirstPage();
   PageRequest RequestFor(int32_t index) const;
+  // The size a page a turn asks for is decoded to cover (none: every pixel).
+  IPageView::Sizer DecodeForTurn() const;
   // The pages a move from `index` by `step` will most likely show, asked
   // for before the search asks for them one after the other.
   void LoadLikelyPages(int32_t index, int32_t step);
