@@ -88,7 +88,9 @@ class Screen:
     def __init__(self, bin_dir, palette, count):
         self.display = Xdisplay.Display()
         self.root = self.display.screen().root
-        self.decoder = [os.path.join(bin_dir, "page-decode"), "--stripe", palette]
+        # Decoded for pages as high as the screen, as the viewer decodes them
+        # (false colour's levels come from the pixels decoded).
+        self.decoder = [os.path.join(bin_dir, "page-decode"), "--stripe", palette, str(SCREEN_H)]
         self.count = count
         self.books = {}  # folder of pages: colour to page
         self.pages = {}  # the book on screen's

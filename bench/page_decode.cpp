@@ -1,10 +1,11 @@
 // The reference of the end-to-end benchmark: one page decoded in process
 // through the viewer's decode chain (false colour on, as the viewer starts),
 // as the median of a number of runs, in milliseconds.
-// With --stripe PALETTE, for each page instead: the colour of the decoded
-// page where make-book draws its numbered stripe, "B G R" a line, through
-// the viewer's false-colour palette, so that the benchmark knows each page
-// on screen even in false colour, whose levels depend on the page.
+// With --stripe PALETTE HEIGHT, for each page instead: the colour of the
+// page decoded for drawing HEIGHT pixels high, where make-book draws its
+// numbered stripe, "B G R" a line, through the viewer's false-colour
+// palette, so that the benchmark knows each page on screen even in false
+// colour, whose levels depend on the pixels decoded.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,11 +22,17 @@ namespace {
 
 // Every pixel of the page out, as a bitmap would take them; false when the
 // page does not decode.
-bool Decode(IDirectory* root, const char* path, UINT& w, UINT& h, std::vector<BYTE>& out) {
+// Decoded for drawing `drawnHeight` pixels high (0: every pixel).
+bool Decode(IDirectory* root, const char* path, UINT& w, UINT& h, std::vector<BYTE>& out, UINT drawnHeight = 0) {
   ComRef<IFile> file;
   ComRef<IWICBitmapSource> pixels;
-  if (root->OpenFile(&file, Utf8ToUtf16(path).c_str(), nullptr) != 0 ||
-      DecodeImage(file.get(), Colorizing::On, pixels) != 0)
+  DecodeOptions options;
+  options.colorizing = Colorizing::On;
+  if (drawnHeight > 0)
+    options.drawnAt = [drawnHeight](D2D1_SIZE_U page) {
+      return D2D1_SIZE_U{std::max<UINT>(1, page.width * drawnHeight / std::max<UINT>(page.height, 1)), drawnHeight};
+    };
+  if (root->OpenFile(&file, Utf8ToUtf16(path).c_str(), nullptr) != 0 || DecodeImage(file.get(), options, pixels) != 0)
     return false;
   pixels->GetSize(&w, &h);
   out.resize(static_cast<std::size_t>(w) * h * 4);
@@ -37,8 +44,8 @@ bool Decode(IDirectory* root, const char* path, UINT& w, UINT& h, std::vector<BY
 
 int main(int argc, char** argv) {
   const bool stripe = argc > 1 && std::strcmp(argv[1], "--stripe") == 0;
-  if (argc < 2 || (stripe && argc < 4)) {
-    std::fprintf(stderr, "usage: page-decode FILE [RUNS]\n       page-decode --stripe PALETTE FILE...\n");
+  if (argc < 2 || (stripe && argc < 5)) {
+    std::fprintf(stderr, "usage: page-decode FILE [RUNS]\n       page-decode --stripe PALETTE HEIGHT FILE...\n");
     return 2;
   }
   CoInitialize(nullptr);
@@ -55,8 +62,9 @@ int main(int argc, char** argv) {
     const bool read = in != nullptr && std::fread(palette.data(), 1, palette.size(), in) == palette.size();
     if (in != nullptr) std::fclose(in);
     if (!read || !LoadColorTable(palette.data(), palette.size())) return 1;
-    for (int i = 3; i < argc; ++i) {
-      if (!Decode(root.get(), argv[i], w, h, out)) return 1;
+    const UINT height = static_cast<UINT>(std::max(0, std::atoi(argv[3])));
+    for (int i = 4; i < argc; ++i) {
+      if (!Decode(root.get(), argv[i], w, h, out, height)) return 1;
       // Halfway down, an eighth across: inside the stripe (5 % to 20 %).
       const BYTE* pixel = &out[(static_cast<std::size_t>(h / 2) * w + w / 8) * 4];
       std::printf("%d %d %d\n", pixel[0], pixel[1], pixel[2]);
