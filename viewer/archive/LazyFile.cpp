@@ -49,20 +49,7 @@ int32_t CLazyFile::Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) {
 int32_t CLazyFile::Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) {
   // As an extracted item's file seeks: its size is the archive's claim
   // until the item is extracted.
-  const int64_t size = static_cast<int64_t>(m_size);
-  int64_t position;
-  if (origin == 0)
-    position = distance;
-  else if (origin == 1)
-    position = static_cast<int64_t>(m_position) + distance;
-  else if (origin == 2)
-    position = size + distance;
-  else
-    return FILE_SYSTEM_FAILED;
-  m_position = static_cast<uint64_t>(position);
-  if (position < 0 || position > size) return FILE_SYSTEM_FAILED;
-  if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(position);
-  return FILE_SYSTEM_OK;
+  return SeekIn(m_size, m_position, distance, origin, newPosition);
 }
 
 int32_t CLazyFile::GetSize(uint64_t* size) {

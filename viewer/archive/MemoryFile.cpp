@@ -56,17 +56,21 @@ int32_t CFile::Read(void* buffer, uint32_t bytes, uint32_t* bytesRead) {
 }
 
 int32_t CFile::Seek(int64_t distance, uint32_t origin, uint64_t* newPosition) {
-  const int64_t size = static_cast<int64_t>(m_bytes->size());
+  return SeekIn(m_bytes->size(), m_position, distance, origin, newPosition);
+}
+
+int32_t SeekIn(uint64_t fileSize, uint64_t& current, int64_t distance, uint32_t origin, uint64_t* newPosition) {
+  const int64_t size = static_cast<int64_t>(fileSize);
   int64_t position;
   if (origin == 0)
     position = distance;
   else if (origin == 1)
-    position = static_cast<int64_t>(m_position) + distance;
+    position = static_cast<int64_t>(current) + distance;
   else if (origin == 2)
     position = size + distance;
   else
     return FILE_SYSTEM_FAILED;
-  m_position = static_cast<uint64_t>(position);  // kept even when out of range: reads then give 0 bytes
+  current = static_cast<uint64_t>(position);  // kept even when out of range: reads then give 0 bytes
   if (position < 0 || position > size) return FILE_SYSTEM_FAILED;
   if (newPosition != nullptr) *newPosition = static_cast<uint64_t>(position);
   return FILE_SYSTEM_OK;

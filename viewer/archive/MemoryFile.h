@@ -14,6 +14,11 @@
 // its own position.
 using ExtractedBytes = std::shared_ptr<std::vector<BYTE>>;
 
+// A seek in a file of `size` bytes from `origin` (0: its start, 1: the
+// position, 2: its end). The position is kept even out of range, where
+// reads then give 0 bytes; that is a failure.
+int32_t SeekIn(uint64_t size, uint64_t& position, int64_t distance, uint32_t origin, uint64_t* newPosition);
+
 // One extracted item in memory, with its own read position. An item that
 // did not extract whole carries why (IFileDamage answers only then).
 class CFile final : public CUnknownImpl<IFile>, public IFileDamage {
