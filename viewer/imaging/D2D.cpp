@@ -262,11 +262,8 @@ void D2D::DrawImage(const PageImage& page, const PagePlace& place) {
   const float kx = static_cast<float>(m_dpiX) * m_pixelRatio / 96.0f;
   const float ky = static_cast<float>(m_dpiY) * m_pixelRatio / 96.0f;
   // Whether the place's pixels are all the device pixels its rectangle covers.
-  const auto across = [](float from, float to, float k) {
-    return static_cast<UINT>(std::max<long>(std::lround(to * k) - std::lround(from * k), 1));
-  };
-  const bool covers = across(place.rect.left, place.rect.right, kx) == place.pixels.width &&
-                      across(place.rect.top, place.rect.bottom, ky) == place.pixels.height;
+  const D2D1_SIZE_U all = CurrentScreen().PlaceAt(place.rect).pixels;
+  const bool covers = all.width == place.pixels.width && all.height == place.pixels.height;
   if (scaled.width == place.pixels.width && scaled.height == place.pixels.height && !covers) {
     // A page zoomed so far that its copy is made smaller: enlarged here.
     m_renderTarget->DrawBitmap(page.scaled.get(), &place.rect, 1.0f, kLinear, nullptr);
