@@ -50,9 +50,13 @@ void OutputDebugStringW(const char16_t* text) {
   }
 }
 
-void TraceStage(const char* stage) {
+bool TracingFrames() {
   static const bool trace = std::getenv("VELMORA_TRACE_FRAMES") != nullptr;
-  if (!trace) return;
+  return trace;
+}
+
+void TraceStage(const char* stage) {
+  if (!TracingFrames()) return;
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   std::fprintf(stderr, "Stage %s %lld.%06ld\n", stage, static_cast<long long>(now.tv_sec), now.tv_nsec / 1000);

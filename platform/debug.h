@@ -17,7 +17,9 @@ void SetDebugOutputSink(DebugOutputSink sink, void* context);
 // later, when the work is used.
 void CaptureThreadDebugOutput(std::u16string* buffer);
 
-// With VELMORA_TRACE_FRAMES set, notes on standard error when the program
-// reached `stage`, on the monotonic clock (for the benchmarks: the stages
-// of start-up); nothing otherwise.
+// Whether VELMORA_TRACE_FRAMES is set: the benchmarks then read, on
+// standard error, when each frame went out and when start-up reached each
+// stage, on the monotonic clock.
+bool TracingFrames();
+// With it set, notes that the program reached `stage`; nothing otherwise.
 void TraceStage(const char* stage);

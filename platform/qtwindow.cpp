@@ -49,13 +49,6 @@ LRESULT ControlSend(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
-// VELMORA_TRACE_FRAMES set: every frame presented is noted on standard
-// error, so a benchmark can time a key press to the page on screen.
-bool TraceFrames() {
-  static const bool trace = std::getenv("VELMORA_TRACE_FRAMES") != nullptr;
-  return trace;
-}
-
 struct DropFiles {
   std::vector<std::u16string> paths;
 };
@@ -125,7 +118,7 @@ class CQtWindow final : public QWidget, public PlatformWindow {
       painter.fillRect(rect(), Qt::black);
     else
       painter.drawImage(QPoint(0, 0), m_frame);
-    if (TraceFrames()) {
+    if (TracingFrames()) {  // every frame presented, for the benchmarks
       // For the benchmarks: when each frame went out, on the monotonic clock.
       timespec now{};
       ::clock_gettime(CLOCK_MONOTONIC, &now);
