@@ -118,8 +118,13 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
 }
 
 void CMainWindow::SaveProfile() {
+  m_historyUnsaved = false;
   m_profile.Save();
   SaveHistoryPages(m_profile.history);
+}
+
+void CMainWindow::SaveHistoryIfDue() {
+  if (m_historyUnsaved) SaveProfile();
 }
 
 bool CMainWindow::LeftIsBack() const {

@@ -84,6 +84,7 @@ void CMainWindow::OnPaint() {
     ReleaseDevice();
     RebuildDevice();
   }
+  if (m_historyUnsaved) PostMessageW(m_hWnd, WM_APP_SAVE_HISTORY, 0, 0);
 }
 
 void CMainWindow::ForgetDecodedPages() {

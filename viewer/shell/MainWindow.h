@@ -33,6 +33,8 @@ constexpr UINT kPageNumberMilliseconds = 1500;
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 // Posted by the workers when pages they made wait to be taken in.
 constexpr UINT WM_APP_PAGES_READY = WM_APP + 2;
+// Posted after a frame when the history waits to be written.
+constexpr UINT WM_APP_SAVE_HISTORY = WM_APP + 3;
 
 // The "History" submenu's position in the menu.
 constexpr int kHistoryPosition = 5;
@@ -172,6 +174,8 @@ class CMainWindow : public CWindowImpl {
   void ReopenInOrder();
   // The profile, and the pages of its history kept beside it.
   void SaveProfile();
+  // Writes the history when a new book waits to be in it on disk.
+  void SaveHistoryIfDue();
   // The page a book opens at: its remembered one when the history knows it
   // (by name, else by index), else 0.
   int32_t RememberedPage(const Book& book) const;
@@ -279,6 +283,7 @@ class CMainWindow : public CWindowImpl {
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
+  bool m_historyUnsaved = false;  // a new book in the history, not on disk yet
   std::deque<PendingTurn> m_turns;  // the first waits for the workers
   std::chrono::steady_clock::time_point m_waitingSince;
   bool m_waitingShown = false;  // the place waited for is said in a corner

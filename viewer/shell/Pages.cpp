@@ -115,8 +115,10 @@ void CMainWindow::Shown(const Spread& spread) {
   SetWindowTextW(m_hWnd, title.c_str());
 
   m_failure = OpenFailure::None;
-  if (m_profile.AddHistory(m_book.source, m_book.current, m_book.pages[static_cast<std::size_t>(m_book.current)].path))
-    SaveHistoryPages(m_profile.history);
+  // A new book is written to the profile once its page is on screen: the
+  // write waits for the disk, the page should not.
+  if (m_profile.NoteHistory(m_book.source, m_book.current, m_book.pages[static_cast<std::size_t>(m_book.current)].path))
+    m_historyUnsaved = true;
   // Full screen has no title bar: the page number stands in for it.
   if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
 }

@@ -209,9 +209,13 @@ void CProfile::Save() {
 }
 
 bool CProfile::AddHistory(const std::u16string& name, int32_t index, const std::u16string& page) {
-  std::erase_if(m_shown, [&](const HistoryEntry& e) { return e.name == name; });
-  m_shown.emplace_back(name, index, page);
-  if (!history.Add(name, index, page)) return false;
+  if (!NoteHistory(name, index, page)) return false;
   Save();
   return true;
+}
+
+bool CProfile::NoteHistory(const std::u16string& name, int32_t index, const std::u16string& page) {
+  std::erase_if(m_shown, [&](const HistoryEntry& e) { return e.name == name; });
+  m_shown.emplace_back(name, index, page);
+  return history.Add(name, index, page);
 }

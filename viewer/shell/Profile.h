@@ -34,6 +34,9 @@ class CProfile {
   // or puts a new one there and writes the profile at once (then true).
   // `page` is the page's path in the book, kept beside the profile.
   bool AddHistory(const std::u16string& name, int32_t index, const std::u16string& page = {});
+  // The same in memory only: true when the profile is due to be written
+  // (a new book), which its caller does when it can.
+  bool NoteHistory(const std::u16string& name, int32_t index, const std::u16string& page = {});
 
   ViewSettings settings;
   // Changed by AddHistory (or replaced whole, as read); a book shown

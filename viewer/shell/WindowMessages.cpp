@@ -307,6 +307,9 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       if (m_pages.Collect() || waited) Invalidate();
       return true;
     }
+    case WM_APP_SAVE_HISTORY:
+      SaveHistoryIfDue();
+      return true;
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;
       m_heldStep = 0;
@@ -315,6 +318,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_TIMER:
       if (wParam == IdleTimerId) {
+        SaveHistoryIfDue();  // a window that does not paint (minimised) too
         OnIdleTick();
         OnTurnsWaiting();
       }

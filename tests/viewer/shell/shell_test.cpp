@@ -731,6 +731,24 @@ TEST_F(Widget, QuitKeysCloseAsTheCloseBoxDoes) {
   }
 }
 
+// A new book's place is written while the window stays open, after its
+// page is drawn: a crash later does not lose it.
+TEST_F(Widget, ANewBookIsWrittenToTheProfileOnceOnScreen) {
+  TempDir program;
+  program.MakeFolder("profile");
+  auto window = std::make_unique<CMainWindow>();
+  const HWND hwnd = window->Create(kProductTitle, 640, 480);
+  ASSERT_NE(hwnd, nullptr);
+  g_moduleDir = Utf8ToUtf16(program.path() + "/");  // the resources read from the build
+  ShowWindow(hwnd, SW_SHOW);
+  ASSERT_EQ(window->OpenDirectory(Utf8ToUtf16(m_tmp.path()).c_str(), nullptr), 0);
+  const std::string profile = program / "profile/velmora.ini";
+  EXPECT_TRUE(WaitFor([&] { return ::access(profile.c_str(), F_OK) == 0; }));
+  EXPECT_TRUE(dynamic_cast<QWidget*>(hwnd)->isVisible());
+  window.reset();
+  g_moduleDir = GetModuleDirectory();
+}
+
 // A start without a path shows the about window from the copy shipped with
 // the program: nothing is fetched, no name is looked up.
 TEST_F(Widget, TheAboutWindowAtStartAsksTheNetworkNothing) {
