@@ -146,6 +146,7 @@ class Viewer:
         env.update(HOME=home, QT_QPA_PLATFORM="xcb", VELMORA_TRACE_FRAMES="1")
         self.traced = traced
         self.frames = []  # (pages shown, time presented), oldest first
+        self.stages = []  # (start-up stage, seconds from process start)
         self.lines = queue.Queue()
         self.started = time.monotonic()
         self.process = subprocess.Popen(argv, stderr=subprocess.PIPE if traced else subprocess.DEVNULL,
@@ -162,7 +163,9 @@ class Viewer:
         """Takes in what the trace said: "Show Image" and its "Index : [k/n]" lines, then "Frame presented T"."""
         while not self.lines.empty():
             line = self.lines.get_nowait().strip()
-            if line.startswith("Show Image"):
+            if line.startswith("Stage "):
+                self.stages.append((line.split()[1], float(line.split()[2]) - self.started))
+            elif line.startswith("Show Image"):
                 self._showing = set()
             elif self._showing is not None and line.startswith("Index : ["):
                 self._showing.add(int(line[len("Index : ["):].split("/")[0]))
@@ -221,7 +224,10 @@ def measure(screen, viewer, forward, turns, pages):
     seen and presented; the jump to the end (ms seen, pages); peak RSS (MB).
     The expected pages are qimgv's, one a turn; Velmora's trace names its own."""
     try:
-        first = until_on_screen(screen, viewer, viewer.started, frozenset({1}))[0]
+        first, presented, _ = until_on_screen(screen, viewer, viewer.started, frozenset({1}))
+        if presented is not None:
+            viewer.stages.append(("presented", presented))
+        viewer.stages.append(("seen", first))
         window = window_of(viewer)
         subprocess.run(["xdotool", "windowmove", window, "0", "0", "windowsize", window,
                         str(SCREEN_W), str(SCREEN_H)], check=True)
@@ -304,8 +310,8 @@ def main():
         reference = None
         for viewer, mode, (name, path, folder), code, forward in runs:
             screen.learn(folder)
-            first, turned, (jump, last), rss = measure(screen, start(viewer, path, code), forward, args.turns,
-                                                       args.pages)
+            viewer_run = start(viewer, path, code)
+            first, turned, (jump, last), rss = measure(screen, viewer_run, forward, args.turns, args.pages)
             seen = [s for s, _ in turned]
             presented = [p for _, p in turned if p is not None]
             gaps = [s - p for s, p in turned if p is not None]  # presented to seen
@@ -320,6 +326,9 @@ def main():
                   f" {ms(presented, statistics.median):>10} {ms(presented, max)} {ms(gaps, statistics.median)}"
                   f" {jump:5.0f}ms"
                   f" {decode_ms(bin_dir, folder, sorted(last)):5.0f}ms {rss:4.0f}MB {ratios}", flush=True)
+            if viewer_run.traced:
+                print("         first page's stages (ms from process start): "
+                      + ", ".join(f"{stage} {at * 1000:.0f}" for stage, at in sorted(viewer_run.stages, key=lambda s: s[1])), flush=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

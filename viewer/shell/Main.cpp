@@ -94,6 +94,18 @@ int main(int argc, char** argv) {
     if (!RestoreWindowPlace(hwnd, &maximized)) CenterWindow(hwnd);
     // Before the window shows: from then on a signal closes it as the close box does.
     CloseOnTerminationSignals(hwnd);
+    if (!startPath.empty()) {
+      // The book opens and its first pages start decoding on the workers
+      // before the window shows, so that both go on at once: the opening
+      // turn does not wait for them here, they come through the message loop.
+      window->WaitForPagesAtMost(std::chrono::milliseconds(0));
+      // Said where the command was typed too, as the window says it.
+      const std::string typed = commandLine.operands.front();
+      OpenStartPath(*window, startPath, [typed](const std::u16string& why) {
+        std::fprintf(stderr, "velmora: %s: %s\n", typed.c_str(), Utf16ToUtf8(why).c_str());
+      });
+      TraceStage("opened");
+    }
     ShowWindow(hwnd, maximized ? SW_SHOWMAXIMIZED : SW_SHOW);
     RegisterTouchWindow(hwnd, 0);
     TraceStage("shown");
@@ -102,16 +114,7 @@ int main(int argc, char** argv) {
     // is made when the workers bring its pages, and keys, the close box and
     // signals are served meanwhile.
     window->WaitForPagesAtMost(std::chrono::milliseconds(40));
-    if (!startPath.empty()) {
-      // Said where the command was typed too, as the window says it.
-      const std::string typed = commandLine.operands.front();
-      OpenStartPath(*window, startPath, [typed](const std::u16string& why) {
-        std::fprintf(stderr, "velmora: %s: %s\n", typed.c_str(), Utf16ToUtf8(why).c_str());
-      });
-    } else {
-      ShowAboutAtStart(*window);
-    }
-    TraceStage("opened");
+    if (startPath.empty()) ShowAboutAtStart(*window);
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
     // The profile is saved. A worker still in a long archive read or decode
