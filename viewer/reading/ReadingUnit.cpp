@@ -82,6 +82,10 @@ int32_t CReadingUnit::Decode(int32_t index) {
     PageRequest request = RequestFor(index);
     request.keepFull = true;
     request.decodeFor = DecodeForTurn();
+    // Scaled on the worker too, for where it will most likely stand: the
+    // first frame that shows it draws it as it is, instead of shrinking
+    // the decoded pixels on this thread.
+    request.targetFor = m_view.AheadPixels(m_settings().mode);
     m_loader.Submit(std::move(request));
     std::optional<LoadedPage> loaded = m_loader.Take(index, m_deadline);
     if (!loaded) {
@@ -189,6 +193,7 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
     request.purpose = LoadFor::Likely;
     request.keepFull = true;
     request.decodeFor = DecodeForTurn();
+    request.targetFor = m_view.AheadPixels(m_settings().mode);
     m_loader.Submit(std::move(request));
   }
 }
