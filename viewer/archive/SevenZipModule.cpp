@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <thread>
 
 #include "platform/debug.h"
 #include "platform/text.h"
@@ -65,6 +66,14 @@ SevenZipAvailability FindSevenZip() {
 }
 
 bool BindSevenZip() { return FindSevenZip() == SevenZipAvailability::Bound; }
+
+void PreloadSevenZip() {
+  // The handle stays loaded for the process, as the one FindSevenZip keeps.
+  std::thread([paths = SevenZipSearchPaths()] {
+    for (const std::u16string& path : paths)
+      if (LoadLibraryW(path.c_str()) != nullptr) return;
+  }).detach();
+}
 
 SevenZipProperty::~SevenZipProperty() {
   if (g_variantClear != nullptr) g_variantClear(&value);

@@ -31,6 +31,11 @@ enum class SevenZipAvailability {
 SevenZipAvailability FindSevenZip();
 // Whether FindSevenZip binds the library.
 bool BindSevenZip();
+// Starts loading the library into memory on a thread of its own, asking it
+// nothing: the dynamic linker's tens of milliseconds then pass beside the
+// caller's start-up instead of in the first archive's way. FindSevenZip
+// still decides whether it is used.
+void PreloadSevenZip();
 
 // The library's answer to its password question: `password` as a string
 // the library allocates (and frees once read). E_ABORT without a password,

@@ -13,6 +13,7 @@
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "viewer/archive/SevenZipModule.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
@@ -55,6 +56,8 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 256 * 1024);
   const std::u16string startPath = StartPath(argc, argv);
   TraceStage("start");
+  // The resource pack, read as the window is made, is an archive.
+  PreloadSevenZip();
   InitApplication(argc, argv);
   TraceStage("toolkit");
   UseLanguage(UserLanguage());
