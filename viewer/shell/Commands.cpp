@@ -70,9 +70,10 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   HMENU popup = GetSubMenu(menu, 0);
   const ViewSettings& settings = m_profile.settings;
   // A stored mode outside the three checks the left-opening spread.
-  CheckMenuItem(menu, settings.pageMode == PageMode::Single        ? IDM_SINGLE
-                      : settings.pageMode == PageMode::SpreadRight ? IDM_SPREAD_RIGHT
-                                                                   : IDM_SPREAD_LEFT,
+  const PageMode mode = PageModeNow();
+  CheckMenuItem(menu, mode == PageMode::Single        ? IDM_SINGLE
+                      : mode == PageMode::SpreadRight ? IDM_SPREAD_RIGHT
+                                                      : IDM_SPREAD_LEFT,
                 MF_CHECKED);
   if (settings.mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
   if (m_reading.coverAlone) CheckMenuItem(menu, IDM_COVER_ALONE, MF_CHECKED);
@@ -122,12 +123,28 @@ void CMainWindow::SaveProfile() {
   SaveHistoryPages(m_profile.history);
 }
 
-bool CMainWindow::LeftIsBack() const {
+namespace {
+
+ReadingDirection DirectionOf(const Book& book) { return book.info ? book.info->direction : ReadingDirection::Unknown; }
+
+}  // namespace
+
+PageMode CMainWindow::PageModeNow() const {
   const PageMode mode = m_profile.settings.pageMode;
-  return mode == PageMode::SpreadLeft || (mode == PageMode::Single && m_reading.leftOpening);
+  const ReadingDirection way = DirectionOf(m_book);
+  if (way == ReadingDirection::Unknown || (mode != PageMode::SpreadRight && mode != PageMode::SpreadLeft)) return mode;
+  return way == ReadingDirection::RightToLeft ? PageMode::SpreadRight : PageMode::SpreadLeft;
+}
+
+bool CMainWindow::LeftIsBack() const {
+  const PageMode mode = PageModeNow();
+  const ReadingDirection way = DirectionOf(m_book);
+  const bool leftOpening = way == ReadingDirection::Unknown ? m_reading.leftOpening : way == ReadingDirection::LeftToRight;
+  return mode == PageMode::SpreadLeft || (mode == PageMode::Single && leftOpening);
 }
 
 void CMainWindow::SetPageMode(PageMode mode) {
+  if (mode != PageMode::Single && m_book.info) m_book.info->direction = ReadingDirection::Unknown;
   // The direction of the spread left or picked is the one single pages keep.
   const PageMode spread = mode != PageMode::Single ? mode : m_profile.settings.pageMode;
   if (spread != PageMode::Single && m_reading.leftOpening != (spread == PageMode::SpreadLeft)) {

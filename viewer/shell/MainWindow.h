@@ -160,10 +160,15 @@ class CMainWindow : public CWindowImpl {
   int32_t RebuildDevice();
   int32_t LoadResources();
 
+  // A mode picked by the reader; a spread picked overrides the way the
+  // open book says it reads, for as long as it is open.
   void SetPageMode(PageMode mode);
+  // The mode the open book is read in: the chosen one, a spread turned the
+  // way the book says it reads when it says so (the choice kept as it is).
+  PageMode PageModeNow() const;
   // Whether the left arrow, a click on the left and a tap there go back:
   // in a spread opening to the left, and on single pages once that way of
-  // reading was picked.
+  // reading was picked or the book says it reads so.
   bool LeftIsBack() const;
   void ToggleColorizing();
   // A reading switch flipped, saved, and put to work on the book open.
