@@ -37,6 +37,7 @@ HMENU LoadContextMenu() {
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
   Append(help, IDM_KEYS);
+  Append(help, IDM_BOOK_INFO);
   Append(help, IDM_ABOUT);
 
   HMENU popup = CreatePopupMenu();
@@ -93,6 +94,8 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (!m_book.CanStepToArchive(-1)) EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
   if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
+  if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
+  if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
   if (!books.empty()) {
     HMENU history = GetSubMenu(popup, kHistoryPosition);

@@ -100,6 +100,9 @@ class CMainWindow : public CWindowImpl {
   void GoToPage(int32_t number);
   // The help listing every key and mouse action, over the pages.
   void ToggleHelp();
+  // The open book's own description over the pages, in place of the help;
+  // a beep for a book that has none.
+  void ToggleInfo();
   // The page number and count, briefly, in a corner over the pages.
   void ShowPageNumber();
 
@@ -120,6 +123,7 @@ class CMainWindow : public CWindowImpl {
   // The words over the pages: the failure's line, the help.
   Overlay overlay() const;
   bool helpShown() const { return m_help; }
+  bool infoShown() const { return m_info; }
   bool pageNumberShown() const { return m_pageNumber; }
   bool fullScreen() const { return m_fullScreen != 0; }
   CAboutDialog& aboutDialog() { return m_aboutDialog; }
@@ -281,6 +285,7 @@ class CMainWindow : public CWindowImpl {
   ReaderSettings m_reading;
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;
+  bool m_info = false;  // the open book's description over the pages, until put away
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way

@@ -172,6 +172,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {'B', none, Action::FitBest},                 {'H', none, Action::FitHeight},
       {'0', none, Action::FitBest},                 {'0', control, Action::FitBest},
       {VK_OEM_PLUS, shift, Action::ZoomIn},         {VK_OEM_MINUS, none, Action::ZoomOut},
+      {'I', none, Action::BookInfo},                {'I', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
@@ -619,7 +620,8 @@ TEST_F(Reading, ExifOrientationDecidesTheShapeUnlessSwitchedOff) {
 TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   const std::string folder = Pages(6, "cbz");  // p5 is upright: the book is wrong of it
   std::ofstream(folder + "/comicinfo.XML")
-      << "<?xml version=\"1.0\"?><ComicInfo><Manga>YesAndRightToLeft</Manga><Pages>"
+      << "<?xml version=\"1.0\"?><ComicInfo><Series>Tales</Series><Title>One</Title>"
+         "<Manga>YesAndRightToLeft</Manga><Pages>"
          "<Page Image=\"0\" Type=\"FrontCover\"/><Page Image=\"3\" Type=\"Deleted\"/>"
          "<Page Image=\"5\" DoublePage=\"true\"/></Pages></ComicInfo>";
   Shell("cd '" + folder + "' && zip -q ../manga.cbz p0.png p1.png p2.png p3.png p4.png p5.png comicinfo.XML");
@@ -642,12 +644,24 @@ TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   EXPECT_EQ(Shown(), std::make_pair(3, 4)) << "decoded, the pixels win";
   EXPECT_EQ(m_main->profile().settings.pageMode, PageMode::SpreadLeft);
   EXPECT_EQ(m_debug.find(u"ComicInfo"), std::u16string::npos);
+  // I shows its description over the pages; the title stays the page's.
+  const std::u16string title = m_window.Title();
+  Press('I');
+  EXPECT_EQ(m_main->overlay().info, (std::vector<std::pair<std::u16string, std::u16string>>{
+                                        {Text("\u30b7\u30ea\u30fc\u30ba"), u"Tales"}, {Text("\u984c\u540d"), u"One"}}));
+  EXPECT_EQ(m_window.Title(), title);
+  m_main->OnPaint();  // the panel drawn
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(m_main->overlay().info.empty());
 
   ASSERT_EQ(OpenFile(m_tmp / "refused.cbz"), 0);
   EXPECT_EQ(m_main->book().PageCount(), 3);
   EXPECT_EQ(Shown(), std::make_pair(0, 1));
   Press(VK_RIGHT);  // the reader's left-opening spread
   EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  const int beeps = m_beeps;
+  Press('I');
+  EXPECT_EQ(m_beeps, beeps + 1) << "no description to show";
   const std::size_t line = m_debug.find(u"ComicInfo Ignored : DOCTYPE refused\r\n");
   EXPECT_NE(line, std::u16string::npos);
   EXPECT_EQ(m_debug.find(u"ComicInfo", line + 1), std::u16string::npos) << "one line";
