@@ -653,6 +653,10 @@ TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   m_main->OnPaint();  // the panel drawn
   Press(VK_ESCAPE);
   EXPECT_TRUE(m_main->overlay().info.empty());
+  // A spread picked from the menu is the reader's word over the book's.
+  Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
+  Press(VK_RIGHT);
+  EXPECT_EQ(Shown(), std::make_pair(4, -1));
 
   ASSERT_EQ(OpenFile(m_tmp / "refused.cbz"), 0);
   EXPECT_EQ(m_main->book().PageCount(), 3);
