@@ -39,4 +39,6 @@ TEST(FuzzCorpus, Pages) { EXPECT_GE(RunCorpus("page", FuzzPage), 10); }
 
 TEST(FuzzCorpus, Markup) { EXPECT_GE(RunCorpus("markup", FuzzMarkup), 3); }
 
+TEST(FuzzCorpus, ComicInfo) { EXPECT_GE(RunCorpus("comicinfo", FuzzComicInfo), 4); }
+
 }  // namespace

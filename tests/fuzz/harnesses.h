@@ -1,6 +1,6 @@
 // From bytes to the code that reads what others made: the profile, an
 // archive and every entry in it, a page from its file to the bitmap drawn,
-// a web page's markup.
+// a web page's markup, a book's own description.
 // The fuzzers call these with whatever bytes they invent; the corpus test
 // calls them with every kept input. Each returns whatever the bytes are,
 // and aborts where a promise the code makes is broken.
@@ -25,3 +25,7 @@ void FuzzPage(const uint8_t* data, std::size_t size);
 // The bytes as a page's markup fetched for the about window (UTF-8),
 // measured against the bounds that decide whether it is laid out at all.
 void FuzzMarkup(const uint8_t* data, std::size_t size);
+
+// The bytes as a book's ComicInfo.xml: read within the parser's bounds, or
+// refused with a reason.
+void FuzzComicInfo(const uint8_t* data, std::size_t size);

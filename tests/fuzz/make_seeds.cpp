@@ -1,8 +1,8 @@
 // Writes the fuzzers' seed corpora: small inputs of every kind each target
 // reads, made by the tests' own writers (the archive builders, Qt's image
 // writers, the AVIF, JPEG XL and HEIF encoders) and, for 7z and a deflated
-// Zip, by the 7z command. Built when asked for and run from the repository
-// root:
+// Zip, by the 7z command; a book's descriptions (ComicInfo.xml) as text
+// written here. Built when asked for and run from the repository root:
 //   cmake --build build/release --target fuzz-seeds
 //   build/release/bin/fuzz-seeds tests/fuzz/corpus
 // The files are checked in; inputs a fuzz run found failing sit beside them.
@@ -210,6 +210,30 @@ void Pages(const fs::path& to) {
   Write(to / "rgb.heic", test::EncodeHeif(small));
 }
 
+// ---- a book's own description ----
+
+void ComicInfos(const fs::path& to) {
+  Write(to / "usual.xml",
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+        "<ComicInfo xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\">\n"
+        "  <Title>The First</Title>\n  <Series>Tales</Series>\n  <Number>1</Number>\n  <Volume>2</Volume>\n"
+        "  <Summary>Two friends &amp; a <![CDATA[<river>]]>.</Summary>\n  <Writer>\xe6\xb0\xb8\xe9\x81\xa0</Writer>\n"
+        "  <Manga>YesAndRightToLeft</Manga>\n  <Pages>\n"
+        "    <Page Image=\"0\" Type=\"FrontCover\" ImageWidth=\"800\" ImageHeight=\"1200\" />\n"
+        "    <Page Image=\"1\" Type=\"Deleted\" />\n"
+        "    <Page Image=\"2\" DoublePage=\"true\" ImageWidth=\"1600\" ImageHeight=\"1200\" />\n"
+        "    <Page Image=\"3\" Type=\"Story\" ImageSize=\"1234\" />\n  </Pages>\n</ComicInfo>\n");
+  Write(to / "odd.xml",
+        "<ComicInfo><Manga> No </Manga><Title>a<b>b</b>c</Title><Pages><Page/><Page Image=\"-1\"/>"
+        "<Page Image=\"7\" ImageWidth=\"wide\" ImageHeight=\"99999999999\" DoublePage=\"maybe\"/>"
+        "<Page Image=\"7\" Type=\"Deleted\"/></Pages><!-- note --><?pi x?></ComicInfo>");
+  Write(to / "doctype.xml",
+        "<?xml version=\"1.0\"?><!DOCTYPE ComicInfo [<!ENTITY a \"aaaa\"><!ENTITY b \"&a;&a;&a;&a;\">]>"
+        "<ComicInfo><Title>&b;</Title></ComicInfo>");
+  Write(to / "utf16.xml", std::string("\xFF\xFE<\0C\0o\0m\0i\0c\0I\0n\0f\0o\0/\0>\0", 26));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,9 +242,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path corpus = argv[1];
-  for (const char* target : {"profile", "archive", "page"}) fs::create_directories(corpus / target);
+  for (const char* target : {"profile", "archive", "page", "comicinfo"}) fs::create_directories(corpus / target);
   Profiles(corpus / "profile");
   Archives(corpus / "archive");
   Pages(corpus / "page");
+  ComicInfos(corpus / "comicinfo");
   return 0;
 }

@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "ordel/FileSystem.h"
+#include "viewer/book/ComicInfo.h"
+#include "viewer/book/Spread.h"
 
 // What is known of an entry. The numbers are the ones the page states have
 // always had, for anyone reading them in a debugger.
@@ -34,6 +37,9 @@ struct PageEntry {
   // Why the entry is not whole, in one line, once a load has said so (an
   // Image whose picture decoded in part, or a Damaged entry); empty else.
   std::u16string damage = {};
+  // The shape the book's own description gives the page before it is
+  // decoded; dropped once it decodes, as the pixels know better.
+  std::optional<PageShape> stated = std::nullopt;
 };
 
 // The disk folder that holds the open archive file, or the open chapter
@@ -67,6 +73,12 @@ struct Book {
   // The archive's list broke off before its end (a file cut short): the
   // pages after the break are missing, and the reader is told so.
   bool pagesMissing = false;
+  // What the book says of itself (its ComicInfo.xml, its page list left
+  // out): which way it reads and its titles; none when it says nothing.
+  std::optional<ComicInfo> info;
+  // The page the book names its front cover, alone in the spread modes; -1
+  // when it names none.
+  int32_t statedCover = -1;
 
   int32_t PageCount() const { return static_cast<int32_t>(pages.size()); }
   // The index of the entry at `path` (under root), or -1.

@@ -8,6 +8,7 @@
 #include "viewer/archive/Archive.h"
 #include "viewer/archive/RarVolumes.h"
 #include "viewer/archive/SevenZipModule.h"
+#include "viewer/book/BookInfo.h"
 
 namespace {
 
@@ -40,7 +41,9 @@ OpenStatus FillArchiveBook(ComRef<IDirectory> root, Book& book, NameOrder order)
   book.folder.clear();
   book.kind = BookKind::Archive;
   book.pagesMissing = ArchiveListingCutShort(book.root.get());
-  return AppendTree(book, u"/", order) == 0 ? OpenStatus::Opened : OpenStatus::Failed;
+  if (AppendTree(book, u"/", order) != 0) return OpenStatus::Failed;
+  ApplyComicInfo(book);
+  return OpenStatus::Opened;
 }
 
 // The first bytes of an opened file.

@@ -11,18 +11,25 @@ struct Found {
   bool Upright() const { return shape == PageShape::Upright; }
 };
 
+// A partner is taken at the book's word when it is stated wide: it will not
+// pair, so it need not decode.
+PageShape ShapeOf(IPageShapes& pages, int32_t page, bool partner) {
+  if (partner && pages.Stated(page) == PageShape::Wide) return PageShape::Wide;
+  return pages.Decode(page);
+}
+
 // The first page from `from` on that decodes.
-Found SearchForward(IPageShapes& pages, int32_t from, int32_t count) {
+Found SearchForward(IPageShapes& pages, int32_t from, int32_t count, bool partner = false) {
   // Nothing before the first page decodes: a start below it begins there.
   for (int32_t k = std::max(from, 0); k < count; ++k)
-    if (const PageShape shape = pages.Decode(k); shape != PageShape::NotImage) return {k, shape};
+    if (const PageShape shape = ShapeOf(pages, k, partner); shape != PageShape::NotImage) return {k, shape};
   return {};
 }
 
 // The first page from `from` back to the first that decodes.
-Found SearchBack(IPageShapes& pages, int32_t from) {
+Found SearchBack(IPageShapes& pages, int32_t from, bool partner = false) {
   for (int32_t k = from; k >= 0; --k)
-    if (const PageShape shape = pages.Decode(k); shape != PageShape::NotImage) return {k, shape};
+    if (const PageShape shape = ShapeOf(pages, k, partner); shape != PageShape::NotImage) return {k, shape};
   return {};
 }
 
@@ -58,8 +65,8 @@ std::optional<Spread> FindSpread(int32_t count, PageMode mode, Spread onScreen, 
     // The partner is looked for (and so decoded) even when it turns out
     // not to pair.
     if (first.Upright() && first.page != cover) {
-      const Found next = SearchForward(pages, first.page + 1, count);
-      if (next && next.Upright()) return Spread{first.page, next.page};
+      const Found next = SearchForward(pages, first.page + 1, count, true);
+      if (next && next.Upright() && next.page != cover) return Spread{first.page, next.page};
     }
     return Spread{first.page, -1};
   }
@@ -68,14 +75,14 @@ std::optional<Spread> FindSpread(int32_t count, PageMode mode, Spread onScreen, 
   const Found previous = SearchBack(pages, index - 1);
   if (!previous) return std::nullopt;
   // The page that was first on screen before the step.
-  const bool shownUpright = pages.Known(index) == PageShape::Upright;
-  // The cover pairs with nothing: not with the page after it, and no page
-  // before it exists.
+  const bool shownUpright = index != cover && pages.Known(index) == PageShape::Upright;
+  // The cover pairs with nothing: not with the page after it, nor with one
+  // before it (a front cover the book names need not be its first page).
   const bool previousPairs = previous.Upright() && previous.page != cover;
   if (step == -1) {
     if (previousPairs && shownUpright) return Spread{previous.page, index};
   } else if (step == -2 && previousPairs) {
-    const Found before = previous.page > 0 ? SearchBack(pages, previous.page - 1) : Found{};
+    const Found before = previous.page > 0 ? SearchBack(pages, previous.page - 1, true) : Found{};
     if (before) {
       if (before.Upright() && before.page != cover) return Spread{before.page, previous.page};
     } else if (shownUpright) {

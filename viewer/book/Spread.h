@@ -28,6 +28,9 @@ class IPageShapes {
   // The shape of a page already decoded, without decoding; Wide when it is
   // not at hand.
   virtual PageShape Known(int32_t page) const = 0;
+  // The shape the book states for a page not decoded yet; nothing when it
+  // states none, or the page has decoded (the pixels then say).
+  virtual std::optional<PageShape> Stated(int32_t /*page*/) const { return std::nullopt; }
 
  protected:
   ~IPageShapes() = default;
@@ -39,8 +42,12 @@ class IPageShapes {
 // forward, -1 or +1 for a page, 0 to show from `index` on. In single-page
 // mode a spread step moves one page.
 //
-// `cover`, when not -1, is the book's first page that decodes, shown alone
-// in the spread modes (so that the printed book's left and right pages stay
-// paired after it); -1 pairs it as any other page.
+// `cover`, when not -1, is the page shown alone in the spread modes (the
+// book's first page that decodes, or the one it names its front cover), so
+// that the printed book's left and right pages stay paired after it; -1
+// pairs it as any other page.
+//
+// A partner the book states to be wide does not pair, and is not decoded
+// to find that out: the turn need not wait for it.
 std::optional<Spread> FindSpread(int32_t pageCount, PageMode mode, Spread onScreen, int32_t index, int32_t step,
                                  IPageShapes& pages, int32_t cover = -1);

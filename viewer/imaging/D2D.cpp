@@ -177,6 +177,7 @@ HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, cons
   if (!overlay.caption.empty()) DrawCaption(overlay.caption);
   if (!overlay.corner.empty()) DrawCorner(overlay.corner);
   if (!overlay.help.empty()) DrawHelp(overlay.help);
+  if (!overlay.info.empty()) DrawInfo(overlay.info);
   return m_renderTarget->EndDraw();
 }
 
@@ -255,6 +256,51 @@ void D2D::DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>&
   }
   SafeRelease(shade);
   SafeRelease(words);
+}
+
+void D2D::DrawInfo(const std::vector<std::pair<std::u16string, std::u16string>>& rows) {
+  // Labels and their words in a shaded panel in the middle, the words
+  // wrapped to a readable width; what does not fit the window is cut off.
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  const DWRITE_TEXT_FORMAT_DESC labels{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, true};
+  const DWRITE_TEXT_FORMAT_DESC words{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, false};
+  const float padding = 16, gap = 24, line = kHelpSize * 1.5f;
+  float labelsWidth = 0;
+  for (const auto& row : rows)
+    labelsWidth = std::max(
+        labelsWidth, m_renderTarget->MeasureText(row.first.data(), static_cast<UINT>(row.first.size()), labels, 1e6f).width);
+  const float wordsWidth = std::max(std::min(kHelpSize * 36, size.width - labelsWidth - gap - 2 * padding), 1.0f);
+  std::vector<float> heights;
+  float height = 2 * padding;
+  for (const auto& row : rows) {
+    const D2D1_SIZE_F text =
+        m_renderTarget->MeasureText(row.second.data(), static_cast<UINT>(row.second.size()), words, wordsWidth);
+    heights.push_back(std::max(text.height, line));
+    height += heights.back();
+  }
+  const float width = std::min(labelsWidth + gap + wordsWidth + 2 * padding, size.width);
+  height = std::min(height, size.height);
+  const float left = std::max((size.width - width) / 2, 0.0f), top = std::max((size.height - height) / 2, 0.0f);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* brush = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &brush))) {
+    m_renderTarget->FillRectangle({left, top, left + width, top + height}, shade);
+    m_renderTarget->PushAxisAlignedClip({left, top, left + width, top + height}, D2D1_ANTIALIAS_MODE_ALIASED);
+    float y = top + padding;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const float x = left + padding;
+      const auto& [label, text] = rows[i];
+      m_renderTarget->DrawText(label.data(), static_cast<UINT>(label.size()), labels,
+                               {x, y, x + labelsWidth, y + line}, brush);
+      m_renderTarget->DrawText(text.data(), static_cast<UINT>(text.size()), words,
+                               {x + labelsWidth + gap, y, x + labelsWidth + gap + wordsWidth, y + heights[i]}, brush);
+      y += heights[i];
+    }
+    m_renderTarget->PopAxisAlignedClip();
+  }
+  SafeRelease(shade);
+  SafeRelease(brush);
 }
 
 void D2D::DrawImage(const PageImage& page, const PagePlace& place) {

@@ -27,6 +27,9 @@ struct Overlay {
   std::u16string caption;
   std::u16string corner;  // small, in the lower right corner: where the reader is in the book
   std::vector<std::pair<std::u16string, std::u16string>> help;  // empty: no help shown
+  // The book's own description, a label and its words on each row (long
+  // words wrapped); empty: none shown.
+  std::vector<std::pair<std::u16string, std::u16string>> info;
 };
 
 // Where a page goes on screen: a rectangle in drawing units (1/96 inch),
@@ -101,6 +104,7 @@ class D2D {
   void DrawCaption(const std::u16string& caption);
   void DrawCorner(const std::u16string& words);
   void DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
+  void DrawInfo(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
 
   HWND m_window = nullptr;
   int32_t m_dpiX = 96;  // the screen's logical resolution: the loupe's size

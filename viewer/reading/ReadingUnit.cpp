@@ -104,6 +104,7 @@ int32_t CReadingUnit::Decode(int32_t index) {
       return 1;
     }
     entry.state = PageState::Image;
+    entry.stated.reset();  // what the book said of its shape, the pixels now say
     m_cache.Put(index, std::move(loaded->image));
     return 0;
   } catch (const std::bad_alloc&) {
@@ -124,7 +125,12 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
     }
     PageShape Known(int32_t page) const override {
       const PageImage* image = m_unit.m_cache.Peek(page);
-      return image != nullptr ? ShapeOf(image->size) : PageShape::Wide;
+      if (image != nullptr) return ShapeOf(image->size);
+      return Stated(page).value_or(PageShape::Wide);
+    }
+    std::optional<PageShape> Stated(int32_t page) const override {
+      if (page < 0 || page >= m_unit.m_book.PageCount() || m_unit.m_cache.Peek(page) != nullptr) return std::nullopt;
+      return m_unit.m_book.pages[static_cast<std::size_t>(page)].stated;
     }
 
    private:
@@ -133,7 +139,8 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
 
   m_deadline = m_patience == kNoLimit ? CPageLoader::kNoDeadline : std::chrono::steady_clock::now() + m_patience;
   m_waitingFor = -1;
-  const int32_t cover = coverAlone ? FirstPage() : -1;
+  // The front cover the book names stands alone whatever the switch says.
+  const int32_t cover = m_book.statedCover >= 0 ? m_book.statedCover : coverAlone ? FirstPage() : -1;
   if (m_waitingFor >= 0) return TurnResult{TurnState::Waiting, {}};
   LoadLikelyPages(index, step);
   const std::optional<Spread> found = FindSpread(m_book.PageCount(), m_settings().mode,

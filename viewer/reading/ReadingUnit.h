@@ -72,8 +72,9 @@ class CReadingUnit {
   // The same, and nothing on screen: a new book, a lost device.
   void Reset();
 
-  // The page or spread a move shows (see FindSpread; the cover, the first
-  // page that decodes, stands alone when `coverAlone`), its pages decoded
+  // The page or spread a move shows (see FindSpread; the front cover the
+  // book names stands alone, else the first page that decodes when
+  // `coverAlone`), its pages decoded
   // and on screen, the pages a next move may show loaded ahead; the load's
   // debug lines written as each page is used. Nothing on screen changes
   // when there is nothing to show that way, or while waiting.

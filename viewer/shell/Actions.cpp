@@ -43,6 +43,8 @@ const Row kRows[] = {
      "Ctrl+G", "\u30da\u30fc\u30b8\u3092\u6307\u5b9a\u3057\u3066\u79fb\u52d5"},
     {{{'P', 0, kControl | kAlt, Action::PageNumber}}, 0, Action::None, nullptr,
      "P", "\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"},
+    {{{'I', 0, kControl | kAlt, Action::BookInfo}}, IDM_BOOK_INFO, Action::BookInfo, "\u672c\u306e\u60c5\u5831",
+     "I", "\u672c\u306e\u60c5\u5831 (\u30b7\u30ea\u30fc\u30ba\u30fb\u984c\u540d\u30fb\u4f5c\u8005\u30fb\u3042\u3089\u3059\u3058)"},
     {{{'N', kShift, kControl | kAlt, Action::PreviousArchive}, {'N', 0, kControl | kAlt, Action::NextArchive}},
      IDM_OPEN_NEXT_ARCHIVE, Action::NextArchive, "Open Next Archive File",
      "N  Shift+N", "\u6b21\u30fb\u524d\u306e\u30a2\u30fc\u30ab\u30a4\u30d6"},

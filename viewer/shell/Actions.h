@@ -14,7 +14,7 @@
 enum class Action {
   None,
   ToggleFullScreen,  // Enter, F11, the menu
-  LeaveFullScreen,   // Esc (and it closes the help)
+  LeaveFullScreen,   // Esc (and it closes the help and the book's description)
   PageLeft,          // the left arrow: forward unless the book opens to the left
   PageRight,
   SpreadBack,        // Up, Page Up, Backspace, Shift+Space
@@ -31,6 +31,7 @@ enum class Action {
   Help,              // F1, ?, the menu
   GoToPage,          // Ctrl+G
   PageNumber,        // P
+  BookInfo,          // I, the menu: the book's own description over the pages
   About,
   SingleMode,
   SpreadRightMode,
@@ -78,6 +79,7 @@ constexpr UINT IDM_FIT_HEIGHT = 32803;
 constexpr UINT IDM_FIT_ORIGINAL = 32804;
 constexpr UINT IDM_ZOOM_IN = 32805;
 constexpr UINT IDM_ZOOM_OUT = 32806;
+constexpr UINT IDM_BOOK_INFO = 32807;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -37,6 +37,7 @@ HMENU LoadContextMenu() {
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
   Append(help, IDM_KEYS);
+  Append(help, IDM_BOOK_INFO);
   Append(help, IDM_ABOUT);
 
   HMENU popup = CreatePopupMenu();
@@ -70,9 +71,10 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   HMENU popup = GetSubMenu(menu, 0);
   const ViewSettings& settings = m_profile.settings;
   // A stored mode outside the three checks the left-opening spread.
-  CheckMenuItem(menu, settings.pageMode == PageMode::Single        ? IDM_SINGLE
-                      : settings.pageMode == PageMode::SpreadRight ? IDM_SPREAD_RIGHT
-                                                                   : IDM_SPREAD_LEFT,
+  const PageMode mode = PageModeNow();
+  CheckMenuItem(menu, mode == PageMode::Single        ? IDM_SINGLE
+                      : mode == PageMode::SpreadRight ? IDM_SPREAD_RIGHT
+                                                      : IDM_SPREAD_LEFT,
                 MF_CHECKED);
   if (settings.mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
   if (m_reading.coverAlone) CheckMenuItem(menu, IDM_COVER_ALONE, MF_CHECKED);
@@ -92,6 +94,8 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (!m_book.CanStepToArchive(-1)) EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
   if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
+  if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
+  if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
   if (!books.empty()) {
     HMENU history = GetSubMenu(popup, kHistoryPosition);
@@ -127,12 +131,28 @@ void CMainWindow::SaveHistoryIfDue() {
   if (m_historyUnsaved) SaveProfile();
 }
 
-bool CMainWindow::LeftIsBack() const {
+namespace {
+
+ReadingDirection DirectionOf(const Book& book) { return book.info ? book.info->direction : ReadingDirection::Unknown; }
+
+}  // namespace
+
+PageMode CMainWindow::PageModeNow() const {
   const PageMode mode = m_profile.settings.pageMode;
-  return mode == PageMode::SpreadLeft || (mode == PageMode::Single && m_reading.leftOpening);
+  const ReadingDirection way = DirectionOf(m_book);
+  if (way == ReadingDirection::Unknown || (mode != PageMode::SpreadRight && mode != PageMode::SpreadLeft)) return mode;
+  return way == ReadingDirection::RightToLeft ? PageMode::SpreadRight : PageMode::SpreadLeft;
+}
+
+bool CMainWindow::LeftIsBack() const {
+  const PageMode mode = PageModeNow();
+  const ReadingDirection way = DirectionOf(m_book);
+  const bool leftOpening = way == ReadingDirection::Unknown ? m_reading.leftOpening : way == ReadingDirection::LeftToRight;
+  return mode == PageMode::SpreadLeft || (mode == PageMode::Single && leftOpening);
 }
 
 void CMainWindow::SetPageMode(PageMode mode) {
+  if (mode != PageMode::Single && m_book.info) m_book.info->direction = ReadingDirection::Unknown;
   // The direction of the spread left or picked is the one single pages keep.
   const PageMode spread = mode != PageMode::Single ? mode : m_profile.settings.pageMode;
   if (spread != PageMode::Single && m_reading.leftOpening != (spread == PageMode::SpreadLeft)) {

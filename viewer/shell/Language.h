@@ -6,6 +6,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "viewer/book/BookOpener.h"
 
@@ -26,3 +28,6 @@ std::u16string FailureText(OpenFailure why);
 std::u16string DamageText(const std::u16string& reason);
 // Over a book whose archive broke off before its end.
 std::u16string PagesMissingText();
+// The book's own description as a panel's rows, a label and its words, the
+// fields it leaves empty left out.
+std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info);

@@ -61,6 +61,7 @@ Overlay CMainWindow::overlay() const {
        m_book.second == m_book.PageCount() - 1))
     words.caption = PagesMissingText();
   if (m_help) words.help = HelpLines();
+  if (m_info && m_book.info) words.info = InfoLines(*m_book.info);
   if (m_waitingShown && m_pages.waitingFor() >= 0) {
     // The page a turn waits for, and that it is on its way.
     words.corner = Decimal(m_pages.waitingFor() + 1) + u" / " + Decimal(m_book.PageCount()) + u" \u2026";
@@ -101,6 +102,17 @@ void CMainWindow::ShowPicture(ID2D1Bitmap* picture, OpenFailure why) {
 
 void CMainWindow::ToggleHelp() {
   m_help = !m_help;
+  m_info = false;
+  Invalidate();
+}
+
+void CMainWindow::ToggleInfo() {
+  if (!m_info && (!m_book.info || InfoLines(*m_book.info).empty())) {
+    MessageBeep(0);
+    return;
+  }
+  m_info = !m_info;
+  m_help = false;
   Invalidate();
 }
 

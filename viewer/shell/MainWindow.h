@@ -102,6 +102,9 @@ class CMainWindow : public CWindowImpl {
   void GoToPage(int32_t number);
   // The help listing every key and mouse action, over the pages.
   void ToggleHelp();
+  // The open book's own description over the pages, in place of the help;
+  // a beep for a book that has none.
+  void ToggleInfo();
   // The page number and count, briefly, in a corner over the pages.
   void ShowPageNumber();
 
@@ -122,6 +125,7 @@ class CMainWindow : public CWindowImpl {
   // The words over the pages: the failure's line, the help.
   Overlay overlay() const;
   bool helpShown() const { return m_help; }
+  bool infoShown() const { return m_info; }
   bool pageNumberShown() const { return m_pageNumber; }
   bool fullScreen() const { return m_fullScreen != 0; }
   CAboutDialog& aboutDialog() { return m_aboutDialog; }
@@ -162,10 +166,15 @@ class CMainWindow : public CWindowImpl {
   int32_t RebuildDevice();
   int32_t LoadResources();
 
+  // A mode picked by the reader; a spread picked overrides the way the
+  // open book says it reads, for as long as it is open.
   void SetPageMode(PageMode mode);
+  // The mode the open book is read in: the chosen one, a spread turned the
+  // way the book says it reads when it says so (the choice kept as it is).
+  PageMode PageModeNow() const;
   // Whether the left arrow, a click on the left and a tap there go back:
   // in a spread opening to the left, and on single pages once that way of
-  // reading was picked.
+  // reading was picked or the book says it reads so.
   bool LeftIsBack() const;
   void ToggleColorizing();
   // A reading switch flipped, saved, and put to work on the book open.
@@ -280,6 +289,7 @@ class CMainWindow : public CWindowImpl {
   ReaderSettings m_reading;
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;
+  bool m_info = false;  // the open book's description over the pages, until put away
   bool m_pageNumber = false;  // in the corner until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way

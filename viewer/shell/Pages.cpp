@@ -10,7 +10,7 @@
 #include "viewer/shell/MainWindow.h"
 
 ReadingSettings CMainWindow::Reading() const {
-  return ReadingSettings{m_profile.settings.pageMode, m_profile.settings.colorizing(), m_reading.orientation(),
+  return ReadingSettings{PageModeNow(), m_profile.settings.colorizing(), m_reading.orientation(),
                          m_loupe.on};
 }
 
@@ -38,7 +38,7 @@ int32_t CMainWindow::MakeTurns() {
   int32_t made = 2;
   while (!m_turns.empty()) {
     const PendingTurn turn = m_turns.front();
-    const bool coverAlone = m_reading.coverAlone && m_profile.settings.pageMode != PageMode::Single;
+    const bool coverAlone = m_reading.coverAlone && PageModeNow() != PageMode::Single;
     const TurnResult result = m_pages.Turn(turn.index.value_or(m_book.current), turn.step, coverAlone);
     if (result.state == TurnState::Waiting) {
       if (made != 2 || m_waitingSince == std::chrono::steady_clock::time_point{})

@@ -18,7 +18,7 @@ constexpr int32_t kDragThreshold = 4;
 }  // namespace
 
 ScaledLayout CMainWindow::Layout() const {
-  return m_view.Layout(m_pages.first().size, m_pages.second().size, m_profile.settings.pageMode);
+  return m_view.Layout(m_pages.first().size, m_pages.second().size, PageModeNow());
 }
 
 void CMainWindow::SetFit(Fit fit) {
@@ -38,7 +38,7 @@ void CMainWindow::Zoom(int direction, float x, float y) {
   const Screen screen = m_renderer.CurrentScreen();
   const ScaledLayout was = Layout();
   if (was.width <= 0) return;
-  const float zoom = ZoomStep(screen, m_pages.first().size, m_pages.second().size, m_profile.settings.pageMode,
+  const float zoom = ZoomStep(screen, m_pages.first().size, m_pages.second().size, PageModeNow(),
                               m_viewScale, direction);
   if (zoom == m_viewScale.zoom) return;
   // The point of the pages under (x, y), as a share of their extent.

@@ -44,9 +44,12 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       ToggleFullScreen();
       break;
     case Action::LeaveFullScreen:
-      // The help first, then full screen; a window stays as it is.
+      // The help (or the book's description) first, then full screen; a
+      // window stays as it is.
       if (m_help)
         ToggleHelp();
+      else if (m_info)
+        ToggleInfo();
       else if (m_fullScreen != 0)
         ToggleFullScreen();
       break;
@@ -115,6 +118,9 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       break;
     case Action::Help:
       ToggleHelp();
+      break;
+    case Action::BookInfo:
+      ToggleInfo();
       break;
     case Action::GoToPage:
       AskForPage();
@@ -197,9 +203,9 @@ void CMainWindow::OnLeftButton(bool down, LPARAM position) {
     m_dragged = false;
     return;
   }
-  // A click while the help is up puts it away.
-  if (m_help) {
-    ToggleHelp();
+  // A click while the help or the book's description is up puts it away.
+  if (m_help || m_info) {
+    m_help ? ToggleHelp() : ToggleInfo();
     return;
   }
   // Down and up in the same side third: a turn, as a tap at that edge.

@@ -11,7 +11,8 @@
 
 namespace {
 
-// u upright, w wide (or square), x not an image.
+// u upright, w wide (or square), x not an image; the book states W wide
+// and is right, states F wide and is wrong (it decodes upright).
 class Shapes final : public IPageShapes {
  public:
   explicit Shapes(std::string letters) : m_letters(std::move(letters)) {}
@@ -23,14 +24,22 @@ class Shapes final : public IPageShapes {
     const PageShape shape = Of(page);
     return shape == PageShape::NotImage ? PageShape::Wide : shape;
   }
+  std::optional<PageShape> Stated(int32_t page) const override {
+    const bool said = page >= 0 && page < static_cast<int32_t>(m_letters.size()) &&
+                      (m_letters[static_cast<std::size_t>(page)] == 'W' || m_letters[static_cast<std::size_t>(page)] == 'F');
+    if (!said || (" " + m_decoded).find(" " + std::to_string(page) + " ") != std::string::npos) return std::nullopt;
+    return PageShape::Wide;
+  }
   const std::string& decoded() const { return m_decoded; }
 
  private:
   PageShape Of(int32_t page) const {
     if (page < 0 || page >= static_cast<int32_t>(m_letters.size())) return PageShape::NotImage;
     switch (m_letters[static_cast<std::size_t>(page)]) {
-      case 'u': return PageShape::Upright;
-      case 'w': return PageShape::Wide;
+      case 'u':
+      case 'F': return PageShape::Upright;
+      case 'w':
+      case 'W': return PageShape::Wide;
       default: return PageShape::NotImage;
     }
   }
@@ -120,6 +129,16 @@ const Turn kTurns[] = {
     {"cover: after pages that are no images", "xxuuu", R, {0, -1}, 0, 0, {2, -1}, "0 1 2 ", 2},
     {"cover: single-page mode is unchanged", "uuu", S, {0, -1}, 0, 1, {1, -1}, "1 ", 0},
     {"cover: off pairs the first page", "uuuu", R, {0, -1}, 0, 0, {0, 1}, "0 1 ", -1},
+    // A front cover the book names after other pages pairs with neither side.
+    {"named cover: the page before it stands alone", "uuuuu", R, {0, -1}, 1, 0, {1, -1}, "1 2 ", 2},
+    {"named cover: -1 from it", "uuuuu", R, {2, -1}, 2, -1, {1, -1}, "1 ", 2},
+    {"named cover: the pages after it pair", "uuuuu", R, {2, -1}, 2, 2, {3, 4}, "3 4 ", 2},
+    // Pages the book states wide: a partner so stated is not waited for.
+    {"stated wide partner: not decoded", "uWu", R, {0, -1}, 0, 0, {0, -1}, "0 "},
+    {"stated wide partner: reached, it decodes", "uWu", R, {0, -1}, 0, 2, {1, -1}, "1 "},
+    {"stated wide, decoded upright: the pixels win", "uFu", R, {0, -1}, 0, 2, {1, 2}, "1 2 "},
+    {"stated wide earlier page: -2 does not pair", "Wuuu", R, {2, 3}, 2, -2, {1, -1}, "1 "},
+    {"stated wide in single-page mode: decoded", "Wu", S, {0, -1}, 0, 0, {0, -1}, "0 "},
 };
 
 TEST(SpreadRules, TheTable) {

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {'B', none, Action::FitBest},                 {'H', none, Action::FitHeight},
       {'0', none, Action::FitBest},                 {'0', control, Action::FitBest},
       {VK_OEM_PLUS, shift, Action::ZoomIn},         {VK_OEM_MINUS, none, Action::ZoomOut},
+      {'I', none, Action::BookInfo},                {'I', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
@@ -608,6 +610,65 @@ TEST_F(Reading, ExifOrientationDecidesTheShapeUnlessSwitchedOff) {
   EXPECT_FALSE(m_main->reading().exifOrientation);
   EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "decoded again as stored: wide, alone";
   EXPECT_EQ(m_main->firstImage().size.width, 60u);
+}
+
+// ---- the book's own description ----
+
+// A book says it reads right to left, names its cover, drops a page and
+// marks a double page: all for this book, the reader's own mode untouched.
+// A description that is refused changes nothing, and says so once.
+TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
+  const std::string folder = Pages(6, "cbz");  // p5 is upright: the book is wrong of it
+  std::ofstream(folder + "/comicinfo.XML")
+      << "<?xml version=\"1.0\"?><ComicInfo><Series>Tales</Series><Title>One</Title>"
+         "<Manga>YesAndRightToLeft</Manga><Pages>"
+         "<Page Image=\"0\" Type=\"FrontCover\"/><Page Image=\"3\" Type=\"Deleted\"/>"
+         "<Page Image=\"5\" DoublePage=\"true\"/></Pages></ComicInfo>";
+  Shell("cd '" + folder + "' && zip -q ../manga.cbz p0.png p1.png p2.png p3.png p4.png p5.png comicinfo.XML");
+  std::ofstream(folder + "/comicinfo.XML") << "<!DOCTYPE x><ComicInfo><Manga>YesAndRightToLeft</Manga></ComicInfo>";
+  Shell("cd '" + folder + "' && zip -q ../refused.cbz p0.png p1.png p2.png comicinfo.XML");
+  Mode(PageMode::SpreadLeft);
+  m_main->reading().coverAlone = false;
+
+  ASSERT_EQ(OpenFile(m_tmp / "manga.cbz"), 0);
+  std::vector<std::u16string> names;
+  for (const PageEntry& page : m_main->book().pages) names.push_back(page.name);
+  EXPECT_EQ(names, (std::vector<std::u16string>{u"p0.png", u"p1.png", u"p2.png", u"p4.png", u"p5.png"}));
+  EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "the cover alone";
+  Press(VK_LEFT);  // right to left: the left arrow goes on
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  Press(VK_NEXT);
+  EXPECT_EQ(Shown(), std::make_pair(3, -1)) << "its partner is stated a double page";
+  Press(VK_NEXT);
+  ASSERT_EQ(m_main->ShowPage(3, 0), 0);
+  EXPECT_EQ(Shown(), std::make_pair(3, 4)) << "decoded, the pixels win";
+  EXPECT_EQ(m_main->profile().settings.pageMode, PageMode::SpreadLeft);
+  EXPECT_EQ(m_debug.find(u"ComicInfo"), std::u16string::npos);
+  // I shows its description over the pages; the title stays the page's.
+  const std::u16string title = m_window.Title();
+  Press('I');
+  EXPECT_EQ(m_main->overlay().info, (std::vector<std::pair<std::u16string, std::u16string>>{
+                                        {Text("\u30b7\u30ea\u30fc\u30ba"), u"Tales"}, {Text("\u984c\u540d"), u"One"}}));
+  EXPECT_EQ(m_window.Title(), title);
+  m_main->OnPaint();  // the panel drawn
+  Press(VK_ESCAPE);
+  EXPECT_TRUE(m_main->overlay().info.empty());
+  // A spread picked from the menu is the reader's word over the book's.
+  Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
+  Press(VK_RIGHT);
+  EXPECT_EQ(Shown(), std::make_pair(4, -1));
+
+  ASSERT_EQ(OpenFile(m_tmp / "refused.cbz"), 0);
+  EXPECT_EQ(m_main->book().PageCount(), 3);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  Press(VK_RIGHT);  // the reader's left-opening spread
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  const int beeps = m_beeps;
+  Press('I');
+  EXPECT_EQ(m_beeps, beeps + 1) << "no description to show";
+  const std::size_t line = m_debug.find(u"ComicInfo Ignored : DOCTYPE refused\r\n");
+  EXPECT_NE(line, std::u16string::npos);
+  EXPECT_EQ(m_debug.find(u"ComicInfo", line + 1), std::u16string::npos) << "one line";
 }
 
 // ---- why a book does not show ----

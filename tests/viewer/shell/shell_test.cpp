@@ -352,7 +352,10 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                                               {u"", 0, MF_SEPARATOR},
                                               {u"", IDM_ZOOM_IN, 0},
                                               {u"", IDM_ZOOM_OUT, 0}}));
-    EXPECT_EQ(WithoutTexts(s.help), (MenuSeen{{u"", IDM_MANUAL, MF_GRAYED}, {u"", IDM_KEYS, 0}, {u"", IDM_ABOUT, 0}}));
+    EXPECT_EQ(WithoutTexts(s.help), (MenuSeen{{u"", IDM_MANUAL, MF_GRAYED},
+                                              {u"", IDM_KEYS, 0},
+                                              {u"", IDM_BOOK_INFO, MF_GRAYED},
+                                              {u"", IDM_ABOUT, 0}}));
   }
   // Japanese: the menus' own texts, byte for byte.
   using Words = std::vector<std::u16string>;
@@ -368,14 +371,14 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                    u"\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b",
                    u"\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f",
                    u"\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"}));
-  EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"About"}));
+  EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"\u672c\u306e\u60c5\u5831", u"About"}));
   // English: the same menus in English words.
   EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
   EXPECT_EQ(Texts(seen[1].show),
             (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left", u"",
                    u"Colorize Monochrome Pages", u"", u"Cover Alone", u"Turn Pages as Exif Says",
                    u"Natural Order (2 before 10)", u"Open Books Where I Left Off", u"Page Number in Full Screen"}));
-  EXPECT_EQ(Texts(seen[1].help), Texts(seen[0].help));
+  EXPECT_EQ(Texts(seen[1].help), (Words{u"Manual", u"Keys and Mouse", u"Book Information", u"About"}));
   EXPECT_EQ(Texts(seen[0].view), (Words{u"\u5168\u4f53\u3092\u8868\u793a", u"\u5e45\u306b\u5408\u308f\u305b\u308b",
                                         u"\u9ad8\u3055\u306b\u5408\u308f\u305b\u308b", u"\u539f\u5bf8\u5927", u"",
                                         u"\u62e1\u5927", u"\u7e2e\u5c0f"}));
@@ -404,7 +407,10 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
     texts.push_back(FailureText(why));
   UseLanguage(UiLanguage::Japanese);
   for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
-  EXPECT_EQ(texts.size(), 13u + 1u + 11u + 7u + 3u + 2 * HelpLines().size() + 10u);
+  ComicInfo info;
+  info.series = info.number = info.volume = info.title = info.writer = info.summary = u"x";
+  for (const auto& [label, words] : InfoLines(info)) texts.push_back(label);
+  EXPECT_EQ(texts.size(), 13u + 1u + 11u + 7u + 4u + 2 * HelpLines().size() + 10u + 6u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

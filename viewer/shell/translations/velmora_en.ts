@@ -345,5 +345,41 @@
         <source>窓より大きなページを動かす</source>
         <translation>move pages larger than the window</translation>
     </message>
+    <message>
+        <source>本の情報</source>
+        <translation>Book Information</translation>
+    </message>
+    <message>
+        <source>I</source>
+        <translation>I</translation>
+    </message>
+    <message>
+        <source>本の情報 (シリーズ・題名・作者・あらすじ)</source>
+        <translation>The book's own description (series, title, writer, summary)</translation>
+    </message>
+    <message>
+        <source>シリーズ</source>
+        <translation>Series</translation>
+    </message>
+    <message>
+        <source>番号</source>
+        <translation>Number</translation>
+    </message>
+    <message>
+        <source>巻</source>
+        <translation>Volume</translation>
+    </message>
+    <message>
+        <source>題名</source>
+        <translation>Title</translation>
+    </message>
+    <message>
+        <source>作者</source>
+        <translation>Writer</translation>
+    </message>
+    <message>
+        <source>あらすじ</source>
+        <translation>Summary</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,122 @@
+#include "viewer/book/ComicInfo.h"
+
+#include "platform/xml.h"
+
+namespace {
+
+bool IsSpace(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n'; }
+
+std::u16string_view Trimmed(std::u16string_view text) {
+  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// A count written in decimal digits alone, up to `most`; nothing else.
+std::optional<int32_t> Count(std::u16string_view text, int32_t most) {
+  text = Trimmed(text);
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (char16_t unit : text) {
+    if (unit < u'0' || unit > u'9') return std::nullopt;
+    value = value * 10 + (unit - u'0');
+    if (value > most) return std::nullopt;
+  }
+  return static_cast<int32_t>(value);
+}
+
+std::optional<bool> Boolean(std::u16string_view text) {
+  text = Trimmed(text);
+  if (text == u"true" || text == u"1") return true;
+  if (text == u"false" || text == u"0") return false;
+  return std::nullopt;
+}
+
+ComicPageType TypeOf(std::u16string_view text) {
+  text = Trimmed(text);
+  if (text == u"FrontCover") return ComicPageType::FrontCover;
+  if (text == u"Deleted") return ComicPageType::Deleted;
+  return ComicPageType::Other;
+}
+
+// "Yes" says the book is a manga, not which way it reads.
+ReadingDirection DirectionOf(std::u16string_view text) {
+  text = Trimmed(text);
+  if (text == u"YesAndRightToLeft") return ReadingDirection::RightToLeft;
+  if (text == u"No") return ReadingDirection::LeftToRight;
+  return ReadingDirection::Unknown;
+}
+
+// A Page element's attributes; a page with no believable index is none.
+std::optional<ComicPage> PageOf(const XmlReader& reader) {
+  ComicPage page;
+  const std::optional<std::u16string> index = reader.Attribute(u"Image");
+  const std::optional<int32_t> number = index ? Count(*index, INT32_MAX - 1) : std::nullopt;
+  if (!number) return std::nullopt;
+  page.index = *number;
+  if (const auto type = reader.Attribute(u"Type")) page.type = TypeOf(*type);
+  if (const auto twice = reader.Attribute(u"DoublePage")) page.doublePage = Boolean(*twice).value_or(false);
+  const auto width = reader.Attribute(u"ImageWidth"), height = reader.Attribute(u"ImageHeight");
+  const std::optional<int32_t> w = width ? Count(*width, kMaxStatedSide) : std::nullopt;
+  const std::optional<int32_t> h = height ? Count(*height, kMaxStatedSide) : std::nullopt;
+  // A size is both sides or none: one side alone tells no shape.
+  if (w && h && *w > 0 && *h > 0) page.width = *w, page.height = *h;
+  return page;
+}
+
+std::u16string* FieldOf(ComicInfo& info, std::u16string_view name) {
+  if (name == u"Series") return &info.series;
+  if (name == u"Number") return &info.number;
+  if (name == u"Volume") return &info.volume;
+  if (name == u"Title") return &info.title;
+  if (name == u"Writer") return &info.writer;
+  if (name == u"Summary") return &info.summary;
+  return nullptr;
+}
+
+}  // namespace
+
+std::optional<ComicInfo> ParseComicInfo(std::string_view bytes, std::u16string* why) {
+  auto refuse = [&](std::u16string reason) -> std::optional<ComicInfo> {
+    if (why != nullptr) *why = std::move(reason);
+    return std::nullopt;
+  };
+  XmlLimits limits;
+  limits.maxBytes = kMaxComicInfoBytes;
+  XmlReader reader(bytes, limits);
+  ComicInfo info;
+  std::u16string manga;
+  std::u16string* field = nullptr;  // the text field open at depth 2, if any
+  bool inPages = false;
+  for (;;) {
+    switch (reader.Next()) {
+      case XmlEvent::Error:
+        return refuse(reader.Error());
+      case XmlEvent::End:
+        info.direction = DirectionOf(manga);
+        return info;
+      case XmlEvent::StartElement: {
+        const int depth = reader.Depth();
+        const std::u16string name = reader.Name();
+        if (depth == 1 && name != u"ComicInfo") return refuse(u"no ComicInfo root");
+        if (depth == 2) {
+          field = name == u"Manga" ? &manga : FieldOf(info, name);
+          inPages = name == u"Pages";
+        } else if (depth == 3 && inPages && name == u"Page" && info.pages.size() < kMaxComicInfoPages) {
+          if (std::optional<ComicPage> page = PageOf(reader)) info.pages.push_back(*page);
+        }
+        break;
+      }
+      case XmlEvent::EndElement:
+        if (reader.Depth() == 2) field = nullptr, inPages = false;
+        break;
+      case XmlEvent::Text:
+        // A field's own text only, not that of elements inside it.
+        if (field != nullptr && reader.Depth() == 2 && field->size() < kMaxComicInfoText) {
+          const std::u16string text = reader.Text();
+          field->append(text, 0, kMaxComicInfoText - field->size());
+        }
+        break;
+    }
+  }
+}
