@@ -232,7 +232,9 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
       PutLiteralTables(bits, 404, true);
       for (unsigned char c : e.data) bits.Put(0x100u | c, 9);
       bits.Put(0, 1);  // symbol 256: the file ends here
-      bits.Put(0, 2);
+      // "01": a new file, and (in a solid archive) it reads tables of its
+      // own, as each entry here brings them; "00" would keep these.
+      bits.Put(solid ? 1 : 0, 2);
       packed = bits.bytes();
     }
     std::string h;
