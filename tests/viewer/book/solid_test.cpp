@@ -480,7 +480,10 @@ TEST_F(SolidArchives, ClosingInTheMiddleOfAPass) {
   std::vector<test::Rar5Entry> entries;
   for (int i = 0; i < 12; ++i) entries.push_back({Name(i), Page(i)});
   m_tmp.WriteFile("solid.rar", test::Rar5Archive(entries, true));
-  for (const char* name : {"solid.7z", "solid.rar"})
+  std::vector<test::RarEntry> four;
+  for (int i = 0; i < 12; ++i) four.push_back({Name(i), Page(i), false, false, true});
+  m_tmp.WriteFile("solid4.rar", test::RarArchive(four, true));
+  for (const char* name : {"solid.7z", "solid.rar", "solid4.rar"})
     for (const uint64_t budget : {kDefaultSolidBudget, uint64_t{3} << 19}) {
       SCOPED_TRACE(std::string(name) + (budget == kDefaultSolidBudget ? "" : ", paused for the budget"));
       Ref<IDirectory> archive = Open(name, budget);
