@@ -373,9 +373,8 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     // every entry after): where one does, unarr reads the archive. In a set
     // of volumes such entries may come only in the volumes after this one.
     constexpr uint64_t kVolume = 0x0001;
-    m_unarr = solid && rar && !rar->rar5 &&
-              ((rar->flags & kVolume) || std::any_of(headers.begin(), headers.end(), [](const Rar4Entry& e) { return e.solid; })) &&
-              UnarrStreamsWork();
+    const bool continued = std::any_of(headers.begin(), headers.end(), [](const Rar4Entry& e) { return e.solid; });
+    m_unarr = solid && rar && !rar->rar5 && ((rar->flags & kVolume) || continued) && UnarrStreamsWork();
     if (m_unarr) m_rar4 = std::move(headers);
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
