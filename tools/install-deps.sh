@@ -20,8 +20,9 @@ packages=(
   # traditional encryption and a member read from standard input)
   p7zip-full zip
   # archives 7-Zip's library cannot decode here (compressed RAR, RAR 5,
-  # tar) through libarchive; bsdtar to check what the tests read
-  libarchive-dev libarchive-tools
+  # tar) through libarchive; bsdtar to check what the tests read; solid
+  # RAR 4, which libarchive refuses past its first entry, through unarr
+  libarchive-dev libarchive-tools libunarr-dev
   # the library's 2D engine (OpenGL through Mesa, EGL for the offscreen
   # driver) and background music
   libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev

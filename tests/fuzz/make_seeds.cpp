@@ -119,6 +119,9 @@ void Archives(const fs::path& to) {
   literal.compressed = literal.literal = true;
   Write(to / "compressed.rar", test::RarArchive({literal, {"p2.txt", "text"}}));
   Write(to / "rar5.rar", test::Rar5Archive({{"sub", "", true}, {"sub/p1.png", png}, {"p2.txt", "text", false, false}}));
+  test::RarEntry second{"p2.png", png};
+  second.literal = true;
+  Write(to / "solid-rar4.rar", test::RarArchive({literal, second}, true));
   Write(to / "solid-rar5.rar", test::Rar5Archive({{"p1.png", png}, {"p2.png", png}}, true));
   Write(to / "book.tar", Tar({{"book/", ""}, {"book/p1.png", png}, {"book/p2.txt", "text"}}));
   Write(to / "lzma.7z", SevenZip("7z", "-mx=5"));

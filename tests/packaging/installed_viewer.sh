@@ -29,7 +29,7 @@ case $mode in
     grep -q "^Section: graphics$" "$work/fields" || fail "section"
     grep -q "^Recommends: qt6-image-formats-plugins$" "$work/fields" || fail "recommends"
     # Computed from the programs' libraries, and what is loaded at run time.
-    for needed in libqt6gui6 libqt6widgets6 libarchive13 libc6 p7zip-full qt6-qpa-plugins; do
+    for needed in libqt6gui6 libqt6widgets6 libarchive13 libunarr1 libc6 p7zip-full qt6-qpa-plugins; do
       grep -q "^Depends:.*\b$needed\b" "$work/fields" || fail "no $needed among the dependencies"
     done
     lintian --fail-on error "$deb" || fail "lintian finds errors"

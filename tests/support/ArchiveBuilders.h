@@ -232,7 +232,9 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
       PutLiteralTables(bits, 404, true);
       for (unsigned char c : e.data) bits.Put(0x100u | c, 9);
       bits.Put(0, 1);  // symbol 256: the file ends here
-      bits.Put(0, 2);
+      // "01": a new file, and (in a solid archive) it reads tables of its
+      // own, as each entry here brings them; "00" would keep these.
+      bits.Put(solid ? 1 : 0, 2);
       packed = bits.bytes();
     }
     std::string h;
@@ -278,8 +280,10 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
 // A set of RAR 4 volumes (new naming: the first flagged as first) holding
 // stored entries, `perVolume` bytes of data in each volume but the last; an
 // entry that does not fit goes on in the next volume, its part there
-// flagged as continued.
-inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entries, std::size_t perVolume) {
+// flagged as continued. `solid` marks the set, and every entry after the
+// first as continuing the one before.
+inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entries, std::size_t perVolume,
+                                             bool solid = false) {
   std::vector<std::string> volumes;
   std::string out;
   auto block = [&](std::string body) {
@@ -291,7 +295,7 @@ inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entrie
     out.assign("Rar!\x1A\x07\x00", 7);
     std::string main;
     main.push_back(0x73);
-    PutLE(main, 0x0001 | 0x0010 | (volumes.empty() ? 0x0100 : 0), 2);  // volume, new naming, first
+    PutLE(main, 0x0001 | 0x0010 | (volumes.empty() ? 0x0100 : 0) | (solid ? 0x0008 : 0), 2);  // volume, new naming, first
     PutLE(main, 13, 2);
     PutLE(main, 0, 2);
     PutLE(main, 0, 4);
@@ -314,7 +318,7 @@ inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entrie
       const std::string piece = e.data.substr(at, size);
       std::string h;
       h.push_back(0x74);
-      PutLE(h, 0x8000 | (part > 0 ? 0x01 : 0) | (after ? 0x02 : 0), 2);
+      PutLE(h, 0x8000 | (part > 0 ? 0x01 : 0) | (after ? 0x02 : 0) | (solid && &e != &entries.front() ? 0x10 : 0), 2);
       PutLE(h, 32 + e.name.size(), 2);
       PutLE(h, piece.size(), 4);
       PutLE(h, e.data.size(), 4);

@@ -36,8 +36,9 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
 //   a method other than "store" (this build of the library has no RAR
 //   codec): then libarchive reads it. Where libarchive stops listing early
 //   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
-//   whole listing, not the few entries before the stop: libarchive reads
-//   what it can of it, and the others fail with its reason.
+//   whole listing, not the few entries before the stop. A solid RAR 4 is
+//   read through unarr, in one pass; elsewhere libarchive reads what it
+//   can of such a listing, and the others fail with its reason.
 // - Where no handler opens the file, or it lists nothing, libarchive tries
 //   every format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5. It
 //   takes Zip files whose local headers 7-Zip's library finds odd, and LZH
@@ -104,7 +105,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
     ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::BesideSevenZip);
     if (libArchive) {
       if (!libArchive->ListedWhole() && libArchive->items().size() < sevenZip->items().size())
-        libArchive->TakeListing(sevenZip->table());
+        libArchive->TakeListing(sevenZip->table(), sevenZip->ListingCutShort());
       return handOut(libArchive.get());
     }
   }
@@ -168,9 +169,10 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) {
     if (libArchive->IsEncrypted(path)) return ArchiveTrouble::NeedsPassword;
     if (libArchive->IsTooCostly(path)) return ArchiveTrouble::TooLarge;
-    // Past where libarchive stopped: in a solid RAR 4, the method it does
-    // not decode; elsewhere, damage it could not pass.
-    if (libArchive->IsBeyondListing(path))
+    // Past where libarchive stopped, and not read by another route: in a
+    // solid RAR 4, the method it does not decode; elsewhere, damage it
+    // could not pass.
+    if (libArchive->IsBeyondListing(path) && !libArchive->ReadsPastListing())
       return libArchive->IsSolid() ? ArchiveTrouble::UnsupportedMethod : ArchiveTrouble::Damaged;
     ComRef<IFile> file;
     return libArchive->OpenFile(&file, path, nullptr) == FILE_SYSTEM_OK ? ArchiveTrouble::None : ArchiveTrouble::Damaged;

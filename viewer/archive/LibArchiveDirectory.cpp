@@ -18,6 +18,8 @@
 #include "viewer/archive/Rar4Headers.h"
 #include "viewer/archive/RarMainHeader.h"
 #include "viewer/archive/SolidReader.h"
+#include "viewer/archive/UnarrPass.h"
+#include "viewer/archive/UnarrStream.h"
 
 namespace {
 
@@ -291,6 +293,7 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     uint32_t got = 0;
     if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return FILE_SYSTEM_FAILED;
     static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+    const std::optional<RarMainHeader> rar = ReadRarMainHeader(head, got);
     const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
                                                  std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
     Reader reader(m_file, m_formats, nullptr, m_password.get(), 0, &m_volumes);
@@ -361,7 +364,18 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     // as much as they claim: the claims are weighed first. Its entries are
     // its file headers, in order.
     std::vector<bool> tooCostly;
-    for (const Rar4Entry& claim : ReadRar4Entries(m_file)) tooCostly.push_back(Rar4TooCostly(claim));
+    std::vector<Rar4Entry> headers = ReadRar4Entries(m_file);
+    for (const Rar4Entry& claim : headers) tooCostly.push_back(Rar4TooCostly(claim));
+    // Past where libarchive stopped, the headers say which entries are
+    // encrypted (for a fuller listing taken later).
+    for (std::size_t i = encrypted.size(); i < headers.size(); ++i) encrypted.push_back(headers[i].encrypted);
+    // libarchive refuses an entry that continues the one before it (and
+    // every entry after): where one does, unarr reads the archive. In a set
+    // of volumes such entries may come only in the volumes after this one.
+    constexpr uint64_t kVolume = 0x0001;
+    const bool continued = std::any_of(headers.begin(), headers.end(), [](const Rar4Entry& e) { return e.solid; });
+    m_unarr = solid && rar && !rar->rar5 && ((rar->flags & kVolume) || continued) && UnarrStreamsWork();
+    if (m_unarr) m_rar4 = std::move(headers);
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
     m_tooCostly = std::move(tooCostly);
@@ -381,6 +395,14 @@ void CLibArchiveDirectory::StartPass() {
   // Hard links have no bytes of their own: their targets are read instead.
   const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i) || LinkTarget(i) != kNoLink; });
   IFile* file = m_file;
+  if (m_unarr) {
+    const bool volumes = !m_volumes.empty() || m_missingVolumes;
+    m_solid = std::make_unique<SolidReader>(
+        claimed, m_solidBudget, [file, headers = m_rar4, volumes, claimed](uint32_t first, SolidReader::Pass& pass) {
+          RunUnarrPass(file, headers, volumes, claimed, first, pass);
+        });
+    return;
+  }
   const ArchiveVolumes volumes = m_volumes;
   const LibArchiveFormats formats = m_formats;
   const ArchivePassword password = m_password;
@@ -390,11 +412,12 @@ void CLibArchiveDirectory::StartPass() {
       });
 }
 
-void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> table) {
+void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> table, bool cutShort) {
   const bool solid = m_solid != nullptr;
   m_solid.reset();
   m_table = std::move(table);
   m_tookListing = true;
+  m_takenCutShort = cutShort;
   if (solid) StartPass();
 }
 

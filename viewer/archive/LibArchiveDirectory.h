@@ -8,7 +8,9 @@
 // skipping to it: a skip is a seek there; a tar's entry is read from its
 // own header on, found as the archive was listed. In a solid RAR (the archive's
 // main header says so) a skip decodes everything before the entry, so its
-// entries are read in one pass instead. A tar is not solid: its entries are
+// entries are read in one pass instead: a solid RAR 4's by unarr, since
+// libarchive refuses an entry that continues the one before it, and every
+// entry after. A tar is not solid: its entries are
 // stored whole, one after another, and a skip over one is a seek. A 7z is
 // read in one pass too: libarchive decodes a folder of it from its start to
 // reach any entry, and a 7z does not say in its first bytes whether it is
@@ -25,6 +27,7 @@
 #include "viewer/archive/ArchiveLock.h"
 #include "viewer/archive/MemoryFile.h"
 #include "viewer/archive/Passwords.h"
+#include "viewer/archive/Rar4Headers.h"
 
 // The volumes after the first of a set, in order.
 using ArchiveVolumes = std::vector<ComRef<IFile>>;
@@ -68,16 +71,20 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool ListedWhole() const { return m_listedWhole; }
   // A fuller listing of the same archive, made by another reader that
   // numbers the entries as libarchive does (7-Zip's library, for a RAR 4
-  // libarchive stops listing). Entries past where libarchive stopped are
-  // tried all the same, and fail with libarchive's reason.
-  void TakeListing(std::shared_ptr<const ArchiveItemTable> table);
+  // libarchive stops listing), and whether that one too broke off before
+  // the archive's end. Entries past where libarchive stopped are tried all
+  // the same: a solid RAR 4's read through unarr, others fail with
+  // libarchive's reason.
+  void TakeListing(std::shared_ptr<const ArchiveItemTable> table, bool cutShort);
   // Whether entries are missing: the listing stopped at a header that did
-  // not read, and no fuller listing was taken.
-  bool ListingCutShort() const { return !m_listedWhole && !m_tookListing; }
+  // not read, and no fuller listing was taken (or the one taken stopped too).
+  bool ListingCutShort() const { return m_tookListing ? m_takenCutShort : !m_listedWhole; }
   // Whether the entry at `path` comes from such a listing only.
   bool IsBeyondListing(const char16_t* path) const;
   // Whether entries are read by one pass (a solid RAR).
   bool IsSolid() const { return m_solid != nullptr; }
+  // Whether entries past libarchive's listing are read too (through unarr).
+  bool ReadsPastListing() const { return m_unarr; }
   // Whether the entry at `path` is encrypted (and so never reads here).
   bool IsEncrypted(const char16_t* path) const;
   // Whether the entry at `path` is never read because decoding it would
@@ -118,6 +125,9 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool m_decrypts = false;        // libarchive decrypts this archive's format
   bool m_listedWhole = false;
   bool m_tookListing = false;
+  bool m_takenCutShort = false;
+  bool m_unarr = false;           // a solid RAR 4: the pass is unarr's
+  std::vector<Rar4Entry> m_rar4;  // its file headers, by archive index
   uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then

@@ -52,12 +52,14 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
         BYTE h[32];
         if (headerSize < 32 || !ReadAt(file, at, h, 32)) break;
         Rar4Entry entry;
+        entry.offset = at;
         entry.packed = Le32(h + 7);
         entry.unpacked = Le32(h + 11);
         entry.method = h[25];
         entry.solid = (flags & 0x10) != 0;
         entry.encrypted = (flags & 0x04) != 0;
         entry.folder = (flags & 0xE0) == 0xE0;
+        entry.continues = (flags & 0x02) != 0;
         if (flags & kLargeSizes) {
           // The high halves come right after the fixed fields, before the name.
           BYTE high[8];

@@ -9,12 +9,14 @@
 #include "ordel/FileSystem.h"
 
 struct Rar4Entry {
+  uint64_t offset = 0;       // where its header begins in the file
   uint64_t packed = 0;
   uint64_t unpacked = 0;
   uint8_t method = 0x30;     // 0x30 stored, 0x31..0x35 compressed
   bool solid = false;        // continues the entry before it
   bool encrypted = false;
   bool folder = false;
+  bool continues = false;    // goes on in the next volume
   uint32_t ppmdMegabytes = 0;  // the model memory its first block asks for, 0 when it asks none
 };
 

@@ -131,6 +131,27 @@ TEST_F(VelmoraBook, HashAgreesWithBsdtarForEveryKind) {
   }
 }
 
+TEST_F(VelmoraBook, SolidRarFourHashesEveryPage) {
+  // bsdtar reads no entry of a solid RAR 4 past its first: sha256sum
+  // hashes the pages it was made of.
+  m_tmp.MakeFolder("five");
+  std::vector<test::RarEntry> entries;
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = std::to_string(i) + ".jpg";
+    m_tmp.WriteFile("five/" + name, Page(i, 50000 + static_cast<std::size_t>(i)));
+    entries.push_back({name, Page(i, 50000 + static_cast<std::size_t>(i)), false, false, true});
+  }
+  m_tmp.WriteFile("five.cbr", test::RarArchive(entries, true));
+  const std::string sums = m_tmp / "sums";
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "five") + "' && sha256sum *.jpg >'" + sums + "'").c_str()), 0);
+  std::vector<std::string> expected;
+  for (const std::string& line : Lines(Slurp(sums))) expected.push_back(line.substr(0, 66) + "/" + line.substr(66));
+  ASSERT_EQ(expected.size(), 5u);
+  const Outcome hashed = Book("--hash '" + (m_tmp / "five.cbr") + "'");
+  EXPECT_EQ(hashed.status, 0) << hashed.errors;
+  EXPECT_EQ(hashed.lines, expected);
+}
+
 TEST_F(VelmoraBook, FoldersAndImagesOpenAsTheirFolder) {
   m_tmp.MakeFolder("book");
   m_tmp.MakeFolder("book/sub");
