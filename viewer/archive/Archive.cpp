@@ -163,6 +163,25 @@ bool ArchiveListingCutShort(IDirectory* archive) {
   return false;
 }
 
+bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path) {
+  const std::vector<ArchiveItem>* items = nullptr;
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive); sevenZip != nullptr && sevenZip->IsSolid())
+    items = &sevenZip->items();
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive); libArchive != nullptr && libArchive->IsSolid())
+    items = &libArchive->items();
+  if (items == nullptr || path == nullptr) return false;
+  const std::u16string_view wanted(path);
+  int32_t at = -1;
+  for (const ArchiveItem& item : *items)
+    if (item.index >= 0 && wanted.size() == item.folder.size() + item.name.size() &&
+        wanted.substr(0, item.folder.size()) == item.folder && wanted.substr(item.folder.size()) == item.name)
+      at = item.index;
+  if (at < 0) return false;
+  for (const ArchiveItem& item : *items)
+    if (item.index >= 0 && item.index < at && item.size > 0 && !(item.flags & FILE_SYSTEM_ENTRY_FOLDER)) return true;
+  return false;
+}
+
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {
   if (archive == nullptr || path == nullptr) return ArchiveTrouble::None;
   if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->Trouble(path);

@@ -49,5 +49,10 @@ ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path);
 // break are not among its entries.
 bool ArchiveListingCutShort(IDirectory* archive);
 
+// Whether reading the item at `path` ("/" + its path) would make a solid
+// archive's pass go through other files' data first: false outside solid
+// archives and for an item ahead of every other file with data.
+bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path);
+
 // How an opened archive stands with encryption.
 ArchiveLock CheckArchiveLock(IDirectory* archive);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/debug.h"
+#include "viewer/archive/Archive.h"
 
 namespace {
 
@@ -51,11 +52,17 @@ void ApplyComicInfo(Book& book) {
     return entry.state != PageState::Folder && IsComicInfoPath(entry.path);
   });
   if (found == book.pages.end()) return;
+  // Kept among the entries, as any file that is no page: the page numbers
+  // stay the archive's own.
+  found->state = PageState::NotImage;
   const PageEntry description = *found;
-  book.pages.erase(found);
 
   std::string bytes;
   if (description.size > kMaxComicInfoBytes) return Ignored(u"too large");
+  // Behind the pages of a solid archive it would cost a pass through them
+  // all before the first page shows.
+  if (ArchiveItemLiesBehindOthers(book.root.get(), description.path.c_str()))
+    return Ignored(u"behind the pages of a solid archive");
   if (!ReadWhole(book.root.get(), description.path, kMaxComicInfoBytes, bytes))
     return Ignored(bytes.size() > kMaxComicInfoBytes ? u"too large" : u"not readable");
   std::u16string why;
@@ -82,15 +89,11 @@ void ApplyComicInfo(Book& book) {
       book.pages[at].stated = page.width < page.height ? PageShape::Upright : PageShape::Wide;
   }
 
-  std::vector<PageEntry> kept;
-  kept.reserve(book.pages.size());
-  book.statedCover = -1;
-  for (std::size_t i = 0; i < book.pages.size(); ++i) {
-    if (deleted[i]) continue;
-    if (i == cover) book.statedCover = static_cast<int32_t>(kept.size());
-    kept.push_back(std::move(book.pages[i]));
-  }
-  book.pages = std::move(kept);
+  // A deleted page keeps its place and number, passed over as a file that
+  // is no page is.
+  for (std::size_t i = 0; i < book.pages.size(); ++i)
+    if (deleted[i]) book.pages[i].state = PageState::NotImage;
+  book.statedCover = cover < book.pages.size() && !deleted[cover] ? static_cast<int32_t>(cover) : -1;
   info->pages.clear();  // applied: the book keeps what it shows
   book.info = std::move(info);
 }

@@ -9,11 +9,11 @@
 // archive's root: "/ComicInfo.xml", in any case.
 bool IsComicInfoPath(std::u16string_view path);
 
-// When the book has its description at its root, takes it out of the
-// pages, reads it and applies it: the pages it marks deleted leave the
-// book, its front cover and its pages' stated shapes are marked, and its
-// direction and titles are kept in `book.info`. Its pages count among the
-// entries named as images, in the book's order. A description that is
-// refused changes nothing but its own absence from the pages, and writes
-// one debug line.
+// When the book has its description at its root, reads it and applies it:
+// the description and the pages it marks deleted stay among the entries but
+// are passed over as files that are no pages (the page numbers stay the
+// archive's), its front cover and its pages' stated shapes are marked, and
+// its direction and titles are kept in `book.info`. Its pages count among
+// the entries named as images, in the book's order. A description that is
+// refused changes nothing, and writes one debug line.
 void ApplyComicInfo(Book& book);

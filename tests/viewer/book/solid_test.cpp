@@ -243,6 +243,15 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
   auto* directory = static_cast<C7zDirectory*>(solid.get());
   ASSERT_TRUE(directory->IsSolid());
   EXPECT_FALSE(static_cast<C7zDirectory*>(plain.get())->IsSolid());
+  // Only in the solid archive does an item wait for the items before it.
+  std::vector<std::u16string> behind;
+  for (const ArchiveItem& item : directory->items())
+    if (item.index >= 0) {
+      const std::u16string path = std::u16string(item.folder) + std::u16string(item.name);
+      EXPECT_FALSE(ArchiveItemLiesBehindOthers(plain.get(), path.c_str())) << Utf16ToUtf8(path);
+      if (item.size > 0 && ArchiveItemLiesBehindOthers(solid.get(), path.c_str())) behind.push_back(path);
+    }
+  EXPECT_EQ(behind.size(), 29u) << "every page but the first the pass reaches";
 
   // What a page prints: its own extraction, as from a plain archive.
   const ArchiveItem* item = directory->table()->Find(u"/" + Utf8ToUtf16(Name(3)));

@@ -631,17 +631,21 @@ TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   m_main->reading().coverAlone = false;
 
   ASSERT_EQ(OpenFile(m_tmp / "manga.cbz"), 0);
-  std::vector<std::u16string> names;
-  for (const PageEntry& page : m_main->book().pages) names.push_back(page.name);
-  EXPECT_EQ(names, (std::vector<std::u16string>{u"p0.png", u"p1.png", u"p2.png", u"p4.png", u"p5.png"}));
-  EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "the cover alone";
+  // The description and the deleted page keep their places: the numbers
+  // stay the archive's.
+  std::vector<std::u16string> passedOver;
+  for (const PageEntry& page : m_main->book().pages)
+    if (page.state == PageState::NotImage) passedOver.push_back(page.name);
+  EXPECT_EQ(m_main->book().PageCount(), 7);
+  EXPECT_EQ(passedOver, (std::vector<std::u16string>{u"comicinfo.XML", u"p3.png"}));
+  EXPECT_EQ(Shown(), std::make_pair(1, -1)) << "the cover alone";
   Press(VK_LEFT);  // right to left: the left arrow goes on
-  EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  EXPECT_EQ(Shown(), std::make_pair(2, 3));
   Press(VK_NEXT);
-  EXPECT_EQ(Shown(), std::make_pair(3, -1)) << "its partner is stated a double page";
+  EXPECT_EQ(Shown(), std::make_pair(5, -1)) << "p3 deleted; its partner is stated a double page";
   Press(VK_NEXT);
-  ASSERT_EQ(m_main->ShowPage(3, 0), 0);
-  EXPECT_EQ(Shown(), std::make_pair(3, 4)) << "decoded, the pixels win";
+  ASSERT_EQ(m_main->ShowPage(5, 0), 0);
+  EXPECT_EQ(Shown(), std::make_pair(5, 6)) << "decoded, the pixels win";
   EXPECT_EQ(m_main->profile().settings.pageMode, PageMode::SpreadLeft);
   EXPECT_EQ(m_debug.find(u"ComicInfo"), std::u16string::npos);
   // I shows its description over the pages; the title stays the page's.
@@ -656,13 +660,13 @@ TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   // A spread picked from the menu is the reader's word over the book's.
   Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
   Press(VK_RIGHT);
-  EXPECT_EQ(Shown(), std::make_pair(4, -1));
+  EXPECT_EQ(Shown(), std::make_pair(6, -1));
 
   ASSERT_EQ(OpenFile(m_tmp / "refused.cbz"), 0);
-  EXPECT_EQ(m_main->book().PageCount(), 3);
-  EXPECT_EQ(Shown(), std::make_pair(0, 1));
-  Press(VK_RIGHT);  // the reader's left-opening spread
+  EXPECT_EQ(m_main->book().PageCount(), 4);
   EXPECT_EQ(Shown(), std::make_pair(1, 2));
+  Press(VK_RIGHT);  // the reader's left-opening spread, a page on
+  EXPECT_EQ(Shown(), std::make_pair(2, 3));
   const int beeps = m_beeps;
   Press('I');
   EXPECT_EQ(m_beeps, beeps + 1) << "no description to show";
