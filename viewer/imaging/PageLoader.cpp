@@ -199,6 +199,17 @@ void CPageLoader::KeepAhead(const std::vector<int32_t>& pages) {
   }
 }
 
+void CPageLoader::Withdraw(int32_t page) {
+  Job dropped;  // released outside the lock
+  const std::lock_guard<std::mutex> hold(m_lock);
+  // The queue passes over a page without its job; a worker that ends a
+  // load whose job went drops what it made.
+  if (auto job = m_jobs.find(page); job != m_jobs.end()) {
+    dropped = std::move(job->second);
+    m_jobs.erase(job);
+  }
+}
+
 std::optional<LoadedPage> CPageLoader::Take(int32_t page, Deadline deadline) {
   std::unique_lock<std::mutex> hold(m_lock);
   auto found = m_jobs.find(page);

@@ -129,6 +129,9 @@ class CPageLoader {
   bool Busy() const;
   // Forgets the loads made ahead of need except those of `pages`.
   void KeepAhead(const std::vector<int32_t>& pages);
+  // Forgets the page's load, whatever it was for: one queued never starts,
+  // one under way is dropped when it ends (a page scrolled far away).
+  void Withdraw(int32_t page);
   // Forgets what is queued and what finished: a new book, new settings, a
   // new device. Loads under way are not waited for (an archive read may
   // take long): they end on their own and their results are dropped.
