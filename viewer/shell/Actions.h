@@ -17,8 +17,10 @@ enum class Action {
   LeaveFullScreen,   // Esc (and it closes the help)
   PageLeft,          // the left arrow: forward unless the book opens to the left
   PageRight,
-  SpreadBack,        // Up, Page Up, Backspace, Shift+Space
-  SpreadForward,     // Down, Page Down, Space
+  SpreadBack,        // Page Up, Backspace, Shift+Space
+  SpreadForward,     // Page Down, Space
+  LineBack,          // Up: a spread back, or a small step up in continuous scroll
+  LineForward,       // Down
   FirstPage,         // Home
   LastPage,          // End
   Loupe,             // L
@@ -49,6 +51,7 @@ enum class Action {
   FitOriginal,  // O
   ZoomIn,       // +, =, Ctrl+wheel
   ZoomOut,      // -
+  Continuous,   // C: the pages in one column, scrolled
 };
 
 // Command ids of the context menu.
@@ -78,6 +81,7 @@ constexpr UINT IDM_FIT_HEIGHT = 32803;
 constexpr UINT IDM_FIT_ORIGINAL = 32804;
 constexpr UINT IDM_ZOOM_IN = 32805;
 constexpr UINT IDM_ZOOM_OUT = 32806;
+constexpr UINT IDM_CONTINUOUS = 32807;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -345,5 +345,13 @@
         <source>窓より大きなページを動かす</source>
         <translation>move pages larger than the window</translation>
     </message>
+    <message>
+        <source>連続スクロール</source>
+        <translation>Continuous Scroll</translation>
+    </message>
+    <message>
+        <source>ページを縦につなげてスクロール</source>
+        <translation>scroll the pages joined in one column</translation>
+    </message>
 </context>
 </TS>
