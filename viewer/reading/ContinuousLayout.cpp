@@ -24,10 +24,6 @@ void ContinuousLayout::Reset(int32_t count) {
   Estimate();
 }
 
-bool ContinuousLayout::Known(int32_t page) const {
-  return page >= 0 && page < count() && m_pages[static_cast<std::size_t>(page)].state != Entry::State::Unknown;
-}
-
 void ContinuousLayout::SetSize(int32_t page, D2D1_SIZE_U size) {
   if (page < 0 || page >= count() || size.width == 0 || size.height == 0) return;
   Entry& entry = m_pages[static_cast<std::size_t>(page)];

@@ -29,7 +29,6 @@ class ContinuousLayout {
   void SetSize(int32_t page, D2D1_SIZE_U size);
   // An entry that is no page: it takes no room.
   void SetNoPage(int32_t page);
-  bool Known(int32_t page) const;
   // The drawing area; the point under its middle stays there.
   void SetScreen(const Screen& screen);
   const Screen& screen() const { return m_screen; }
