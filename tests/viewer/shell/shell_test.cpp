@@ -657,6 +657,17 @@ TEST_F(Widget, OneWheelMessagePerWholeNotch) {
   EXPECT_EQ(Current(), 6);
 }
 
+// In continuous scroll each part of a notch scrolls by its part.
+TEST_F(Widget, PartsOfANotchScrollAColumnSmoothly) {
+  m_main->Perform(Action::Continuous);
+  ASSERT_TRUE(m_main->inColumn());
+  Wheel(-30);
+  const double quarter = m_main->column().offset();
+  EXPECT_GT(quarter, 0);
+  Wheel(-30);
+  EXPECT_NEAR(m_main->column().offset(), 2 * quarter, 0.5);
+}
+
 TEST_F(Widget, DroppedFilesArriveAsADropHandle) {
   TempDir other;
   SavePage(other, "x.png", 20, 30);
