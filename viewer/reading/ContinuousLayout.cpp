@@ -143,6 +143,20 @@ void ContinuousLayout::ScrollToPage(int32_t page) {
   m_offset = std::clamp(static_cast<double>(tops[static_cast<std::size_t>(page)]), 0.0, MostOffset(tops));
 }
 
+double ContinuousLayout::MostPan() const {
+  const double scale = Scale();
+  UINT widest = 0;
+  for (const Entry& entry : m_pages)
+    if (entry.state != Entry::State::NoPage) widest = std::max(widest, CoverAt(scale, entry.size).width);
+  return std::max(0.0, (static_cast<double>(widest) - ScreenWidth()) / 2);
+}
+
+bool ContinuousLayout::PanBy(double pixels) {
+  const double was = m_panX, most = MostPan();
+  m_panX = std::clamp(m_panX + pixels, -most, most);
+  return std::fabs(m_panX - was) > 0.25;
+}
+
 int32_t ContinuousLayout::Current() const { return AnchorNow().page; }
 
 ContinuousLayout::Anchor ContinuousLayout::AnchorNow() const {
@@ -179,12 +193,13 @@ std::vector<ColumnPlace> ContinuousLayout::Visible() const {
   const double scale = Scale();
   // On whole device pixels, so that a copy made for them draws one to one.
   const int64_t offset = std::llround(m_offset), bottom = offset + std::llround(ScreenHeight());
+  const int64_t pan = std::llround(std::clamp(m_panX, -MostPan(), MostPan()));
   const float kx = m_screen.dpiX / 96.0f, ky = m_screen.dpiY / 96.0f;
   for (std::size_t k = 0; k < m_pages.size(); ++k) {
     if (tops[k + 1] <= offset || tops[k + 1] == tops[k]) continue;
     if (tops[k] >= bottom) break;
     const D2D1_SIZE_U cover = CoverAt(scale, m_pages[k].size);
-    const int64_t left = (std::llround(ScreenWidth()) - static_cast<int64_t>(cover.width)) / 2;
+    const int64_t left = (std::llround(ScreenWidth()) - static_cast<int64_t>(cover.width)) / 2 - pan;
     const int64_t top = tops[k] - offset;
     ColumnPlace place;
     place.page = static_cast<int32_t>(k);

@@ -51,6 +51,9 @@ class ContinuousLayout {
   bool ScrollBy(double pixels);
   // The page's top at the window's top (as far as the column goes).
   void ScrollToPage(int32_t page);
+  // Moves the window sideways by `pixels` over a column zoomed wider than
+  // it (right when positive), kept within the column; whether it moved.
+  bool PanBy(double pixels);
 
   // The page under the middle of the window; -1 when there is none.
   int32_t Current() const;
@@ -81,6 +84,8 @@ class ContinuousLayout {
   double ScreenHeight() const;
   double ScreenWidth() const;
   double MostOffset(const std::vector<int64_t>& tops) const;
+  // How far the window may stand right or left of the column's middle.
+  double MostPan() const;
   // The page under the middle, the share of it above the middle and where
   // its top is on screen; the offset that keeps its top there (a size that
   // came), or the same point of it under the middle (a zoom, a new window).
@@ -96,4 +101,5 @@ class ContinuousLayout {
   Screen m_screen;
   float m_zoom = 1.0f;
   double m_offset = 0;
+  double m_panX = 0;  // the window's middle right of the column's, device pixels
 };

@@ -105,7 +105,9 @@ void CMainWindow::OnDrag(int32_t x, int32_t y) {
   if (!m_dragged && std::abs(x - m_dragX) + std::abs(y - m_dragY) < kDragThreshold) return;
   m_dragged = true;
   if (m_inColumn) {
-    ScrollColumn(static_cast<double>(m_dragY - y));
+    // Sideways too, over a column zoomed wider than the window.
+    const bool across = m_column.PanBy(static_cast<double>(m_dragX - x) * m_column.screen().dpiX / 96.0);
+    if (!ScrollColumn(static_cast<double>(m_dragY - y)) && across) Invalidate();
     m_dragX = x;
     m_dragY = y;
     return;

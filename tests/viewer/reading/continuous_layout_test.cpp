@@ -133,6 +133,11 @@ TEST(ContinuousLayout, ScrollsWithinTheColumnAndToPages) {
   EXPECT_GT(column.ZoomStep(+1), 1.0f);
   column.SetZoom(1000);
   EXPECT_EQ(column.ZoomStep(+1), 8.0f) << "within the bounds";
+  // Zoomed wider than the window: sideways as far as the column's edge.
+  column.SetZoom(2);
+  EXPECT_TRUE(column.PanBy(5000));
+  EXPECT_NEAR(column.Visible().front().place.rect.right, 800, 0.01);
+  EXPECT_FALSE(column.PanBy(1));
 }
 
 }  // namespace
