@@ -358,7 +358,9 @@ void CReadingUnit::KeepColumnReady() {
     if (page < 0 || page >= m_book.PageCount()) continue;
     const PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
     if (entry.state == PageState::Damaged && m_damaged) {
+      // The picture that stands in its place, at the picture's size.
       m_columnPages[page] = PageImage::Of(m_damaged.get());
+      m_column->SetSize(page, m_damaged->GetPixelSize());
       continue;
     }
     if (entry.state != PageState::Unknown && entry.state != PageState::Image) continue;
