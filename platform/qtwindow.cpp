@@ -150,8 +150,20 @@ class CQtWindow final : public QWidget, public PlatformWindow {
     if (event->button() == Qt::LeftButton) Send(WM_LBUTTONUP, 0, Position(event));
   }
   void wheelEvent(QWheelEvent* event) override {
-    // One message per whole notch, however the device splits its deltas.
-    m_wheel += event->angleDelta().y();
+    // A touchpad or a fine wheel sends its parts of a notch as they come,
+    // as a precision touchpad does: the window adds them up where it wants
+    // whole notches, and scrolls by them smoothly where it can.
+    const int angle = event->angleDelta().y();
+    if (angle != 0 && angle > -120 && angle < 120) {
+      const QPointF at = event->globalPosition();
+      Send(WM_MOUSEWHEEL, static_cast<WPARAM>(static_cast<uint16_t>(angle)) << 16,
+           MAKELPARAM(static_cast<int>(at.x()), static_cast<int>(at.y())));
+      event->accept();
+      return;
+    }
+    // Otherwise one message per whole notch, however the device splits its
+    // deltas.
+    m_wheel += angle;
     while (m_wheel >= 120 || m_wheel <= -120) {
       const int notch = m_wheel > 0 ? 120 : -120;
       m_wheel -= notch;

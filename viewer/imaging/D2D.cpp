@@ -159,20 +159,38 @@ D2D1_SIZE_U Screen::PixelsPaired(D2D1_SIZE_U page) const {
 
 HRESULT D2D::Paint(const PageImage& firstPage, const PageImage& secondPage, const Placement& placement,
                    const Loupe& loupe, const Overlay& overlay) {
-  // No target since a failed rebuild: nothing to draw until one exists.
-  if (m_renderTarget == nullptr) return S_OK;
   // The frame holds its own references to what it draws.
   const PageImage first = firstPage, second = secondPage;
-  m_renderTarget->BeginDraw();
-  m_renderTarget->Clear(&kBlack);
-  const D2D1_SIZE_F size = m_renderTarget->GetSize();
-  DrawBackground(0, 0, size.width, size.height, 1.0f);
   PagePlace places[2];
   const PageImage* pages[2];
   int count = 0;
   if (placement.first.pixels.width > 0) places[count] = placement.first, pages[count++] = &first;
   if (placement.second.pixels.width > 0) places[count] = placement.second, pages[count++] = &second;
+  return PaintFrame(places, pages, count, false, loupe, overlay);
+}
+
+HRESULT D2D::Paint(const std::vector<PlacedPage>& pages, const Loupe& loupe, const Overlay& overlay) {
+  std::vector<PagePlace> places;
+  std::vector<const PageImage*> images;
+  for (const PlacedPage& page : pages) {
+    if (page.place.pixels.width == 0 || page.image.empty()) continue;
+    places.push_back(page.place);
+    images.push_back(&page.image);
+  }
+  return PaintFrame(places.data(), images.data(), static_cast<int>(places.size()), true, loupe, overlay);
+}
+
+HRESULT D2D::PaintFrame(const PagePlace* places, const PageImage* const* pages, int count, bool clip,
+                        const Loupe& loupe, const Overlay& overlay) {
+  // No target since a failed rebuild: nothing to draw until one exists.
+  if (m_renderTarget == nullptr) return S_OK;
+  m_renderTarget->BeginDraw();
+  m_renderTarget->Clear(&kBlack);
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  DrawBackground(0, 0, size.width, size.height, 1.0f);
+  if (clip) m_renderTarget->PushAxisAlignedClip({0, 0, size.width, size.height}, D2D1_ANTIALIAS_MODE_ALIASED);
   for (int i = 0; i < count; ++i) DrawImage(*pages[i], places[i]);
+  if (clip) m_renderTarget->PopAxisAlignedClip();
   if (loupe.on) DrawLoupe(loupe, places, pages, count);
   if (!overlay.caption.empty()) DrawCaption(overlay.caption);
   if (!overlay.corner.empty()) DrawCorner(overlay.corner);

@@ -42,6 +42,11 @@ struct Placement {
   PagePlace first;
   PagePlace second;
 };
+// A page ready to draw and where it goes (continuous scroll's column).
+struct PlacedPage {
+  PageImage image;
+  PagePlace place;
+};
 
 // The drawing area as it is now: a value any thread may lay pages out in.
 struct Screen {
@@ -93,6 +98,9 @@ class D2D {
   // released and made again.
   HRESULT Paint(const PageImage& firstPage, const PageImage& secondPage, const Placement& placement,
                 const Loupe& loupe, const Overlay& overlay);
+  // The same for any number of pages, clipped to the window (a column of
+  // pages scrolled past its edges).
+  HRESULT Paint(const std::vector<PlacedPage>& pages, const Loupe& loupe, const Overlay& overlay);
   // Lets the target and the background go.
   void ReleaseDeviceObjects();
 
@@ -101,6 +109,9 @@ class D2D {
   void DrawImage(const PageImage& page, const PagePlace& place);
   void DrawBackground(float left, float top, float right, float bottom, float opacity);
   void DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage* const* pages, int count);
+  // One frame: the background, the pages, the loupe, the words.
+  HRESULT PaintFrame(const PagePlace* places, const PageImage* const* pages, int count, bool clip, const Loupe& loupe,
+                     const Overlay& overlay);
   void DrawCaption(const std::u16string& caption);
   void DrawCorner(const std::u16string& words);
   void DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows);

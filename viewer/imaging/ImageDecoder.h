@@ -22,18 +22,18 @@ enum class ExifOrientation {
   Honoured,  // a page tagged as turned stands upright
 };
 
-// The most a decoded page's full pixels may take (32 bits each), and its
-// longest side. A larger page is decoded scaled down to fit: 128 MiB holds a
-// 600-dpi A4 scan or 5792 x 5792 pixels, and no screen draws a page, even
-// twice enlarged under the loupe, with more than 16384 pixels on a side.
+// The most a decoded page's full pixels may take (32 bits each). A larger
+// page is decoded scaled down to fit: 128 MiB holds a 600-dpi A4 scan,
+// 5792 x 5792 pixels, or a strip of 800 x 40000 read down a column at its
+// own width. The pixels are bounded, not the sides: a long strip keeps its
+// width.
 constexpr uint64_t kPageBudgetBytes = 128ull << 20;
-constexpr uint32_t kPageMaxSide = 16384;
 
 struct DecodeOptions {
   Colorizing colorizing = Colorizing::Off;
   ExifOrientation orientation = ExifOrientation::Honoured;
   uint64_t budgetBytes = kPageBudgetBytes;  // 0: no bound
-  uint32_t maxSide = kPageMaxSide;          // 0: no bound
+  uint32_t maxSide = 0;                     // the longest side; 0: no bound
   // Shared by decodes that run side by side; none: this one is not held back.
   IWICDecodeGate* gate = nullptr;
   // The device pixels the page is drawn at, given its own size: a JPEG is

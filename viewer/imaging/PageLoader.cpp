@@ -51,6 +51,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
       options.orientation = request.orientation;
       options.gate = request.gate;
       options.drawnAt = request.decodeFor;
+      options.budgetBytes = request.budgetBytes;
       if (DecodeImage(file.get(), options, pixels) != 0) {
         // Asked after the decode: an archive item may be read whole only
         // once a decoder takes its first bytes.
@@ -196,6 +197,17 @@ void CPageLoader::KeepAhead(const std::vector<int32_t>& pages) {
     } else {
       ++job;
     }
+  }
+}
+
+void CPageLoader::Withdraw(int32_t page) {
+  Job dropped;  // released outside the lock
+  const std::lock_guard<std::mutex> hold(m_lock);
+  // The queue passes over a page without its job; a worker that ends a
+  // load whose job went drops what it made.
+  if (auto job = m_jobs.find(page); job != m_jobs.end()) {
+    dropped = std::move(job->second);
+    m_jobs.erase(job);
   }
 }
 

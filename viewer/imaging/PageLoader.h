@@ -38,6 +38,8 @@ struct PageRequest {
   // The size a page of the given size is drawn at; none: not scaled.
   std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> targetFor;
   bool keepFull = false;  // make and keep the full-size bitmap too
+  // The most the decoded pixels may take; a larger page is decoded smaller.
+  uint64_t budgetBytes = kPageBudgetBytes;
   // The size the decode is to cover, as a function of the page's size: a
   // JPEG is then decoded at a fraction of its size (DecodeOptions::drawnAt).
   // None: every pixel (the loupe, tools).
@@ -129,6 +131,9 @@ class CPageLoader {
   bool Busy() const;
   // Forgets the loads made ahead of need except those of `pages`.
   void KeepAhead(const std::vector<int32_t>& pages);
+  // Forgets the page's load, whatever it was for: one queued never starts,
+  // one under way is dropped when it ends (a page scrolled far away).
+  void Withdraw(int32_t page);
   // Forgets what is queued and what finished: a new book, new settings, a
   // new device. Loads under way are not waited for (an archive read may
   // take long): they end on their own and their results are dropped.

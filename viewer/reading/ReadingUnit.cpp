@@ -31,6 +31,8 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
 void CReadingUnit::DropPages() {
   m_loader.Cancel();
   m_cache.Reset();
+  m_columnPages.clear();
+  m_columnAsked.clear();
 }
 
 void CReadingUnit::Reset() {
@@ -235,6 +237,10 @@ void CReadingUnit::LoadAhead() {
 }
 
 void CReadingUnit::Rescale() {
+  if (m_column != nullptr) {
+    KeepColumnReady();
+    return;
+  }
   const ReadingSettings settings = m_settings();
   const Placement placement = m_view.Place(m_first.size, m_second.size, settings.mode);
   const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
@@ -268,6 +274,11 @@ void CReadingUnit::Rescale() {
 }
 
 void CReadingUnit::Resized() {
+  if (m_column != nullptr) {
+    m_column->SetScreen(m_renderer.CurrentScreen());
+    KeepColumnReady();
+    return;
+  }
   Rescale();
   if (m_cache.Peek(m_book.current) != nullptr) LoadAhead();
 }
@@ -275,6 +286,11 @@ void CReadingUnit::Resized() {
 bool CReadingUnit::Collect() {
   bool repaint = false;
   for (LoadedPage& loaded : m_loader.TakeFinished()) {
+    if (m_column != nullptr) {
+      TakeIntoColumn(loaded);
+      repaint = true;
+      continue;
+    }
     PageImage* image = m_cache.Edit(loaded.page);
     // A page loaded for a turn that did not show it (the page after a wide
     // one in a spread, a turn still waiting) waits for the turn that will,
@@ -291,6 +307,11 @@ bool CReadingUnit::Collect() {
     if (loaded.page == m_book.current) m_first = *image, repaint = true;
     if (loaded.page == m_book.second) m_second = *image, repaint = true;
   }
+  if (m_column != nullptr) {
+    // The sizes found move what is wanted.
+    if (repaint) KeepColumnReady();
+    return repaint;
+  }
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   if (repaint) Rescale();  // a size that changed meanwhile
   return repaint;
@@ -302,4 +323,102 @@ bool CReadingUnit::FinishLoads() {
   m_loader.WaitIdle();
   repaint = Collect() || repaint;
   return repaint;
+}
+
+void CReadingUnit::ShowColumn(ContinuousLayout* column, int direction) {
+  if (column != m_column) {
+    // The loads of the other way of reading are for other sizes.
+    m_loader.Cancel();
+    m_columnPages.clear();
+    m_columnAsked.clear();
+    m_column = column;
+    if (m_column == nullptr) return;
+    m_column->SetScreen(m_renderer.CurrentScreen());
+    // What is known already: the pages decoded for turns, the entries that
+    // are no pages.
+    for (int32_t k = 0; k < m_book.PageCount() && k < m_column->count(); ++k) {
+      const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
+      if (state != PageState::Unknown && state != PageState::Image && !(state == PageState::Damaged && m_damaged))
+        m_column->SetNoPage(k);
+      else if (const PageImage* image = m_cache.Peek(k); image != nullptr)
+        m_column->SetSize(k, image->size);
+    }
+  }
+  if (m_column == nullptr) return;
+  m_direction = direction < 0 ? -1 : 1;
+  KeepColumnReady();
+}
+
+void CReadingUnit::KeepColumnReady() {
+  const std::vector<int32_t> wanted = m_column->Wanted(m_direction, m_columnBudget);
+  auto isWanted = [&](int32_t page) { return std::find(wanted.begin(), wanted.end(), page) != wanted.end(); };
+  // Behind and far away: let go, and no longer made.
+  for (auto held = m_columnPages.begin(); held != m_columnPages.end();)
+    held = isWanted(held->first) ? std::next(held) : m_columnPages.erase(held);
+  for (auto asked = m_columnAsked.begin(); asked != m_columnAsked.end();) {
+    if (isWanted(asked->first)) {
+      ++asked;
+      continue;
+    }
+    m_loader.Withdraw(asked->first);
+    asked = m_columnAsked.erase(asked);
+  }
+  const double scale = m_column->Scale();
+  const IPageView::Sizer sizer = [scale](D2D1_SIZE_U page) { return ContinuousLayout::PixelsAt(scale, page); };
+  const std::vector<ColumnPlace> visible = m_column->Visible();
+  for (int32_t page : wanted) {
+    if (page < 0 || page >= m_book.PageCount()) continue;
+    const PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
+    if (entry.state == PageState::Damaged && m_damaged) {
+      // The picture that stands in its place, at the picture's size.
+      m_columnPages[page] = PageImage::Of(m_damaged.get());
+      m_column->SetSize(page, m_damaged->GetPixelSize());
+      continue;
+    }
+    if (entry.state != PageState::Unknown && entry.state != PageState::Image) continue;
+    // Asked for at this scale already: made, or on its way.
+    if (auto asked = m_columnAsked.find(page); asked != m_columnAsked.end() && asked->second == scale) continue;
+    PageRequest request = RequestFor(page);
+    const bool onScreen = std::any_of(visible.begin(), visible.end(), [&](const ColumnPlace& p) { return p.page == page; });
+    // Those on screen before those ahead, in the order wanted.
+    request.purpose = onScreen ? LoadFor::Rescale : LoadFor::Likely;
+    request.targetFor = sizer;
+    request.decodeFor = sizer;
+    // A load under way for another scale ends and is asked for again.
+    m_loader.Withdraw(page);
+    m_loader.Submit(std::move(request));
+    m_columnAsked[page] = scale;
+  }
+}
+
+void CReadingUnit::TakeIntoColumn(LoadedPage& loaded) {
+  const int32_t page = loaded.page;
+  if (page < 0 || page >= m_book.PageCount()) return;
+  PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
+  // The load's debug lines belong here, where the page comes into use.
+  if (!loaded.trace.empty()) OutputDebugStringW(loaded.trace.c_str());
+  entry.damage = loaded.damage;
+  const bool wanted = m_columnAsked.count(page) != 0;
+  if (!loaded.decoded) {
+    entry.state = !entry.damage.empty() ? PageState::Damaged : PageState::NotImage;
+    if (entry.state == PageState::Damaged && m_damaged) {
+      m_column->SetSize(page, m_damaged->GetPixelSize());
+      if (wanted) m_columnPages[page] = PageImage::Of(m_damaged.get());
+    } else {
+      m_column->SetNoPage(page);
+    }
+    return;
+  }
+  entry.state = PageState::Image;
+  m_column->SetSize(page, loaded.image.size);
+  if (wanted) m_columnPages[page] = std::move(loaded.image);
+}
+
+std::vector<PlacedPage> CReadingUnit::ColumnShown() const {
+  std::vector<PlacedPage> shown;
+  if (m_column == nullptr) return shown;
+  for (const ColumnPlace& place : m_column->Visible())
+    if (auto held = m_columnPages.find(place.page); held != m_columnPages.end())
+      shown.push_back(PlacedPage{held->second, place.place});
+  return shown;
 }

@@ -12,7 +12,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <vector>
 
 #include "viewer/book/Book.h"
 #include "viewer/book/PageMode.h"
@@ -21,6 +23,7 @@
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/PageCache.h"
 #include "viewer/imaging/PageLoader.h"
+#include "viewer/reading/ContinuousLayout.h"
 #include "viewer/reading/PageView.h"
 
 // How pages are read and laid out now: the window's settings of the moment.
@@ -100,6 +103,23 @@ class CReadingUnit {
   // of the program: one stuck in a long archive read is left behind).
   bool WaitForWorkers(std::chrono::milliseconds within) { return m_loader.WaitForWorkers(within); }
 
+  // Continuous scroll over `column` (its owner's; null: back to pages and
+  // spreads, where the next turn puts pages on screen): the pages it covers
+  // and those wanted ahead in the direction of scrolling (+1 down, -1 up)
+  // and behind, made on the workers at the device pixels the column gives
+  // them; the others let go. Called again after each scroll; the sizes the
+  // workers find go into the column as Collect takes them in.
+  void ShowColumn(ContinuousLayout* column, int direction);
+  // The bytes of scaled pages the column keeps at most (beyond those on
+  // screen).
+  static constexpr uint64_t kColumnBudgetBytes = 192ull << 20;
+  void KeepColumnWithin(uint64_t bytes) { m_columnBudget = bytes; }
+  // The column's pages on screen with their places (those not made yet
+  // are left out).
+  std::vector<PlacedPage> ColumnShown() const;
+  // The column's pages held, on screen and ready ahead or behind.
+  const std::map<int32_t, PageImage>& columnPages() const { return m_columnPages; }
+
   // Where the view puts the pages on screen now.
   Placement Placed() const { return m_view.Place(m_first.size, m_second.size, m_settings().mode); }
   const PageImage& first() const { return m_first; }
@@ -122,6 +142,12 @@ class CReadingUnit {
   void LoadLikelyPages(int32_t index, int32_t step);
   // The spread after the one on screen and the one before it.
   void LoadAhead();
+  // The column's wanted pages asked for (at the column's scale now), the
+  // others let go.
+  void KeepColumnReady();
+  // A load finished for the column: its page's state and size, and its
+  // pixels when still wanted.
+  void TakeIntoColumn(LoadedPage& loaded);
 
   Book& m_book;
   const D2D& m_renderer;
@@ -135,6 +161,13 @@ class CReadingUnit {
   ComRef<ID2D1Bitmap> m_damaged;
   PageImage m_first;  // on screen: a page or a built-in picture
   PageImage m_second;
+  // Continuous scroll: the column, its pages held, the scale each was
+  // asked for at, the pages wanted and the way it scrolls.
+  ContinuousLayout* m_column = nullptr;
+  std::map<int32_t, PageImage> m_columnPages;
+  std::map<int32_t, double> m_columnAsked;
+  int m_direction = 1;
+  uint64_t m_columnBudget = kColumnBudgetBytes;
   // Last, so that its workers stop first.
   CPageLoader m_loader;
 };

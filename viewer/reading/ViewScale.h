@@ -19,6 +19,9 @@ struct ViewScale {
   // window.
   float panX = 0;
   float panY = 0;
+  // The pages stacked in one column and scrolled (ContinuousLayout; the
+  // zoom is then over the column's own size, the fit waits for its end).
+  bool continuous = false;
 
   bool Fitted() const { return fit == Fit::Best && zoom == 1.0f; }
 };

@@ -31,7 +31,7 @@ struct Row {
 const Row kRows[] = {
     {{{VK_LEFT, 0, 0, Action::PageLeft}, {VK_RIGHT, 0, 0, Action::PageRight}}, 0, Action::None, nullptr,
      "\u2190 \u2192", "\u30da\u30fc\u30b8\u3092\u3081\u304f\u308b (\u958b\u304d\u306e\u5411\u304d\u306b\u5408\u308f\u305b\u3066)"},
-    {{{VK_UP, 0, 0, Action::SpreadBack}, {VK_DOWN, 0, 0, Action::SpreadForward}, {VK_PRIOR, 0, 0, Action::SpreadBack},
+    {{{VK_UP, 0, 0, Action::LineBack}, {VK_DOWN, 0, 0, Action::LineForward}, {VK_PRIOR, 0, 0, Action::SpreadBack},
       {VK_NEXT, 0, 0, Action::SpreadForward}}, 0, Action::None, nullptr,
      "\u2191 \u2193  PageUp PageDown", "\u898b\u958b\u304d\u5358\u4f4d\u3067\u623b\u308b\u30fb\u9032\u3080"},
     {{{VK_SPACE, kShift, 0, Action::SpreadBack}, {VK_SPACE, 0, 0, Action::SpreadForward}, {VK_BACK, 0, 0, Action::SpreadBack}},
@@ -71,6 +71,9 @@ const Row kRows[] = {
      IDM_ZOOM_IN, Action::ZoomIn, "\u62e1\u5927",
      "+  -  0  Ctrl+\u30db\u30a4\u30fc\u30eb", "\u62e1\u5927\u30fb\u7e2e\u5c0f\u30fb\u5168\u4f53\u306b\u623b\u3059"},
     {{}, IDM_ZOOM_OUT, Action::ZoomOut, "\u7e2e\u5c0f"},
+    {{{'C', 0, kControl | kAlt, Action::Continuous}}, IDM_CONTINUOUS, Action::Continuous,
+     "\u9023\u7d9a\u30b9\u30af\u30ed\u30fc\u30eb",
+     "C", "\u30da\u30fc\u30b8\u3092\u7e26\u306b\u3064\u306a\u3052\u3066\u30b9\u30af\u30ed\u30fc\u30eb"},
     {{}, 0, Action::None, nullptr,
      "\u30c9\u30e9\u30c3\u30b0", "\u7a93\u3088\u308a\u5927\u304d\u306a\u30da\u30fc\u30b8\u3092\u52d5\u304b\u3059"},
     {{{VK_APPS, 0, 0, Action::ContextMenu}, {VK_F10, kShift, 0, Action::ContextMenu}}, 0, Action::None, nullptr,

@@ -17,8 +17,10 @@ enum class Action {
   LeaveFullScreen,   // Esc (and it closes the help and the book's description)
   PageLeft,          // the left arrow: forward unless the book opens to the left
   PageRight,
-  SpreadBack,        // Up, Page Up, Backspace, Shift+Space
-  SpreadForward,     // Down, Page Down, Space
+  SpreadBack,        // Page Up, Backspace, Shift+Space
+  SpreadForward,     // Page Down, Space
+  LineBack,          // Up: a spread back, or a small step up in continuous scroll
+  LineForward,       // Down
   FirstPage,         // Home
   LastPage,          // End
   Loupe,             // L
@@ -50,6 +52,7 @@ enum class Action {
   FitOriginal,  // O
   ZoomIn,       // +, =, Ctrl+wheel
   ZoomOut,      // -
+  Continuous,   // C: the pages in one column, scrolled
 };
 
 // Command ids of the context menu.
@@ -80,6 +83,7 @@ constexpr UINT IDM_FIT_ORIGINAL = 32804;
 constexpr UINT IDM_ZOOM_IN = 32805;
 constexpr UINT IDM_ZOOM_OUT = 32806;
 constexpr UINT IDM_BOOK_INFO = 32807;
+constexpr UINT IDM_CONTINUOUS = 32808;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

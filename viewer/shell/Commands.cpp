@@ -34,6 +34,8 @@ HMENU LoadContextMenu() {
   for (UINT id : {IDM_FIT_BEST, IDM_FIT_WIDTH, IDM_FIT_HEIGHT, IDM_FIT_ORIGINAL}) Append(size, id);
   Append(size, MF_SEPARATOR, 0, nullptr);
   for (UINT id : {IDM_ZOOM_IN, IDM_ZOOM_OUT}) Append(size, id);
+  Append(size, MF_SEPARATOR, 0, nullptr);
+  Append(size, IDM_CONTINUOUS);
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
   Append(help, IDM_KEYS);
@@ -82,7 +84,8 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (m_reading.naturalOrder) CheckMenuItem(menu, IDM_NATURAL_ORDER, MF_CHECKED);
   if (m_reading.resume) CheckMenuItem(menu, IDM_RESUME, MF_CHECKED);
   if (m_reading.pageNumber) CheckMenuItem(menu, IDM_PAGE_NUMBER, MF_CHECKED);
-  if (m_viewScale.zoom == 1.0f) {
+  if (m_viewScale.continuous) CheckMenuItem(menu, IDM_CONTINUOUS, MF_CHECKED);
+  if (m_viewScale.zoom == 1.0f && !m_viewScale.continuous) {
     const Fit fit = m_viewScale.fit;
     CheckMenuItem(menu, fit == Fit::Best    ? IDM_FIT_BEST
                         : fit == Fit::Width ? IDM_FIT_WIDTH

@@ -81,7 +81,10 @@ void CMainWindow::ShowPageNumber() {
 }
 
 void CMainWindow::OnPaint() {
-  if (m_renderer.Paint(m_pages.first(), m_pages.second(), m_pages.Placed(), m_loupe, overlay()) != S_OK) {
+  const HRESULT painted = m_inColumn ? m_renderer.Paint(m_pages.ColumnShown(), m_loupe, overlay())
+                                     : m_renderer.Paint(m_pages.first(), m_pages.second(), m_pages.Placed(), m_loupe,
+                                                        overlay());
+  if (painted != S_OK) {
     ReleaseDevice();
     RebuildDevice();
   }
@@ -95,6 +98,7 @@ void CMainWindow::ForgetDecodedPages() {
 }
 
 void CMainWindow::ShowPicture(ID2D1Bitmap* picture, OpenFailure why) {
+  if (m_inColumn) LeaveColumn();
   m_pages.ShowPicture(picture);
   m_failure = why;
   SetWindowTextW(m_hWnd, kProductTitle);

@@ -118,6 +118,10 @@ class CMainWindow : public CWindowImpl {
   const BuiltInPictures& pictures() const { return m_pictures; }
   const Loupe& loupe() const { return m_loupe; }
   const ViewScale& viewScale() const { return m_viewScale; }
+  // Whether the pages are on screen in one column, scrolled, and that
+  // column (continuous scroll).
+  bool inColumn() const { return m_inColumn; }
+  const ContinuousLayout& column() const { return m_column; }
   CProfile& profile() { return m_profile; }
   ReaderSettings& reading() { return m_reading; }
   // Why the picture on screen stands where a page should (None: it does not).
@@ -215,6 +219,26 @@ class CMainWindow : public CWindowImpl {
   bool ScrollSideways(int direction);
   // A drag with the left button: where it went down and whether it moved.
   void OnDrag(int32_t x, int32_t y);
+  // Continuous scroll on or off, kept for the book.
+  void ToggleContinuous();
+  // The open book's pages in a column, the window at `page`'s top.
+  void EnterColumn(int32_t page);
+  // Back to pages and spreads (the caller turns to the page to show).
+  void LeaveColumn();
+  // A turn in the column: to a page's top (the page before or after the
+  // current one for a step); 0, or 1 after a beep at either end.
+  int32_t ColumnTurn(const PendingTurn& turn);
+  // Scrolls the column by `units` drawing units (down when positive);
+  // whether it moved.
+  bool ScrollColumn(double units);
+  // One zoom step of the column, the point under the middle kept there.
+  void ZoomColumn(int direction);
+  // After the column moved (+1 down, -1 up): the pages asked for, the page
+  // under the middle said in the title and the history, a repaint.
+  void ColumnMoved(int direction);
+  // The title and the history of the page under the middle, when it is a
+  // new one.
+  void ShownInColumn();
   void AskForPage();
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
@@ -286,6 +310,12 @@ class CMainWindow : public CWindowImpl {
   bool m_dragged = false;   // and has moved them: no click
   int32_t m_dragX = 0, m_dragY = 0;
   ViewScale m_viewScale;
+  // Continuous scroll: the column, whether it is on screen, the page the
+  // title says last, the wheel's part of a notch not used yet.
+  ContinuousLayout m_column;
+  bool m_inColumn = false;
+  int32_t m_columnShown = -1;
+  int32_t m_wheelRest = 0;
   ReaderSettings m_reading;
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;

@@ -82,6 +82,9 @@ void CMainWindow::ShowFirstPage(int32_t index) {
   m_viewScale = ViewScale{};
   m_viewScale.fit = kept.fit;
   m_viewScale.zoom = kept.zoom;
+  m_viewScale.continuous = kept.continuous;
+  // Another book: its own column, or none.
+  if (m_inColumn) LeaveColumn();
   ShowPage(index, 0, Otherwise::ShowNoPage);
   Invalidate();
 }

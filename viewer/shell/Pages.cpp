@@ -21,6 +21,8 @@ int32_t CMainWindow::ShowPage(int32_t index, int32_t step, Otherwise otherwise) 
 int32_t CMainWindow::Move(int32_t step, Otherwise otherwise) { return Queue(PendingTurn{std::nullopt, step, otherwise}); }
 
 int32_t CMainWindow::Queue(const PendingTurn& turn) {
+  // A column has no turns to wait for: it scrolls at once.
+  if (m_viewScale.continuous && !m_book.pages.empty()) return ColumnTurn(turn);
   const bool first = m_turns.empty();
   m_turns.push_back(turn);
   return first ? MakeTurns() : 2;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text.h"
@@ -29,13 +30,18 @@ constexpr char16_t kViewSizes[] = u"views/sizes";
 constexpr char16_t kViewLast[] = u"views/last";
 
 // A view as the settings file keeps it: its fit's name and the zoom in
-// ten-thousandths ("width 12500"; no decimal point, whatever the locale);
-// anything else there reads as the whole page.
+// ten-thousandths ("width 12500"; no decimal point, whatever the locale),
+// then a word for continuous scroll when on ("best 10000 continuous"; a
+// view kept without it reads as not continuous, and one written without
+// continuous scroll is as it always was); anything else there reads as the
+// whole page.
 constexpr const char* kFitNames[] = {"best", "width", "height", "original"};
+constexpr char kContinuousWord[] = " continuous";
 
 std::u16string ViewText(const ViewScale& view) {
   const long zoom = std::lround(static_cast<double>(view.zoom) * 10000);
-  return Utf8ToUtf16(std::string(kFitNames[static_cast<int>(view.fit)]) + " " + std::to_string(zoom));
+  return Utf8ToUtf16(std::string(kFitNames[static_cast<int>(view.fit)]) + " " + std::to_string(zoom) +
+                     (view.continuous ? kContinuousWord : ""));
 }
 
 ViewScale ParseView(const std::u16string& text) {
@@ -47,9 +53,13 @@ ViewScale ParseView(const std::u16string& text) {
     if (words.compare(0, space, kFitNames[k]) == 0) view.fit = static_cast<Fit>(k);
   char* end = nullptr;
   const long zoom = std::strtol(words.c_str() + space + 1, &end, 10);
+  const bool number = end != words.c_str() + space + 1;
+  if (number && std::string_view(end) == kContinuousWord) {
+    view.continuous = true;
+    end += std::size(kContinuousWord) - 1;
+  }
   // The layout keeps any zoom within the page's bounds; this keeps it sane.
-  if (end != words.c_str() + space + 1 && *end == '\0' && zoom >= 10 && zoom <= 10000000)
-    view.zoom = static_cast<float>(zoom) / 10000;
+  if (number && *end == '\0' && zoom >= 10 && zoom <= 10000000) view.zoom = static_cast<float>(zoom) / 10000;
   return view;
 }
 

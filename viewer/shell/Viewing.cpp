@@ -22,8 +22,12 @@ ScaledLayout CMainWindow::Layout() const {
 }
 
 void CMainWindow::SetFit(Fit fit) {
+  // A fit ends continuous scroll.
+  const bool leaving = m_inColumn;
+  if (leaving) LeaveColumn();
   m_viewScale = ViewScale{};
   m_viewScale.fit = fit;
+  if (leaving) ShowPage(m_book.current, 0);
   PanToStart();
   m_pages.Rescale();
   Invalidate();
@@ -35,6 +39,10 @@ void CMainWindow::KeepView() {
 }
 
 void CMainWindow::Zoom(int direction, float x, float y) {
+  if (m_inColumn) {
+    ZoomColumn(direction);
+    return;
+  }
   const Screen screen = m_renderer.CurrentScreen();
   const ScaledLayout was = Layout();
   if (was.width <= 0) return;
@@ -96,6 +104,14 @@ void CMainWindow::OnDrag(int32_t x, int32_t y) {
   if (!m_dragging) return;
   if (!m_dragged && std::abs(x - m_dragX) + std::abs(y - m_dragY) < kDragThreshold) return;
   m_dragged = true;
+  if (m_inColumn) {
+    // Sideways too, over a column zoomed wider than the window.
+    const bool across = m_column.PanBy(static_cast<double>(m_dragX - x) * m_column.screen().dpiX / 96.0);
+    if (!ScrollColumn(static_cast<double>(m_dragY - y)) && across) Invalidate();
+    m_dragX = x;
+    m_dragY = y;
+    return;
+  }
   // The pages follow the pointer.
   if (Pan(static_cast<float>(m_dragX - x), static_cast<float>(m_dragY - y))) Invalidate();
   m_dragX = x;

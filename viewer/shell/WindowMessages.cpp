@@ -10,6 +10,11 @@ int16_t LowSigned(LPARAM l) { return static_cast<int16_t>(LOWORD(static_cast<uin
 int16_t HighSigned(LPARAM l) { return static_cast<int16_t>(HIWORD(static_cast<uintptr_t>(l))); }
 // A wheel's notch moves pages larger than the window by a little of it.
 constexpr float kWheelShare = 0.15f;
+constexpr int32_t kNotch = 120;
+// Continuous scroll: Up and Down move by a little of the window, the page
+// keys by most of it.
+constexpr double kLineShare = 0.1;
+constexpr double kScreenShare = 0.9;
 }  // namespace
 
 void CMainWindow::Step(int32_t step) {
@@ -39,6 +44,27 @@ void CMainWindow::OnKey(WPARAM key, LPARAM keyData) { Perform(ActionOfKey(key, C
 
 void CMainWindow::Perform(Action action, LPARAM keyData) {
   const bool leftIsBack = LeftIsBack();
+  if (m_inColumn) {
+    // In the column: Left and Right to the previous and next page's top,
+    // Up and Down a small step, the page keys most of a window.
+    const double height = m_renderer.CurrentScreen().height;
+    switch (action) {
+      case Action::PageLeft:
+      case Action::PageRight:
+        Step(action == Action::PageLeft ? -1 : 1);
+        return;
+      case Action::LineBack:
+      case Action::LineForward:
+        ScrollColumn((action == Action::LineBack ? -kLineShare : kLineShare) * height);
+        return;
+      case Action::SpreadBack:
+      case Action::SpreadForward:
+        ScrollColumn((action == Action::SpreadBack ? -kScreenShare : kScreenShare) * height);
+        return;
+      default:
+        break;
+    }
+  }
   switch (action) {
     case Action::ToggleFullScreen:
       ToggleFullScreen();
@@ -68,12 +94,14 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
         KeyStep(leftIsBack ? 1 : -1, keyData);
       break;
     case Action::SpreadBack:
+    case Action::LineBack:
       if (ScrollInReadingOrder(-1))
         Invalidate();
       else
         KeyStep(-2, keyData);
       break;
     case Action::SpreadForward:
+    case Action::LineForward:
       if (ScrollInReadingOrder(+1))
         Invalidate();
       else
@@ -177,6 +205,9 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       Zoom(action == Action::ZoomIn ? +1 : -1, screen.width / 2, screen.height / 2);
       break;
     }
+    case Action::Continuous:
+      ToggleContinuous();
+      break;
     case Action::None:
       break;
   }
@@ -190,7 +221,7 @@ void CMainWindow::OnLeftButton(bool down, LPARAM position) {
   if (down) {
     m_pressed = third;
     const ScaledLayout layout = Layout();
-    m_dragging = !m_viewScale.Fitted() && (layout.overflowX || layout.overflowY);
+    m_dragging = m_inColumn || (!m_viewScale.Fitted() && (layout.overflowX || layout.overflowY));
     m_dragged = false;
     m_dragX = x;
     m_dragY = HighSigned(position);
@@ -311,6 +342,8 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       const bool waited = !m_turns.empty();
       if (waited) MakeTurns();
       if (m_pages.Collect() || waited) Invalidate();
+      // Sizes found may bring another page under the middle.
+      if (m_inColumn) ShownInColumn();
       return true;
     }
     case WM_APP_SAVE_HISTORY:
@@ -353,8 +386,20 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       Invalidate();
       return true;
     case WM_MOUSEWHEEL: {
-      const int16_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
+      int32_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
       if (delta == 0) return true;
+      if (m_inColumn && !CurrentModifiers().control) {
+        // Smooth: as far as the wheel or the touchpad went.
+        ScrollColumn(-static_cast<double>(delta) / kNotch * kWheelShare * m_renderer.CurrentScreen().height);
+        return true;
+      }
+      // A touchpad's parts of a notch add up to one.
+      if (delta > -kNotch && delta < kNotch) {
+        m_wheelRest += delta;
+        if (m_wheelRest > -kNotch && m_wheelRest < kNotch) return true;
+        delta = m_wheelRest;
+        m_wheelRest -= delta > 0 ? kNotch : -kNotch;
+      }
       const int direction = delta > 0 ? -1 : 1;
       if (CurrentModifiers().control) {
         // Zoomed around the pointer.

@@ -245,4 +245,14 @@ TEST(DecodeChain, APageTooLargeToKeepIsDecodedSmallerAndTellsItsOwnSize) {
   EXPECT_EQ(PageSizeOf(nullptr).width, 0u);
 }
 
+// A long strip is bounded by its pixels, not its sides: 800 x 20000 keeps
+// every pixel, and so its width.
+TEST(DecodeChain, ALongStripKeepsItsWidth) {
+  QImage strip(800, 20000, QImage::Format_Grayscale8);
+  strip.fill(128);
+  ComRef<IWICBitmapSource> pixels;
+  ASSERT_EQ(DecodeImage(File(Png(strip)).get(), DecodeOptions{}, pixels), 0);
+  EXPECT_EQ(SizeOf(pixels.get()), (std::pair<UINT, UINT>{800, 20000}));
+}
+
 }  // namespace

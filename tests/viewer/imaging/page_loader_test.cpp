@@ -49,10 +49,11 @@ HRESULT MakeBitmap(IWICBitmapSource* pixels, ID2D1Bitmap** bitmap) {
 
 class PageLoading : public testing::Test {
  protected:
+  static constexpr uint64_t kStripBudget = 10000 * 5 * 4;
   void SetUp() override {
     m_root.Set(new test::MemoryDirectory);
-    // 20000 x 10: longer than any page is kept (16384), so it is kept at
-    // 16384 x 8.
+    // 20000 x 10: more than its loads here keep (kStripBudget), so it is
+    // kept at 10000 x 5.
     QImage strip(20000, 10, QImage::Format_RGB32);
     strip.fill(qRgb(120, 60, 30));
     m_root->AddFile(u"/strip.png", Encode(strip, "PNG"));
@@ -81,17 +82,19 @@ bool Is(D2D1_SIZE_U size, UINT width, UINT height) { return size.width == width 
 
 TEST_F(PageLoading, APageTooLargeToKeepKeepsItsSizeAndScalesFromItsSmallerPixels) {
   PageRequest whole = Request(u"/strip.png");
+  whole.budgetBytes = kStripBudget;
   whole.keepFull = true;
   const LoadedPage full = LoadPage(whole, m_openLock);
   ASSERT_TRUE(full.decoded);
   EXPECT_TRUE(Is(full.image.size, 20000, 10)) << "the page's own size, as the trace reports it";
   ASSERT_TRUE(full.image.full);
-  EXPECT_TRUE(Is(full.image.full->GetPixelSize(), 16384, 8));
+  EXPECT_TRUE(Is(full.image.full->GetPixelSize(), 10000, 5));
   ASSERT_TRUE(full.image.source);
 
   // Drawn at exactly the kept pixels: the full bitmap serves as the copy.
   PageRequest same = Request(u"/strip.png");
-  same.targetFor = Fixed(16384, 8);
+  same.budgetBytes = kStripBudget;
+  same.targetFor = Fixed(10000, 5);
   const LoadedPage one = LoadPage(same, m_openLock);
   ASSERT_TRUE(one.decoded);
   EXPECT_TRUE(Is(one.image.size, 20000, 10));
@@ -100,6 +103,7 @@ TEST_F(PageLoading, APageTooLargeToKeepKeepsItsSizeAndScalesFromItsSmallerPixels
   // Drawn at its page's own size (as a loupe would like): a scaled copy of
   // that size, not the smaller pixels taken for it.
   PageRequest asPage = Request(u"/strip.png");
+  asPage.budgetBytes = kStripBudget;
   asPage.targetFor = Fixed(20000, 10);
   const LoadedPage large = LoadPage(asPage, m_openLock);
   ASSERT_TRUE(large.image.scaled);
@@ -108,6 +112,7 @@ TEST_F(PageLoading, APageTooLargeToKeepKeepsItsSizeAndScalesFromItsSmallerPixels
   // Scaled again from the kept pixels (a new window size): still the page's
   // size, so the window takes the copy for the page it has.
   PageRequest again = Request(u"/strip.png");
+  again.budgetBytes = kStripBudget;
   again.source = full.image.source;
   again.root.Reset();  // no file to read: the pixels are at hand
   again.targetFor = Fixed(1000, 1);

@@ -4,6 +4,7 @@
 
 #include <QtGui/QImage>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -196,6 +197,51 @@ TEST_F(Reading, ANewBookWhileAPageIsReadShowsNothingOfTheOldOne) {
   EXPECT_TRUE(Is(m_unit.first().size, {90, 60})) << "the new book's page";
   EXPECT_TRUE(Is(m_unit.cache().Peek(0)->size, {90, 60}));
   EXPECT_EQ(Turn(0, 1), TurnState::NothingThere);
+}
+
+// Continuous scroll down a book of pages two to a screen, a little at a
+// time: the pages below the window are made before they come on screen,
+// those left behind are let go, what is held stays within the budget and
+// is made for its place, and each page is read once.
+TEST_F(Reading, ScrollingAColumnDecodesAheadAndDropsBehind) {
+  constexpr D2D1_SIZE_U kPage{200, 300};
+  const uint64_t budget = 5 * ContinuousLayout::BytesOf(kPage);
+  m_book = MakeBook(std::vector<D2D1_SIZE_U>(16, kPage));
+  ContinuousLayout column;
+  column.Reset(m_book.PageCount());
+  m_unit.KeepColumnWithin(budget);
+  m_unit.ShowColumn(&column, +1);
+  auto settle = [&] {
+    for (int round = 0; round < 10 && m_unit.FinishLoads(); ++round) {
+    }
+  };
+  settle();
+  int32_t lastHeld = 0;
+  do {
+    const std::vector<int32_t> wanted = column.Wanted(+1, budget);
+    uint64_t bytes = 0;
+    for (const auto& [page, image] : m_unit.columnPages()) {
+      EXPECT_NE(std::find(wanted.begin(), wanted.end(), page), wanted.end()) << page << " held, not wanted";
+      ASSERT_TRUE(image.scaled) << page;
+      EXPECT_TRUE(Is(image.scaled->GetPixelSize(), column.PixelsOf(page))) << page;
+      bytes += ContinuousLayout::BytesOf(image.scaled->GetPixelSize());
+      lastHeld = std::max(lastHeld, page);
+    }
+    EXPECT_LE(bytes, budget);
+    const int32_t below = column.Visible().back().page + 1;
+    if (below < m_book.PageCount()) {
+      EXPECT_NE(m_unit.columnPages().count(below), 0u) << "made ahead: " << below;
+    }
+    EXPECT_EQ(m_unit.ColumnShown().size(), column.Visible().size());
+    const bool moved = column.ScrollBy(100);
+    m_unit.ShowColumn(&column, +1);
+    settle();
+    if (!moved) break;
+  } while (true);
+  EXPECT_EQ(column.Current(), 15);
+  EXPECT_EQ(lastHeld, 15);
+  EXPECT_EQ(m_unit.columnPages().count(0), 0u) << "let go behind";
+  for (const PageEntry& page : m_book.pages) EXPECT_EQ(m_held->Opens(page.path), 1) << page.path.size();
 }
 
 }  // namespace

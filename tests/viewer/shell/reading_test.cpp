@@ -152,8 +152,8 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {VK_RETURN, none, Action::ToggleFullScreen},  {VK_RETURN, control, Action::ToggleFullScreen},
       {VK_F11, none, Action::ToggleFullScreen},     {VK_ESCAPE, none, Action::LeaveFullScreen},
       {VK_LEFT, none, Action::PageLeft},            {VK_LEFT, shift, Action::PageLeft},
-      {VK_RIGHT, none, Action::PageRight},          {VK_UP, none, Action::SpreadBack},
-      {VK_DOWN, none, Action::SpreadForward},       {'L', none, Action::Loupe},
+      {VK_RIGHT, none, Action::PageRight},          {VK_UP, none, Action::LineBack},
+      {VK_DOWN, none, Action::LineForward},       {'L', none, Action::Loupe},
       {'L', control, Action::Loupe},                {VK_HOME, none, Action::FirstPage},
       {VK_END, none, Action::LastPage},             {VK_NEXT, none, Action::SpreadForward},
       {VK_PRIOR, none, Action::SpreadBack},         {VK_SPACE, none, Action::SpreadForward},
@@ -173,6 +173,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {'0', none, Action::FitBest},                 {'0', control, Action::FitBest},
       {VK_OEM_PLUS, shift, Action::ZoomIn},         {VK_OEM_MINUS, none, Action::ZoomOut},
       {'I', none, Action::BookInfo},                {'I', control, Action::None},
+      {'C', none, Action::Continuous},              {'C', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)

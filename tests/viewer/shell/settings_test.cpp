@@ -78,6 +78,28 @@ TEST_F(UserSettings, EachBookKeepsItsView) {
   EXPECT_EQ(Written().find("history"), std::string::npos) << "apart from the pages of the history";
 }
 
+// Continuous scroll is kept with the view; a view kept before it existed
+// reads as not continuous, and one without it is written as before.
+TEST_F(UserSettings, ContinuousScrollIsKeptWithTheView) {
+  const struct {
+    const char* text;
+    bool continuous;
+    float zoom;
+  } cases[] = {{"width 12500", false, 1.25f}, {"best 20000 continuous", true, 2.0f},
+               {"best 20000 continuously", false, 1.0f}, {"best continuous", false, 1.0f}};
+  for (const auto& c : cases) {
+    SetUserSettingTexts(u"views/books", {u"/c.cbz"});
+    SetUserSettingTexts(u"views/sizes", {Utf8ToUtf16(c.text)});
+    const ViewScale view = LoadBookView(u"/c.cbz");
+    EXPECT_EQ(view.continuous, c.continuous) << c.text;
+    EXPECT_EQ(view.zoom, c.zoom) << c.text;
+    SaveBookView(u"/c.cbz", view);
+    if (c.zoom != 1.0f) {
+      EXPECT_EQ(GetUserSettingTexts(u"views/sizes").front(), Utf8ToUtf16(c.text)) << c.text;
+    }
+  }
+}
+
 TEST_F(UserSettings, HistoryPagesRoundTripWithOddNames) {
   // A name that is not UTF-8 on disk travels as lone surrogates.
   const std::u16string odd = Utf8ToUtf16("/books/caf\xE9/p\xFF.png");

@@ -381,5 +381,13 @@
         <source>あらすじ</source>
         <translation>Summary</translation>
     </message>
+    <message>
+        <source>連続スクロール</source>
+        <translation>Continuous Scroll</translation>
+    </message>
+    <message>
+        <source>ページを縦につなげてスクロール</source>
+        <translation>scroll the pages joined in one column</translation>
+    </message>
 </context>
 </TS>
