@@ -134,20 +134,30 @@ inline std::string LzhArchive(const std::vector<LzhEntry>& entries) {
 }
 
 // Bits written first-bit-highest, as RAR's decoders read them.
+// Whole bytes go out as they fill: megabytes of pages are written bit by
+// bit in the sanitizer builds too.
 class BitWriter {
  public:
   void Put(uint32_t value, int bits) {
-    for (int i = bits - 1; i >= 0; --i) {
-      if (m_used == 0) m_bytes.push_back(0);
-      if ((value >> i) & 1) m_bytes.back() = static_cast<char>(m_bytes.back() | (0x80 >> m_used));
-      m_used = (m_used + 1) % 8;
+    m_pending = (m_pending << bits) | (value & ((uint64_t{1} << bits) - 1));
+    m_count += bits;
+    while (m_count >= 8) {
+      m_count -= 8;
+      m_bytes.push_back(static_cast<char>((m_pending >> m_count) & 0xFF));
     }
+    m_pending &= (uint64_t{1} << m_count) - 1;
   }
-  const std::string& bytes() const { return m_bytes; }
+  // The bits so far, the last byte filled with zeros.
+  std::string bytes() const {
+    std::string out = m_bytes;
+    if (m_count > 0) out.push_back(static_cast<char>((m_pending << (8 - m_count)) & 0xFF));
+    return out;
+  }
 
  private:
   std::string m_bytes;
-  int m_used = 0;  // bits used in the last byte
+  uint64_t m_pending = 0;  // the bits not yet in a whole byte
+  int m_count = 0;         // how many
 };
 
 // The Huffman tables of RAR's LZ coders (RAR 2.9 and RAR 5 share the
