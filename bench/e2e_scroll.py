@@ -37,6 +37,7 @@ STRIP_W, STRIP_H, TALL_H = 800, 2400, 20000
 TALL_COUNT = 5
 STRIPE_LEFT, STRIPE_RIGHT = 32, 160  # where make-book draws the stripe on a page 800 wide
 STRIPE_LEVELS = 64  # make-book's: page n + 64 has page n's stripe
+NOTCH = SCREEN_H * 15 // 100  # pixels a wheel notch moves the column: 15 % of the window's height
 MARGIN = 64  # of the window's sides: the background beside a column narrower than the window
 WHEEL_DOWN = 5
 
@@ -263,10 +264,10 @@ def main():
               f" second,\n{len(clicks)} notches in {last - first:.1f} s from page 1 to page {reached};"
               f" a grab of the middle row after each notch. Zoom: + on a\n1600 x 2400 page in best fit, {len(zooms)}"
               f" times, from the key to the first frame presented and to the last within a second.\n")
-        print(f"{'figure':44} {'measured':>18} {'goal':>10}")
+        print(f"{'figure':54} {'measured':>18} {'goal':>11}")
 
         def line(figure, measured, goal):
-            print(f"{figure:44} {measured:>18} {goal:>10}", flush=True)
+            print(f"{figure:54} {measured:>18} {goal:>11}", flush=True)
         if intervals:
             line(f"scroll: frame interval, median ({len(frames)} frames)", f"{statistics.median(intervals):.1f}ms",
                  "<= 17ms")
@@ -280,14 +281,18 @@ def main():
             print("         current page at those grabs: "
                   + ", ".join(f"{page} ({count})" for page, count in sorted(Counter(empty).items())))
         line("scroll: peak RSS (VmHWM)", f"{rss:.0f}MB", "<= 250MB")
+        # How long each tall page stayed the current one: a page passed over
+        # at the size guessed for it before its own was known goes by quickly.
+        stays = Counter()
+        for (t, page), (until, _) in zip(viewer.current, viewer.current[1:] + [(last, None)]):
+            stays[page] += until - t
+        print(f"         {TALL_H} px at this rate: {TALL_H / (NOTCH * args.rate):.1f} s current")
         for page in tall:
             seen = widths.get(page)
-            if seen:
-                line(f"scroll: page {page} ({STRIP_W} x {TALL_H}) width, stripe",
-                     f"{statistics.median(w for w, _ in seen):.0f}, {statistics.median(s for _, s in seen):.0f}px",
-                     f"{STRIP_W}, {STRIPE_RIGHT - STRIPE_LEFT}px")
-            else:
-                line(f"scroll: page {page} ({STRIP_W} x {TALL_H}) width", "not seen", f"{STRIP_W}px")
+            measured = (f"{statistics.median(w for w, _ in seen):.0f}, {statistics.median(s for _, s in seen):.0f}px"
+                        if seen else "not seen")
+            line(f"scroll: page {page} ({STRIP_W} x {TALL_H}) width, stripe; current",
+                 f"{measured}; {stays[page]:.1f}s", f"{STRIP_W}, {STRIPE_RIGHT - STRIPE_LEFT}px")
         if zooms:
             line(f"zoom +: first frame, median (max)",
                  f"{statistics.median(z[0] for z in zooms) * 1000:.1f}ms ({max(z[0] for z in zooms) * 1000:.0f})",
