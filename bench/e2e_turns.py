@@ -85,12 +85,13 @@ GRAB_PAUSE = 0.002  # between grabs: the poll must not starve the viewer of the 
 class Screen:
     """The X server's pixels, one row across the middle at a time, and key presses through XTEST."""
 
-    def __init__(self, bin_dir, palette, count):
+    def __init__(self, bin_dir, palette, count, drawn_height=SCREEN_H):
         self.display = Xdisplay.Display()
         self.root = self.display.screen().root
-        # Decoded for pages as high as the screen, as the viewer decodes them
-        # (false colour's levels come from the pixels decoded).
-        self.decoder = [os.path.join(bin_dir, "page-decode"), "--stripe", palette, str(SCREEN_H)]
+        # Decoded for pages as high as the viewer draws them (the screen's
+        # height when fitted), as the viewer decodes them (false colour's
+        # levels come from the pixels decoded).
+        self.decoder = [os.path.join(bin_dir, "page-decode"), "--stripe", palette, str(drawn_height)]
         self.count = count
         self.books = {}  # folder of pages: colour to page
         self.pages = {}  # the book on screen's
@@ -111,10 +112,12 @@ class Screen:
             self.books[folder] = pages
         self.pages = self.books[folder]
 
-    def grab(self):
-        """The time and the pages on screen: those whose stripe colour runs 32 pixels along the row."""
-        row = self.root.get_image(0, SCREEN_H // 2, SCREEN_W, 1, X.ZPixmap, 0xFFFFFFFF).data
-        now = time.monotonic()
+    def row(self):
+        """The row across the middle of the screen, four bytes a pixel: blue, green, red, unused."""
+        return self.root.get_image(0, SCREEN_H // 2, SCREEN_W, 1, X.ZPixmap, 0xFFFFFFFF).data
+
+    def pages_in(self, row):
+        """The pages in a row: those whose stripe colour runs 32 pixels along it."""
         seen, last, run = set(), None, 0
         for i in range(0, len(row), 16):  # every fourth pixel
             page = self.pages.get(row[i:i + 3])
@@ -122,7 +125,12 @@ class Screen:
             last = page
             if page and run == 8:
                 seen.add(page)
-        return now, frozenset(seen)
+        return frozenset(seen)
+
+    def grab(self):
+        """The time and the pages on screen."""
+        row = self.row()
+        return time.monotonic(), self.pages_in(row)
 
     def focus(self, window):
         self.display.set_input_focus(int(window), X.RevertToParent, X.CurrentTime)
@@ -254,12 +262,12 @@ def decode_ms(bin_dir, folder, pages):
                                     capture_output=True, text=True, check=True).stdout) for n in pages)
 
 
-def velmora(program_dir, book, mode, home):
+def velmora(program_dir, book, mode, home, viewer=Viewer):
     """Velmora on the book in a page mode (the profile's c.page: 0 single, 1 spread), from page 1."""
     os.makedirs(os.path.join(program_dir, "profile"), exist_ok=True)
     with open(os.path.join(program_dir, "profile", "velmora.ini"), "wb") as profile:
         profile.write(f"\ufeffc.page={mode}\r\nc.mono2color=1\r\n".encode("utf-16-le"))
-    return Viewer([os.path.join(program_dir, "velmora"), book], home, traced=True)
+    return viewer([os.path.join(program_dir, "velmora"), book], home, traced=True)
 
 
 def main():

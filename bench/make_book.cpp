@@ -1,6 +1,8 @@
 // Writes a book of pages for the end-to-end benchmark: COUNT JPEG pages of
 // WIDTH x HEIGHT, each different (a scan-like texture, ink strokes and its
-// number), in colour or gray, named 001.jpg, 002.jpg, ...
+// number), in colour or gray, named 001.jpg, 002.jpg, ...; with a list of
+// page numbers ("5,10"), only those (a book of pages of mixed sizes is
+// written in two passes).
 // Each page also has a flat gray stripe down its whole height whose level
 // says its number (StripeLevel), so that one row grabbed from the screen
 // tells which pages are on it (page-decode --stripe says how each shows).
@@ -12,6 +14,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <sstream>
 #include <string>
 
 // 46, 49, 52, ... 235, then again: 3 levels apart survive the JPEG and the
@@ -20,8 +24,8 @@
 static int StripeLevel(int n) { return 46 + 3 * ((n - 1) % 64); }
 
 int main(int argc, char** argv) {
-  if (argc != 6) {
-    std::fprintf(stderr, "usage: make-book FOLDER COUNT WIDTH HEIGHT colour|gray\n");
+  if (argc != 6 && argc != 7) {
+    std::fprintf(stderr, "usage: make-book FOLDER COUNT WIDTH HEIGHT colour|gray [N,N,...]\n");
     return 2;
   }
   // Text needs fonts, and fonts an application; no display is needed.
@@ -30,7 +34,13 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   const int count = std::atoi(argv[2]), width = std::atoi(argv[3]), height = std::atoi(argv[4]);
   const bool colour = std::string(argv[5]) == "colour";
+  std::set<int> only;
+  if (argc == 7) {
+    std::istringstream list(argv[6]);
+    for (std::string number; std::getline(list, number, ',');) only.insert(std::atoi(number.c_str()));
+  }
   for (int n = 1; n <= count; ++n) {
+    if (!only.empty() && only.count(n) == 0) continue;
     QImage page(width, height, QImage::Format_RGB32);
     uint32_t seed = 2166136261u ^ static_cast<uint32_t>(n);
     for (int y = 0; y < height; ++y) {
