@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "TestSupport.h"
 #include "platform/debug.h"
@@ -44,7 +45,7 @@ TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToWhatReadersExpect) {
   // Each switch on its own, so one cannot stand in for another.
   for (bool ReaderSettings::*which : {&ReaderSettings::naturalOrder, &ReaderSettings::coverAlone,
                                       &ReaderSettings::resume, &ReaderSettings::exifOrientation,
-                                      &ReaderSettings::pageNumber}) {
+                                      &ReaderSettings::pageNumber, &ReaderSettings::readOn}) {
     ReaderSettings changed;
     changed.*which = !(changed.*which);
     SaveReaderSettings(changed);
@@ -97,6 +98,44 @@ TEST_F(UserSettings, ContinuousScrollIsKeptWithTheView) {
     if (c.zoom != 1.0f) {
       EXPECT_EQ(GetUserSettingTexts(u"views/sizes").front(), Utf8ToUtf16(c.text)) << c.text;
     }
+  }
+}
+
+// A book's own page mode and cover switch are kept beside its view; a text
+// without them reads and is written as before; a word not known leaves the
+// whole page and nothing picked. Books never seen pick nothing.
+TEST_F(UserSettings, ABooksOwnModeAndCoverAreKeptWithItsView) {
+  const struct {
+    const char* text;
+    std::optional<PageMode> mode;
+    std::optional<bool> cover;
+    float zoom;
+    bool continuous;
+    bool kept;  // written back as it was read
+  } cases[] = {
+      {"best 10000", {}, {}, 1.0f, false, true},
+      {"width 12500 continuous mode=left cover=1", PageMode::SpreadLeft, true, 1.25f, true, true},
+      {"best 20000 mode=single", PageMode::Single, {}, 2.0f, false, true},
+      {"height 10000 mode=right cover=0", PageMode::SpreadRight, false, 1.0f, false, true},
+      {"best 20000 cover=1 mode=left", PageMode::SpreadLeft, true, 2.0f, false, false},
+      {"best 20000 mode=up", {}, {}, 1.0f, false, false},
+      {"best 20000 cover=2 continuous", {}, {}, 1.0f, false, false},
+      {"best 20000 mode=left ", {}, {}, 1.0f, false, false},
+  };
+  for (const auto& c : cases) {
+    SetUserSettingTexts(u"views/books", {u"/c.cbz"});
+    SetUserSettingTexts(u"views/sizes", {Utf8ToUtf16(c.text)});
+    const BookChoices choices = LoadBookChoices(u"/c.cbz");
+    const ViewScale view = LoadBookView(u"/c.cbz");
+    EXPECT_EQ(choices, (BookChoices{c.mode, c.cover})) << c.text;
+    EXPECT_EQ(view.zoom, c.zoom) << c.text;
+    EXPECT_EQ(view.continuous, c.continuous) << c.text;
+    SaveBookView(u"/c.cbz", view, choices);
+    if (c.kept) {
+      EXPECT_EQ(GetUserSettingTexts(u"views/sizes").front(), Utf8ToUtf16(c.text)) << c.text;
+    }
+    EXPECT_EQ(LoadBookChoices(u"/c.cbz"), choices) << c.text;
+    EXPECT_EQ(LoadBookChoices(u"/new.cbz"), BookChoices{}) << "the view chosen last, not the choices";
   }
 }
 
