@@ -71,6 +71,9 @@ const Row kRows[] = {
      IDM_ZOOM_IN, Action::ZoomIn, "\u62e1\u5927",
      "+  -  0  Ctrl+\u30db\u30a4\u30fc\u30eb", "\u62e1\u5927\u30fb\u7e2e\u5c0f\u30fb\u5168\u4f53\u306b\u623b\u3059"},
     {{}, IDM_ZOOM_OUT, Action::ZoomOut, "\u7e2e\u5c0f"},
+    {{{'S', 0, kControl | kAlt, Action::ShiftPairs}}, IDM_SHIFT_PAIRS, Action::ShiftPairs,
+     "\u898b\u958b\u304d\u3092 1 \u30da\u30fc\u30b8\u305a\u3089\u3059",
+     "S", "\u898b\u958b\u304d\u306e\u7d44\u3092 1 \u30da\u30fc\u30b8\u305a\u3089\u3059 (\u3053\u306e\u672c\u3060\u3051)"},
     {{{'C', 0, kControl | kAlt, Action::Continuous}}, IDM_CONTINUOUS, Action::Continuous,
      "\u9023\u7d9a\u30b9\u30af\u30ed\u30fc\u30eb",
      "C", "\u30da\u30fc\u30b8\u3092\u7e26\u306b\u3064\u306a\u3052\u3066\u30b9\u30af\u30ed\u30fc\u30eb"},
@@ -100,6 +103,7 @@ const Row kRows[] = {
     {{}, IDM_EXIF_ORIENTATION, Action::ExifOrientation, "\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046"},
     {{}, IDM_NATURAL_ORDER, Action::NaturalOrder, "\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b"},
     {{}, IDM_RESUME, Action::Resume, "\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f"},
+    {{}, IDM_READ_ON, Action::ReadOn, "\u6b21\u306e\u5dfb\u3078\u7d9a\u3051\u3066\u8aad\u3080"},
     {{}, IDM_PAGE_NUMBER, Action::PageNumberSwitch, "\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"},
 };
 // clang-format on

@@ -39,12 +39,14 @@ enum class Action {
   SpreadRightMode,
   SpreadLeftMode,
   Colorize,
+  ShiftPairs,        // S: the open book's first page alone or not, the pairs after it shifted by one
   // The reader's switches.
   CoverAlone,
   ExifOrientation,
   NaturalOrder,
   Resume,
   PageNumberSwitch,
+  ReadOn,            // a turn past either end opens the volume beside the book
   // How large the pages are drawn.
   FitBest,      // B, 0, Ctrl+0
   FitWidth,     // W
@@ -84,6 +86,8 @@ constexpr UINT IDM_ZOOM_IN = 32805;
 constexpr UINT IDM_ZOOM_OUT = 32806;
 constexpr UINT IDM_BOOK_INFO = 32807;
 constexpr UINT IDM_CONTINUOUS = 32808;
+constexpr UINT IDM_SHIFT_PAIRS = 32809;
+constexpr UINT IDM_READ_ON = 32810;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -23,12 +23,12 @@ HMENU LoadContextMenu() {
   HMENU history = CreatePopupMenu();
   AppendMenuW(history, MF_STRING | MF_GRAYED, IDM_EMPTY, MenuText(IDM_EMPTY).c_str());
   HMENU show = CreatePopupMenu();
-  for (UINT id : {IDM_SINGLE, IDM_SPREAD_RIGHT, IDM_SPREAD_LEFT}) Append(show, id);
+  for (UINT id : {IDM_SINGLE, IDM_SPREAD_RIGHT, IDM_SPREAD_LEFT, IDM_SHIFT_PAIRS}) Append(show, id);
   Append(show, MF_SEPARATOR, 0, nullptr);
   Append(show, IDM_MONO2COLOR);
   // The reader's own switches, after the view's.
   Append(show, MF_SEPARATOR, 0, nullptr);
-  for (UINT id : {IDM_COVER_ALONE, IDM_EXIF_ORIENTATION, IDM_NATURAL_ORDER, IDM_RESUME, IDM_PAGE_NUMBER})
+  for (UINT id : {IDM_COVER_ALONE, IDM_EXIF_ORIENTATION, IDM_NATURAL_ORDER, IDM_RESUME, IDM_READ_ON, IDM_PAGE_NUMBER})
     Append(show, id);
   HMENU size = CreatePopupMenu();
   for (UINT id : {IDM_FIT_BEST, IDM_FIT_WIDTH, IDM_FIT_HEIGHT, IDM_FIT_ORIGINAL}) Append(size, id);
@@ -79,10 +79,11 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
                                                       : IDM_SPREAD_LEFT,
                 MF_CHECKED);
   if (settings.mono2Color != 0) CheckMenuItem(menu, IDM_MONO2COLOR, MF_CHECKED);
-  if (m_reading.coverAlone) CheckMenuItem(menu, IDM_COVER_ALONE, MF_CHECKED);
+  if (CoverAloneNow()) CheckMenuItem(menu, IDM_COVER_ALONE, MF_CHECKED);
   if (m_reading.exifOrientation) CheckMenuItem(menu, IDM_EXIF_ORIENTATION, MF_CHECKED);
   if (m_reading.naturalOrder) CheckMenuItem(menu, IDM_NATURAL_ORDER, MF_CHECKED);
   if (m_reading.resume) CheckMenuItem(menu, IDM_RESUME, MF_CHECKED);
+  if (m_reading.readOn) CheckMenuItem(menu, IDM_READ_ON, MF_CHECKED);
   if (m_reading.pageNumber) CheckMenuItem(menu, IDM_PAGE_NUMBER, MF_CHECKED);
   if (m_viewScale.continuous) CheckMenuItem(menu, IDM_CONTINUOUS, MF_CHECKED);
   if (m_viewScale.zoom == 1.0f && !m_viewScale.continuous) {
@@ -141,6 +142,8 @@ ReadingDirection DirectionOf(const Book& book) { return book.info ? book.info->d
 }  // namespace
 
 PageMode CMainWindow::PageModeNow() const {
+  // Picked for this book: the reader's word over the book's own.
+  if (m_bookChoices.mode) return *m_bookChoices.mode;
   const PageMode mode = m_profile.settings.pageMode;
   const ReadingDirection way = DirectionOf(m_book);
   if (way == ReadingDirection::Unknown || (mode != PageMode::SpreadRight && mode != PageMode::SpreadLeft)) return mode;
@@ -162,8 +165,13 @@ void CMainWindow::SetPageMode(PageMode mode) {
     m_reading.leftOpening = spread == PageMode::SpreadLeft;
     SaveReaderSettings(m_reading);
   }
+  // The mode of books without their own stays the last one picked.
   m_profile.settings.pageMode = mode;
   SaveProfile();
+  if (!m_book.pages.empty()) {
+    m_bookChoices.mode = mode;
+    if (!m_book.source.empty()) SaveBookChoices(m_book.source, m_viewScale, m_bookChoices);
+  }
   Move(0);
   Invalidate();
 }
@@ -182,13 +190,32 @@ void CMainWindow::ToggleSwitch(bool ReaderSettings::*which) {
   SaveReaderSettings(m_reading);
   if (which == &ReaderSettings::naturalOrder) {
     ReopenInOrder();
-  } else if (which == &ReaderSettings::coverAlone) {
-    if (!m_book.pages.empty() && Move(0) == 0) Invalidate();
   } else if (which == &ReaderSettings::exifOrientation) {
     // Pages decoded the other way are decoded again.
     m_pages.DropPages();
     if (!m_book.pages.empty() && Move(0) == 0) Invalidate();
   }
+}
+
+void CMainWindow::ToggleCoverAlone(bool asDefault) {
+  const bool alone = !CoverAloneNow();
+  if (asDefault) {
+    m_reading.coverAlone = alone;
+    SaveReaderSettings(m_reading);
+  }
+  if (m_book.pages.empty()) return;
+  m_bookChoices.coverAlone = alone;
+  if (!m_book.source.empty()) SaveBookChoices(m_book.source, m_viewScale, m_bookChoices);
+  if (asDefault) {
+    if (Move(0) == 0) Invalidate();
+    return;
+  }
+  // The pairs shifted around the pair on screen, as they fall when read
+  // from the start: with the first page alone, the first page on screen
+  // pairs with the one before it; without, the second with the one after.
+  const int32_t first = m_book.current, second = m_book.second;
+  const int32_t made = second < 0 || first == 0 ? Move(0) : alone ? ShowPage(first, -1) : ShowPage(second, 0);
+  if (made == 0) Invalidate();
 }
 
 void CMainWindow::OpenHistoryEntry(std::size_t i) {

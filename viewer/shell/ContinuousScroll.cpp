@@ -56,6 +56,8 @@ int32_t CMainWindow::ColumnTurn(const PendingTurn& turn) {
   }
   const int32_t page = turn.index ? std::clamp(*turn.index + way, 0, n - 1) : m_book.current + way;
   if (page < 0 || page >= n) {
+    if (!turn.index && turn.otherwise == Otherwise::Beep && ReadsOn(way))
+      return OpenArchiveNear(way, Start{way > 0 ? Start::At::First : Start::At::Last, {}});
     MessageBeep(0);
     return 1;
   }

@@ -170,12 +170,25 @@ class CMainWindow : public CWindowImpl {
   int32_t RebuildDevice();
   int32_t LoadResources();
 
-  // A mode picked by the reader; a spread picked overrides the way the
-  // open book says it reads, for as long as it is open.
+  // A mode picked by the reader, kept for the open book and as the mode of
+  // books with none of their own; a spread picked overrides the way the
+  // open book says it reads.
   void SetPageMode(PageMode mode);
-  // The mode the open book is read in: the chosen one, a spread turned the
-  // way the book says it reads when it says so (the choice kept as it is).
+  // The mode the open book is read in: the one picked for it, else the
+  // reader's, a spread turned the way the book says it reads when it says
+  // so (the reader's mode kept as it is).
   PageMode PageModeNow() const;
+  // Whether the open book's first page stands alone in spreads: as picked
+  // for it, else as the reader's switch says.
+  bool CoverAloneNow() const { return m_bookChoices.coverAlone.value_or(m_reading.coverAlone); }
+  // The cover alone or not for the open book, and the reader's switch too
+  // when `asDefault` (the menu's switch); the spread from the page on
+  // screen shown again, or for S (not `asDefault`) the pair on screen
+  // shifted by a page.
+  void ToggleCoverAlone(bool asDefault);
+  // A turn past the end (+1) or before the start (-1) of the open book:
+  // whether it goes on into the volume beside it.
+  bool ReadsOn(int32_t way) const;
   // Whether the left arrow, a click on the left and a tap there go back:
   // in a spread opening to the left, and on single pages once that way of
   // reading was picked or the book says it reads so.
@@ -257,7 +270,7 @@ class CMainWindow : public CWindowImpl {
   // The page an open shows first: the remembered one (while that switch is
   // on), the first, or the page at a path in the book.
   struct Start {
-    enum class At { Remembered, First, Page } at = At::Remembered;
+    enum class At { Remembered, First, Last, Page } at = At::Remembered;
     std::u16string page;
   };
   int32_t StartIndex(const Book& book, const Start& start) const;
@@ -265,14 +278,15 @@ class CMainWindow : public CWindowImpl {
   // already hold, decoded.
   int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded, const Start& start);
   int32_t OpenFileAt(const char16_t* path, const Start& start);
-  int32_t OpenArchiveNear(int direction);
+  int32_t OpenArchiveNear(int direction, const Start& start);
   // The opener, asking for the passwords of locked archives over the window.
   CBookOpener Opener();
   // Shows a built-in picture alone with the plain product title, with the
   // line saying why when it stands for a page.
   void ShowPicture(ID2D1Bitmap* picture, OpenFailure why = OpenFailure::None);
-  // After an open: the first page, or the unknown picture when none decodes.
-  void ShowFirstPage(int32_t index);
+  // After an open: the first page (or a spread `step` from `index`), or
+  // the unknown picture when none decodes.
+  void ShowFirstPage(int32_t index, int32_t step = 0);
   // The picture of a failed open: the error picture, or the unknown one
   // for a file no route reads.
   void ShowOpenFailure(bool notArchive, OpenFailure why);
@@ -317,6 +331,7 @@ class CMainWindow : public CWindowImpl {
   int32_t m_columnShown = -1;
   int32_t m_wheelRest = 0;
   ReaderSettings m_reading;
+  BookChoices m_bookChoices;  // the open book's own, over m_reading and the profile
   OpenFailure m_failure = OpenFailure::None;
   bool m_help = false;
   bool m_info = false;  // the open book's description over the pages, until put away

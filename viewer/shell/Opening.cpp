@@ -76,17 +76,22 @@ CBookOpener CMainWindow::Opener() {
   return opener;
 }
 
-void CMainWindow::ShowFirstPage(int32_t index) {
+void CMainWindow::ShowFirstPage(int32_t index, int32_t step) {
   // As large as this book was read last, or as the last book.
   const ViewScale kept = LoadBookView(m_book.source);
+  m_bookChoices = LoadBookChoices(m_book.source);
   m_viewScale = ViewScale{};
   m_viewScale.fit = kept.fit;
   m_viewScale.zoom = kept.zoom;
   m_viewScale.continuous = kept.continuous;
   // Another book: its own column, or none.
   if (m_inColumn) LeaveColumn();
-  ShowPage(index, 0, Otherwise::ShowNoPage);
+  ShowPage(index, step, Otherwise::ShowNoPage);
   Invalidate();
+}
+
+bool CMainWindow::ReadsOn(int32_t way) const {
+  return m_reading.readOn && way != 0 && m_book.CanStepToArchive(way < 0 ? -1 : +1);
 }
 
 void CMainWindow::ShowNoPage() { ShowPicture(m_pictures.unknown.get(), Opener().DiagnosePages(m_book)); }
@@ -117,6 +122,8 @@ int32_t CMainWindow::StartIndex(const Book& book, const Start& start) const {
       return m_reading.resume ? RememberedPage(book) : 0;
     case Start::At::Page:
       return std::max(book.IndexOf(start.page), 0);
+    case Start::At::Last:
+      return std::max(book.PageCount() - 1, 0);
     case Start::At::First:
       break;
   }
@@ -143,6 +150,7 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
   m_pages.Reset();
   ForgetTurns();
   m_book = std::move(opened.book);
+  m_bookChoices = {};
   if (opened.status != OpenStatus::Opened) {
     ShowPicture(m_pictures.error.get(), opened.why);
     Invalidate();
@@ -194,6 +202,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   m_pages.Reset();
   ForgetTurns();
   m_book = Book{};
+  m_bookChoices = {};
 
   switch (opened.status) {
     case OpenStatus::IsImage:
@@ -212,11 +221,11 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   }
 }
 
-int32_t CMainWindow::OpenNextArchive() { return OpenArchiveNear(+1); }
+int32_t CMainWindow::OpenNextArchive() { return OpenArchiveNear(+1, Start{}); }
 
-int32_t CMainWindow::OpenPreviousArchive() { return OpenArchiveNear(-1); }
+int32_t CMainWindow::OpenPreviousArchive() { return OpenArchiveNear(-1, Start{}); }
 
-int32_t CMainWindow::OpenArchiveNear(int direction) {
+int32_t CMainWindow::OpenArchiveNear(int direction, const Start& start) {
   if (!m_book.CanStepToArchive(direction)) return 1;
   const CBookOpener opener = Opener();
   BookOpening opened =
@@ -232,7 +241,13 @@ int32_t CMainWindow::OpenArchiveNear(int direction) {
   ForgetTurns();
   m_book = std::move(opened.book);
   SHAddToRecentDocs(SHARD_PATHW, m_book.source.c_str());
-  ShowFirstPage(StartIndex(m_book, Start{}));
+  if (start.at == Start::At::Last) {
+    // As End does: the last page, with its partner in a spread, or the
+    // last one that shows when the last entries are no pages.
+    ShowFirstPage(m_book.PageCount(), -2);
+    return 0;
+  }
+  ShowFirstPage(StartIndex(m_book, start));
   return 0;
 }
 

@@ -38,9 +38,10 @@ CMainWindow::Otherwise CMainWindow::DropWaitingTurns() {
 
 int32_t CMainWindow::MakeTurns() {
   int32_t made = 2;
+  int32_t onward = 0;  // a turn past an end that reads on into the volume that way
   while (!m_turns.empty()) {
     const PendingTurn turn = m_turns.front();
-    const bool coverAlone = m_reading.coverAlone && PageModeNow() != PageMode::Single;
+    const bool coverAlone = CoverAloneNow() && PageModeNow() != PageMode::Single;
     const TurnResult result = m_pages.Turn(turn.index.value_or(m_book.current), turn.step, coverAlone);
     if (result.state == TurnState::Waiting) {
       if (made != 2 || m_waitingSince == std::chrono::steady_clock::time_point{})
@@ -55,11 +56,23 @@ int32_t CMainWindow::MakeTurns() {
       made = 0;
       continue;
     }
+    // The reader's own turn past an end (not one to a page by its place).
+    if (!turn.index && turn.otherwise == Otherwise::Beep && ReadsOn(turn.step)) {
+      onward = turn.step < 0 ? -1 : +1;
+      ForgetTurns();  // the turns after it were for this book
+      break;
+    }
     MessageBeep(0);
     made = 1;
     if (turn.otherwise == Otherwise::ShowNoPage) ShowNoPage();
     // Nothing from there on shows: the last page that does.
     if (turn.otherwise == Otherwise::ShowLastPages) m_turns.push_front(PendingTurn{m_book.PageCount(), -2});
+  }
+  if (onward != 0) {
+    // The next volume from its first page, the previous from its last; the
+    // open beeps when none opens.
+    made = OpenArchiveNear(onward, Start{onward > 0 ? Start::At::First : Start::At::Last, {}}) == 0 ? 0 : 1;
+    if (!m_turns.empty()) return 2;
   }
   if (m_settled) std::exchange(m_settled, nullptr)();
   return made;

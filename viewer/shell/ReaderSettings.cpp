@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@ constexpr char16_t kCoverAlone[] = u"reading/coverAlone";
 constexpr char16_t kResume[] = u"reading/resume";
 constexpr char16_t kExifOrientation[] = u"reading/exifOrientation";
 constexpr char16_t kPageNumber[] = u"reading/pageNumber";
+constexpr char16_t kReadOn[] = u"reading/readOn";
 constexpr char16_t kLeftOpening[] = u"reading/leftOpening";
 constexpr char16_t kHistoryBooks[] = u"history/books";
 constexpr char16_t kHistoryPages[] = u"history/pages";
@@ -31,36 +33,74 @@ constexpr char16_t kViewLast[] = u"views/last";
 
 // A view as the settings file keeps it: its fit's name and the zoom in
 // ten-thousandths ("width 12500"; no decimal point, whatever the locale),
-// then a word for continuous scroll when on ("best 10000 continuous"; a
-// view kept without it reads as not continuous, and one written without
-// continuous scroll is as it always was); anything else there reads as the
-// whole page.
+// then a word for continuous scroll when on ("best 10000 continuous"), then
+// what the reader picked for the book alone ("mode=left", "cover=1"). A
+// word left out is the default, so older texts read as they always did and
+// a book with nothing picked is written as it always was; a word not known
+// leaves the whole page.
 constexpr const char* kFitNames[] = {"best", "width", "height", "original"};
-constexpr char kContinuousWord[] = " continuous";
+constexpr char kContinuousWord[] = "continuous";
+// By PageMode's value.
+constexpr const char* kModeWords[] = {"mode=single", "mode=right", "mode=left"};
+constexpr const char* kCoverWords[] = {"cover=0", "cover=1"};
 
-std::u16string ViewText(const ViewScale& view) {
+struct KeptView {
+  ViewScale view;
+  BookChoices choices;
+};
+
+std::u16string ViewText(const ViewScale& view, const BookChoices& choices = {}) {
   const long zoom = std::lround(static_cast<double>(view.zoom) * 10000);
-  return Utf8ToUtf16(std::string(kFitNames[static_cast<int>(view.fit)]) + " " + std::to_string(zoom) +
-                     (view.continuous ? kContinuousWord : ""));
+  std::string text = std::string(kFitNames[static_cast<int>(view.fit)]) + " " + std::to_string(zoom);
+  if (view.continuous) text += std::string(" ") + kContinuousWord;
+  if (const int mode = choices.mode ? static_cast<int>(*choices.mode) : -1; mode >= 0 && mode < 3)
+    text += std::string(" ") + kModeWords[mode];
+  if (choices.coverAlone) text += std::string(" ") + kCoverWords[*choices.coverAlone ? 1 : 0];
+  return Utf8ToUtf16(text);
 }
 
-ViewScale ParseView(const std::u16string& text) {
-  ViewScale view;
+// The words after the zoom; false for one not known.
+bool ParseWords(std::string_view words, KeptView* kept) {
+  while (!words.empty()) {
+    if (words.front() != ' ') return false;
+    words.remove_prefix(1);
+    const std::string_view word = words.substr(0, words.find(' '));
+    words.remove_prefix(word.size());
+    bool known = false;
+    if (word == kContinuousWord) kept->view.continuous = known = true;
+    for (int k = 0; k < 3; ++k)
+      if (word == kModeWords[k]) kept->choices.mode = static_cast<PageMode>(k), known = true;
+    for (int k = 0; k < 2; ++k)
+      if (word == kCoverWords[k]) kept->choices.coverAlone = k == 1, known = true;
+    if (!known) return false;
+  }
+  return true;
+}
+
+KeptView ParseView(const std::u16string& text) {
+  KeptView kept;
   const std::string words = Utf16ToUtf8(text);
   const std::size_t space = words.find(' ');
-  if (space == std::string::npos) return view;
+  if (space == std::string::npos) return kept;
   for (int k = 0; k < 4; ++k)
-    if (words.compare(0, space, kFitNames[k]) == 0) view.fit = static_cast<Fit>(k);
+    if (words.compare(0, space, kFitNames[k]) == 0) kept.view.fit = static_cast<Fit>(k);
   char* end = nullptr;
   const long zoom = std::strtol(words.c_str() + space + 1, &end, 10);
-  const bool number = end != words.c_str() + space + 1;
-  if (number && std::string_view(end) == kContinuousWord) {
-    view.continuous = true;
-    end += std::size(kContinuousWord) - 1;
-  }
+  if (end == words.c_str() + space + 1) return kept;
   // The layout keeps any zoom within the page's bounds; this keeps it sane.
-  if (number && *end == '\0' && zoom >= 10 && zoom <= 10000000) view.zoom = static_cast<float>(zoom) / 10000;
-  return view;
+  KeptView read = kept;
+  if (!ParseWords(end, &read) || zoom < 10 || zoom > 10000000) return kept;
+  read.view.zoom = static_cast<float>(zoom) / 10000;
+  return read;
+}
+
+// The book's kept text, else none.
+std::optional<std::u16string> KeptText(const std::u16string& book) {
+  const std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
+  const std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
+  for (std::size_t i = 0; i < books.size() && i < sizes.size(); ++i)
+    if (books[i] == book) return sizes[i];
+  return std::nullopt;
 }
 
 // The smallest window worth restoring, and the largest coordinate taken as
@@ -79,6 +119,7 @@ ReaderSettings LoadReaderSettings() {
   settings.resume = Switch(kResume, settings.resume);
   settings.exifOrientation = Switch(kExifOrientation, settings.exifOrientation);
   settings.pageNumber = Switch(kPageNumber, settings.pageNumber);
+  settings.readOn = Switch(kReadOn, settings.readOn);
   settings.leftOpening = Switch(kLeftOpening, settings.leftOpening);
   return settings;
 }
@@ -89,6 +130,7 @@ void SaveReaderSettings(const ReaderSettings& settings) {
   SetUserSettingInteger(kResume, settings.resume ? 1 : 0);
   SetUserSettingInteger(kExifOrientation, settings.exifOrientation ? 1 : 0);
   SetUserSettingInteger(kPageNumber, settings.pageNumber ? 1 : 0);
+  SetUserSettingInteger(kReadOn, settings.readOn ? 1 : 0);
   SetUserSettingInteger(kLeftOpening, settings.leftOpening ? 1 : 0);
 }
 
@@ -113,14 +155,16 @@ void SaveHistoryPages(CHistory& history) {
 }
 
 ViewScale LoadBookView(const std::u16string& book) {
-  const std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
-  const std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
-  for (std::size_t i = 0; i < books.size() && i < sizes.size(); ++i)
-    if (books[i] == book) return ParseView(sizes[i]);
-  return ParseView(GetUserSettingText(kViewLast));
+  if (const std::optional<std::u16string> text = KeptText(book)) return ParseView(*text).view;
+  return ParseView(GetUserSettingText(kViewLast)).view;
 }
 
-void SaveBookView(const std::u16string& book, const ViewScale& view) {
+BookChoices LoadBookChoices(const std::u16string& book) {
+  const std::optional<std::u16string> text = KeptText(book);
+  return text ? ParseView(*text).choices : BookChoices{};
+}
+
+void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
   // Read first: what another window kept for its books stays.
   std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
   std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
@@ -133,10 +177,14 @@ void SaveBookView(const std::u16string& book, const ViewScale& view) {
       break;
     }
   books.insert(books.begin(), book);
-  sizes.insert(sizes.begin(), ViewText(view));
+  sizes.insert(sizes.begin(), ViewText(view, choices));
   if (books.size() > kBooksWithViews) books.resize(kBooksWithViews), sizes.resize(kBooksWithViews);
   SetUserSettingTexts(kViewBooks, books);
   SetUserSettingTexts(kViewSizes, sizes);
+}
+
+void SaveBookView(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
+  SaveBookChoices(book, view, choices);
   SetUserSettingText(kViewLast, ViewText(view));
 }
 

@@ -3,11 +3,13 @@
 // pages of the history's books by name, and the about page's site.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "platform/winuser.h"
 #include "viewer/book/Book.h"
 #include "viewer/book/History.h"
+#include "viewer/book/PageMode.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/reading/ViewScale.h"
 
@@ -17,6 +19,7 @@ struct ReaderSettings {
   bool resume = true;           // a book from the history opens at its page
   bool exifOrientation = true;  // pages stand as their Exif orientation says
   bool pageNumber = true;       // the page number shown briefly after a turn in full screen
+  bool readOn = false;          // a turn past either end of a book opens the volume beside it
   // The reading direction picked last with a spread mode: pages opening to
   // the left (forward is to the right). Single pages turn that way too.
   bool leftOpening = false;
@@ -40,10 +43,22 @@ void SaveHistoryPages(CHistory& history);
 // zoom; not where the window stood over them); for a book not among those
 // kept, the view chosen last for any book.
 ViewScale LoadBookView(const std::u16string& book);
+// What the reader picked for one book alone: its page mode and whether its
+// first page stands alone in spreads (which shifts every pair after it).
+// Nothing picked: the book reads as the reader's defaults say.
+struct BookChoices {
+  std::optional<PageMode> mode;
+  std::optional<bool> coverAlone;
+  bool operator==(const BookChoices&) const = default;
+};
+// Kept beside the book's view; none for a book not kept.
+BookChoices LoadBookChoices(const std::u16string& book);
 // Kept for the book (the latest kBooksWithViews books keep theirs), and as
-// the view of books not kept.
+// the view of books not kept (the choices stay the book's own).
 constexpr std::size_t kBooksWithViews = 200;
-void SaveBookView(const std::u16string& book, const ViewScale& view);
+void SaveBookView(const std::u16string& book, const ViewScale& view, const BookChoices& choices = {});
+// The same for the book alone: a mode or cover picked is no view for others.
+void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices);
 
 // The window as it was last: its normal rectangle (as GetWindowPlacement
 // gives it) and whether it was maximized.

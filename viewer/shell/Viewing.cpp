@@ -35,7 +35,7 @@ void CMainWindow::SetFit(Fit fit) {
 }
 
 void CMainWindow::KeepView() {
-  if (!m_book.source.empty()) SaveBookView(m_book.source, m_viewScale);
+  if (!m_book.source.empty()) SaveBookView(m_book.source, m_viewScale, m_bookChoices);
 }
 
 void CMainWindow::Zoom(int direction, float x, float y) {

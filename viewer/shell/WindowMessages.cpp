@@ -173,7 +173,18 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       ToggleColorizing();
       break;
     case Action::CoverAlone:
-      ToggleSwitch(&ReaderSettings::coverAlone);
+      ToggleCoverAlone(true);
+      break;
+    case Action::ShiftPairs:
+      // Single pages have no pairs to shift.
+      if (m_book.pages.empty()) break;
+      if (PageModeNow() == PageMode::Single)
+        MessageBeep(0);
+      else
+        ToggleCoverAlone(false);
+      break;
+    case Action::ReadOn:
+      ToggleSwitch(&ReaderSettings::readOn);
       break;
     case Action::ExifOrientation:
       ToggleSwitch(&ReaderSettings::exifOrientation);

@@ -174,6 +174,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {VK_OEM_PLUS, shift, Action::ZoomIn},         {VK_OEM_MINUS, none, Action::ZoomOut},
       {'I', none, Action::BookInfo},                {'I', control, Action::None},
       {'C', none, Action::Continuous},              {'C', control, Action::None},
+      {'S', none, Action::ShiftPairs},              {'S', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)
@@ -585,6 +586,72 @@ TEST_F(Reading, TheCoverStandsAloneAndThePairsAfterIt) {
   Mode(PageMode::Single);
   Press(VK_NEXT);
   EXPECT_EQ(Shown(), std::make_pair(1, -1));
+}
+
+// A mode picked for a book is that book's, after a restart too; a book
+// with none takes the mode picked last.
+TEST_F(Reading, AModePickedForABookIsThatBooksAlone) {
+  const std::string american = Pages(4, "american"), manga = Pages(4, "manga");
+  m_main->reading().resume = false;
+  ASSERT_EQ(OpenFolder(american), 0);
+  Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
+  ASSERT_EQ(OpenFolder(manga), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1)) << "none of its own";
+  Send(WM_COMMAND, IDM_SINGLE, 0);
+  MakeWindow();
+  m_main->reading().resume = false;
+  ASSERT_EQ(OpenFolder(american), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1));
+  ASSERT_EQ(OpenFolder(manga), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1));
+}
+
+// S shifts the pairs of this book alone by a page, back and forth, and the
+// book keeps it; single pages have none to shift.
+TEST_F(Reading, SShiftsThePairsOfThisBookAlone) {
+  const std::string shifted = Pages(6, "shifted");
+  m_main->reading().resume = false;
+  Mode(PageMode::SpreadRight);
+  ASSERT_EQ(OpenFolder(shifted), 0);
+  ASSERT_EQ(m_main->ShowPage(2, 0), 0);
+  for (const auto& pair : {std::make_pair(1, 2), std::make_pair(2, 3), std::make_pair(1, 2)}) {
+    Press('S');
+    EXPECT_EQ(Shown(), pair);
+  }
+  EXPECT_FALSE(m_main->reading().coverAlone) << "the reader's switch untouched";
+  ASSERT_EQ(OpenFolder(shifted), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "kept for the book";
+  Send(WM_COMMAND, IDM_SINGLE, 0);
+  const int beeps = m_beeps;
+  Press('S');
+  EXPECT_EQ(m_beeps, beeps + 1);
+}
+
+// Switched on, a turn past the last page opens the next volume at its first
+// page, one before the first page the previous at its last, wherever they
+// were left; off, and past the last volume, a beep.
+TEST_F(Reading, TurnsReadOnIntoTheVolumeBesideWhenSwitchedOn) {
+  Pages(3);
+  m_tmp.MakeFolder("series");
+  for (int volume : {1, 2, 10})
+    Shell("cd '" + m_tmp.path() + "' && 7z a -tzip 'series/Vol " + std::to_string(volume) +
+          ".zip' p0.png p1.png p2.png >/dev/null");
+  ASSERT_EQ(OpenFile(m_tmp / "series/Vol 1.zip"), 0);
+  Press(VK_END);
+  m_beeps = 0;
+  Press(VK_DOWN);
+  EXPECT_EQ(m_main->book().displayName, u"Vol 1.zip") << "off by default";
+  Send(WM_COMMAND, IDM_READ_ON, 0);
+  const struct { WPARAM key; bool shift; const char16_t* volume; int32_t page; } steps[] = {{VK_DOWN, false, u"Vol 2.zip", 0}, {VK_DOWN, false, u"Vol 2.zip", 1}, {'N', false, u"Vol 10.zip", 0},
+               {VK_UP, false, u"Vol 2.zip", 2},   {'N', true, u"Vol 1.zip", 2},     {VK_DOWN, false, u"Vol 2.zip", 0},
+               {VK_END, false, u"Vol 2.zip", 2},  {VK_NEXT, false, u"Vol 10.zip", 0}, {VK_END, false, u"Vol 10.zip", 2},
+               {VK_DOWN, false, u"Vol 10.zip", 2}};
+  for (const auto& step : steps) {
+    Press(step.key, {step.shift, false, false});
+    EXPECT_EQ(m_main->book().displayName, step.volume) << step.key;
+    EXPECT_EQ(m_main->book().current, step.page) << step.key;
+  }
+  EXPECT_EQ(m_beeps, 2);
 }
 
 // Phone scans stored wide but tagged "turn a quarter": upright, so they

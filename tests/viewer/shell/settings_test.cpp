@@ -44,7 +44,7 @@ TEST_F(UserSettings, TheSwitchesRoundTripAndDefaultToWhatReadersExpect) {
   // Each switch on its own, so one cannot stand in for another.
   for (bool ReaderSettings::*which : {&ReaderSettings::naturalOrder, &ReaderSettings::coverAlone,
                                       &ReaderSettings::resume, &ReaderSettings::exifOrientation,
-                                      &ReaderSettings::pageNumber}) {
+                                      &ReaderSettings::pageNumber, &ReaderSettings::readOn}) {
     ReaderSettings changed;
     changed.*which = !(changed.*which);
     SaveReaderSettings(changed);
@@ -97,6 +97,30 @@ TEST_F(UserSettings, ContinuousScrollIsKeptWithTheView) {
     if (c.zoom != 1.0f) {
       EXPECT_EQ(GetUserSettingTexts(u"views/sizes").front(), Utf8ToUtf16(c.text)) << c.text;
     }
+  }
+}
+
+// A book's own page mode and cover switch are kept beside its view; a text
+// without them is read and written as before; a word not known leaves the
+// whole page and nothing picked; books never seen pick nothing.
+TEST_F(UserSettings, ABooksOwnModeAndCoverAreKeptWithItsView) {
+  // Each text, what it reads as, and whether it is written back as it was.
+  const struct { const char* text; BookChoices choices; float zoom; bool kept; } cases[] = {
+      {"best 10000", {}, 1.0f, true},
+      {"width 12500 continuous mode=left cover=1", {PageMode::SpreadLeft, true}, 1.25f, true},
+      {"height 20000 mode=single cover=0", {PageMode::Single, false}, 2.0f, true},
+      {"best 20000 cover=1 mode=right", {PageMode::SpreadRight, true}, 2.0f, false},
+      {"best 20000 mode=up", {}, 1.0f, false},
+      {"best 20000 mode=left ", {}, 1.0f, false},
+  };
+  for (const auto& c : cases) {
+    SetUserSettingTexts(u"views/books", {u"/c.cbz"});
+    SetUserSettingTexts(u"views/sizes", {Utf8ToUtf16(c.text)});
+    EXPECT_EQ(LoadBookChoices(u"/c.cbz"), c.choices) << c.text;
+    EXPECT_EQ(LoadBookView(u"/c.cbz").zoom, c.zoom) << c.text;
+    SaveBookView(u"/c.cbz", LoadBookView(u"/c.cbz"), c.choices);
+    EXPECT_EQ(GetUserSettingTexts(u"views/sizes").front() == Utf8ToUtf16(c.text), c.kept) << c.text;
+    EXPECT_EQ(LoadBookChoices(u"/new.cbz"), BookChoices{}) << c.text;
   }
 }
 

@@ -333,6 +333,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   const MenuSeen expectedShow{{u"", IDM_SINGLE, 0},
                               {u"", IDM_SPREAD_RIGHT, MF_CHECKED},
                               {u"", IDM_SPREAD_LEFT, 0},
+                              {u"", IDM_SHIFT_PAIRS, 0},
                               {u"", 0, MF_SEPARATOR},
                               {u"", IDM_MONO2COLOR, MF_CHECKED},
                               {u"", 0, MF_SEPARATOR},
@@ -340,6 +341,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                               {u"", IDM_EXIF_ORIENTATION, MF_CHECKED},
                               {u"", IDM_NATURAL_ORDER, MF_CHECKED},
                               {u"", IDM_RESUME, MF_CHECKED},
+                              {u"", IDM_READ_ON, 0},
                               {u"", IDM_PAGE_NUMBER, MF_CHECKED}};
   for (const Seen& s : seen) {
     EXPECT_EQ(WithoutTexts(s.popup), expectedPopup);
@@ -366,20 +368,23 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                                          u"View", u"Window/Full Screen", u"", u"Help", u"Exit"}));
   EXPECT_EQ(Texts(seen[0].history), (Words{u"Empty"}));
   EXPECT_EQ(Texts(seen[0].show),
-            (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d", u"",
+            (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d",
+                   u"\u898b\u958b\u304d\u3092 1 \u30da\u30fc\u30b8\u305a\u3089\u3059", u"",
                    u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316", u"",
                    u"\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a",
                    u"\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046",
                    u"\u540d\u524d\u306e\u6570\u5b57\u3092\u6570\u3068\u3057\u3066\u4e26\u3079\u308b",
                    u"\u524d\u56de\u306e\u30da\u30fc\u30b8\u304b\u3089\u958b\u304f",
+                   u"\u6b21\u306e\u5dfb\u3078\u7d9a\u3051\u3066\u8aad\u3080",
                    u"\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"}));
   EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"\u672c\u306e\u60c5\u5831", u"About"}));
   // English: the same menus in English words.
   EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
   EXPECT_EQ(Texts(seen[1].show),
-            (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left", u"",
-                   u"Colorize Monochrome Pages", u"", u"Cover Alone", u"Turn Pages as Exif Says",
-                   u"Natural Order (2 before 10)", u"Open Books Where I Left Off", u"Page Number in Full Screen"}));
+            (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left",
+                   u"Shift the Pairs by One Page", u"", u"Colorize Monochrome Pages", u"", u"Cover Alone",
+                   u"Turn Pages as Exif Says", u"Natural Order (2 before 10)", u"Open Books Where I Left Off",
+                   u"Read On into the Next Volume", u"Page Number in Full Screen"}));
   EXPECT_EQ(Texts(seen[1].help), (Words{u"Manual", u"Keys and Mouse", u"Book Information", u"About"}));
   EXPECT_EQ(Texts(seen[0].view), (Words{u"\u5168\u4f53\u3092\u8868\u793a", u"\u5e45\u306b\u5408\u308f\u305b\u308b",
                                         u"\u9ad8\u3055\u306b\u5408\u308f\u305b\u308b", u"\u539f\u5bf8\u5927", u"",
@@ -413,7 +418,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
   ComicInfo info;
   info.series = info.number = info.volume = info.title = info.writer = info.summary = u"x";
   for (const auto& [label, words] : InfoLines(info)) texts.push_back(label);
-  EXPECT_EQ(texts.size(), 13u + 1u + 11u + 9u + 4u + 2 * HelpLines().size() + 10u + 6u);
+  EXPECT_EQ(texts.size(), 13u + 1u + 13u + 9u + 4u + 2 * HelpLines().size() + 10u + 6u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

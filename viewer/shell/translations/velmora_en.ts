@@ -50,6 +50,14 @@
         <translation>Two Pages, Opening to the Left</translation>
     </message>
     <message>
+        <source>見開きを 1 ページずらす</source>
+        <translation>Shift the Pairs by One Page</translation>
+    </message>
+    <message>
+        <source>見開きの組を 1 ページずらす (この本だけ)</source>
+        <translation>Shift the pairs by one page (this book only)</translation>
+    </message>
+    <message>
         <source>モノクロ画像のカラー化</source>
         <translation>Colorize Monochrome Pages</translation>
     </message>
@@ -80,6 +88,10 @@
     <message>
         <source>前回のページから開く</source>
         <translation>Open Books Where I Left Off</translation>
+    </message>
+    <message>
+        <source>次の巻へ続けて読む</source>
+        <translation>Read On into the Next Volume</translation>
     </message>
     <message>
         <source>Window/Full Screen</source>
