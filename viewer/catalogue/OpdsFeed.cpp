@@ -117,27 +117,29 @@ class FeedParser {
   // False when the root is no Atom feed.
   bool Start() {
     const int depth = m_reader.Depth();
-    // The base of this element: its parent's, moved by its own xml:base.
     while (m_bases.size() > 1 && m_bases.back().depth >= depth) m_bases.pop_back();
-    if (const auto moved = m_reader.AttributeNs(kXml, u"base"))
-      m_bases.push_back({depth, ResolveUrl(m_bases.back().url, *moved)});
-
     const bool atom = m_reader.NamespaceUri() == kAtom;
     const std::u16string name = m_reader.Name();
-    if (depth == 1) return atom && name == u"feed";
-    if (depth == 2 && atom) {
+    if (depth == 1) {
+      if (!atom || name != u"feed") return false;
+      MoveBase();
+    } else if (depth == 2 && atom) {
       if (name == u"title") Capture(m_feed.title);
       else if (name == u"id") Capture(m_feed.id);
-      else if (name == u"link" && m_feedLinks++ < kMaxOpdsLinks) FeedLink();
-      else if (name == u"entry" && m_feed.entries.size() < kMaxOpdsEntries) m_entry.emplace(), m_entryLinks = 0;
+      else if (name == u"link" && m_feedLinks++ < kMaxOpdsLinks) MoveBase(), FeedLink();
+      else if (name == u"entry" && m_feed.entries.size() < kMaxOpdsEntries) {
+        m_entry.emplace();
+        m_entryLinks = 0;
+        MoveBase();
+      }
     } else if (depth == 3 && m_entry) {
-      const std::u16string_view ns = m_reader.NamespaceUri();
+      const std::u16string ns = m_reader.NamespaceUri();
       if (atom && name == u"title") Capture(m_entry->title);
       else if (atom && name == u"id") Capture(m_entry->id);
       else if (atom && name == u"updated") Capture(m_entry->updated);
       else if (atom && name == u"summary") Capture(m_entry->summary);
       else if (atom && name == u"content") Capture(m_content);
-      else if (atom && name == u"link" && m_entryLinks++ < kMaxOpdsLinks) EntryLink();
+      else if (atom && name == u"link" && m_entryLinks++ < kMaxOpdsLinks) MoveBase(), EntryLink();
       else if ((atom && name == u"author") || ((ns == kDcTerms || ns == kDcElements) && name == u"creator")) {
         m_author.clear();
         m_authorOpen = true;
@@ -172,6 +174,15 @@ class FeedParser {
     if (kind == u"navigation") m_feed.kind = OpdsFeedKind::Navigation;
     else if (kind == u"acquisition") m_feed.kind = OpdsFeedKind::Acquisition;
     else m_feed.kind = m_anyAcquisition ? OpdsFeedKind::Acquisition : OpdsFeedKind::Navigation;
+  }
+
+  // The element's xml:base, if it has one, moves the base of what it holds
+  // (and of its own href). Only the feed, its entries and links are asked:
+  // no other element holds a link read, and a hostile feed's thousands of
+  // other elements each with a base to resolve would cost time for nothing.
+  void MoveBase() {
+    if (const auto moved = m_reader.AttributeNs(kXml, u"base"))
+      m_bases.push_back({m_reader.Depth(), ResolveUrl(m_bases.back().url, *moved)});
   }
 
   // The element's text (and its children's) goes to `field`, from scratch.

@@ -89,15 +89,15 @@ const Case kCases[] = {
        EXPECT_EQ(feed.links.first, u"https://cdn.example/f");
        EXPECT_EQ(feed.links.last, u"http://other.example/l");
      }},
-    {"xml:base on the feed, then on an entry",
+    {"xml:base on the feed, an entry, a link",
      Feed(Link("next", "n") + "<entry xml:base=\"sub/\">" + Link("subsection", "x") + "</entry>" +
-              Entry(Link("subsection", "y")),
+              Entry(Link("subsection", "y", "xml:base=\"/z/\"")),
           " xml:base=\"http://mirror.example/cat/\""),
      nullptr,
      [](const OpdsFeed& feed) {
        EXPECT_EQ(feed.links.next, u"http://mirror.example/cat/n");
        EXPECT_EQ(feed.entries.at(0).navigation->href, u"http://mirror.example/cat/sub/x");
-       EXPECT_EQ(feed.entries.at(1).navigation->href, u"http://mirror.example/cat/y");
+       EXPECT_EQ(feed.entries.at(1).navigation->href, u"http://mirror.example/z/y");
      }},
     {"namespaces by URI, not prefix",
      "<a:feed xmlns:a=\"http://www.w3.org/2005/Atom\" xmlns:p=\"http://vaemendis.net/opds-pse/ns\">"
