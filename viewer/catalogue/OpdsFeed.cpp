@@ -182,7 +182,16 @@ class FeedParser {
   // other elements each with a base to resolve would cost time for nothing.
   void MoveBase() {
     if (const auto moved = m_reader.AttributeNs(kXml, u"base"))
-      m_bases.push_back({m_reader.Depth(), ResolveUrl(m_bases.back().url, *moved)});
+      m_bases.push_back({m_reader.Depth(), Resolve(*moved)});
+  }
+
+  // The reference against the base here, while the feed's budget lasts.
+  std::u16string Resolve(std::u16string_view reference) {
+    const std::u16string& base = m_bases.back().url;
+    const std::size_t cost = base.size() + reference.size();
+    if (cost > m_urlWork) return {};
+    m_urlWork -= cost;
+    return ResolveUrl(base, reference);
   }
 
   // The element's text (and its children's) goes to `field`, from scratch.
@@ -194,11 +203,11 @@ class FeedParser {
 
   // The link element's, with its href resolved; none when it leads nowhere
   // a reader may go.
-  std::optional<OpdsLink> Link() const {
+  std::optional<OpdsLink> Link() {
     const std::optional<std::u16string> href = m_reader.AttributeNs({}, u"href");
     if (!href) return std::nullopt;
     OpdsLink link;
-    link.href = ResolveUrl(m_bases.back().url, *href);
+    link.href = Resolve(*href);
     if (!IsWebUrl(link.href)) return std::nullopt;
     link.rel = Capped(Trimmed(m_reader.AttributeNs({}, u"rel").value_or(u"alternate")));
     link.type = Capped(Trimmed(m_reader.AttributeNs({}, u"type").value_or(u"")));
@@ -262,6 +271,7 @@ class FeedParser {
 
   XmlReader m_reader;
   std::vector<Base> m_bases;
+  std::size_t m_urlWork = kMaxOpdsUrlWork;  // what resolving may still cost
   OpdsFeed m_feed;
   std::u16string m_selfType;
   std::size_t m_feedLinks = 0;

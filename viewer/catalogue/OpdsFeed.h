@@ -17,6 +17,12 @@ inline constexpr std::size_t kMaxOpdsLinks = 64;    // of the feed, or of one en
 inline constexpr std::size_t kMaxOpdsAuthors = 64;  // of one entry
 inline constexpr std::size_t kMaxOpdsText = 16 * 1024;
 inline constexpr int32_t kMaxPseCount = 100000;
+// What resolving a feed's links may cost, in UTF-16 units: the lengths of
+// each one's base and reference, summed. A feed of 5000 entries with a few
+// links each costs a few million; links against a base of 8 KiB, by the
+// hundred thousand, would cost minutes and gigabytes: past this, links are
+// dropped.
+inline constexpr std::size_t kMaxOpdsUrlWork = std::size_t{4} << 20;
 
 enum class OpdsFeedKind { Navigation, Acquisition };
 
