@@ -78,4 +78,15 @@ std::optional<std::u16string> XmlReader::Attribute(std::u16string_view name) con
   return std::nullopt;
 }
 
+std::u16string XmlReader::NamespaceUri() const { return Units(m_qt->reader.namespaceUri()); }
+
+std::optional<std::u16string> XmlReader::AttributeNs(std::u16string_view namespaceUri,
+                                                     std::u16string_view name) const {
+  const QStringView uri(namespaceUri.data(), static_cast<qsizetype>(namespaceUri.size()));
+  const QStringView local(name.data(), static_cast<qsizetype>(name.size()));
+  for (const QXmlStreamAttribute& attribute : m_qt->reader.attributes())
+    if (attribute.namespaceUri() == uri && attribute.name() == local) return Units(attribute.value());
+  return std::nullopt;
+}
+
 std::u16string XmlReader::Text() const { return Units(m_qt->reader.text()); }

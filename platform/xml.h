@@ -36,8 +36,14 @@ class XmlReader {
   XmlEvent Next();
   // The element's local name (no prefix), at a start or end.
   std::u16string Name() const;
+  // The namespace URI of the element at a start or end; empty when it has
+  // none. A prefix is the document's choice: the URI says what it means.
+  std::u16string NamespaceUri() const;
   // The value of the start element's attribute of that qualified name.
   std::optional<std::u16string> Attribute(std::u16string_view name) const;
+  // The value of the start element's attribute of that namespace URI (empty:
+  // an attribute with no prefix) and local name.
+  std::optional<std::u16string> AttributeNs(std::u16string_view namespaceUri, std::u16string_view name) const;
   std::u16string Text() const;
   int Depth() const { return m_depth; }
   // Why reading stopped, in a short English line; empty while it has not.

@@ -41,4 +41,6 @@ TEST(FuzzCorpus, Markup) { EXPECT_GE(RunCorpus("markup", FuzzMarkup), 3); }
 
 TEST(FuzzCorpus, ComicInfo) { EXPECT_GE(RunCorpus("comicinfo", FuzzComicInfo), 4); }
 
+TEST(FuzzCorpus, OpdsFeeds) { EXPECT_GE(RunCorpus("opds", FuzzOpdsFeed), 3); }
+
 }  // namespace

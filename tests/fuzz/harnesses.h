@@ -1,6 +1,6 @@
 // From bytes to the code that reads what others made: the profile, an
 // archive and every entry in it, a page from its file to the bitmap drawn,
-// a web page's markup, a book's own description.
+// a web page's markup, a book's own description, a server's catalogue feed.
 // The fuzzers call these with whatever bytes they invent; the corpus test
 // calls them with every kept input. Each returns whatever the bytes are,
 // and aborts where a promise the code makes is broken.
@@ -29,3 +29,7 @@ void FuzzMarkup(const uint8_t* data, std::size_t size);
 // The bytes as a book's ComicInfo.xml: read within the parser's bounds, or
 // refused with a reason.
 void FuzzComicInfo(const uint8_t* data, std::size_t size);
+
+// The bytes as a catalogue feed: read within the parser's bounds, every link
+// an http or https URL, or refused with a reason.
+void FuzzOpdsFeed(const uint8_t* data, std::size_t size);

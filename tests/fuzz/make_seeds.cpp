@@ -1,8 +1,8 @@
 // Writes the fuzzers' seed corpora: small inputs of every kind each target
 // reads, made by the tests' own writers (the archive builders, Qt's image
 // writers, the AVIF, JPEG XL and HEIF encoders) and, for 7z and a deflated
-// Zip, by the 7z command; a book's descriptions (ComicInfo.xml) as text
-// written here. Built when asked for and run from the repository root:
+// Zip, by the 7z command; a book's descriptions (ComicInfo.xml) and
+// catalogue feeds as text written here. Built when asked for and run from the repository root:
 //   cmake --build build/release --target fuzz-seeds
 //   build/release/bin/fuzz-seeds tests/fuzz/corpus
 // The files are checked in; inputs a fuzz run found failing sit beside them.
@@ -237,6 +237,46 @@ void ComicInfos(const fs::path& to) {
   Write(to / "utf16.xml", std::string("\xFF\xFE<\0C\0o\0m\0i\0c\0I\0n\0f\0o\0/\0>\0", 26));
 }
 
+// ---- a server's catalogue feeds ----
+
+void OpdsFeeds(const fs::path& to) {
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\" "
+      "xmlns:opds=\"http://opds-spec.org/2010/catalog\" xmlns:pse=\"http://vaemendis.net/opds-pse/ns\"";
+  Write(to / "navigation.xml",
+        head + ">\n  <id>urn:lib</id><title>Library</title><updated>2026-01-01T00:00:00Z</updated>\n"
+               "  <link rel=\"self\" href=\"/opds/feed\" "
+               "type=\"application/atom+xml;profile=opds-catalog;kind=navigation\"/>\n"
+               "  <link rel=\"start\" href=\"/opds/feed\"/><link rel=\"search\" href=\"search.xml\" "
+               "type=\"application/opensearchdescription+xml\"/>\n"
+               "  <entry><id>urn:new</id><title>New</title><content type=\"text\">Latest books</content>"
+               "<link rel=\"subsection\" href=\"new\" type=\"application/atom+xml;profile=opds-catalog\"/></entry>\n"
+               "  <entry><id>urn:series</id><title>Series</title>"
+               "<link href=\"series?page=0\" type=\"application/atom+xml;profile=opds-catalog;kind=navigation\"/>"
+               "</entry>\n</feed>\n");
+  Write(to / "acquisition.xml",
+        head + ">\n  <id>urn:s7</id><title>Tales</title>\n"
+               "  <link rel=\"next\" href=\"?page=1\"/><link rel=\"search\" href=\"search?q={searchTerms}\" "
+               "type=\"application/atom+xml\"/>\n"
+               "  <entry><id>urn:b1</id><title>Tales 1</title><author><name>A. Writer</name></author>"
+               "<summary>Two friends &amp; a river.</summary>\n"
+               "    <link rel=\"http://opds-spec.org/acquisition\" href=\"/b/1/file\" type=\"application/zip\"/>\n"
+               "    <link rel=\"http://opds-spec.org/image\" href=\"/b/1/cover\" type=\"image/jpeg\"/>\n"
+               "    <link rel=\"http://opds-spec.org/image/thumbnail\" href=\"/b/1/thumb\" type=\"image/jpeg\"/>\n"
+               "    <link rel=\"http://vaemendis.net/opds-pse/stream\" type=\"image/jpeg\" "
+               "href=\"/b/1/page/{pageNumber}?w={maxWidth}\" pse:count=\"24\" pse:lastRead=\"3\" "
+               "pse:lastReadDate=\"2026-01-02T03:04:05Z\"/>\n  </entry>\n</feed>\n");
+  Write(to / "relative.xml",
+        head + " xml:base=\"http://mirror.example/cat/\">\n  <id>urn:r</id><title>Moved</title>\n"
+               "  <link rel=\"up\" href=\"../\"/><link rel=\"first\" href=\"//cdn.example/f\"/>"
+               "<link rel=\"last\" href=\"/l\"/><link rel=\"next\" href=\"javascript:alert(1)\"/>\n"
+               "  <entry xml:base=\"sub/\"><id>urn:x</id><title>X</title>"
+               "<link rel=\"subsection\" href=\"./a/../x\"/>"
+               "<link rel=\"http://opds-spec.org/acquisition/buy\" href=\"file:///etc/passwd\"/>"
+               "<link rel=\"http://vaemendis.net/opds-pse/stream\" href=\"p/{pageNumber}\" pse:count=\"many\"/>"
+               "</entry>\n</feed>\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,10 +285,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path corpus = argv[1];
-  for (const char* target : {"profile", "archive", "page", "comicinfo"}) fs::create_directories(corpus / target);
+  for (const char* target : {"profile", "archive", "page", "comicinfo", "opds"})
+    fs::create_directories(corpus / target);
   Profiles(corpus / "profile");
   Archives(corpus / "archive");
   Pages(corpus / "page");
   ComicInfos(corpus / "comicinfo");
+  OpdsFeeds(corpus / "opds");
   return 0;
 }

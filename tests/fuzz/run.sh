@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 seconds=${1:-25}
 build=${VELMORA_FUZZ_BUILD:-build/fuzz}
-targets=(profile archive page markup comicinfo)
+targets=(profile archive page markup comicinfo opds)
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON \
   -DVELMORA_BENCH=OFF >/dev/null
