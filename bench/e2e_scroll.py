@@ -30,8 +30,8 @@ import subprocess
 import tempfile
 import time
 
-from e2e_turns import (SCREEN_H, SCREEN_W, Screen, Viewer, X, reexec_under_xvfb, until_on_screen, velmora,
-                       window_of, xtest)
+from e2e_turns import (SCREEN_H, SCREEN_W, Screen, Viewer, X, reexec_under_xvfb, scratch_program, until_on_screen,
+                       velmora, window_of, xtest)
 
 STRIP_W, STRIP_H, TALL_H = 800, 2400, 20000
 TALL_COUNT = 5
@@ -212,13 +212,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="velmora-e2e-")
     try:
-        # As e2e_turns.py: a copy of the program for its profile, a home of its own for its settings.
-        program_dir = os.path.join(work, "program")
-        home = os.path.join(work, "home")
-        os.makedirs(program_dir)
-        os.makedirs(home)
-        for name in ("velmora", "res.pack"):
-            shutil.copy2(os.path.join(bin_dir, name), program_dir)
+        program_dir, home = scratch_program(bin_dir, work)
         strip, tall = make_strip(bin_dir, work, args.pages)
         single = os.path.join(work, "single")
         os.makedirs(single)

@@ -49,6 +49,18 @@ def reexec_under_xvfb():
     os.execvp("xvfb-run", args)
 
 
+def scratch_program(bin_dir, work):
+    """A copy of the program, so its profile lands in the scratch folder, and
+    a home of its own, so no viewer reads the runner's settings: (program folder, home)."""
+    program_dir = os.path.join(work, "program")
+    home = os.path.join(work, "home")
+    os.makedirs(program_dir)
+    os.makedirs(home)
+    for name in ("velmora", "res.pack"):
+        shutil.copy2(os.path.join(bin_dir, name), program_dir)
+    return program_dir, home
+
+
 def make_books(bin_dir, work, pages):
     """(name, path, folder of its pages as files) of each book."""
     books = []
@@ -282,14 +294,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="velmora-e2e-")
     try:
-        # A copy of the program, so its profile lands in the scratch folder;
-        # a home of their own, so no viewer reads the runner's settings.
-        program_dir = os.path.join(work, "program")
-        home = os.path.join(work, "home")
-        os.makedirs(program_dir)
-        os.makedirs(home)
-        for name in ("velmora", "res.pack"):
-            shutil.copy2(os.path.join(bin_dir, name), program_dir)
+        program_dir, home = scratch_program(bin_dir, work)
         books = make_books(bin_dir, work, args.pages)
         source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         screen = Screen(bin_dir, os.path.join(source, "res", "4color4_v0.1.7.amp"), args.pages)

@@ -90,3 +90,22 @@ std::optional<std::u16string> XmlReader::AttributeNs(std::u16string_view namespa
 }
 
 std::u16string XmlReader::Text() const { return Units(m_qt->reader.text()); }
+
+std::u16string_view XmlTrimmed(std::u16string_view text) {
+  const auto space = [](char16_t unit) { return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n'; };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<int32_t> XmlCount(std::u16string_view text, int32_t most) {
+  text = XmlTrimmed(text);
+  if (text.empty()) return std::nullopt;
+  int64_t value = 0;
+  for (char16_t unit : text) {
+    if (unit < u'0' || unit > u'9') return std::nullopt;
+    value = value * 10 + (unit - u'0');
+    if (value > most) return std::nullopt;
+  }
+  return static_cast<int32_t>(value);
+}

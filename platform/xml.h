@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,3 +60,9 @@ class XmlReader {
   bool m_endPending = false;  // the element just ended: the depth drops at the next event
   std::u16string m_error;
 };
+
+// A value without the whitespace XML allows around it (space, tab, CR, LF).
+std::u16string_view XmlTrimmed(std::u16string_view text);
+// A count in decimal digits alone (whitespace around it allowed), up to
+// `most`; nothing for anything else.
+std::optional<int32_t> XmlCount(std::u16string_view text, int32_t most);

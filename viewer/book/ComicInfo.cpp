@@ -4,36 +4,15 @@
 
 namespace {
 
-bool IsSpace(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n'; }
-
-std::u16string_view Trimmed(std::u16string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// A count written in decimal digits alone, up to `most`; nothing else.
-std::optional<int32_t> Count(std::u16string_view text, int32_t most) {
-  text = Trimmed(text);
-  if (text.empty()) return std::nullopt;
-  int64_t value = 0;
-  for (char16_t unit : text) {
-    if (unit < u'0' || unit > u'9') return std::nullopt;
-    value = value * 10 + (unit - u'0');
-    if (value > most) return std::nullopt;
-  }
-  return static_cast<int32_t>(value);
-}
-
 std::optional<bool> Boolean(std::u16string_view text) {
-  text = Trimmed(text);
+  text = XmlTrimmed(text);
   if (text == u"true" || text == u"1") return true;
   if (text == u"false" || text == u"0") return false;
   return std::nullopt;
 }
 
 ComicPageType TypeOf(std::u16string_view text) {
-  text = Trimmed(text);
+  text = XmlTrimmed(text);
   if (text == u"FrontCover") return ComicPageType::FrontCover;
   if (text == u"Deleted") return ComicPageType::Deleted;
   return ComicPageType::Other;
@@ -41,7 +20,7 @@ ComicPageType TypeOf(std::u16string_view text) {
 
 // "Yes" says the book is a manga, not which way it reads.
 ReadingDirection DirectionOf(std::u16string_view text) {
-  text = Trimmed(text);
+  text = XmlTrimmed(text);
   if (text == u"YesAndRightToLeft") return ReadingDirection::RightToLeft;
   if (text == u"No") return ReadingDirection::LeftToRight;
   return ReadingDirection::Unknown;
@@ -51,16 +30,16 @@ ReadingDirection DirectionOf(std::u16string_view text) {
 std::optional<ComicPage> PageOf(const XmlReader& reader) {
   ComicPage page;
   const std::optional<std::u16string> index = reader.Attribute(u"Image");
-  const std::optional<int32_t> number = index ? Count(*index, INT32_MAX - 1) : std::nullopt;
+  const std::optional<int32_t> number = index ? XmlCount(*index, INT32_MAX - 1) : std::nullopt;
   if (!number) return std::nullopt;
   page.index = *number;
   if (const auto type = reader.Attribute(u"Type")) page.type = TypeOf(*type);
   if (const auto twice = reader.Attribute(u"DoublePage")) page.doublePage = Boolean(*twice).value_or(false);
   const auto width = reader.Attribute(u"ImageWidth"), height = reader.Attribute(u"ImageHeight");
-  const std::optional<int32_t> w = width ? Count(*width, kMaxStatedSide) : std::nullopt;
-  const std::optional<int32_t> h = height ? Count(*height, kMaxStatedSide) : std::nullopt;
-  // A size is both sides or none: one side alone tells no shape.
-  if (w && h && *w > 0 && *h > 0) page.width = *w, page.height = *h;
+  // A size is both sides or none: one side alone tells no shape (0: not stated).
+  const int32_t w = width ? XmlCount(*width, kMaxStatedSide).value_or(0) : 0;
+  const int32_t h = height ? XmlCount(*height, kMaxStatedSide).value_or(0) : 0;
+  if (w > 0 && h > 0) page.width = w, page.height = h;
   return page;
 }
 

@@ -25,14 +25,6 @@ constexpr std::u16string_view kStream = u"http://vaemendis.net/opds-pse/stream";
 // than this, the feed is refused.
 constexpr int kMaxFeedDepth = 32;
 
-bool IsSpace(char16_t unit) { return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n'; }
-
-std::u16string_view Trimmed(std::u16string_view text) {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::u16string Lower(std::u16string_view text) {
   std::u16string lower(text);
   for (char16_t& unit : lower)
@@ -42,21 +34,9 @@ std::u16string Lower(std::u16string_view text) {
 
 std::u16string Capped(std::u16string_view text) { return std::u16string(text.substr(0, kMaxOpdsText)); }
 
-// A count in decimal digits alone, up to `most`; nothing else.
-std::optional<int32_t> Count(std::u16string_view text, int32_t most) {
-  text = Trimmed(text);
-  if (text.empty()) return std::nullopt;
-  int64_t value = 0;
-  for (char16_t unit : text) {
-    if (unit < u'0' || unit > u'9') return std::nullopt;
-    value = value * 10 + (unit - u'0');
-    if (value > most) return std::nullopt;
-  }
-  return static_cast<int32_t>(value);
-}
 
 // A media type's essence ("application/atom+xml"), lower case.
-std::u16string Essence(std::u16string_view type) { return Lower(Trimmed(type.substr(0, type.find(u';')))); }
+std::u16string Essence(std::u16string_view type) { return Lower(XmlTrimmed(type.substr(0, type.find(u';')))); }
 
 // The value of a media type's parameter, lower case; empty when absent.
 std::u16string Parameter(std::u16string_view type, std::u16string_view name) {
@@ -65,8 +45,8 @@ std::u16string Parameter(std::u16string_view type, std::u16string_view name) {
     semicolon = type.find(u';');
     const std::u16string_view part = type.substr(0, semicolon);
     const std::size_t equals = part.find(u'=');
-    if (equals == std::u16string_view::npos || Lower(Trimmed(part.substr(0, equals))) != name) continue;
-    std::u16string_view value = Trimmed(part.substr(equals + 1));
+    if (equals == std::u16string_view::npos || Lower(XmlTrimmed(part.substr(0, equals))) != name) continue;
+    std::u16string_view value = XmlTrimmed(part.substr(equals + 1));
     if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') value = value.substr(1, value.size() - 2);
     return Lower(value);
   }
@@ -154,7 +134,7 @@ class FeedParser {
   void End() {
     const int depth = m_reader.Depth();
     if (m_field != nullptr && depth == m_fieldDepth) {
-      *m_field = std::u16string(Trimmed(*m_field));
+      *m_field = std::u16string(XmlTrimmed(*m_field));
       m_field = nullptr;
     }
     if (depth == 3 && m_authorOpen) {
@@ -209,8 +189,8 @@ class FeedParser {
     OpdsLink link;
     link.href = Resolve(*href);
     if (!IsWebUrl(link.href)) return std::nullopt;
-    link.rel = Capped(Trimmed(m_reader.AttributeNs({}, u"rel").value_or(u"alternate")));
-    link.type = Capped(Trimmed(m_reader.AttributeNs({}, u"type").value_or(u"")));
+    link.rel = Capped(XmlTrimmed(m_reader.AttributeNs({}, u"rel").value_or(u"alternate")));
+    link.type = Capped(XmlTrimmed(m_reader.AttributeNs({}, u"type").value_or(u"")));
     link.title = Capped(m_reader.AttributeNs({}, u"title").value_or(u""));
     return link;
   }
@@ -243,14 +223,14 @@ class FeedParser {
     const std::u16string& rel = link->rel;
     if (rel == kStream) {
       if (entry.stream) return;
-      const std::optional<int32_t> count = Count(m_reader.AttributeNs(kPse, u"count").value_or(u""), kMaxPseCount);
+      const std::optional<int32_t> count = XmlCount(m_reader.AttributeNs(kPse, u"count").value_or(u""), kMaxPseCount);
       if (!count) return;  // a stream of no stated length cannot be paged
       PseStream& stream = entry.stream.emplace();
       stream.hrefTemplate = std::move(link->href);
       stream.count = *count;
-      const std::optional<int32_t> last = Count(m_reader.AttributeNs(kPse, u"lastRead").value_or(u""), *count);
+      const std::optional<int32_t> last = XmlCount(m_reader.AttributeNs(kPse, u"lastRead").value_or(u""), *count);
       if (last && *last >= 1) stream.lastRead = last;
-      stream.lastReadDate = Capped(Trimmed(m_reader.AttributeNs(kPse, u"lastReadDate").value_or(u"")));
+      stream.lastReadDate = Capped(XmlTrimmed(m_reader.AttributeNs(kPse, u"lastReadDate").value_or(u"")));
     } else if (IsAcquisition(rel)) {
       entry.acquisitions.push_back(std::move(*link));
     } else if (rel == kImage) {
