@@ -165,7 +165,14 @@ void CMainWindow::SetPageMode(PageMode mode) {
     m_reading.leftOpening = spread == PageMode::SpreadLeft;
     SaveReaderSettings(m_reading);
   }
-  // The mode of books without their own stays the last one picked.
+  // The mode of books without their own stays the last one picked; the
+  // books read before keep the one they were read in.
+  if (mode != m_profile.settings.pageMode) {
+    std::vector<std::u16string> read;
+    for (const HistoryEntry& entry : m_profile.history.Entries())
+      if (entry.name != m_book.source) read.push_back(entry.name);
+    KeepModeOfBooks(read, m_profile.settings.pageMode);
+  }
   m_profile.settings.pageMode = mode;
   SaveProfile();
   if (!m_book.pages.empty()) {

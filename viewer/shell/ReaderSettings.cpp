@@ -183,6 +183,34 @@ void SaveBookChoices(const std::u16string& book, const ViewScale& view, const Bo
   SetUserSettingTexts(kViewSizes, sizes);
 }
 
+void KeepModeOfBooks(const std::vector<std::u16string>& books, PageMode mode) {
+  std::vector<std::u16string> kept = GetUserSettingTexts(kViewBooks);
+  std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
+  kept.resize(std::min(kept.size(), sizes.size()));
+  sizes.resize(kept.size());
+  const ViewScale last = ParseView(GetUserSettingText(kViewLast)).view;
+  bool changed = false;
+  for (const std::u16string& book : books) {
+    const auto at = std::find(kept.begin(), kept.end(), book);
+    if (at == kept.end()) {
+      if (kept.size() >= kBooksWithViews) continue;
+      kept.push_back(book);
+      sizes.push_back(ViewText(last, BookChoices{mode, std::nullopt}));
+      changed = true;
+      continue;
+    }
+    std::u16string& text = sizes[static_cast<std::size_t>(at - kept.begin())];
+    KeptView view = ParseView(text);
+    if (view.choices.mode) continue;
+    view.choices.mode = mode;
+    text = ViewText(view.view, view.choices);
+    changed = true;
+  }
+  if (!changed) return;
+  SetUserSettingTexts(kViewBooks, kept);
+  SetUserSettingTexts(kViewSizes, sizes);
+}
+
 void SaveBookView(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
   SaveBookChoices(book, view, choices);
   SetUserSettingText(kViewLast, ViewText(view));

@@ -53,6 +53,10 @@ struct BookChoices {
 };
 // Kept beside the book's view; none for a book not kept.
 BookChoices LoadBookChoices(const std::u16string& book);
+// The books among `books` without a mode of their own keep `mode` (as the
+// oldest kept, where there is room), so that a new default reaches only
+// books not read yet.
+void KeepModeOfBooks(const std::vector<std::u16string>& books, PageMode mode);
 // Kept for the book (the latest kBooksWithViews books keep theirs), and as
 // the view of books not kept (the choices stay the book's own).
 constexpr std::size_t kBooksWithViews = 200;

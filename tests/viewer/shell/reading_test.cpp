@@ -589,10 +589,13 @@ TEST_F(Reading, TheCoverStandsAloneAndThePairsAfterIt) {
 }
 
 // A mode picked for a book is that book's, after a restart too; a book
-// with none takes the mode picked last.
+// with none takes the mode picked last, and a book read before keeps the
+// mode it was read in.
 TEST_F(Reading, AModePickedForABookIsThatBooksAlone) {
-  const std::string american = Pages(4, "american"), manga = Pages(4, "manga");
+  const std::string american = Pages(4, "american"), manga = Pages(4, "manga"), older = Pages(4, "older");
   m_main->reading().resume = false;
+  Mode(PageMode::SpreadRight);
+  ASSERT_EQ(OpenFolder(older), 0);
   ASSERT_EQ(OpenFolder(american), 0);
   Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
   ASSERT_EQ(OpenFolder(manga), 0);
@@ -604,6 +607,8 @@ TEST_F(Reading, AModePickedForABookIsThatBooksAlone) {
   EXPECT_EQ(Shown(), std::make_pair(0, 1));
   ASSERT_EQ(OpenFolder(manga), 0);
   EXPECT_EQ(Shown(), std::make_pair(0, -1));
+  ASSERT_EQ(OpenFolder(older), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1)) << "read in spreads before either pick";
 }
 
 // S shifts the pairs of this book alone by a page, back and forth, and the
