@@ -6,7 +6,7 @@
 #      UndefinedBehaviorSanitizer; any report fails the run;
 #   3. the tests of code that runs on threads of its own (labelled
 #      "threads"), built with ThreadSanitizer; any report fails the run;
-#   4. the fuzz targets (clang), each over its corpus and then 10 s of new
+#   4. the fuzz targets (clang), each over its corpus and then 5 s of new
 #      inputs; a crash, a sanitizer report or an input slower than 10 s
 #      fails the run.
 set -euo pipefail
@@ -37,5 +37,5 @@ cmake -S . -B build/tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -
   -DVELMORA_BENCH=OFF
 cmake --build build/tsan -j "$jobs" --target thread_suites
 ctest --test-dir build/tsan -j "$jobs" -L threads --output-on-failure --timeout 300
-echo "== Fuzz targets over their corpora, then 10 s of new inputs each"
-tests/fuzz/run.sh 10
+echo "== Fuzz targets over their corpora, then 5 s of new inputs each"
+tests/fuzz/run.sh 5
