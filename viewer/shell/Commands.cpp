@@ -97,6 +97,9 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (!m_book.CanStepToArchive(+1)) EnableMenuItem(popup, IDM_OPEN_NEXT_ARCHIVE, MF_GRAYED);
   if (!m_book.CanStepToArchive(-1)) EnableMenuItem(popup, IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED);
   if (m_book.pages.empty()) EnableMenuItem(popup, IDM_GO_TO_PAGE, MF_GRAYED);
+  // Only spreads have pairs to shift.
+  if (m_book.pages.empty() || PageModeNow() == PageMode::Single)
+    EnableMenuItem(popup, IDM_SHIFT_PAIRS, MF_GRAYED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
   if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
   if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);

@@ -78,8 +78,9 @@ CBookOpener CMainWindow::Opener() {
 
 void CMainWindow::ShowFirstPage(int32_t index, int32_t step) {
   // As large as this book was read last, or as the last book.
-  const ViewScale kept = LoadBookView(m_book.source);
-  m_bookChoices = LoadBookChoices(m_book.source);
+  const KeptBook book = LoadKeptBook(m_book.source);
+  const ViewScale& kept = book.view;
+  m_bookChoices = book.choices;
   m_viewScale = ViewScale{};
   m_viewScale.fit = kept.fit;
   m_viewScale.zoom = kept.zoom;

@@ -154,15 +154,17 @@ void SaveHistoryPages(CHistory& history) {
   SetUserSettingTexts(kHistoryPages, pages);
 }
 
-ViewScale LoadBookView(const std::u16string& book) {
-  if (const std::optional<std::u16string> text = KeptText(book)) return ParseView(*text).view;
-  return ParseView(GetUserSettingText(kViewLast)).view;
+KeptBook LoadKeptBook(const std::u16string& book) {
+  if (const std::optional<std::u16string> text = KeptText(book)) {
+    const KeptView kept = ParseView(*text);
+    return KeptBook{kept.view, kept.choices};
+  }
+  return KeptBook{ParseView(GetUserSettingText(kViewLast)).view, BookChoices{}};
 }
 
-BookChoices LoadBookChoices(const std::u16string& book) {
-  const std::optional<std::u16string> text = KeptText(book);
-  return text ? ParseView(*text).choices : BookChoices{};
-}
+ViewScale LoadBookView(const std::u16string& book) { return LoadKeptBook(book).view; }
+
+BookChoices LoadBookChoices(const std::u16string& book) { return LoadKeptBook(book).choices; }
 
 void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
   // Read first: what another window kept for its books stays.

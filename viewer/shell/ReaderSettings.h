@@ -53,6 +53,12 @@ struct BookChoices {
 };
 // Kept beside the book's view; none for a book not kept.
 BookChoices LoadBookChoices(const std::u16string& book);
+// Both, from one read of the settings (a book being opened).
+struct KeptBook {
+  ViewScale view;
+  BookChoices choices;
+};
+KeptBook LoadKeptBook(const std::u16string& book);
 // The books among `books` without a mode of their own keep `mode` (as the
 // oldest kept, where there is room), so that a new default reaches only
 // books not read yet.

@@ -333,7 +333,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   const MenuSeen expectedShow{{u"", IDM_SINGLE, 0},
                               {u"", IDM_SPREAD_RIGHT, MF_CHECKED},
                               {u"", IDM_SPREAD_LEFT, 0},
-                              {u"", IDM_SHIFT_PAIRS, 0},
+                              {u"", IDM_SHIFT_PAIRS, MF_GRAYED},
                               {u"", 0, MF_SEPARATOR},
                               {u"", IDM_MONO2COLOR, MF_CHECKED},
                               {u"", 0, MF_SEPARATOR},
