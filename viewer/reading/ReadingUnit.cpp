@@ -141,8 +141,8 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
 
   m_deadline = m_patience == kNoLimit ? CPageLoader::kNoDeadline : std::chrono::steady_clock::now() + m_patience;
   m_waitingFor = -1;
-  // The front cover the book names stands alone whatever the switch says.
-  const int32_t cover = m_book.statedCover >= 0 ? m_book.statedCover : coverAlone ? FirstPage() : -1;
+  // The front cover the book names is the one that stands alone.
+  const int32_t cover = !coverAlone ? -1 : m_book.statedCover >= 0 ? m_book.statedCover : FirstPage();
   if (m_waitingFor >= 0) return TurnResult{TurnState::Waiting, {}};
   LoadLikelyPages(index, step);
   const std::optional<Spread> found = FindSpread(m_book.PageCount(), m_settings().mode,

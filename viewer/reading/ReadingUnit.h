@@ -75,12 +75,12 @@ class CReadingUnit {
   // The same, and nothing on screen: a new book, a lost device.
   void Reset();
 
-  // The page or spread a move shows (see FindSpread; the front cover the
-  // book names stands alone, else the first page that decodes when
-  // `coverAlone`), its pages decoded
-  // and on screen, the pages a next move may show loaded ahead; the load's
-  // debug lines written as each page is used. Nothing on screen changes
-  // when there is nothing to show that way, or while waiting.
+  // The page or spread a move shows (see FindSpread; when `coverAlone`,
+  // the front cover the book names stands alone, else the first page that
+  // decodes), its pages decoded and on screen, the pages a next move may
+  // show loaded ahead; the load's debug lines written as each page is used.
+  // Nothing on screen changes when there is nothing to show that way, or
+  // while waiting.
   TurnResult Turn(int32_t index, int32_t step, bool coverAlone);
   // A page decoded elsewhere (the file an open has just tested), kept.
   void Adopt(int32_t index, PageImage image);

@@ -180,7 +180,11 @@ class CMainWindow : public CWindowImpl {
   PageMode PageModeNow() const;
   // Whether the open book's first page stands alone in spreads: as picked
   // for it, else as the reader's switch says.
-  bool CoverAloneNow() const { return m_bookChoices.coverAlone.value_or(m_reading.coverAlone); }
+  // A front cover the book names stands alone unless the reader said
+  // otherwise for this book.
+  bool CoverAloneNow() const {
+    return m_bookChoices.coverAlone.value_or(m_book.statedCover >= 0 || m_reading.coverAlone);
+  }
   // The cover alone or not for the open book, and the reader's switch too
   // when `asDefault` (the menu's switch); the spread from the page on
   // screen shown again, or for S (not `asDefault`) the pair on screen

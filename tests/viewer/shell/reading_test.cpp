@@ -734,6 +734,11 @@ TEST_F(Reading, ABooksComicInfoRulesThatBookAlone) {
   Send(WM_COMMAND, IDM_SPREAD_LEFT, 0);
   Press(VK_RIGHT);
   EXPECT_EQ(Shown(), std::make_pair(6, -1));
+  // S pairs the named cover too, for this book alone.
+  ASSERT_EQ(m_main->ShowPage(1, 0), 0);
+  EXPECT_EQ(Shown(), std::make_pair(1, -1));
+  Press('S');
+  EXPECT_EQ(Shown(), std::make_pair(1, 2));
 
   ASSERT_EQ(OpenFile(m_tmp / "refused.cbz"), 0);
   EXPECT_EQ(m_main->book().PageCount(), 4);
