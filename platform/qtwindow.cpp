@@ -495,7 +495,9 @@ UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void*) {
   CQtWindow* window = QtWindowOf(hwnd);
   if (window == nullptr) return ControlSetTimer(hwnd, id, milliseconds) ? id : 0;
   KillTimer(hwnd, id);
-  const int qtId = window->startTimer(static_cast<int>(milliseconds));
+  // A frame's timer (an animation) must not drift by Qt's coarse 5 %.
+  const int qtId =
+      window->startTimer(static_cast<int>(milliseconds), milliseconds < 50 ? Qt::PreciseTimer : Qt::CoarseTimer);
   if (qtId == 0) return 0;
   window->timers[id] = qtId;
   return id;

@@ -40,6 +40,7 @@ void CMainWindow::EnterColumn(int32_t page) {
 }
 
 void CMainWindow::LeaveColumn() {
+  StopGlide();
   m_inColumn = false;
   m_columnShown = -1;
   m_pages.ShowColumn(nullptr, +1);
@@ -77,6 +78,36 @@ bool CMainWindow::ScrollColumn(double units) {
   return true;
 }
 
+void CMainWindow::GlideColumn(double units) {
+  // Against the way it glides: the new way at once.
+  if (m_glide.left * units < 0) m_glide.left = 0;
+  const bool idle = m_glide.left == 0;
+  m_glide.left += units;
+  if (!idle) return;
+  m_glide.last = std::chrono::steady_clock::now() - std::chrono::milliseconds(kGlideMilliseconds);
+  SetTimer(m_hWnd, GlideTimerId, kGlideMilliseconds, nullptr);
+  GlideStep();
+}
+
+void CMainWindow::GlideStep() {
+  // Each frame takes the share of what is left that the time since the last
+  // one gives, so the glide ends in about 0.1 s whatever the frame rate.
+  constexpr double kTimeConstantMs = 30;
+  const auto now = std::chrono::steady_clock::now();
+  const double ms = std::chrono::duration<double, std::milli>(now - m_glide.last).count();
+  m_glide.last = now;
+  double step = m_glide.left * (1 - std::exp(-std::max(ms, 1.0) / kTimeConstantMs));
+  if (std::abs(m_glide.left - step) < 0.5) step = m_glide.left;
+  m_glide.left -= step;
+  if (!m_inColumn || !ScrollColumn(step) || m_glide.left == 0) StopGlide();
+}
+
+void CMainWindow::StopGlide() {
+  if (m_glide.left == 0 && m_glide.last == std::chrono::steady_clock::time_point{}) return;
+  m_glide = Glide{};
+  KillTimer(m_hWnd, GlideTimerId);
+}
+
 void CMainWindow::ZoomColumn(int direction) {
   const float zoom = m_column.ZoomStep(direction);
   if (zoom == m_column.zoom()) return;
@@ -103,6 +134,7 @@ void CMainWindow::ShownInColumn() {
   OutputDebugStringW((u"Scroll To Page\r\n  Index : " + place + u"\r\n  Name : " + entry.path + u"\r\n").c_str());
   SetWindowTextW(m_hWnd, (place + u" " + entry.name + u" <" + m_book.displayName + u"> " + kProductTitle).c_str());
   m_failure = OpenFailure::None;
-  if (m_profile.AddHistory(m_book.source, page, entry.path)) SaveHistoryPages(m_profile.history);
+  // Written after the frame, as a turn's is: the disk should not hold the column up.
+  if (m_profile.NoteHistory(m_book.source, page, entry.path)) m_historyUnsaved = true;
   if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
 }

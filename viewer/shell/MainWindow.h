@@ -29,6 +29,9 @@ constexpr UINT_PTR IdleTimerId = 30000;
 // The page number over the pages: how long it stays after a turn.
 constexpr UINT_PTR PageNumberTimerId = 30002;
 constexpr UINT kPageNumberMilliseconds = 1500;
+// The column gliding after a wheel's notch: a step every frame.
+constexpr UINT_PTR GlideTimerId = 30003;
+constexpr UINT kGlideMilliseconds = 15;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 // Posted by the workers when pages they made wait to be taken in.
@@ -248,6 +251,11 @@ class CMainWindow : public CWindowImpl {
   // Scrolls the column by `units` drawing units (down when positive);
   // whether it moved.
   bool ScrollColumn(double units);
+  // The same over the next frames, quickly and then slowly, as a wheel's
+  // notch should (a jump of a fifth of the window reads as a jerk).
+  void GlideColumn(double units);
+  void GlideStep();
+  void StopGlide();
   // One zoom step of the column, the point under the middle kept there.
   void ZoomColumn(int direction);
   // After the column moved (+1 down, -1 up): the pages asked for, the page
@@ -334,6 +342,11 @@ class CMainWindow : public CWindowImpl {
   bool m_inColumn = false;
   int32_t m_columnShown = -1;
   int32_t m_wheelRest = 0;
+  // What the notches given have still to move the column, and when it last moved.
+  struct Glide {
+    double left = 0;
+    std::chrono::steady_clock::time_point last;
+  } m_glide;
   ReaderSettings m_reading;
   BookChoices m_bookChoices;  // the open book's own, over m_reading and the profile
   OpenFailure m_failure = OpenFailure::None;

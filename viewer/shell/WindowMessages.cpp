@@ -372,6 +372,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         OnIdleTick();
         OnTurnsWaiting();
       }
+      if (wParam == GlideTimerId) GlideStep();
       if (wParam == PageNumberTimerId) {
         KillTimer(hwnd, PageNumberTimerId);
         m_pageNumber = false;
@@ -400,8 +401,14 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       int32_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
       if (delta == 0) return true;
       if (m_inColumn && !CurrentModifiers().control) {
-        // Smooth: as far as the wheel or the touchpad went.
-        ScrollColumn(-static_cast<double>(delta) / kNotch * kWheelShare * m_renderer.CurrentScreen().height);
+        // Smooth: as far as the wheel or the touchpad went; a touchpad's
+        // small deltas come often enough to move at once, a wheel's
+        // notches glide.
+        const double units = -static_cast<double>(delta) / kNotch * kWheelShare * m_renderer.CurrentScreen().height;
+        if (delta % kNotch == 0)
+          GlideColumn(units);
+        else
+          ScrollColumn(units);
         return true;
       }
       // A touchpad's parts of a notch add up to one.

@@ -677,6 +677,11 @@ TEST_F(Widget, PartsOfANotchScrollAColumnSmoothly) {
   EXPECT_GT(quarter, 0);
   Wheel(-30);
   EXPECT_NEAR(m_main->column().offset(), 2 * quarter, 0.5);
+  // A whole notch glides there over the next frames.
+  Wheel(-120);
+  EXPECT_LT(m_main->column().offset(), 6 * quarter - 0.5);
+  for (int i = 0; i < 200 && m_main->column().offset() < 6 * quarter - 0.5; ++i) QTest::qWait(10);
+  EXPECT_NEAR(m_main->column().offset(), 6 * quarter, 0.5);
 }
 
 TEST_F(Widget, DroppedFilesArriveAsADropHandle) {
