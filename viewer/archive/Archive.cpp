@@ -38,7 +38,8 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
 //   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
 //   whole listing, not the few entries before the stop. A solid RAR 4 is
 //   read through unarr, in one pass; elsewhere libarchive reads what it
-//   can of such a listing, and the others fail with its reason.
+//   can of such a listing, and the others fail with its reason. Without
+//   7-Zip's library, a solid RAR 4's own headers list it.
 // - Where no handler opens the file, or it lists nothing, libarchive tries
 //   every format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5. It
 //   takes Zip files whose local headers 7-Zip's library finds odd, and LZH

@@ -363,18 +363,37 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     // libarchive sets up what a RAR 4 entry's headers ask for and decodes
     // as much as they claim: the claims are weighed first. Its entries are
     // its file headers, in order.
-    std::vector<bool> tooCostly;
-    std::vector<Rar4Entry> headers = ReadRar4Entries(m_file);
-    for (const Rar4Entry& claim : headers) tooCostly.push_back(Rar4TooCostly(claim));
-    // Past where libarchive stopped, the headers say which entries are
-    // encrypted (for a fuller listing taken later).
-    for (std::size_t i = encrypted.size(); i < headers.size(); ++i) encrypted.push_back(headers[i].encrypted);
+    bool walkedWhole = false;
+    std::vector<Rar4Entry> headers = ReadRar4Entries(m_file, &walkedWhole);
     // libarchive refuses an entry that continues the one before it (and
     // every entry after): where one does, unarr reads the archive. In a set
     // of volumes such entries may come only in the volumes after this one.
     constexpr uint64_t kVolume = 0x0001;
     const bool continued = std::any_of(headers.begin(), headers.end(), [](const Rar4Entry& e) { return e.solid; });
-    m_unarr = solid && rar && !rar->rar5 && ((rar->flags & kVolume) || continued) && UnarrStreamsWork();
+    const bool volume = rar && !rar->rar5 && (rar->flags & kVolume);
+    m_unarr = solid && rar && !rar->rar5 && (volume || continued) && UnarrStreamsWork();
+    // Where libarchive stopped, and no other reader's listing will be taken
+    // (7-Zip's library is not used), the headers list the archive. The
+    // first volume's alone are not a set's.
+    const bool othersList = m_formats == LibArchiveFormats::BesideSevenZip || volume;
+    if (m_unarr && reader.stopped() && !othersList && headers.size() > index) {
+      table = std::make_shared<ArchiveItemTable>();
+      encrypted.clear();
+      linkTargets.clear();
+      for (std::size_t i = 0; i < headers.size(); ++i) {
+        const Rar4Entry& e = headers[i];
+        encrypted.push_back(e.encrypted);
+        if (!e.name.empty()) table->Add(static_cast<int32_t>(i), e.folder ? 0 : e.unpacked, e.folder, e.name);
+      }
+      table->Finish();
+      index = static_cast<uint32_t>(headers.size());
+      m_listedWhole = walkedWhole;
+    }
+    std::vector<bool> tooCostly;
+    for (const Rar4Entry& claim : headers) tooCostly.push_back(Rar4TooCostly(claim));
+    // Past where libarchive stopped, the headers say which entries are
+    // encrypted (for a fuller listing taken later).
+    for (std::size_t i = encrypted.size(); i < headers.size(); ++i) encrypted.push_back(headers[i].encrypted);
     if (m_unarr) m_rar4 = std::move(headers);
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);

@@ -10,7 +10,8 @@
 // main header says so) a skip decodes everything before the entry, so its
 // entries are read in one pass instead: a solid RAR 4's by unarr, since
 // libarchive refuses an entry that continues the one before it, and every
-// entry after. A tar is not solid: its entries are
+// entry after (where no fuller listing comes from 7-Zip's library, the
+// archive's own headers list it). A tar is not solid: its entries are
 // stored whole, one after another, and a skip over one is a seek. A 7z is
 // read in one pass too: libarchive decodes a folder of it from its start to
 // reach any entry, and a 7z does not say in its first bytes whether it is

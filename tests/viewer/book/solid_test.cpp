@@ -460,6 +460,52 @@ TEST_F(SolidArchives, SolidRarFourVolumesSayTheyAreNotRead) {
   SetDebugOutputSink(nullptr, nullptr);
 }
 
+TEST_F(SolidArchives, SolidRarFourListedWithoutSevenZip) {
+  // libarchive alone stops at the second entry: the headers list the rest.
+  m_pages.clear();
+  std::vector<test::RarEntry> entries;
+  for (int i = 0; i < 8; ++i) {
+    m_pages.push_back(Noise(i, 2000 + static_cast<std::size_t>(i)));
+    entries.push_back({i == 3 ? "sub\\" + Name(i) : Name(i), Page(i), false, false, true});
+  }
+  entries[5].wide = u"\u30DA\u30FC\u30B8.jpg";
+  entries[5].name = "????.jpg";
+  const std::string whole = test::RarArchive(entries, true);
+  const std::string wide = "/\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8.jpg";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<std::pair<std::string, int>> pages;  // path, page: in listing order
+    bool cutShort;
+  } cases[] = {
+      {"whole", whole,
+       {{"/p100.jpg", 0}, {"/p101.jpg", 1}, {"/p102.jpg", 2}, {"/p104.jpg", 4}, {"/p106.jpg", 6}, {"/p107.jpg", 7},
+        {wide, 5}, {"/sub/p103.jpg", 3}},
+       false},
+      {"cut short", whole.substr(0, whole.size() / 2), {{"/p100.jpg", 0}, {"/p101.jpg", 1}, {"/p102.jpg", 2}, {"/sub/p103.jpg", 3}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_tmp.WriteFile("alone.cbr", c.bytes);
+    Ref<IFile> file;
+    ASSERT_EQ(m_disk->OpenFile(&file, u"/alone.cbr", nullptr), 0);
+    auto* made = new CLibArchiveDirectory(file.get(), kDefaultSolidBudget, {}, LibArchiveFormats::Instead);
+    Ref<IDirectory> archive;
+    archive.Set(made);
+    ASSERT_EQ(made->LoadArchive(), 0);
+    EXPECT_EQ(ArchiveListingCutShort(archive.get()), c.cutShort);
+    std::vector<std::pair<std::string, int>> listed;
+    for (const ArchiveItem& item : made->items())
+      if (!(item.flags & FILE_SYSTEM_ENTRY_FOLDER))
+        listed.emplace_back(Utf16ToUtf8(std::u16string(item.folder) + std::u16string(item.name)), 0);
+    ASSERT_EQ(listed.size(), c.pages.size());
+    for (std::size_t k = 0; k < listed.size(); ++k) {
+      EXPECT_EQ(listed[k].first, c.pages[k].first);
+      EXPECT_EQ(Same(Read(archive.get(), c.pages[k].first), Page(c.pages[k].second)), "same") << c.pages[k].first;
+    }
+  }
+}
+
 TEST_F(SolidArchives, DamagedSolidRarFailsThatPageOnly) {
   std::vector<test::Rar5Entry> entries;
   for (int i = 0; i < 6; ++i) entries.push_back({Name(i), Noise(i, 4000)});
