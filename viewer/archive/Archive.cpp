@@ -46,7 +46,9 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
 //   header levels the library does not know.
 // - Where 7-Zip's library is missing or refused, libarchive does the same.
 // - The first volume of a set of RAR volumes goes to libarchive with the
-//   volumes after it, whatever else: one archive across them.
+//   volumes after it, whatever else: one archive across them. A solid
+//   RAR 4's set is listed from its headers and read through unarr, joined
+//   as one archive.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {
