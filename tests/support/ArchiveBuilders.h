@@ -215,6 +215,20 @@ struct RarEntry {
   uint64_t claimedSize = UINT64_MAX;  // the unpacked size the header states, when not the data's
 };
 
+// `data` packed as RAR 2.9 LZ of literals only, with tables of its own.
+inline std::string RarLiterals(const std::string& data, bool solid) {
+  BitWriter bits;
+  bits.Put(0, 1);  // LZ, not PPMd
+  bits.Put(0, 1);  // fresh tables
+  PutLiteralTables(bits, 404, true);
+  for (unsigned char c : data) bits.Put(0x100u | c, 9);
+  bits.Put(0, 1);  // symbol 256: the file ends here
+  // "01": a new file, and (in a solid archive) it reads tables of its
+  // own, as each entry here brings them; "00" would keep these.
+  bits.Put(solid ? 1 : 0, 2);
+  return bits.bytes();
+}
+
 // A RAR 4 archive with correct header CRCs; `solid` marks the archive and
 // every entry after the first as continuing the one before.
 inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid = false) {
@@ -235,18 +249,7 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
   bool first = true;
   for (const RarEntry& e : entries) {
     std::string packed = e.packed ? *e.packed : e.continues > 0 ? e.data.substr(0, e.continues) : e.data;
-    if (e.literal && !e.packed) {
-      BitWriter bits;
-      bits.Put(0, 1);  // LZ, not PPMd
-      bits.Put(0, 1);  // fresh tables
-      PutLiteralTables(bits, 404, true);
-      for (unsigned char c : e.data) bits.Put(0x100u | c, 9);
-      bits.Put(0, 1);  // symbol 256: the file ends here
-      // "01": a new file, and (in a solid archive) it reads tables of its
-      // own, as each entry here brings them; "00" would keep these.
-      bits.Put(solid ? 1 : 0, 2);
-      packed = bits.bytes();
-    }
+    if (e.literal && !e.packed) packed = RarLiterals(e.data, solid);
     std::string h;
     h.push_back(0x74);
     std::string name = e.name;
@@ -288,10 +291,10 @@ inline std::string RarArchive(const std::vector<RarEntry>& entries, bool solid =
 }
 
 // A set of RAR 4 volumes (new naming: the first flagged as first) holding
-// stored entries, `perVolume` bytes of data in each volume but the last; an
-// entry that does not fit goes on in the next volume, its part there
-// flagged as continued. `solid` marks the set, and every entry after the
-// first as continuing the one before.
+// stored entries (`literal` ones compressed), `perVolume` packed bytes in
+// each volume but the last; an entry that does not fit goes on in the next
+// volume, its part there flagged as continued. `solid` marks the set, and
+// every entry after the first as continuing the one before.
 inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entries, std::size_t perVolume,
                                              bool solid = false) {
   std::vector<std::string> volumes;
@@ -322,10 +325,11 @@ inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entrie
   begin();
   std::size_t room = perVolume;
   for (const RarEntry& e : entries) {
+    const std::string packed = e.literal ? RarLiterals(e.data, solid) : e.data;
     for (std::size_t at = 0, part = 0;; ++part) {
-      const std::size_t size = std::min(room, e.data.size() - at);
-      const bool after = at + size < e.data.size();
-      const std::string piece = e.data.substr(at, size);
+      const std::size_t size = std::min(room, packed.size() - at);
+      const bool after = at + size < packed.size();
+      const std::string piece = packed.substr(at, size);
       std::string h;
       h.push_back(0x74);
       PutLE(h, 0x8000 | (part > 0 ? 0x01 : 0) | (after ? 0x02 : 0) | (solid && &e != &entries.front() ? 0x10 : 0), 2);
@@ -336,7 +340,7 @@ inline std::vector<std::string> RarVolumeSet(const std::vector<RarEntry>& entrie
       PutLE(h, Crc32(after ? piece : e.data), 4);  // a part's own, the whole file's in its last
       PutLE(h, 0x5A210000u, 4);
       h.push_back(29);
-      h.push_back(0x30);
+      h.push_back(e.literal ? 0x33 : 0x30);
       PutLE(h, e.name.size(), 2);
       PutLE(h, 0x20, 4);
       h += e.name;

@@ -38,14 +38,17 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
 //   (a solid RAR 4, refused past its first entry), the book is 7-Zip's
 //   whole listing, not the few entries before the stop. A solid RAR 4 is
 //   read through unarr, in one pass; elsewhere libarchive reads what it
-//   can of such a listing, and the others fail with its reason.
+//   can of such a listing, and the others fail with its reason. Without
+//   7-Zip's library, a solid RAR 4's own headers list it.
 // - Where no handler opens the file, or it lists nothing, libarchive tries
 //   every format it reads well: Zip, 7z, LZH, tar, RAR 4 and RAR 5. It
 //   takes Zip files whose local headers 7-Zip's library finds odd, and LZH
 //   header levels the library does not know.
 // - Where 7-Zip's library is missing or refused, libarchive does the same.
 // - The first volume of a set of RAR volumes goes to libarchive with the
-//   volumes after it, whatever else: one archive across them.
+//   volumes after it, whatever else: one archive across them. A solid
+//   RAR 4's set is listed from its headers and read through unarr, joined
+//   as one archive.
 int32_t OpenArchive(IFile* file, IDirectory** out) { return OpenArchive(file, out, ArchiveOptions{}); }
 
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options) {

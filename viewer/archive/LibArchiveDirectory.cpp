@@ -16,6 +16,7 @@
 #include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/LazyFile.h"
 #include "viewer/archive/Rar4Headers.h"
+#include "viewer/archive/Rar4Join.h"
 #include "viewer/archive/RarMainHeader.h"
 #include "viewer/archive/SolidReader.h"
 #include "viewer/archive/UnarrPass.h"
@@ -363,18 +364,49 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     // libarchive sets up what a RAR 4 entry's headers ask for and decodes
     // as much as they claim: the claims are weighed first. Its entries are
     // its file headers, in order.
-    std::vector<bool> tooCostly;
-    std::vector<Rar4Entry> headers = ReadRar4Entries(m_file);
-    for (const Rar4Entry& claim : headers) tooCostly.push_back(Rar4TooCostly(claim));
-    // Past where libarchive stopped, the headers say which entries are
-    // encrypted (for a fuller listing taken later).
-    for (std::size_t i = encrypted.size(); i < headers.size(); ++i) encrypted.push_back(headers[i].encrypted);
+    bool walkedWhole = false;
+    std::vector<Rar4Entry> headers = ReadRar4Entries(m_file, &walkedWhole);
     // libarchive refuses an entry that continues the one before it (and
     // every entry after): where one does, unarr reads the archive. In a set
     // of volumes such entries may come only in the volumes after this one.
     constexpr uint64_t kVolume = 0x0001;
     const bool continued = std::any_of(headers.begin(), headers.end(), [](const Rar4Entry& e) { return e.solid; });
-    m_unarr = solid && rar && !rar->rar5 && ((rar->flags & kVolume) || continued) && UnarrStreamsWork();
+    const bool volume = rar && !rar->rar5 && (rar->flags & kVolume);
+    m_unarr = solid && rar && !rar->rar5 && (volume || continued) && UnarrStreamsWork();
+    // unarr reads no volumes: it is given the set joined as one archive,
+    // and its file headers are the joined ones.
+    if (m_unarr && volume) {
+      std::vector<IFile*> files{m_file};
+      for (const ComRef<IFile>& next : m_volumes) files.push_back(next.get());
+      if (std::optional<JoinedRar4> joined = JoinRar4Volumes(files)) {
+        headers = std::move(joined->entries);
+        m_joined = std::move(joined->file);
+        walkedWhole = joined->whole;
+        m_missingVolumes = m_missingVolumes || !joined->whole;
+      }
+    }
+    // Where libarchive stopped, and no other reader's listing will be taken
+    // (7-Zip's library is not used, or lists no volumes), the headers list
+    // the archive.
+    const bool othersList = m_formats == LibArchiveFormats::BesideSevenZip && !volume;
+    if (m_unarr && reader.stopped() && !othersList && headers.size() > index) {
+      table = std::make_shared<ArchiveItemTable>();
+      encrypted.clear();
+      linkTargets.clear();
+      for (std::size_t i = 0; i < headers.size(); ++i) {
+        const Rar4Entry& e = headers[i];
+        encrypted.push_back(e.encrypted);
+        if (!e.name.empty()) table->Add(static_cast<int32_t>(i), e.folder ? 0 : e.unpacked, e.folder, e.name);
+      }
+      table->Finish();
+      index = static_cast<uint32_t>(headers.size());
+      m_listedWhole = walkedWhole;
+    }
+    std::vector<bool> tooCostly;
+    for (const Rar4Entry& claim : headers) tooCostly.push_back(Rar4TooCostly(claim));
+    // Past where libarchive stopped, the headers say which entries are
+    // encrypted (for a fuller listing taken later).
+    for (std::size_t i = encrypted.size(); i < headers.size(); ++i) encrypted.push_back(headers[i].encrypted);
     if (m_unarr) m_rar4 = std::move(headers);
     m_table = std::move(table);
     m_encrypted = std::move(encrypted);
@@ -396,10 +428,11 @@ void CLibArchiveDirectory::StartPass() {
   const ClaimedSizes claimed = ReadableItems(*m_table, [&](uint32_t i) { return Unreadable(i) || LinkTarget(i) != kNoLink; });
   IFile* file = m_file;
   if (m_unarr) {
-    const bool volumes = !m_volumes.empty() || m_missingVolumes;
+    const bool missing = m_missingVolumes;
+    IFile* joined = m_joined ? m_joined.get() : file;
     m_solid = std::make_unique<SolidReader>(
-        claimed, m_solidBudget, [file, headers = m_rar4, volumes, claimed](uint32_t first, SolidReader::Pass& pass) {
-          RunUnarrPass(file, headers, volumes, claimed, first, pass);
+        claimed, m_solidBudget, [joined, headers = m_rar4, missing, claimed](uint32_t first, SolidReader::Pass& pass) {
+          RunUnarrPass(joined, headers, missing, claimed, first, pass);
         });
     return;
   }

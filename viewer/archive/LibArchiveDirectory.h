@@ -10,7 +10,9 @@
 // main header says so) a skip decodes everything before the entry, so its
 // entries are read in one pass instead: a solid RAR 4's by unarr, since
 // libarchive refuses an entry that continues the one before it, and every
-// entry after. A tar is not solid: its entries are
+// entry after (where no fuller listing comes from 7-Zip's library, the
+// archive's own headers list it; a set of volumes is joined for unarr as
+// one archive). A tar is not solid: its entries are
 // stored whole, one after another, and a skip over one is a seek. A 7z is
 // read in one pass too: libarchive decodes a folder of it from its start to
 // reach any entry, and a 7z does not say in its first bytes whether it is
@@ -128,6 +130,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool m_takenCutShort = false;
   bool m_unarr = false;           // a solid RAR 4: the pass is unarr's
   std::vector<Rar4Entry> m_rar4;  // its file headers, by archive index
+  ComRef<IFile> m_joined;         // a set of its volumes as one archive, which unarr reads
   uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then

@@ -1,7 +1,10 @@
 #include "viewer/archive/Rar4Headers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "viewer/archive/Rar4Names.h"
 
 namespace {
 
@@ -28,8 +31,9 @@ constexpr uint64_t kModelPerOutputByte = 16;
 
 }  // namespace
 
-std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
+std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
   std::vector<Rar4Entry> entries;
+  if (whole != nullptr) *whole = false;
   uint64_t size = 0;
   BYTE head[32];
   if (file->GetSize(&size) != 0 || !ReadAt(file, 0, head, 7) || std::memcmp(head, "Rar!\x1A\x07\x00", 7) != 0) {
@@ -37,7 +41,10 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
     return entries;
   }
   try {
-    for (uint64_t at = 7; at + 7 <= size;) {
+    uint64_t at = 7;
+    bool ended = false;  // at the end block
+    std::vector<BYTE> h;
+    for (; at + 7 <= size;) {
       if (!ReadAt(file, at, head, 7)) break;
       const uint8_t type = head[2];
       const uint32_t flags = Le16(head + 3);
@@ -49,24 +56,30 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
       }
       uint64_t data = 0;
       if (type == 0x74) {
-        BYTE h[32];
-        if (headerSize < 32 || !ReadAt(file, at, h, 32)) break;
+        h.resize(headerSize);
+        if (headerSize < 32 || !ReadAt(file, at, h.data(), headerSize)) break;
         Rar4Entry entry;
         entry.offset = at;
-        entry.packed = Le32(h + 7);
-        entry.unpacked = Le32(h + 11);
+        entry.headerSize = headerSize;
+        entry.packed = Le32(&h[7]);
+        entry.unpacked = Le32(&h[11]);
         entry.method = h[25];
         entry.solid = (flags & 0x10) != 0;
         entry.encrypted = (flags & 0x04) != 0;
         entry.folder = (flags & 0xE0) == 0xE0;
         entry.continues = (flags & 0x02) != 0;
+        entry.continued = (flags & 0x01) != 0;
+        std::size_t nameAt = 32;
         if (flags & kLargeSizes) {
           // The high halves come right after the fixed fields, before the name.
-          BYTE high[8];
-          if (headerSize < 40 || !ReadAt(file, at + 32, high, 8)) break;
-          entry.packed |= static_cast<uint64_t>(Le32(high)) << 32;
-          entry.unpacked |= static_cast<uint64_t>(Le32(high + 4)) << 32;
+          if (headerSize < 40) break;
+          entry.packed |= static_cast<uint64_t>(Le32(&h[32])) << 32;
+          entry.unpacked |= static_cast<uint64_t>(Le32(&h[36])) << 32;
+          nameAt = 40;
         }
+        const std::size_t nameSize = std::min<std::size_t>(Le16(&h[26]), headerSize - nameAt);
+        entry.name = DecodeRar4Name(h.data() + nameAt, nameSize, (flags & 0x0200) != 0);
+        std::replace(entry.name.begin(), entry.name.end(), u'\\', u'/');
         data = entry.packed;
         // The first block of a fresh stream: a PPMd block (top bit) that
         // sets up a model (flag 0x20) names its memory in the next byte.
@@ -80,12 +93,17 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file) {
         if (headerSize < 11 || !ReadAt(file, at + 7, added, 4)) break;
         data = Le32(added);
       }
-      if (type == 0x7B) break;  // the end of the archive
+      if (type == 0x7B) {  // the end of the archive
+        ended = true;
+        break;
+      }
       // A claim past the file's end (or one that would wrap the position
       // back): nothing after it can be walked.
       if (headerSize > size - at || data > size - at - headerSize) break;
       at += headerSize + data;
     }
+    // An archive may end without an end block, right after its last entry.
+    if (whole != nullptr) *whole = ended || at == size;
   } catch (const std::bad_alloc&) {
     entries.clear();
   }

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "ordel/FileSystem.h"
 
 struct Rar4Entry {
   uint64_t offset = 0;       // where its header begins in the file
+  uint32_t headerSize = 0;   // its header's bytes; its data follows
   uint64_t packed = 0;
   uint64_t unpacked = 0;
   uint8_t method = 0x30;     // 0x30 stored, 0x31..0x35 compressed
@@ -17,13 +19,16 @@ struct Rar4Entry {
   bool encrypted = false;
   bool folder = false;
   bool continues = false;    // goes on in the next volume
+  bool continued = false;    // goes on from the volume before
   uint32_t ppmdMegabytes = 0;  // the model memory its first block asks for, 0 when it asks none
+  std::u16string name;       // "/"-separated
 };
 
 // The file entries of the RAR 4 archive in `file`, in archive order, up to
 // the first header that does not fit; empty for anything else (and for an
 // archive whose headers are encrypted). Leaves the position at the start.
-std::vector<Rar4Entry> ReadRar4Entries(IFile* file);
+// `whole`, when given: whether the walk reached the archive's end.
+std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole = nullptr);
 
 // Whether decoding the entry would cost far more than any page may: more
 // output than its packed bytes can honestly make, or a model far larger

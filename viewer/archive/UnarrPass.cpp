@@ -18,7 +18,7 @@ constexpr char16_t kAfterDamaged[] = u"Archive error: follows an item whose data
 constexpr char16_t kTooLarge[] = u"Archive error: too large to read\n";
 constexpr char16_t kAfterTooLarge[] = u"Archive error: follows an item too large to decode\n";
 constexpr char16_t kCutShort[] = u"Archive error: the archive ends before the item (cut short or damaged headers)\n";
-constexpr char16_t kVolumes[] = u"Archive error: a solid RAR is read from its first volume only; the item is past it\n";
+constexpr char16_t kVolumes[] = u"Archive error: the item goes on in a volume of the set that is not there\n";
 
 constexpr std::size_t kChunk = 64 << 10;
 // The most room made for an entry before its bytes arrive.
@@ -87,7 +87,7 @@ Decoded Decode(ar_archive* archive, std::size_t size, std::vector<BYTE>* out, co
 
 }  // namespace
 
-void RunUnarrPass(IFile* file, const std::vector<Rar4Entry>& headers, bool volumes, const ClaimedSizes& claimed,
+void RunUnarrPass(IFile* file, const std::vector<Rar4Entry>& headers, bool missing, const ClaimedSizes& claimed,
                   uint32_t first, SolidReader::Pass& pass) {
   const auto wanted = [&](std::optional<uint32_t> index) {
     return index && *index >= first && *index < claimed.size() && claimed[*index];
@@ -157,6 +157,6 @@ void RunUnarrPass(IFile* file, const std::vector<Rar4Entry>& headers, bool volum
   if (pass.Stopping()) return;
   if (!ar_at_eof(unarr.archive()))
     pass.Note(kCutShort);
-  else if (volumes)
+  else if (missing)
     pass.Note(kVolumes);
 }

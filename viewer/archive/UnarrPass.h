@@ -15,7 +15,8 @@
 
 // Runs on the pass's thread. `headers`: the archive's file headers, by
 // archive index (unarr's entries are matched to them by where they begin).
-// `volumes`: the archive is the first of a set of volumes, which unarr does
-// not read: what goes on past the first fails, and says so.
-void RunUnarrPass(IFile* file, const std::vector<Rar4Entry>& headers, bool volumes, const ClaimedSizes& claimed,
+// A set of volumes is read joined as one archive (Rar4Join); `missing`: a
+// volume of it is not there, so what goes on past the joined file fails,
+// and says so.
+void RunUnarrPass(IFile* file, const std::vector<Rar4Entry>& headers, bool missing, const ClaimedSizes& claimed,
                   uint32_t first, SolidReader::Pass& pass);

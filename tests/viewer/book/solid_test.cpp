@@ -4,6 +4,7 @@
 // against the same pages read one by one.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -446,18 +447,118 @@ TEST_F(SolidArchives, SolidRarFourThroughUnarr) {
   SetDebugOutputSink(nullptr, nullptr);
 }
 
-TEST_F(SolidArchives, SolidRarFourVolumesSayTheyAreNotRead) {
-  // unarr reads no volume after the first: a page that goes on there fails, and says why.
-  m_pages = {Noise(0, 6000), Noise(1, 3000)};
-  const std::vector<std::string> set = test::RarVolumeSet({{Name(0), Page(0)}, {Name(1), Page(1)}}, 4000, true);
+TEST_F(SolidArchives, SolidRarFourVolumesReadAsOneArchive) {
+  // Six compressed pages over three volumes, two of them split between
+  // volumes; a page whose volume is missing fails, and says why.
+  m_pages.clear();
+  std::vector<test::RarEntry> entries;
+  for (int i = 0; i < 6; ++i) {
+    m_pages.push_back(Noise(i, 2500 + static_cast<std::size_t>(i) * 300));
+    entries.push_back({Name(i), Page(i), false, false, true});
+  }
+  const std::vector<std::string> set = test::RarVolumeSet(entries, 9000, true);
+  ASSERT_EQ(set.size(), 3u);
   for (std::size_t v = 0; v < set.size(); ++v) m_tmp.WriteFile("set.part" + std::to_string(v + 1) + ".rar", set[v]);
+  const struct {
+    const char* name;
+    std::vector<uint32_t> beside;  // volumes after the first that open
+    bool sevenZip;                 // 7-Zip's library's route, or libarchive's instead of it
+    int reads;                     // pages 0..reads-1 read whole; the next one fails
+  } cases[] = {
+      {"whole", {2, 3}, true, 6},
+      {"whole, without 7-Zip's library", {2, 3}, false, 6},
+      {"middle volume missing", {3}, true, 2},
+      {"middle volume missing, without 7-Zip's library", {3}, false, 2},
+      {"last volume missing", {2}, true, 5},
+  };
   std::u16string said;
   SetDebugOutputSink([](const char16_t* text, void* to) { *static_cast<std::u16string*>(to) += text; }, &said);
-  Ref<IDirectory> archive = Open("set.part1.rar");
-  ASSERT_TRUE(archive);
-  EXPECT_EQ(Read(archive.get(), "/" + Name(0)), "<failed>");
-  EXPECT_NE(said.find(u"first volume only"), std::u16string::npos);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // The set is opened as its volumes are named: volume 2 missing stops the search there.
+    const auto open = [&](uint32_t number, IFile** out) {
+      for (uint32_t n = 2; n <= number; ++n)
+        if (std::find(c.beside.begin(), c.beside.end(), n) == c.beside.end()) return false;
+      return m_disk->OpenFile(out, Utf8ToUtf16("/set.part" + std::to_string(number) + ".rar").c_str(), nullptr) == 0;
+    };
+    Ref<IFile> file;
+    ASSERT_EQ(m_disk->OpenFile(&file, u"/set.part1.rar", nullptr), 0);
+    Ref<IDirectory> archive;
+    if (c.sevenZip) {
+      ArchiveOptions options;
+      options.openVolume = open;
+      ASSERT_EQ(OpenArchive(file.get(), &archive, options), 0);
+    } else {
+      ArchiveVolumes volumes;
+      for (uint32_t number = 2; number <= 3; ++number) {
+        Ref<IFile> volume;
+        if (!open(number, &volume)) break;
+        volumes.push_back(volume);
+      }
+      auto* made = new CLibArchiveDirectory(file.get(), kDefaultSolidBudget, {}, LibArchiveFormats::Instead);
+      archive.Set(made);
+      made->SetVolumes(std::move(volumes), c.beside.empty() || c.beside[0] != 2);
+      ASSERT_EQ(made->LoadArchive(), 0);
+    }
+    EXPECT_EQ(ArchiveListingCutShort(archive.get()), c.reads < 6);
+    for (int i : {0, 5, 3, 1, 4, 2}) {
+      said.clear();
+      const std::string got = Read(archive.get(), "/" + Name(i));
+      if (i < c.reads) {
+        EXPECT_EQ(Same(got, Page(i)), "same") << i;
+      } else if (i == c.reads) {
+        EXPECT_TRUE(got == "<failed>") << i;
+        EXPECT_NE(said.find(u"not there"), std::u16string::npos) << i;
+      }
+    }
+  }
   SetDebugOutputSink(nullptr, nullptr);
+}
+
+TEST_F(SolidArchives, SolidRarFourListedWithoutSevenZip) {
+  // libarchive alone stops at the second entry: the headers list the rest.
+  m_pages.clear();
+  std::vector<test::RarEntry> entries;
+  for (int i = 0; i < 8; ++i) {
+    m_pages.push_back(Noise(i, 2000 + static_cast<std::size_t>(i)));
+    entries.push_back({i == 3 ? "sub\\" + Name(i) : Name(i), Page(i), false, false, true});
+  }
+  entries[5].wide = u"\u30DA\u30FC\u30B8.jpg";
+  entries[5].name = "????.jpg";
+  const std::string whole = test::RarArchive(entries, true);
+  const std::string wide = "/\xE3\x83\x9A\xE3\x83\xBC\xE3\x82\xB8.jpg";
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::vector<std::pair<std::string, int>> pages;  // path, page: in listing order
+    bool cutShort;
+  } cases[] = {
+      {"whole", whole,
+       {{"/p100.jpg", 0}, {"/p101.jpg", 1}, {"/p102.jpg", 2}, {"/p104.jpg", 4}, {"/p106.jpg", 6}, {"/p107.jpg", 7},
+        {wide, 5}, {"/sub/p103.jpg", 3}},
+       false},
+      {"cut short", whole.substr(0, whole.size() / 2), {{"/p100.jpg", 0}, {"/p101.jpg", 1}, {"/p102.jpg", 2}, {"/sub/p103.jpg", 3}}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_tmp.WriteFile("alone.cbr", c.bytes);
+    Ref<IFile> file;
+    ASSERT_EQ(m_disk->OpenFile(&file, u"/alone.cbr", nullptr), 0);
+    auto* made = new CLibArchiveDirectory(file.get(), kDefaultSolidBudget, {}, LibArchiveFormats::Instead);
+    Ref<IDirectory> archive;
+    archive.Set(made);
+    ASSERT_EQ(made->LoadArchive(), 0);
+    EXPECT_EQ(ArchiveListingCutShort(archive.get()), c.cutShort);
+    std::vector<std::pair<std::string, int>> listed;
+    for (const ArchiveItem& item : made->items())
+      if (!(item.flags & FILE_SYSTEM_ENTRY_FOLDER))
+        listed.emplace_back(Utf16ToUtf8(std::u16string(item.folder) + std::u16string(item.name)), 0);
+    ASSERT_EQ(listed.size(), c.pages.size());
+    for (std::size_t k = 0; k < listed.size(); ++k) {
+      EXPECT_EQ(listed[k].first, c.pages[k].first);
+      EXPECT_EQ(Same(Read(archive.get(), c.pages[k].first), Page(c.pages[k].second)), "same") << c.pages[k].first;
+    }
+  }
 }
 
 TEST_F(SolidArchives, DamagedSolidRarFailsThatPageOnly) {
