@@ -84,7 +84,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
         if (!image.full && FAILED(request.make(pixels.get(), &image.full))) return result;
       }
     }
-    if (request.keepFull) image.source = pixels;
+    if (request.keepFull || request.keepSource) image.source = pixels;
     image.decodedToDraw = (image.full || image.source) && PageDecodedToDraw(pixels.get());
     result.decoded = true;
   } catch (const std::bad_alloc&) {
@@ -144,6 +144,7 @@ void CPageLoader::Submit(PageRequest request) {
       if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
       if (request.source) job.request.source = std::move(request.source);
       job.request.keepFull = job.request.keepFull || request.keepFull;
+      job.request.keepSource = job.request.keepSource || request.keepSource;
       job.request.decodeFor = CoverBoth(std::move(job.request.decodeFor), std::move(request.decodeFor));
       if (request.purpose >= job.request.purpose) return;
       job.request.purpose = request.purpose;

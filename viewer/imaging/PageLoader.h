@@ -38,6 +38,7 @@ struct PageRequest {
   // The size a page of the given size is drawn at; none: not scaled.
   std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> targetFor;
   bool keepFull = false;  // make and keep the full-size bitmap too
+  bool keepSource = false;  // keep the decoded pixels, to scale them again (a zoom)
   // The most the decoded pixels may take; a larger page is decoded smaller.
   uint64_t budgetBytes = kPageBudgetBytes;
   // The size the decode is to cover, as a function of the page's size: a

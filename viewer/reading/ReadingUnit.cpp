@@ -251,7 +251,7 @@ void CReadingUnit::Rescale() {
     if (image == nullptr) continue;
     const bool sharp = image->scaled && SameSize(image->scaled->GetPixelSize(), place->pixels);
     const bool loupeReady = !settings.loupe || (image->full && !image->decodedToDraw);
-    if (sharp && !settings.loupe && image->full) {
+    if (sharp && !settings.loupe && !settings.zoomed && (image->full || image->source)) {
       // Drawn from the scaled copy: the full pixels wait for the loupe or a
       // new size to be asked for again.
       image->DropFullPixels();
@@ -267,6 +267,7 @@ void CReadingUnit::Rescale() {
     if (!image->decodedToDraw || (!settings.loupe && Covers(image->source.get(), target)))
       request.source = image->source;
     request.keepFull = settings.loupe;
+    request.keepSource = settings.zoomed;
     if (!settings.loupe) request.decodeFor = [target](D2D1_SIZE_U) { return target; };
     request.targetFor = [target](D2D1_SIZE_U) { return target; };
     m_loader.Submit(std::move(request));

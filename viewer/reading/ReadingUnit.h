@@ -32,6 +32,9 @@ struct ReadingSettings {
   Colorizing colorizing = Colorizing::Off;
   ExifOrientation orientation = ExifOrientation::Honoured;
   bool loupe = false;  // the pages on screen keep their full pixels
+  // Drawn at a scale of the reader's own: the pages on screen keep what
+  // they decoded, so that the next zoom step only scales.
+  bool zoomed = false;
 };
 
 // What a turn came to: the pages shown, nothing to show that way, or pages

@@ -11,7 +11,7 @@
 
 ReadingSettings CMainWindow::Reading() const {
   return ReadingSettings{PageModeNow(), m_profile.settings.colorizing(), m_reading.orientation(),
-                         m_loupe.on};
+                         m_loupe.on, !m_viewScale.Fitted()};
 }
 
 int32_t CMainWindow::ShowPage(int32_t index, int32_t step, Otherwise otherwise) {
