@@ -100,6 +100,11 @@ std::optional<PixelRows> CThumbnailStore::Load(const ThumbnailKey& key) const {
   return rows;
 }
 
+bool CThumbnailStore::Has(const ThumbnailKey& key) const {
+  std::error_code error;
+  return fs::is_regular_file(PathOf(m_folder) / FileName(key), error);
+}
+
 void CThumbnailStore::Save(const ThumbnailKey& key, const PixelRows& pixels) {
   if (!pixels.whole() || pixels.width > kMostSide || pixels.height > kMostSide) return;
   const fs::path folder = PathOf(m_folder);

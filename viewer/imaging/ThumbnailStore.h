@@ -44,6 +44,8 @@ class CThumbnailStore {
   // The thumbnail kept for `key`; nothing when there is none or its file is
   // not sound.
   std::optional<PixelRows> Load(const ThumbnailKey& key) const;
+  // Whether a file stands for `key` (unchecked: Load says whether it is sound).
+  bool Has(const ThumbnailKey& key) const;
   // Keeps a thumbnail for `key`, then brings the folder within its cap.
   void Save(const ThumbnailKey& key, const PixelRows& pixels);
   // The file name (within the folder) of a key's thumbnail.
