@@ -73,7 +73,9 @@ int32_t PageGrid::rowsInView() const {
   return std::max(1, static_cast<int32_t>(std::floor(ViewHeight() / CellHeight())));
 }
 
-float PageGrid::Left() const { return std::max((m_screen.width - static_cast<float>(columns()) * CellWidth()) / 2, 0.0f); }
+float PageGrid::Left() const {
+  return std::max((m_screen.width - static_cast<float>(columns()) * CellWidth()) / 2, 0.0f);
+}
 
 float PageGrid::MostOffset() const {
   const int32_t rows = (m_count + columns() - 1) / columns();
