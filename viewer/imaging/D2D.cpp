@@ -353,7 +353,7 @@ HRESULT D2D::PaintGrid(const GridFrame& frame) {
     m_renderTarget->PushAxisAlignedClip({0, headerBottom, size.width, size.height}, D2D1_ANTIALIAS_MODE_ALIASED);
     const DWRITE_TEXT_FORMAT_DESC number{kCornerSize, DWRITE_TEXT_ALIGNMENT_CENTER, false};
     for (const GridFrame::Cell& cell : frame.cells)
-      m_renderTarget->DrawRectangle(cell.box, frameBrush, 1.0f, nullptr);
+      if (!cell.noPage) m_renderTarget->DrawRectangle(cell.box, frameBrush, 1.0f, nullptr);
     for (const PlacedPage& thumbnail : frame.thumbnails)
       if (thumbnail.place.pixels.width > 0 && !thumbnail.image.empty()) DrawImage(thumbnail.image, thumbnail.place);
     for (const GridFrame::Cell& cell : frame.cells) {

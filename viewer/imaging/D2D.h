@@ -58,6 +58,7 @@ struct GridFrame {
     std::u16string number;
     bool selected = false;
     bool current = false;  // on screen when the grid opened (the page, or both of a spread)
+    bool noPage = false;   // an entry known to be no picture: its number alone
   };
   std::vector<Cell> cells;
   std::vector<PlacedPage> thumbnails;

@@ -105,6 +105,8 @@ GridFrame CMainWindow::GridPicture() {
     drawn.number = Decimal(cell.page + 1);
     drawn.selected = cell.page == m_grid.selected();
     drawn.current = cell.page == m_book.current || cell.page == m_book.second;
+    const PageState state = m_book.pages[static_cast<std::size_t>(cell.page)].state;
+    drawn.noPage = state == PageState::NotImage || state == PageState::Folder;
     frame.cells.push_back(std::move(drawn));
   }
   frame.thumbnails = m_pages.GridShown();
