@@ -109,7 +109,8 @@ void CThumbnailStore::Save(const ThumbnailKey& key, const PixelRows& pixels) {
   if (!pixels.whole() || pixels.width > kMostSide || pixels.height > kMostSide) return;
   const fs::path folder = PathOf(m_folder);
   std::error_code error;
-  fs::create_directories(folder, error);
+  // The pages a reader looked at are theirs alone.
+  if (fs::create_directories(folder, error)) fs::permissions(folder, fs::perms::owner_all, error);
   const std::string text = key.Text();
   const Header header{{kMagic[0], kMagic[1], kMagic[2], kMagic[3]}, kVersion, pixels.width, pixels.height,
                       static_cast<uint32_t>(text.size())};
