@@ -261,7 +261,7 @@ class CMainWindow : public CWindowImpl {
   void ToggleGrid();
   void CloseGrid();
   // The page grid's own keys while it is up; whether the key was one.
-  bool OnGridKey(WPARAM key);
+  bool OnGridKey(WPARAM key, LPARAM keyData);
   // The grid laid out for the window and its header now.
   void LayOutGrid();
   // After the grid moved: its thumbnails asked for, a repaint.

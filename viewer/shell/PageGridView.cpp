@@ -53,12 +53,13 @@ void CMainWindow::OpenFromGrid(int32_t page) {
   GoToPage(page + 1);
 }
 
-bool CMainWindow::OnGridKey(WPARAM key) {
+bool CMainWindow::OnGridKey(WPARAM key, LPARAM keyData) {
   GridKey move{};
   switch (key) {
     case VK_ESCAPE:
     case 'T':
-      ToggleGrid();
+      // The press that opened it, held, does not close it.
+      if ((static_cast<uintptr_t>(keyData) & 0x40000000u) == 0) ToggleGrid();
       return true;
     case VK_RETURN:
       OpenFromGrid(m_grid.selected());

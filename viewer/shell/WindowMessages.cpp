@@ -45,7 +45,7 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
 void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
   if (m_gridShown) {
     const KeyModifiers modifiers = CurrentModifiers();
-    if (!modifiers.control && !modifiers.alt && !modifiers.shift && OnGridKey(key)) return;
+    if (!modifiers.control && !modifiers.alt && !modifiers.shift && OnGridKey(key, keyData)) return;
   }
   Perform(ActionOfKey(key, CurrentModifiers()), keyData);
 }
@@ -234,7 +234,8 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
       ToggleContinuous();
       break;
     case Action::PageGrid:
-      ToggleGrid();
+      // A held T does not open and close the grid over and over.
+      if ((static_cast<uintptr_t>(keyData) & 0x40000000u) == 0) ToggleGrid();
       break;
     case Action::None:
       break;
