@@ -448,6 +448,7 @@ void CReadingUnit::ShowGrid(const PageGrid* grid) {
     // A solid archive: its pages in the order its pass reads them, those it
     // does not hold last.
     m_passOrder.clear();
+    m_gridMade.clear();
     m_onDisk.assign(static_cast<std::size_t>(m_book.PageCount()), DiskState::Unknown);
     std::vector<std::u16string> paths;
     for (const PageEntry& entry : m_book.pages) paths.push_back(entry.path);
@@ -559,7 +560,10 @@ void CReadingUnit::KeepGridReady() {
   // view first.
   const std::vector<GridCell> visible = m_grid->Visible();
   for (int32_t page : wanted) {
-    if (Unwanted(page) || FromDisk(page) || inPasses) continue;
+    if (Unwanted(page) || FromDisk(page)) continue;
+    // In one pass, only a page the pass has made once and memory has let
+    // go of since (there is no disk to keep it) is made out of turn.
+    if (inPasses && m_gridMade.count(page) == 0) continue;
     const bool inView =
         std::any_of(visible.begin(), visible.end(), [&](const GridCell& cell) { return cell.page == page; });
     AskForThumbnail(page, inView);
@@ -571,7 +575,7 @@ void CReadingUnit::KeepGridReady() {
   const std::size_t most = static_cast<std::size_t>(m_grid->columns() * (m_grid->rowsInView() + 1));
   for (int32_t page : m_passOrder) {
     if (m_gridAsked.size() >= most) break;
-    if (Unwanted(page) || OnDisk(page)) continue;
+    if (m_gridMade.count(page) != 0 || Unwanted(page) || OnDisk(page)) continue;
     AskForThumbnail(page, false);
   }
 }
@@ -580,6 +584,7 @@ void CReadingUnit::TakeIntoGrid(LoadedPage& loaded) {
   const int32_t page = loaded.page;
   // Only what the grid asked for: a page made for a turn is no thumbnail.
   if (page < 0 || page >= m_book.PageCount() || m_gridAsked.erase(page) == 0) return;
+  m_gridMade.insert(page);
   PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
   entry.damage = loaded.damage;
   if (!loaded.decoded) {

@@ -209,6 +209,7 @@ class CReadingUnit {
   const PageGrid* m_grid = nullptr;
   CThumbnailCache m_thumbnails;
   std::set<int32_t> m_gridAsked;
+  std::set<int32_t> m_gridMade;  // made on the workers since the grid opened
   std::shared_ptr<CThumbnailStore> m_store;
   std::optional<FileStamp> m_bookStamp;
   std::vector<int32_t> m_passOrder;
