@@ -2,9 +2,6 @@
 // page on screen selected; the arrows, the page keys, Home and End move the
 // selection, Enter or a click opens its page, Esc or T puts it away. Closed
 // (the default), nothing here runs and nothing else changes.
-#include <algorithm>
-
-#include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"

@@ -51,7 +51,8 @@ void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
 }
 
 void CMainWindow::Perform(Action action, LPARAM keyData) {
-  // Over the grid only what leaves the book as it is stays with it.
+  // What changes the book or how it shows puts the grid away first; full
+  // screen, the menu, the about window and quitting leave it up.
   if (m_gridShown && action != Action::PageGrid && action != Action::ToggleFullScreen && action != Action::Quit &&
       action != Action::ContextMenu && action != Action::About && action != Action::None) {
     CloseGrid();
@@ -243,6 +244,15 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
 }
 
 void CMainWindow::OnLeftButton(bool down, LPARAM position) {
+  if (m_gridShown) {
+    // A click on a cell opens its page; nothing under the grid is dragged.
+    m_pressed = Third::None;
+    m_dragging = false;
+    if (down) return;
+    const float x = static_cast<float>(LowSigned(position)), y = static_cast<float>(HighSigned(position));
+    if (const int32_t page = m_grid.PageAt(x, y); page >= 0) OpenFromGrid(page);
+    return;
+  }
   RECT client{};
   GetClientRect(m_hWnd, &client);
   const int32_t x = LowSigned(position), w = client.right;
@@ -254,14 +264,6 @@ void CMainWindow::OnLeftButton(bool down, LPARAM position) {
     m_dragged = false;
     m_dragX = x;
     m_dragY = HighSigned(position);
-    return;
-  }
-  if (m_gridShown) {
-    // A click on a cell opens its page.
-    m_dragging = false;
-    if (down) return;
-    const float x = static_cast<float>(LowSigned(position)), y = static_cast<float>(HighSigned(position));
-    if (const int32_t page = m_grid.PageAt(x, y); page >= 0) OpenFromGrid(page);
     return;
   }
   const Third pressed = m_pressed;

@@ -595,6 +595,12 @@ TEST_F(Window, ThePageGridOpensPagesAndKeepsThumbnailsOnDisk) {
   Send(WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_FALSE(Main().gridShown());
   EXPECT_EQ(Shown(), std::make_pair(5, -1));
+  // A click on the third cell of the first row opens its page.
+  Send(WM_KEYDOWN, 'T', 1);
+  Send(WM_LBUTTONDOWN, 0, MAKELPARAM(48 + 2 * 176 + 88, 150));
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(48 + 2 * 176 + 88, 150));
+  EXPECT_FALSE(Main().gridShown());
+  EXPECT_EQ(Shown(), std::make_pair(2, -1));
 
   // Opened again by a new window: at once from the disk.
   m_main.reset();
