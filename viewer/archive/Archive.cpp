@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "viewer/archive/FileHead.h"
 #include "viewer/archive/LibArchiveDirectory.h"
@@ -166,23 +167,46 @@ bool ArchiveListingCutShort(IDirectory* archive) {
   return false;
 }
 
-bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path) {
-  const std::vector<ArchiveItem>* items = nullptr;
+namespace {
+
+// A solid archive's items, in the order its pass reads them by index; null
+// for any other directory.
+const std::vector<ArchiveItem>* SolidItems(IDirectory* archive) {
   if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive); sevenZip != nullptr && sevenZip->IsSolid())
-    items = &sevenZip->items();
+    return &sevenZip->items();
   if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive); libArchive != nullptr && libArchive->IsSolid())
-    items = &libArchive->items();
-  if (items == nullptr || path == nullptr) return false;
-  const std::u16string_view wanted(path);
+    return &libArchive->items();
+  return nullptr;
+}
+
+int32_t IndexOf(const std::vector<ArchiveItem>& items, std::u16string_view wanted) {
   int32_t at = -1;
-  for (const ArchiveItem& item : *items)
+  for (const ArchiveItem& item : items)
     if (item.index >= 0 && wanted.size() == item.folder.size() + item.name.size() &&
         wanted.substr(0, item.folder.size()) == item.folder && wanted.substr(item.folder.size()) == item.name)
       at = item.index;
+  return at;
+}
+
+}  // namespace
+
+bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path) {
+  const std::vector<ArchiveItem>* items = SolidItems(archive);
+  if (items == nullptr || path == nullptr) return false;
+  const int32_t at = IndexOf(*items, path);
   if (at < 0) return false;
   for (const ArchiveItem& item : *items)
     if (item.index >= 0 && item.index < at && item.size > 0 && !(item.flags & FILE_SYSTEM_ENTRY_FOLDER)) return true;
   return false;
+}
+
+std::optional<std::vector<int32_t>> ArchivePassPlaces(IDirectory* archive, const std::vector<std::u16string>& paths) {
+  const std::vector<ArchiveItem>* items = SolidItems(archive);
+  if (items == nullptr) return std::nullopt;
+  std::vector<int32_t> places;
+  places.reserve(paths.size());
+  for (const std::u16string& path : paths) places.push_back(IndexOf(*items, path));
+  return places;
 }
 
 ArchiveTrouble DiagnoseArchiveItem(IDirectory* archive, const char16_t* path) {

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "ordel/FileSystem.h"
 #include "platform/system.h"
@@ -53,6 +56,9 @@ bool ArchiveListingCutShort(IDirectory* archive);
 // archive's pass go through other files' data first: false outside solid
 // archives and for an item ahead of every other file with data.
 bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path);
+// In a solid archive, where each of the items at `paths` comes in its one
+// pass (-1: not an item of it); nothing outside solid archives.
+std::optional<std::vector<int32_t>> ArchivePassPlaces(IDirectory* archive, const std::vector<std::u16string>& paths);
 
 // How an opened archive stands with encryption.
 ArchiveLock CheckArchiveLock(IDirectory* archive);

@@ -13,6 +13,12 @@ constexpr float kCaptionSize = 18;  // drawing units
 constexpr float kHelpSize = 15;
 constexpr float kCornerSize = 13;
 constexpr auto kLinear = D2D1_BITMAP_INTERPOLATION_MODE_LINEAR;
+// The page grid: its cells' frames, the selected one's and the pages on
+// screen's marks.
+constexpr D2D1_COLOR_F kCellFrame{1.0f, 1.0f, 1.0f, 0.25f};
+constexpr D2D1_COLOR_F kSelected{1.0f, 1.0f, 1.0f, 1.0f};
+constexpr D2D1_COLOR_F kCurrent{1.0f, 0.6f, 0.0f, 1.0f};
+constexpr float kGridPadding = 12;
 }  // namespace
 
 D2D::~D2D() {
@@ -314,6 +320,88 @@ void D2D::DrawInfo(const std::vector<std::pair<std::u16string, std::u16string>>&
       m_renderTarget->DrawText(text.data(), static_cast<UINT>(text.size()), words,
                                {x + labelsWidth + gap, y, x + labelsWidth + gap + wordsWidth, y + heights[i]}, brush);
       y += heights[i];
+    }
+    m_renderTarget->PopAxisAlignedClip();
+  }
+  SafeRelease(shade);
+  SafeRelease(brush);
+}
+
+float D2D::GridHeaderHeight(std::size_t rows) {
+  return 2 * kGridPadding + kHelpSize * 1.5f * static_cast<float>(rows + 1);
+}
+
+HRESULT D2D::PaintGrid(const GridFrame& frame) {
+  if (m_renderTarget == nullptr) return S_OK;
+  m_renderTarget->BeginDraw();
+  m_renderTarget->Clear(&kBlack);
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  DrawBackground(0, 0, size.width, size.height, 1.0f);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* frameBrush = nullptr;
+  ID2D1SolidColorBrush* selected = nullptr;
+  ID2D1SolidColorBrush* current = nullptr;
+  ID2D1SolidColorBrush* words = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kCellFrame, &frameBrush)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kSelected, &selected)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kCurrent, &current)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &words))) {
+    // The cells scroll under the header: clipped below it.
+    const float headerBottom = GridHeaderHeight(frame.header.size());
+    m_renderTarget->FillRectangle({0, 0, size.width, size.height}, shade);
+    m_renderTarget->PushAxisAlignedClip({0, headerBottom, size.width, size.height}, D2D1_ANTIALIAS_MODE_ALIASED);
+    const DWRITE_TEXT_FORMAT_DESC number{kCornerSize, DWRITE_TEXT_ALIGNMENT_CENTER, false};
+    for (const GridFrame::Cell& cell : frame.cells)
+      if (!cell.noPage) m_renderTarget->DrawRectangle(cell.box, frameBrush, 1.0f, nullptr);
+    for (const PlacedPage& thumbnail : frame.thumbnails)
+      if (thumbnail.place.pixels.width > 0 && !thumbnail.image.empty()) DrawImage(thumbnail.image, thumbnail.place);
+    for (const GridFrame::Cell& cell : frame.cells) {
+      m_renderTarget->DrawText(cell.number.data(), static_cast<UINT>(cell.number.size()), number, cell.label, words);
+      const D2D1_RECT_F inner{cell.box.left + 2, cell.box.top + 2, cell.box.right - 2, cell.box.bottom - 2};
+      if (cell.current) m_renderTarget->DrawRectangle(inner, current, 3.0f, nullptr);
+      if (cell.selected) m_renderTarget->DrawRectangle(cell.box, selected, 3.0f, nullptr);
+    }
+    m_renderTarget->PopAxisAlignedClip();
+  }
+  SafeRelease(shade);
+  SafeRelease(frameBrush);
+  SafeRelease(selected);
+  SafeRelease(current);
+  SafeRelease(words);
+  DrawGridHeader(frame);
+  return m_renderTarget->EndDraw();
+}
+
+void D2D::DrawGridHeader(const GridFrame& frame) {
+  // As the book's description draws: labels and their words on rows, over
+  // a shade, under the title; one line a row, what does not fit cut off.
+  const D2D1_SIZE_F size = m_renderTarget->GetSize();
+  const DWRITE_TEXT_FORMAT_DESC labels{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, true};
+  const DWRITE_TEXT_FORMAT_DESC words{kHelpSize, DWRITE_TEXT_ALIGNMENT_LEADING, false};
+  const float gap = 24, line = kHelpSize * 1.5f;
+  const float height = std::min(GridHeaderHeight(frame.header.size()), size.height);
+  float labelsWidth = 0;
+  for (const auto& [label, text] : frame.header)
+    labelsWidth = std::max(
+        labelsWidth, m_renderTarget->MeasureText(label.data(), static_cast<UINT>(label.size()), labels, 1e6f).width);
+  ID2D1SolidColorBrush* shade = nullptr;
+  ID2D1SolidColorBrush* brush = nullptr;
+  if (SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kShade, &shade)) &&
+      SUCCEEDED(m_renderTarget->CreateSolidColorBrush(kWords, &brush))) {
+    m_renderTarget->FillRectangle({0, 0, size.width, height}, shade);
+    m_renderTarget->PushAxisAlignedClip({0, 0, size.width, height}, D2D1_ANTIALIAS_MODE_ALIASED);
+    const float x = kGridPadding, right = std::max(size.width - kGridPadding, x);
+    float y = kGridPadding;
+    m_renderTarget->DrawText(frame.title.data(), static_cast<UINT>(frame.title.size()), labels, {x, y, right, y + line},
+                             brush);
+    y += line;
+    for (const auto& [label, text] : frame.header) {
+      m_renderTarget->DrawText(label.data(), static_cast<UINT>(label.size()), labels, {x, y, x + labelsWidth, y + line},
+                               brush);
+      m_renderTarget->DrawText(text.data(), static_cast<UINT>(text.size()), words,
+                               {x + labelsWidth + gap, y, std::max(right, x + labelsWidth + gap), y + line}, brush);
+      y += line;
     }
     m_renderTarget->PopAxisAlignedClip();
   }

@@ -48,6 +48,24 @@ struct PlacedPage {
   PagePlace place;
 };
 
+// The page grid over the window: each cell's frame and page number, the
+// thumbnails made so far where the grid put them, and a header of the
+// book's title and its description's rows above the cells.
+struct GridFrame {
+  struct Cell {
+    D2D1_RECT_F box{};
+    D2D1_RECT_F label{};
+    std::u16string number;
+    bool selected = false;
+    bool current = false;  // on screen when the grid opened (the page, or both of a spread)
+    bool noPage = false;   // an entry known to be no picture: its number alone
+  };
+  std::vector<Cell> cells;
+  std::vector<PlacedPage> thumbnails;
+  std::u16string title;
+  std::vector<std::pair<std::u16string, std::u16string>> header;
+};
+
 // The drawing area as it is now: a value any thread may lay pages out in.
 struct Screen {
   float width = 0;   // drawing units
@@ -101,6 +119,10 @@ class D2D {
   // The same for any number of pages, clipped to the window (a column of
   // pages scrolled past its edges).
   HRESULT Paint(const std::vector<PlacedPage>& pages, const Loupe& loupe, const Overlay& overlay);
+  // The page grid over the background.
+  HRESULT PaintGrid(const GridFrame& frame);
+  // The height of a grid's header with the title and `rows` rows.
+  static float GridHeaderHeight(std::size_t rows);
   // Lets the target and the background go.
   void ReleaseDeviceObjects();
 
@@ -116,6 +138,7 @@ class D2D {
   void DrawCorner(const std::u16string& words);
   void DrawHelp(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
   void DrawInfo(const std::vector<std::pair<std::u16string, std::u16string>>& rows);
+  void DrawGridHeader(const GridFrame& frame);
 
   HWND m_window = nullptr;
   int32_t m_dpiX = 96;  // the screen's logical resolution: the loupe's size

@@ -1,10 +1,13 @@
 #include "viewer/reading/ReadingUnit.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
 #include <string>
 
 #include "platform/debug.h"
+#include "viewer/archive/Archive.h"
+#include "viewer/imaging/PixelBuffer.h"
 
 namespace {
 
@@ -31,6 +34,8 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
 void CReadingUnit::DropPages() {
   m_loader.Cancel();
   m_cache.Reset();
+  m_thumbnails.Reset();
+  m_gridAsked.clear();
   m_columnPages.clear();
   m_columnAsked.clear();
 }
@@ -287,6 +292,11 @@ void CReadingUnit::Resized() {
 bool CReadingUnit::Collect() {
   bool repaint = false;
   for (LoadedPage& loaded : m_loader.TakeFinished()) {
+    if (m_grid != nullptr) {
+      TakeIntoGrid(loaded);
+      repaint = true;
+      continue;
+    }
     if (m_column != nullptr) {
       TakeIntoColumn(loaded);
       repaint = true;
@@ -421,5 +431,187 @@ std::vector<PlacedPage> CReadingUnit::ColumnShown() const {
   for (const ColumnPlace& place : m_column->Visible())
     if (auto held = m_columnPages.find(place.page); held != m_columnPages.end())
       shown.push_back(PlacedPage{held->second, place.place});
+  return shown;
+}
+
+void CReadingUnit::ShowGrid(const PageGrid* grid) {
+  if (grid != m_grid) {
+    const bool leaving = grid == nullptr;
+    // The loads of the pages or the column wait; the grid's own end.
+    m_loader.Cancel();
+    m_gridAsked.clear();
+    m_grid = grid;
+    if (leaving) {
+      LeaveGrid();
+      return;
+    }
+    m_bookStamp = StampOf(m_book.source);
+    // A solid archive: its pages in the order its pass reads them, those it
+    // does not hold last.
+    m_passOrder.clear();
+    m_gridMade.clear();
+    m_onDisk.assign(static_cast<std::size_t>(m_book.PageCount()), DiskState::Unknown);
+    std::vector<std::u16string> paths;
+    for (const PageEntry& entry : m_book.pages) paths.push_back(entry.path);
+    const auto places = m_book.kind == BookKind::Archive ? ArchivePassPlaces(m_book.root.get(), paths) : std::nullopt;
+    if (places) {
+      for (int32_t page = 0; page < m_book.PageCount(); ++page) m_passOrder.push_back(page);
+      auto place = [&](int32_t page) {
+        const int32_t at = (*places)[static_cast<std::size_t>(page)];
+        return at < 0 ? INT32_MAX : at;
+      };
+      std::stable_sort(m_passOrder.begin(), m_passOrder.end(),
+                       [&](int32_t a, int32_t b) { return place(a) < place(b); });
+    }
+  }
+  if (m_grid != nullptr) KeepGridReady();
+}
+
+void CReadingUnit::LeaveGrid() {
+  if (m_column != nullptr) {
+    // What the column held stays; what it had asked for is asked again.
+    m_columnAsked.clear();
+    const double scale = m_column->Scale();
+    for (const auto& held : m_columnPages) m_columnAsked[held.first] = scale;
+  }
+  // For the window as it is now: it may have changed under the grid.
+  Resized();
+}
+
+ThumbnailKey CReadingUnit::KeyOf(int32_t page) const {
+  const ReadingSettings settings = m_settings();
+  const PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
+  ThumbnailKey key;
+  key.book = m_book.source;
+  key.stamp = m_bookStamp.value_or(FileStamp{});
+  key.entry = entry.path;
+  key.entrySize = entry.size;
+  key.variant = static_cast<uint32_t>(settings.colorizing) * 2 + (settings.orientation == ExifOrientation::Honoured);
+  return key;
+}
+
+bool CReadingUnit::Unwanted(int32_t page) {
+  if (page < 0 || page >= m_book.PageCount() || m_gridAsked.count(page) != 0) return true;
+  const PageState state = m_book.pages[static_cast<std::size_t>(page)].state;
+  return (state != PageState::Unknown && state != PageState::Image) || m_thumbnails.Find(page) != nullptr;
+}
+
+bool CReadingUnit::FromDisk(int32_t page) {
+  if (!m_store || !m_bookStamp || static_cast<std::size_t>(page) >= m_onDisk.size()) return false;
+  std::optional<PixelRows> kept = m_store->Load(KeyOf(page));
+  m_onDisk[static_cast<std::size_t>(page)] = kept ? DiskState::Kept : DiskState::Missing;
+  if (!kept) return false;
+  ComRef<IWICBitmapSource> pixels;
+  pixels.Set(new CPixelBuffer(std::move(*kept)));
+  ComRef<ID2D1Bitmap> bitmap;
+  if (m_renderer.Maker()(pixels.get(), &bitmap) != S_OK) return false;
+  m_thumbnails.Put(page, bitmap.get());
+  return true;
+}
+
+bool CReadingUnit::OnDisk(int32_t page) {
+  if (static_cast<std::size_t>(page) >= m_onDisk.size()) return false;
+  DiskState& known = m_onDisk[static_cast<std::size_t>(page)];
+  if (known == DiskState::Unknown)
+    known = m_store && m_bookStamp && m_store->Has(KeyOf(page)) ? DiskState::Kept : DiskState::Missing;
+  return known == DiskState::Kept;
+}
+
+void CReadingUnit::AskForThumbnail(int32_t page, bool inView) {
+  PageRequest request = RequestFor(page);
+  request.purpose = inView ? LoadFor::Rescale : LoadFor::Likely;
+  request.targetFor = [](D2D1_SIZE_U size) { return PageGrid::ThumbPixels(size); };
+  request.decodeFor = request.targetFor;
+  if (m_store && m_bookStamp) {
+    // On the worker, the thumbnail is kept on disk as it is made.
+    request.make = [make = request.make, store = m_store, key = KeyOf(page)](IWICBitmapSource* made,
+                                                                            ID2D1Bitmap** bitmap) {
+      // Only a thumbnail (not a page's full pixels when it could not be
+      // scaled).
+      UINT width = 0, height = 0;
+      PixelRows rows;
+      if (made == nullptr || FAILED(made->GetSize(&width, &height)) || width > PageGrid::kThumbWidth ||
+          height > PageGrid::kThumbHeight || !CopyRows(made, &rows))
+        return make(made, bitmap);
+      store->Save(key, rows);
+      ComRef<IWICBitmapSource> copy;
+      copy.Set(new CPixelBuffer(std::move(rows)));
+      return make(copy.get(), bitmap);
+    };
+  }
+  m_loader.Submit(std::move(request));
+  m_gridAsked.insert(page);
+}
+
+void CReadingUnit::KeepGridReady() {
+  const std::vector<int32_t> wanted = m_grid->Wanted();
+  const bool inPasses = !m_passOrder.empty();
+  if (!inPasses) {
+    // Scrolled away: no longer made.
+    for (auto asked = m_gridAsked.begin(); asked != m_gridAsked.end();) {
+      if (std::find(wanted.begin(), wanted.end(), *asked) != wanted.end()) {
+        ++asked;
+        continue;
+      }
+      m_loader.Withdraw(*asked);
+      asked = m_gridAsked.erase(asked);
+    }
+  }
+  // The pages wanted from memory, else from the disk, else made, those in
+  // view first.
+  const std::vector<GridCell> visible = m_grid->Visible();
+  for (int32_t page : wanted) {
+    if (Unwanted(page) || FromDisk(page)) continue;
+    // In one pass, only a page the pass has made once and memory has let
+    // go of since (there is no disk to keep it) is made out of turn.
+    if (inPasses && m_gridMade.count(page) == 0) continue;
+    const bool inView =
+        std::any_of(visible.begin(), visible.end(), [&](const GridCell& cell) { return cell.page == page; });
+    AskForThumbnail(page, inView);
+  }
+  if (!inPasses) return;
+  // In an archive read in one pass, the pages the disk does not have are
+  // made in the pass's order, a screenful at a time: a page far ahead would
+  // hold the pass there, and one it had let go of would start it again.
+  const std::size_t most = static_cast<std::size_t>(m_grid->columns() * (m_grid->rowsInView() + 1));
+  for (int32_t page : m_passOrder) {
+    if (m_gridAsked.size() >= most) break;
+    if (m_gridMade.count(page) != 0 || Unwanted(page) || OnDisk(page)) continue;
+    AskForThumbnail(page, false);
+  }
+}
+
+void CReadingUnit::TakeIntoGrid(LoadedPage& loaded) {
+  const int32_t page = loaded.page;
+  // Only what the grid asked for: a page made for a turn is no thumbnail.
+  if (page < 0 || page >= m_book.PageCount() || m_gridAsked.erase(page) == 0) return;
+  m_gridMade.insert(page);
+  PageEntry& entry = m_book.pages[static_cast<std::size_t>(page)];
+  entry.damage = loaded.damage;
+  if (!loaded.decoded) {
+    entry.state = !entry.damage.empty() ? PageState::Damaged : PageState::NotImage;
+  } else {
+    entry.state = PageState::Image;
+    ID2D1Bitmap* thumbnail = loaded.image.scaled ? loaded.image.scaled.get() : loaded.image.full.get();
+    const D2D1_SIZE_U pixels = thumbnail != nullptr ? thumbnail->GetPixelSize() : D2D1_SIZE_U{};
+    if (pixels.width <= PageGrid::kThumbWidth && pixels.height <= PageGrid::kThumbHeight)
+      m_thumbnails.Put(page, thumbnail);
+  }
+  // In one pass the next pages are asked for as these come.
+  if (!m_passOrder.empty() && m_grid != nullptr) KeepGridReady();
+}
+
+std::vector<PlacedPage> CReadingUnit::GridShown() {
+  std::vector<PlacedPage> shown;
+  if (m_grid == nullptr) return shown;
+  for (const GridCell& cell : m_grid->Visible()) {
+    ID2D1Bitmap* thumbnail = m_thumbnails.Find(cell.page);
+    if (thumbnail == nullptr) continue;
+    PlacedPage placed;
+    placed.image.size = thumbnail->GetPixelSize();
+    placed.image.scaled.Set(thumbnail);
+    placed.place = m_grid->ThumbPlace(cell, placed.image.size);
+    shown.push_back(std::move(placed));
+  }
   return shown;
 }

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "viewer/book/Book.h"
@@ -23,7 +25,10 @@
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/PageCache.h"
 #include "viewer/imaging/PageLoader.h"
+#include "viewer/imaging/ThumbnailCache.h"
+#include "viewer/imaging/ThumbnailStore.h"
 #include "viewer/reading/ContinuousLayout.h"
+#include "viewer/reading/PageGrid.h"
 #include "viewer/reading/PageView.h"
 
 // How pages are read and laid out now: the window's settings of the moment.
@@ -123,6 +128,19 @@ class CReadingUnit {
   // The column's pages held, on screen and ready ahead or behind.
   const std::map<int32_t, PageImage>& columnPages() const { return m_columnPages; }
 
+  // The page grid over `grid` (its owner's; null: closed, and the loads of
+  // the pages or the column asked again): thumbnails of the pages it wants,
+  // from memory, else from `store` (when there is one), else made on the
+  // workers, those in view first; in an archive read in one pass, in the
+  // pass's order instead, so that the pass is never started again. Called
+  // again after each move of the grid.
+  void ShowGrid(const PageGrid* grid);
+  void KeepThumbnailsIn(std::shared_ptr<CThumbnailStore> store) { m_store = std::move(store); }
+  // The grid's thumbnails in view with their places (those not made yet
+  // are left out).
+  std::vector<PlacedPage> GridShown();
+  const CThumbnailCache& thumbnails() const { return m_thumbnails; }
+
   // Where the view puts the pages on screen now.
   Placement Placed() const { return m_view.Place(m_first.size, m_second.size, m_settings().mode); }
   const PageImage& first() const { return m_first; }
@@ -152,6 +170,23 @@ class CReadingUnit {
   // pixels when still wanted.
   void TakeIntoColumn(LoadedPage& loaded);
 
+  // The grid's pages wanted now asked for: from the disk first, the others
+  // on the workers.
+  void KeepGridReady();
+  // Whether the page needs no thumbnail made: out of the book, no picture,
+  // held already or asked for.
+  bool Unwanted(int32_t page);
+  // The page's thumbnail from the disk into memory; whether it was there.
+  bool FromDisk(int32_t page);
+  // Whether the disk has the page's thumbnail (looked at once).
+  bool OnDisk(int32_t page);
+  // The page's thumbnail asked of the workers, kept on disk as it is made.
+  void AskForThumbnail(int32_t page, bool inView);
+  ThumbnailKey KeyOf(int32_t page) const;
+  void TakeIntoGrid(LoadedPage& loaded);
+  // Back from the grid: the loads it cancelled asked again.
+  void LeaveGrid();
+
   Book& m_book;
   const D2D& m_renderer;
   const IPageView& m_view;
@@ -171,6 +206,18 @@ class CReadingUnit {
   std::map<int32_t, double> m_columnAsked;
   int m_direction = 1;
   uint64_t m_columnBudget = kColumnBudgetBytes;
+  // The page grid: its thumbnails, the pages asked of the workers, the
+  // book's stamp for the disk's keys, and in an archive read in one pass
+  // its pages in the pass's order (empty for any other book).
+  const PageGrid* m_grid = nullptr;
+  CThumbnailCache m_thumbnails;
+  std::set<int32_t> m_gridAsked;
+  std::set<int32_t> m_gridMade;  // made on the workers since the grid opened
+  std::shared_ptr<CThumbnailStore> m_store;
+  std::optional<FileStamp> m_bookStamp;
+  std::vector<int32_t> m_passOrder;
+  enum class DiskState : uint8_t { Unknown, Kept, Missing };
+  std::vector<DiskState> m_onDisk;  // by page
   // Last, so that its workers stop first.
   CPageLoader m_loader;
 };

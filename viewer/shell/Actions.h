@@ -55,6 +55,7 @@ enum class Action {
   ZoomIn,       // +, =, Ctrl+wheel
   ZoomOut,      // -
   Continuous,   // C: the pages in one column, scrolled
+  PageGrid,     // T, the menu: every page as a thumbnail in a grid over the window
 };
 
 // Command ids of the context menu.
@@ -88,6 +89,7 @@ constexpr UINT IDM_BOOK_INFO = 32807;
 constexpr UINT IDM_CONTINUOUS = 32808;
 constexpr UINT IDM_SHIFT_PAIRS = 32809;
 constexpr UINT IDM_READ_ON = 32810;
+constexpr UINT IDM_PAGE_GRID = 32811;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -36,6 +36,7 @@ HMENU LoadContextMenu() {
   for (UINT id : {IDM_ZOOM_IN, IDM_ZOOM_OUT}) Append(size, id);
   Append(size, MF_SEPARATOR, 0, nullptr);
   Append(size, IDM_CONTINUOUS);
+  Append(size, IDM_PAGE_GRID);
   HMENU help = CreatePopupMenu();
   AppendMenuW(help, MF_STRING | MF_GRAYED, IDM_MANUAL, MenuText(IDM_MANUAL).c_str());
   Append(help, IDM_KEYS);
@@ -100,6 +101,8 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   // Only spreads have pairs to shift.
   if (m_book.pages.empty() || PageModeNow() == PageMode::Single)
     EnableMenuItem(popup, IDM_SHIFT_PAIRS, MF_GRAYED);
+  if (m_book.pages.empty() || m_failure != OpenFailure::None) EnableMenuItem(popup, IDM_PAGE_GRID, MF_GRAYED);
+  if (m_gridShown) CheckMenuItem(menu, IDM_PAGE_GRID, MF_CHECKED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
   if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
   if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);

@@ -99,7 +99,7 @@ void CMainWindow::GlideStep() {
   double step = m_glide.left * (1 - std::exp(-std::max(ms, 1.0) / kTimeConstantMs));
   if (std::abs(m_glide.left - step) < 0.5) step = m_glide.left;
   m_glide.left -= step;
-  if (!m_inColumn || !ScrollColumn(step) || m_glide.left == 0) StopGlide();
+  if (!m_inColumn || m_gridShown || !ScrollColumn(step) || m_glide.left == 0) StopGlide();
 }
 
 void CMainWindow::StopGlide() {

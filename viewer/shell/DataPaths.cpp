@@ -109,6 +109,18 @@ UserFolders UserFolders::FromEnvironment() {
   return user;
 }
 
+std::u16string ThumbnailFolder(const std::u16string& cacheHome, const std::u16string& home) {
+  std::u16string base;
+  if (!cacheHome.empty() && cacheHome.front() == u'/')
+    base = cacheHome;
+  else if (!home.empty() && home.front() == u'/')
+    base = home + u"/.cache";
+  else
+    return {};
+  if (base.back() != u'/') base += u'/';
+  return base + u"velmora/thumbnails/";
+}
+
 ProfileLocation LocateProfile(const std::u16string& moduleDir, const UserFolders& user) {
   ProfileLocation beside{ProfilePlace::ProgramFolder, moduleDir + u"profile/velmora.ini", moduleDir + u"profile"};
   if (IsFile(beside.path) || CanWriteIn(beside.folder)) return beside;
@@ -145,4 +157,10 @@ ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const User
   if (!writable) OutputDebugStringW((u"Profile Not Writable : " + location.path + u"\r\n").c_str());
   else RemoveStaleTemporaries(Utf16ToUtf8(location.path), kStaleSaveSeconds);
   return location;
+}
+
+std::u16string ThumbnailFolderOfUser() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  return ThumbnailFolder(cache != nullptr ? Utf8ToUtf16(cache) : u"", home != nullptr ? Utf8ToUtf16(home) : u"");
 }

@@ -49,3 +49,11 @@ ProfileLocation LocateProfile(const std::u16string& moduleDir, const UserFolders
 // one). When the profile can be written nowhere, says so once on the debug
 // output; the program runs on without saving.
 ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const UserFolders& user);
+
+// The folder (ending in "/") the page grid's thumbnails are kept in:
+// <cache home>/velmora/thumbnails/, the cache home being an absolute
+// `cacheHome` ($XDG_CACHE_HOME), else `home` + "/.cache"; empty when
+// neither is known.
+std::u16string ThumbnailFolder(const std::u16string& cacheHome, const std::u16string& home);
+// The same as the environment gives them.
+std::u16string ThumbnailFolderOfUser();

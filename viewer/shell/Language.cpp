@@ -29,14 +29,15 @@ std::u16string PagesMissingText() {
   return Text("\u58ca\u308c\u3066\u3044\u307e\u3059: \u4e00\u90e8\u306e\u30da\u30fc\u30b8\u3092\u8aad\u3081\u307e\u305b\u3093\u3067\u3057\u305f");
 }
 
-std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info) {
+std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info, bool summary) {
   const std::pair<const char*, const std::u16string*> fields[] = {
       {"\u30b7\u30ea\u30fc\u30ba", &info.series}, {"\u756a\u53f7", &info.number},
       {"\u5dfb", &info.volume},                     {"\u984c\u540d", &info.title},
       {"\u4f5c\u8005", &info.writer},               {"\u3042\u3089\u3059\u3058", &info.summary}};
   std::vector<std::pair<std::u16string, std::u16string>> lines;
   for (const auto& [label, words] : fields)
-    if (words->find_first_not_of(u" \t\r\n") != std::u16string::npos) lines.emplace_back(Text(label), *words);
+    if ((summary || words != &info.summary) && words->find_first_not_of(u" \t\r\n") != std::u16string::npos)
+      lines.emplace_back(Text(label), *words);
   return lines;
 }
 

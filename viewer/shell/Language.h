@@ -30,4 +30,5 @@ std::u16string DamageText(const std::u16string& reason);
 std::u16string PagesMissingText();
 // The book's own description as a panel's rows, a label and its words, the
 // fields it leaves empty left out.
-std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info);
+// Without `summary`, the short fields alone (the page grid's header).
+std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info, bool summary = true);

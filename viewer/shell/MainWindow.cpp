@@ -81,7 +81,8 @@ void CMainWindow::ShowPageNumber() {
 }
 
 void CMainWindow::OnPaint() {
-  const HRESULT painted = m_inColumn ? m_renderer.Paint(m_pages.ColumnShown(), m_loupe, overlay())
+  const HRESULT painted = m_gridShown ? m_renderer.PaintGrid(GridPicture())
+                          : m_inColumn ? m_renderer.Paint(m_pages.ColumnShown(), m_loupe, overlay())
                                      : m_renderer.Paint(m_pages.first(), m_pages.second(), m_pages.Placed(), m_loupe,
                                                         overlay());
   if (painted != S_OK) {
@@ -98,6 +99,7 @@ void CMainWindow::ForgetDecodedPages() {
 }
 
 void CMainWindow::ShowPicture(ID2D1Bitmap* picture, OpenFailure why) {
+  CloseGrid();
   if (m_inColumn) LeaveColumn();
   m_pages.ShowPicture(picture);
   m_failure = why;
@@ -121,6 +123,7 @@ void CMainWindow::ToggleInfo() {
 }
 
 void CMainWindow::ReleaseDevice() {
+  CloseGrid();  // its thumbnails went with the device
   m_pages.Reset();
   m_pages.ShowDamagedPagesAs(nullptr);
   m_pictures = BuiltInPictures{};

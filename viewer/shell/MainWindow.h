@@ -7,6 +7,7 @@
 #include <chrono>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -125,6 +126,10 @@ class CMainWindow : public CWindowImpl {
   // column (continuous scroll).
   bool inColumn() const { return m_inColumn; }
   const ContinuousLayout& column() const { return m_column; }
+  // Whether the page grid is over the window, and the grid.
+  bool gridShown() const { return m_gridShown; }
+  const PageGrid& grid() const { return m_grid; }
+  const CReadingUnit& pages() const { return m_pages; }
   CProfile& profile() { return m_profile; }
   ReaderSettings& reading() { return m_reading; }
   // Why the picture on screen stands where a page should (None: it does not).
@@ -264,6 +269,19 @@ class CMainWindow : public CWindowImpl {
   // The title and the history of the page under the middle, when it is a
   // new one.
   void ShownInColumn();
+  // The page grid over the window, at the page on screen, or put away.
+  void ToggleGrid();
+  void CloseGrid();
+  // The page grid's own keys while it is up; whether the key was one.
+  bool OnGridKey(WPARAM key, LPARAM keyData);
+  // The grid laid out for the window and its header now.
+  void LayOutGrid();
+  // After the grid moved: its thumbnails asked for, a repaint.
+  void GridMoved();
+  // The page picked in the grid on screen, the grid put away.
+  void OpenFromGrid(int32_t page);
+  // What the grid draws now.
+  GridFrame GridPicture();
   void AskForPage();
   // A page move by the arrows, wheel and taps: nothing without pages.
   void Step(int32_t step);
@@ -347,6 +365,11 @@ class CMainWindow : public CWindowImpl {
     double left = 0;
     std::chrono::steady_clock::time_point last;
   } m_glide;
+  // The page grid: whether it is up, its layout, the thumbnails' folder on
+  // disk (made when the grid first opens).
+  PageGrid m_grid;
+  bool m_gridShown = false;
+  std::shared_ptr<CThumbnailStore> m_thumbnailStore;
   ReaderSettings m_reading;
   BookChoices m_bookChoices;  // the open book's own, over m_reading and the profile
   OpenFailure m_failure = OpenFailure::None;

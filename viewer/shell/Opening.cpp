@@ -148,6 +148,7 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
     if (BookOpening chapter = opener.OpenFirstChapter(opened.book); chapter.status == OpenStatus::Opened)
       opened = std::move(chapter);
 
+  CloseGrid();
   m_pages.Reset();
   ForgetTurns();
   m_book = std::move(opened.book);
@@ -200,6 +201,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   };
   BookOpening opened = Opener().OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
+  CloseGrid();
   m_pages.Reset();
   ForgetTurns();
   m_book = Book{};
@@ -238,6 +240,7 @@ int32_t CMainWindow::OpenArchiveNear(int direction, const Start& start) {
     MessageBeep(0);
     return 1;
   }
+  CloseGrid();
   m_pages.DropPages();
   ForgetTurns();
   m_book = std::move(opened.book);

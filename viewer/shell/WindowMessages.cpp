@@ -15,6 +15,8 @@ constexpr int32_t kNotch = 120;
 // keys by most of it.
 constexpr double kLineShare = 0.1;
 constexpr double kScreenShare = 0.9;
+// The page grid: a notch scrolls by half a row of thumbnails.
+constexpr float kGridNotch = 140;
 }  // namespace
 
 void CMainWindow::Step(int32_t step) {
@@ -40,9 +42,22 @@ void CMainWindow::KeyStep(int32_t step, LPARAM keyData) {
   Step(step);
 }
 
-void CMainWindow::OnKey(WPARAM key, LPARAM keyData) { Perform(ActionOfKey(key, CurrentModifiers()), keyData); }
+void CMainWindow::OnKey(WPARAM key, LPARAM keyData) {
+  if (m_gridShown) {
+    const KeyModifiers modifiers = CurrentModifiers();
+    if (!modifiers.control && !modifiers.alt && !modifiers.shift && OnGridKey(key, keyData)) return;
+  }
+  Perform(ActionOfKey(key, CurrentModifiers()), keyData);
+}
 
 void CMainWindow::Perform(Action action, LPARAM keyData) {
+  // What changes the book or how it shows puts the grid away first; full
+  // screen, the menu, the about window and quitting leave it up.
+  if (m_gridShown && action != Action::PageGrid && action != Action::ToggleFullScreen && action != Action::Quit &&
+      action != Action::ContextMenu && action != Action::About && action != Action::None) {
+    CloseGrid();
+    Invalidate();
+  }
   const bool leftIsBack = LeftIsBack();
   if (m_inColumn) {
     // In the column: Left and Right to the previous and next page's top,
@@ -219,12 +234,25 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
     case Action::Continuous:
       ToggleContinuous();
       break;
+    case Action::PageGrid:
+      // A held T does not open and close the grid over and over.
+      if ((static_cast<uintptr_t>(keyData) & 0x40000000u) == 0) ToggleGrid();
+      break;
     case Action::None:
       break;
   }
 }
 
 void CMainWindow::OnLeftButton(bool down, LPARAM position) {
+  if (m_gridShown) {
+    // A click on a cell opens its page; nothing under the grid is dragged.
+    m_pressed = Third::None;
+    m_dragging = false;
+    if (down) return;
+    const float x = static_cast<float>(LowSigned(position)), y = static_cast<float>(HighSigned(position));
+    if (const int32_t page = m_grid.PageAt(x, y); page >= 0) OpenFromGrid(page);
+    return;
+  }
   RECT client{};
   GetClientRect(m_hWnd, &client);
   const int32_t x = LowSigned(position), w = client.right;
@@ -264,6 +292,7 @@ void CMainWindow::OnDropFiles(HDROP drop) {
   std::u16string path(DragQueryFileW(drop, 0, nullptr, 0), u'\0');
   if (!path.empty()) DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
   DragFinish(drop);
+  CloseGrid();
   // Attributes that cannot be read mean nothing is there: the file open
   // reports it, rather than a folder open of something that is no folder.
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -324,6 +353,11 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_SIZE:
       m_renderer.ResizeTarget();
+      if (m_gridShown) {
+        LayOutGrid();
+        GridMoved();
+        return true;
+      }
       m_pages.Resized();
       return true;
     case WM_PAINT:
@@ -386,6 +420,7 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       OnDrag(m_loupe.x, m_loupe.y);
       return true;
     case WM_MBUTTONDOWN:
+      if (m_gridShown) return true;  // no loupe over the grid
       if (!m_loupe.on) {
         m_loupe.x = LowSigned(lParam);
         m_loupe.y = HighSigned(lParam);
@@ -400,6 +435,10 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_MOUSEWHEEL: {
       int32_t delta = GET_WHEEL_DELTA_WPARAM(wParam);
       if (delta == 0) return true;
+      if (m_gridShown) {
+        if (m_grid.ScrollBy(-static_cast<float>(delta) / kNotch * kGridNotch)) GridMoved();
+        return true;
+      }
       if (m_inColumn && !CurrentModifiers().control) {
         // Smooth: as far as the wheel or the touchpad went; a touchpad's
         // small deltas come often enough to move at once, a wheel's

@@ -1,10 +1,12 @@
 // The page cache's replacement: eight entries, a hit makes an entry the
 // newest, a new page takes a free entry or the one used longest ago; and
-// its budget in bytes, which pages off screen give way to.
+// its budget in bytes, which pages off screen give way to; and the page
+// grid's thumbnails, within a bound in bytes.
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
 #include "viewer/imaging/PageCache.h"
+#include "viewer/imaging/ThumbnailCache.h"
 
 namespace {
 
@@ -157,6 +159,22 @@ TEST(PageCache, ABitmapHeldAsFullAndScaledCountsOnce) {
   image.scaled = image.full;  // drawn one to one
   cache.Put(0, std::move(image));
   EXPECT_EQ(cache.Bytes(), 100u * 100 * 4);
+}
+
+// The grid's thumbnails: within their bound the one used longest ago goes,
+// never the one just put, and a page put again counts once.
+TEST(ThumbnailCache, TheOldestGoesPastTheBound) {
+  CThumbnailCache cache(3 * 400);  // three thumbnails of 10 x 10
+  for (int32_t page = 0; page < 3; ++page) cache.Put(page, NewBitmap(10, 10).get());
+  EXPECT_NE(cache.Find(0), nullptr);  // 1 is now the oldest
+  cache.Put(3, NewBitmap(10, 10).get());
+  EXPECT_EQ(cache.Find(1), nullptr);
+  for (int32_t page : {0, 2, 3}) EXPECT_NE(cache.Find(page), nullptr) << page;
+  cache.Put(3, NewBitmap(10, 10).get());
+  EXPECT_EQ(cache.Bytes(), 1200u);
+  cache.Put(4, NewBitmap(40, 40).get());  // alone past the bound: kept, the others go
+  EXPECT_EQ(cache.size(), 1u);
+  EXPECT_NE(cache.Find(4), nullptr);
 }
 
 }  // namespace

@@ -222,4 +222,14 @@ TEST_F(DataPaths, AProfileThatCannotBeWrittenAnywhereIsToldOnce) {
   EXPECT_TRUE(std::filesystem::is_regular_file(m_tmp / "config"));
 }
 
+// The thumbnails' folder: an absolute $XDG_CACHE_HOME, else ~/.cache.
+TEST(ThumbnailFolder, FollowsTheBaseDirectoryRules) {
+  const struct {
+    std::u16string cache, home, folder;
+  } cases[] = {{u"/c", u"/h", u"/c/velmora/thumbnails/"},     {u"/c/", u"", u"/c/velmora/thumbnails/"},
+               {u"rel", u"/h", u"/h/.cache/velmora/thumbnails/"}, {u"", u"/h", u"/h/.cache/velmora/thumbnails/"},
+               {u"", u"", u""},                                  {u"rel", u"rel", u""}};
+  for (const auto& c : cases) EXPECT_EQ(ThumbnailFolder(c.cache, c.home), c.folder) << Utf16ToUtf8(c.cache);
+}
+
 }  // namespace

@@ -175,6 +175,7 @@ TEST(KeyTable, EveryKeyWithItsModifiers) {
       {'I', none, Action::BookInfo},                {'I', control, Action::None},
       {'C', none, Action::Continuous},              {'C', control, Action::None},
       {'S', none, Action::ShiftPairs},              {'S', control, Action::None},
+      {'T', none, Action::PageGrid},                {'T', control, Action::None},
   };
   for (const auto& row : rows)
     EXPECT_EQ(ActionOfKey(row.key, row.modifiers), row.action)

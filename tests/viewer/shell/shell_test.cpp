@@ -355,7 +355,8 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                                               {u"", IDM_ZOOM_IN, 0},
                                               {u"", IDM_ZOOM_OUT, 0},
                                               {u"", 0, MF_SEPARATOR},
-                                              {u"", IDM_CONTINUOUS, 0}}));
+                                              {u"", IDM_CONTINUOUS, 0},
+                                              {u"", IDM_PAGE_GRID, MF_GRAYED}}));
     EXPECT_EQ(WithoutTexts(s.help), (MenuSeen{{u"", IDM_MANUAL, MF_GRAYED},
                                               {u"", IDM_KEYS, 0},
                                               {u"", IDM_BOOK_INFO, MF_GRAYED},
@@ -389,9 +390,10 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   EXPECT_EQ(Texts(seen[0].view), (Words{u"\u5168\u4f53\u3092\u8868\u793a", u"\u5e45\u306b\u5408\u308f\u305b\u308b",
                                         u"\u9ad8\u3055\u306b\u5408\u308f\u305b\u308b", u"\u539f\u5bf8\u5927", u"",
                                         u"\u62e1\u5927", u"\u7e2e\u5c0f", u"",
-                                        u"\u9023\u7d9a\u30b9\u30af\u30ed\u30fc\u30eb"}));
+                                        u"\u9023\u7d9a\u30b9\u30af\u30ed\u30fc\u30eb",
+                                        u"\u30da\u30fc\u30b8\u4e00\u89a7\u2026"}));
   EXPECT_EQ(Texts(seen[1].view), (Words{u"Best Fit", u"Fit Width", u"Fit Height", u"Original Size", u"", u"Zoom In",
-                                        u"Zoom Out", u"", u"Continuous Scroll"}));
+                                        u"Zoom Out", u"", u"Continuous Scroll", u"Pages\u2026"}));
 }
 
 // Every text the program shows has its English: no Japanese is left in an
@@ -418,7 +420,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
   ComicInfo info;
   info.series = info.number = info.volume = info.title = info.writer = info.summary = u"x";
   for (const auto& [label, words] : InfoLines(info)) texts.push_back(label);
-  EXPECT_EQ(texts.size(), 13u + 1u + 13u + 9u + 4u + 2 * HelpLines().size() + 10u + 6u);
+  EXPECT_EQ(texts.size(), 13u + 1u + 13u + 9u + 1u + 4u + 2 * HelpLines().size() + 10u + 6u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

@@ -14,6 +14,8 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/SevenZipDirectory.h"
+#include "viewer/archive/SolidReader.h"
 #include "viewer/imaging/WICFormatConverter.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
@@ -561,6 +563,73 @@ TEST_F(Window, WithoutABookARebuildShowsTheTitle) {
 }
 
 // ---- the resource pack ----
+
+// ---- the page grid ----
+
+// T puts every page in a grid at the page on screen; End and Enter open the
+// last, Esc puts it away. The thumbnails are kept on disk, so that the grid
+// of a book opened again fills without the workers; a new page's time makes
+// its book's thumbnails new.
+TEST_F(Window, ThePageGridOpensPagesAndKeepsThumbnailsOnDisk) {
+  TempDir cache;
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1), 0);
+  MakePages({{300, 450}, {300, 450}, {450, 300}, {300, 450}, {300, 450}, {30, 45}});
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  Main().GoToPage(2);
+  Send(WM_KEYDOWN, 'T', 1);
+  Send(WM_KEYDOWN, 'T', 0x40000001);  // held: no second toggle
+  ASSERT_TRUE(Main().gridShown());
+  EXPECT_EQ(Main().grid().selected(), 1);
+  Main().FinishLoads();
+  EXPECT_EQ(Main().pages().thumbnails().size(), 6u);
+  Send(WM_PAINT, 0, 0);
+  // A thumbnail drawn in its cell: the pages' gray inside the frame.
+  EXPECT_EQ(qGray(m_window.Pixel(150, 200)), 200);
+  Send(WM_KEYDOWN, VK_END, 1);
+  Send(WM_KEYDOWN, VK_RETURN, 1);
+  EXPECT_FALSE(Main().gridShown());
+  EXPECT_FALSE(Main().fullScreen());
+  EXPECT_EQ(Shown(), std::make_pair(5, -1));
+  Send(WM_KEYDOWN, 'T', 1);
+  Send(WM_KEYDOWN, VK_HOME, 1);
+  Send(WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_FALSE(Main().gridShown());
+  EXPECT_EQ(Shown(), std::make_pair(5, -1));
+  // A click on the third cell of the first row opens its page.
+  Send(WM_KEYDOWN, 'T', 1);
+  Send(WM_LBUTTONDOWN, 0, MAKELPARAM(48 + 2 * 176 + 88, 150));
+  Send(WM_LBUTTONUP, 0, MAKELPARAM(48 + 2 * 176 + 88, 150));
+  EXPECT_FALSE(Main().gridShown());
+  EXPECT_EQ(Shown(), std::make_pair(2, -1));
+
+  // Opened again by a new window: at once from the disk.
+  m_main.reset();
+  ASSERT_EQ(Open(m_tmp.path()), 0);
+  Send(WM_KEYDOWN, 'T', 1);
+  EXPECT_EQ(Main().pages().thumbnails().size(), 6u);
+  ::unsetenv("XDG_CACHE_HOME");
+}
+
+// In a solid archive the thumbnails come in the order of its one pass, a
+// screenful at a time, until every page has one: the pass is never started
+// again, wherever the grid opens.
+TEST_F(Window, ThePageGridOfASolidArchiveFollowsItsPass) {
+  TempDir cache;
+  ASSERT_EQ(::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1), 0);
+  m_tmp.MakeFolder("src");
+  for (int i = 0; i < 30; ++i) SaveImage(m_tmp, "src/" + std::to_string(100 + i) + ".png", 60, 90, qRgb(9, 9, 9));
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "src") + "' && 7z a -ms=on ../book.7z . >/dev/null").c_str()), 0);
+  ASSERT_EQ(Main().OpenFile(Utf8ToUtf16(m_tmp / "book.7z").c_str()), 0);
+  auto* archive = dynamic_cast<C7zDirectory*>(Main().book().root.get());
+  ASSERT_TRUE(archive != nullptr && archive->IsSolid());
+  Send(WM_KEYDOWN, VK_END, 1);
+  Send(WM_KEYDOWN, 'T', 1);
+  // Each screenful taken in asks for the next, as the workers' messages do.
+  for (int round = 0; round < 10 && Main().pages().thumbnails().size() < 30u; ++round) Main().FinishLoads();
+  EXPECT_EQ(Main().pages().thumbnails().size(), 30u);
+  EXPECT_EQ(archive->solidReader()->passesStarted(), 1u);
+  ::unsetenv("XDG_CACHE_HOME");
+}
 
 class Resources : public Window {
  protected:

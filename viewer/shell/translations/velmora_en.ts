@@ -401,5 +401,13 @@
         <source>ページを縦につなげてスクロール</source>
         <translation>scroll the pages joined in one column</translation>
     </message>
+    <message>
+        <source>ページ一覧…</source>
+        <translation>Pages…</translation>
+    </message>
+    <message>
+        <source>全ページを縮小して並べる (Enter・クリックで開く)</source>
+        <translation>every page as a thumbnail (Enter or a click opens one)</translation>
+    </message>
 </context>
 </TS>
