@@ -76,6 +76,8 @@ struct HttpClient::Impl {
   QNetworkAccessManager manager;
   std::map<HttpFetchId, std::unique_ptr<Transfer>> transfers;
   std::uint64_t lastId = 0;
+  // Held by a redirect's check while it is asked: gone with the client.
+  std::shared_ptr<Impl*> self = std::make_shared<Impl*>(this);
 
   explicit Impl(const HttpClientOptions& options) {
     manager.setCookieJar(new NoCookies(&manager));
@@ -96,11 +98,12 @@ struct HttpClient::Impl {
     return found == transfers.end() ? nullptr : found->second.get();
   }
 
-  // Lets go of the reply under way, unheard.
-  static void Drop(Transfer& t) {
+  // Lets go of the reply under way, unheard. Only this client's
+  // connections go: Qt's own carry the abort to its network thread.
+  void Drop(Transfer& t) {
     if (QNetworkReply* reply = t.reply) {
       t.reply = nullptr;
-      reply->disconnect();
+      QObject::disconnect(reply, nullptr, &context, nullptr);
       reply->abort();
       reply->deleteLater();
     }
@@ -282,6 +285,20 @@ struct HttpClient::Impl {
                  u"redirect refused: from " + Text(t.url.scheme()) + u" to " + Text(target.toString()));
     Drop(t);
     t.response = HttpResponse{};
+    if (!t.request.redirectCheck) return Follow(t, target);
+    t.stall.stop();  // the check takes its time, the total counts on
+    std::weak_ptr<Impl*> alive = self;
+    t.request.redirectCheck(Text(target.toString(QUrl::FullyEncoded)),
+                            [alive, id = t.id, target](const std::u16string& refusal) {
+                              const auto impl = alive.lock();
+                              Transfer* const t = impl ? (*impl)->Find(id) : nullptr;
+                              if (t == nullptr || t->ending || t->reply != nullptr) return;
+                              if (!refusal.empty()) return (*impl)->End(*t, HttpError::RefusedRedirect, refusal);
+                              (*impl)->Follow(*t, target);
+                            });
+  }
+
+  void Follow(Transfer& t, const QUrl& target) {
     t.url = target;
     Hop(t);
   }

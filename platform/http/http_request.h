@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,12 @@ enum class HttpCacheUse {
   PreferCache,  // any copy, however old; the network only when there is none
 };
 
+// Asked before a redirect to `target` is followed, once the client's own
+// rules allow it: `answer` (now or later) is given "" to follow it, or the
+// one line refusing it, which becomes the fetch's reason.
+using HttpRedirectCheck =
+    std::function<void(const std::u16string& target, std::function<void(const std::u16string& refusal)> answer)>;
+
 struct HttpRequest {
   std::u16string url;
   std::int64_t maxBytes = std::int64_t{16} << 20;  // of the body; over it the fetch fails
@@ -50,6 +57,7 @@ struct HttpRequest {
   std::chrono::milliseconds totalLimit{60000};  // from the request to the last byte
   std::chrono::milliseconds stallLimit{15000};  // without a byte
   int maxRedirects = 5;
+  HttpRedirectCheck redirectCheck;  // none: the client's rules alone
 };
 
 struct HttpResponse {
