@@ -1,10 +1,13 @@
 // The HTTP client against a real server of the test's own (Python's, on
-// two ports of 127.0.0.1: two origins), and its rules without a network.
+// three ports of 127.0.0.1: two origins over HTTP, one over TLS with a
+// certificate made for the test), and its rules without a network.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtNetwork/QSslCertificate>
+#include <QtNetwork/QSslConfiguration>
 
 #include <cstdio>
 
@@ -16,16 +19,13 @@ namespace {
 
 constexpr char kServer[] = R"(import http.server, os, sys, threading, time, urllib.parse
 BODY = bytes(range(256)) * 4
-hits = [0]
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = 'HTTP/1.1'
     def log_message(self, *args): pass
     def answer(self, code, body, headers=(), length=None):
         self.send_response(code)
-        for name, value in headers: self.send_header(name, value)
-        self.send_header('Content-Length', str(len(body) if length is None else length))
-        self.end_headers()
-        self.wfile.write(body)
+        for header in [*headers, ('Content-Length', len(body) if length is None else length)]: self.send_header(*header)
+        self.end_headers(); self.wfile.write(body)
     def do_GET(self):
         path, _, query = self.path.partition('?')
         if path == '/plain': self.answer(200, b'hello', [('Content-Type', 'text/plain')])
@@ -45,14 +45,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == '/redirect': self.answer(302, b'', [('Location', urllib.parse.unquote(query))])
         elif path == '/loop': self.answer(302, b'', [('Location', '/loop')])
         elif path == '/cookie': self.answer(200, self.headers.get('Cookie', 'none').encode(), [('Set-Cookie', 'a=b')])
-        elif path == '/cached':
-            hits[0] += 1
-            self.answer(200, str(hits[0]).encode(), [('Cache-Control', 'max-age=600')])
+        elif path == '/cached': self.answer(200, str(time.monotonic_ns()).encode(), [('Cache-Control', 'max-age=600')])
         else: self.answer(404, b'')
 class Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     def handle_error(self, *args): pass  # the client hung up, as it should
-servers = [Server(('127.0.0.1', 0), Handler) for _ in range(2)]
+servers = [Server(('127.0.0.1', 0), Handler) for _ in range(3)]
+if os.path.exists(sys.argv[1]):  # the third over TLS, when there is a certificate
+    import ssl
+    tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER); tls.load_cert_chain(sys.argv[1], sys.argv[2])
+    servers[2].socket = tls.wrap_socket(servers[2].socket, server_side=True)
 for server in servers:
     threading.Thread(target=server.serve_forever, daemon=True).start()
 print(os.getpid(), *[server.server_address[1] for server in servers], flush=True)
@@ -65,21 +67,24 @@ class Http : public ::testing::Test {
     m_dir.WriteFile("server.py", kServer);
     // Debian's own Python when there, not a version manager's shim of it.
     const std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-    m_output = ::popen(("exec " + python + " " + m_dir / "server.py").c_str(), "r");
+    m_tls = ::system(("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 -subj /CN=127.0.0.1 "
+              "-addext subjectAltName=IP:127.0.0.1 -keyout " + m_dir / "key.pem" + " -out " + m_dir / "cert.pem" +
+              " 2>/dev/null").c_str()) == 0;
+    m_output = ::popen(("exec " + python + " " + m_dir / "server.py " + m_dir / "cert.pem " + m_dir / "key.pem").c_str(), "r");
     ASSERT_NE(m_output, nullptr);
-    ASSERT_EQ(std::fscanf(m_output, "%d %d %d", &m_pid, &m_ports[0], &m_ports[1]), 3);
+    ASSERT_EQ(std::fscanf(m_output, "%d %d %d %d", &m_pid, &m_ports[0], &m_ports[1], &m_ports[2]), 4);
   }
   void TearDown() override {
     if (m_pid > 0) ::kill(m_pid, SIGTERM);
     if (m_output != nullptr) ::pclose(m_output);
   }
-  std::u16string Url(int server, const std::string& path) const {
-    const std::string url = "http://127.0.0.1:" + std::to_string(m_ports[server]) + path;
-    return std::u16string(url.begin(), url.end());
+  std::string Address(int server, const std::string& path) const {
+    return (server == 2 ? "https" : "http") + ("://127.0.0.1:" + std::to_string(m_ports[server])) + path;
   }
-  HttpRequest Request(const std::string& path) const {
+  HttpRequest Request(const std::string& path, int server = 0) const {
+    const std::string url = Address(server, path);
     HttpRequest request;
-    request.url = Url(0, path);
+    request.url.assign(url.begin(), url.end());
     return request;
   }
   HttpResponse Get(const std::string& path, HttpCacheUse cache = HttpCacheUse::Bypass) {
@@ -95,7 +100,8 @@ class Http : public ::testing::Test {
   test::TempDir m_dir;
   HttpClient m_client{HttpClientOptions{.cacheFolder = m_dir / "cache", .cacheMaxBytes = 1 << 20}};
   FILE* m_output = nullptr;
-  int m_pid = 0, m_ports[2] = {};
+  int m_pid = 0, m_ports[3] = {};
+  bool m_tls = false;
 };
 
 TEST_F(Http, AnswersWithinTheirBounds) {
@@ -126,7 +132,8 @@ TEST_F(Http, AnswersWithinTheirBounds) {
     request.range = c.range;
     request.totalLimit = c.total;
     request.stallLimit = c.stall;
-    const HttpResponse r = m_client.FetchAndWait(request);
+    HttpClient anew;  // the first client keeps its connection, made before the certificate was trusted
+  const HttpResponse r = anew.FetchAndWait(request);
     EXPECT_EQ(r.error, c.error) << c.path << ": " << std::string(r.reason.begin(), r.reason.end());
     EXPECT_EQ(r.error == HttpError::None, r.reason.empty()) << c.path;
     EXPECT_EQ(r.body.size(), c.error == HttpError::None ? c.size : r.body.size()) << c.path;
@@ -141,9 +148,8 @@ TEST_F(Http, AnswersWithinTheirBounds) {
 }
 
 TEST_F(Http, CredentialsStayWithTheirOrigin) {
-  const std::u16string url = Url(1, "/auth");
   const std::pair<std::string, std::string> cases[] = {
-      {"/auth", "yes"}, {"/redirect?/auth", "yes"}, {"/redirect?" + std::string(url.begin(), url.end()), "no"}};
+      {"/auth", "yes"}, {"/redirect?/auth", "yes"}, {"/redirect?" + Address(1, "/auth"), "no"}};
   for (const auto& [path, sent] : cases) {
     HttpRequest request = Request(path);
     request.credentials = HttpCredentials{u"u", u"p"};
@@ -168,10 +174,20 @@ TEST_F(Http, ACancelledFetchIsAnsweredAtOnce) {
   EXPECT_EQ(error, HttpError::Cancelled);
 }
 
-TEST(HttpRules, RedirectsCredentialsAndRanges) {
-  const std::tuple<std::u16string_view, std::u16string_view, bool> redirects[] = {
-      {u"http", u"https", true}, {u"http", u"http", true}, {u"https", u"http", false}, {u"http", u"file", false}};
-  for (const auto& [from, to, allowed] : redirects) EXPECT_EQ(RedirectAllowed(from, to), allowed);
+TEST_F(Http, TlsIsVerifiedAndNeverLeftForPlainHttp) {
+  if (!m_tls) GTEST_SKIP() << "no openssl to make a certificate";
+  const HttpRequest request = Request("/redirect?" + Address(0, "/plain"), 2);
+  EXPECT_EQ(m_client.FetchAndWait(request).error, HttpError::Tls);  // not yet trusted
+  QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+  trusted.addCaCertificates(QSslCertificate::fromPath(QString::fromStdString(m_dir / "cert.pem")));
+  QSslConfiguration::setDefaultConfiguration(trusted);
+  HttpClient anew;  // the first client keeps its connection, made before the certificate was trusted
+  const HttpResponse r = anew.FetchAndWait(request);
+  EXPECT_EQ(r.error, HttpError::RefusedRedirect) << std::string(r.reason.begin(), r.reason.end());
+}
+
+// Redirects off HTTPS or to other schemes are refused above, for real.
+TEST(HttpRules, CredentialsAndRanges) {
   const HttpOrigin origin{u"https", u"a.example", 443};
   EXPECT_TRUE(CredentialsGoTo(origin, origin));
   for (const HttpOrigin& other : {HttpOrigin{u"http", u"a.example", 443}, HttpOrigin{u"https", u"a.example", 8443},
