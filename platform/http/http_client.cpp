@@ -138,7 +138,8 @@ struct HttpClient::Impl {
     Transfer& t = *owned;
     t.id = HttpFetchId{++lastId};
     t.done = std::move(done);
-    t.url = QUrl(QString::fromStdU16String(request.url), QUrl::StrictMode);
+    // Tolerant: a feed's links may carry spaces and letters beyond ASCII.
+    t.url = QUrl(QString::fromStdU16String(request.url));
     t.url.setUserInfo(QString());  // credentials come as such, not in addresses
     if (request.credentials) t.credentialsFor = OriginOf(t.url);
     t.request = std::move(request);
@@ -275,7 +276,7 @@ struct HttpClient::Impl {
 
   void Redirect(Transfer& t, QNetworkReply& reply) {
     QUrl target = reply.attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-    if (target.isEmpty()) target = QUrl(QString::fromLatin1(reply.rawHeader("Location")), QUrl::StrictMode);
+    if (target.isEmpty()) target = QUrl(QString::fromUtf8(reply.rawHeader("Location")));
     target = t.url.resolved(target);
     target.setUserInfo(QString());
     if (++t.redirects > t.request.maxRedirects)
