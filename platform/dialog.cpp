@@ -26,8 +26,8 @@
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
+#include <utility>
 
 #include "platform/debug.h"
 #include "platform/html_bounds.h"
