@@ -1,6 +1,7 @@
 #include "platform/dialog.h"
 
 #include <QtCore/QBuffer>
+#include <QtCore/QDeadlineTimer>
 #include <QtCore/QFile>
 #include <QtCore/QPointer>
 #include <QtCore/QTimer>
@@ -11,8 +12,6 @@
 #include <QtGui/QPalette>
 #include <QtNetwork/QHostAddress>
 #include <QtNetwork/QHostInfo>
-#include <QtNetwork/QNetworkAccessManager>
-#include <QtNetwork/QNetworkReply>
 #include <QtWidgets/QDialog>
 #include <QtWidgets/QDialogButtonBox>
 #include <QtWidgets/QLabel>
@@ -27,11 +26,12 @@
 #include <algorithm>
 #include <functional>
 #include <map>
-#include <memory>
 #include <set>
+#include <utility>
 
 #include "platform/debug.h"
 #include "platform/html_bounds.h"
+#include "platform/http/http_client.h"
 
 bool ControlKillTimer(HWND hwnd, UINT_PTR id);
 
@@ -92,11 +92,6 @@ void* g_numberContext = nullptr;
 PasswordDialogHook g_passwordHook = nullptr;
 void* g_passwordContext = nullptr;
 
-QNetworkAccessManager& Network() {
-  static QNetworkAccessManager* manager = new QNetworkAccessManager;  // one for the process
-  return *manager;
-}
-
 // What a page may cost. A page is HTML text; its pictures are what the
 // network can make large, so each is capped in bytes and in pixels, and a
 // page in count and in decoded bytes altogether.
@@ -156,100 +151,55 @@ void CheckHost(const QUrl& url, QObject* context, std::function<void(const QStri
 
 using FetchDone = std::function<void(const QByteArray* body, const QString& refusal)>;
 
-// One fetch: its body so far, why it was given up, and who hears of it.
-struct Transfer {
-  QPointer<QObject> context;
-  FetchDone done;
-  QPointer<QNetworkReply> reply;
-  QByteArray body;
-  QString refusal;
-  bool answered = false;
-
-  void Answer(const QByteArray* result, const QString& why) {
-    if (answered) return;
-    answered = true;
-    if (context) done(result, why);
+// Why the client gave up, as the debug line says it.
+QString Refusal(const HttpResponse& response) {
+  const QString reason = QString::fromStdU16String(response.reason);
+  switch (response.error) {
+    case HttpError::TooLarge:
+      return QStringLiteral("too large");
+    case HttpError::Timeout:
+      return QStringLiteral("too slow");
+    case HttpError::RefusedRedirect:
+      return reason;
+    default:
+      return QStringLiteral("no answer (") + reason + u')';
   }
-  void GiveUp(const QString& why) {
-    if (refusal.isEmpty()) refusal = why;
-    if (reply) {
-      reply->abort();  // finished answers
-    } else {
-      Answer(nullptr, refusal);
-    }
-  }
-};
-
-void Start(const QUrl& url, qint64 cap, const std::shared_ptr<Transfer>& transfer) {
-  QNetworkRequest request(url);
-  // Every redirect is checked first, in `redirected`: HTTPS only, and to
-  // no local address.
-  request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-  request.setMaximumRedirectsAllowed(kMaxRedirects);
-  QNetworkReply* reply = Network().get(request);
-  transfer->reply = reply;
-  reply->setReadBufferSize(64 * 1024);  // taken out as it comes, into the body
-  Transfer* const t = transfer.get();   // lives as long as the reply's connections
-  const auto take = [reply, cap, t] {
-    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() > cap) {
-      t->GiveUp(QStringLiteral("too large"));
-      return;
-    }
-    while (reply->bytesAvailable() > 0 && t->body.size() <= cap) t->body.append(reply->read(cap + 1 - t->body.size()));
-    if (t->body.size() > cap) t->GiveUp(QStringLiteral("too large"));
-  };
-  QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, take);
-  QObject::connect(reply, &QNetworkReply::readyRead, reply, take);
-  QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, transfer](const QUrl& target) {
-    const QUrl next = reply->url().resolved(target);
-    // Given up later, not inside the reply's own signal.
-    const auto refuse = [reply, transfer](const QString& why) {
-      QTimer::singleShot(0, reply, [transfer, why] { transfer->GiveUp(QStringLiteral("redirected to ") + why); });
-    };
-    if (next.scheme() != u"https") return refuse(QStringLiteral("another scheme than HTTPS"));
-    CheckHost(next, reply, [reply, refuse](const QString& why) {
-      if (why.isEmpty())
-        emit reply->redirectAllowed();
-      else
-        refuse(why);
-    });
-  });
-  const QString scheme = url.scheme();
-  QObject::connect(reply, &QNetworkReply::finished, reply, [reply, cap, scheme, transfer, take] {
-    if (reply->error() == QNetworkReply::NoError) take();
-    const bool ok = reply->error() == QNetworkReply::NoError && transfer->body.size() <= cap &&
-                    (reply->url().scheme() == scheme || reply->url().scheme() == u"https");
-    if (!ok && transfer->refusal.isEmpty())
-      transfer->refusal = reply->error() != QNetworkReply::NoError ? QStringLiteral("no answer (") + reply->errorString() + u')'
-                                                                   : QStringLiteral("redirected off HTTPS");
-    transfer->Answer(ok ? &transfer->body : nullptr, transfer->refusal);
-    reply->deleteLater();
-  });
 }
 
-// Fetches `url` and hands `done` the body, or nothing and why on any
-// failure: not HTTPS, a host of the local networks (the address asked for
-// or any redirect's), an error, a body over `cap` bytes (cut off as soon
-// as it shows), or more time than the deadline all told. `done` is called
-// once, later, and not at all once `context` is gone.
-void Fetch(const QUrl& url, qint64 cap, QObject* context, FetchDone done) {
-  auto transfer = std::make_shared<Transfer>();
-  transfer->context = context;
-  transfer->done = std::move(done);
+// Fetches `url` with `client` and hands `done` the body, or nothing and
+// why on any failure: not HTTPS, a host of the local networks (the address
+// asked for or any redirect's), an error, a body over `cap` bytes (cut off
+// as soon as it shows), or more time than the deadline all told. `done`
+// is called once, later, and not at all once `context` (which owns
+// `client`) is gone.
+void Fetch(const QUrl& url, qint64 cap, HttpClient& client, QObject* context, FetchDone done) {
   const bool exempt = TestLoopback(url);
   if (url.scheme() != u"https" && !(exempt && url.scheme() == u"http")) {
-    QTimer::singleShot(0, context, [transfer] { transfer->GiveUp(QStringLiteral("not HTTPS")); });
+    QTimer::singleShot(0, context, [done] { done(nullptr, QStringLiteral("not HTTPS")); });
     return;
   }
   if (g_fetchHook != nullptr) g_fetchHook(url.toString().toStdU16String().c_str(), g_fetchContext);
-  QTimer::singleShot(g_deadline, &Network(), [transfer] { transfer->GiveUp(QStringLiteral("too slow")); });
-  const auto checked = [url, cap, transfer](const QString& why) {
-    if (transfer->answered) return;  // past the deadline already
-    if (why.isEmpty())
-      Start(url, cap, transfer);
-    else
-      transfer->GiveUp(why);
+  const QDeadlineTimer deadline(g_deadline);  // the host's check counts too
+  const auto checked = [url, cap, &client, context, done, deadline](const QString& why) {
+    if (!why.isEmpty()) return done(nullptr, why);
+    if (deadline.hasExpired()) return done(nullptr, QStringLiteral("too slow"));
+    HttpRequest request;
+    request.url = url.toString(QUrl::FullyEncoded).toStdU16String();
+    request.maxBytes = cap;
+    request.maxRedirects = kMaxRedirects;
+    request.totalLimit = request.stallLimit = std::chrono::milliseconds(deadline.remainingTime());
+    request.redirectCheck = [context](const std::u16string& target, std::function<void(const std::u16string&)> answer) {
+      const QUrl next(QString::fromStdU16String(target));
+      if (next.scheme() != u"https") return answer(u"redirected to another scheme than HTTPS");
+      CheckHost(next, context, [answer](const QString& why) {
+        answer(why.isEmpty() ? std::u16string() : u"redirected to " + why.toStdU16String());
+      });
+    };
+    client.Fetch(std::move(request), [done](HttpResponse response) {
+      if (response.error != HttpError::None) return done(nullptr, Refusal(response));
+      const QByteArray body = QByteArray::fromStdString(response.body);
+      done(&body, QString());
+    });
   };
   QTimer::singleShot(0, context, [url, context, exempt, checked] {  // answered later, whatever the answer
     if (exempt)
@@ -271,6 +221,7 @@ class CLightBrowser final : public QTextBrowser {
     connect(this, &QTextBrowser::anchorClicked, this, [this](const QUrl& link) { Follow(link); });
   }
 
+  HttpClient& Client() { return m_client; }
   // A page fetched from `base`.
   void ShowFetched(const QString& html, const QUrl& base) { Show(Origin::Fetched, html, base); }
   // The copy shipped with the program: `resource` is a Qt resource path
@@ -300,7 +251,7 @@ class CLightBrowser final : public QTextBrowser {
     ++m_fetches;
     const quint64 page = m_page;
     QPointer<CLightBrowser> self(this);
-    Fetch(url, kMaxResourceBytes, this, [self, page, name](const QByteArray* bytes, const QString&) {
+    Fetch(url, kMaxResourceBytes, m_client, this, [self, page, name](const QByteArray* bytes, const QString&) {
       if (self && bytes != nullptr && self->m_page == page) self->AddPicture(name, *bytes);
     });
     return refused;  // until it has come
@@ -358,6 +309,7 @@ class CLightBrowser final : public QTextBrowser {
   std::set<QUrl> m_requested;  // each picture is fetched once a page
   int m_fetches = 0;
   qint64 m_imageBytes = 0;
+  HttpClient m_client;  // its fetches end, unheard, with the browser
 };
 
 }  // namespace
@@ -441,7 +393,7 @@ void BrowserNavigate(HWND hwnd, const char16_t* url, const char16_t* fallbackRes
     QTimer::singleShot(0, browser, [show, refusal] { show(nullptr, refusal); });  // answered later, as a fetch is
     return;
   }
-  Fetch(page, kMaxPageBytes, browser, show);
+  Fetch(page, kMaxPageBytes, browser->Client(), browser, show);
 }
 
 bool IsLocalNetworkAddress(const char16_t* address) {

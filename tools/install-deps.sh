@@ -12,6 +12,9 @@ packages=(
   # tests and benchmarks (the end-to-end one grabs the X server's pixels
   # and presses keys through python3-xlib)
   libgtest-dev libgmock-dev libbenchmark-dev python3-xlib
+  # the HTTP client's suite: a Python server, and the certificate openssl
+  # makes for its TLS port
+  python3 openssl
   # image decoding (Qt's readers, with WebP and TIFF), windows (with the
   # offscreen and X11 platforms) and a font for the about page
   qt6-base-dev qt6-image-formats-plugins qt6-qpa-plugins fonts-dejavu-core
