@@ -39,7 +39,8 @@ enum class Action {
   SpreadRightMode,
   SpreadLeftMode,
   Colorize,
-  ShiftPairs,        // S: the open book's first page alone or not, the pairs after it shifted by one
+  ShiftPairs,        // X, S: the open book's first page alone or not, the pairs after it shifted by one
+  ResetBook,         // the menu: the open book read as the defaults say again
   // The reader's switches.
   CoverAlone,
   ExifOrientation,
@@ -90,6 +91,7 @@ constexpr UINT IDM_CONTINUOUS = 32808;
 constexpr UINT IDM_SHIFT_PAIRS = 32809;
 constexpr UINT IDM_READ_ON = 32810;
 constexpr UINT IDM_PAGE_GRID = 32811;
+constexpr UINT IDM_RESET_BOOK = 32812;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -23,7 +23,7 @@ HMENU LoadContextMenu() {
   HMENU history = CreatePopupMenu();
   AppendMenuW(history, MF_STRING | MF_GRAYED, IDM_EMPTY, MenuText(IDM_EMPTY).c_str());
   HMENU show = CreatePopupMenu();
-  for (UINT id : {IDM_SINGLE, IDM_SPREAD_RIGHT, IDM_SPREAD_LEFT, IDM_SHIFT_PAIRS}) Append(show, id);
+  for (UINT id : {IDM_SINGLE, IDM_SPREAD_RIGHT, IDM_SPREAD_LEFT, IDM_SHIFT_PAIRS, IDM_RESET_BOOK}) Append(show, id);
   Append(show, MF_SEPARATOR, 0, nullptr);
   Append(show, IDM_MONO2COLOR);
   // The reader's own switches, after the view's.
@@ -101,6 +101,7 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   // Only spreads have pairs to shift.
   if (m_book.pages.empty() || PageModeNow() == PageMode::Single)
     EnableMenuItem(popup, IDM_SHIFT_PAIRS, MF_GRAYED);
+  if (m_book.source.empty() || m_book.pages.empty()) EnableMenuItem(popup, IDM_RESET_BOOK, MF_GRAYED);
   if (m_book.pages.empty() || m_failure != OpenFailure::None) EnableMenuItem(popup, IDM_PAGE_GRID, MF_GRAYED);
   if (m_gridShown) CheckMenuItem(menu, IDM_PAGE_GRID, MF_CHECKED);
   if (m_help) CheckMenuItem(menu, IDM_KEYS, MF_CHECKED);
@@ -208,6 +209,13 @@ void CMainWindow::ToggleSwitch(bool ReaderSettings::*which) {
     m_pages.DropPages();
     if (!m_book.pages.empty() && Move(0) == 0) Invalidate();
   }
+}
+
+void CMainWindow::ResetBook() {
+  if (m_book.source.empty() || m_book.pages.empty()) return;
+  // Read again as a book never read: its description, then the defaults.
+  ForgetBook(m_book.source);
+  ShowFirstPage(m_book.current, 0);
 }
 
 void CMainWindow::ToggleCoverAlone(bool asDefault) {

@@ -99,7 +99,11 @@ void CMainWindow::GlideStep() {
   double step = m_glide.left * (1 - std::exp(-std::max(ms, 1.0) / kTimeConstantMs));
   if (std::abs(m_glide.left - step) < 0.5) step = m_glide.left;
   m_glide.left -= step;
-  if (!m_inColumn || m_gridShown || !ScrollColumn(step) || m_glide.left == 0) StopGlide();
+  if (!m_inColumn || m_gridShown) return StopGlide();
+  // A step too small to count as a move still moves; only the column's end stops it.
+  const double before = m_column.offset();
+  ScrollColumn(step);
+  if (m_column.offset() == before || m_glide.left == 0) StopGlide();
 }
 
 void CMainWindow::StopGlide() {

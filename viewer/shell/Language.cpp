@@ -29,6 +29,11 @@ std::u16string PagesMissingText() {
   return Text("\u58ca\u308c\u3066\u3044\u307e\u3059: \u4e00\u90e8\u306e\u30da\u30fc\u30b8\u3092\u8aad\u3081\u307e\u305b\u3093\u3067\u3057\u305f");
 }
 
+std::u16string NoVolumeText(int way) {
+  return way > 0 ? Text("\u6b21\u306e\u5dfb\u306f\u3042\u308a\u307e\u305b\u3093")
+                 : Text("\u524d\u306e\u5dfb\u306f\u3042\u308a\u307e\u305b\u3093");
+}
+
 std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info, bool summary) {
   const std::pair<const char*, const std::u16string*> fields[] = {
       {"\u30b7\u30ea\u30fc\u30ba", &info.series}, {"\u756a\u53f7", &info.number},

@@ -60,6 +60,7 @@ Overlay CMainWindow::overlay() const {
       (m_book.current == 0 || m_book.current == m_book.PageCount() - 1 || m_book.second == 0 ||
        m_book.second == m_book.PageCount() - 1))
     words.caption = PagesMissingText();
+  if (words.caption.empty() && m_noVolume != 0) words.caption = NoVolumeText(m_noVolume);
   if (m_help) words.help = HelpLines();
   if (m_info && m_book.info) words.info = InfoLines(*m_book.info);
   if (m_waitingShown && m_pages.waitingFor() >= 0) {

@@ -33,6 +33,9 @@ constexpr UINT kPageNumberMilliseconds = 1500;
 // The column gliding after a wheel's notch: a step every frame.
 constexpr UINT_PTR GlideTimerId = 30003;
 constexpr UINT kGlideMilliseconds = 15;
+// Reading on past an end with no volume there: a line says so, this long.
+constexpr UINT_PTR NoVolumeTimerId = 30004;
+constexpr UINT kNoVolumeMilliseconds = 2000;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 // Posted by the workers when pages they made wait to be taken in.
@@ -198,6 +201,10 @@ class CMainWindow : public CWindowImpl {
   // screen shown again, or for S (not `asDefault`) the pair on screen
   // shifted by a page.
   void ToggleCoverAlone(bool asDefault);
+  // Forgets what the reader picked for the open book (mode, cover, view).
+  void ResetBook();
+  // Says for a while that reading on found no volume that way.
+  void NoteNoVolume(int way);
   // A turn past the end (+1) or before the start (-1) of the open book:
   // whether it goes on into the volume beside it.
   bool ReadsOn(int32_t way) const;
@@ -376,6 +383,7 @@ class CMainWindow : public CWindowImpl {
   bool m_help = false;
   bool m_info = false;  // the open book's description over the pages, until put away
   bool m_pageNumber = false;  // in the corner until its timer runs out
+  int m_noVolume = 0;  // +1 / -1: no volume after / before the book to read on into, said until its timer runs out
   CAboutDialog m_aboutDialog;
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   bool m_historyUnsaved = false;  // a new book in the history, not on disk yet

@@ -64,6 +64,8 @@ int32_t CMainWindow::MakeTurns() {
     }
     MessageBeep(0);
     made = 1;
+    if (!turn.index && turn.otherwise == Otherwise::Beep && m_reading.readOn && turn.step != 0)
+      NoteNoVolume(turn.step < 0 ? -1 : +1);
     if (turn.otherwise == Otherwise::ShowNoPage) ShowNoPage();
     // Nothing from there on shows: the last page that does.
     if (turn.otherwise == Otherwise::ShowLastPages) m_turns.push_front(PendingTurn{m_book.PageCount(), -2});
@@ -72,10 +74,17 @@ int32_t CMainWindow::MakeTurns() {
     // The next volume from its first page, the previous from its last; the
     // open beeps when none opens.
     made = OpenArchiveNear(onward, Start{onward > 0 ? Start::At::First : Start::At::Last, {}}) == 0 ? 0 : 1;
+    if (made != 0) NoteNoVolume(onward);
     if (!m_turns.empty()) return 2;
   }
   if (m_settled) std::exchange(m_settled, nullptr)();
   return made;
+}
+
+void CMainWindow::NoteNoVolume(int way) {
+  m_noVolume = way;
+  SetTimer(m_hWnd, NoVolumeTimerId, kNoVolumeMilliseconds, nullptr);
+  Invalidate();
 }
 
 void CMainWindow::ForgetTurns() {
@@ -106,6 +115,7 @@ void CMainWindow::OnTurnsWaiting() {
 
 void CMainWindow::Shown(const Spread& spread) {
   PanToStart();
+  if (m_noVolume != 0) m_noVolume = 0, KillTimer(m_hWnd, NoVolumeTimerId);
   const int32_t n = m_book.PageCount();
   std::u16string trace = u"Show Image\r\n";
   auto describe = [&](int32_t page, const PageImage& image) {

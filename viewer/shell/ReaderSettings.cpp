@@ -166,8 +166,11 @@ ViewScale LoadBookView(const std::u16string& book) { return LoadKeptBook(book).v
 
 BookChoices LoadBookChoices(const std::u16string& book) { return LoadKeptBook(book).choices; }
 
-void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
-  // Read first: what another window kept for its books stays.
+namespace {
+
+// The books kept with their views, but `book`; read first, so that what
+// another window kept for its books stays.
+std::pair<std::vector<std::u16string>, std::vector<std::u16string>> KeptBooksBut(const std::u16string& book) {
   std::vector<std::u16string> books = GetUserSettingTexts(kViewBooks);
   std::vector<std::u16string> sizes = GetUserSettingTexts(kViewSizes);
   books.resize(std::min(books.size(), sizes.size()));
@@ -178,6 +181,19 @@ void SaveBookChoices(const std::u16string& book, const ViewScale& view, const Bo
       sizes.erase(sizes.begin() + static_cast<std::ptrdiff_t>(i));
       break;
     }
+  return {std::move(books), std::move(sizes)};
+}
+
+}  // namespace
+
+void ForgetBook(const std::u16string& book) {
+  const auto [books, sizes] = KeptBooksBut(book);
+  SetUserSettingTexts(kViewBooks, books);
+  SetUserSettingTexts(kViewSizes, sizes);
+}
+
+void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices) {
+  auto [books, sizes] = KeptBooksBut(book);
   books.insert(books.begin(), book);
   sizes.insert(sizes.begin(), ViewText(view, choices));
   if (books.size() > kBooksWithViews) books.resize(kBooksWithViews), sizes.resize(kBooksWithViews);

@@ -69,6 +69,8 @@ constexpr std::size_t kBooksWithViews = 200;
 void SaveBookView(const std::u16string& book, const ViewScale& view, const BookChoices& choices = {});
 // The same for the book alone: a mode or cover picked is no view for others.
 void SaveBookChoices(const std::u16string& book, const ViewScale& view, const BookChoices& choices);
+// Forgets what was kept for the book: it reads as a book not kept again.
+void ForgetBook(const std::u16string& book);
 
 // The window as it was last: its normal rectangle (as GetWindowPlacement
 // gives it) and whether it was maximized.

@@ -190,6 +190,9 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
     case Action::CoverAlone:
       ToggleCoverAlone(true);
       break;
+    case Action::ResetBook:
+      ResetBook();
+      break;
     case Action::ShiftPairs:
       // Single pages have no pairs to shift.
       if (m_book.pages.empty()) break;
@@ -407,6 +410,11 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
         OnTurnsWaiting();
       }
       if (wParam == GlideTimerId) GlideStep();
+      if (wParam == NoVolumeTimerId) {
+        KillTimer(hwnd, NoVolumeTimerId);
+        m_noVolume = 0;
+        Invalidate();
+      }
       if (wParam == PageNumberTimerId) {
         KillTimer(hwnd, PageNumberTimerId);
         m_pageNumber = false;

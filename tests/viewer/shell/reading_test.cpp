@@ -612,21 +612,26 @@ TEST_F(Reading, AModePickedForABookIsThatBooksAlone) {
   EXPECT_EQ(Shown(), std::make_pair(0, 1)) << "read in spreads before either pick";
 }
 
-// S shifts the pairs of this book alone by a page, back and forth, and the
-// book keeps it; single pages have none to shift.
+// X (or S) shifts the pairs of this book alone by a page, back and forth,
+// and the book keeps it until it is reset; single pages have none to shift.
 TEST_F(Reading, SShiftsThePairsOfThisBookAlone) {
   const std::string shifted = Pages(6, "shifted");
   m_main->reading().resume = false;
   Mode(PageMode::SpreadRight);
   ASSERT_EQ(OpenFolder(shifted), 0);
   ASSERT_EQ(m_main->ShowPage(2, 0), 0);
-  for (const auto& pair : {std::make_pair(1, 2), std::make_pair(2, 3), std::make_pair(1, 2)}) {
-    Press('S');
-    EXPECT_EQ(Shown(), pair);
+  for (const auto& [key, pair] : {std::make_pair('S', std::make_pair(1, 2)), std::make_pair('X', std::make_pair(2, 3)),
+                                   std::make_pair('X', std::make_pair(1, 2))}) {
+    Press(key);
+    EXPECT_EQ(Shown(), pair) << key;
   }
   EXPECT_FALSE(m_main->reading().coverAlone) << "the reader's switch untouched";
   ASSERT_EQ(OpenFolder(shifted), 0);
   EXPECT_EQ(Shown(), std::make_pair(0, -1)) << "kept for the book";
+  Send(WM_COMMAND, IDM_RESET_BOOK, 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1)) << "reset: the defaults";
+  ASSERT_EQ(OpenFolder(shifted), 0);
+  EXPECT_EQ(Shown(), std::make_pair(0, 1)) << "and forgotten";
   Send(WM_COMMAND, IDM_SINGLE, 0);
   const int beeps = m_beeps;
   Press('S');
@@ -658,6 +663,9 @@ TEST_F(Reading, TurnsReadOnIntoTheVolumeBesideWhenSwitchedOn) {
     EXPECT_EQ(m_main->book().current, step.page) << step.key;
   }
   EXPECT_EQ(m_beeps, 2);
+  EXPECT_EQ(m_main->overlay().caption, Text("\u6b21\u306e\u5dfb\u306f\u3042\u308a\u307e\u305b\u3093"));
+  Press(VK_UP);
+  EXPECT_EQ(m_main->overlay().caption, u"") << "put away by the next turn";
 }
 
 // Phone scans stored wide but tagged "turn a quarter": upright, so they

@@ -334,6 +334,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                               {u"", IDM_SPREAD_RIGHT, MF_CHECKED},
                               {u"", IDM_SPREAD_LEFT, 0},
                               {u"", IDM_SHIFT_PAIRS, MF_GRAYED},
+                              {u"", IDM_RESET_BOOK, MF_GRAYED},
                               {u"", 0, MF_SEPARATOR},
                               {u"", IDM_MONO2COLOR, MF_CHECKED},
                               {u"", 0, MF_SEPARATOR},
@@ -370,7 +371,8 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   EXPECT_EQ(Texts(seen[0].history), (Words{u"Empty"}));
   EXPECT_EQ(Texts(seen[0].show),
             (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d",
-                   u"\u898b\u958b\u304d\u3092 1 \u30da\u30fc\u30b8\u305a\u3089\u3059", u"",
+                   u"\u898b\u958b\u304d\u3092 1 \u30da\u30fc\u30b8\u305a\u3089\u3059",
+                                        u"\u3053\u306e\u672c\u306e\u8a2d\u5b9a\u3092\u65e2\u5b9a\u306b\u623b\u3059", u"",
                    u"\u30e2\u30ce\u30af\u30ed\u753b\u50cf\u306e\u30ab\u30e9\u30fc\u5316", u"",
                    u"\u8868\u7d19\u3092\u5358\u72ec\u3067\u8868\u793a",
                    u"\u753b\u50cf\u306e\u5411\u304d (Exif) \u306b\u5f93\u3046",
@@ -383,7 +385,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
   EXPECT_EQ(Texts(seen[1].show),
             (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left",
-                   u"Shift the Pairs by One Page", u"", u"Colorize Monochrome Pages", u"", u"Cover Alone",
+                   u"Shift the Pairs by One Page", u"Reset This Book to the Defaults", u"", u"Colorize Monochrome Pages", u"", u"Cover Alone",
                    u"Turn Pages as Exif Says", u"Natural Order (2 before 10)", u"Open Books Where I Left Off",
                    u"Read On into the Next Volume", u"Page Number in Full Screen"}));
   EXPECT_EQ(Texts(seen[1].help), (Words{u"Manual", u"Keys and Mouse", u"Book Information", u"About"}));
@@ -420,7 +422,7 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
   ComicInfo info;
   info.series = info.number = info.volume = info.title = info.writer = info.summary = u"x";
   for (const auto& [label, words] : InfoLines(info)) texts.push_back(label);
-  EXPECT_EQ(texts.size(), 13u + 1u + 13u + 9u + 1u + 4u + 2 * HelpLines().size() + 10u + 6u);
+  EXPECT_EQ(texts.size(), 13u + 1u + 14u + 9u + 1u + 4u + 2 * HelpLines().size() + 10u + 6u);
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

@@ -54,6 +54,18 @@
         <translation>Shift the Pairs by One Page</translation>
     </message>
     <message>
+        <source>この本の設定を既定に戻す</source>
+        <translation>Reset This Book to the Defaults</translation>
+    </message>
+    <message>
+        <source>次の巻はありません</source>
+        <translation>No next volume</translation>
+    </message>
+    <message>
+        <source>前の巻はありません</source>
+        <translation>No previous volume</translation>
+    </message>
+    <message>
         <source>見開きの組を 1 ページずらす (この本だけ)</source>
         <translation>Shift the pairs by one page (this book only)</translation>
     </message>
