@@ -893,6 +893,54 @@ class CWicConverter final : public CUnknownImpl<IWICFormatConverter, IWICBitmapS
   QImage m_converted;
 };
 
+// ---- pixel buffer ----
+
+class CWicPixelBuffer final : public CUnknownImpl<IWICBitmapSource>, public IQtImage {
+ public:
+  explicit CWicPixelBuffer(QImage image) : m_image(std::move(image)) {}
+
+  HRESULT QueryInterface(REFIID riid, void** out) override {
+    if (out != nullptr && riid == IQtImage::iid) {
+      *out = static_cast<IQtImage*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return CUnknownImpl::QueryInterface(riid, out);
+  }
+  ULONG AddRef() override { return CUnknownImpl::AddRef(); }
+  ULONG Release() override { return CUnknownImpl::Release(); }
+  QImage Image() const override { return m_image; }
+  // Written before anything shares the image: no copy is made.
+  BYTE* Bits() { return m_image.bits(); }
+  UINT Stride() const { return static_cast<UINT>(m_image.bytesPerLine()); }
+  HRESULT GetSize(UINT* width, UINT* height) override {
+    if (width == nullptr || height == nullptr) return E_INVALIDARG;
+    *width = static_cast<UINT>(m_image.width());
+    *height = static_cast<UINT>(m_image.height());
+    return S_OK;
+  }
+  HRESULT GetPixelFormat(WICPixelFormatGUID* format) override {
+    if (format == nullptr) return E_INVALIDARG;
+    *format = GUID_WICPixelFormat32bppPBGRA;
+    return S_OK;
+  }
+  HRESULT GetResolution(double* dpiX, double* dpiY) override {
+    if (dpiX == nullptr || dpiY == nullptr) return E_INVALIDARG;
+    *dpiX = *dpiY = 96.0;
+    return S_OK;
+  }
+  HRESULT CopyPalette(IWICPalette*) override { return WINCODEC_ERR_PALETTEUNAVAILABLE; }
+  HRESULT CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize, BYTE* buffer) override {
+    return CopyPixelRect(static_cast<UINT>(m_image.width()), static_cast<UINT>(m_image.height()), 4, rect, stride,
+                         bufferSize, buffer, [this](UINT y, UINT x, UINT count, BYTE* out) {
+                           std::memcpy(out, m_image.constScanLine(static_cast<int>(y)) + 4 * x, 4 * count);
+                         });
+  }
+
+ private:
+  QImage m_image;  // ARGB32_Premultiplied, that is 32bppPBGRA
+};
+
 // ---- factory ----
 
 class CWicFactory final : public CUnknownImpl<IWICImagingFactory> {
@@ -930,6 +978,18 @@ class CWicFactory final : public CUnknownImpl<IWICImagingFactory> {
 }  // namespace
 
 HRESULT (*g_moreClasses)(REFCLSID clsid, REFIID iid, void** out) = nullptr;
+
+HRESULT CreatePixelBuffer(UINT width, UINT height, IWICBitmapSource** source, BYTE** pixels, UINT* stride) {
+  if (source == nullptr || pixels == nullptr || stride == nullptr) return E_INVALIDARG;
+  if (width == 0 || height == 0 || static_cast<uint64_t>(width) * height > kMaxDecodedPixels) return E_INVALIDARG;
+  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_ARGB32_Premultiplied);
+  if (image.isNull()) return E_OUTOFMEMORY;
+  CWicPixelBuffer* buffer = new (std::nothrow) CWicPixelBuffer(std::move(image));
+  if (buffer == nullptr) return E_OUTOFMEMORY;
+  *pixels = buffer->Bits();
+  *stride = buffer->Stride();
+  return HandOut(static_cast<IWICBitmapSource*>(buffer), IID_IWICBitmapSource, reinterpret_cast<void**>(source));
+}
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;

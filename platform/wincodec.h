@@ -198,6 +198,12 @@ constexpr UINT DecodeDenominator(UINT width, UINT height, UINT drawnWidth, UINT 
   return denominator;
 }
 
+// A 32bppPBGRA bitmap source of `width` x `height` pixels, not yet set,
+// which its maker writes once through `*pixels` (rows `*stride` bytes
+// apart) before handing it on: a drawing bitmap made from it shares those
+// pixels instead of copying them. E_OUTOFMEMORY when they cannot be had.
+HRESULT CreatePixelBuffer(UINT width, UINT height, IWICBitmapSource** source, BYTE** pixels, UINT* stride);
+
 // The decoder's own settings, asked for by QueryInterface; set before GetFrame.
 struct IWICDecoderSettings : IUnknown {
   static constexpr GUID iid = MakeGuid("{C3A1B6E2-5D47-4F08-9B1E-7A2C64D09F53}");

@@ -17,6 +17,8 @@ void PrepareForColour(IWICBitmapFrameDecode* frame, UINT denominator, ComRef<IWI
   WICPixelFormatGUID format{};
   frame->GetPixelFormat(&format);
   if (format != GUID_WICPixelFormat8bppGray && format != GUID_WICPixelFormat24bppBGR) return;
+  // Most colour pages tell on a few rows: no copy of the page for them.
+  if (format == GUID_WICPixelFormat24bppBGR && ColourBySparseCount(frame)) return;
   ComRef<CWICBitmapSource> pixels;
   pixels.Set(new CWICBitmapSource);
   pixels->DecodedAt(denominator);

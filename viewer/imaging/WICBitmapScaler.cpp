@@ -326,19 +326,29 @@ HRESULT CWICBitmapScaler::Initialize(IWICBitmapSource* source, UINT width, UINT 
   if (FAILED(source->GetSize(&sourceWidth, &sourceHeight)) || sourceWidth == 0 || sourceHeight == 0)
     return E_INVALIDARG;
   source->GetResolution(&m_dpiX, &m_dpiY);
+  ComRef<IWICBitmapSource> pixels;
+  BYTE* out = nullptr;
+  UINT stride = 0;
+  // Written in the memory the drawing bitmap will use: no copy, and no
+  // second buffer of fresh pages to fault in.
+  const HRESULT made = CreatePixelBuffer(width, height, &pixels, &out, &stride);
+  if (FAILED(made)) return made;
   try {
-    m_pixels.assign(static_cast<std::size_t>(width) * height * 4, 0);
+    SourceRows rows(source, sourceWidth, sourceHeight);
+    if (!ResampleLanczos(rows, sourceWidth, sourceHeight, out, width, height, stride))
+      return FAILED(rows.status()) ? rows.status() : E_OUTOFMEMORY;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  SourceRows rows(source, sourceWidth, sourceHeight);
-  if (!ResampleLanczos(rows, sourceWidth, sourceHeight, m_pixels.data(), width, height, width * 4)) {
-    m_pixels.clear();
-    return FAILED(rows.status()) ? rows.status() : E_OUTOFMEMORY;
-  }
+  m_pixels = std::move(pixels);
   m_width = width;
   m_height = height;
   return S_OK;
+}
+
+HRESULT CWICBitmapScaler::QueryInterface(REFIID riid, void** out) {
+  const HRESULT hr = CUnknownImpl::QueryInterface(riid, out);
+  return hr == E_NOINTERFACE && m_pixels ? m_pixels->QueryInterface(riid, out) : hr;
 }
 
 HRESULT CWICBitmapScaler::GetSize(UINT* width, UINT* height) {
@@ -372,8 +382,5 @@ HRESULT CWICBitmapScaler::CopyPixels(const WICRect* rect, UINT stride, UINT buff
   if (r.Height == 0 || r.Width == 0) return S_OK;
   if (buffer == nullptr || stride < row || static_cast<uint64_t>(stride) * (r.Height - 1) + row > bufferSize)
     return E_FAIL;
-  for (int32_t y = 0; y < r.Height; ++y)
-    std::copy_n(&m_pixels[(static_cast<std::size_t>(r.Y + y) * m_width + r.X) * 4], row,
-                buffer + static_cast<std::size_t>(y) * stride);
-  return S_OK;
+  return m_pixels->CopyPixels(&r, stride, bufferSize, buffer);
 }

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "platform/wincodec.h"
 
@@ -32,6 +31,9 @@ class CWICBitmapScaler final : public CUnknownImpl<IWICBitmapSource> {
  public:
   CWICBitmapScaler() = default;
 
+  // What the pixels' buffer offers beyond a bitmap source (sharing it with
+  // a drawing bitmap) is the scaler's too.
+  HRESULT QueryInterface(REFIID riid, void** out) override;
   HRESULT GetSize(UINT* width, UINT* height) override;
   HRESULT GetPixelFormat(WICPixelFormatGUID* format) override;
   HRESULT GetResolution(double* dpiX, double* dpiY) override;
@@ -50,5 +52,5 @@ class CWICBitmapScaler final : public CUnknownImpl<IWICBitmapSource> {
   UINT m_height = 0;
   double m_dpiX = 96;
   double m_dpiY = 96;
-  std::vector<BYTE> m_pixels;  // packed rows of 4 x width bytes
+  ComRef<IWICBitmapSource> m_pixels;  // the platform's buffer, written once
 };

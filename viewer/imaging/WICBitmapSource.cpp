@@ -71,16 +71,18 @@ int32_t CWICBitmapSource::LoadPixels(IWICBitmapSource* source) {
   return 0;
 }
 
-int32_t CWICBitmapSource::Classify() {
-  if (m_format != GUID_WICPixelFormat24bppBGR) return 2;
+namespace {
 
-  // Every 8th pixel of every 8th row; single precision, in the order written.
+// The sparse colour count: every 8th pixel of every 8th row, each row
+// counted as it comes; single precision, in the order written.
+constexpr UINT kSparseStep = 8;
+
+struct SparseCount {
   uint32_t samples = 0;
   uint32_t coloured = 0;
-  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 3;
-  for (UINT y = 0; y < m_height; y += 8) {
-    const BYTE* row = m_pixels.data() + y * rowBytes;
-    for (UINT x = 0; x < m_width; x += 8) {
+
+  void Row(const BYTE* row, UINT width) {
+    for (UINT x = 0; x < width; x += kSparseStep) {
       const BYTE* p = row + static_cast<std::size_t>(x) * 3;
       const float b = p[0], g = p[1], r = p[2];
       const float t1 = 0.5f * g - (0.1687f * r + 0.3312f * b);
@@ -89,14 +91,52 @@ int32_t CWICBitmapSource::Classify() {
       ++samples;
     }
   }
-  const float ratio = static_cast<float>(coloured) / static_cast<float>(samples);
-  const bool colour = static_cast<double>(ratio) > 0.02 || CarriesColour();
+  float Ratio() const { return static_cast<float>(coloured) / static_cast<float>(samples); }
+  // Colour on the count alone: nothing more need be looked at.
+  bool Colour() const { return static_cast<double>(Ratio()) > 0.02; }
+};
 
+void SayClass(bool colour, float ratio) {
   char text[128];
   std::snprintf(text, sizeof text, colour ? "Color Image %5.1f\n" : "Monochrome Image %5.1f\n",
                 static_cast<double>(ratio * 100.0f));
   OutputDebugStringW(AsciiToUtf16(text).c_str());
+}
+
+}  // namespace
+
+int32_t CWICBitmapSource::Classify() {
+  if (m_format != GUID_WICPixelFormat24bppBGR) return 2;
+  SparseCount count;
+  const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 3;
+  for (UINT y = 0; y < m_height; y += kSparseStep) count.Row(m_pixels.data() + y * rowBytes, m_width);
+  const bool colour = count.Colour() || CarriesColour();
+  SayClass(colour, count.Ratio());
   return colour ? 1 : 0;
+}
+
+bool ColourBySparseCount(IWICBitmapSource* source) {
+  WICPixelFormatGUID format{};
+  UINT width = 0, height = 0;
+  if (FAILED(source->GetPixelFormat(&format)) || format != GUID_WICPixelFormat24bppBGR ||
+      FAILED(source->GetSize(&width, &height)) || width == 0 || height == 0)
+    return false;
+  const UINT stride = width * 3;
+  std::vector<BYTE> row;
+  try {
+    row.resize(stride);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  SparseCount count;
+  for (UINT y = 0; y < height; y += kSparseStep) {
+    const WICRect rect{0, static_cast<int32_t>(y), static_cast<int32_t>(width), 1};
+    if (FAILED(source->CopyPixels(&rect, stride, stride, row.data()))) return false;
+    count.Row(row.data(), width);
+  }
+  if (!count.Colour()) return false;
+  SayClass(true, count.Ratio());
+  return true;
 }
 
 namespace {

@@ -8,6 +8,13 @@
 
 #include "platform/wincodec.h"
 
+// Whether the sparse colour count (Classify's first test), made on the
+// rows it samples straight from a 24-bit BGR source, finds the page in
+// colour; its trace line is then written as Classify writes it. False
+// (nothing written) when the page's whole pixels are to decide: a colour
+// page is known without a copy of them.
+bool ColourBySparseCount(IWICBitmapSource* source);
+
 class CWICBitmapSource final : public CUnknownImpl<IWICBitmapSource> {
  public:
   CWICBitmapSource() = default;

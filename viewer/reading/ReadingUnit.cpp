@@ -197,11 +197,19 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
   } else if (step > 0) {
     from = index + 1;
   }
-  int found = 0;
-  for (int32_t k = from; k >= 0 && k < m_book.PageCount() && found < (spread ? 2 : 1); k += direction) {
+  std::vector<int32_t> likely;
+  bool known = false;  // decoded, or asked for ahead of this turn
+  for (int32_t k = from; k >= 0 && k < m_book.PageCount() && likely.size() < (spread ? 2u : 1u); k += direction) {
     const PageState state = m_book.pages[static_cast<std::size_t>(k)].state;
     if (state != PageState::Unknown && state != PageState::Image) continue;
-    ++found;
+    likely.push_back(k);
+    known = known || m_cache.Peek(k) != nullptr || m_loader.Has(k);
+  }
+  // A jump, past what was loaded ahead: the loads ahead for the old place
+  // that have not started give way, so that none takes a worker (or a
+  // core) from the pages the jump shows.
+  if (!likely.empty() && !known) m_loader.KeepAhead(likely);
+  for (int32_t k : likely) {
     if (m_cache.Peek(k) != nullptr || m_loader.Has(k)) continue;
     PageRequest request = RequestFor(k);
     request.purpose = LoadFor::Likely;

@@ -50,10 +50,15 @@ int main(int argc, char** argv) {
   // Past a file size limit (ulimit -f) a save fails, as on a full disk, and
   // says so once, instead of the signal ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Page buffers are megabytes each and come and go on several threads:
-  // a fixed threshold keeps each in memory of its own, given back to the
-  // system when freed, where the heap would otherwise keep its high mark.
-  mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+  // Page buffers are megabytes each and come and go on several threads.
+  // Those of an ordinary page are taken from the heap and reused there:
+  // memory of their own, given back when freed, made each new one fresh
+  // pages to fault in, and that took more of a page's load than its
+  // decode. Buffers over 32 MiB (a huge scan) still have memory of their
+  // own and go back to the system; the heap keeps at most 16 MiB unused
+  // at its top.
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
   const std::u16string startPath = StartPath(argc, argv);
   TraceStage("start");
   // The resource pack, read as the window is made, is an archive.

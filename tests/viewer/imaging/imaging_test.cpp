@@ -132,6 +132,27 @@ TEST(Classify, SpotColourAndTintsThatPaperDoesNotHave) {
     EXPECT_EQ(BgrPage(1200, 1800, page.fill, page.spots, page.spot)->Classify(), page.expected) << page.page;
 }
 
+// Told from the sampled rows alone, a colour page gets Classify's very
+// line; a page Classify would look at further is left to it, unsaid.
+TEST(Classify, ColourBySparseCountLeavesTheRestToClassify) {
+  const Bgr gray{200, 200, 200}, red{16, 16, 208};
+  std::vector<std::pair<UINT, UINT>> patch;  // solid red, off the sampled grid
+  for (UINT i = 0; i < 36; ++i) patch.push_back({9 + i % 6, 9 + i / 6});
+  const struct {
+    Ref<CWICBitmapSource> pixels;
+    bool told;
+  } pages[] = {{BgrPage(9, 9, gray, {{8, 8}}, red), true},  // on the last row sampled
+               {BgrPage(80, 40, gray, {{8, 16}}, red), false},  // 2 %: not over the threshold
+               {BgrPage(24, 24, gray, patch, red), false}};  // spot colour the samples miss
+  for (const auto& page : pages) {
+    DebugCapture sparse;
+    EXPECT_EQ(ColourBySparseCount(page.pixels.get()), page.told);
+    DebugCapture classify;
+    if (page.told) page.pixels->Classify();
+    EXPECT_EQ(sparse.text, classify.text);
+  }
+}
+
 TEST(Analyses, RefuseTheWrongFormatAndChangeNothing) {
   auto gray = Page(GUID_WICPixelFormat8bppGray, 4, 2, {1, 2, 3, 4, 5, 6, 7, 8});
   DebugCapture capture;

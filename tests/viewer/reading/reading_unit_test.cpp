@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "HeldDirectory.h"
@@ -174,6 +175,27 @@ TEST_F(Reading, PagesLoadedAheadWriteTheirLinesWhenShown) {
   EXPECT_EQ(lines(), 2u);
   EXPECT_EQ(m_held->Opens(PathOf(1)), 1);
   EXPECT_EQ(m_book.pages[1].state, PageState::Image);
+}
+
+// A jump while the workers load ahead for the old place: the loads that
+// had not started give way, and those pages are never read.
+TEST_F(Reading, AJumpWithdrawsTheLoadsAheadNotStarted) {
+  m_settings.mode = PageMode::Single;
+  m_book = MakeBook(std::vector<D2D1_SIZE_U>(12, D2D1_SIZE_U{20, 30}));
+  const int32_t ahead[] = {6, 7, 4, 3};  // in the order asked for
+  for (int32_t page : ahead) m_held->Block(PathOf(page));
+  ASSERT_EQ(Turn(5, 0), TurnState::Shown);
+  // As many under way as the loader has workers: one a core, four at most.
+  const int busy = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 4);
+  for (int k = 0; k < busy; ++k) ASSERT_TRUE(m_held->WaitForOpen(PathOf(ahead[k])));
+  m_unit.WaitForPagesAtMost(std::chrono::milliseconds(0));
+  EXPECT_EQ(Turn(12, -2), TurnState::Waiting);  // End
+  for (int32_t page : ahead) m_held->Unblock(PathOf(page));
+  m_unit.FinishLoads();
+  m_unit.WaitForPagesAtMost(CReadingUnit::kNoLimit);
+  ASSERT_EQ(Turn(12, -2), TurnState::Shown);
+  m_unit.FinishLoads();
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(m_held->Opens(PathOf(ahead[k])), k < busy ? 1 : 0) << ahead[k];
 }
 
 // A new book while a page of the old one is still being read: the turn
