@@ -24,8 +24,7 @@ export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 run() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DVELMORA_WERROR=ON "$@"
-  # One job more than the cores: a link or a file read leaves a core idle.
-  cmake --build "$dir" -j "$((jobs + 1))"
+  cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
 }
 
@@ -36,7 +35,7 @@ run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENC
 echo "== Thread sanitizer build and the tests of code that runs on threads"
 cmake -S . -B build/tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON \
   -DVELMORA_BENCH=OFF
-cmake --build build/tsan -j "$((jobs + 1))" --target thread_suites
+cmake --build build/tsan -j "$jobs" --target thread_suites
 ctest --test-dir build/tsan -j "$jobs" -L threads --output-on-failure --timeout 300
 echo "== Fuzz targets over their corpora, then 3 s of new inputs each"
 tests/fuzz/run.sh 3
