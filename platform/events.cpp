@@ -11,8 +11,8 @@ struct CEvent {
 
 namespace {
 // One lock for every event: waits look at several events at once.
-std::mutex g_lock;
-std::condition_variable g_changed;
+std::mutex g_eventsLock;
+std::condition_variable g_eventsChanged;
 }  // namespace
 
 HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, const char16_t*) {
@@ -25,10 +25,10 @@ HANDLE CreateEventW(void*, BOOL manualReset, BOOL initialState, const char16_t*)
 BOOL SetEvent(HANDLE event) {
   if (event == nullptr) return FALSE;
   {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(g_eventsLock);
     event->signalled = true;
   }
-  g_changed.notify_all();
+  g_eventsChanged.notify_all();
   return TRUE;
 }
 
@@ -39,7 +39,7 @@ BOOL CloseHandle(HANDLE event) {
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* events, BOOL waitAll, DWORD milliseconds) {
   if (count == 0 || events == nullptr || waitAll) return WAIT_FAILED;
-  std::unique_lock<std::mutex> lock(g_lock);
+  std::unique_lock<std::mutex> lock(g_eventsLock);
   DWORD found = WAIT_TIMEOUT;
   auto ready = [&] {
     for (DWORD i = 0; i < count; ++i)
@@ -50,8 +50,8 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* events, BOOL waitAll, DW
     return false;
   };
   if (milliseconds == INFINITE)
-    g_changed.wait(lock, ready);
-  else if (!g_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
+    g_eventsChanged.wait(lock, ready);
+  else if (!g_eventsChanged.wait_for(lock, std::chrono::milliseconds(milliseconds), ready))
     return WAIT_TIMEOUT;
   events[found]->signalled = false;  // auto-reset
   return WAIT_OBJECT_0 + found;

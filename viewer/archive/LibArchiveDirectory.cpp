@@ -12,6 +12,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/ArchiveLimits.h"
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/LazyFile.h"
@@ -29,8 +30,6 @@ constexpr char16_t kMissingVolumes[] = u"Archive error: continued in the archive
 constexpr char16_t kMissingTarget[] = u"Archive error: a hard link to an entry the archive does not hold\n";
 
 constexpr std::size_t kReadChunk = 64 << 10;
-// The most room made for an entry before its bytes arrive.
-constexpr uint64_t kReserveBytes = 64ull << 20;
 
 // How a read of an entry's bytes ended.
 enum class ReadEnd { Done, TooBig, Failed };

@@ -6,18 +6,17 @@
 
 #include "viewer/archive/Rar4Names.h"
 
+bool ReadExactlyAt(IFile* file, uint64_t at, BYTE* out, uint32_t size) {
+  uint32_t got = 0;
+  return file->Seek(static_cast<int64_t>(at), 0, nullptr) == 0 && file->Read(out, size, &got) == 0 && got == size;
+}
+
 namespace {
 
 uint32_t Le16(const BYTE* p) { return p[0] | (p[1] << 8); }
 uint32_t Le32(const BYTE* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
-bool ReadAt(IFile* file, uint64_t at, BYTE* out, uint32_t size) {
-  uint32_t got = 0;
-  return file->Seek(static_cast<int64_t>(at), 0, nullptr) == 0 && file->Read(out, size, &got) == 0 && got == size;
-}
-
 constexpr uint16_t kLongBlock = 0x8000;
-constexpr uint16_t kLargeSizes = 0x0100;
 constexpr uint16_t kEncryptedHeaders = 0x0080;
 
 // RAR's LZ codes at best about 2 KB of output per input byte (a repeated
@@ -36,7 +35,7 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
   if (whole != nullptr) *whole = false;
   uint64_t size = 0;
   BYTE head[32];
-  if (file->GetSize(&size) != 0 || !ReadAt(file, 0, head, 7) || std::memcmp(head, "Rar!\x1A\x07\x00", 7) != 0) {
+  if (file->GetSize(&size) != 0 || !ReadExactlyAt(file, 0, head, 7) || std::memcmp(head, "Rar!\x1A\x07\x00", 7) != 0) {
     file->Seek(0, 0, nullptr);
     return entries;
   }
@@ -45,7 +44,7 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
     bool ended = false;  // at the end block
     std::vector<BYTE> h;
     for (; at + 7 <= size;) {
-      if (!ReadAt(file, at, head, 7)) break;
+      if (!ReadExactlyAt(file, at, head, 7)) break;
       const uint8_t type = head[2];
       const uint32_t flags = Le16(head + 3);
       const uint32_t headerSize = Le16(head + 5);
@@ -57,7 +56,7 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
       uint64_t data = 0;
       if (type == 0x74) {
         h.resize(headerSize);
-        if (headerSize < 32 || !ReadAt(file, at, h.data(), headerSize)) break;
+        if (headerSize < 32 || !ReadExactlyAt(file, at, h.data(), headerSize)) break;
         Rar4Entry entry;
         entry.offset = at;
         entry.headerSize = headerSize;
@@ -70,7 +69,7 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
         entry.continues = (flags & 0x02) != 0;
         entry.continued = (flags & 0x01) != 0;
         std::size_t nameAt = 32;
-        if (flags & kLargeSizes) {
+        if (flags & kRar4LargeSizes) {
           // The high halves come right after the fixed fields, before the name.
           if (headerSize < 40) break;
           entry.packed |= static_cast<uint64_t>(Le32(&h[32])) << 32;
@@ -85,12 +84,12 @@ std::vector<Rar4Entry> ReadRar4Entries(IFile* file, bool* whole) {
         // sets up a model (flag 0x20) names its memory in the next byte.
         BYTE block[2];
         if (entry.method != 0x30 && !entry.solid && !entry.encrypted && entry.packed >= 2 &&
-            ReadAt(file, at + headerSize, block, 2) && (block[0] & 0x80) && (block[0] & 0x20))
+            ReadExactlyAt(file, at + headerSize, block, 2) && (block[0] & 0x80) && (block[0] & 0x20))
           entry.ppmdMegabytes = block[1] + 1u;
         entries.push_back(entry);
       } else if (flags & kLongBlock) {
         BYTE added[4];
-        if (headerSize < 11 || !ReadAt(file, at + 7, added, 4)) break;
+        if (headerSize < 11 || !ReadExactlyAt(file, at + 7, added, 4)) break;
         data = Le32(added);
       }
       if (type == 0x7B) {  // the end of the archive

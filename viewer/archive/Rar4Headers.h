@@ -9,6 +9,9 @@
 
 #include "ordel/FileSystem.h"
 
+// A file header's flag: the sizes have high halves after the fixed part.
+constexpr uint16_t kRar4LargeSizes = 0x0100;
+
 struct Rar4Entry {
   uint64_t offset = 0;       // where its header begins in the file
   uint32_t headerSize = 0;   // its header's bytes; its data follows
@@ -23,6 +26,9 @@ struct Rar4Entry {
   uint32_t ppmdMegabytes = 0;  // the model memory its first block asks for, 0 when it asks none
   std::u16string name;       // "/"-separated
 };
+
+// Reads exactly `size` bytes at `at`; false when the file holds fewer.
+bool ReadExactlyAt(IFile* file, uint64_t at, BYTE* out, uint32_t size);
 
 // The file entries of the RAR 4 archive in `file`, in archive order, up to
 // the first header that does not fit; empty for anything else (and for an

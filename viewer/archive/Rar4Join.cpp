@@ -25,11 +25,6 @@ void Seal(std::vector<BYTE>& block) {
   if (block.size() >= 7) PutLe(block.data(), Crc32(block.data() + 2, block.size() - 2) & 0xFFFF, 2);
 }
 
-bool ReadAt(IFile* file, uint64_t at, BYTE* out, uint32_t size) {
-  uint32_t got = 0;
-  return file->Seek(static_cast<int64_t>(at), 0, nullptr) == 0 && file->Read(out, size, &got) == 0 && got == size;
-}
-
 // A run of the joined file: bytes made here, or a range of a volume.
 struct Segment {
   uint64_t start = 0;  // in the joined file
@@ -91,7 +86,6 @@ class CJoinedFile final : public CUnknownImpl<IFile> {
 
 constexpr uint16_t kMainVolumeFlags = 0x0001 | 0x0010 | 0x0100;  // a volume, its naming, the first
 constexpr uint16_t kSplitFlags = 0x0001 | 0x0002;                 // from the volume before, into the next
-constexpr uint16_t kLargeSizes = 0x0100;
 // An end block that says no volume follows.
 constexpr BYTE kEnd[] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
 
@@ -114,7 +108,7 @@ class Joiner {
     const uint32_t flags = (h[3] | (h[4] << 8)) & ~uint32_t{kSplitFlags};
     PutLe(&h[3], flags, 2);
     PutLe(&h[7], file.packed & 0xFFFFFFFFu, 4);
-    if (flags & kLargeSizes) PutLe(&h[32], file.packed >> 32, 4);
+    if (flags & kRar4LargeSizes) PutLe(&h[32], file.packed >> 32, 4);
     std::copy_n(file.crc, 4, &h[16]);
     Seal(h);
     Rar4Entry entry = std::move(file.entry);
@@ -157,11 +151,11 @@ std::optional<JoinedRar4> JoinRar4Volumes(const std::vector<IFile*>& volumes) {
   try {
     // The signature and the main header, which says no more that it is a volume.
     BYTE block[7];
-    if (!ReadAt(volumes[0], 7, block, 7) || block[2] != 0x73) return std::nullopt;
+    if (!ReadExactlyAt(volumes[0], 7, block, 7) || block[2] != 0x73) return std::nullopt;
     const uint32_t mainSize = block[5] | (block[6] << 8);
     if (mainSize < 7) return std::nullopt;
     std::vector<BYTE> head(7 + mainSize);
-    if (!ReadAt(volumes[0], 0, head.data(), static_cast<uint32_t>(head.size()))) return std::nullopt;
+    if (!ReadExactlyAt(volumes[0], 0, head.data(), static_cast<uint32_t>(head.size()))) return std::nullopt;
     std::vector<BYTE> main(head.begin() + 7, head.end());
     PutLe(&main[3], (main[3] | (main[4] << 8)) & ~uint32_t{kMainVolumeFlags}, 2);
     Seal(main);
@@ -184,10 +178,10 @@ std::optional<JoinedRar4> JoinRar4Volumes(const std::vector<IFile*>& volumes) {
           open.emplace();
           open->entry = part;
           open->header.resize(part.headerSize);
-          if (!ReadAt(volumes[v], part.offset, open->header.data(), part.headerSize)) return std::nullopt;
+          if (!ReadExactlyAt(volumes[v], part.offset, open->header.data(), part.headerSize)) return std::nullopt;
         }
         BYTE crc[4];
-        if (!ReadAt(volumes[v], part.offset + 16, crc, 4)) return std::nullopt;
+        if (!ReadExactlyAt(volumes[v], part.offset + 16, crc, 4)) return std::nullopt;
         std::copy_n(crc, 4, open->crc);
         open->data.push_back(Segment{0, part.packed, {}, volumes[v], part.offset + part.headerSize});
         open->packed += part.packed;

@@ -5,13 +5,6 @@
 
 #include "viewer/archive/ArchiveLimits.h"
 
-namespace {
-
-// The most room made for an item before its bytes arrive.
-constexpr uint64_t kReserveBytes = 64ull << 20;
-
-}  // namespace
-
 void RunSevenZipPass(IInArchive* archive, const ClaimedSizes& claimed, uint32_t first, SolidReader::Pass& pass,
                      const ArchivePassword& password) {
   std::vector<UInt32> indices;

@@ -21,8 +21,6 @@ constexpr char16_t kCutShort[] = u"Archive error: the archive ends before the it
 constexpr char16_t kVolumes[] = u"Archive error: the item goes on in a volume of the set that is not there\n";
 
 constexpr std::size_t kChunk = 64 << 10;
-// The most room made for an entry before its bytes arrive.
-constexpr uint64_t kReserveBytes = 64ull << 20;
 
 // The archive and its stream, closed together.
 class Unarr {

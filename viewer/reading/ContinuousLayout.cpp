@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr float kZoomStep = 1.25f;
-
 // The device pixels a page of this size covers at `scale`, unbounded.
 D2D1_SIZE_U CoverAt(double scale, D2D1_SIZE_U size) {
   if (size.width == 0 || size.height == 0) return {};

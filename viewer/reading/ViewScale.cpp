@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr float kZoomStep = 1.25f;
-
 float Width(const D2D1_RECT_F& r) { return r.right - r.left; }
 float Height(const D2D1_RECT_F& r) { return r.bottom - r.top; }
 

@@ -29,6 +29,8 @@ struct ViewScale {
 // The most and least a zoom makes of a page, against its own pixels.
 constexpr float kMostZoom = 8.0f;
 constexpr float kLeastZoom = 0.1f;
+// One zoom step in or out.
+constexpr float kZoomStep = 1.25f;
 // The pixels a page is scaled to at most: beyond, the painter enlarges a
 // smaller copy (a 1600 x 2400 page zoomed eight times would take 1 GiB).
 constexpr uint64_t kMostScaledPixels = 24ull << 20;
