@@ -28,10 +28,18 @@ run() {
   ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
 }
 
+# The Release and sanitizer builds compile their sources in batches of 16
+# (CMake's unity build): the headers of Qt, GoogleTest and our own are parsed
+# once a batch instead of once a file, which takes about two fifths off each
+# build. The thread sanitizer's build and the fuzz build compile file by
+# file, so a source that leans on a header another one of its batch
+# includes still fails here.
+unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
+
 echo "== Release build and tests"
-run build/release -DCMAKE_BUILD_TYPE=Release
+run build/release -DCMAKE_BUILD_TYPE=Release "${unity[@]}"
 echo "== Sanitizer build (ASan + UBSan) and tests"
-run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
+run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF "${unity[@]}"
 echo "== Thread sanitizer build and the tests of code that runs on threads"
 cmake -S . -B build/tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON \
   -DVELMORA_BENCH=OFF
