@@ -110,13 +110,14 @@ std::optional<std::size_t> ShowCatalogueDialog(HWND owner, const CatalogueDialog
     button->setAutoDefault(false);
     side->addWidget(button);
   }
+  open->setDefault(true);  // Enter opens the row picked, never closes the list
   side->addStretch(1);
   middle->addLayout(side);
   layout->addLayout(middle);
   QLabel* note = NoteLabel(&dialog);
   layout->addWidget(note);
   auto* buttons = new QDialogButtonBox(&dialog);
-  buttons->addButton(ToQt(texts.close), QDialogButtonBox::RejectRole);
+  buttons->addButton(ToQt(texts.close), QDialogButtonBox::RejectRole)->setAutoDefault(false);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   layout->addWidget(buttons);
 

@@ -77,13 +77,18 @@ bool SecretKeyInUse(const std::vector<Catalogue>& kept, const std::u16string& ke
   return false;
 }
 
-std::vector<Catalogue> CataloguesFromLists(const std::vector<std::u16string>& names,
-                                           const std::vector<std::u16string>& urls,
-                                           const std::vector<std::u16string>& users) {
-  const std::size_t count = std::min({names.size(), urls.size(), users.size()});
+std::u16string CatalogueRecord(const Catalogue& catalogue) {
+  return catalogue.name + u'\t' + catalogue.url + u'\t' + catalogue.user;
+}
+
+std::vector<Catalogue> CataloguesFromRecords(const std::vector<std::u16string>& records) {
   std::vector<Catalogue> catalogues;
-  for (std::size_t i = 0; i < count; ++i) {
-    Catalogue catalogue = Tidied(Catalogue{names[i], urls[i], users[i]});
+  for (const std::u16string& record : records) {
+    const std::size_t first = record.find(u'\t');
+    const std::size_t second = first == std::u16string::npos ? first : record.find(u'\t', first + 1);
+    if (second == std::u16string::npos || record.find(u'\t', second + 1) != std::u16string::npos) continue;
+    Catalogue catalogue = Tidied(Catalogue{record.substr(0, first), record.substr(first + 1, second - first - 1),
+                                           record.substr(second + 1)});
     if (CheckCatalogue(catalogue, catalogues) == CatalogueProblem::None) catalogues.push_back(std::move(catalogue));
   }
   return catalogues;

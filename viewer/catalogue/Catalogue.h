@@ -51,10 +51,11 @@ std::u16string SecretKeyOf(const Catalogue& catalogue);
 bool SecretKeyInUse(const std::vector<Catalogue>& kept, const std::u16string& key,
                     std::optional<std::size_t> except = std::nullopt);
 
-// The catalogues as the settings file lists them (three lists of one
-// length; a longer one is cut to the shortest): those that do not pass
-// CheckCatalogue against the ones before them (a damaged or hand-edited
-// file) are left out.
-std::vector<Catalogue> CataloguesFromLists(const std::vector<std::u16string>& names,
-                                           const std::vector<std::u16string>& urls,
-                                           const std::vector<std::u16string>& users);
+// A catalogue as one text of the settings file's list: its name, URL and
+// user name between tabs, which none of them may hold; one text a
+// catalogue, so that no write can pair a name with another's URL.
+std::u16string CatalogueRecord(const Catalogue& catalogue);
+// The catalogues of the settings file's list: texts that are no record, or
+// whose catalogue does not pass CheckCatalogue against the ones before
+// (a damaged or hand-edited file), are left out.
+std::vector<Catalogue> CataloguesFromRecords(const std::vector<std::u16string>& records);

@@ -6,26 +6,16 @@
 
 namespace {
 
-constexpr char16_t kNames[] = u"catalogues/names";
-constexpr char16_t kUrls[] = u"catalogues/urls";
-constexpr char16_t kUsers[] = u"catalogues/users";
+constexpr char16_t kList[] = u"catalogues/list";
 
 }  // namespace
 
-std::vector<Catalogue> LoadCatalogues() {
-  return CataloguesFromLists(GetUserSettingTexts(kNames), GetUserSettingTexts(kUrls), GetUserSettingTexts(kUsers));
-}
+std::vector<Catalogue> LoadCatalogues() { return CataloguesFromRecords(GetUserSettingTexts(kList)); }
 
 void SaveCatalogues(const std::vector<Catalogue>& catalogues) {
-  std::vector<std::u16string> names, urls, users;
-  for (const Catalogue& catalogue : catalogues) {
-    names.push_back(catalogue.name);
-    urls.push_back(catalogue.url);
-    users.push_back(catalogue.user);
-  }
-  SetUserSettingTexts(kNames, names);
-  SetUserSettingTexts(kUrls, urls);
-  SetUserSettingTexts(kUsers, users);
+  std::vector<std::u16string> records;
+  for (const Catalogue& catalogue : catalogues) records.push_back(CatalogueRecord(catalogue));
+  SetUserSettingTexts(kList, records);
 }
 
 std::u16string CatalogueProblemText(CatalogueProblem problem) {

@@ -61,16 +61,15 @@ TEST(Catalogues, SecretKeys) {
   EXPECT_FALSE(SecretKeyInUse({a}, SecretKeyOf(a), 0));
 }
 
-// A hand-edited or damaged file: rows that do not pass are dropped, the
-// lists' lengths need not agree, the first of two names wins.
-TEST(Catalogues, ReadFromTheSettingsLists) {
-  const std::vector<Catalogue> read = CataloguesFromLists(
-      {u" Komga ", u"", u"komga", u"Feed", u"Extra"},
-      {u"https://k.example/", u"https://x.example/", u"https://y.example/", u"javascript:alert(1)", u"https://z/",
-       u"https://w/"},
-      {u"bob", u"", u"", u"", u""});
-  EXPECT_EQ(read, (std::vector<Catalogue>{{u"Komga", u"https://k.example/", u"bob"},
-                                          {u"Extra", u"https://z/", u""}}));
+// A hand-edited or damaged file: texts that are no record or whose
+// catalogue does not pass are dropped, the first of two names wins.
+TEST(Catalogues, ReadFromTheSettingsRecords) {
+  const Catalogue kept{u"\u66f8\u5eab", u"https://k.example/", u"\u00e9l\u00e8ve"};
+  EXPECT_EQ(CataloguesFromRecords({CatalogueRecord(kept)}), std::vector<Catalogue>{kept}) << "round trip";
+  const std::vector<Catalogue> read = CataloguesFromRecords(
+      {u" Komga \thttps://k.example/\tbob", u"\thttps://x.example/\t", u"komga\thttps://y.example/\t",
+       u"Feed\tjavascript:alert(1)\t", u"Two\thttps://z/", u"Four\thttps://z/\tu\tx", u"Extra\thttps://z/\t"});
+  EXPECT_EQ(read, (std::vector<Catalogue>{{u"Komga", u"https://k.example/", u"bob"}, {u"Extra", u"https://z/", u""}}));
 }
 
 }  // namespace
