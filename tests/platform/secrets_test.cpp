@@ -78,4 +78,14 @@ TEST_F(SecretFileRoute, RefusedWhenOthersMayGetAtIt) {
   EXPECT_EQ(m_store.ReadSecret(u"k2").status, SecretStatus::NotFound);
 }
 
+// A keychain that cannot be asked (here: no application to run its jobs)
+// is given up for the file at once, and not asked again.
+TEST_F(SecretFileRoute, AKeychainThatFailsGivesWayToTheFile) {
+  SecretStore store(SecretStoreOptions{SecretRoute::Keychain, Utf8ToUtf16(File())});
+  EXPECT_EQ(store.Route(), SecretRoute::Keychain);
+  EXPECT_EQ(store.WriteSecret(u"k", u"v").status, SecretStatus::Done);
+  EXPECT_EQ(store.Route(), SecretRoute::File);
+  EXPECT_EQ(m_store.ReadSecret(u"k").value, u"v") << "in the file";
+}
+
 }  // namespace
