@@ -31,6 +31,9 @@ packages=(
   libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev
   # the recent-documents list
   libglib2.0-dev
+  # the catalogues' passwords in the desktop's secret store (the Secret
+  # Service or KWallet), through QtKeychain
+  qtkeychain-qt6-dev
   # pages in AVIF, JPEG XL and HEIF: the decoders, and their encoders
   # (AV1 through libaom, HEVC through x265) that the tests write pages with;
   # the command-line encoders write the imaging benchmark's pages

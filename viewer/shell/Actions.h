@@ -57,6 +57,7 @@ enum class Action {
   ZoomOut,      // -
   Continuous,   // C: the pages in one column, scrolled
   PageGrid,     // T, the menu: every page as a thumbnail in a grid over the window
+  Catalogues,   // the menu: the book servers kept, to add, edit, remove and open
 };
 
 // Command ids of the context menu.
@@ -92,6 +93,7 @@ constexpr UINT IDM_SHIFT_PAIRS = 32809;
 constexpr UINT IDM_READ_ON = 32810;
 constexpr UINT IDM_PAGE_GRID = 32811;
 constexpr UINT IDM_RESET_BOOK = 32812;
+constexpr UINT IDM_CATALOGUES = 32813;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
 
 struct KeyModifiers {

@@ -47,6 +47,7 @@ HMENU LoadContextMenu() {
   for (UINT id : {IDM_OPEN_FILE, IDM_OPEN_DIRECTORY, IDM_OPEN_NEXT_ARCHIVE, IDM_OPEN_PREVIOUS_ARCHIVE, IDM_GO_TO_PAGE})
     Append(popup, id);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(history), "History");
+  Append(popup, IDM_CATALOGUES);
   Append(popup, MF_SEPARATOR, 0, nullptr);
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(show), "Show");
   Append(popup, MF_POPUP, reinterpret_cast<UINT_PTR>(size), "View");

@@ -34,6 +34,10 @@ std::u16string NoVolumeText(int way) {
                  : Text("\u524d\u306e\u5dfb\u306f\u3042\u308a\u307e\u305b\u3093");
 }
 
+std::u16string CatalogueNoticeText() {
+  return Text("\u30ab\u30bf\u30ed\u30b0\u306e\u95b2\u89a7\u306f\u307e\u3060\u3067\u304d\u307e\u305b\u3093");
+}
+
 std::vector<std::pair<std::u16string, std::u16string>> InfoLines(const ComicInfo& info, bool summary) {
   const std::pair<const char*, const std::u16string*> fields[] = {
       {"\u30b7\u30ea\u30fc\u30ba", &info.series}, {"\u756a\u53f7", &info.number},

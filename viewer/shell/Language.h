@@ -30,6 +30,8 @@ std::u16string DamageText(const std::u16string& reason);
 std::u16string PagesMissingText();
 // Reading on found no volume that way (+1 after the book, -1 before it).
 std::u16string NoVolumeText(int way);
+// A catalogue was picked, but nothing here browses catalogues yet.
+std::u16string CatalogueNoticeText();
 // The book's own description as a panel's rows, a label and its words, the
 // fields it leaves empty left out.
 // Without `summary`, the short fields alone (the page grid's header).

@@ -14,6 +14,18 @@ void ShowAboutAtStart(CMainWindow& window) { window.ShowAbout(); }
 
 void CMainWindow::ShowAbout() { m_aboutDialog.Show(m_hWnd); }
 
+void CMainWindow::ShowCatalogues() {
+  if (!m_secrets) m_secrets = std::make_unique<SecretStore>();
+  CCatalogues catalogues(*m_secrets);
+  const std::optional<std::size_t> row = ShowCatalogueDialog(m_hWnd, CatalogueTexts(), catalogues);
+  if (!row) return;
+  const OpenedCatalogue opened = catalogues.Opened(*row);
+  if (m_catalogueOpener) return m_catalogueOpener(opened);
+  m_catalogueNotice = opened.catalogue.name + u": " + CatalogueNoticeText();
+  SetTimer(m_hWnd, CatalogueNoticeTimerId, kCatalogueNoticeMilliseconds, nullptr);
+  Invalidate();
+}
+
 CMainWindow::~CMainWindow() {
   // Pages and pictures go before the device objects they were made on.
   m_pages.Reset();
@@ -61,6 +73,7 @@ Overlay CMainWindow::overlay() const {
        m_book.second == m_book.PageCount() - 1))
     words.caption = PagesMissingText();
   if (words.caption.empty() && m_noVolume != 0) words.caption = NoVolumeText(m_noVolume);
+  if (words.caption.empty()) words.caption = m_catalogueNotice;
   if (m_help) words.help = HelpLines();
   if (m_info && m_book.info) words.info = InfoLines(*m_book.info);
   if (m_waitingShown && m_pages.waitingFor() >= 0) {

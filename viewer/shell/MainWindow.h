@@ -20,6 +20,7 @@
 #include "viewer/reading/ReadingUnit.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Actions.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/ReaderSettings.h"
 
@@ -36,6 +37,9 @@ constexpr UINT kGlideMilliseconds = 15;
 // Reading on past an end with no volume there: a line says so, this long.
 constexpr UINT_PTR NoVolumeTimerId = 30004;
 constexpr UINT kNoVolumeMilliseconds = 2000;
+// A catalogue picked with nowhere to browse it: a line says so, this long.
+constexpr UINT_PTR CatalogueNoticeTimerId = 30005;
+constexpr UINT kCatalogueNoticeMilliseconds = 3000;
 // A turn asked for by a held key, done once the keys queued before it are in.
 constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 // Posted by the workers when pages they made wait to be taken in.
@@ -74,6 +78,13 @@ class CMainWindow : public CWindowImpl {
   // What every key, menu command and help line stands for, done.
   void Perform(Action action, LPARAM keyData = 0);
   void ShowAbout();
+  // The "Catalogues" dialog; a catalogue picked there goes to the opener.
+  void ShowCatalogues();
+  // Where a catalogue picked in the dialog goes, with its password; none:
+  // a line over the window says that catalogues cannot be browsed yet.
+  void SetCatalogueOpener(std::function<void(const OpenedCatalogue&)> opener) {
+    m_catalogueOpener = std::move(opener);
+  }
 
   // Opening books; each puts the first page, or a picture saying why not,
   // on screen. 0, or 1 when nothing was opened.
@@ -385,6 +396,11 @@ class CMainWindow : public CWindowImpl {
   bool m_pageNumber = false;  // in the corner until its timer runs out
   int m_noVolume = 0;  // +1 / -1: no volume after / before the book to read on into, said until its timer runs out
   CAboutDialog m_aboutDialog;
+  // The catalogues' passwords: made when the dialog first shows, so that a
+  // start asks no keychain anything.
+  std::unique_ptr<SecretStore> m_secrets;
+  std::function<void(const OpenedCatalogue&)> m_catalogueOpener;
+  std::u16string m_catalogueNotice;  // said over the pages until its timer runs out
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   bool m_historyUnsaved = false;  // a new book in the history, not on disk yet
   std::deque<PendingTurn> m_turns;  // the first waits for the workers

@@ -175,6 +175,9 @@ void CMainWindow::Perform(Action action, LPARAM keyData) {
     case Action::About:
       ShowAbout();
       break;
+    case Action::Catalogues:
+      ShowCatalogues();
+      break;
     case Action::SingleMode:
       SetPageMode(PageMode::Single);
       break;
@@ -413,6 +416,11 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       if (wParam == NoVolumeTimerId) {
         KillTimer(hwnd, NoVolumeTimerId);
         m_noVolume = 0;
+        Invalidate();
+      }
+      if (wParam == CatalogueNoticeTimerId) {
+        KillTimer(hwnd, CatalogueNoticeTimerId);
+        m_catalogueNotice.clear();
         Invalidate();
       }
       if (wParam == PageNumberTimerId) {

@@ -10,6 +10,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/AboutDialog.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/Placement.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/ReaderSettings.h"
@@ -262,6 +263,59 @@ TEST_F(UserSettings, TheAboutPageComesFromASiteOnlyWhenOneIsSet) {
   EXPECT_EQ(AboutSite(), u"") << "only a web address counts";
   SetUserSettingText(u"about/site", u"https://example.org/");
   EXPECT_EQ(AboutPageAddress(AboutSite()), u"https://example.org/app/velmora/velmora.html?ver=0.1.12");
+}
+
+// The catalogues kept: the list in the settings file, in its order and
+// with text of any script; the passwords never there, but in the secret
+// store, moved along with a URL that changes and let go with the last
+// catalogue that used them.
+TEST_F(UserSettings, CataloguesKeepTheirListHereAndTheirPasswordsElsewhere) {
+  const std::string secretFile = m_dir / "secrets/catalogue-secrets";
+  SecretStore secrets(SecretStoreOptions{SecretRoute::File, Utf8ToUtf16(secretFile)});
+  const auto read = [&](const char16_t* key) { return secrets.ReadSecret(key); };
+  {
+    CCatalogues shelf(secrets);
+    EXPECT_TRUE(shelf.List().empty());
+    const CatalogueKept refused = shelf.Keep(std::nullopt, {u"x", u"ftp://x/", u"", u"", false, {}});
+    EXPECT_FALSE(refused.kept);
+    EXPECT_EQ(refused.note, CatalogueProblemText(CatalogueProblem::NotWebUrl));
+    ASSERT_TRUE(shelf.Keep(std::nullopt, {u" 書庫 ", u"https://é.example/opds", u"élève",
+                                          u"s3crét-one", true, {}}).kept);
+    ASSERT_TRUE(shelf.Keep(std::nullopt, {u"Komga", u"http://k.example/", u"bob", u"s3crét-two", true, {}}).kept);
+    ASSERT_TRUE(shelf.Keep(std::nullopt, {u"Same account", u"http://k.example/", u"bob", u"", false, {}}).kept);
+  }
+  const std::vector<Catalogue> expected = {{u"書庫", u"https://é.example/opds", u"élève"},
+                                           {u"Komga", u"http://k.example/", u"bob"},
+                                           {u"Same account", u"http://k.example/", u"bob"}};
+  EXPECT_EQ(LoadCatalogues(), expected);
+  const std::string written = Written();
+  EXPECT_EQ(written.find("s3cr"), std::string::npos) << written;
+  EXPECT_NE(written.find("k.example"), std::string::npos);
+
+  CCatalogues shelf(secrets);
+  EXPECT_EQ(shelf.Opened(0).password, u"s3crét-one");
+  EXPECT_EQ(shelf.Opened(2).password, u"s3crét-two") << "one account, one password";
+  EXPECT_EQ(shelf.Fields(1).password, u"s3crét-two");
+  // A new URL takes the password the form was given along; the old key
+  // stays while another catalogue still uses it.
+  CatalogueFields moved = shelf.Fields(1);
+  moved.url = u"https://k.example/";
+  ASSERT_TRUE(shelf.Keep(1, moved).kept);
+  EXPECT_EQ(read(u"https://k.example/ bob").value, u"s3crét-two");
+  EXPECT_EQ(read(u"http://k.example/ bob").value, u"s3crét-two");
+  shelf.Remove(2);
+  EXPECT_EQ(read(u"http://k.example/ bob").status, SecretStatus::NotFound) << "its last user gone";
+  // A password cleared in the form is forgotten; one left alone is kept.
+  CatalogueFields renamed = shelf.Fields(0);
+  renamed.name = u"Shelf";
+  ASSERT_TRUE(shelf.Keep(0, renamed).kept);
+  EXPECT_EQ(read(u"https://\u00e9.example/opds \u00e9l\u00e8ve").value, u"s3cr\u00e9t-one");
+  CatalogueFields cleared = shelf.Fields(0);
+  cleared.password.clear();
+  cleared.passwordEdited = true;
+  ASSERT_TRUE(shelf.Keep(0, cleared).kept);
+  EXPECT_EQ(read(u"https://\u00e9.example/opds \u00e9l\u00e8ve").status, SecretStatus::NotFound);
+  EXPECT_EQ(LoadCatalogues().front().name, u"Shelf");
 }
 
 }  // namespace

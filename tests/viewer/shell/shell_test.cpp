@@ -266,9 +266,9 @@ class Menu : public Messages {
           auto* self = static_cast<Menu*>(context);
           self->m_popup = Items(menu);
           self->m_history = Items(GetSubMenu(menu, kHistoryPosition));
-          self->m_show = Items(GetSubMenu(menu, 7));
-          self->m_view = Items(GetSubMenu(menu, 8));
-          self->m_help = Items(GetSubMenu(menu, 11));
+          self->m_show = Items(GetSubMenu(menu, 8));
+          self->m_view = Items(GetSubMenu(menu, 9));
+          self->m_help = Items(GetSubMenu(menu, 12));
           self->m_at = POINT{x, y};
           return self->m_choose;
         },
@@ -323,6 +323,7 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                                {u"", IDM_OPEN_PREVIOUS_ARCHIVE, MF_GRAYED},
                                {u"", IDM_GO_TO_PAGE, MF_GRAYED},
                                {u"", popup, MF_POPUP},
+                               {u"", IDM_CATALOGUES, 0},
                                {u"", 0, MF_SEPARATOR},
                                {u"", popup, MF_POPUP},
                                {u"", popup, MF_POPUP},
@@ -366,8 +367,9 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
   // Japanese: the menus' own texts, byte for byte.
   using Words = std::vector<std::u16string>;
   EXPECT_EQ(Texts(seen[0].popup), (Words{u"Open File...", u"Open Directory...", u"Open Next Archive File",
-                                         u"Open Previous Archive File", u"Go to Page...", u"History", u"", u"Show",
-                                         u"View", u"Window/Full Screen", u"", u"Help", u"Exit"}));
+                                         u"Open Previous Archive File", u"Go to Page...", u"History",
+                                         u"\u30ab\u30bf\u30ed\u30b0\u2026", u"", u"Show", u"View",
+                                         u"Window/Full Screen", u"", u"Help", u"Exit"}));
   EXPECT_EQ(Texts(seen[0].history), (Words{u"Empty"}));
   EXPECT_EQ(Texts(seen[0].show),
             (Words{u"1\u679a", u"\u898b\u958b\u304d \u53f3\u958b\u304d", u"\u898b\u958b\u304d \u5de6\u958b\u304d",
@@ -382,7 +384,10 @@ TEST_F(Menu, TheMenusInJapaneseAndEnglishSideBySide) {
                    u"\u5168\u753b\u9762\u3067\u30da\u30fc\u30b8\u756a\u53f7\u3092\u8868\u793a"}));
   EXPECT_EQ(Texts(seen[0].help), (Words{u"Manual", u"Keys and Mouse", u"\u672c\u306e\u60c5\u5831", u"About"}));
   // English: the same menus in English words.
-  EXPECT_EQ(Texts(seen[1].popup), Texts(seen[0].popup));
+  EXPECT_EQ(Texts(seen[1].popup), (Words{u"Open File...", u"Open Directory...", u"Open Next Archive File",
+                                         u"Open Previous Archive File", u"Go to Page...", u"History",
+                                         u"Catalogues\u2026", u"", u"Show", u"View", u"Window/Full Screen", u"",
+                                         u"Help", u"Exit"}));
   EXPECT_EQ(Texts(seen[1].show),
             (Words{u"Single Page", u"Two Pages, Opening to the Right", u"Two Pages, Opening to the Left",
                    u"Shift the Pairs by One Page", u"Reset This Book to the Defaults", u"", u"Colorize Monochrome Pages", u"", u"Cover Alone",
@@ -417,12 +422,48 @@ TEST_F(Menu, EnglishLeavesNoJapaneseBehind) {
                           OpenFailure::NeedsPassword, OpenFailure::Damaged, OpenFailure::UnsupportedCompression,
                           OpenFailure::TooLarge, OpenFailure::NoImages, OpenFailure::ArchiveLibraryMissing, OpenFailure::ArchiveLibraryRefused})
     texts.push_back(FailureText(why));
+  // The catalogues' dialog, its refusals and its line over the pages.
+  const CatalogueDialogTexts dialog = CatalogueTexts();
+  std::vector<std::u16string> catalogueTexts = {
+      dialog.title, dialog.add, dialog.edit, dialog.remove, dialog.open, dialog.close, dialog.addTitle,
+      dialog.editTitle, dialog.name, dialog.url, dialog.user, dialog.password, dialog.removeQuestion,
+      CatalogueNoticeText()};
+  for (int problem = 1; problem <= static_cast<int>(CatalogueProblem::ControlCharacters); ++problem)
+    catalogueTexts.push_back(CatalogueProblemText(static_cast<CatalogueProblem>(problem)));
   UseLanguage(UiLanguage::Japanese);
+  for (const std::u16string& text : catalogueTexts) {
+    EXPECT_FALSE(text.empty());
+    EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
+  }
   for (const std::u16string& text : texts) EXPECT_FALSE(japanese(text)) << Utf16ToUtf8(text);
   ComicInfo info;
   info.series = info.number = info.volume = info.title = info.writer = info.summary = u"x";
   for (const auto& [label, words] : InfoLines(info)) texts.push_back(label);
-  EXPECT_EQ(texts.size(), 13u + 1u + 14u + 9u + 1u + 4u + 2 * HelpLines().size() + 10u + 6u);
+  EXPECT_EQ(texts.size(), 14u + 1u + 14u + 9u + 1u + 4u + 2 * HelpLines().size() + 10u + 6u);
+}
+
+// "Catalogues…" shows the dialog (here its hook, which keeps one); the
+// catalogue picked there goes to the opener, or, with none, a line says it
+// cannot be browsed yet.
+TEST_F(Menu, ACataloguePickedGoesToTheOpener) {
+  SetCatalogueDialogHook(
+      [](const CatalogueDialogTexts&, ICatalogueDialogHost& host, void*) -> std::optional<std::size_t> {
+        if (host.Names().empty()) {
+          EXPECT_TRUE(host.Keep(std::nullopt, {u"Komga", u" https://k.example/opds", u"bob", u"", false, {}}).kept);
+        }
+        return 0;
+      },
+      nullptr);
+  Send(WM_COMMAND, IDM_CATALOGUES, 0);
+  EXPECT_EQ(m_main->overlay().caption, u"Komga: " + CatalogueNoticeText());
+  Send(WM_TIMER, CatalogueNoticeTimerId, 0);
+  EXPECT_EQ(m_main->overlay().caption, u"");
+  std::vector<Catalogue> opened;
+  m_main->SetCatalogueOpener([&opened](const OpenedCatalogue& picked) { opened.push_back(picked.catalogue); });
+  Send(WM_COMMAND, IDM_CATALOGUES, 0);
+  SetCatalogueDialogHook(nullptr, nullptr);
+  EXPECT_EQ(opened, (std::vector<Catalogue>{{u"Komga", u"https://k.example/opds", u"bob"}}));
+  EXPECT_EQ(m_main->overlay().caption, u"");
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

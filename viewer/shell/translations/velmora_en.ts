@@ -421,5 +421,97 @@
         <source>全ページを縮小して並べる (Enter・クリックで開く)</source>
         <translation>every page as a thumbnail (Enter or a click opens one)</translation>
     </message>
+    <message>
+        <source>カタログ…</source>
+        <translation>Catalogues…</translation>
+    </message>
+    <message>
+        <source>カタログ</source>
+        <translation>Catalogues</translation>
+    </message>
+    <message>
+        <source>追加…</source>
+        <translation>Add…</translation>
+    </message>
+    <message>
+        <source>編集…</source>
+        <translation>Edit…</translation>
+    </message>
+    <message>
+        <source>削除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>開く</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>カタログの追加</source>
+        <translation>Add a Catalogue</translation>
+    </message>
+    <message>
+        <source>カタログの編集</source>
+        <translation>Edit the Catalogue</translation>
+    </message>
+    <message>
+        <source>名前</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>ユーザー名</source>
+        <translation>User name</translation>
+    </message>
+    <message>
+        <source>このカタログを削除しますか?</source>
+        <translation>Remove this catalogue?</translation>
+    </message>
+    <message>
+        <source>名前を入力してください。</source>
+        <translation>Enter a name.</translation>
+    </message>
+    <message>
+        <source>名前が長すぎます。</source>
+        <translation>The name is too long.</translation>
+    </message>
+    <message>
+        <source>同じ名前のカタログがあります。</source>
+        <translation>A catalogue of that name is kept already.</translation>
+    </message>
+    <message>
+        <source>URL を入力してください。</source>
+        <translation>Enter the URL.</translation>
+    </message>
+    <message>
+        <source>http:// か https:// で始まる URL を入力してください。</source>
+        <translation>Enter a URL that starts with http:// or https://.</translation>
+    </message>
+    <message>
+        <source>URL にはユーザー名やパスワードを入れないでください。</source>
+        <translation>Leave the user name and password out of the URL.</translation>
+    </message>
+    <message>
+        <source>ユーザー名が長すぎます。</source>
+        <translation>The user name is too long.</translation>
+    </message>
+    <message>
+        <source>タブや改行は使えません。</source>
+        <translation>Tabs and line breaks cannot be used.</translation>
+    </message>
+    <message>
+        <source>パスワードを保存できませんでした: </source>
+        <translation>The password could not be kept: </translation>
+    </message>
+    <message>
+        <source>パスワードを読めませんでした: </source>
+        <translation>The password could not be read: </translation>
+    </message>
+    <message>
+        <source>カタログの閲覧はまだできません</source>
+        <translation>catalogues cannot be browsed yet</translation>
+    </message>
 </context>
 </TS>
