@@ -18,8 +18,8 @@
 
 namespace {
 
-CatalogueDialogHook g_hook = nullptr;
-void* g_hookContext = nullptr;
+CatalogueDialogHook g_catalogueHook = nullptr;
+void* g_catalogueHookContext = nullptr;
 
 QString ToQt(const std::u16string& text) { return QString::fromStdU16String(text); }
 
@@ -88,13 +88,13 @@ bool EditCatalogue(QWidget* owner, const CatalogueDialogTexts& texts, ICatalogue
 }  // namespace
 
 void SetCatalogueDialogHook(CatalogueDialogHook hook, void* context) {
-  g_hook = hook;
-  g_hookContext = context;
+  g_catalogueHook = hook;
+  g_catalogueHookContext = context;
 }
 
 std::optional<std::size_t> ShowCatalogueDialog(HWND owner, const CatalogueDialogTexts& texts,
                                                ICatalogueDialogHost& host) {
-  if (g_hook != nullptr) return g_hook(texts, host, g_hookContext);
+  if (g_catalogueHook != nullptr) return g_catalogueHook(texts, host, g_catalogueHookContext);
   QDialog dialog(dynamic_cast<QWidget*>(owner));
   dialog.setWindowTitle(ToQt(texts.title));
   auto* layout = new QVBoxLayout(&dialog);

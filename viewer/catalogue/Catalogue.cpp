@@ -7,14 +7,15 @@
 
 namespace {
 
-bool IsSpace(char16_t unit) {
+// Blank to a reader: ASCII white space, and the no-break and ideographic spaces.
+bool IsBlank(char16_t unit) {
   return unit == u' ' || unit == u'\t' || unit == u'\r' || unit == u'\n' || unit == u'\u3000' || unit == u'\u00a0';
 }
 
 std::u16string Trimmed(const std::u16string& text) {
   std::size_t begin = 0, end = text.size();
-  while (begin < end && IsSpace(text[begin])) ++begin;
-  while (end > begin && IsSpace(text[end - 1])) --end;
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
 
@@ -56,7 +57,7 @@ CatalogueProblem CheckCatalogue(const Catalogue& candidate, const std::vector<Ca
     return CatalogueProblem::ControlCharacters;
   if (candidate.url.empty()) return CatalogueProblem::NoUrl;
   // Spaces inside a URL would also make the secret key ambiguous.
-  if (!IsWebUrl(candidate.url) || std::any_of(candidate.url.begin(), candidate.url.end(), IsSpace))
+  if (!IsWebUrl(candidate.url) || std::any_of(candidate.url.begin(), candidate.url.end(), IsBlank))
     return CatalogueProblem::NotWebUrl;
   if (AuthorityOf(candidate.url).find(u'@') != std::u16string_view::npos) return CatalogueProblem::UrlCredentials;
   if (candidate.user.size() > kMaxCatalogueUser) return CatalogueProblem::UserTooLong;

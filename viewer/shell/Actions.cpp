@@ -100,7 +100,8 @@ const Row kRows[] = {
     {{}, IDM_EMPTY, Action::None, "Empty"},
     {{}, IDM_MANUAL, Action::None, "Manual"},
     {{}, IDM_ABOUT, Action::About, "About"},
-    {{}, IDM_CATALOGUES, Action::Catalogues, "\u30ab\u30bf\u30ed\u30b0\u2026"},
+    // In English words in both languages, as the rest of the menu's first level.
+    {{}, IDM_CATALOGUES, Action::Catalogues, "Catalogues..."},
     {{}, IDM_SINGLE, Action::SingleMode, "1\u679a"},
     {{}, IDM_SPREAD_RIGHT, Action::SpreadRightMode, "\u898b\u958b\u304d \u53f3\u958b\u304d"},
     {{}, IDM_SPREAD_LEFT, Action::SpreadLeftMode, "\u898b\u958b\u304d \u5de6\u958b\u304d"},

@@ -422,10 +422,6 @@
         <translation>every page as a thumbnail (Enter or a click opens one)</translation>
     </message>
     <message>
-        <source>カタログ…</source>
-        <translation>Catalogues…</translation>
-    </message>
-    <message>
         <source>カタログ</source>
         <translation>Catalogues</translation>
     </message>
