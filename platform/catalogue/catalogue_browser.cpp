@@ -73,6 +73,9 @@ class EntryModel final : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || index.row() >= rowCount({})) return {};
     const Cell& cell = cells[static_cast<std::size_t>(index.row())];
+    // Every cell the grid's size, the cover's room kept whether it came or
+    // not: the grid is laid out once, not again as each cover comes.
+    if (role == Qt::SizeHintRole) return kCellSize - QSize(8, 8);
     if (role == Qt::DisplayRole) return Q(cell.entry.title);
     if (role == Qt::DecorationRole && !cell.pixmap.isNull()) return cell.pixmap;
     if (role == Qt::ToolTipRole) {
@@ -226,7 +229,7 @@ struct CatalogueBrowser::Impl {
     model.Reset({});
     searchTemplate.clear();
     failure.clear();
-    heading.setText(QString());
+    heading.setText(Q(browsing->Url()));  // until the feed gives its title
     status.setText(QStringLiteral("Loading…"));
     retry.hide();
     UpdateButtons();
