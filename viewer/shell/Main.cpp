@@ -130,8 +130,10 @@ int main(int argc, char** argv) {
     // signals are served meanwhile.
     window->WaitForPagesAtMost(std::chrono::milliseconds(40));
     if (!startAddress.empty()) {
-      catalogue = std::make_unique<CatalogueBrowser>([&window](const std::u16string& book) {
+      // A book picked in the catalogue is to be read: the viewer comes in front.
+      catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
         window->OpenFile(book.c_str());
+        SetForegroundWindow(hwnd);
       });
       catalogue->Open(startAddress);
     } else if (startPath.empty()) {
