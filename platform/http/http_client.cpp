@@ -12,6 +12,7 @@
 #include <QtNetwork/QNetworkReply>
 #include <QtNetwork/QNetworkRequest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <utility>
@@ -223,7 +224,9 @@ struct HttpClient::Impl {
     const bool sunk = t.request.bodySink && success;
     std::string& body = t.response.body;
     while (reply->bytesAvailable() > 0 && t.received <= cap) {
-      const QByteArray bytes = reply->read(cap + 1 - t.received);
+      // No more than has come: a read makes room for all it is allowed, and
+      // a book's cap is gigabytes.
+      const QByteArray bytes = reply->read(std::min(cap + 1 - t.received, reply->bytesAvailable()));
       t.received += bytes.size();
       if (t.received > cap) break;
       const std::string_view part(bytes.constData(), static_cast<std::size_t>(bytes.size()));
