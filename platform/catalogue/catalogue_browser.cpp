@@ -8,6 +8,7 @@
 #include <QtGui/QKeySequence>
 #include <QtGui/QPixmap>
 #include <QtGui/QShortcut>
+#include <QtWidgets/QApplication>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -15,9 +16,11 @@
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
+#include <QtWidgets/QStyle>
 #include <QtWidgets/QVBoxLayout>
 #include <QtWidgets/QWidget>
 
+#include <algorithm>
 #include <initializer_list>
 #include <map>
 #include <utility>
@@ -78,6 +81,9 @@ class EntryModel final : public QAbstractListModel {
     if (role == Qt::SizeHintRole) return kCellSize - QSize(8, 8);
     if (role == Qt::DisplayRole) return Q(cell.entry.title);
     if (role == Qt::DecorationRole && !cell.pixmap.isNull()) return cell.pixmap;
+    // A catalogue further down, with no picture of its own: a folder.
+    if (role == Qt::DecorationRole && !cell.cover && cell.entry.navigation && !BookLink(cell.entry))
+      return QApplication::style()->standardIcon(QStyle::SP_DirIcon);
     if (role == Qt::ToolTipRole) {
       QString tip = Q(cell.entry.title);
       for (const std::u16string& author : cell.entry.authors) tip += u'\n' + Q(author);
@@ -107,6 +113,9 @@ struct CatalogueBrowser::Impl {
   std::optional<HttpFetchId> feedFetch, searchFetch, download;
   std::map<HttpFetchId, int> coverFetches;  // the row each is for
   std::u16string failure;
+  // The entry picked last in each feed left, picked again on coming back.
+  std::map<std::u16string, int> picked;
+  std::u16string shown;  // the feed whose entries the grid holds
 
   QWidget window;
   QLabel heading;
@@ -225,6 +234,11 @@ struct CatalogueBrowser::Impl {
   }
 
   void FetchFeed() {
+    if (!shown.empty() && grid.currentIndex().isValid()) {
+      if (picked.size() >= 2 * kMaxBrowsingDepth) picked.clear();
+      picked[shown] = grid.currentIndex().row();
+    }
+    shown.clear();
     EndFeedFetches();
     model.Reset({});
     searchTemplate.clear();
@@ -277,7 +291,10 @@ struct CatalogueBrowser::Impl {
     const OpdsFeedLinks links = feed.links;
     browsing->Arrived(std::move(feed));
     model.Reset(std::move(cells));
-    if (model.rowCount({}) > 0) grid.setCurrentIndex(model.index(0));
+    shown = browsing->Url();
+    const auto before = picked.find(shown);
+    const int row = before == picked.end() ? 0 : std::min(before->second, model.rowCount({}) - 1);
+    if (row >= 0) grid.setCurrentIndex(model.index(row));
     grid.setFocus();
     UpdateButtons();
     FindSearch(links);
@@ -403,6 +420,7 @@ void CatalogueBrowser::Open(const std::u16string& url, std::optional<HttpCredent
   impl.credentials = std::move(credentials);
   impl.browsing.emplace(url);
   impl.searchTemplates.clear();
+  impl.picked.clear();
   impl.window.show();
   impl.window.raise();
   impl.window.activateWindow();
