@@ -372,7 +372,9 @@ struct CatalogueBrowser::Impl {
         if (why != u"Cancelled.") status.setText(Q(why));
         return;
       }
-      openBook(book.u16string());
+      // Out of the client's answer: opening may ask for a password in a
+      // dialog of its own, and the client's other fetches go on meanwhile.
+      QTimer::singleShot(0, &window, [this, path = book.u16string()] { openBook(path); });
     });
   }
 
