@@ -9,12 +9,12 @@
 #include <memory>
 #include <string>
 
-#include "platform/catalogue/catalogue_browser.h"
 #include "platform/commandline.h"
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
+#include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"

@@ -23,11 +23,11 @@
 #include <thread>
 
 #include "TestSupport.h"
-#include "platform/catalogue/book_download.h"
-#include "platform/catalogue/catalogue_browser.h"
-#include "platform/catalogue/fetched_feed.h"
 #include "platform/http/http_client.h"
+#include "viewer/catalogue/BookDownload.h"
+#include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/catalogue/CatalogueBrowsing.h"
+#include "viewer/catalogue/FetchedFeed.h"
 
 namespace {
 

@@ -3,7 +3,8 @@
 // the page buttons as the feed's links allow, a search field when the
 // catalogue has search; a book (an entry with a comic archive to acquire)
 // is downloaded into the book cache, or found there, and handed to the
-// caller to open. Plain values in and out; Qt stays inside.
+// caller to open. It fetches through the HTTP client, decides with
+// CatalogueBrowsing and drives the window with plain values.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/catalogue/fetched_feed.h"
+#include "viewer/catalogue/FetchedFeed.h"
 
 #include <string_view>
 

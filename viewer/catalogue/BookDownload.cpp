@@ -1,4 +1,4 @@
-#include "platform/catalogue/book_download.h"
+#include "viewer/catalogue/BookDownload.h"
 
 #include <fcntl.h>
 #include <unistd.h>
