@@ -491,6 +491,14 @@ BOOL ShowWindow(HWND hwnd, int command) {
   return wasVisible ? TRUE : FALSE;
 }
 
+BOOL SetForegroundWindow(HWND hwnd) {
+  CQtWindow* window = QtWindowOf(hwnd);
+  if (window == nullptr) return FALSE;
+  window->raise();
+  window->activateWindow();
+  return TRUE;
+}
+
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void*) {
   CQtWindow* window = QtWindowOf(hwnd);
   if (window == nullptr) return ControlSetTimer(hwnd, id, milliseconds) ? id : 0;

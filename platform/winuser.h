@@ -155,6 +155,8 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT DefWindowProcW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL DestroyWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int command);
+// Brings the window in front of the program's others and gives it the keys.
+BOOL SetForegroundWindow(HWND hwnd);
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT milliseconds, void* callback);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 // Null hides the cursor over the window; any other value shows the arrow.

@@ -59,23 +59,32 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n
 )
 [ "${1:-}" = "--bench" ] && packages+=(qimgv)
+# The catalogue suite's book server: calibre's content server and library
+# tool. Installed apart, without its recommended packages: they would bring
+# hundreds of megabytes of desktop and e-book tools the suite never runs.
+extras=(calibre)
 
+installed() { [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null || true)" = "install ok installed" ]; }
 missing=()
 for p in "${packages[@]}"; do
-  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
-  [ "$status" = "install ok installed" ] || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+missing_extras=()
+for p in "${extras[@]}"; do
+  installed "$p" || missing_extras+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_extras[@]} -eq 0 ] && exit 0
 
-echo "installing: ${missing[*]}"
+echo "installing: ${missing[*]} ${missing_extras[*]}"
 if [ "$(id -u)" -eq 0 ]; then
   sudo=()
 elif command -v sudo >/dev/null; then
   sudo=(sudo)
 else
-  echo "need root (or sudo) to install: ${missing[*]}" >&2
+  echo "need root (or sudo) to install: ${missing[*]} ${missing_extras[*]}" >&2
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] || "${sudo[@]}" apt-get install -y -qq "${missing[@]}"
+[ ${#missing_extras[@]} -eq 0 ] || "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing_extras[@]}"

@@ -12,6 +12,7 @@
 #include <QtNetwork/QNetworkReply>
 #include <QtNetwork/QNetworkRequest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <utility>
@@ -66,6 +67,7 @@ struct Transfer {
   QPointer<QNetworkReply> reply;
   QTimer total, stall;
   HttpResponse response;
+  qint64 received = 0;  // of this hop's body, whether kept or sunk
   bool ending = false;  // its answer is on its way
 };
 
@@ -217,12 +219,25 @@ struct HttpClient::Impl {
     QNetworkReply* reply = t.reply;
     if (reply == nullptr || t.ending) return;
     const qint64 cap = t.request.maxBytes;
+    const int status = Status(*reply);
+    const bool success = status >= 200 && status < 300;
+    const bool sunk = t.request.bodySink && success;
     std::string& body = t.response.body;
-    while (reply->bytesAvailable() > 0 && static_cast<qint64>(body.size()) <= cap) {
-      const QByteArray bytes = reply->read(cap + 1 - static_cast<qint64>(body.size()));
-      body.append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    while (reply->bytesAvailable() > 0 && t.received <= cap) {
+      // No more than has come: a read makes room for all it is allowed, and
+      // a book's cap is gigabytes.
+      const QByteArray bytes = reply->read(std::min(cap + 1 - t.received, reply->bytesAvailable()));
+      t.received += bytes.size();
+      if (t.received > cap) break;
+      const std::string_view part(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+      if (!sunk) body.append(part);
+      else if (!t.request.bodySink(part)) return End(t, HttpError::Write, u"the body could not be kept");
     }
-    if (static_cast<qint64>(body.size()) > cap) TooLarge(t);
+    if (t.received > cap) return TooLarge(t);
+    if (t.request.progress && success) {
+      const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+      t.request.progress(t.received, length.isValid() ? length.toLongLong() : -1);
+    }
   }
 
   void TooLarge(Transfer& t) {
@@ -269,7 +284,7 @@ struct HttpClient::Impl {
       if (!response.rangeHonoured) return End(t, HttpError::Network, u"a partial answer not asked for");
       response.totalSize = range->total;
     } else {
-      response.totalSize = static_cast<std::int64_t>(response.body.size());
+      response.totalSize = t.received;
     }
     End(t, HttpError::None, {});
   }
@@ -286,6 +301,7 @@ struct HttpClient::Impl {
                  u"redirect refused: from " + Text(t.url.scheme()) + u" to " + Text(target.toString()));
     Drop(t);
     t.response = HttpResponse{};
+    t.received = 0;
     if (!t.request.redirectCheck) return Follow(t, target);
     t.stall.stop();  // the check takes its time, the total counts on
     std::weak_ptr<Impl*> alive = self;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // How a fetch failed; `None` when the server answered 1xx-3xx (the last,
 // after redirects) with a body within the cap.
@@ -20,6 +21,7 @@ enum class HttpError {
   Timeout,          // over the time limit, or silent over the stall limit
   RefusedRedirect,  // off HTTPS, to another scheme, or too many
   Cancelled,
+  Write,            // the request's body sink refused the bytes
 };
 
 // Bytes `first` to `last`, both included, as the Range header counts them.
@@ -58,6 +60,13 @@ struct HttpRequest {
   std::chrono::milliseconds stallLimit{15000};  // without a byte
   int maxRedirects = 5;
   HttpRedirectCheck redirectCheck;  // none: the client's rules alone
+  // Where a 2xx answer's body goes as it comes, instead of into the
+  // response (a download of a book is too large to hold): false ends the
+  // fetch with `Write`. The cap counts as ever.
+  std::function<bool(std::string_view bytes)> bodySink;
+  // Told as a 2xx answer's body comes: the bytes so far, and the length the
+  // server announced (-1 when it did not).
+  std::function<void(std::int64_t received, std::int64_t total)> progress;
 };
 
 struct HttpResponse {

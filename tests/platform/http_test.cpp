@@ -168,6 +168,38 @@ TEST_F(Http, NoCookiesAndTheCacheOnlyWhenAsked) {
   EXPECT_NE(Get("/cached").body, first.body);
 }
 
+// A download goes to its sink, through a redirect, and never past the cap;
+// a failed answer's body is kept as ever.
+TEST_F(Http, BodiesGoToTheSinkWithinTheCap) {
+  const struct {
+    const char* path;
+    std::int64_t cap;
+    bool accept;
+    HttpError error;
+    std::size_t sunk, kept;
+  } cases[] = {
+      {"/redirect?/norange", 4096, true, HttpError::None, 1024, 0},
+      {"/big", 4096, true, HttpError::TooLarge, 0, 0},
+      {"/stream", 4096, true, HttpError::TooLarge, 4096, 0},
+      {"/norange", 4096, false, HttpError::Write, 1024, 0},
+      {"/missing", 4096, true, HttpError::Status, 0, 0},
+  };
+  for (const auto& c : cases) {
+    std::string sunk;
+    std::int64_t told = 0;
+    HttpRequest request = Request(c.path);
+    request.maxBytes = c.cap;
+    request.bodySink = [&](std::string_view bytes) { return sunk.append(bytes), c.accept; };
+    request.progress = [&](std::int64_t received, std::int64_t) { told = received; };
+    const HttpResponse r = m_client.FetchAndWait(request);
+    EXPECT_EQ(r.error, c.error) << c.path;
+    EXPECT_LE(sunk.size(), c.sunk) << c.path;
+    EXPECT_EQ(r.body.size(), c.kept) << c.path;
+    const bool whole = sunk.size() == 1024 && told == 1024 && r.totalSize == 1024;
+    EXPECT_TRUE(c.error != HttpError::None || whole) << c.path;
+  }
+}
+
 TEST_F(Http, ACancelledFetchIsAnsweredAtOnce) {
   std::optional<HttpError> error;
   m_client.Cancel(m_client.Fetch(Request("/stall"), [&](HttpResponse r) { error = r.error; }));

@@ -14,6 +14,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
+#include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
@@ -25,9 +26,12 @@ namespace {
 
 constexpr char kHelp[] =
     "Usage: velmora [OPTION]... [[--] PATH]\n"
+    "  or:  velmora [OPTION]... URL\n"
     "Show the book at PATH: a folder of images, an image, or an archive of them\n"
     "(.cbz, .cbr, .cb7, .cbt; Zip, RAR, 7z, LZH, tar). Without PATH, the about\n"
     "window. A PATH shorter than five characters is not taken.\n"
+    "With an http or https URL of a book server's OPDS catalogue, browse it\n"
+    "in a window of its own; a book picked there opens in the viewer.\n"
     "\n"
     "      --help     display this help and exit\n"
     "      --version  output version information and exit\n"
@@ -59,7 +63,9 @@ int main(int argc, char** argv) {
   // at its top.
   mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
   mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
-  const std::u16string startPath = StartPath(argc, argv);
+  // An address is a catalogue to browse, never a path.
+  const std::u16string startAddress = StartAddress(argc, argv);
+  const std::u16string startPath = startAddress.empty() ? StartPath(argc, argv) : std::u16string();
   TraceStage("start");
   // The resource pack, read as the window is made, is an archive.
   PreloadSevenZip();
@@ -92,6 +98,7 @@ int main(int argc, char** argv) {
 
   TraceStage("settings");
   auto window = std::make_unique<CMainWindow>();
+  std::unique_ptr<CatalogueBrowser> catalogue;
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
   TraceStage("window");
   if (hwnd != nullptr) {
@@ -122,7 +129,16 @@ int main(int argc, char** argv) {
     // is made when the workers bring its pages, and keys, the close box and
     // signals are served meanwhile.
     window->WaitForPagesAtMost(std::chrono::milliseconds(40));
-    if (startPath.empty()) ShowAboutAtStart(*window);
+    if (!startAddress.empty()) {
+      // A book picked in the catalogue is to be read: the viewer comes in front.
+      catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
+        window->OpenFile(book.c_str());
+        SetForegroundWindow(hwnd);
+      });
+      catalogue->Open(startAddress);
+    } else if (startPath.empty()) {
+      ShowAboutAtStart(*window);
+    }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
     // The profile is saved. A worker still in a long archive read or decode
@@ -132,6 +148,7 @@ int main(int argc, char** argv) {
       std::_Exit(0);
     }
   }
+  catalogue.reset();
   window.reset();
   ShutdownApplication();
   CoUninitialize();

@@ -9,6 +9,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "platform/winuser.h"
+#include "viewer/catalogue/Url.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
@@ -25,6 +26,13 @@ std::u16string StartPath(int argc, char** argv) {
   if (::getcwd(cwd.data(), cwd.size()) == nullptr) return {};
   cwd.resize(std::char_traits<char>::length(cwd.c_str()));
   return Utf8ToUtf16(cwd) + u"/" + token;
+}
+
+std::u16string StartAddress(int argc, char** argv) {
+  const int first = argc > 1 && std::string_view(argv[1]) == "--" ? 2 : 1;
+  if (argc <= first) return {};
+  const std::u16string token = Utf8ToUtf16(argv[first]);
+  return IsWebUrl(token) ? token : std::u16string();
 }
 
 void OpenStartPath(CMainWindow& window, const std::u16string& path,

@@ -13,6 +13,10 @@ class CMainWindow;
 // let through: a "--" before the path is not it.
 std::u16string StartPath(int argc, char** argv);
 
+// The first argument when it is a catalogue's address (http or https, with
+// a host) instead of a path; empty otherwise.
+std::u16string StartAddress(int argc, char** argv);
+
 // Opens the start path in the window: a folder as a folder, anything else
 // as a file, a path that is not there too, so that the window shows why,
 // as it does for a book of the history that is gone. `sayWhy` gets the line

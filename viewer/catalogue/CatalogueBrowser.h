@@ -1,0 +1,53 @@
+// The catalogue browser: a window over a book server's feeds. Its title,
+// its entries as a grid of covers with their titles, Back, Up, Start and
+// the page buttons as the feed's links allow, a search field when the
+// catalogue has search; a book (an entry with a comic archive to acquire)
+// is downloaded into the book cache, or found there, and handed to the
+// caller to open. It fetches through the HTTP client, decides with
+// CatalogueBrowsing and drives the window with plain values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/http/http_request.h"
+
+struct CatalogueBrowserOptions {
+  std::filesystem::path bookFolder;       // empty: DefaultBookCacheFolder()
+  std::filesystem::path httpCacheFolder;  // empty: DefaultHttpCacheFolder()
+  std::int64_t maxBookBytes = std::int64_t{2} << 30;
+};
+
+class CatalogueBrowser {
+ public:
+  // Gets the path of a book downloaded whole, or found in the cache.
+  using OpenBook = std::function<void(const std::u16string& path)>;
+
+  // Needs a QApplication alive; the window shows on Open.
+  explicit CatalogueBrowser(OpenBook openBook, const CatalogueBrowserOptions& options = {});
+  ~CatalogueBrowser();
+  CatalogueBrowser(const CatalogueBrowser&) = delete;
+  CatalogueBrowser& operator=(const CatalogueBrowser&) = delete;
+
+  // Shows the window on the feed at `url`, from a fresh start; every fetch
+  // of the catalogue carries `credentials` (to its own origin only).
+  void Open(const std::u16string& url, std::optional<HttpCredentials> credentials = std::nullopt);
+  bool IsVisible() const;
+
+  // What the window shows, for tests: the feed's title, the line saying why
+  // nothing shows (empty when none), its entries, and whether a fetch of
+  // the feed is under way.
+  std::u16string Title() const;
+  std::u16string FailureLine() const;
+  std::size_t EntryCount() const;
+  bool Loading() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> m_impl;
+};

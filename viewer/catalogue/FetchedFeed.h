@@ -1,0 +1,18 @@
+// A catalogue's feed as the HTTP client brought it: read, or the one line
+// the browser shows for why not.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/http/http_request.h"
+#include "viewer/catalogue/OpdsFeed.h"
+
+// What a fetch of a feed is asked for with: a feed's worth of bytes at most,
+// an OPDS feed preferred.
+HttpRequest FeedRequest(std::u16string url, const std::optional<HttpCredentials>& credentials);
+
+// The feed in `response` (fetched with credentials or not), or nothing and
+// the line saying why in `failure`: the fetch's failure, a refused password,
+// a web page or anything else that is no feed.
+std::optional<OpdsFeed> ReadFetchedFeed(const HttpResponse& response, bool withCredentials, std::u16string* failure);
