@@ -9,17 +9,7 @@
 namespace {
 
 constexpr std::u16string_view kOpenSearch = u"http://a9.com/-/spec/opensearch/1.1/";
-constexpr std::u16string_view kAcquisition = u"http://opds-spec.org/acquisition";
 constexpr std::u16string_view kOpenAccess = u"http://opds-spec.org/acquisition/open-access";
-
-std::u16string Lower(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& unit : lower)
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  return lower;
-}
-
-std::u16string Essence(std::u16string_view type) { return Lower(XmlTrimmed(type.substr(0, type.find(u';')))); }
 
 struct ArchiveKind {
   std::u16string_view name;  // a media type, or an extension with its dot
@@ -52,13 +42,13 @@ bool SaysNothing(std::u16string_view essence) {
 // The extension a comic archive behind `link` is kept with; empty when it
 // is no comic archive.
 std::u16string_view ArchiveExtension(const OpdsLink& link) {
-  const std::u16string essence = Essence(link.type);
+  const std::u16string essence = MediaTypeEssence(link.type);
   for (const ArchiveKind& kind : kArchiveTypes)
     if (essence == kind.name) return kind.extension;
   if (!SaysNothing(essence)) return {};
   std::u16string_view path = link.href;
   path = path.substr(0, path.find_first_of(u"?#"));
-  const std::u16string last = Lower(path.substr(path.rfind(u'/') + 1));
+  const std::u16string last = AsciiLower(path.substr(path.rfind(u'/') + 1));
   for (const ArchiveKind& kind : kArchiveExtensions)
     if (last.size() > kind.name.size() && last.ends_with(kind.name)) return kind.extension;
   return {};
@@ -143,7 +133,7 @@ std::u16string ParseOpenSearchDescription(std::string_view bytes, std::u16string
     if (event != XmlEvent::StartElement || reader.NamespaceUri() != kOpenSearch) continue;
     if (reader.Depth() == 1 && reader.Name() != u"OpenSearchDescription") return {};
     if (reader.Depth() != 2 || reader.Name() != u"Url") continue;
-    if (Essence(reader.AttributeNs({}, u"type").value_or(u"")) != u"application/atom+xml") continue;
+    if (MediaTypeEssence(reader.AttributeNs({}, u"type").value_or(u"")) != u"application/atom+xml") continue;
     const std::u16string url = ResolveUrl(descriptionUrl, reader.AttributeNs({}, u"template").value_or(u""));
     if (IsWebUrl(url) && url.find(u"{searchTerms}") != std::u16string::npos) return url;
   }
@@ -179,7 +169,7 @@ std::u16string FillSearchTemplate(std::u16string_view searchTemplate, std::u16st
 
 std::optional<OpdsLink> BookLink(const OpdsEntry& entry) {
   for (const OpdsLink& link : entry.acquisitions)
-    if ((link.rel == kAcquisition || link.rel == kOpenAccess) && !ArchiveExtension(link).empty()) return link;
+    if ((link.rel == kOpdsAcquisition || link.rel == kOpenAccess) && !ArchiveExtension(link).empty()) return link;
   return std::nullopt;
 }
 

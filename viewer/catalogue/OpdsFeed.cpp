@@ -6,6 +6,17 @@
 #include "platform/xml.h"
 #include "viewer/catalogue/Url.h"
 
+std::u16string AsciiLower(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& unit : lower)
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+  return lower;
+}
+
+std::u16string MediaTypeEssence(std::u16string_view type) {
+  return AsciiLower(XmlTrimmed(type.substr(0, type.find(u';'))));
+}
+
 namespace {
 
 // Elements and attributes are told by their namespace's URI: a feed may
@@ -16,7 +27,6 @@ constexpr std::u16string_view kXml = u"http://www.w3.org/XML/1998/namespace";
 constexpr std::u16string_view kDcTerms = u"http://purl.org/dc/terms/";
 constexpr std::u16string_view kDcElements = u"http://purl.org/dc/elements/1.1/";
 
-constexpr std::u16string_view kAcquisition = u"http://opds-spec.org/acquisition";
 constexpr std::u16string_view kImage = u"http://opds-spec.org/image";
 constexpr std::u16string_view kThumbnail = u"http://opds-spec.org/image/thumbnail";
 constexpr std::u16string_view kStream = u"http://vaemendis.net/opds-pse/stream";
@@ -25,18 +35,7 @@ constexpr std::u16string_view kStream = u"http://vaemendis.net/opds-pse/stream";
 // than this, the feed is refused.
 constexpr int kMaxFeedDepth = 32;
 
-std::u16string Lower(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& unit : lower)
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  return lower;
-}
-
 std::u16string Capped(std::u16string_view text) { return std::u16string(text.substr(0, kMaxOpdsText)); }
-
-
-// A media type's essence ("application/atom+xml"), lower case.
-std::u16string Essence(std::u16string_view type) { return Lower(XmlTrimmed(type.substr(0, type.find(u';')))); }
 
 // The value of a media type's parameter, lower case; empty when absent.
 std::u16string Parameter(std::u16string_view type, std::u16string_view name) {
@@ -45,20 +44,20 @@ std::u16string Parameter(std::u16string_view type, std::u16string_view name) {
     semicolon = type.find(u';');
     const std::u16string_view part = type.substr(0, semicolon);
     const std::size_t equals = part.find(u'=');
-    if (equals == std::u16string_view::npos || Lower(XmlTrimmed(part.substr(0, equals))) != name) continue;
+    if (equals == std::u16string_view::npos || AsciiLower(XmlTrimmed(part.substr(0, equals))) != name) continue;
     std::u16string_view value = XmlTrimmed(part.substr(equals + 1));
     if (value.size() >= 2 && value.front() == u'"' && value.back() == u'"') value = value.substr(1, value.size() - 2);
-    return Lower(value);
+    return AsciiLower(value);
   }
   return {};
 }
 
 bool IsCatalogType(std::u16string_view type) {
-  return Essence(type) == u"application/atom+xml" && Parameter(type, u"profile") == u"opds-catalog";
+  return MediaTypeEssence(type) == u"application/atom+xml" && Parameter(type, u"profile") == u"opds-catalog";
 }
 
 bool IsAcquisition(std::u16string_view rel) {
-  return rel.starts_with(kAcquisition) && (rel.size() == kAcquisition.size() || rel[kAcquisition.size()] == u'/');
+  return rel.starts_with(kOpdsAcquisition) && (rel.size() == kOpdsAcquisition.size() || rel[kOpdsAcquisition.size()] == u'/');
 }
 
 class FeedParser {
@@ -209,9 +208,9 @@ class FeedParser {
     else if (rel == u"last") links.last = link->href;
     else if (rel == u"search") {
       // A template is used as it is; a description costs another fetch.
-      if (Essence(link->type) == u"application/atom+xml" && link->href.find(u"{searchTerms}") != std::u16string::npos)
+      if (MediaTypeEssence(link->type) == u"application/atom+xml" && link->href.find(u"{searchTerms}") != std::u16string::npos)
         links.search = link->href, links.searchIsTemplate = true;
-      else if (Essence(link->type) == u"application/opensearchdescription+xml" && !links.searchIsTemplate)
+      else if (MediaTypeEssence(link->type) == u"application/opensearchdescription+xml" && !links.searchIsTemplate)
         links.search = link->href;
     }
   }

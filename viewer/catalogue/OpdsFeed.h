@@ -24,6 +24,14 @@ inline constexpr int32_t kMaxPseCount = 100000;
 // dropped.
 inline constexpr std::size_t kMaxOpdsUrlWork = std::size_t{4} << 20;
 
+inline constexpr std::u16string_view kOpdsAcquisition = u"http://opds-spec.org/acquisition";
+
+// ASCII letters lowered, the rest as it is: what media types and the
+// names of files and parameters are compared by.
+std::u16string AsciiLower(std::u16string_view text);
+// A media type without its parameters, trimmed and lowered.
+std::u16string MediaTypeEssence(std::u16string_view type);
+
 enum class OpdsFeedKind { Navigation, Acquisition };
 
 struct OpdsLink {
