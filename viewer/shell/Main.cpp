@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <csignal>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/commandline.h"
@@ -129,13 +130,24 @@ int main(int argc, char** argv) {
     // is made when the workers bring its pages, and keys, the close box and
     // signals are served meanwhile.
     window->WaitForPagesAtMost(std::chrono::milliseconds(40));
+    // The catalogue browser is made when first asked for: by an address the
+    // program was given, or by a catalogue picked in the "Catalogues..."
+    // dialog. A book picked there is to be read: the viewer comes in front.
+    const auto browser = [&catalogue, &window, hwnd]() -> CatalogueBrowser& {
+      if (!catalogue)
+        catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
+          window->OpenFile(book.c_str());
+          SetForegroundWindow(hwnd);
+        });
+      return *catalogue;
+    };
+    window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
+      std::optional<HttpCredentials> credentials;
+      if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};
+      browser().Open(opened.catalogue.url, credentials);
+    });
     if (!startAddress.empty()) {
-      // A book picked in the catalogue is to be read: the viewer comes in front.
-      catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
-        window->OpenFile(book.c_str());
-        SetForegroundWindow(hwnd);
-      });
-      catalogue->Open(startAddress);
+      browser().Open(startAddress);
     } else if (startPath.empty()) {
       ShowAboutAtStart(*window);
     }
