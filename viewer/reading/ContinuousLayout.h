@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/wincodec.h"
 #include "viewer/imaging/D2D.h"
 
 // A page of the column placed on screen.
@@ -62,10 +63,19 @@ class ContinuousLayout {
   // The pages to have ready, most urgent first: those on screen, then
   // those within two screens ahead in the direction of scrolling (+1 down,
   // -1 up), then one screen behind; as many of the ones off screen as fit
-  // in `budgetBytes` of scaled pixels.
+  // in `budgetBytes` of scaled pixels (a page made in parts counts the
+  // parts it wants).
   std::vector<int32_t> Wanted(int direction, uint64_t budgetBytes) const;
   // The device pixels the page is drawn at now (its estimate while unknown).
   D2D1_SIZE_U PixelsOf(int32_t page) const;
+  // All the device pixels the page covers now, unbounded: a page too large
+  // to scale as one bitmap (InParts) is made in parts of this.
+  D2D1_SIZE_U CoverOf(int32_t page) const;
+  // The parts of such a page to have ready, most urgent first: those on
+  // screen, then those within two screens ahead in the direction of
+  // scrolling, then one screen behind (across, the window grown by a
+  // quarter of its width on each side). None for a page made whole.
+  std::vector<WICRect> PartsWanted(int32_t page, int direction) const;
   // Bytes a scaled copy of these pixels takes.
   static uint64_t BytesOf(D2D1_SIZE_U pixels) { return 4ull * pixels.width * pixels.height; }
 
