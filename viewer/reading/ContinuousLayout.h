@@ -66,6 +66,14 @@ class ContinuousLayout {
   // in `budgetBytes` of scaled pixels (a page made in parts counts the
   // parts it wants).
   std::vector<int32_t> Wanted(int direction, uint64_t budgetBytes) const;
+  // Whether the page's size is known (not an estimate, and a page).
+  bool Known(int32_t page) const {
+    return page >= 0 && page < count() && m_pages[static_cast<std::size_t>(page)].state == Entry::State::Known;
+  }
+  // The page's own pixels (its estimate while unknown).
+  D2D1_SIZE_U SizeOf(int32_t page) const {
+    return page >= 0 && page < count() ? m_pages[static_cast<std::size_t>(page)].size : D2D1_SIZE_U{};
+  }
   // The device pixels the page is drawn at now (its estimate while unknown).
   D2D1_SIZE_U PixelsOf(int32_t page) const;
   // All the device pixels the page covers now, unbounded: a page too large

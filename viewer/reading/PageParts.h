@@ -17,6 +17,8 @@
 // never more than 8 Mi pixels, well within the scaler's bound.
 constexpr uint32_t kPartRows = 2048;
 constexpr uint32_t kPartMostWidth = 4096;
+// A zoomed page's parts are smaller, so that the few in view come quickly.
+constexpr uint32_t kViewPartSide = 1024;
 
 // A rectangle of device pixels over a page's whole cover, its corner
 // anywhere (it may stand out of the page on any side).
@@ -31,12 +33,18 @@ struct CoverSpan {
 bool InParts(D2D1_SIZE_U cover);
 // Every part of such a page, row by row.
 std::vector<WICRect> PartsOf(D2D1_SIZE_U cover);
-// The parts that meet `span`, row by row; none when it misses the page.
-std::vector<WICRect> PartsMeeting(D2D1_SIZE_U cover, const CoverSpan& span);
+// The parts that meet `span`, row by row; none when it misses the page. A
+// grid of `rows` high and at most `mostWidth` wide.
+std::vector<WICRect> PartsMeeting(D2D1_SIZE_U cover, const CoverSpan& span, uint32_t rows = kPartRows,
+                                  uint32_t mostWidth = kPartMostWidth);
 // Bytes a part's bitmap takes.
 inline uint64_t BytesOf(const WICRect& part) { return 4ull * static_cast<uint64_t>(part.Width) * part.Height; }
 
-// The parts of a page drawn with its top left at (`left`, `top`) on a window
+// A small copy of the whole page to stand in, enlarged, where its parts
+// are not made yet: a sixteenth of the bound at most.
+D2D1_SIZE_U StandInOf(D2D1_SIZE_U cover);
+
+// The parts (on a grid of kViewPartSide) of a page drawn with its top left at (`left`, `top`) on a window
 // of `window` device pixels that the window, grown by a quarter of its size
 // on every side, shows: those made for a zoom in the paged views.
 std::vector<WICRect> PartsInView(D2D1_SIZE_U cover, int64_t left, int64_t top, D2D1_SIZE_U window);
