@@ -81,6 +81,7 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
     // Parts alone: nothing more is made of the page.
     if (!request.parts.empty() && !scale && !request.keepFull) {
       if (request.keepSource) image.source = pixels;
+      image.decodedToDraw = image.source && PageDecodedToDraw(pixels.get());
       result.decoded = true;
       return result;
     }

@@ -10,14 +10,13 @@ namespace {
 
 constexpr float kZoomStep = 1.25f;
 
-// The device pixels a page of this size covers at `scale`, unbounded.
-D2D1_SIZE_U CoverAt(double scale, D2D1_SIZE_U size) {
+}  // namespace
+
+D2D1_SIZE_U ContinuousLayout::CoverAt(double scale, D2D1_SIZE_U size) {
   if (size.width == 0 || size.height == 0) return {};
   return {static_cast<UINT>(std::max<int64_t>(1, std::llround(size.width * scale))),
           static_cast<UINT>(std::max<int64_t>(1, std::llround(size.height * scale)))};
 }
-
-}  // namespace
 
 void ContinuousLayout::Reset(int32_t count) {
   m_pages.assign(static_cast<std::size_t>(std::max(count, 0)), Entry{});

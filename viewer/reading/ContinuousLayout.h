@@ -44,6 +44,8 @@ class ContinuousLayout {
   // The device pixels a page of this size covers at `scale` (bounded to
   // what the scaler makes at most: the painter enlarges a smaller copy).
   static D2D1_SIZE_U PixelsAt(double scale, D2D1_SIZE_U size);
+  // The same, unbounded.
+  static D2D1_SIZE_U CoverAt(double scale, D2D1_SIZE_U size);
 
   // Where the window's top stands over the column, in device pixels.
   double offset() const { return m_offset; }

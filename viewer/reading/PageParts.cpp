@@ -39,8 +39,8 @@ std::vector<WICRect> PartsMeeting(D2D1_SIZE_U cover, const CoverSpan& span, uint
   return parts;
 }
 
-std::vector<WICRect> PartsInView(D2D1_SIZE_U cover, int64_t left, int64_t top, D2D1_SIZE_U window) {
-  const int64_t mx = window.width / 4, my = window.height / 4;
+std::vector<WICRect> PartsInView(D2D1_SIZE_U cover, int64_t left, int64_t top, D2D1_SIZE_U window, bool margin) {
+  const int64_t mx = margin ? window.width / 4 : 0, my = margin ? window.height / 4 : 0;
   return PartsMeeting(cover, {-left - mx, -top - my, -left + window.width + mx, -top + window.height + my},
                       kViewPartSide, kViewPartSide);
 }

@@ -44,10 +44,12 @@ inline uint64_t BytesOf(const WICRect& part) { return 4ull * static_cast<uint64_
 // are not made yet: a sixteenth of the bound at most.
 D2D1_SIZE_U StandInOf(D2D1_SIZE_U cover);
 
-// The parts (on a grid of kViewPartSide) of a page drawn with its top left at (`left`, `top`) on a window
-// of `window` device pixels that the window, grown by a quarter of its size
-// on every side, shows: those made for a zoom in the paged views.
-std::vector<WICRect> PartsInView(D2D1_SIZE_U cover, int64_t left, int64_t top, D2D1_SIZE_U window);
+// The parts (on a grid of kViewPartSide) of a page drawn with its top left
+// at (`left`, `top`) on a window of `window` device pixels that the window
+// shows, grown by a quarter of its size on every side unless `margin` is
+// false: those made for a zoom in the paged views.
+std::vector<WICRect> PartsInView(D2D1_SIZE_U cover, int64_t left, int64_t top, D2D1_SIZE_U window,
+                                 bool margin = true);
 
 // The bytes the pixels decoded to cut parts from may take: the page decoded
 // at the least power-of-two fraction of its size that still covers `cover`

@@ -318,12 +318,24 @@ void CReadingUnit::KeepPartsInView() {
       if (page == m_book.current) m_first = *image;
       if (page == m_book.second) m_second = *image;
     }
-    if (m_partsLoading.count(page) != 0) continue;
+    if (auto loading = m_partsLoading.find(page); loading != m_partsLoading.end()) {
+      if (SameSize(loading->second, cover)) continue;
+      // Made for a zoom that is gone.
+      m_partLoader.Withdraw(page);
+      m_partsLoading.erase(loading);
+    }
+    // Those on screen first, then those of the margin around it.
+    const std::vector<WICRect> onScreen =
+        InParts(cover) ? PartsInView(cover, std::lround(place->rect.left * kx), std::lround(place->rect.top * ky),
+                                     window, false)
+                       : std::vector<WICRect>{};
     PageRequest request = RequestFor(page);
-    for (const WICRect& area : wanted)
-      if (std::none_of(image->parts.begin(), image->parts.end(),
-                       [&](const PagePart& part) { return part.area.X == area.X && part.area.Y == area.Y; }))
-        request.parts.push_back(area);
+    for (const std::vector<WICRect>* parts : {&onScreen, &wanted})
+      for (const WICRect& area : *parts)
+        if (request.parts.empty() || parts == &onScreen)
+          if (std::none_of(image->parts.begin(), image->parts.end(),
+                           [&](const PagePart& part) { return part.area.X == area.X && part.area.Y == area.Y; }))
+            request.parts.push_back(area);
     if (request.parts.empty()) continue;
     request.purpose = LoadFor::Rescale;
     request.partsCover = cover;
@@ -333,7 +345,7 @@ void CReadingUnit::KeepPartsInView() {
     request.decodeFor = [cover](D2D1_SIZE_U) { return cover; };
     request.budgetBytes = PartSourceBytes(image->size, cover, kPageBudgetBytes);
     m_partLoader.Submit(std::move(request));
-    m_partsLoading.insert(page);
+    m_partsLoading[page] = cover;
   }
 }
 
@@ -352,6 +364,10 @@ bool CReadingUnit::TakeParts(LoadedPage& loaded) {
     PageImage& held = m_columnPages[page];
     if (held.empty()) held.size = loaded.image.size;
     if (loaded.image.scaled) held.scaled = loaded.image.scaled;  // the copy that stands in
+    if (loaded.image.source) {
+      held.source = loaded.image.source;
+      held.decodedToDraw = loaded.image.decodedToDraw;
+    }
     add(held, m_column->CoverOf(page));
     return true;
   }
@@ -472,7 +488,12 @@ void CReadingUnit::KeepColumnReady() {
     asked = m_columnAsked.erase(asked);
   }
   const double scale = m_column->Scale();
-  const IPageView::Sizer sizer = [scale](D2D1_SIZE_U page) { return ContinuousLayout::PixelsAt(scale, page); };
+  // A page found too large to scale whole comes first as the small copy that
+  // stands in for its parts, decoded small for it.
+  const IPageView::Sizer sizer = [scale](D2D1_SIZE_U page) {
+    const D2D1_SIZE_U cover = ContinuousLayout::CoverAt(scale, page);
+    return InParts(cover) ? StandInOf(cover) : ContinuousLayout::PixelsAt(scale, page);
+  };
   const std::vector<ColumnPlace> visible = m_column->Visible();
   for (int32_t page : wanted) {
     if (page < 0 || page >= m_book.PageCount()) continue;
@@ -535,10 +556,16 @@ void CReadingUnit::KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScree
   request.purpose = onScreen ? LoadFor::Rescale : LoadFor::Likely;
   request.partsCover = cover;
   if (!hasStandIn) request.targetFor = [standIn](D2D1_SIZE_U) { return standIn; };
+  // The decoded pixels are kept while the page is wanted, so that the bands
+  // that come into the window are cut without decoding it again.
+  const bool kept = held != m_columnPages.end() && held->second.source &&
+                    (!held->second.decodedToDraw || Covers(held->second.source.get(), cover));
+  if (kept) request.source = held->second.source;
+  request.keepSource = true;
   request.decodeFor = [cover](D2D1_SIZE_U) { return cover; };
   request.budgetBytes = PartSourceBytes(m_column->SizeOf(page), cover, kPageBudgetBytes);
   m_partLoader.Submit(std::move(request));
-  m_partsLoading.insert(page);
+  m_partsLoading[page] = cover;
 }
 
 void CReadingUnit::TakeIntoColumn(LoadedPage& loaded) {

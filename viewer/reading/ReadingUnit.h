@@ -224,9 +224,10 @@ class CReadingUnit {
   ContinuousLayout* m_column = nullptr;
   std::map<int32_t, PageImage> m_columnPages;
   std::map<int32_t, double> m_columnAsked;
-  // The pages whose parts the part loader is making (one load at a time
-  // each: what it did not make is asked for when it ends).
-  std::set<int32_t> m_partsLoading;
+  // The pages whose parts the part loader is making, and the cover they
+  // are cut from (one load at a time each: what it did not make is asked
+  // for when it ends; one for another cover is dropped).
+  std::map<int32_t, D2D1_SIZE_U> m_partsLoading;
   int m_direction = 1;
   uint64_t m_columnBudget = kColumnBudgetBytes;
   // The page grid: its thumbnails, the pages asked of the workers, the

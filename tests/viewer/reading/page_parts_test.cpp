@@ -46,20 +46,22 @@ TEST(PageParts, Grid) {
 }
 
 TEST(PageParts, InView) {
-  // A 1600 x 2400 page at 800 %: 12800 x 19200 in parts of 3200 x 2048, on a
-  // window of 1600 x 1000 grown by 400 x 250 on each side.
+  // A 1600 x 2400 page at 800 %: 12800 x 19200 in 13 columns of 985 and rows
+  // of 1024, on a window of 1600 x 1000 grown by 400 x 250 on each side.
   const struct {
     const char* what;
     int64_t left, top;
+    bool margin;
     Parts parts;
   } cases[] = {
-      {"top left", 0, 0, {{0, 0}}},
-      {"across a corner of four", -2800, -1900, {{0, 0}, {3200, 0}, {0, 2048}, {3200, 2048}}},
-      {"bottom right", -(12800 - 1600), -(19200 - 1000), {{9600, 16384}, {9600, 18432}}},
-      {"off the page", 2000, 0, {}},
+      {"top left", 0, 0, false, {{0, 0}, {985, 0}}},
+      {"top left and the margin", 0, 0, true, {{0, 0}, {985, 0}, {1970, 0}, {0, 1024}, {985, 1024}, {1970, 1024}}},
+      {"bottom right", -(12800 - 1600), -(19200 - 1000), false, {{10835, 17408}, {11820, 17408}, {10835, 18432},
+                                                                 {11820, 18432}}},
+      {"off the page", 2000, 0, true, {}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(Corners(PartsInView({12800, 19200}, c.left, c.top, {1600, 1000})), c.parts) << c.what;
+    EXPECT_EQ(Corners(PartsInView({12800, 19200}, c.left, c.top, {1600, 1000}, c.margin)), c.parts) << c.what;
 }
 
 TEST(PageParts, WantedInTheColumn) {
