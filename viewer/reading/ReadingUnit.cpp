@@ -369,6 +369,7 @@ bool CReadingUnit::TakeParts(LoadedPage& loaded) {
       held.decodedToDraw = loaded.image.decodedToDraw;
     }
     add(held, m_column->CoverOf(page));
+    KeepOneSource();
     return true;
   }
   PageImage* image = m_cache.Edit(page);
@@ -477,6 +478,7 @@ void CReadingUnit::KeepColumnReady() {
   // Behind and far away: let go, and no longer made.
   for (auto held = m_columnPages.begin(); held != m_columnPages.end();)
     held = isWanted(held->first) ? std::next(held) : m_columnPages.erase(held);
+  KeepOneSource();
   for (auto asked = m_columnAsked.begin(); asked != m_columnAsked.end();) {
     if (isWanted(asked->first)) {
       ++asked;
@@ -556,8 +558,9 @@ void CReadingUnit::KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScree
   request.purpose = onScreen ? LoadFor::Rescale : LoadFor::Likely;
   request.partsCover = cover;
   if (!hasStandIn) request.targetFor = [standIn](D2D1_SIZE_U) { return standIn; };
-  // The decoded pixels are kept while the page is wanted, so that the bands
-  // that come into the window are cut without decoding it again.
+  // The decoded pixels are kept (those of one page at most, the nearest
+  // the middle of the window), so that the bands that come into the window
+  // are cut without decoding it again.
   const bool kept = held != m_columnPages.end() && held->second.source &&
                     (!held->second.decodedToDraw || Covers(held->second.source.get(), cover));
   if (kept) request.source = held->second.source;
@@ -566,6 +569,17 @@ void CReadingUnit::KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScree
   request.budgetBytes = PartSourceBytes(m_column->SizeOf(page), cover, kPageBudgetBytes);
   m_partLoader.Submit(std::move(request));
   m_partsLoading[page] = cover;
+}
+
+void CReadingUnit::KeepOneSource() {
+  const int32_t current = m_column->Current();
+  auto nearest = m_columnPages.end();
+  for (auto held = m_columnPages.begin(); held != m_columnPages.end(); ++held)
+    if (held->second.source &&
+        (nearest == m_columnPages.end() || std::abs(held->first - current) < std::abs(nearest->first - current)))
+      nearest = held;
+  for (auto held = m_columnPages.begin(); held != m_columnPages.end(); ++held)
+    if (held != nearest) held->second.source.Reset();
 }
 
 void CReadingUnit::TakeIntoColumn(LoadedPage& loaded) {

@@ -183,6 +183,9 @@ class CReadingUnit {
   // `cover` asked for (with a small copy of the whole to stand in where
   // they are not made yet), the others let go.
   void KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScreen);
+  // The decoded pixels bands are cut from, held for one page of the column
+  // at most: the nearest the page under the middle.
+  void KeepOneSource();
   // The pages on screen zoomed too far to scale whole: the parts in view
   // asked for, the others let go.
   void KeepPartsInView();
