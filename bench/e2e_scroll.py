@@ -332,8 +332,12 @@ def main():
             stays[page] += until - t
         print(f"         {args.tall} px at this rate: {args.tall / (NOTCH * args.rate):.1f} s current")
         if sharpness[True] and sharpness[False]:
+            others = statistics.median(sharpness[False])
             line(f"scroll: texture, tall pages / others ({len(sharpness[True])}, {len(sharpness[False])} grabs)",
-                 f"{statistics.median(sharpness[True]):.2f} / {statistics.median(sharpness[False]):.2f}", "equal")
+                 f"{statistics.median(sharpness[True]):.2f} / {others:.2f}", "equal")
+            blurred = sum(1 for t in sharpness[True] if t < 0.8 * others)
+            line("scroll: tall pages' grabs under 0.8 of the others' texture", f"{blurred} of {len(sharpness[True])}",
+                 "0")
         for page in tall:
             seen = widths.get(page)
             measured = (f"{statistics.median(w for w, _ in seen):.0f}, {statistics.median(s for _, s in seen):.0f}px"
