@@ -330,12 +330,13 @@ void CReadingUnit::KeepPartsInView() {
                                      window, false)
                        : std::vector<WICRect>{};
     PageRequest request = RequestFor(page);
-    for (const std::vector<WICRect>* parts : {&onScreen, &wanted})
+    for (const std::vector<WICRect>* parts : {&onScreen, &wanted}) {
       for (const WICRect& area : *parts)
-        if (request.parts.empty() || parts == &onScreen)
-          if (std::none_of(image->parts.begin(), image->parts.end(),
-                           [&](const PagePart& part) { return part.area.X == area.X && part.area.Y == area.Y; }))
-            request.parts.push_back(area);
+        if (std::none_of(image->parts.begin(), image->parts.end(),
+                         [&](const PagePart& part) { return part.area.X == area.X && part.area.Y == area.Y; }))
+          request.parts.push_back(area);
+      if (!request.parts.empty()) break;
+    }
     if (request.parts.empty()) continue;
     request.purpose = LoadFor::Rescale;
     request.partsCover = cover;
