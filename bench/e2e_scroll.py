@@ -2,20 +2,26 @@
 """Continuous scroll and zoom as a reader sees them, measured end to end.
 
 Starts the built viewer in an X server (Xvfb, 1600 x 1000) on a generated
-strip: 150 JPEG pages of 800 x 2400, five of them 800 x 20000, each with the
-stripe whose gray level is its number (make-book). After page 1 shows it
+strip: 150 JPEG pages of 800 x 2400, five of them 800 x 20000 (--tall: 60000
+makes them too large to scale whole, drawn in bands), each with the stripe
+whose gray level is its number (make-book). After page 1 shows it
 turns continuous scroll on (C) and turns the wheel down, 30 notches a second
 with real button presses (XTEST), to the last page, grabbing the row across
 the middle of the screen after each notch. It gives the interval between
 the frames Velmora presented meanwhile (VELMORA_TRACE_FRAMES), the grabs
 after the first second where the column showed the background where
 a page belongs (an empty slot), the width of the tall pages on screen, and
-the peak resident memory. Then, on a 1600 x 2400 page in best fit, it
-presses + a few times: the time from the key to the first frame presented
-(the quick one, scaled from what is at hand) and to the last within a
-second (the sharp one, scaled by the workers).
+the peak resident memory, and how sharp the tall pages are beside the others
+(the steps between neighbouring pixels of the row across a page's noise
+over those between pixels 8 apart: a page enlarged from a smaller copy has
+far less). Then, on a
+1600 x 2400 page in best fit, it presses + a few times: the time from the key
+to the first frame presented (the quick one, scaled from what is at hand)
+and to the last within a second (the sharp one, scaled by the workers); and
+from one to one, + up to 800 % (12800 x 19200, drawn in parts): the time from
+the last press to the last frame, and the peak memory.
 
-    bench/e2e_scroll.py build/release/bin [--seconds 0] [--rate 30] [--zooms 5]
+    bench/e2e_scroll.py build/release/bin [--seconds 0] [--rate 30] [--zooms 5] [--tall 20000]
 
 Needs python3-xlib (tools/install-deps.sh). Not a test: nothing here passes
 or fails; the goals are printed beside the figures.
@@ -65,14 +71,14 @@ class TracedViewer(Viewer):
             self.lines.put(line)
 
 
-def make_strip(bin_dir, work, pages):
+def make_strip(bin_dir, work, pages, tall_h=TALL_H):
     """The strip's folder and its tall pages' numbers, spread through it."""
     folder = os.path.join(work, "strip")
     os.makedirs(folder)
     tall = [pages * k // (TALL_COUNT + 1) for k in range(1, TALL_COUNT + 1)]
     make_book = os.path.join(bin_dir, "make-book")
     subprocess.run([make_book, folder, str(pages), str(STRIP_W), str(STRIP_H), "colour"], check=True)
-    subprocess.run([make_book, folder, str(pages), str(STRIP_W), str(TALL_H), "colour", ",".join(map(str, tall))],
+    subprocess.run([make_book, folder, str(pages), str(STRIP_W), str(tall_h), "colour", ",".join(map(str, tall))],
                    check=True)
     return folder, tall
 
@@ -111,6 +117,18 @@ def stripe_width(row, left):
     while same(end + 1):
         end += 1
     return end - start + 1
+
+
+def texture(row, left):
+    """How sharp a page's texture right of its stripe is: the mean step between neighbouring pixels over the
+    mean step between pixels 8 apart (near 1 for the per-pixel noise drawn one to one, far less when the
+    page is enlarged from a smaller copy)."""
+    xs = range(left + STRIPE_RIGHT + 8, min(left + STRIP_W - 16, SCREEN_W - 9))
+
+    def step(x, d):
+        return sum(abs(row[4 * x + c] - row[4 * (x + d) + c]) for c in range(3))
+    near, far = sum(step(x, 1) for x in xs), sum(step(x, 8) for x in xs)
+    return near / far if far else 0.0
 
 
 def page_at(current, when):
@@ -199,6 +217,31 @@ def zoom(screen, viewer, times):
         viewer.stop()
 
 
+def zoom_far(screen, viewer, presses=10):
+    """One to one, then + until 800 %: seconds from the last press to the first frame, to the last change of
+    the middle row on screen (the sharp frame) and to the last frame within 5 s; the middle row's sharpness
+    (as texture gives it) then; and the peak RSS."""
+    try:
+        settle(screen, viewer)
+        screen.press("o")
+        time.sleep(2.0)
+        for _ in range(presses - 1):
+            screen.press("plus")
+            time.sleep(0.15)
+        last = screen.press("plus")
+        row, changed = screen.row(), last
+        while time.monotonic() < last + 5.0:
+            now = screen.row()
+            if now != row:
+                row, changed = now, time.monotonic()
+            time.sleep(0.01)
+        frames = [t - last for t in list(viewer.presented) if last < t <= last + 5.0]
+        found = (frames[0], changed - last, frames[-1], len(frames)) if frames else None
+        return found, viewer.peak_rss_mb()
+    finally:
+        viewer.stop()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("bin", help="the folder of the built programs (build/release/bin)")
@@ -206,6 +249,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=0, help="stop the wheel after this long (0: at the last page)")
     parser.add_argument("--rate", type=float, default=30, help="wheel notches a second")
     parser.add_argument("--zooms", type=int, default=5, help="presses of + to time")
+    parser.add_argument("--tall", type=int, default=TALL_H, help="the tall pages' height")
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin)
     reexec_under_xvfb()
@@ -213,7 +257,7 @@ def main():
     work = tempfile.mkdtemp(prefix="velmora-e2e-")
     try:
         program_dir, home = scratch_program(bin_dir, work)
-        strip, tall = make_strip(bin_dir, work, args.pages)
+        strip, tall = make_strip(bin_dir, work, args.pages, args.tall)
         single = os.path.join(work, "single")
         os.makedirs(single)
         subprocess.run([os.path.join(bin_dir, "make-book"), single, "3", "1600", "2400", "colour"], check=True)
@@ -239,11 +283,14 @@ def main():
         empty = [page_at(viewer.current, t)[0] for t, row in later if empty_slot(row, left, background)]
         reached = viewer.current[-1][1] if viewer.current else None
         widths = {}  # tall page: (page width, stripe width) of grabs well inside it
+        sharpness = {True: [], False: []}  # tall or not: the texture of grabs well inside a page
         for t, row in grabs:
             page, since, until = page_at(viewer.current, t)
             edges = column_edges(row, background)
             if page in tall and since > 0.3 and until > 0.3 and edges:
                 widths.setdefault(page, []).append((edges[1] - edges[0] + 1, stripe_width(row, edges[0])))
+            if page is not None and since > 0.3 and until > 0.3 and edges and edges[1] - edges[0] + 1 == STRIP_W:
+                sharpness[page in tall].append(texture(row, edges[0]))
 
         # A home of its own again: the strip's continuous scroll, kept as the
         # last view, would be taken by a book the settings do not know.
@@ -252,9 +299,12 @@ def main():
         home = os.path.join(work, "home-zoom")
         os.makedirs(home)
         zooms = zoom(screen, velmora(program_dir, single, 0, home, TracedViewer), args.zooms)
+        home = os.path.join(work, "home-far")
+        os.makedirs(home)
+        far, far_rss = zoom_far(screen, velmora(program_dir, single, 0, home, TracedViewer))
 
         print(f"Continuous scroll over {args.pages} pages of {STRIP_W} x {STRIP_H} (pages"
-              f" {', '.join(map(str, tall))} {STRIP_W} x {TALL_H}): the wheel down at {args.rate:g} notches a"
+              f" {', '.join(map(str, tall))} {STRIP_W} x {args.tall}): the wheel down at {args.rate:g} notches a"
               f" second,\n{len(clicks)} notches in {last - first:.1f} s from page 1 to page {reached};"
               f" a grab of the middle row after each notch. Zoom: + on a\n1600 x 2400 page in best fit, {len(zooms)}"
               f" times, from the key to the first frame presented and to the last within a second.\n")
@@ -280,12 +330,19 @@ def main():
         stays = Counter()
         for (t, page), (until, _) in zip(viewer.current, viewer.current[1:] + [(last, None)]):
             stays[page] += until - t
-        print(f"         {TALL_H} px at this rate: {TALL_H / (NOTCH * args.rate):.1f} s current")
+        print(f"         {args.tall} px at this rate: {args.tall / (NOTCH * args.rate):.1f} s current")
+        if sharpness[True] and sharpness[False]:
+            others = statistics.median(sharpness[False])
+            line(f"scroll: texture, tall pages / others ({len(sharpness[True])}, {len(sharpness[False])} grabs)",
+                 f"{statistics.median(sharpness[True]):.2f} / {others:.2f}", "equal")
+            blurred = sum(1 for t in sharpness[True] if t < 0.8 * others)
+            line("scroll: tall pages' grabs under 0.8 of the others' texture", f"{blurred} of {len(sharpness[True])}",
+                 "0")
         for page in tall:
             seen = widths.get(page)
             measured = (f"{statistics.median(w for w, _ in seen):.0f}, {statistics.median(s for _, s in seen):.0f}px"
                         if seen else "not seen")
-            line(f"scroll: page {page} ({STRIP_W} x {TALL_H}) width, stripe; current",
+            line(f"scroll: page {page} ({STRIP_W} x {args.tall}) width, stripe; current",
                  f"{measured}; {stays[page]:.1f}s", f"{STRIP_W}, {STRIPE_RIGHT - STRIPE_LEFT}px")
         if zooms:
             line(f"zoom +: first frame, median (max)",
@@ -297,6 +354,11 @@ def main():
             line("zoom +: frames within 1 s, median", f"{statistics.median(z[2] for z in zooms):.0f}", "")
         else:
             line("zoom +: frames presented", "none", "")
+        if far:
+            line("zoom to 800 %: last press to first frame", f"{far[0] * 1000:.0f}ms", "")
+            line("zoom to 800 %: last press to the screen's last change", f"{far[1] * 1000:.0f}ms", "")
+            line(f"zoom to 800 %: last press to last frame ({far[3]} frames)", f"{far[2] * 1000:.0f}ms", "")
+        line("zoom to 800 %: peak RSS (VmHWM)", f"{far_rss:.0f}MB", "")
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -416,22 +416,28 @@ void D2D::DrawImage(const PageImage& page, const PagePlace& place) {
   // Whether the place's pixels are all the device pixels its rectangle covers.
   const D2D1_SIZE_U all = CurrentScreen().PlaceAt(place.rect).pixels;
   const bool covers = all.width == place.pixels.width && all.height == place.pixels.height;
+  const float left = std::round(place.rect.left * kx) / kx, top = std::round(place.rect.top * ky) / ky;
   if (scaled.width == place.pixels.width && scaled.height == place.pixels.height && !covers) {
-    // A page zoomed so far that its copy is made smaller: enlarged here.
+    // A page zoomed so far that its copy is made smaller: enlarged here,
+    // under the parts made for these pixels.
     m_renderTarget->DrawBitmap(page.scaled.get(), &place.rect, 1.0f, kLinear, nullptr);
-    return;
-  }
-  if (scaled.width == place.pixels.width && scaled.height == place.pixels.height) {
+  } else if (scaled.width == place.pixels.width && scaled.height == place.pixels.height) {
     // Made for exactly these pixels: drawn one to one, on whole pixels.
-    const float left = std::round(place.rect.left * kx) / kx, top = std::round(place.rect.top * ky) / ky;
     const D2D1_RECT_F dest{left, top, left + static_cast<float>(scaled.width) / kx,
                            top + static_cast<float>(scaled.height) / ky};
     m_renderTarget->DrawBitmap(page.scaled.get(), &dest, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR, nullptr);
-    return;
+  } else if (ID2D1Bitmap* bitmap = page.full ? page.full.get() : page.scaled.get(); bitmap != nullptr) {
+    // Until a copy for these pixels is made, the painter scales what there is.
+    m_renderTarget->DrawBitmap(bitmap, &place.rect, 1.0f, kLinear, nullptr);
   }
-  // Until a copy for these pixels is made, the painter scales what there is.
-  ID2D1Bitmap* bitmap = page.full ? page.full.get() : page.scaled.get();
-  m_renderTarget->DrawBitmap(bitmap, &place.rect, 1.0f, kLinear, nullptr);
+  for (const PagePart& part : page.parts) {
+    if (part.cover.width != all.width || part.cover.height != all.height) continue;
+    const float x = left + static_cast<float>(part.area.X) / kx, y = top + static_cast<float>(part.area.Y) / ky;
+    const D2D1_RECT_F dest{x, y, x + static_cast<float>(part.area.Width) / kx,
+                           y + static_cast<float>(part.area.Height) / ky};
+    m_renderTarget->DrawBitmap(part.bitmap.get(), &dest, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR,
+                               nullptr);
+  }
 }
 
 void D2D::DrawBackground(float left, float top, float right, float bottom, float opacity) {
@@ -463,7 +469,7 @@ void D2D::DrawLoupe(const Loupe& loupe, const PagePlace* places, const PageImage
                                 (d.bottom - my) * 2 + my};
     const bool full = pages[i]->full && (!pages[i]->decodedToDraw || !pages[i]->scaled);
     ID2D1Bitmap* bitmap = full ? pages[i]->full.get() : pages[i]->scaled.get();
-    m_renderTarget->DrawBitmap(bitmap, &magnified, 1.0f, kLinear, nullptr);
+    if (bitmap != nullptr) m_renderTarget->DrawBitmap(bitmap, &magnified, 1.0f, kLinear, nullptr);
   }
   m_renderTarget->PopAxisAlignedClip();
 

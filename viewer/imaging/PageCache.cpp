@@ -12,7 +12,9 @@ uint64_t BytesOf(const PageImage& image) {
     const D2D1_SIZE_U pixels = bitmap->GetPixelSize();
     return uint64_t{pixels.width} * pixels.height * 4;
   };
-  return bytes(image.full) + (image.scaled.get() != image.full.get() ? bytes(image.scaled) : 0);
+  uint64_t parts = 0;
+  for (const PagePart& part : image.parts) parts += bytes(part.bitmap);
+  return bytes(image.full) + (image.scaled.get() != image.full.get() ? bytes(image.scaled) : 0) + parts;
 }
 
 }  // namespace
@@ -64,7 +66,10 @@ void CPageCache::KeepFullPixelsOf(int32_t first, int32_t second) {
   m_shown[0] = first;
   m_shown[1] = second;
   for (Entry& entry : m_entries)
-    if (entry.age > 0 && entry.page != first && entry.page != second) entry.image.DropFullPixels();
+    if (entry.age > 0 && entry.page != first && entry.page != second) {
+      entry.image.DropFullPixels();
+      entry.image.parts.clear();  // made for the view they were on screen in
+    }
   Trim();
 }
 

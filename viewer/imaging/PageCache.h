@@ -32,8 +32,8 @@ class CPageCache {
   // Lets every page go.
   void Reset();
   // Drops the full pixels of every page but these, the pages on screen
-  // (where a scaled copy stands in for them): pages off screen keep only
-  // what draws them.
+  // (where a scaled copy stands in for them), and their parts made for a
+  // zoom: pages off screen keep only what draws them.
   void KeepFullPixelsOf(int32_t first, int32_t second);
   // What the entries' bitmaps take now.
   uint64_t Bytes() const;

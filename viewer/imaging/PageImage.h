@@ -5,9 +5,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/d2d1.h"
 #include "platform/wincodec.h"
+
+// A part of a page too large to scale as one bitmap: a rectangle of the
+// device pixels the whole page covers at `cover`, scaled on its own.
+struct PagePart {
+  D2D1_SIZE_U cover{};
+  WICRect area{};
+  ComRef<ID2D1Bitmap> bitmap;
+};
 
 struct PageImage {
   D2D1_SIZE_U size{};          // the decoded page's pixels (0 x 0: no page)
@@ -18,6 +27,9 @@ struct PageImage {
   // size it was drawn at (PageDecodedToDraw): not for the loupe, nor for a
   // larger size.
   bool decodedToDraw = false;
+  // Drawn one to one over whatever else there is, where the page covers
+  // their `cover` (a page in bands, or the part of a zoomed page in view).
+  std::vector<PagePart> parts;
 
   bool empty() const { return size.width == 0 || size.height == 0; }
   // A built-in picture: drawn from its full pixels, never scaled ahead.

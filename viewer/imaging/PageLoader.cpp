@@ -67,8 +67,24 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
     image.size = PageSizeOf(pixels.get());
     if (image.empty()) return result;
 
+    for (const WICRect& area : request.parts) {
+      ComRef<CWICBitmapScaler> scaler;
+      scaler.Set(new CWICBitmapScaler);
+      PagePart part{request.partsCover, area, {}};
+      // A part that cannot be made leaves its place to what else is drawn.
+      if (SUCCEEDED(scaler->Initialize(pixels.get(), part.cover.width, part.cover.height, &area)) &&
+          SUCCEEDED(request.make(scaler.get(), &part.bitmap)))
+        image.parts.push_back(std::move(part));
+    }
     const D2D1_SIZE_U target = request.targetFor ? request.targetFor(image.size) : D2D1_SIZE_U{};
     const bool scale = target.width > 0 && target.height > 0;
+    // Parts alone: nothing more is made of the page.
+    if (!request.parts.empty() && !scale && !request.keepFull) {
+      if (request.keepSource) image.source = pixels;
+      image.decodedToDraw = image.source && PageDecodedToDraw(pixels.get());
+      result.decoded = true;
+      return result;
+    }
     if (request.keepFull || !scale || SameSize(target, decoded)) {
       if (FAILED(request.make(pixels.get(), &image.full))) return result;
       if (scale && SameSize(target, decoded)) image.scaled = image.full;
@@ -93,9 +109,9 @@ LoadedPage LoadPage(const PageRequest& request, std::mutex& openLock) {
   return result;
 }
 
-CPageLoader::CPageLoader() {
+CPageLoader::CPageLoader(unsigned mostWorkers) {
   const unsigned cores = std::thread::hardware_concurrency();
-  const unsigned count = std::clamp(cores, 1u, 4u);
+  const unsigned count = std::clamp(cores, 1u, std::max(mostWorkers, 1u));
   for (unsigned i = 0; i < count; ++i) m_workers.emplace_back([this] { Work(); });
 }
 
@@ -143,6 +159,11 @@ void CPageLoader::Submit(PageRequest request) {
       job.ahead = job.ahead && ahead;
       if (request.targetFor) job.request.targetFor = std::move(request.targetFor);
       if (request.source) job.request.source = std::move(request.source);
+      if (!request.parts.empty()) {
+        job.request.parts = std::move(request.parts);
+        job.request.partsCover = request.partsCover;
+        job.request.budgetBytes = std::max(job.request.budgetBytes, request.budgetBytes);
+      }
       job.request.keepFull = job.request.keepFull || request.keepFull;
       job.request.keepSource = job.request.keepSource || request.keepSource;
       job.request.decodeFor = CoverBoth(std::move(job.request.decodeFor), std::move(request.decodeFor));

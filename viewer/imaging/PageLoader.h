@@ -45,6 +45,11 @@ struct PageRequest {
   // JPEG is then decoded at a fraction of its size (DecodeOptions::drawnAt).
   // None: every pixel (the loupe, tools).
   std::function<D2D1_SIZE_U(D2D1_SIZE_U page)> decodeFor;
+  // Parts of the page scaled on their own to the rectangles of the device
+  // pixels the whole page covers at `partsCover` (a page too large to scale
+  // whole): made from one decode, which is then let go.
+  D2D1_SIZE_U partsCover{};
+  std::vector<WICRect> parts;
   // Ahead: kept until taken, never among the finished (nor told of).
   LoadFor purpose = LoadFor::Shown;
   BitmapMaker make;
@@ -94,8 +99,8 @@ constexpr uint64_t kDecodeBytesInFlight = 4 * kPageBudgetBytes;
 
 class CPageLoader {
  public:
-  // At most as many workers as the machine has cores.
-  CPageLoader();
+  // At most as many workers as the machine has cores, and `mostWorkers`.
+  explicit CPageLoader(unsigned mostWorkers = 4);
   ~CPageLoader();
   CPageLoader(const CPageLoader&) = delete;
   CPageLoader& operator=(const CPageLoader&) = delete;
@@ -104,7 +109,8 @@ class CPageLoader {
   // takes what the new request adds: a more urgent purpose (and its place
   // in the queue), the size to scale to, pixels already decoded, the full
   // pixels kept, a larger size to decode for (every pixel when either asks
-  // for them). A page loading or loaded stays as it is.
+  // for them), the parts asked last. A page loading or loaded stays as it
+  // is.
   void Submit(PageRequest request);
   // A finished load its owner could not use yet (its page is not on screen
   // and may be next): kept until taken, as one made ahead.

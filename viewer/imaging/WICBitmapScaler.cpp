@@ -39,7 +39,9 @@ struct Taps {
   std::vector<int16_t> weights;  // 2 x `pairs` per output position
   uint32_t pairs = 0;
 
-  Taps(uint32_t from, uint32_t to, uint32_t positions) : first(positions, 0) {
+  // The output positions from `offset` on, of `to` in all (a part of the
+  // output scaled on its own has the same taps as in the whole).
+  Taps(uint32_t from, uint32_t to, uint32_t positions, uint32_t offset = 0) : first(positions, 0) {
     const double scale = static_cast<double>(from) / to;
     const double widen = std::max(scale, 1.0);  // shrinking: the filter covers every source pixel
     const double radius = kLobes * widen;
@@ -48,8 +50,9 @@ struct Taps {
     pairs = (most + 1) / 2;
     weights.assign(std::size_t{pairs} * 2 * positions, 0);
     std::vector<double> exact(most);
-    for (uint32_t i = 0; i < to; ++i) {
-      const double centre = (i + 0.5) * scale - 0.5;
+    const uint32_t count = std::min(positions, to - std::min(offset, to));
+    for (uint32_t i = 0; i < count; ++i) {
+      const double centre = (offset + i + 0.5) * scale - 0.5;
       int64_t lo = static_cast<int64_t>(std::ceil(centre - radius));
       int64_t hi = static_cast<int64_t>(std::floor(centre + radius));
       lo = std::max<int64_t>(lo, 0);
@@ -151,7 +154,7 @@ uint32_t BlockFor(uint32_t from, uint32_t to) {
 }
 
 bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth, uint32_t outHeight,
-              uint32_t outStride);
+              const WICRect& part, uint32_t outStride);
 
 }  // namespace
 
@@ -159,11 +162,20 @@ double LanczosKernel(double x) { return std::abs(x) >= kLobes ? 0.0 : Sinc(x) * 
 
 bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
                      uint32_t outHeight, uint32_t outStride) {
+  const WICRect all{0, 0, static_cast<int32_t>(outWidth), static_cast<int32_t>(outHeight)};
+  return ResampleLanczosPart(source, width, height, out, outWidth, outHeight, all, outStride);
+}
+
+bool ResampleLanczosPart(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
+                         uint32_t outHeight, const WICRect& part, uint32_t outStride) {
+  if (part.X < 0 || part.Y < 0 || part.Width <= 0 || part.Height <= 0 ||
+      static_cast<uint64_t>(part.X) + part.Width > outWidth || static_cast<uint64_t>(part.Y) + part.Height > outHeight)
+    return false;
   const uint32_t kx = BlockFor(width, outWidth), ky = BlockFor(height, outHeight);
-  if (kx == 1 && ky == 1) return Resample(source, width, height, out, outWidth, outHeight, outStride);
+  if (kx == 1 && ky == 1) return Resample(source, width, height, out, outWidth, outHeight, part, outStride);
   try {
     BlockRows blocks(source, width, height, kx, ky);
-    return Resample(blocks, blocks.Width(), blocks.Height(), out, outWidth, outHeight, outStride);
+    return Resample(blocks, blocks.Width(), blocks.Height(), out, outWidth, outHeight, part, outStride);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -280,12 +292,14 @@ void FilterDown(const int16_t* const* rows, const int16_t* w, uint32_t taps, std
 #endif
 
 bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth, uint32_t outHeight,
-              uint32_t outStride) {
+              const WICRect& part, uint32_t outStride) {
   try {
     // Output pixels are filtered across two at a time, the last one of an
     // odd row with no taps.
-    const uint32_t positions = (outWidth + 1) & ~1u;
-    const Taps across(width, outWidth, positions), down(height, outHeight, outHeight);
+    const auto partWidth = static_cast<uint32_t>(part.Width), partHeight = static_cast<uint32_t>(part.Height);
+    const uint32_t positions = (partWidth + 1) & ~1u;
+    const Taps across(width, outWidth, positions, static_cast<uint32_t>(part.X));
+    const Taps down(height, outHeight, partHeight, static_cast<uint32_t>(part.Y));
     const std::vector<int16_t> acrossWeights = AcrossWeights(across);
     // Pixels to make pairs from: the row, then zeros for the taps past it.
     const uint32_t paired = ((width + 3) & ~3u) + across.pairs * 2;
@@ -297,8 +311,8 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
     std::vector<int16_t> rows(values * ring);
     std::vector<const int16_t*> taps(down.pairs * 2);
     std::vector<uint8_t> row(values);
-    uint32_t next = 0;  // the next source row to filter across
-    for (uint32_t y = 0; y < outHeight; ++y) {
+    uint32_t next = down.first[0];  // the next source row to filter across: none above the part's
+    for (uint32_t y = 0; y < partHeight; ++y) {
       const uint32_t top = down.first[y], last = std::min(top + down.pairs * 2, height);
       for (; next < last; ++next) {
         if (!source.ReadRow(next, line.data())) return false;
@@ -308,7 +322,7 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
       // Taps past the last row have no weight: any row will do for them.
       for (uint32_t k = 0; k < taps.size(); ++k) taps[k] = &rows[(std::min(top + k, last - 1) % ring) * values];
       FilterDown(taps.data(), down.At(y), static_cast<uint32_t>(taps.size()), values, row.data());
-      std::copy_n(row.data(), std::size_t{outWidth} * 4, out + std::size_t{y} * outStride);
+      std::copy_n(row.data(), std::size_t{partWidth} * 4, out + std::size_t{y} * outStride);
     }
     return true;
   } catch (const std::bad_alloc&) {
@@ -318,8 +332,13 @@ bool Resample(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, 
 
 }  // namespace
 
-HRESULT CWICBitmapScaler::Initialize(IWICBitmapSource* source, UINT width, UINT height) {
+HRESULT CWICBitmapScaler::Initialize(IWICBitmapSource* source, UINT width, UINT height, const WICRect* part) {
   if (source == nullptr || width == 0 || height == 0) return E_INVALIDARG;
+  const WICRect all{0, 0, static_cast<int32_t>(width), static_cast<int32_t>(height)};
+  const WICRect made = part != nullptr ? *part : all;
+  if (made.X < 0 || made.Y < 0 || made.Width <= 0 || made.Height <= 0 ||
+      static_cast<uint64_t>(made.X) + made.Width > width || static_cast<uint64_t>(made.Y) + made.Height > height)
+    return E_INVALIDARG;
   WICPixelFormatGUID format{};
   UINT sourceWidth = 0, sourceHeight = 0;
   if (FAILED(source->GetPixelFormat(&format)) || format != GUID_WICPixelFormat32bppPBGRA) return E_INVALIDARG;
@@ -331,18 +350,19 @@ HRESULT CWICBitmapScaler::Initialize(IWICBitmapSource* source, UINT width, UINT 
   UINT stride = 0;
   // Written in the memory the drawing bitmap will use: no copy, and no
   // second buffer of fresh pages to fault in.
-  const HRESULT made = CreatePixelBuffer(width, height, &pixels, &out, &stride);
-  if (FAILED(made)) return made;
+  const auto partWidth = static_cast<UINT>(made.Width), partHeight = static_cast<UINT>(made.Height);
+  const HRESULT buffer = CreatePixelBuffer(partWidth, partHeight, &pixels, &out, &stride);
+  if (FAILED(buffer)) return buffer;
   try {
     SourceRows rows(source, sourceWidth, sourceHeight);
-    if (!ResampleLanczos(rows, sourceWidth, sourceHeight, out, width, height, stride))
+    if (!ResampleLanczosPart(rows, sourceWidth, sourceHeight, out, width, height, made, stride))
       return FAILED(rows.status()) ? rows.status() : E_OUTOFMEMORY;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
   m_pixels = std::move(pixels);
-  m_width = width;
-  m_height = height;
+  m_width = partWidth;
+  m_height = partHeight;
   return S_OK;
 }
 

@@ -26,6 +26,10 @@ class RowSource {
 };
 bool ResampleLanczos(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
                      uint32_t outHeight, uint32_t outStride);
+// The same for `part` of the output alone (written at `out`), exactly as
+// the whole would have it: the source rows above the part are not read.
+bool ResampleLanczosPart(RowSource& source, uint32_t width, uint32_t height, uint8_t* out, uint32_t outWidth,
+                         uint32_t outHeight, const WICRect& part, uint32_t outStride);
 
 class CWICBitmapScaler final : public CUnknownImpl<IWICBitmapSource> {
  public:
@@ -43,7 +47,9 @@ class CWICBitmapScaler final : public CUnknownImpl<IWICBitmapSource> {
   // Scales a 32bppPBGRA source to width x height (each at least 1) at once.
   // S_OK; E_INVALIDARG for another format or an empty size; E_OUTOFMEMORY;
   // the source's failure when its pixels cannot be read.
-  HRESULT Initialize(IWICBitmapSource* source, UINT width, UINT height);
+  // With `part`, only that rectangle of the scaled page is made (and is the
+  // scaler's size): a page too large to scale whole, cut into parts.
+  HRESULT Initialize(IWICBitmapSource* source, UINT width, UINT height, const WICRect* part = nullptr);
 
  private:
   ~CWICBitmapScaler() override = default;

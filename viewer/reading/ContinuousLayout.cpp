@@ -3,18 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
+#include "viewer/reading/PageParts.h"
 #include "viewer/reading/ViewScale.h"
 
-namespace {
-
-// The device pixels a page of this size covers at `scale`, unbounded.
-D2D1_SIZE_U CoverAt(double scale, D2D1_SIZE_U size) {
+D2D1_SIZE_U ContinuousLayout::CoverAt(double scale, D2D1_SIZE_U size) {
   if (size.width == 0 || size.height == 0) return {};
   return {static_cast<UINT>(std::max<int64_t>(1, std::llround(size.width * scale))),
           static_cast<UINT>(std::max<int64_t>(1, std::llround(size.height * scale)))};
 }
-
-}  // namespace
 
 void ContinuousLayout::Reset(int32_t count) {
   m_pages.assign(static_cast<std::size_t>(std::max(count, 0)), Entry{});
@@ -92,6 +88,38 @@ D2D1_SIZE_U ContinuousLayout::PixelsAt(double scale, D2D1_SIZE_U size) {
 D2D1_SIZE_U ContinuousLayout::PixelsOf(int32_t page) const {
   if (page < 0 || page >= count()) return {};
   return PixelsAt(Scale(), m_pages[static_cast<std::size_t>(page)].size);
+}
+
+D2D1_SIZE_U ContinuousLayout::CoverOf(int32_t page) const {
+  if (page < 0 || page >= count()) return {};
+  return CoverAt(Scale(), m_pages[static_cast<std::size_t>(page)].size);
+}
+
+std::vector<WICRect> ContinuousLayout::PartsWanted(int32_t page, int direction) const {
+  std::vector<WICRect> wanted;
+  const D2D1_SIZE_U cover = CoverOf(page);
+  if (!InParts(cover) || m_pages[static_cast<std::size_t>(page)].state == Entry::State::NoPage) return wanted;
+  // The window over the page's cover, as Visible places it.
+  const std::vector<int64_t> tops = Tops();
+  const int64_t pan = std::llround(std::clamp(m_panX, -MostPan(), MostPan()));
+  const int64_t width = std::llround(ScreenWidth()), height = std::llround(ScreenHeight());
+  const int64_t left = (static_cast<int64_t>(cover.width) - width) / 2 + pan;
+  const int64_t top = std::llround(m_offset) - tops[static_cast<std::size_t>(page)];
+  const int64_t margin = width / 4;
+  auto add = [&](int64_t from, int64_t to) {
+    for (const WICRect& part : PartsMeeting(cover, {left - margin, from, left + width + margin, to}))
+      if (std::none_of(wanted.begin(), wanted.end(), [&](const WICRect& w) { return w.X == part.X && w.Y == part.Y; }))
+        wanted.push_back(part);
+  };
+  add(top, top + height);
+  if (direction < 0) {
+    add(top - 2 * height, top);
+    add(top + height, top + 2 * height);
+  } else {
+    add(top + height, top + 3 * height);
+    add(top - height, top);
+  }
+  return wanted;
 }
 
 void ContinuousLayout::Estimate() {
@@ -215,9 +243,16 @@ std::vector<int32_t> ContinuousLayout::Wanted(int direction, uint64_t budgetByte
   const std::vector<int64_t> tops = Tops();
   const double scale = Scale();
   uint64_t bytes = 0;
+  // A page made in parts takes what its wanted parts take.
+  auto bytesOf = [&](int32_t page, D2D1_SIZE_U pixels) {
+    if (!InParts(CoverOf(page))) return BytesOf(pixels);
+    uint64_t sum = 0;
+    for (const WICRect& part : PartsWanted(page, direction)) sum += ::BytesOf(part);
+    return sum;
+  };
   for (const ColumnPlace& place : Visible()) {
     wanted.push_back(place.page);
-    bytes += BytesOf(place.place.pixels);
+    bytes += bytesOf(place.page, place.place.pixels);
   }
   if (wanted.empty()) return wanted;
   const double screen = ScreenHeight();
@@ -231,7 +266,7 @@ std::vector<int32_t> ContinuousLayout::Wanted(int direction, uint64_t budgetByte
       const bool near = way > 0 ? static_cast<double>(tops[at]) < bottom + screens * screen
                                 : static_cast<double>(tops[at + 1]) > top - screens * screen;
       if (!near) return;
-      const uint64_t more = BytesOf(PixelsAt(scale, m_pages[at].size));
+      const uint64_t more = bytesOf(k, PixelsAt(scale, m_pages[at].size));
       if (bytes + more > budgetBytes) return;
       bytes += more;
       wanted.push_back(k);

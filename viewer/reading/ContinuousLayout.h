@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/wincodec.h"
 #include "viewer/imaging/D2D.h"
 
 // A page of the column placed on screen.
@@ -43,6 +44,8 @@ class ContinuousLayout {
   // The device pixels a page of this size covers at `scale` (bounded to
   // what the scaler makes at most: the painter enlarges a smaller copy).
   static D2D1_SIZE_U PixelsAt(double scale, D2D1_SIZE_U size);
+  // The same, unbounded.
+  static D2D1_SIZE_U CoverAt(double scale, D2D1_SIZE_U size);
 
   // Where the window's top stands over the column, in device pixels.
   double offset() const { return m_offset; }
@@ -62,10 +65,27 @@ class ContinuousLayout {
   // The pages to have ready, most urgent first: those on screen, then
   // those within two screens ahead in the direction of scrolling (+1 down,
   // -1 up), then one screen behind; as many of the ones off screen as fit
-  // in `budgetBytes` of scaled pixels.
+  // in `budgetBytes` of scaled pixels (a page made in parts counts the
+  // parts it wants).
   std::vector<int32_t> Wanted(int direction, uint64_t budgetBytes) const;
+  // Whether the page's size is known (not an estimate, and a page).
+  bool Known(int32_t page) const {
+    return page >= 0 && page < count() && m_pages[static_cast<std::size_t>(page)].state == Entry::State::Known;
+  }
+  // The page's own pixels (its estimate while unknown).
+  D2D1_SIZE_U SizeOf(int32_t page) const {
+    return page >= 0 && page < count() ? m_pages[static_cast<std::size_t>(page)].size : D2D1_SIZE_U{};
+  }
   // The device pixels the page is drawn at now (its estimate while unknown).
   D2D1_SIZE_U PixelsOf(int32_t page) const;
+  // All the device pixels the page covers now, unbounded: a page too large
+  // to scale as one bitmap (InParts) is made in parts of this.
+  D2D1_SIZE_U CoverOf(int32_t page) const;
+  // The parts of such a page to have ready, most urgent first: those on
+  // screen, then those within two screens ahead in the direction of
+  // scrolling, then one screen behind (across, the window grown by a
+  // quarter of its width on each side). None for a page made whole.
+  std::vector<WICRect> PartsWanted(int32_t page, int direction) const;
   // Bytes a scaled copy of these pixels takes.
   static uint64_t BytesOf(D2D1_SIZE_U pixels) { return 4ull * pixels.width * pixels.height; }
 

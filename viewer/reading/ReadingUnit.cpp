@@ -1,6 +1,7 @@
 #include "viewer/reading/ReadingUnit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <new>
 #include <string>
@@ -33,6 +34,8 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
 
 void CReadingUnit::DropPages() {
   m_loader.Cancel();
+  m_partLoader.Cancel();
+  m_partsLoading.clear();
   m_cache.Reset();
   m_thumbnails.Reset();
   m_gridAsked.clear();
@@ -285,6 +288,100 @@ void CReadingUnit::Rescale() {
     request.targetFor = [target](D2D1_SIZE_U) { return target; };
     m_loader.Submit(std::move(request));
   }
+  KeepPartsInView();
+}
+
+void CReadingUnit::KeepPartsInView() {
+  if (m_column != nullptr || m_grid != nullptr) return;
+  const Screen screen = m_renderer.CurrentScreen();
+  const float kx = screen.dpiX / 96.0f, ky = screen.dpiY / 96.0f;
+  const D2D1_SIZE_U window{static_cast<UINT>(std::lround(screen.width * kx)),
+                           static_cast<UINT>(std::lround(screen.height * ky))};
+  const Placement placement = Placed();
+  const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
+                                                       {m_book.second, &placement.second}};
+  for (const auto& [page, place] : shown) {
+    if (page < 0 || place->pixels.width == 0) continue;
+    PageImage* image = m_cache.Edit(page);
+    if (image == nullptr) continue;
+    const D2D1_SIZE_U cover = screen.PlaceAt(place->rect).pixels;
+    const std::vector<WICRect> wanted =
+        InParts(cover) ? PartsInView(cover, std::lround(place->rect.left * kx), std::lround(place->rect.top * ky), window)
+                       : std::vector<WICRect>{};
+    auto isWanted = [&](const WICRect& area) {
+      return std::any_of(wanted.begin(), wanted.end(), [&](const WICRect& w) { return w.X == area.X && w.Y == area.Y; });
+    };
+    // Out of view, or made for another zoom: let go.
+    const std::size_t had = image->parts.size();
+    std::erase_if(image->parts, [&](const PagePart& part) { return !SameSize(part.cover, cover) || !isWanted(part.area); });
+    if (image->parts.size() != had) {
+      if (page == m_book.current) m_first = *image;
+      if (page == m_book.second) m_second = *image;
+    }
+    if (auto loading = m_partsLoading.find(page); loading != m_partsLoading.end()) {
+      if (SameSize(loading->second, cover)) continue;
+      // Made for a zoom that is gone.
+      m_partLoader.Withdraw(page);
+      m_partsLoading.erase(loading);
+    }
+    // Those on screen first, then those of the margin around it.
+    const std::vector<WICRect> onScreen =
+        InParts(cover) ? PartsInView(cover, std::lround(place->rect.left * kx), std::lround(place->rect.top * ky),
+                                     window, false)
+                       : std::vector<WICRect>{};
+    PageRequest request = RequestFor(page);
+    for (const std::vector<WICRect>* parts : {&onScreen, &wanted}) {
+      for (const WICRect& area : *parts)
+        if (std::none_of(image->parts.begin(), image->parts.end(),
+                         [&](const PagePart& part) { return part.area.X == area.X && part.area.Y == area.Y; }))
+          request.parts.push_back(area);
+      if (!request.parts.empty()) break;
+    }
+    if (request.parts.empty()) continue;
+    request.purpose = LoadFor::Rescale;
+    request.partsCover = cover;
+    // Cut from the pixels the zoom keeps; decoded again only where they were
+    // decoded small.
+    if (!image->decodedToDraw) request.source = image->source;
+    request.decodeFor = [cover](D2D1_SIZE_U) { return cover; };
+    request.budgetBytes = PartSourceBytes(image->size, cover, kPageBudgetBytes);
+    m_partLoader.Submit(std::move(request));
+    m_partsLoading[page] = cover;
+  }
+}
+
+bool CReadingUnit::TakeParts(LoadedPage& loaded) {
+  const int32_t page = loaded.page;
+  m_partsLoading.erase(page);
+  if (!loaded.decoded || m_grid != nullptr) return false;
+  auto add = [&](PageImage& image, D2D1_SIZE_U cover) {
+    std::erase_if(image.parts, [&](const PagePart& part) { return !SameSize(part.cover, cover); });
+    for (PagePart& part : loaded.image.parts)
+      if (SameSize(part.cover, cover)) image.parts.push_back(std::move(part));
+  };
+  if (m_column != nullptr) {
+    // Scrolled far away meanwhile: not held.
+    if (m_columnAsked.count(page) == 0) return false;
+    PageImage& held = m_columnPages[page];
+    if (held.empty()) held.size = loaded.image.size;
+    if (loaded.image.scaled) held.scaled = loaded.image.scaled;  // the copy that stands in
+    if (loaded.image.source) {
+      held.source = loaded.image.source;
+      held.decodedToDraw = loaded.image.decodedToDraw;
+    }
+    add(held, m_column->CoverOf(page));
+    KeepOneSource();
+    return true;
+  }
+  PageImage* image = m_cache.Edit(page);
+  if (image == nullptr || !SameSize(image->size, loaded.image.size)) return false;
+  const Placement placement = Placed();
+  const PagePlace& place = page == m_book.current ? placement.first : placement.second;
+  if (page != m_book.current && page != m_book.second) return false;
+  add(*image, m_renderer.CurrentScreen().PlaceAt(place.rect).pixels);
+  if (page == m_book.current) m_first = *image;
+  if (page == m_book.second) m_second = *image;
+  return true;
 }
 
 void CReadingUnit::Resized() {
@@ -299,6 +396,10 @@ void CReadingUnit::Resized() {
 
 bool CReadingUnit::Collect() {
   bool repaint = false;
+  bool partsMade = false;
+  for (LoadedPage& loaded : m_partLoader.TakeFinished()) partsMade = TakeParts(loaded) || partsMade;
+  if (partsMade && m_column == nullptr) KeepPartsInView();  // what the view wants more meanwhile
+  repaint = partsMade;
   for (LoadedPage& loaded : m_loader.TakeFinished()) {
     if (m_grid != nullptr) {
       TakeIntoGrid(loaded);
@@ -337,10 +438,12 @@ bool CReadingUnit::Collect() {
 }
 
 bool CReadingUnit::FinishLoads() {
-  m_loader.WaitIdle();
-  bool repaint = Collect();
-  m_loader.WaitIdle();
-  repaint = Collect() || repaint;
+  bool repaint = false;
+  for (int round = 0; round < 3; ++round) {
+    m_loader.WaitIdle();
+    m_partLoader.WaitIdle();
+    repaint = Collect() || repaint;
+  }
   return repaint;
 }
 
@@ -348,6 +451,8 @@ void CReadingUnit::ShowColumn(ContinuousLayout* column, int direction) {
   if (column != m_column) {
     // The loads of the other way of reading are for other sizes.
     m_loader.Cancel();
+    m_partLoader.Cancel();
+    m_partsLoading.clear();
     m_columnPages.clear();
     m_columnAsked.clear();
     m_column = column;
@@ -374,16 +479,24 @@ void CReadingUnit::KeepColumnReady() {
   // Behind and far away: let go, and no longer made.
   for (auto held = m_columnPages.begin(); held != m_columnPages.end();)
     held = isWanted(held->first) ? std::next(held) : m_columnPages.erase(held);
+  KeepOneSource();
   for (auto asked = m_columnAsked.begin(); asked != m_columnAsked.end();) {
     if (isWanted(asked->first)) {
       ++asked;
       continue;
     }
     m_loader.Withdraw(asked->first);
+    m_partLoader.Withdraw(asked->first);
+    m_partsLoading.erase(asked->first);
     asked = m_columnAsked.erase(asked);
   }
   const double scale = m_column->Scale();
-  const IPageView::Sizer sizer = [scale](D2D1_SIZE_U page) { return ContinuousLayout::PixelsAt(scale, page); };
+  // A page found too large to scale whole comes first as the small copy that
+  // stands in for its parts, decoded small for it.
+  const IPageView::Sizer sizer = [scale](D2D1_SIZE_U page) {
+    const D2D1_SIZE_U cover = ContinuousLayout::CoverAt(scale, page);
+    return InParts(cover) ? StandInOf(cover) : ContinuousLayout::PixelsAt(scale, page);
+  };
   const std::vector<ColumnPlace> visible = m_column->Visible();
   for (int32_t page : wanted) {
     if (page < 0 || page >= m_book.PageCount()) continue;
@@ -395,10 +508,14 @@ void CReadingUnit::KeepColumnReady() {
       continue;
     }
     if (entry.state != PageState::Unknown && entry.state != PageState::Image) continue;
+    const bool onScreen = std::any_of(visible.begin(), visible.end(), [&](const ColumnPlace& p) { return p.page == page; });
+    if (const D2D1_SIZE_U cover = m_column->CoverOf(page); m_column->Known(page) && InParts(cover)) {
+      KeepColumnParts(page, cover, onScreen);
+      continue;
+    }
     // Asked for at this scale already: made, or on its way.
     if (auto asked = m_columnAsked.find(page); asked != m_columnAsked.end() && asked->second == scale) continue;
     PageRequest request = RequestFor(page);
-    const bool onScreen = std::any_of(visible.begin(), visible.end(), [&](const ColumnPlace& p) { return p.page == page; });
     // Those on screen before those ahead, in the order wanted.
     request.purpose = onScreen ? LoadFor::Rescale : LoadFor::Likely;
     request.targetFor = sizer;
@@ -408,6 +525,62 @@ void CReadingUnit::KeepColumnReady() {
     m_loader.Submit(std::move(request));
     m_columnAsked[page] = scale;
   }
+}
+
+void CReadingUnit::KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScreen) {
+  const double scale = m_column->Scale();
+  const std::vector<WICRect> wanted = m_column->PartsWanted(page, m_direction);
+  auto same = [](const WICRect& a, const WICRect& b) { return a.X == b.X && a.Y == b.Y; };
+  auto held = m_columnPages.find(page);
+  if (held != m_columnPages.end())
+    std::erase_if(held->second.parts, [&](const PagePart& part) {
+      return !SameSize(part.cover, cover) ||
+             std::none_of(wanted.begin(), wanted.end(), [&](const WICRect& w) { return same(w, part.area); });
+    });
+  auto asked = m_columnAsked.find(page);
+  if (asked == m_columnAsked.end() || asked->second != scale) {
+    // Asked for at another scale: those loads end.
+    m_loader.Withdraw(page);
+    m_partLoader.Withdraw(page);
+    m_partsLoading.erase(page);
+  }
+  m_columnAsked[page] = scale;
+  // One load at a time: what it does not make is asked for when it ends.
+  if (m_partsLoading.count(page) != 0) return;
+  PageRequest request = RequestFor(page);
+  for (const WICRect& area : wanted)
+    if (held == m_columnPages.end() || std::none_of(held->second.parts.begin(), held->second.parts.end(),
+                                                    [&](const PagePart& part) { return same(part.area, area); }))
+      request.parts.push_back(area);
+  const D2D1_SIZE_U standIn = StandInOf(cover);
+  const bool hasStandIn = held != m_columnPages.end() && held->second.scaled &&
+                          SameSize(held->second.scaled->GetPixelSize(), standIn);
+  if (request.parts.empty() && hasStandIn) return;
+  request.purpose = onScreen ? LoadFor::Rescale : LoadFor::Likely;
+  request.partsCover = cover;
+  if (!hasStandIn) request.targetFor = [standIn](D2D1_SIZE_U) { return standIn; };
+  // The decoded pixels are kept (those of one page at most, the nearest
+  // the middle of the window), so that the bands that come into the window
+  // are cut without decoding it again.
+  const bool kept = held != m_columnPages.end() && held->second.source &&
+                    (!held->second.decodedToDraw || Covers(held->second.source.get(), cover));
+  if (kept) request.source = held->second.source;
+  request.keepSource = true;
+  request.decodeFor = [cover](D2D1_SIZE_U) { return cover; };
+  request.budgetBytes = PartSourceBytes(m_column->SizeOf(page), cover, kPageBudgetBytes);
+  m_partLoader.Submit(std::move(request));
+  m_partsLoading[page] = cover;
+}
+
+void CReadingUnit::KeepOneSource() {
+  const int32_t current = m_column->Current();
+  auto nearest = m_columnPages.end();
+  for (auto held = m_columnPages.begin(); held != m_columnPages.end(); ++held)
+    if (held->second.source &&
+        (nearest == m_columnPages.end() || std::abs(held->first - current) < std::abs(nearest->first - current)))
+      nearest = held;
+  for (auto held = m_columnPages.begin(); held != m_columnPages.end(); ++held)
+    if (held != nearest) held->second.source.Reset();
 }
 
 void CReadingUnit::TakeIntoColumn(LoadedPage& loaded) {
@@ -447,6 +620,8 @@ void CReadingUnit::ShowGrid(const PageGrid* grid) {
     const bool leaving = grid == nullptr;
     // The loads of the pages or the column wait; the grid's own end.
     m_loader.Cancel();
+    m_partLoader.Cancel();
+    m_partsLoading.clear();
     m_gridAsked.clear();
     m_grid = grid;
     if (leaving) {

@@ -29,6 +29,7 @@
 #include "viewer/imaging/ThumbnailStore.h"
 #include "viewer/reading/ContinuousLayout.h"
 #include "viewer/reading/PageGrid.h"
+#include "viewer/reading/PageParts.h"
 #include "viewer/reading/PageView.h"
 
 // How pages are read and laid out now: the window's settings of the moment.
@@ -62,11 +63,15 @@ class CReadingUnit {
 
   // Called from a worker's thread when something waits to be taken in
   // (by Collect, on the owner's thread).
-  void WhenReady(std::function<void()> ready) { m_loader.WhenFinished(std::move(ready)); }
+  void WhenReady(std::function<void()> ready) {
+    m_partLoader.WhenFinished(ready);
+    m_loader.WhenFinished(std::move(ready));
+  }
   // Whether to stop decoding (the program being told to end): no new
   // decode starts, and a wait for a worker ends early.
   void GiveWayWhen(std::function<bool()> giveWay) {
     m_giveWay = giveWay;
+    m_partLoader.GiveWayWhen(giveWay);
     m_loader.GiveWayWhen(std::move(giveWay));
   }
 
@@ -100,6 +105,9 @@ class CReadingUnit {
   // The pages on screen made for the size they are drawn at now (and their
   // full pixels while the loupe is on).
   void Rescale();
+  // The window moved over pages larger than it: the parts of a page zoomed
+  // too far to scale whole that come into view are made.
+  void Panned() { KeepPartsInView(); }
   // The drawing area changed size: the pages on screen are made again for
   // it, and the pages asked for ahead and still queued take its sizes.
   void Resized();
@@ -109,7 +117,9 @@ class CReadingUnit {
   bool FinishLoads();
   // Whether the workers ended the loads under way within `within` (the end
   // of the program: one stuck in a long archive read is left behind).
-  bool WaitForWorkers(std::chrono::milliseconds within) { return m_loader.WaitForWorkers(within); }
+  bool WaitForWorkers(std::chrono::milliseconds within) {
+    return m_loader.WaitForWorkers(within) && m_partLoader.WaitForWorkers(within);
+  }
 
   // Continuous scroll over `column` (its owner's; null: back to pages and
   // spreads, where the next turn puts pages on screen): the pages it covers
@@ -169,6 +179,19 @@ class CReadingUnit {
   // A load finished for the column: its page's state and size, and its
   // pixels when still wanted.
   void TakeIntoColumn(LoadedPage& loaded);
+  // A page of the column too large to scale whole: the parts it wants at
+  // `cover` asked for (with a small copy of the whole to stand in where
+  // they are not made yet), the others let go.
+  void KeepColumnParts(int32_t page, D2D1_SIZE_U cover, bool onScreen);
+  // The decoded pixels bands are cut from, held for one page of the column
+  // at most: the nearest the page under the middle.
+  void KeepOneSource();
+  // The pages on screen zoomed too far to scale whole: the parts in view
+  // asked for, the others let go.
+  void KeepPartsInView();
+  // Parts made: kept with their page while it still wants them; whether
+  // the screen gains.
+  bool TakeParts(LoadedPage& loaded);
 
   // The grid's pages wanted now asked for: from the disk first, the others
   // on the workers.
@@ -204,6 +227,10 @@ class CReadingUnit {
   ContinuousLayout* m_column = nullptr;
   std::map<int32_t, PageImage> m_columnPages;
   std::map<int32_t, double> m_columnAsked;
+  // The pages whose parts the part loader is making, and the cover they
+  // are cut from (one load at a time each: what it did not make is asked
+  // for when it ends; one for another cover is dropped).
+  std::map<int32_t, D2D1_SIZE_U> m_partsLoading;
   int m_direction = 1;
   uint64_t m_columnBudget = kColumnBudgetBytes;
   // The page grid: its thumbnails, the pages asked of the workers, the
@@ -218,6 +245,10 @@ class CReadingUnit {
   std::vector<int32_t> m_passOrder;
   enum class DiskState : uint8_t { Unknown, Kept, Missing };
   std::vector<DiskState> m_onDisk;  // by page
-  // Last, so that its workers stop first.
+  // Last, so that their workers stop first. The parts of pages too large
+  // to scale whole have a worker of their own, so that they do not wait
+  // behind a page's whole copy; one, so that one such decode is held at a
+  // time.
   CPageLoader m_loader;
+  CPageLoader m_partLoader{1};
 };

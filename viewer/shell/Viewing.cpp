@@ -71,7 +71,10 @@ bool CMainWindow::Pan(float dx, float dy) {
   const ScaledLayout after = Layout();
   m_viewScale.panX = after.panX;
   m_viewScale.panY = after.panY;
-  return std::fabs(after.panX - before.panX) > 0.25f || std::fabs(after.panY - before.panY) > 0.25f;
+  const bool moved = std::fabs(after.panX - before.panX) > 0.25f || std::fabs(after.panY - before.panY) > 0.25f;
+  // Over a page zoomed too far to scale whole, the parts that come into view.
+  if (moved) m_pages.Panned();
+  return moved;
 }
 
 void CMainWindow::PanToStart() {
@@ -107,7 +110,10 @@ void CMainWindow::OnDrag(int32_t x, int32_t y) {
   if (m_inColumn) {
     // Sideways too, over a column zoomed wider than the window.
     const bool across = m_column.PanBy(static_cast<double>(m_dragX - x) * m_column.screen().dpiX / 96.0);
-    if (!ScrollColumn(static_cast<double>(m_dragY - y)) && across) Invalidate();
+    if (!ScrollColumn(static_cast<double>(m_dragY - y)) && across) {
+      m_pages.ShowColumn(&m_column, +1);  // the parts of a page in parts that come into view
+      Invalidate();
+    }
     m_dragX = x;
     m_dragY = y;
     return;

@@ -216,3 +216,47 @@ TEST(Scaler, StaysWithinOneLevelOfExactArithmetic) {
 }
 
 }  // namespace
+
+// Rows read in order from wherever a part begins; the first one read.
+class RowsFrom final : public RowSource {
+ public:
+  explicit RowsFrom(const NoiseRows& all) : m_all(all) {}
+  bool ReadRow(uint32_t y, uint8_t* row) override {
+    EXPECT_TRUE(first < 0 || static_cast<int64_t>(y) == last + 1) << "rows once each, in order";
+    if (first < 0) first = y;
+    last = y;
+    std::memcpy(row, &m_all.pixels[std::size_t{y} * m_all.width * 4], std::size_t{m_all.width} * 4);
+    return true;
+  }
+  int64_t first = -1, last = -1;
+
+ private:
+  const NoiseRows& m_all;
+};
+
+TEST(Scaler, APartIsThatPartOfTheWhole) {
+  const struct {
+    uint32_t w, h, outW, outH;
+    WICRect part;
+    int64_t firstRowAtLeast;  // rows above the part's filter are not read
+  } cases[] = {
+      {40, 300, 80, 2400, {0, 1024, 80, 512}, 120},      // a band of a tall page enlarged
+      {40, 300, 80, 2400, {17, 2300, 33, 100}, 280},     // a corner, odd width
+      {300, 600, 200, 400, {0, 200, 200, 200}, 290},     // shrunk
+      {400, 800, 40, 80, {5, 40, 30, 40}, 360},          // shrunk so far the rows are averaged first
+  };
+  for (const auto& c : cases) {
+    NoiseRows whole(c.w, c.h);
+    std::vector<BYTE> all(std::size_t{c.outW} * c.outH * 4);
+    ASSERT_TRUE(ResampleLanczos(whole, c.w, c.h, all.data(), c.outW, c.outH, c.outW * 4));
+    RowsFrom rows(whole);
+    const uint32_t stride = static_cast<uint32_t>(c.part.Width) * 4;
+    std::vector<BYTE> part(std::size_t{stride} * c.part.Height);
+    ASSERT_TRUE(ResampleLanczosPart(rows, c.w, c.h, part.data(), c.outW, c.outH, c.part, stride));
+    EXPECT_GE(rows.first, c.firstRowAtLeast);
+    for (int32_t y = 0; y < c.part.Height; ++y)
+      ASSERT_EQ(0, std::memcmp(&part[std::size_t(y) * stride],
+                               &all[(std::size_t(c.part.Y + y) * c.outW + c.part.X) * 4], stride))
+          << c.outW << "x" << c.outH << " row " << y;
+  }
+}
