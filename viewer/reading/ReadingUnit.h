@@ -156,6 +156,12 @@ class CReadingUnit {
   // -1 when none does.
   int32_t FirstPage();
   PageRequest RequestFor(int32_t index) const;
+  // What a load for a turn keeps beside the scaled copy.
+  void KeepForTurn(PageRequest& request) const;
+  // The full-size bitmap of a page a turn shows, made from its kept pixels
+  // where its scaled copy does not fit its place (the pairing came out
+  // otherwise than guessed).
+  void ShowFully(int32_t first, int32_t second);
   // The size a page a turn asks for is decoded to cover (none: every pixel).
   IPageView::Sizer DecodeForTurn() const;
   // The pages a move from `index` by `step` will most likely show, asked
