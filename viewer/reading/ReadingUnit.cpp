@@ -32,6 +32,7 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
     : m_book(book), m_renderer(renderer), m_view(view), m_settings(std::move(settings)) {}
 
 void CReadingUnit::DropPages() {
+  m_aheadWaiting = false;
   m_loader.Cancel();
   m_cache.Reset();
   m_thumbnails.Reset();
@@ -164,7 +165,10 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
   // on screen sharp and load what comes next.
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   Rescale();
-  LoadAhead();
+  if (m_aheadAfterFrame)
+    m_aheadWaiting = true;
+  else
+    LoadAhead();
   return TurnResult{TurnState::Shown, *found};
 }
 
@@ -361,6 +365,12 @@ bool CReadingUnit::Collect() {
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   if (repaint) Rescale();  // a size that changed meanwhile
   return repaint;
+}
+
+void CReadingUnit::FrameDrawn() {
+  if (!m_aheadWaiting) return;
+  m_aheadWaiting = false;
+  if (m_column == nullptr && m_grid == nullptr && m_cache.Peek(m_book.current) != nullptr) LoadAhead();
 }
 
 bool CReadingUnit::FinishLoads() {

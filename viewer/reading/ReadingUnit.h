@@ -74,6 +74,12 @@ class CReadingUnit {
   // are making before it answers Waiting; without limit until set.
   static constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
   void WaitForPagesAtMost(std::chrono::milliseconds patience) { m_patience = patience; }
+  // Whether the loads ahead of a turn wait for the frame that shows its
+  // pages (FrameDrawn), so that they take no core from drawing it; they
+  // start at once until set.
+  void LoadAheadAfterFrames(bool after) { m_aheadAfterFrame = after; }
+  // The window drew a frame: the loads ahead that waited for it start.
+  void FrameDrawn();
   // The page a turn that answered Waiting waits for; -1 when none.
   int32_t waitingFor() const { return m_waitingFor; }
 
@@ -105,7 +111,8 @@ class CReadingUnit {
   void Resized();
   // Takes in what the workers made; true when the screen gains.
   bool Collect();
-  // Waits for the workers and takes in what they made (tests, benchmarks).
+  // Waits for the workers and takes in what they made (tests, benchmarks);
+  // the loads waiting for a frame wait on.
   bool FinishLoads();
   // Whether the workers ended the loads under way within `within` (the end
   // of the program: one stuck in a long archive read is left behind).
@@ -201,6 +208,8 @@ class CReadingUnit {
   std::chrono::milliseconds m_patience = kNoLimit;
   CPageLoader::Deadline m_deadline = CPageLoader::kNoDeadline;  // of the turn under way
   int32_t m_waitingFor = -1;
+  bool m_aheadAfterFrame = false;
+  bool m_aheadWaiting = false;  // a turn's loads ahead wait for its frame
   CPageCache m_cache;
   ComRef<ID2D1Bitmap> m_damaged;
   PageImage m_first;  // on screen: a page or a built-in picture

@@ -164,6 +164,21 @@ TEST_F(Reading, APageShownAsNotGuessedHasItsFullPixelsAtOnce) {
   }
 }
 
+// With the loads ahead after the frame: a turn's next pages are not read
+// until the window has drawn it, then once.
+TEST_F(Reading, LoadsAheadAfterTheFrameWaitForIt) {
+  m_settings.mode = PageMode::Single;
+  m_book = MakeBook(std::vector<D2D1_SIZE_U>(4, D2D1_SIZE_U{20, 30}));
+  m_unit.LoadAheadAfterFrames(true);
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  m_unit.FinishLoads();
+  EXPECT_EQ(m_held->Opens(PathOf(1)), 0) << "before the frame";
+  m_unit.FrameDrawn();
+  m_unit.FinishLoads();
+  ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);
+  EXPECT_EQ(m_held->Opens(PathOf(1)), 1);
+}
+
 // The cache keeps the eight pages shown last; the ninth turn lets the
 // first go.
 TEST_F(Reading, TheCacheHoldsTheLastEightPages) {
