@@ -1,14 +1,15 @@
 // The library's exports and its load/unload hooks.
+#include <dlfcn.h>
+
 #include <new>
 #include <string>
 
 #include "ordel/Audio.h"
 #include "ordel/FileSystem.h"
 #include "ordel/Graphic.h"
+#include "ordel/MediaModule.h"
 #include "ordel/Ordel.h"
-#include "ordel/audio/Audio.h"
 #include "ordel/fs/DiskFileSystem.h"
-#include "ordel/graphics/Graphic.h"
 #include "platform/debug.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -33,6 +34,25 @@ void WriteSystemReport() {
   OutputDebugStringW(report.c_str());
 }
 
+// The media module beside the library, opened at the first request for
+// graphics or audio and kept open; none when it cannot be opened.
+MediaCreateEntry MediaModule() {
+  static const MediaCreateEntry entry = [] {
+    Dl_info self{};
+    if (::dladdr(reinterpret_cast<void*>(&OrdelCreateInstance), &self) == 0 || self.dli_fname == nullptr)
+      return MediaCreateEntry{nullptr};
+    std::string path = self.dli_fname;
+    path.resize(path.rfind('/') + 1);  // npos + 1: no folder, found as the library was
+    path += kMediaModuleName;
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) return MediaCreateEntry{nullptr};
+    const auto found = reinterpret_cast<MediaCreateEntry>(::dlsym(handle, kMediaModuleEntry));
+    if (found == nullptr) ::dlclose(handle);
+    return found;
+  }();
+  return entry;
+}
+
 __attribute__((constructor)) void OrdelProcessAttach() { CoInitialize(nullptr); }
 __attribute__((destructor)) void OrdelProcessDetach() { CoUninitialize(); }
 
@@ -49,7 +69,9 @@ ORDEL_EXPORT int32_t OrdelCreateInstance(const GUID& iid, void** out) {
     if (fileSystem == nullptr) return 1;
     return HandOut(fileSystem, IID_IFileSystem, out) == S_OK ? 0 : 1;
   }
-  if (iid == IID_IGraphic) return CreateGraphic(out);
-  if (iid == IID_IAudio) return CreateAudio(0, out);  // 0: the device's own rate
+  if (iid == IID_IGraphic || iid == IID_IAudio) {
+    const MediaCreateEntry create = MediaModule();
+    return create != nullptr ? create(iid, out) : 1;
+  }
   return 1;
 }

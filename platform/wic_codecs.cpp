@@ -1,15 +1,19 @@
-// Finding the page formats of wic_codecs.h by content, and what their
-// decoders share.
+// Finding the page formats of wic_codecs.h by content, their decoders'
+// module, and what the decoders share.
 #include "platform/wic_codecs.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <string>
 #include <thread>
 
-#include "platform/exif_resolution.h"
+#include "platform/wic_codec_module.h"
 #include "platform/wincodec.h"
 
 namespace {
@@ -53,82 +57,64 @@ CodecKind SniffCodec(std::span<const uint8_t> head) {
 
 namespace {
 
-// libheif is C++ and may throw (std::bad_alloc) through its C interface.
-template <class Call>
-HRESULT Guarded(Call call) {
-  try {
-    return call();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return WINCODEC_ERR_BADIMAGE;
+// The decoders' module, opened at the first page that needs it; none when
+// it cannot be found or opened (such pages then do not decode).
+struct CodecModule {
+  CodecProbeEntry probe = nullptr;
+  CodecDecodeEntry decode = nullptr;
+};
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+CodecModule OpenCodecModule() {
+  // Where the program finds its libraries (its RUNPATH: the private folder,
+  // or the build tree, also for a copy of the program elsewhere); else
+  // beside the program, or the library, holding this code, or in the
+  // private folder as seen from an installed program's.
+  std::vector<std::string> paths{kCodecModuleName};
+  char program[4096];
+  const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program - 1);
+  std::vector<std::string> folders;
+  if (length > 0) folders.push_back(FolderOf(std::string(program, static_cast<std::size_t>(length))));
+  Dl_info self{};
+  if (::dladdr(reinterpret_cast<void*>(&OpenCodecModule), &self) != 0 && self.dli_fname != nullptr)
+    folders.push_back(FolderOf(self.dli_fname));
+  for (const std::string& folder : folders) {
+    if (folder.empty()) continue;
+    paths.push_back(folder + kCodecModuleName);
+    paths.push_back(folder + VELMORA_LIB_FROM_BIN "/" + kCodecModuleName);
   }
+  CodecModule module;
+  for (const std::string& path : paths) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) continue;
+    module.probe = reinterpret_cast<CodecProbeEntry>(::dlsym(handle, kCodecProbeEntry));
+    module.decode = reinterpret_cast<CodecDecodeEntry>(::dlsym(handle, kCodecDecodeEntry));
+    if (module.probe != nullptr && module.decode != nullptr) return module;  // kept open for the process's life
+    ::dlclose(handle);
+    module = CodecModule{};
+  }
+  return module;
+}
+
+const CodecModule& Codecs() {
+  static const CodecModule module = OpenCodecModule();
+  return module;
 }
 
 }  // namespace
 
 HRESULT ProbeCodec(CodecKind kind, EncodedBytes bytes, ImageHeader* header) {
-  return Guarded([&] {
-    switch (kind) {
-      case CodecKind::Avif:
-        return ProbeAvif(bytes, header);
-      case CodecKind::JpegXl:
-        return ProbeJxl(bytes, header);
-      case CodecKind::Heif:
-        return ProbeHeif(bytes, header);
-      case CodecKind::None:
-        break;
-    }
-    return WINCODEC_ERR_COMPONENTNOTFOUND;
-  });
+  if (kind == CodecKind::None || Codecs().probe == nullptr) return WINCODEC_ERR_COMPONENTNOTFOUND;
+  return Codecs().probe(kind, bytes.data(), bytes.size(), header);
 }
 
 HRESULT DecodeCodec(CodecKind kind, EncodedBytes bytes, WICExifOrientation orientation, QImage* page) {
-  return Guarded([&] {
-    switch (kind) {
-      case CodecKind::Avif:
-        return DecodeAvif(bytes, page);
-      case CodecKind::JpegXl:
-        return DecodeJxl(bytes, orientation, page);
-      case CodecKind::Heif:
-        return DecodeHeif(bytes, page);
-      case CodecKind::None:
-        break;
-    }
-    return WINCODEC_ERR_COMPONENTNOTFOUND;
-  });
-}
-
-bool FitsPageLimit(uint64_t width, uint64_t height) {
-  return width > 0 && height > 0 && width <= kMaxDecodedSide && height <= kMaxDecodedSide &&
-         width * height <= kMaxDecodedPixels;
-}
-
-QImage NewPage(uint32_t width, uint32_t height, QImage::Format format) {
-  if (!FitsPageLimit(width, height)) return {};
-  return QImage(static_cast<int>(width), static_cast<int>(height), format);  // null when it cannot allocate
-}
-
-int DecoderThreads() {
-  return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-}
-
-std::vector<uint8_t> LevelTable(int bits, bool limitedRange) {
-  bits = std::clamp(bits, 1, 16);
-  std::vector<uint8_t> table(std::size_t{1} << bits);
-  const double scale = bits >= 8 ? std::ldexp(1.0, bits - 8) : 1.0;
-  const double low = limitedRange ? 16 * scale : 0;
-  const double span = limitedRange ? 219 * scale : static_cast<double>(table.size() - 1);
-  for (std::size_t v = 0; v < table.size(); ++v)
-    table[v] = static_cast<uint8_t>(std::clamp(std::lround((static_cast<double>(v) - low) * 255.0 / span), 0l, 255l));
-  return table;
-}
-
-void ApplyExifResolution(QImage& page, std::span<const uint8_t> exif) {
-  double dpiX = 0, dpiY = 0;
-  if (!ReadExifResolution(exif, &dpiX, &dpiY)) return;
-  page.setDotsPerMeterX(static_cast<int>(std::lround(dpiX / 0.0254)));
-  page.setDotsPerMeterY(static_cast<int>(std::lround(dpiY / 0.0254)));
+  if (kind == CodecKind::None || Codecs().decode == nullptr) return WINCODEC_ERR_COMPONENTNOTFOUND;
+  return Codecs().decode(kind, bytes.data(), bytes.size(), orientation, page);
 }
 
 QSize FitPageSize(QSize page, uint64_t maxBytes, uint32_t maxSide) {

@@ -29,7 +29,9 @@ case $mode in
     grep -q "^Section: graphics$" "$work/fields" || fail "section"
     grep -q "^Recommends: qt6-image-formats-plugins$" "$work/fields" || fail "recommends"
     # Computed from the programs' libraries, and what is loaded at run time.
-    for needed in libqt6gui6 libqt6widgets6 libarchive13 libunarr1 libc6 p7zip-full qt6-qpa-plugins; do
+    # The modules are opened at run time, their libraries are still the package's.
+    for needed in libqt6gui6 libqt6widgets6 libarchive13 libunarr1 libc6 libavif15 libjxl0.7 libheif1 libsdl2-2.0-0 \
+                  libfaudio0 p7zip-full qt6-qpa-plugins; do
       grep -q "^Depends:.*\b$needed\b" "$work/fields" || fail "no $needed among the dependencies"
     done
     lintian --fail-on error "$deb" || fail "lintian finds errors"
@@ -75,6 +77,15 @@ grep -q "^Exec=velmora-thumbnailer -s %s %u %o$" "$usr/share/thumbnailers/velmor
 (cd "$book" && 7z a -tzip "$work/book.cbz" . >/dev/null)
 "$usr/bin/velmora-thumbnailer" -s 128 "$work/book.cbz" "$work/cover.png" 2>/dev/null || fail "thumbnailer"
 [ "$(identify -format "%[fx:max(w,h)]" "$work/cover.png")" = 128 ] || fail "cover size"
+# An AVIF cover: the decoders' module found from the installed program.
+for module in libvelmora-codecs.so libordel-media.so; do
+  [ -e "$(dirname "$library")/$module" ] || fail "$module is not beside libordel.so"
+done
+mkdir "$work/avif"
+convert -size 64x96 gradient:red-blue "$work/avif/001.avif"
+(cd "$work/avif" && 7z a -tzip "$work/avif.cbz" . >/dev/null)
+"$usr/bin/velmora-thumbnailer" -s 48 "$work/avif.cbz" "$work/avif.png" 2>/dev/null || fail "AVIF cover"
+[ "$(identify -format "%[fx:max(w,h)]" "$work/avif.png")" = 48 ] || fail "AVIF cover size"
 
 cat > "$work/inside.sh" <<'INSIDE'
 set -euo pipefail

@@ -33,6 +33,7 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
     : m_book(book), m_renderer(renderer), m_view(view), m_settings(std::move(settings)) {}
 
 void CReadingUnit::DropPages() {
+  m_aheadWaiting = false;
   m_loader.Cancel();
   m_partLoader.Cancel();
   m_partsLoading.clear();
@@ -90,7 +91,7 @@ int32_t CReadingUnit::Decode(int32_t index) {
     // Loaded ahead, being loaded or queued: taken once made; otherwise
     // asked for, at full size, to be scaled later. Never loaded here.
     PageRequest request = RequestFor(index);
-    request.keepFull = true;
+    KeepForTurn(request);
     request.decodeFor = DecodeForTurn();
     // Scaled on the worker too, for where it will most likely stand: the
     // first frame that shows it draws it as it is, instead of shrinking
@@ -160,14 +161,44 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
   // Both pages come from the cache, where the search just put them.
   m_book.current = found->first;
   m_book.second = found->second;
+  ShowFully(found->first, found->second);
   m_first = *m_cache.Peek(found->first);
   m_second = found->second >= 0 ? *m_cache.Peek(found->second) : PageImage{};
   // Pages off screen keep only what draws them; the workers make the pages
   // on screen sharp and load what comes next.
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   Rescale();
-  LoadAhead();
+  if (m_aheadAfterFrame)
+    m_aheadWaiting = true;
+  else
+    LoadAhead();
   return TurnResult{TurnState::Shown, *found};
+}
+
+void CReadingUnit::KeepForTurn(PageRequest& request) const {
+  // The decoded pixels are kept; the full-size bitmap is made from them
+  // only where the scaled copy does not fit the page's place (ShowFully):
+  // for a false-colour page it is a second conversion of every pixel. The
+  // loupe and a zoom keep it at once.
+  const ReadingSettings settings = m_settings();
+  request.keepFull = settings.loupe || settings.zoomed;
+  request.keepSource = true;
+}
+
+void CReadingUnit::ShowFully(int32_t first, int32_t second) {
+  const PageImage* one = m_cache.Peek(first);
+  const PageImage* other = second >= 0 ? m_cache.Peek(second) : nullptr;
+  if (one == nullptr) return;
+  const Placement placement = m_view.Place(one->size, other != nullptr ? other->size : D2D1_SIZE_U{}, m_settings().mode);
+  const std::pair<int32_t, const PagePlace*> shown[] = {{first, &placement.first}, {second, &placement.second}};
+  for (const auto& [page, place] : shown) {
+    PageImage* image = page >= 0 ? m_cache.Edit(page) : nullptr;
+    if (image == nullptr || image->full || !image->source) continue;
+    if (image->scaled && SameSize(image->scaled->GetPixelSize(), place->pixels)) continue;
+    // Drawn from its full pixels, scaled by the painter, until a copy for
+    // this place is made.
+    if (FAILED(m_renderer.Maker()(image->source.get(), &image->full))) image->full.Reset();
+  }
 }
 
 int32_t CReadingUnit::FirstPage() {
@@ -216,7 +247,7 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
     if (m_cache.Peek(k) != nullptr || m_loader.Has(k)) continue;
     PageRequest request = RequestFor(k);
     request.purpose = LoadFor::Likely;
-    request.keepFull = true;
+    KeepForTurn(request);
     request.decodeFor = DecodeForTurn();
     request.targetFor = m_view.AheadPixels(m_settings().mode);
     m_loader.Submit(std::move(request));
@@ -435,6 +466,12 @@ bool CReadingUnit::Collect() {
   m_cache.KeepFullPixelsOf(m_book.current, m_book.second);
   if (repaint) Rescale();  // a size that changed meanwhile
   return repaint;
+}
+
+void CReadingUnit::FrameDrawn() {
+  if (!m_aheadWaiting) return;
+  m_aheadWaiting = false;
+  if (m_column == nullptr && m_grid == nullptr && m_cache.Peek(m_book.current) != nullptr) LoadAhead();
 }
 
 bool CReadingUnit::FinishLoads() {

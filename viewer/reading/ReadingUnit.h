@@ -79,6 +79,12 @@ class CReadingUnit {
   // are making before it answers Waiting; without limit until set.
   static constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
   void WaitForPagesAtMost(std::chrono::milliseconds patience) { m_patience = patience; }
+  // Whether the loads ahead of a turn wait for the frame that shows its
+  // pages (FrameDrawn), so that they take no core from drawing it; they
+  // start at once until set.
+  void LoadAheadAfterFrames(bool after) { m_aheadAfterFrame = after; }
+  // The window drew a frame: the loads ahead that waited for it start.
+  void FrameDrawn();
   // The page a turn that answered Waiting waits for; -1 when none.
   int32_t waitingFor() const { return m_waitingFor; }
 
@@ -113,7 +119,8 @@ class CReadingUnit {
   void Resized();
   // Takes in what the workers made; true when the screen gains.
   bool Collect();
-  // Waits for the workers and takes in what they made (tests, benchmarks).
+  // Waits for the workers and takes in what they made (tests, benchmarks);
+  // the loads waiting for a frame wait on.
   bool FinishLoads();
   // Whether the workers ended the loads under way within `within` (the end
   // of the program: one stuck in a long archive read is left behind).
@@ -166,6 +173,12 @@ class CReadingUnit {
   // -1 when none does.
   int32_t FirstPage();
   PageRequest RequestFor(int32_t index) const;
+  // What a load for a turn keeps beside the scaled copy.
+  void KeepForTurn(PageRequest& request) const;
+  // The full-size bitmap of a page a turn shows, made from its kept pixels
+  // where its scaled copy does not fit its place (the pairing came out
+  // otherwise than guessed).
+  void ShowFully(int32_t first, int32_t second);
   // The size a page a turn asks for is decoded to cover (none: every pixel).
   IPageView::Sizer DecodeForTurn() const;
   // The pages a move from `index` by `step` will most likely show, asked
@@ -218,6 +231,8 @@ class CReadingUnit {
   std::chrono::milliseconds m_patience = kNoLimit;
   CPageLoader::Deadline m_deadline = CPageLoader::kNoDeadline;  // of the turn under way
   int32_t m_waitingFor = -1;
+  bool m_aheadAfterFrame = false;
+  bool m_aheadWaiting = false;  // a turn's loads ahead wait for its frame
   CPageCache m_cache;
   ComRef<ID2D1Bitmap> m_damaged;
   PageImage m_first;  // on screen: a page or a built-in picture

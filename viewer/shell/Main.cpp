@@ -110,6 +110,9 @@ int main(int argc, char** argv) {
     if (!RestoreWindowPlace(hwnd, &maximized)) CenterWindow(hwnd);
     // Before the window shows: from then on a signal closes it as the close box does.
     CloseOnTerminationSignals(hwnd);
+    // A turn's pages reach the screen first: the loads ahead of them start
+    // once their frame is drawn, instead of taking the cores from it.
+    window->LoadAheadAfterFrames(true);
     if (!startPath.empty()) {
       // The book opens and its first pages start decoding on the workers
       // before the window shows, so that both go on at once: the opening

@@ -103,6 +103,7 @@ void CMainWindow::OnPaint() {
     ReleaseDevice();
     RebuildDevice();
   }
+  m_pages.FrameDrawn();
   if (m_historyUnsaved) PostMessageW(m_hWnd, WM_APP_SAVE_HISTORY, 0, 0);
 }
 

@@ -109,6 +109,9 @@ class CMainWindow : public CWindowImpl {
   // making before it answers later: briefly in the program, so that keys,
   // the close box and signals are served; without limit until set.
   void WaitForPagesAtMost(std::chrono::milliseconds patience) { m_pages.WaitForPagesAtMost(patience); }
+  // Whether a turn's loads ahead wait until its frame is drawn; at once
+  // until set.
+  void LoadAheadAfterFrames(bool after) { m_pages.LoadAheadAfterFrames(after); }
   // `settled` is called once no turn waits (at once when none does).
   void WhenSettled(std::function<void()> settled);
   bool turnsWaiting() const { return !m_turns.empty(); }

@@ -143,6 +143,42 @@ TEST_F(Reading, PagesLoadedAheadForAnOldSizeEndSharp) {
   ExpectSharp("shown after the resize");
 }
 
+// A turn's page whose copy was scaled for another place than it takes (an
+// upright page guessed paired, shown alone as the last): drawn from its
+// full pixels at once, then sharp; one whose copy fits has no full pixels
+// made for it. The book is read once either way.
+TEST_F(Reading, APageShownAsNotGuessedHasItsFullPixelsAtOnce) {
+  const struct {
+    PageMode mode;
+    bool full;
+  } cases[] = {{PageMode::SpreadRight, true}, {PageMode::Single, false}};
+  for (const auto& c : cases) {
+    m_unit.Reset();
+    m_settings.mode = c.mode;
+    m_book = MakeBook({{90, 100}});  // upright; in a half of the window, narrower than alone
+    ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+    EXPECT_EQ(static_cast<bool>(m_unit.first().full), c.full) << static_cast<int>(c.mode);
+    m_unit.FinishLoads();
+    ExpectSharp("made for the place taken");
+    EXPECT_EQ(m_held->Opens(PathOf(0)), 1);
+  }
+}
+
+// With the loads ahead after the frame: a turn's next pages are not read
+// until the window has drawn it, then once.
+TEST_F(Reading, LoadsAheadAfterTheFrameWaitForIt) {
+  m_settings.mode = PageMode::Single;
+  m_book = MakeBook(std::vector<D2D1_SIZE_U>(4, D2D1_SIZE_U{20, 30}));
+  m_unit.LoadAheadAfterFrames(true);
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  m_unit.FinishLoads();
+  EXPECT_EQ(m_held->Opens(PathOf(1)), 0) << "before the frame";
+  m_unit.FrameDrawn();
+  m_unit.FinishLoads();
+  ASSERT_EQ(Turn(m_book.current, 1), TurnState::Shown);
+  EXPECT_EQ(m_held->Opens(PathOf(1)), 1);
+}
+
 // The cache keeps the eight pages shown last; the ninth turn lets the
 // first go.
 TEST_F(Reading, TheCacheHoldsTheLastEightPages) {
