@@ -23,15 +23,6 @@ bool HasControl(std::u16string_view text) {
   return std::any_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x20 || unit == 0x7f; });
 }
 
-// Names compare with ASCII letters' case folded: "Komga" and "komga" in
-// one list would only confuse.
-std::u16string Folded(std::u16string_view text) {
-  std::u16string folded(text);
-  for (char16_t& unit : folded)
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  return folded;
-}
-
 // The authority of an absolute URL (what IsWebUrl has already accepted).
 std::u16string_view AuthorityOf(std::u16string_view url) {
   const std::size_t start = url.find(u"//");
@@ -61,9 +52,11 @@ CatalogueProblem CheckCatalogue(const Catalogue& candidate, const std::vector<Ca
     return CatalogueProblem::NotWebUrl;
   if (AuthorityOf(candidate.url).find(u'@') != std::u16string_view::npos) return CatalogueProblem::UrlCredentials;
   if (candidate.user.size() > kMaxCatalogueUser) return CatalogueProblem::UserTooLong;
-  const std::u16string name = Folded(candidate.name);
+  // Names compare with ASCII letters' case folded: "Komga" and "komga" in
+  // one list would only confuse.
+  const std::u16string name = AsciiLower(candidate.name);
   for (std::size_t i = 0; i < kept.size(); ++i)
-    if (i != replacing && Folded(kept[i].name) == name) return CatalogueProblem::NameTaken;
+    if (i != replacing && AsciiLower(kept[i].name) == name) return CatalogueProblem::NameTaken;
   return CatalogueProblem::None;
 }
 

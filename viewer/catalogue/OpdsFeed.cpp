@@ -6,13 +6,6 @@
 #include "platform/xml.h"
 #include "viewer/catalogue/Url.h"
 
-std::u16string AsciiLower(std::u16string_view text) {
-  std::u16string lower(text);
-  for (char16_t& unit : lower)
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  return lower;
-}
-
 std::u16string MediaTypeEssence(std::u16string_view type) {
   return AsciiLower(XmlTrimmed(type.substr(0, type.find(u';'))));
 }

@@ -26,9 +26,6 @@ inline constexpr std::size_t kMaxOpdsUrlWork = std::size_t{4} << 20;
 
 inline constexpr std::u16string_view kOpdsAcquisition = u"http://opds-spec.org/acquisition";
 
-// ASCII letters lowered, the rest as it is: what media types and the
-// names of files and parameters are compared by.
-std::u16string AsciiLower(std::u16string_view text);
 // A media type without its parameters, trimmed and lowered.
 std::u16string MediaTypeEssence(std::u16string_view type);
 

@@ -139,8 +139,13 @@ bool IsWebUrl(std::u16string_view url) {
   if (url.size() > kMaxUrlLength) return false;
   const UrlParts parts = Split(url);
   if (!parts.scheme || !parts.authority || parts.authority->empty()) return false;
-  std::u16string scheme(*parts.scheme);
-  for (char16_t& unit : scheme)
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+  const std::u16string scheme = AsciiLower(*parts.scheme);
   return scheme == u"http" || scheme == u"https";
+}
+
+std::u16string AsciiLower(std::u16string_view text) {
+  std::u16string lower(text);
+  for (char16_t& unit : lower)
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+  return lower;
 }

@@ -19,3 +19,7 @@ std::u16string ResolveUrl(std::u16string_view base, std::u16string_view referenc
 // An absolute http or https URL with a host, no longer than kMaxUrlLength:
 // the only kind a catalogue's link may lead to (no script, file or data).
 bool IsWebUrl(std::u16string_view url);
+
+// ASCII letters lowered, the rest as it is: what schemes, media types and
+// the names of files, parameters and catalogues are compared by.
+std::u16string AsciiLower(std::u16string_view text);
