@@ -283,6 +283,10 @@ void CReadingUnit::LoadAhead() {
   }
 }
 
+std::array<std::pair<int32_t, const PagePlace*>, 2> CReadingUnit::ShownPlaces(const Placement& placement) const {
+  return {{{m_book.current, &placement.first}, {m_book.second, &placement.second}}};
+}
+
 void CReadingUnit::Rescale() {
   if (m_column != nullptr) {
     KeepColumnReady();
@@ -290,9 +294,7 @@ void CReadingUnit::Rescale() {
   }
   const ReadingSettings settings = m_settings();
   const Placement placement = m_view.Place(m_first.size, m_second.size, settings.mode);
-  const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
-                                                       {m_book.second, &placement.second}};
-  for (const auto& [page, place] : shown) {
+  for (const auto& [page, place] : ShownPlaces(placement)) {
     if (page < 0 || place->pixels.width == 0) continue;
     PageImage* image = m_cache.Edit(page);
     if (image == nullptr) continue;
@@ -329,9 +331,7 @@ void CReadingUnit::KeepPartsInView() {
   const D2D1_SIZE_U window{static_cast<UINT>(std::lround(screen.width * kx)),
                            static_cast<UINT>(std::lround(screen.height * ky))};
   const Placement placement = Placed();
-  const std::pair<int32_t, const PagePlace*> shown[] = {{m_book.current, &placement.first},
-                                                       {m_book.second, &placement.second}};
-  for (const auto& [page, place] : shown) {
+  for (const auto& [page, place] : ShownPlaces(placement)) {
     if (page < 0 || place->pixels.width == 0) continue;
     PageImage* image = m_cache.Edit(page);
     if (image == nullptr) continue;

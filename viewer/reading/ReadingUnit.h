@@ -9,6 +9,7 @@
 // own thread.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "viewer/book/Book.h"
@@ -202,6 +204,8 @@ class CReadingUnit {
   // The pages on screen zoomed too far to scale whole: the parts in view
   // asked for, the others let go.
   void KeepPartsInView();
+  // The pages on screen (none: -1) with their places in `placement`.
+  std::array<std::pair<int32_t, const PagePlace*>, 2> ShownPlaces(const Placement& placement) const;
   // Parts made: kept with their page while it still wants them; whether
   // the screen gains.
   bool TakeParts(LoadedPage& loaded);
