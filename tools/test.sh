@@ -31,9 +31,9 @@ run() {
 # The Release and sanitizer builds compile their sources in batches of 16
 # (CMake's unity build): the headers of Qt, GoogleTest and our own are parsed
 # once a batch instead of once a file, which takes about two fifths off each
-# build. The thread sanitizer's build and the fuzz build compile file by
-# file, so a source that leans on a header another one of its batch
-# includes still fails here.
+# build (the fuzz build does the same). The thread sanitizer's build
+# compiles file by file, so a source that leans on a header another one of
+# its batch includes still fails here.
 unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
 
 echo "== Release build and tests"
