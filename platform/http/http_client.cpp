@@ -208,6 +208,8 @@ struct HttpClient::Impl {
   void CheckLength(Transfer& t) {
     QNetworkReply* reply = t.reply;
     if (reply == nullptr || t.ending || IsRedirect(Status(*reply))) return;
+    // Said even when the body is refused: what a too large answer is.
+    t.response.contentType = reply->rawHeader("Content-Type").toStdString();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (length.isValid() && length.toLongLong() > t.request.maxBytes) TooLarge(t);
   }

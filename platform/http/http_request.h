@@ -74,7 +74,7 @@ struct HttpResponse {
   std::u16string reason;  // one line saying why, when failed
   int status = 0;         // the last answer's, 0 when none came
   std::u16string finalUrl;
-  std::string contentType, etag, lastModified;
+  std::string contentType, etag, lastModified;  // the type also when the body went over the cap
   std::string wwwAuthenticate;  // a 401's challenge
   bool rangeHonoured = false;   // a range was asked for and came as 206
   // The whole resource's size: a 206's Content-Range total, else the size
