@@ -173,6 +173,13 @@ std::optional<OpdsLink> BookLink(const OpdsEntry& entry) {
   return std::nullopt;
 }
 
+std::u16string ComicArchiveExtension(std::u16string_view type, std::u16string_view url) {
+  OpdsLink link;
+  link.type = std::u16string(type);
+  link.href = std::u16string(url);
+  return std::u16string(ArchiveExtension(link));
+}
+
 std::optional<OpdsLink> CoverLink(const OpdsEntry& entry) { return entry.thumbnail ? entry.thumbnail : entry.cover; }
 
 std::u16string BookFileName(const OpdsEntry& entry, const OpdsLink& link) {

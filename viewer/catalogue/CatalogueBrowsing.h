@@ -66,6 +66,10 @@ std::u16string FillSearchTemplate(std::u16string_view searchTemplate, std::u16st
 // open or plain acquisition, by the type it gives or, for a type that says
 // nothing, by the address's extension. None for other entries.
 std::optional<OpdsLink> BookLink(const OpdsEntry& entry);
+// The extension (".cbz", ".cbr", ".cb7") of a comic archive of media type
+// `type` at `url` (the address decides for a type that says nothing); empty
+// for anything else.
+std::u16string ComicArchiveExtension(std::u16string_view type, std::u16string_view url);
 // The picture for an entry's cell: its thumbnail, else its cover.
 std::optional<OpdsLink> CoverLink(const OpdsEntry& entry);
 // The name a downloaded book is kept under in the book cache: a hash of the

@@ -24,10 +24,13 @@
 
 #include "TestSupport.h"
 #include "platform/http/http_client.h"
+#include "platform/http/http_fetch_thread.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/catalogue/BookDownload.h"
 #include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/catalogue/CatalogueBrowsing.h"
 #include "viewer/catalogue/FetchedFeed.h"
+#include "viewer/catalogue/RemoteBook.h"
 
 namespace {
 
@@ -223,6 +226,33 @@ TEST_F(CalibreServer, CoversAndBooksCome) {
   const std::string bytes = s_dir->ReadFile("books/" + got.filename().string());
   EXPECT_EQ(bytes, s_dir->ReadFile(std::string(kBooks[0][0]) + ".cbz"));
   EXPECT_EQ(told, static_cast<std::int64_t>(bytes.size()));
+}
+
+TEST_F(CalibreServer, ABookOpensThroughRangeRequests) {
+  CatalogueBrowsing browsing(Url("/opds"));
+  const std::optional<OpdsLink> link = BookLink(ByTitle(browsing).entries.at(1));
+  ASSERT_TRUE(link);
+  HttpFetchThread thread;
+  const BlockingFetch fetch = [&thread](HttpRequest request) { return thread.Fetch(std::move(request)); };
+  // Small blocks: the archive's end, its directory and the page each take
+  // requests of their own.
+  const RemoteFileOptions small{.blockSize = 64, .keptBlocks = 4, .blocksAtOnce = 2};
+  EXPECT_EQ(ProbeWebAddress({Url("/opds"), kUser}, fetch, small).kind, WebAddressKind::Catalogue);
+  EXPECT_NE(ProbeWebAddress({link->href, std::nullopt}, fetch, small).why, u"");  // no password, no book
+  WebAddressProbe probe = ProbeWebAddress({link->href, kUser}, fetch, small);
+  ASSERT_EQ(probe.kind, WebAddressKind::Book);
+  ASSERT_TRUE(probe.opening.file) << "calibre did not honour a range: " << probe.opening.answer.status;
+  ComRef<IDirectory> archive;
+  ASSERT_EQ(OpenArchive(probe.opening.file.get(), &archive), 0);
+  ComRef<IFile> page;
+  ASSERT_EQ(archive->OpenFile(&page, u"/green.png", nullptr), 0);
+  const std::string original = s_dir->ReadFile("green.png");
+  std::string read(original.size() + 1, '\0');
+  uint32_t got = 0;
+  EXPECT_EQ(page->Read(read.data(), static_cast<uint32_t>(read.size()), &got), 0);
+  read.resize(got);
+  EXPECT_EQ(read, original);
+  EXPECT_GT(probe.opening.count->requests.load(), 2u);
 }
 
 TEST_F(CalibreServer, AWrongPasswordIsSaidSo) {

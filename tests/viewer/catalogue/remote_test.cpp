@@ -1,0 +1,88 @@
+// A remote file over a server in memory that counts what it is asked,
+// and the remote books' names, origins and remembered places.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "viewer/catalogue/RemoteBook.h"
+
+namespace {
+
+// Answers ranges of `bytes` as a server would, failing from request `failFrom` on.
+struct FakeServer {
+  std::string bytes;
+  int failFrom = 1000;
+  int asked = 0;
+  HttpResponse operator()(const HttpRequest& request) {
+    HttpResponse answer;
+    if (++asked > failFrom || !request.range) return answer.error = HttpError::Timeout, answer;
+    const auto first = static_cast<std::size_t>(request.range->first), last = static_cast<std::size_t>(request.range->last);
+    answer.status = 206;
+    answer.rangeHonoured = true;
+    answer.totalSize = static_cast<std::int64_t>(bytes.size());
+    answer.body = bytes.substr(first, last - first + 1);
+    return answer;
+  }
+};
+
+std::string Pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 7 + i / 251);
+  return bytes;
+}
+
+TEST(RemoteFile, ReadsWhatIsAskedAndFailsWhenTheServerDoes) {
+  struct Case {
+    std::uint64_t at;
+    std::uint32_t size;
+    int failFrom;
+    std::int32_t status;
+    std::uint32_t got;
+  };
+  const RemoteFileOptions options{.blockSize = 100, .keptBlocks = 3, .blocksAtOnce = 2};
+  for (const Case& c : {Case{0, 50, 1000, 0, 50}, Case{950, 200, 1000, 0, 50}, Case{130, 500, 1000, 0, 500},
+                        Case{250, 300, 2, 1, 150}, Case{1000, 10, 1000, 0, 0}}) {
+    FakeServer server{Pattern(1000), c.failFrom};
+    const RemoteOpening opening = OpenRemoteFile({u"http://h/b.cbz", {}}, std::ref(server), options);
+    ASSERT_TRUE(opening.file);
+    std::string read(c.size, '\0');
+    uint32_t got = 99;
+    ASSERT_EQ(opening.file->Seek(static_cast<int64_t>(c.at), 0, nullptr), 0);
+    EXPECT_EQ(opening.file->Read(read.data(), c.size, &got), c.status) << c.at;
+    EXPECT_EQ(got, c.got) << c.at;
+    EXPECT_EQ(read.substr(0, got), server.bytes.substr(c.at, got)) << c.at;
+    // Never more than the blocks the read touches, and the probe's.
+    EXPECT_LE(opening.count->bytes.load(), 100 + (c.got + 199) / 100 * 100) << c.at;
+  }
+}
+
+TEST(RemoteFile, ABlockReadAgainComesFromTheCache) {
+  FakeServer server{Pattern(1000)};
+  const RemoteOpening opening =
+      OpenRemoteFile({u"http://h/b.cbz", {}}, std::ref(server), {.blockSize = 100, .keptBlocks = 3});
+  char byte = 0;
+  for (const int64_t at : {0, 850, 10, 860, 990, 5}) {
+    opening.file->Seek(at, 0, nullptr);
+    opening.file->Read(&byte, 1, nullptr);
+  }
+  EXPECT_EQ(server.asked, 3);  // the probe's block, then 800-899 and 900-999
+}
+
+TEST(RemoteBook, NamesOriginsAndPlaces) {
+  EXPECT_EQ(RemoteBookName(u"https://h/lib/My%20Book.cbz?x=1"), u"My Book.cbz");
+  EXPECT_EQ(RemoteBookName(u"https://h"), u"https://h");
+  EXPECT_TRUE(SameWebOrigin(u"HTTPS://Host/a", u"https://host:443/b"));
+  EXPECT_FALSE(SameWebOrigin(u"https://host/a", u"http://host/a"));
+  EXPECT_FALSE(SameWebOrigin(u"https://host/a", u"https://host.evil/a"));
+  std::vector<RemotePlace> places;
+  for (int i = 0; i < 25; ++i) NoteRemotePlace(places, {u"https://h/" + std::u16string(1, u'a' + i), i, u"/p.png"});
+  NoteRemotePlace(places, {u"https://h/f", 7, u"/x\ty.png"});
+  ASSERT_EQ(places.size(), kMaxRemotePlaces);
+  EXPECT_EQ(places.back(), (RemotePlace{u"https://h/f", 7, u""}));
+  std::vector<std::u16string> records = RecordsOfRemotePlaces(places);
+  records.push_back(u"not a place");
+  records.push_back(u"file:///etc/passwd\t1\t");
+  EXPECT_EQ(RemotePlacesFromRecords(records), places);
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include "viewer/catalogue/RemoteBook.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "platform/text.h"
+#include "viewer/catalogue/CatalogueBrowsing.h"
+#include "viewer/catalogue/OpdsFeed.h"
+#include "viewer/catalogue/Url.h"
+
+namespace {
+
+bool StartsWithBytes(const std::string& body, std::string_view magic) {
+  return body.size() >= magic.size() && std::string_view(body).substr(0, magic.size()) == magic;
+}
+
+// Zip (a local header, or an empty one's end record), RAR 4 and 5, 7z.
+bool LooksLikeArchive(const std::string& body) {
+  return StartsWithBytes(body, "PK\x03\x04") || StartsWithBytes(body, "PK\x05\x06") ||
+         StartsWithBytes(body, "Rar!\x1A\x07") || StartsWithBytes(body, "7z\xBC\xAF\x27\x1C");
+}
+
+int HexValue(char16_t unit) {
+  if (unit >= u'0' && unit <= u'9') return unit - u'0';
+  if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
+  if (unit >= u'A' && unit <= u'F') return unit - u'A' + 10;
+  return -1;
+}
+
+// Scheme, host and port in one lowered text; empty for no web address.
+std::u16string OriginText(std::u16string_view url) {
+  if (!IsWebUrl(url)) return {};
+  const std::size_t colon = url.find(u':');
+  const std::u16string scheme = AsciiLower(url.substr(0, colon));
+  std::u16string_view rest = url.substr(colon + 3);
+  rest = rest.substr(0, rest.find_first_of(u"/?#"));
+  rest = rest.substr(rest.rfind(u'@') == std::u16string_view::npos ? 0 : rest.rfind(u'@') + 1);
+  std::u16string authority = AsciiLower(rest);
+  const std::size_t bracket = authority.rfind(u']');
+  const std::size_t portColon = authority.rfind(u':');
+  if (portColon == std::u16string::npos || (bracket != std::u16string::npos && portColon < bracket))
+    authority += scheme == u"https" ? u":443" : u":80";
+  return scheme + u"://" + authority;
+}
+
+}  // namespace
+
+WebAddressKind KindOfAnswer(const HttpResponse& answer, std::u16string_view url) {
+  const std::u16string essence = MediaTypeEssence(Utf8ToUtf16(answer.contentType));
+  if (essence == u"application/atom+xml" || essence == u"application/xml" || essence == u"text/xml")
+    return WebAddressKind::Catalogue;
+  if (!ComicArchiveExtension(essence, url).empty() || LooksLikeArchive(answer.body)) return WebAddressKind::Book;
+  return WebAddressKind::Neither;
+}
+
+WebAddressProbe ProbeWebAddress(const RemoteAddress& address, const BlockingFetch& fetch,
+                                const RemoteFileOptions& options) {
+  WebAddressProbe probe;
+  const BlockingFetch asking = [&fetch](HttpRequest request) {
+    request.accept = "application/atom+xml;profile=opds-catalog, application/atom+xml;q=0.9, */*;q=0.5";
+    return fetch(std::move(request));
+  };
+  probe.opening = OpenRemoteFile(address, asking, options);
+  const HttpResponse& answer = probe.opening.answer;
+  if (probe.opening.file) {
+    // Its first bytes went into the file: the type and the address decide.
+    HttpResponse head = answer;
+    ComRef<IFile>& file = probe.opening.file;
+    char magic[8] = {};
+    uint32_t got = 0;
+    file->Read(magic, sizeof magic, &got);
+    file->Seek(0, 0, nullptr);
+    head.body.assign(magic, got);
+    probe.kind = KindOfAnswer(head, address.url);
+  } else if (answer.error == HttpError::None || answer.error == HttpError::TooLarge) {
+    // A feed is fetched again by the browser, whole; an archive whose
+    // server sends it whole (cut off here) is downloaded.
+    probe.kind = KindOfAnswer(answer, address.url);
+  } else {
+    probe.why = answer.reason;
+  }
+  if (probe.kind != WebAddressKind::Book) probe.opening.file = {};
+  if (probe.kind == WebAddressKind::Neither && probe.why.empty())
+    probe.why = u"neither a catalogue nor a book (" + Utf8ToUtf16(answer.contentType) + u")";
+  return probe;
+}
+
+std::u16string RemoteBookName(std::u16string_view url) {
+  std::u16string_view path = url.substr(0, url.find_first_of(u"?#"));
+  const std::size_t scheme = path.find(u"://");
+  const std::size_t root = scheme == std::u16string_view::npos ? 0 : path.find(u'/', scheme + 3);
+  if (root == std::u16string_view::npos) return std::u16string(url);
+  path = path.substr(root);
+  while (!path.empty() && path.back() == u'/') path.remove_suffix(1);
+  const std::u16string_view last = path.substr(path.rfind(u'/') + 1);
+  if (last.empty()) return std::u16string(url);
+  std::string bytes;
+  for (std::size_t i = 0; i < last.size(); ++i) {
+    if (last[i] == u'%' && i + 2 < last.size() && HexValue(last[i + 1]) >= 0 && HexValue(last[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexValue(last[i + 1]) * 16 + HexValue(last[i + 2]));
+      i += 2;
+    } else {
+      bytes += Utf16ToUtf8(last.substr(i, 1));
+    }
+  }
+  return Utf8ToUtf16(bytes);
+}
+
+bool SameWebOrigin(std::u16string_view a, std::u16string_view b) {
+  const std::u16string origin = OriginText(a);
+  return !origin.empty() && origin == OriginText(b);
+}
+
+std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records) {
+  std::vector<RemotePlace> places;
+  for (const std::u16string& record : records) {
+    const std::size_t first = record.find(u'\t');
+    const std::size_t second = first == std::u16string::npos ? first : record.find(u'\t', first + 1);
+    if (second == std::u16string::npos) continue;
+    RemotePlace place;
+    place.url = record.substr(0, first);
+    const std::string index = Utf16ToUtf8(record.substr(first + 1, second - first - 1));
+    const auto [end, error] = std::from_chars(index.data(), index.data() + index.size(), place.index);
+    if (error != std::errc{} || end != index.data() + index.size() || place.index < 0 || !IsWebUrl(place.url))
+      continue;
+    place.page = record.substr(second + 1);
+    NoteRemotePlace(places, std::move(place));
+  }
+  return places;
+}
+
+std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>& places) {
+  std::vector<std::u16string> records;
+  for (const RemotePlace& place : places)
+    records.push_back(place.url + u'\t' + Utf8ToUtf16(std::to_string(place.index)) + u'\t' + place.page);
+  return records;
+}
+
+void NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place) {
+  // A tab would split the record: such a page is found by its number alone.
+  if (place.page.find(u'\t') != std::u16string::npos) place.page.clear();
+  std::erase_if(places, [&](const RemotePlace& kept) { return kept.url == place.url; });
+  places.push_back(std::move(place));
+  if (places.size() > kMaxRemotePlaces)
+    places.erase(places.begin(), places.begin() + static_cast<std::ptrdiff_t>(places.size() - kMaxRemotePlaces));
+}
