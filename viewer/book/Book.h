@@ -60,7 +60,8 @@ struct Book {
   int32_t second = -1;
   ComRef<IDirectory> root;
   BookKind kind = BookKind::None;
-  std::u16string source;       // the path that was opened, as given
+  std::u16string source;       // the path that was opened, as given; a remote book's URL
+  bool remote = false;         // read from a web server: its place is kept by URL, never in the profile
   std::u16string folder;       // folder book: its path under root with a trailing "/"; archive: empty
   std::u16string displayName;  // for the window title
   std::vector<PageEntry> pages;

@@ -275,6 +275,28 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   return result;
 }
 
+BookOpening CBookOpener::OpenRemoteArchive(IFile* file, const std::u16string& url, const std::u16string& name) const {
+  BookOpening result;
+  Book& book = result.book;
+  book.source = url;
+  book.remote = true;
+  const OpenStatus read = file != nullptr ? ReadArchive(file, url, book) : OpenStatus::Failed;
+  if (read != OpenStatus::Opened) {
+    OutputDebugStringW(u"Error Open Remote\r\n");
+    book = Book{};
+    result.status = read;
+    // No file: the server did not give the book.
+    result.why = file == nullptr                  ? OpenFailure::NotFound
+                 : read == OpenStatus::NotArchive ? WhyNoArchive(file)
+                                                  : OpenFailure::NoImages;
+    return result;
+  }
+  OutputDebugStringW((u"Open Remote\r\n  URL : " + url + u"\r\n  Files : " + Decimal(book.pages.size()) + u"\r\n").c_str());
+  book.displayName = name;
+  result.status = OpenStatus::Opened;
+  return result;
+}
+
 BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, +1); }
 
 BookOpening CBookOpener::OpenPreviousArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, -1); }

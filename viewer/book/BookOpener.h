@@ -79,6 +79,10 @@ class CBookOpener {
   // An absolute file path: an image (by `isImage`) or an archive. The
   // archive book carries the sorted listing of its folder.
   BookOpening OpenFile(const std::u16string& path, const ImageTest& isImage) const;
+  // An archive read from `file` that lives elsewhere than on disk (a web
+  // server's, at `url`): a book of its whole tree called `name`, with no
+  // folder around it to step through.
+  BookOpening OpenRemoteArchive(IFile* file, const std::u16string& url, const std::u16string& name) const;
   // The first archive after `around.current` in its folder; entries that
   // are no archives are skipped, a folder ends the search.
   BookOpening OpenNextArchive(const ArchiveFolder& around) const;

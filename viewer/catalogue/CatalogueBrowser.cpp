@@ -38,6 +38,8 @@ CatalogueCell CellOf(const Entry& shown) {
 
 struct CatalogueBrowser::Impl {
   OpenBook openBook;
+  OpenRemote openRemote;
+  BlockingFetch remoteFetch;
   CatalogueBrowserOptions options;
   HttpClient client;
   std::optional<CatalogueBrowsing> browsing;
@@ -226,6 +228,32 @@ struct CatalogueBrowser::Impl {
     if (const auto cached = CachedBook(options.bookFolder, name)) return openBook(cached->u16string());
     if (download) client.Cancel(*download);
     window.ShowDownload(entry.title);
+    if (openRemote) return AskForRange(entry, link);
+    Download(entry, link);
+  }
+
+  // A first range request: a server that honours it has the book read in
+  // place, the others send it whole as before. The catalogue's password
+  // goes to its own origin only.
+  void AskForRange(const OpdsEntry& entry, const OpdsLink& link) {
+    RemoteAddress address{link.href, std::nullopt};
+    if (browsing && SameWebOrigin(link.href, browsing->RootUrl())) address.credentials = credentials;
+    const RemoteFileOptions options;
+    download = client.Fetch(RangeRequest(address, 0, options.blockSize - 1, options),
+                            [this, entry, link, address, options](HttpResponse answer) {
+                              download.reset();
+                              if (answer.error == HttpError::Cancelled) return window.HideDownload();
+                              RemoteOpening opening = RemoteFileOf(address, std::move(answer), remoteFetch, options);
+                              if (!opening.file) return Download(entry, link);
+                              window.HideDownload();
+                              RemoteBook book{opening.file, link.href, entry.title.empty() ? RemoteBookName(link.href) : entry.title,
+                                              opening.count};
+                              window.Later([this, book] { openRemote(book); });
+                            });
+  }
+
+  void Download(const OpdsEntry& entry, const OpdsLink& link) {
+    const std::u16string name = BookFileName(entry, link);
     BookDownloadRequest request{link.href, credentials, options.bookFolder, name, options.maxBookBytes};
     auto progress = [this](std::int64_t received, std::int64_t total) { window.DownloadProgress(received, total); };
     download = DownloadBook(client, request, progress, [this](const std::filesystem::path& book, const std::u16string& why) {
@@ -278,6 +306,11 @@ CatalogueBrowser::CatalogueBrowser(OpenBook openBook, const CatalogueBrowserOpti
     : m_impl(std::make_unique<Impl>(std::move(openBook), options)) {}
 
 CatalogueBrowser::~CatalogueBrowser() = default;
+
+void CatalogueBrowser::ReadBooksInPlace(OpenRemote open, BlockingFetch fetch) {
+  m_impl->openRemote = std::move(open);
+  m_impl->remoteFetch = std::move(fetch);
+}
 
 void CatalogueBrowser::Open(const std::u16string& url, std::optional<HttpCredentials> credentials) {
   Impl& impl = *m_impl;

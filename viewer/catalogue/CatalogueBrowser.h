@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/http/http_request.h"
+#include "viewer/catalogue/RemoteBook.h"
 
 struct CatalogueBrowserOptions {
   std::filesystem::path bookFolder;       // empty: DefaultBookCacheFolder()
@@ -27,6 +28,8 @@ class CatalogueBrowser {
  public:
   // Gets the path of a book downloaded whole, or found in the cache.
   using OpenBook = std::function<void(const std::u16string& path)>;
+  // Gets a book read through range requests.
+  using OpenRemote = std::function<void(const RemoteBook& book)>;
 
   // Needs a QApplication alive; the window shows on Open.
   explicit CatalogueBrowser(OpenBook openBook, const CatalogueBrowserOptions& options = {});
@@ -38,6 +41,10 @@ class CatalogueBrowser {
   // of the catalogue carries `credentials` (to its own origin only).
   void Open(const std::u16string& url, std::optional<HttpCredentials> credentials = std::nullopt);
   bool IsVisible() const;
+  // From now on a book not in the cache, on a server that honours range
+  // requests, goes to `open` as it is read there, instead of downloaded
+  // whole; `fetch` does the file's reads.
+  void ReadBooksInPlace(OpenRemote open, BlockingFetch fetch);
 
   // What the window shows, for tests: the feed's title, the line saying why
   // nothing shows (empty when none), its entries, and whether a fetch of

@@ -119,10 +119,10 @@ int32_t CRemoteFile::GetSize(uint64_t* size) {
   return FILE_SYSTEM_OK;
 }
 
-RemoteOpening OpenRemoteFile(const RemoteAddress& address, const BlockingFetch& fetch,
-                             const RemoteFileOptions& options) {
+RemoteOpening RemoteFileOf(const RemoteAddress& address, HttpResponse first, BlockingFetch fetch,
+                           const RemoteFileOptions& options) {
   RemoteOpening opening;
-  opening.answer = fetch(RangeRequest(address, 0, options.blockSize - 1, options));
+  opening.answer = std::move(first);
   HttpResponse& answer = opening.answer;
   opening.count->requests.fetch_add(1, std::memory_order_relaxed);
   opening.count->bytes.fetch_add(answer.body.size(), std::memory_order_relaxed);
@@ -130,8 +130,13 @@ RemoteOpening OpenRemoteFile(const RemoteAddress& address, const BlockingFetch& 
     return opening;
   const auto size = static_cast<std::uint64_t>(*answer.totalSize);
   if (answer.body.size() != std::min<std::uint64_t>(size, options.blockSize)) return opening;
-  auto* file = new CRemoteFile(address, fetch, size, answer.body, options, opening.count);
+  auto* file = new CRemoteFile(address, std::move(fetch), size, answer.body, options, opening.count);
   HandOut(file, IID_IFile, reinterpret_cast<void**>(&opening.file));
   answer.body.clear();
   return opening;
+}
+
+RemoteOpening OpenRemoteFile(const RemoteAddress& address, const BlockingFetch& fetch,
+                             const RemoteFileOptions& options) {
+  return RemoteFileOf(address, fetch(RangeRequest(address, 0, options.blockSize - 1, options)), fetch, options);
 }

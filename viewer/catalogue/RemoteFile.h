@@ -88,6 +88,11 @@ struct RemoteOpening {
   std::shared_ptr<RemoteFileCount> count = std::make_shared<RemoteFileCount>();
 };
 
+// The file at `address` from the answer to its first block's request
+// (RangeRequest of bytes 0 to blockSize - 1): none when the server did not
+// honour the range.
+RemoteOpening RemoteFileOf(const RemoteAddress& address, HttpResponse first, BlockingFetch fetch,
+                           const RemoteFileOptions& options = {});
 // Asks for the first block of `address`: a file over range requests when
 // the server honours them, else none and the answer (the caller downloads
 // the book whole, or says why not).

@@ -137,10 +137,18 @@ void CMainWindow::SaveProfile() {
   m_historyUnsaved = false;
   m_profile.Save();
   SaveHistoryPages(m_profile.history);
+  SaveRemotePlaces();
+}
+
+void CMainWindow::SaveRemotePlaces() {
+  if (!m_remotePlacesUnsaved || !m_remotePlaces) return;
+  m_remotePlacesUnsaved = false;
+  SetUserSettingTexts(kRemotePlacesKey, RecordsOfRemotePlaces(*m_remotePlaces));
 }
 
 void CMainWindow::SaveHistoryIfDue() {
   if (m_historyUnsaved) SaveProfile();
+  SaveRemotePlaces();
 }
 
 namespace {

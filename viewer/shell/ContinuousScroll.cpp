@@ -139,6 +139,6 @@ void CMainWindow::ShownInColumn() {
   SetWindowTextW(m_hWnd, (place + u" " + entry.name + u" <" + m_book.displayName + u"> " + kProductTitle).c_str());
   m_failure = OpenFailure::None;
   // Written after the frame, as a turn's is: the disk should not hold the column up.
-  if (m_profile.NoteHistory(m_book.source, page, entry.path)) m_historyUnsaved = true;
+  NoteShown(page, entry.path);
   if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
 }

@@ -7,11 +7,13 @@
 #include <cstdlib>
 #include <csignal>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
 #include "platform/commandline.h"
 #include "platform/debug.h"
+#include "platform/http/http_fetch_thread.h"
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
@@ -98,6 +100,14 @@ int main(int argc, char** argv) {
                  exeName.c_str(), 10000);
 
   TraceStage("settings");
+  // Remote books' reads wait on a thread of their own, made when first
+  // needed (by the window's thread or a worker), and ended after the window.
+  std::once_flag fetchStarted;
+  std::unique_ptr<HttpFetchThread> fetchThread;
+  const BlockingFetch fetch = [&fetchStarted, &fetchThread](HttpRequest request) {
+    std::call_once(fetchStarted, [&fetchThread] { fetchThread = std::make_unique<HttpFetchThread>(); });
+    return fetchThread->Fetch(std::move(request));
+  };
   auto window = std::make_unique<CMainWindow>();
   std::unique_ptr<CatalogueBrowser> catalogue;
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
@@ -136,21 +146,39 @@ int main(int argc, char** argv) {
     // The catalogue browser is made when first asked for: by an address the
     // program was given, or by a catalogue picked in the "Catalogues..."
     // dialog. A book picked there is to be read: the viewer comes in front.
-    const auto browser = [&catalogue, &window, hwnd]() -> CatalogueBrowser& {
-      if (!catalogue)
+    const auto browser = [&catalogue, &window, hwnd, &fetch]() -> CatalogueBrowser& {
+      if (!catalogue) {
         catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
           window->OpenFile(book.c_str());
           SetForegroundWindow(hwnd);
         });
+        catalogue->ReadBooksInPlace(
+            [&window, hwnd](const RemoteBook& book) {
+              window->OpenRemoteBook(book);
+              SetForegroundWindow(hwnd);
+            },
+            fetch);
+      }
       return *catalogue;
     };
+    // An address is asked once what it is: a catalogue is browsed, a book
+    // on a server that honours range requests read in place.
+    window->SetAddressOpener([browser, &window, &fetch](const std::u16string& url) {
+      WebAddressProbe probe = ProbeWebAddress(RemoteAddress{url, std::nullopt}, fetch);
+      if (probe.kind == WebAddressKind::Catalogue) return browser().Open(url);
+      if (!probe.opening.file) {
+        const std::u16string why = probe.kind == WebAddressKind::Book ? u"the server sends the book only whole" : probe.why;
+        std::fprintf(stderr, "velmora: %s: %s\n", Utf16ToUtf8(url).c_str(), Utf16ToUtf8(why).c_str());
+      }
+      window->OpenRemoteBook(RemoteBook{probe.opening.file, url, RemoteBookName(url), probe.opening.count});
+    });
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
       std::optional<HttpCredentials> credentials;
       if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};
       browser().Open(opened.catalogue.url, credentials);
     });
     if (!startAddress.empty()) {
-      browser().Open(startAddress);
+      window->OpenAddress(startAddress);
     } else if (startPath.empty()) {
       ShowAboutAtStart(*window);
     }
@@ -165,6 +193,8 @@ int main(int argc, char** argv) {
   }
   catalogue.reset();
   window.reset();
+  // After the books that read through it: its client needs the toolkit.
+  fetchThread.reset();
   ShutdownApplication();
   CoUninitialize();
   return 0;

@@ -104,7 +104,7 @@ void CMainWindow::OnPaint() {
     RebuildDevice();
   }
   m_pages.FrameDrawn();
-  if (m_historyUnsaved) PostMessageW(m_hWnd, WM_APP_SAVE_HISTORY, 0, 0);
+  if (m_historyUnsaved || m_remotePlacesUnsaved) PostMessageW(m_hWnd, WM_APP_SAVE_HISTORY, 0, 0);
 }
 
 void CMainWindow::ForgetDecodedPages() {

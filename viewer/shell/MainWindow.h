@@ -17,6 +17,7 @@
 #include "viewer/imaging/D2D.h"
 #include "viewer/imaging/Resources.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/catalogue/RemoteBook.h"
 #include "viewer/reading/ReadingUnit.h"
 #include "viewer/shell/AboutDialog.h"
 #include "viewer/shell/Actions.h"
@@ -86,12 +87,23 @@ class CMainWindow : public CWindowImpl {
     m_catalogueOpener = std::move(opener);
   }
 
+  // Where a web address given to the window goes (a catalogue to browse or
+  // a book to read, as its server's first answer says): OpenAddress hands
+  // it on; without an opener it does nothing.
+  void SetAddressOpener(std::function<void(const std::u16string& url)> opener) { m_addressOpener = std::move(opener); }
+  void OpenAddress(const std::u16string& url) {
+    if (m_addressOpener) m_addressOpener(url);
+  }
+
   // Opening books; each puts the first page, or a picture saying why not,
   // on screen. 0, or 1 when nothing was opened.
   // A book whose path is in the history opens at its remembered page while
   // that switch is on; an image opened by name opens at that image.
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
+  // A book read from a web server: titled by its name, at the place left
+  // in it before (kept by URL in the settings, never in the profile).
+  int32_t OpenRemoteBook(const RemoteBook& remote);
   // When no archive opens, the book on screen stays as it is.
   int32_t OpenNextArchive();
   int32_t OpenPreviousArchive();
@@ -330,6 +342,15 @@ class CMainWindow : public CWindowImpl {
   int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded, const Start& start);
   int32_t OpenFileAt(const char16_t* path, const Start& start);
   int32_t OpenArchiveNear(int direction, const Start& start);
+  int32_t OpenRemoteBookAt(const RemoteBook& remote, const Start& start);
+  // The page on screen noted as the book's place: in the profile's
+  // history, or for a remote book among the remote places.
+  void NoteShown(int32_t page, const std::u16string& path);
+  // The places left in remote books, read from the settings when first asked.
+  std::vector<RemotePlace>& RemotePlaces();
+  // Written after the frame, as the profile's history is.
+  void SaveRemotePlaces();
+  static constexpr char16_t kRemotePlacesKey[] = u"remote/places";
   // The opener, asking for the passwords of locked archives over the window.
   CBookOpener Opener();
   // Shows a built-in picture alone with the plain product title, with the
@@ -350,6 +371,9 @@ class CMainWindow : public CWindowImpl {
   CProfile m_profile;
   SessionPasswords m_passwords;  // of the archives opened in this run; never saved
   Book m_book;
+  RemoteBook m_remote;  // the open book's file when it is a remote one, to list it again
+  std::optional<std::vector<RemotePlace>> m_remotePlaces;
+  bool m_remotePlacesUnsaved = false;
   BuiltInPictures m_pictures;
   Loupe m_loupe;
 
@@ -403,6 +427,7 @@ class CMainWindow : public CWindowImpl {
   // start asks no keychain anything.
   std::unique_ptr<SecretStore> m_secrets;
   std::function<void(const OpenedCatalogue&)> m_catalogueOpener;
+  std::function<void(const std::u16string& url)> m_addressOpener;
   std::u16string m_catalogueNotice;  // said over the pages until its timer runs out
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   bool m_historyUnsaved = false;  // a new book in the history, not on disk yet

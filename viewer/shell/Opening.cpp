@@ -108,13 +108,65 @@ int32_t CMainWindow::IndexOfPage(const std::u16string& path, int32_t fallback) c
 }
 
 int32_t CMainWindow::RememberedPage(const Book& book) const {
-  const HistoryEntry* entry = m_profile.history.Find(book.source);
-  if (entry == nullptr) return 0;
+  int32_t index = 0;
+  std::u16string page;
+  if (book.remote) {
+    const std::vector<RemotePlace> places =
+        m_remotePlaces ? *m_remotePlaces : RemotePlacesFromRecords(GetUserSettingTexts(kRemotePlacesKey));
+    const auto place = std::find_if(places.begin(), places.end(), [&](const RemotePlace& p) { return p.url == book.source; });
+    if (place == places.end()) return 0;
+    index = place->index;
+    page = place->page;
+  } else {
+    const HistoryEntry* entry = m_profile.history.Find(book.source);
+    if (entry == nullptr) return 0;
+    index = entry->index;
+    page = entry->page;
+  }
   // By name first: the place survives pages added, removed or reordered.
-  if (const int32_t byName = entry->page.empty() ? -1 : book.IndexOf(entry->page); byName >= 0) return byName;
+  if (const int32_t byName = page.empty() ? -1 : book.IndexOf(page); byName >= 0) return byName;
   // A remembered page outside the book (a book that changed, a profile
   // edited by hand) is the first page.
-  return entry->index >= 0 && entry->index < book.PageCount() ? entry->index : 0;
+  return index >= 0 && index < book.PageCount() ? index : 0;
+}
+
+std::vector<RemotePlace>& CMainWindow::RemotePlaces() {
+  if (!m_remotePlaces) m_remotePlaces = RemotePlacesFromRecords(GetUserSettingTexts(kRemotePlacesKey));
+  return *m_remotePlaces;
+}
+
+void CMainWindow::NoteShown(int32_t page, const std::u16string& path) {
+  if (!m_book.remote) {
+    if (m_profile.NoteHistory(m_book.source, page, path)) m_historyUnsaved = true;
+    return;
+  }
+  std::vector<RemotePlace>& places = RemotePlaces();
+  const RemotePlace place{m_book.source, page, path};
+  if (!places.empty() && places.back() == place) return;
+  NoteRemotePlace(places, place);
+  m_remotePlacesUnsaved = true;
+}
+
+int32_t CMainWindow::OpenRemoteBook(const RemoteBook& remote) { return OpenRemoteBookAt(remote, Start{}); }
+
+int32_t CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& start) {
+  m_book.archiveFolder = ArchiveFolder{};
+  BookOpening opened = Opener().OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
+  if (opened.status == OpenStatus::Refused) return 1;
+  CloseGrid();
+  m_pages.Reset();
+  ForgetTurns();
+  m_book = Book{};
+  m_bookChoices = {};
+  m_remote = remote;
+  if (opened.status != OpenStatus::Opened) {
+    m_remote = RemoteBook{};
+    ShowOpenFailure(opened.status == OpenStatus::NotArchive, opened.why);
+    return 1;
+  }
+  m_book = std::move(opened.book);
+  ShowFirstPage(StartIndex(m_book, start));
+  return 0;
 }
 
 int32_t CMainWindow::StartIndex(const Book& book, const Start& start) const {
@@ -261,7 +313,9 @@ void CMainWindow::ReopenInOrder() {
   // the new order puts it.
   const std::u16string source = m_book.source;
   const Start start{Start::At::Page, m_book.pages[static_cast<std::size_t>(m_book.current)].path};
-  if (m_book.kind == BookKind::Archive)
+  if (m_book.remote)
+    OpenRemoteBookAt(RemoteBook(m_remote), start);
+  else if (m_book.kind == BookKind::Archive)
     OpenFileAt(source.c_str(), start);
   else
     OpenDirectoryAt(source.c_str(), nullptr, nullptr, start);

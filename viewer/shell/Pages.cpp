@@ -142,8 +142,7 @@ void CMainWindow::Shown(const Spread& spread) {
   m_failure = OpenFailure::None;
   // A new book is written to the profile once its page is on screen: the
   // write waits for the disk, the page should not.
-  if (m_profile.NoteHistory(m_book.source, m_book.current, m_book.pages[static_cast<std::size_t>(m_book.current)].path))
-    m_historyUnsaved = true;
+  NoteShown(m_book.current, m_book.pages[static_cast<std::size_t>(m_book.current)].path);
   // Full screen has no title bar: the page number stands in for it.
   if (m_fullScreen != 0 && m_reading.pageNumber) ShowPageNumber();
 }
