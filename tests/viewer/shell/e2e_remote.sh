@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# End to end in a real X server: a book on a local web server of the test's
+# own (tests/support/book_server.py) given by its address opens read through
+# range requests, titled by its name; a turn's place is kept by URL in the
+# settings, never in the profile, and the book opens there again. A server
+# that sends the book only whole is said so on standard error.
+#   e2e_remote.sh path/to/velmora path/to/book_server.py
+set -euo pipefail
+work=$(mktemp -d)
+server=
+trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
+mkdir -p "$work/program" "$work/config" "$work/served"
+cp "$1" "$(dirname "$1")/res.pack" "$work/program/"
+velmora=$work/program/$(basename "$1")
+# Five pages of their own colours in a stored Zip, named with a space.
+for i in 1 2 3 4 5; do convert -size 300x400 "xc:rgb($((i * 40)),80,120)" "$work/served/p$i.png"; done
+(cd "$work/served" && zip -q -0 "My Book.cbz" p?.png && rm p?.png)
+
+serve() {  # serve [options]: the server in the background, its port in $port
+  python3 "$2" "$work/served" --seconds 60 --log "$work/requests.log" "${@:3}" > "$work/port" &
+  server=$!
+  for _ in $(seq 50); do port=$(head -n 1 "$work/port") && [ -n "$port" ] && return 0; sleep 0.1; done
+  echo "the server did not start"; exit 1
+}
+serve "$1" "$2"
+url="http://127.0.0.1:$port/My%20Book.cbz"
+
+cat > "$work/inside.sh" <<'INSIDE'
+set -euo pipefail
+velmora=$1; url=$2; work=$3
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache LANG=C.UTF-8
+unset LANGUAGE LC_ALL LC_MESSAGES
+start() {
+  QT_QPA_PLATFORM=xcb "$velmora" "$@" 2> "$work/debug.log" &
+  pid=$!
+}
+shows() { grep -c "^Show Image" "$work/debug.log" || true; }
+wait_for_shows() {
+  for _ in $(seq 100); do
+    [ "$(shows)" -ge "$1" ] && return 0
+    kill -0 "$pid" 2>/dev/null || { echo "velmora ended early"; cat "$work/debug.log"; return 1; }
+    sleep 0.1
+  done
+  echo "timed out waiting for $1 shown pages"; cat "$work/debug.log"; return 1
+}
+last_index() { grep -A1 "^Show Image" "$work/debug.log" | grep "Index" | tail -n 1; }
+expect_index() {
+  [[ "$(last_index)" == *"[$2/5]"* ]] || { echo "$1: $(last_index)"; cat "$work/debug.log"; exit 1; }
+}
+
+start "$url"
+wait_for_shows 1
+expect_index "first" 1
+grep -q "^  URL : $url" "$work/debug.log" || { echo "not opened as a remote book"; cat "$work/debug.log"; exit 1; }
+window=$(xdotool search --sync --onlyvisible --name "<My Book.cbz>" | head -n 1)
+xdotool mousemove --window "$window" 200 200
+xdotool key End
+wait_for_shows 2
+expect_index "after End" 4  # the last spread: pages 4 and 5
+xdotool key q
+wait "$pid"
+
+grep -q "places.*My%20Book.cbz.t3.t/p4.png" "$work/config/velmora/velmora.conf" ||
+  { echo "settings:"; cat "$work/config/velmora/velmora.conf"; exit 1; }
+if grep -aq "127.0.0.1" "$(dirname "$velmora")/profile/velmora.ini" 2>/dev/null; then echo "a URL in the profile"; exit 1; fi
+# Only ranges were asked for: never the whole book.
+if grep -q " - " "$work/requests.log"; then echo "asked whole:"; cat "$work/requests.log"; exit 1; fi
+
+start "$url"
+wait_for_shows 1
+expect_index "reopened" 4
+kill -TERM "$pid"
+wait "$pid"
+INSIDE
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$url" "$work"
+
+# A server without ranges: said on standard error, nothing downloaded whole.
+kill "$server"
+serve "$1" "$2" --no-ranges
+cat > "$work/whole.sh" <<'WHOLE'
+export XDG_CONFIG_HOME=$3/config XDG_CACHE_HOME=$3/cache LANG=C.UTF-8
+QT_QPA_PLATFORM=xcb "$1" "$2" 2> "$3/whole.log" &
+pid=$!
+for _ in $(seq 100); do grep -q "^velmora: " "$3/whole.log" && break; sleep 0.1; done
+kill -TERM "$pid"
+wait "$pid"
+WHOLE
+xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/whole.sh" "$velmora" "http://127.0.0.1:$port/My%20Book.cbz" "$work"
+grep -q "^velmora: http://127.0.0.1:$port/My%20Book.cbz: the server sends the book only whole" "$work/whole.log" ||
+  { echo "not said:"; cat "$work/whole.log"; exit 1; }
