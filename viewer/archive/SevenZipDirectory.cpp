@@ -208,7 +208,13 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
     return E_FAIL;
   }
   callback->AddRef();
-  const HRESULT opened = m_archive->Open(stream, nullptr, callback);
+  // Only a 7z's own signature at the start is looked for: without one the
+  // handler would read the whole file in search of it (a tar, a file on a
+  // web server read by ranges), and libarchive reads what it does not open.
+  static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
+  const UInt64 noSearch = 0;
+  const bool searches = m_format == k7z && std::memcmp(head, k7zSignature, sizeof k7zSignature) != 0;
+  const HRESULT opened = m_archive->Open(stream, searches ? &noSearch : nullptr, callback);
   stream->Release();
   callback->Release();
   if (opened != S_OK) return E_FAIL;
