@@ -63,17 +63,18 @@ def main():
             name = os.path.join(folder, urllib.parse.unquote(url.path.lstrip("/")))
             if not os.path.isfile(name) or os.path.dirname(os.path.abspath(name)) != folder:
                 return self.send(404, b"not found", "text/plain")
-            with open(name, "rb") as file:
-                data = file.read()
+            size = os.path.getsize(name)
             kind = TYPES.get(os.path.splitext(name)[1], "application/octet-stream")
             wanted = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", ""))
-            if args.no_ranges or not wanted:
-                return self.send(200, data, kind)
-            first = int(wanted.group(1))
-            last = min(int(wanted.group(2) or len(data) - 1), len(data) - 1)
-            if first >= len(data):
-                return self.send(416, b"", kind, [("Content-Range", "bytes */%d" % len(data))])
-            self.send(206, data[first:last + 1], kind, [("Content-Range", "bytes %d-%d/%d" % (first, last, len(data)))])
+            with open(name, "rb") as file:
+                if args.no_ranges or not wanted:
+                    return self.send(200, file.read(), kind)
+                first = int(wanted.group(1))
+                last = min(int(wanted.group(2) or size - 1), size - 1)
+                if first >= size:
+                    return self.send(416, b"", kind, [("Content-Range", "bytes */%d" % size)])
+                file.seek(first)
+                self.send(206, file.read(last - first + 1), kind, [("Content-Range", "bytes %d-%d/%d" % (first, last, size))])
 
         def feed(self):
             last = ' pse:lastRead="%d"' % args.last_read if args.last_read else ""

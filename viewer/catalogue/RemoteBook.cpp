@@ -14,10 +14,14 @@ bool StartsWithBytes(const std::string& body, std::string_view magic) {
   return body.size() >= magic.size() && std::string_view(body).substr(0, magic.size()) == magic;
 }
 
-// Zip (a local header, or an empty one's end record), RAR 4 and 5, 7z.
+// How many first bytes tell an archive: a tar's mark ends there.
+constexpr std::size_t kArchiveHead = 262;
+
+// Zip (a local header, or an empty one's end record), RAR 4 and 5, 7z, tar.
 bool LooksLikeArchive(const std::string& body) {
   return StartsWithBytes(body, "PK\x03\x04") || StartsWithBytes(body, "PK\x05\x06") ||
-         StartsWithBytes(body, "Rar!\x1A\x07") || StartsWithBytes(body, "7z\xBC\xAF\x27\x1C");
+         StartsWithBytes(body, "Rar!\x1A\x07") || StartsWithBytes(body, "7z\xBC\xAF\x27\x1C") ||
+         (body.size() >= kArchiveHead && body.compare(257, 5, "ustar") == 0);
 }
 
 int HexValue(char16_t unit) {
@@ -66,7 +70,7 @@ WebAddressProbe ProbeWebAddress(const RemoteAddress& address, const BlockingFetc
     // Its first bytes went into the file: the type and the address decide.
     HttpResponse head = answer;
     ComRef<IFile>& file = probe.opening.file;
-    char magic[8] = {};
+    char magic[kArchiveHead] = {};
     uint32_t got = 0;
     file->Read(magic, sizeof magic, &got);
     file->Seek(0, 0, nullptr);

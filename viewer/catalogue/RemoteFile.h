@@ -23,9 +23,9 @@
 using BlockingFetch = std::function<HttpResponse(HttpRequest)>;
 
 struct RemoteFileOptions {
-  std::uint32_t blockSize = 256 * 1024;
-  std::size_t keptBlocks = 16;                // the cache, in blocks
-  std::uint32_t blocksAtOnce = 16;            // a long read's blocks, in one request at most
+  std::uint32_t blockSize = 64 * 1024;
+  std::size_t keptBlocks = 64;                // the cache, in blocks
+  std::uint32_t blocksAtOnce = 64;            // a long read's blocks, in one request at most
   std::chrono::milliseconds totalLimit{30000};  // each request's, all told
   std::chrono::milliseconds stallLimit{10000};  // each request's, without a byte
 };
