@@ -297,6 +297,24 @@ BookOpening CBookOpener::OpenRemoteArchive(IFile* file, const std::u16string& ur
   return result;
 }
 
+BookOpening CBookOpener::OpenStreamedBook(ComRef<IDirectory> pages, const std::u16string& url,
+                                          const std::u16string& name) const {
+  BookOpening result;
+  Book& book = result.book;
+  if (!pages || FillArchiveBook(std::move(pages), book, m_order) != OpenStatus::Opened) {
+    OutputDebugStringW(u"Error Open Stream\r\n");
+    result.book = Book{};
+    result.why = OpenFailure::NotFound;
+    return result;
+  }
+  book.source = url;
+  book.remote = true;
+  book.displayName = name;
+  OutputDebugStringW((u"Open Stream\r\n  URL : " + url + u"\r\n  Files : " + Decimal(book.pages.size()) + u"\r\n").c_str());
+  result.status = OpenStatus::Opened;
+  return result;
+}
+
 BookOpening CBookOpener::OpenNextArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, +1); }
 
 BookOpening CBookOpener::OpenPreviousArchive(const ArchiveFolder& around) const { return OpenArchiveNear(around, -1); }

@@ -83,6 +83,8 @@ class CBookOpener {
   // server's, at `url`): a book of its whole tree called `name`, with no
   // folder around it to step through.
   BookOpening OpenRemoteArchive(IFile* file, const std::u16string& url, const std::u16string& name) const;
+  // A book whose pages a server streams, as the directory `pages` has them.
+  BookOpening OpenStreamedBook(ComRef<IDirectory> pages, const std::u16string& url, const std::u16string& name) const;
   // The first archive after `around.current` in its folder; entries that
   // are no archives are skipped, a folder ends the search.
   BookOpening OpenNextArchive(const ArchiveFolder& around) const;

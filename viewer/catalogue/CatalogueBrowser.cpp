@@ -219,6 +219,7 @@ struct CatalogueBrowser::Impl {
   void Activate(int row) {
     if (!browsing || row < 0 || static_cast<std::size_t>(row) >= entries.size()) return;
     const OpdsEntry& entry = entries[static_cast<std::size_t>(row)].entry;
+    if (entry.stream && entry.stream->count > 0 && openRemote) return OpenStream(entry);
     if (const std::optional<OpdsLink> book = BookLink(entry)) return OpenBookOf(entry, *book);
     if (entry.navigation && browsing->Open(entry.navigation->href)) FetchFeed();
   }
@@ -230,6 +231,18 @@ struct CatalogueBrowser::Impl {
     window.ShowDownload(entry.title);
     if (openRemote) return AskForRange(entry, link);
     Download(entry, link);
+  }
+
+  // A book the server streams page by page: read as its pages are wanted.
+  void OpenStream(const OpdsEntry& entry) {
+    const PseStream& stream = *entry.stream;
+    RemoteBook book;
+    book.url = stream.hrefTemplate;
+    book.title = entry.title.empty() ? RemoteBookName(stream.hrefTemplate) : entry.title;
+    book.stream = stream;
+    if (browsing && SameWebOrigin(stream.hrefTemplate, browsing->RootUrl())) book.credentials = credentials;
+    book.fetch = remoteFetch;
+    window.Later([this, book] { openRemote(book); });
   }
 
   // A first range request: a server that honours it has the book read in
@@ -246,8 +259,11 @@ struct CatalogueBrowser::Impl {
                               RemoteOpening opening = RemoteFileOf(address, std::move(answer), remoteFetch, options);
                               if (!opening.file) return Download(entry, link);
                               window.HideDownload();
-                              RemoteBook book{opening.file, link.href, entry.title.empty() ? RemoteBookName(link.href) : entry.title,
-                                              opening.count};
+                              RemoteBook book;
+                              book.file = opening.file;
+                              book.url = link.href;
+                              book.title = entry.title.empty() ? RemoteBookName(link.href) : entry.title;
+                              book.count = opening.count;
                               window.Later([this, book] { openRemote(book); });
                             });
   }

@@ -9,14 +9,21 @@
 #include <string_view>
 #include <vector>
 
+#include "viewer/catalogue/OpdsFeed.h"
 #include "viewer/catalogue/RemoteFile.h"
 
-// A book opened over range requests, ready for the archive routes.
+// A book on a web server: an archive read over range requests, ready for
+// the archive routes, or a book the server streams page by page.
 struct RemoteBook {
   ComRef<IFile> file;
-  std::u16string url;
+  std::u16string url;    // the archive's, or the stream's page template: what its place is kept by
   std::u16string title;  // what the window calls it
   std::shared_ptr<RemoteFileCount> count;
+  // Streamed: its pages (made by the window, which knows its width), the
+  // credentials for them and what fetches them.
+  std::optional<PseStream> stream;
+  std::optional<HttpCredentials> credentials;
+  BlockingFetch fetch;
 };
 
 enum class WebAddressKind { Catalogue, Book, Neither };

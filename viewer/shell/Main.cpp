@@ -171,7 +171,12 @@ int main(int argc, char** argv) {
         const std::u16string why = probe.kind == WebAddressKind::Book ? u"the server sends the book only whole" : probe.why;
         std::fprintf(stderr, "velmora: %s: %s\n", Utf16ToUtf8(url).c_str(), Utf16ToUtf8(why).c_str());
       }
-      window->OpenRemoteBook(RemoteBook{probe.opening.file, url, RemoteBookName(url), probe.opening.count});
+      RemoteBook book;
+      book.file = probe.opening.file;
+      book.url = url;
+      book.title = RemoteBookName(url);
+      book.count = probe.opening.count;
+      window->OpenRemoteBook(book);
     });
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
       std::optional<HttpCredentials> credentials;

@@ -16,6 +16,7 @@
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/catalogue/PseBook.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
@@ -151,7 +152,22 @@ int32_t CMainWindow::OpenRemoteBook(const RemoteBook& remote) { return OpenRemot
 
 int32_t CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& start) {
   m_book.archiveFolder = ArchiveFolder{};
-  BookOpening opened = Opener().OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
+  Start from = start;
+  BookOpening opened;
+  if (remote.stream) {
+    // Pages as wide as the window's device pixels, where the server scales them.
+    RECT client{};
+    GetClientRect(m_hWnd, &client);
+    const auto width = static_cast<int32_t>(static_cast<float>(client.right) * GetWindowPixelRatio(m_hWnd) + 0.5f);
+    ComRef<IDirectory> pages;
+    OpenStreamedPages(*remote.stream, remote.credentials, remote.fetch, std::max(width, 1), &pages);
+    opened = Opener().OpenStreamedBook(std::move(pages), remote.url, remote.title);
+    // The server's own note of the page last read, from 1, goes first.
+    if (const auto last = remote.stream->lastRead; start.at == Start::At::Remembered && last && *last >= 1)
+      from = Start{Start::At::Page, StreamedPageName(*last - 1)};
+  } else {
+    opened = Opener().OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
+  }
   if (opened.status == OpenStatus::Refused) return 1;
   CloseGrid();
   m_pages.Reset();
@@ -165,7 +181,7 @@ int32_t CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& sta
     return 1;
   }
   m_book = std::move(opened.book);
-  ShowFirstPage(StartIndex(m_book, start));
+  ShowFirstPage(StartIndex(m_book, from));
   return 0;
 }
 

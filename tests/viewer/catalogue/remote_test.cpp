@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "viewer/catalogue/PseBook.h"
 #include "viewer/catalogue/RemoteBook.h"
 
 namespace {
@@ -83,6 +84,35 @@ TEST(RemoteBook, NamesOriginsAndPlaces) {
   records.push_back(u"not a place");
   records.push_back(u"file:///etc/passwd\t1\t");
   EXPECT_EQ(RemotePlacesFromRecords(records), places);
+}
+
+TEST(StreamedPages, EachNameFetchesItsPageAtTheWidthGiven) {
+  std::vector<std::u16string> asked;
+  const BlockingFetch fetch = [&asked](const HttpRequest& request) {
+    asked.push_back(request.url);
+    HttpResponse answer;
+    if (request.url.find(u"/p/2?") != std::u16string::npos) return answer.error = HttpError::Status, answer;
+    answer.body = "bytes of " + std::string(request.url.begin(), request.url.end());
+    return answer;
+  };
+  ComRef<IDirectory> pages;
+  const PseStream stream{u"https://h/p/{pageNumber}?w={maxWidth}", 12, std::nullopt, u""};
+  ASSERT_EQ(OpenStreamedPages(stream, std::nullopt, fetch, 1600, &pages), 0);
+  ComRef<IFileSystemEntries> list;
+  uint32_t count = 0;
+  FileSystemEntry last{};
+  ASSERT_EQ(pages->GetEntries(u"/", &list), 0);
+  list->GetCount(&count);
+  list->GetEntry(11, &last);
+  EXPECT_EQ(count, 12u);
+  EXPECT_EQ(std::u16string(last.name), u"000012");
+  for (const auto& [name, opens] : {std::pair{u"/000001", true}, {u"/000012", true}, {u"/000003", false},
+                                    {u"/000013", false}, {u"/000000", false}, {u"/00001", false}}) {
+    ComRef<IFile> page;
+    EXPECT_EQ(pages->OpenFile(&page, name, nullptr) == 0, opens) << std::string(name, name + 7);
+  }
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"https://h/p/0?w=1600", u"https://h/p/11?w=1600", u"https://h/p/2?w=1600"}));
+  EXPECT_NE(OpenStreamedPages(PseStream{u"https://h/{pageNumber}", 0, std::nullopt, u""}, std::nullopt, fetch, 1, &pages), 0);
 }
 
 }  // namespace
