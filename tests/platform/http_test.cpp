@@ -10,9 +10,13 @@
 #include <QtNetwork/QSslConfiguration>
 
 #include <cstdio>
+#include <future>
+#include <thread>
+#include <vector>
 
 #include "TestSupport.h"
 #include "platform/http/http_client.h"
+#include "platform/http/http_fetch_thread.h"
 #include "platform/http/http_rules.h"
 
 namespace {
@@ -204,6 +208,33 @@ TEST_F(Http, ACancelledFetchIsAnsweredAtOnce) {
   std::optional<HttpError> error;
   m_client.Cancel(m_client.Fetch(Request("/stall"), [&](HttpResponse r) { error = r.error; }));
   EXPECT_EQ(error, HttpError::Cancelled);
+}
+
+TEST_F(Http, AFetchThreadAnswersReadersOnAnyThreadAndLetsThemGoAtItsEnd) {
+  auto fetcher = std::make_unique<HttpFetchThread>();
+  std::vector<std::thread> readers;
+  std::vector<std::string> got(3);
+  for (int reader = 0; reader < 3; ++reader)
+    readers.emplace_back([&, reader] {
+      for (int n = 0; n < 4; ++n) {
+        HttpRequest request = Request("/range");
+        request.range = HttpByteRange{reader * 100 + n * 10, reader * 100 + n * 10 + 9};
+        got[static_cast<std::size_t>(reader)] += fetcher->Fetch(request).body;
+      }
+    });
+  for (std::thread& reader : readers) reader.join();
+  for (int reader = 0; reader < 3; ++reader)
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(static_cast<unsigned char>(got[static_cast<std::size_t>(reader)][static_cast<std::size_t>(i)]), reader * 100 + i);
+  // A reader still waiting when the thread ends is answered, not left hanging.
+  std::promise<void> begun;
+  HttpRequest stalled = Request("/stall");
+  stalled.progress = [&begun, once = std::make_shared<std::once_flag>()](std::int64_t, std::int64_t) {
+    std::call_once(*once, [&begun] { begun.set_value(); });
+  };
+  auto waiting = std::async(std::launch::async, [&] { return fetcher->Fetch(stalled).error; });
+  begun.get_future().wait();
+  fetcher.reset();
+  EXPECT_EQ(waiting.get(), HttpError::Cancelled);
 }
 
 TEST_F(Http, TlsIsVerifiedAndNeverLeftForPlainHttp) {
