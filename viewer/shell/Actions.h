@@ -95,6 +95,8 @@ constexpr UINT IDM_PAGE_GRID = 32811;
 constexpr UINT IDM_RESET_BOOK = 32812;
 constexpr UINT IDM_CATALOGUES = 32813;
 constexpr UINT IDM_HISTORY_FIRST = 10000;
+// The books read in place from servers, after the history's own.
+constexpr UINT IDM_REMOTE_HISTORY_FIRST = 10100;
 
 struct KeyModifiers {
   bool shift = false;

@@ -109,18 +109,21 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
   if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
-  if (!books.empty()) {
+  const std::vector<std::u16string> remote = RemoteHistory();
+  if (!books.empty() || !remote.empty()) {
     HMENU history = GetSubMenu(popup, kHistoryPosition);
     DeleteMenu(history, 0, MF_BYPOSITION);
-    for (std::size_t i = 0; i < books.size(); ++i) {
-      std::u16string name = books[i].name;
+    const auto add = [history](std::u16string name, UINT id, std::size_t at) {
       MENUITEMINFOW item{};
       item.cbSize = sizeof item;
       item.fMask = MIIM_ID | MIIM_STRING;
-      item.wID = IDM_HISTORY_FIRST + static_cast<UINT>(i);
+      item.wID = id;
       item.dwTypeData = name.data();
-      InsertMenuItemW(history, static_cast<UINT>(i), TRUE, &item);
-    }
+      InsertMenuItemW(history, static_cast<UINT>(at), TRUE, &item);
+    };
+    for (std::size_t i = 0; i < books.size(); ++i) add(books[i].name, IDM_HISTORY_FIRST + static_cast<UINT>(i), i);
+    for (std::size_t i = 0; i < remote.size(); ++i)
+      add(remote[i], IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
   }
   // Off every monitor, x is brought into the nearest work area.
   if (MonitorFromPoint(at, MONITOR_DEFAULTTONULL) == nullptr) {
@@ -286,9 +289,24 @@ void CMainWindow::AskForPage() {
     GoToPage(number);
 }
 
+std::vector<std::u16string> CMainWindow::RemoteHistory() {
+  // The latest first; a streamed book's template is no address to open.
+  std::vector<std::u16string> urls;
+  const std::vector<RemotePlace>& places = RemotePlaces();
+  for (auto place = places.rbegin(); place != places.rend(); ++place)
+    if (place->url.find(u"{pageNumber}") == std::u16string::npos) urls.push_back(place->url);
+  return urls;
+}
+
 void CMainWindow::OnCommand(UINT id) {
   if (id >= IDM_HISTORY_FIRST && id < IDM_HISTORY_FIRST + CHistory::kLength) {
     OpenHistoryEntry(id - IDM_HISTORY_FIRST);
+    return;
+  }
+  if (id >= IDM_REMOTE_HISTORY_FIRST && id < IDM_REMOTE_HISTORY_FIRST + kMaxRemotePlaces) {
+    // Asked again what it is, and opened at its remembered page.
+    const std::vector<std::u16string> remote = RemoteHistory();
+    if (const std::size_t i = id - IDM_REMOTE_HISTORY_FIRST; i < remote.size()) OpenAddress(remote[i]);
     return;
   }
   Perform(ActionOfCommand(id));  // the manual and anything else: nothing

@@ -350,6 +350,8 @@ class CMainWindow : public CWindowImpl {
   std::vector<RemotePlace>& RemotePlaces();
   // Written after the frame, as the profile's history is.
   void SaveRemotePlaces();
+  // The addresses of the remote books in the history menu, the latest first.
+  std::vector<std::u16string> RemoteHistory();
   static constexpr char16_t kRemotePlacesKey[] = u"remote/places";
   // The opener, asking for the passwords of locked archives over the window.
   CBookOpener Opener();

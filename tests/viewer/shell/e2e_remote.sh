@@ -2,7 +2,8 @@
 # End to end in a real X server: a book on a local web server of the test's
 # own (tests/support/book_server.py) given by its address opens read through
 # range requests, titled by its name; a turn's place is kept by URL in the
-# settings, never in the profile, and the book opens there again. A server
+# settings, never in the profile, and the book opens there again, from the
+# command line and from the history menu. A server
 # that sends the book only whole is said so on standard error. A catalogue
 # entry streamed page by page opens at the page the server says was read
 # last, its pages asked for as wide as the window.
@@ -72,6 +73,19 @@ if grep -q " - " "$work/requests.log"; then echo "asked whole:"; cat "$work/requ
 start "$url"
 wait_for_shows 1
 expect_index "reopened" 4
+kill -TERM "$pid"
+wait "$pid"
+
+# Without a path: the history menu holds its address, and opens it there.
+start
+window=$(xdotool search --sync --onlyvisible --name "Velmora" | head -n 1)
+sleep 0.5
+xdotool mousemove --window "$window" 40 300 click 3
+sleep 0.5
+xdotool key Down Down Down Right Return  # Open File, Open Directory, History > first entry
+wait_for_shows 1
+expect_index "reopened from the history" 4
+grep -q "^  URL : $url" "$work/debug.log" || { echo "not opened as a remote book"; cat "$work/debug.log"; exit 1; }
 kill -TERM "$pid"
 wait "$pid"
 INSIDE
