@@ -24,10 +24,10 @@ bool LooksLikeArchive(const std::string& body) {
          (body.size() >= kArchiveHead && body.compare(257, 5, "ustar") == 0);
 }
 
-int HexValue(char16_t unit) {
-  if (unit >= u'0' && unit <= u'9') return unit - u'0';
-  if (unit >= u'a' && unit <= u'f') return unit - u'a' + 10;
-  if (unit >= u'A' && unit <= u'F') return unit - u'A' + 10;
+int HexValue(char unit) {
+  if (unit >= '0' && unit <= '9') return unit - '0';
+  if (unit >= 'a' && unit <= 'f') return unit - 'a' + 10;
+  if (unit >= 'A' && unit <= 'F') return unit - 'A' + 10;
   return -1;
 }
 
@@ -98,13 +98,15 @@ std::u16string RemoteBookName(std::u16string_view url) {
   while (!path.empty() && path.back() == u'/') path.remove_suffix(1);
   const std::u16string_view last = path.substr(path.rfind(u'/') + 1);
   if (last.empty()) return std::u16string(url);
+  // Decoded as UTF-8 bytes: an escape may stand for part of a letter.
+  const std::string text = Utf16ToUtf8(last);
   std::string bytes;
-  for (std::size_t i = 0; i < last.size(); ++i) {
-    if (last[i] == u'%' && i + 2 < last.size() && HexValue(last[i + 1]) >= 0 && HexValue(last[i + 2]) >= 0) {
-      bytes += static_cast<char>(HexValue(last[i + 1]) * 16 + HexValue(last[i + 2]));
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      bytes += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     } else {
-      bytes += Utf16ToUtf8(last.substr(i, 1));
+      bytes += text[i];
     }
   }
   return Utf8ToUtf16(bytes);

@@ -24,10 +24,10 @@ CRemoteFile::CRemoteFile(RemoteAddress address, BlockingFetch fetch, std::uint64
       m_options(options),
       m_count(std::move(count)) {
   const std::size_t block = m_options.blockSize;
-  // Only whole blocks (or the file's end): a part would be taken for all.
+  // Only whole blocks, or a last block that ends with the file: a part
+  // would be taken for all of it.
   for (std::size_t at = 0; at < first.size(); at += block)
-    if (first.size() - at >= block || at + (first.size() - at) == size)
-      Keep(at / block, first.substr(at, std::min(block, first.size() - at)));
+    if (first.size() - at >= block || first.size() == size) Keep(at / block, first.substr(at, std::min(block, first.size() - at)));
 }
 
 void CRemoteFile::Keep(std::uint64_t index, std::string bytes) {

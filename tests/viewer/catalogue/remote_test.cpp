@@ -72,6 +72,7 @@ TEST(RemoteFile, ABlockReadAgainComesFromTheCache) {
 TEST(RemoteBook, NamesOriginsAndPlaces) {
   EXPECT_EQ(RemoteBookName(u"https://h/lib/My%20Book.cbz?x=1"), u"My Book.cbz");
   EXPECT_EQ(RemoteBookName(u"https://h"), u"https://h");
+  EXPECT_EQ(RemoteBookName(u"https://h/%E6%B0%B8%e9%81%a0/\U0001F4D6%2B.cbz#x"), u"\U0001F4D6+.cbz");
   EXPECT_TRUE(SameWebOrigin(u"HTTPS://Host/a", u"https://host:443/b"));
   EXPECT_FALSE(SameWebOrigin(u"https://host/a", u"http://host/a"));
   EXPECT_FALSE(SameWebOrigin(u"https://host/a", u"https://host.evil/a"));
