@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     const Mark after = Now(count);
     Say(shown == 0 ? "first page" : "next page", before, after, read, ms(start));
     if (shown == 0)
-      std::printf("%-22s %10.2f MiB fetched (goal: at most 2 MiB beyond the first page's bytes)\n", "to the first page",
+      std::printf("%-22s %10.2f MiB fetched (goal: at most 2 MB)\n", "to the first page",
                   static_cast<double>(after.bytes) / 1048576.0);
     before = after;
     ++shown;
