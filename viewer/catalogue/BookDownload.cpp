@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/text.h"
+#include "viewer/catalogue/FetchedFeed.h"
 
 namespace {
 
@@ -40,7 +41,8 @@ struct PartFile {
 
 std::u16string FailureLine(const HttpResponse& response) {
   if (response.error == HttpError::Status && response.status == 401)
-    return u"The user name or password was refused (401).";
+    return response.credentialsSent ? u"The user name or password was refused (401)."
+                                    : u"The server asks for a user name and password (401).";
   if (response.error == HttpError::Cancelled) return u"Cancelled.";
   if (response.error == HttpError::Write) return u"The book could not be written to the cache folder.";
   if (response.error == HttpError::TooLarge) return u"The book is too large: " + response.reason + u".";
@@ -75,13 +77,13 @@ HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request,
   fetch.url = request.url;
   fetch.credentials = request.credentials;
   fetch.maxBytes = request.maxBytes;
-  // A large book on a slow line takes its time; a silent server does not.
-  fetch.totalLimit = std::chrono::hours(2);
-  fetch.stallLimit = std::chrono::seconds(30);
+  fetch.totalLimit = request.totalLimit;
+  fetch.stallLimit = request.stallLimit;
   fetch.bodySink = [part](std::string_view bytes) { return part->fd >= 0 && part->Write(bytes); };
   fetch.progress = std::move(progress);
   return client.Fetch(std::move(fetch), [part, book, done = std::move(done)](HttpResponse response) {
     if (response.error != HttpError::None) return done({}, FailureLine(response));
+    if (IsWebPageType(response.contentType)) return done({}, u"The server gave a web page, not the book.");
     if (!part->Keep(book)) return done({}, u"The book could not be written to the cache folder.");
     done(book, {});
   });

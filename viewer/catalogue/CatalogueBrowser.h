@@ -7,6 +7,7 @@
 // CatalogueBrowsing and drives the window with plain values.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -21,6 +22,12 @@ struct CatalogueBrowserOptions {
   std::filesystem::path bookFolder;       // empty: DefaultBookCacheFolder()
   std::filesystem::path httpCacheFolder;  // empty: DefaultHttpCacheFolder()
   std::int64_t maxBookBytes = std::int64_t{2} << 30;
+  // A feed, a search description or a cover: all told, and without a byte.
+  std::chrono::milliseconds feedLimit = std::chrono::seconds(30);
+  std::chrono::milliseconds stallLimit = std::chrono::seconds(15);
+  // A book: a large one on a slow line takes its time, a silent server not.
+  std::chrono::milliseconds bookLimit = std::chrono::hours(2);
+  std::chrono::milliseconds bookStallLimit = std::chrono::seconds(30);
 };
 
 class CatalogueBrowser {
@@ -39,13 +46,23 @@ class CatalogueBrowser {
   void Open(const std::u16string& url, std::optional<HttpCredentials> credentials = std::nullopt);
   bool IsVisible() const;
 
+  // The entry at `row` picked, as Enter or a double click picks it: a
+  // catalogue further down browsed, a book downloaded and opened.
+  void Activate(int row);
+  // What Retry does: the book whose download failed last fetched again,
+  // else the feed.
+  void Retry();
+
   // What the window shows, for tests: the feed's title, the line saying why
-  // nothing shows (empty when none), its entries, and whether a fetch of
-  // the feed is under way.
+  // the feed or the book picked last did not come (empty when none),
+  // whether Retry is offered, the entries, whether a fetch of the feed or a
+  // download is under way.
   std::u16string Title() const;
   std::u16string FailureLine() const;
+  bool RetryOffered() const;
   std::size_t EntryCount() const;
   bool Loading() const;
+  bool Downloading() const;
 
  private:
   struct Impl;

@@ -7,9 +7,13 @@ namespace {
 std::u16string FailureLine(const HttpResponse& response, bool withCredentials) {
   switch (response.error) {
     case HttpError::Status:
-      if (response.status == 401)
-        return withCredentials ? u"The user name or password was refused (401)."
+      if (response.status == 401) {
+        if (response.credentialsSent) return u"The user name or password was refused (401).";
+        // Given, but kept from the other origin a redirect led to.
+        return withCredentials ? u"A server elsewhere asks for a user name and password (401); the catalogue's are "
+                                 u"not sent there."
                                : u"The catalogue asks for a user name and password (401).";
+      }
       if (response.status == 403) return u"The server refused access (403).";
       if (response.status == 404) return u"There is no catalogue at this address (404).";
       return u"The server answered with an error: " + response.reason + u".";
@@ -28,13 +32,13 @@ std::u16string FailureLine(const HttpResponse& response, bool withCredentials) {
   }
 }
 
-bool IsWebPage(std::string_view contentType) {
+}  // namespace
+
+bool IsWebPageType(std::string_view contentType) {
   std::string lower(contentType.substr(0, contentType.find(';')));
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return lower.find("html") != std::string::npos;
 }
-
-}  // namespace
 
 HttpRequest FeedRequest(std::u16string url, const std::optional<HttpCredentials>& credentials) {
   HttpRequest request;
@@ -56,7 +60,7 @@ std::optional<OpdsFeed> ReadFetchedFeed(const HttpResponse& response, bool withC
   // Links resolve against where the feed came from, after redirects.
   std::optional<OpdsFeed> feed = ParseOpdsFeed(response.body, response.finalUrl, &why);
   if (!feed) {
-    *failure = IsWebPage(response.contentType) ? u"The address gives a web page, not a catalogue feed."
+    *failure = IsWebPageType(response.contentType) ? u"The address gives a web page, not a catalogue feed."
                                                : u"Not a catalogue feed: " + why + u".";
   }
   return feed;

@@ -4,9 +4,14 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/http/http_request.h"
 #include "viewer/catalogue/OpdsFeed.h"
+
+// A Content-Type of a web page (HTML or XHTML): a login or error page where
+// a feed or a book was asked for.
+bool IsWebPageType(std::string_view contentType);
 
 // What a fetch of a feed is asked for with: a feed's worth of bytes at most,
 // an OPDS feed preferred.
