@@ -149,8 +149,12 @@ int main(int argc, char** argv) {
       if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};
       browser().Open(opened.catalogue.url, credentials);
     });
+    // An address given or dropped on the window: the one place that says
+    // what it opens.
+    const auto openAddress = [browser](const std::u16string& address) { browser().Open(address); };
+    window->SetAddressOpener(openAddress);
     if (!startAddress.empty()) {
-      browser().Open(startAddress);
+      openAddress(startAddress);
     } else if (startPath.empty()) {
       ShowAboutAtStart(*window);
     }

@@ -85,6 +85,11 @@ class CMainWindow : public CWindowImpl {
   void SetCatalogueOpener(std::function<void(const OpenedCatalogue&)> opener) {
     m_catalogueOpener = std::move(opener);
   }
+  // Where an http or https address dropped on the window goes; none: the
+  // drop is ignored.
+  void SetAddressOpener(std::function<void(const std::u16string& address)> opener) {
+    m_addressOpener = std::move(opener);
+  }
 
   // Opening books; each puts the first page, or a picture saying why not,
   // on screen. 0, or 1 when nothing was opened.
@@ -403,6 +408,7 @@ class CMainWindow : public CWindowImpl {
   // start asks no keychain anything.
   std::unique_ptr<SecretStore> m_secrets;
   std::function<void(const OpenedCatalogue&)> m_catalogueOpener;
+  std::function<void(const std::u16string& address)> m_addressOpener;
   std::u16string m_catalogueNotice;  // said over the pages until its timer runs out
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   bool m_historyUnsaved = false;  // a new book in the history, not on disk yet

@@ -194,6 +194,24 @@ TEST_F(Messages, DropsOpenTheFirstPathOnly) {
   EXPECT_EQ(m_main->book().pages[0].name, u"deep.png");
 }
 
+// A web address dropped goes to the opener, the book staying; without an
+// opener it is ignored.
+TEST_F(Messages, DroppedAddressesGoToTheOpener) {
+  SavePage(m_tmp, "a.png", 20, 30);
+  ASSERT_EQ(m_main->OpenFile(Utf8ToUtf16(m_tmp / "a.png").c_str()), 0);
+  const std::u16string addresses[] = {u"https://k.example/opds", u"http://k.example:8080/book.cbz"};
+  for (const bool opener : {false, true}) {
+    std::vector<std::u16string> opened;
+    if (opener) m_main->SetAddressOpener([&opened](const std::u16string& address) { opened.push_back(address); });
+    for (const std::u16string& address : addresses)
+      Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&address, 1)), 0);
+    EXPECT_EQ(opened, opener ? std::vector<std::u16string>(std::begin(addresses), std::end(addresses))
+                             : std::vector<std::u16string>());
+    EXPECT_EQ(m_main->book().pages.size(), 1u);
+    EXPECT_NE(m_main->firstPage(), m_main->pictures().error.get());
+  }
+}
+
 TEST_F(Messages, TapsTurnPagesByRegion) {
   OpenPages(8);
   Settings().pageMode = PageMode::SpreadRight;
