@@ -294,3 +294,9 @@ void CatalogueWindow::Later(std::function<void()> task) {
 std::u16string CatalogueWindow::Heading() const { return m_impl->heading.text().toStdU16String(); }
 
 std::size_t CatalogueWindow::CellCount() const { return m_impl->model.cells.size(); }
+
+std::size_t CatalogueWindow::CoverCount() const {
+  std::size_t covers = 0;
+  for (const Cell& cell : m_impl->model.cells) covers += cell.cover.isNull() ? 0 : 1;
+  return covers;
+}

@@ -76,6 +76,7 @@ class CatalogueWindow {
   // What shows, for tests.
   std::u16string Heading() const;
   std::size_t CellCount() const;
+  std::size_t CoverCount() const;  // cells showing a cover
 
  private:
   struct Impl;

@@ -313,6 +313,8 @@ void CatalogueBrowser::Activate(int row) { m_impl->Activate(row); }
 
 void CatalogueBrowser::Retry() { m_impl->Retry(); }
 
+void CatalogueBrowser::Search(const std::u16string& terms) { m_impl->Search(terms); }
+
 std::u16string CatalogueBrowser::FailureLine() const { return m_impl->failure; }
 
 bool CatalogueBrowser::RetryOffered() const { return m_impl->screen.retry && !m_impl->screen.loading; }
@@ -322,3 +324,7 @@ std::size_t CatalogueBrowser::EntryCount() const { return m_impl->window.CellCou
 bool CatalogueBrowser::Loading() const { return m_impl->feedFetch.has_value(); }
 
 bool CatalogueBrowser::Downloading() const { return m_impl->download.has_value(); }
+
+std::size_t CatalogueBrowser::CellsInView() const { return m_impl->rowsInView.size(); }
+
+std::size_t CatalogueBrowser::CoversShown() const { return m_impl->window.CoverCount(); }

@@ -52,8 +52,11 @@ class CatalogueBrowser {
   // What Retry does: the book whose download failed last fetched again,
   // else the feed.
   void Retry();
+  // What the search field does with the terms typed; nothing when the
+  // catalogue has no search.
+  void Search(const std::u16string& terms);
 
-  // What the window shows, for tests: the feed's title, the line saying why
+  // What the window shows, for tests and benchmarks: the feed's title, the line saying why
   // the feed or the book picked last did not come (empty when none),
   // whether Retry is offered, the entries, whether a fetch of the feed or a
   // download is under way.
@@ -63,6 +66,9 @@ class CatalogueBrowser {
   std::size_t EntryCount() const;
   bool Loading() const;
   bool Downloading() const;
+  // The cells in view, and those showing their cover.
+  std::size_t CellsInView() const;
+  std::size_t CoversShown() const;
 
  private:
   struct Impl;
