@@ -39,14 +39,13 @@ struct PartFile {
   }
 };
 
-std::u16string FailureLine(const HttpResponse& response) {
+std::u16string BookFailureLine(const HttpResponse& response, const CatalogueLines& lines) {
   if (response.error == HttpError::Status && response.status == 401)
-    return response.credentialsSent ? u"The user name or password was refused (401)."
-                                    : u"The server asks for a user name and password (401).";
+    return response.credentialsSent ? lines.passwordRefused : lines.serverAsksPassword;
   if (response.error == HttpError::Cancelled) return u"Cancelled.";
-  if (response.error == HttpError::Write) return u"The book could not be written to the cache folder.";
-  if (response.error == HttpError::TooLarge) return u"The book is too large: " + response.reason + u".";
-  return u"The book could not be downloaded: " + response.reason + u".";
+  if (response.error == HttpError::Write) return lines.bookNotWritten;
+  if (response.error == HttpError::TooLarge) return lines.bookTooLarge + response.reason + u".";
+  return lines.bookFailed + response.reason + u".";
 }
 
 }  // namespace
@@ -65,7 +64,8 @@ std::optional<std::filesystem::path> CachedBook(const std::filesystem::path& fol
   return book;
 }
 
-HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done) {
+HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done,
+                         const CatalogueLines& lines) {
   auto part = std::make_shared<PartFile>();
   const std::filesystem::path book = request.folder / Utf16ToUtf8(request.fileName);
   std::error_code error;
@@ -81,10 +81,10 @@ HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request,
   fetch.stallLimit = request.stallLimit;
   fetch.bodySink = [part](std::string_view bytes) { return part->fd >= 0 && part->Write(bytes); };
   fetch.progress = std::move(progress);
-  return client.Fetch(std::move(fetch), [part, book, done = std::move(done)](HttpResponse response) {
-    if (response.error != HttpError::None) return done({}, FailureLine(response));
-    if (IsWebPageType(response.contentType)) return done({}, u"The server gave a web page, not the book.");
-    if (!part->Keep(book)) return done({}, u"The book could not be written to the cache folder.");
+  return client.Fetch(std::move(fetch), [part, book, done = std::move(done), lines](HttpResponse response) {
+    if (response.error != HttpError::None) return done({}, BookFailureLine(response, lines));
+    if (IsWebPageType(response.contentType)) return done({}, lines.bookWebPage);
+    if (!part->Keep(book)) return done({}, lines.bookNotWritten);
     done(book, {});
   });
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/http/http_client.h"
+#include "viewer/catalogue/CatalogueLines.h"
 
 inline constexpr std::int64_t kMaxBookBytes = std::int64_t{2} << 30;
 
@@ -34,8 +35,10 @@ std::optional<std::filesystem::path> CachedBook(const std::filesystem::path& fol
 // Downloads the book with `client`: `progress` hears of the bytes as they
 // come (and the length announced, -1 when none), `done` runs once, on the
 // client's thread, with the book's path, or an empty one and the line saying
-// why (a cancel through the client included; a web page, as a login page
-// answers, is no book). Nothing is left in the folder but a whole book.
+// why in `lines`' words (a web page, as a login page answers, is no book),
+// or "Cancelled." after a cancel through the client, which is never shown.
+// Nothing is left in the folder but a whole book.
 using BookProgress = std::function<void(std::int64_t received, std::int64_t total)>;
 using BookDone = std::function<void(const std::filesystem::path& book, const std::u16string& why)>;
-HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done);
+HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done,
+                         const CatalogueLines& lines = {});

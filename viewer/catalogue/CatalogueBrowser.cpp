@@ -64,7 +64,7 @@ struct CatalogueBrowser::Impl {
         options(given),
         client(HttpClientOptions{.cacheFolder = given.httpCacheFolder.empty() ? DefaultHttpCacheFolder()
                                                                               : given.httpCacheFolder}),
-        window(Actions()) {
+        window(Actions(), given.windowTexts) {
     if (options.bookFolder.empty()) options.bookFolder = DefaultBookCacheFolder();
   }
 
@@ -128,7 +128,7 @@ struct CatalogueBrowser::Impl {
       feedFetch.reset();
       if (response.error == HttpError::Cancelled) return;
       std::u16string why;
-      std::optional<OpdsFeed> feed = ReadFetchedFeed(response, withCredentials, &why);
+      std::optional<OpdsFeed> feed = ReadFetchedFeed(response, withCredentials, &why, options.lines);
       if (!feed) return Fail(why);
       Show(std::move(*feed));
     });
@@ -158,7 +158,7 @@ struct CatalogueBrowser::Impl {
 
   void Show(OpdsFeed feed) {
     screen.heading = screen.windowTitle = feed.title.empty() ? browsing->Url() : feed.title;
-    Say(feed.entries.empty() ? u"This catalogue has nothing here." : u"", false);
+    Say(feed.entries.empty() ? options.lines.nothingHere : u"", false);
     std::vector<CatalogueCell> cells;
     cells.reserve(feed.entries.size());
     for (OpdsEntry& entry : feed.entries) {
@@ -256,7 +256,7 @@ struct CatalogueBrowser::Impl {
       // dialog of its own, and the client's other fetches go on meanwhile.
       window.Later([this, path = book.u16string()] { openBook(path); });
     };
-    download = DownloadBook(client, request, progress, std::move(done));
+    download = DownloadBook(client, request, progress, std::move(done), options.lines);
   }
 
   // Covers for the cells in view, a few at a time; a cover that fails

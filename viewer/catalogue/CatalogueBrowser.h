@@ -16,7 +16,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/catalogue/catalogue_window.h"
 #include "platform/http/http_request.h"
+#include "viewer/catalogue/CatalogueLines.h"
 
 struct CatalogueBrowserOptions {
   std::filesystem::path bookFolder;       // empty: DefaultBookCacheFolder()
@@ -28,6 +30,9 @@ struct CatalogueBrowserOptions {
   // A book: a large one on a slow line takes its time, a silent server not.
   std::chrono::milliseconds bookLimit = std::chrono::hours(2);
   std::chrono::milliseconds bookStallLimit = std::chrono::seconds(30);
+  // What the window and its status line say, in the user's language.
+  CatalogueWindowTexts windowTexts{};
+  CatalogueLines lines{};
 };
 
 class CatalogueBrowser {

@@ -16,6 +16,7 @@
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
 #include "viewer/catalogue/CatalogueBrowser.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
         catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
           window->OpenFile(book.c_str());
           SetForegroundWindow(hwnd);
-        });
+        }, CatalogueBrowserInLanguage());
       return *catalogue;
     };
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {

@@ -25,6 +25,7 @@
 #include "platform/shobjidl.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/AboutDialog.h"
@@ -479,6 +480,20 @@ TEST_F(Menu, ACataloguePickedGoesToTheOpener) {
   SetCatalogueDialogHook(nullptr, nullptr);
   EXPECT_EQ(opened, (std::vector<Catalogue>{{u"Komga", u"https://k.example/opds", u"bob"}}));
   EXPECT_EQ(m_main->overlay().caption, u"");
+}
+
+// The catalogue browser's words: in English those it says by itself, to
+// the letter (the translation has each); in Japanese others.
+TEST_F(Menu, TheCatalogueBrowsersWordsInBothLanguages) {
+  UseLanguage(UiLanguage::English);
+  const CatalogueBrowserOptions english = CatalogueBrowserInLanguage();
+  UseLanguage(UiLanguage::Japanese);
+  const CatalogueBrowserOptions japanese = CatalogueBrowserInLanguage();
+  EXPECT_EQ(english.windowTexts, CatalogueWindowTexts{});
+  EXPECT_EQ(english.lines, CatalogueLines{});
+  EXPECT_NE(japanese.windowTexts, english.windowTexts);
+  EXPECT_NE(japanese.lines, english.lines);
+  EXPECT_EQ(japanese.windowTexts.downloading, u"\u300c%1\u300d\u3092\u30c0\u30a6\u30f3\u30ed\u30fc\u30c9\u4e2d");
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {
