@@ -117,16 +117,13 @@ TEST(WindowLayer, KeysBecomeVirtualKeysWithTheirModifiers) {
 class DropRecorder final : public CWindowImpl {
  public:
   bool ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result, DWORD) override {
-    result = 0;
-    if (message != WM_DROPFILES) return false;
     const auto drop = reinterpret_cast<HDROP>(wParam);
-    for (UINT i = 0; i < DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0); ++i) {
-      std::u16string item(DragQueryFileW(drop, i, nullptr, 0), u'\0');
-      DragQueryFileW(drop, i, item.data(), static_cast<UINT>(item.size() + 1));
-      dropped.push_back(item);
+    for (UINT i = 0; message == WM_DROPFILES && i < DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0); ++i) {
+      dropped.emplace_back(DragQueryFileW(drop, i, nullptr, 0), u'\0');
+      DragQueryFileW(drop, i, dropped.back().data(), static_cast<UINT>(dropped.back().size() + 1));
     }
-    DragFinish(drop);
-    return true;
+    if (message == WM_DROPFILES) DragFinish(drop);
+    return result = 0, message == WM_DROPFILES;
   }
   std::vector<std::u16string> dropped;
 };
@@ -135,17 +132,14 @@ TEST(WindowLayer, DropsGiveFilesAndWebAddresses) {
   DropRecorder recorder;
   ASSERT_NE(recorder.Create(u"drops", 400, 300), nullptr);
   DragAcceptFiles(recorder.m_hWnd, TRUE);
-  auto* widget = dynamic_cast<QWidget*>(recorder.m_hWnd);
-  ASSERT_NE(widget, nullptr);
   QMimeData data;
   data.setUrls({QUrl(QStringLiteral("ftp://h.example/a.cbz")), QUrl(QStringLiteral("https://h.example/opds?q=a b")),
                 QUrl::fromLocalFile(QStringLiteral("/tmp/a book.cbz")), QUrl(QStringLiteral("http://h.example:8080/"))});
   // The drop goes where the drag was taken.
   QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(widget, &enter);
-  EXPECT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(widget, &drop);
+  for (QEvent* event : std::initializer_list<QEvent*>{&enter, &drop})
+    QCoreApplication::sendEvent(dynamic_cast<QWidget*>(recorder.m_hWnd), event);
   EXPECT_EQ(recorder.dropped, (std::vector<std::u16string>{u"https://h.example/opds?q=a%20b", u"/tmp/a book.cbz",
                                                            u"http://h.example:8080/"}));
 }

@@ -100,7 +100,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             # At a fast line's pace: flat out on the loopback, Qt's network
             # thread reads on after the client has let go, and takes seconds
             # to hear of it.
-            block = b'<!-- endless -->' * 4096
+            block = b'<!-- endless -->' * 16384
             while True:
                 self.chunk(block)
                 time.sleep(0.001)
@@ -109,9 +109,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.chunk(FEED_HEAD)
             entries = int(query)
             block = b'<entry><title>e</title></entry>' * 1000
-            for _ in range(entries // 1000):
+            for count in range(entries // 1000):
                 self.chunk(block)
-                time.sleep(0.001)
+                if count % 8 == 0:
+                    time.sleep(0.001)
             self.chunk(b'</feed>')
             self.chunk(b'')
         elif path == '/deep':
