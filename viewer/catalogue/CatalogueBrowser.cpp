@@ -232,13 +232,23 @@ struct CatalogueBrowser::Impl {
   }
 
   void OpenBookOf(const OpdsEntry& entry, const OpdsLink& link) {
+    if (!failure.empty()) {  // a book's before, now asked for again or another
+      failure.clear();
+      Say({}, false);
+      window.Show(screen);
+    }
     const std::u16string name = BookFileName(entry, link);
     if (const auto cached = CachedBook(options.bookFolder, name)) return openBook(cached->u16string());
     if (download) client.Cancel(*download);
     failedBook.reset();
     window.ShowDownload(entry.title);
-    BookDownloadRequest request{link.href,          credentials,        options.bookFolder,   name,
-                                options.maxBookBytes, options.bookLimit, options.bookStallLimit};
+    const BookDownloadRequest request{.url = link.href,
+                                      .credentials = credentials,
+                                      .folder = options.bookFolder,
+                                      .fileName = name,
+                                      .maxBytes = options.maxBookBytes,
+                                      .totalLimit = options.bookLimit,
+                                      .stallLimit = options.bookStallLimit};
     auto progress = [this](std::int64_t received, std::int64_t total) { window.DownloadProgress(received, total); };
     auto done = [this, picked = std::pair(entry, link)](const std::filesystem::path& book, const std::u16string& why) {
       download.reset();

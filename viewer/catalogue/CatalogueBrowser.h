@@ -61,10 +61,10 @@ class CatalogueBrowser {
   // catalogue has no search.
   void Search(const std::u16string& terms);
 
-  // What the window shows, for tests and benchmarks: the feed's title, the line saying why
-  // the feed or the book picked last did not come (empty when none),
-  // whether Retry is offered, the entries, whether a fetch of the feed or a
-  // download is under way.
+  // What the window shows, for tests and benchmarks: the feed's title, the
+  // line saying why the feed or the book picked last did not come (empty
+  // when none), whether Retry is offered, the entries, whether a fetch of
+  // the feed or a download is under way.
   std::u16string Title() const;
   std::u16string FailureLine() const;
   bool RetryOffered() const;
