@@ -181,12 +181,17 @@ class CQtWindow final : public QWidget, public PlatformWindow {
       }
   }
   void dragEnterEvent(QDragEnterEvent* event) override {
-    if (HasLocalFiles(event->mimeData())) event->acceptProposedAction();
+    if (HasDroppable(event->mimeData())) event->acceptProposedAction();
   }
   void dropEvent(QDropEvent* event) override {
     auto* drop = new DropFiles;
+    // Files as their paths; a web address (a link dragged from a browser)
+    // as itself, which no path can be taken for: paths start with "/".
     for (const QUrl& url : event->mimeData()->urls())
-      if (url.isLocalFile()) drop->paths.push_back(Utf8ToUtf16(QFile::encodeName(url.toLocalFile()).toStdString()));
+      if (url.isLocalFile())
+        drop->paths.push_back(Utf8ToUtf16(QFile::encodeName(url.toLocalFile()).toStdString()));
+      else if (IsWebAddress(url))
+        drop->paths.push_back(url.toString(QUrl::FullyEncoded).toStdU16String());
     if (drop->paths.empty()) {
       delete drop;
       return;
@@ -208,9 +213,12 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   }
 
  private:
-  static bool HasLocalFiles(const QMimeData* data) {
+  static bool IsWebAddress(const QUrl& url) {
+    return (url.scheme() == u"http" || url.scheme() == u"https") && !url.host().isEmpty();
+  }
+  static bool HasDroppable(const QMimeData* data) {
     for (const QUrl& url : data->urls())
-      if (url.isLocalFile()) return true;
+      if (url.isLocalFile() || IsWebAddress(url)) return true;
     return false;
   }
   static LPARAM Position(QMouseEvent* event) {

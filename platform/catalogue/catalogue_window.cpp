@@ -95,23 +95,24 @@ class Frame final : public QWidget {
 
 struct CatalogueWindow::Impl {
   CatalogueWindowActions actions;
+  CatalogueWindowTexts texts;
 
   Frame window;
   QLabel heading;
-  QPushButton back{QStringLiteral("Back")}, up{QStringLiteral("Up")}, start{QStringLiteral("Start")};
-  QPushButton previous{QStringLiteral("Previous page")}, next{QStringLiteral("Next page")};
+  QPushButton back{Q(texts.back)}, up{Q(texts.up)}, start{Q(texts.start)};
+  QPushButton previous{Q(texts.previous)}, next{Q(texts.next)};
   QLineEdit search;
   QLabel status;
-  QPushButton retry{QStringLiteral("Retry")};
+  QPushButton retry{Q(texts.retry)};
   CellModel model;  // outlives the grid that shows it
   QListView grid;
   QWidget downloadRow;
   QLabel downloadLabel;
   QProgressBar progress;
-  QPushButton cancel{QStringLiteral("Cancel")};
+  QPushButton cancel{Q(texts.cancel)};
   QTimer settled;  // the grid's rows in view are told once it has settled
 
-  explicit Impl(CatalogueWindowActions given) : actions(std::move(given)) {
+  Impl(CatalogueWindowActions given, CatalogueWindowTexts words) : actions(std::move(given)), texts(std::move(words)) {
     Lay();
     Connect();
   }
@@ -123,14 +124,14 @@ struct CatalogueWindow::Impl {
   }
 
   void Lay() {
-    window.setWindowTitle(QStringLiteral("Catalogue"));
+    window.setWindowTitle(Q(texts.windowTitle));
     window.resize(820, 640);
     QFont bold = heading.font();
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.2);
     heading.setFont(bold);
     heading.setTextInteractionFlags(Qt::TextSelectableByMouse);
-    search.setPlaceholderText(QStringLiteral("Search"));
+    search.setPlaceholderText(Q(texts.search));
     search.setClearButtonEnabled(true);
     for (QPushButton* button : {&back, &up, &start, &previous, &next, &retry, &cancel}) {
       button->setAutoDefault(false);
@@ -217,8 +218,8 @@ struct CatalogueWindow::Impl {
   }
 };
 
-CatalogueWindow::CatalogueWindow(CatalogueWindowActions actions)
-    : m_impl(std::make_unique<Impl>(std::move(actions))) {}
+CatalogueWindow::CatalogueWindow(CatalogueWindowActions actions, CatalogueWindowTexts texts)
+    : m_impl(std::make_unique<Impl>(std::move(actions), std::move(texts))) {}
 
 CatalogueWindow::~CatalogueWindow() = default;
 
@@ -233,8 +234,8 @@ bool CatalogueWindow::IsVisible() const { return m_impl->window.isVisible(); }
 void CatalogueWindow::Show(const CatalogueScreen& screen) {
   Impl& impl = *m_impl;
   impl.heading.setText(Q(screen.heading));
-  impl.window.setWindowTitle(screen.windowTitle.empty() ? QStringLiteral("Catalogue") : Q(screen.windowTitle));
-  impl.status.setText(screen.loading ? QStringLiteral("Loading…") : Q(screen.status));
+  impl.window.setWindowTitle(Q(screen.windowTitle.empty() ? impl.texts.windowTitle : screen.windowTitle));
+  impl.status.setText(Q(screen.loading ? impl.texts.loading : screen.status));
   impl.retry.setVisible(screen.retry && !screen.loading);
   const std::pair<QPushButton*, bool> buttons[] = {{&impl.back, screen.back},
                                                    {&impl.up, screen.up},
@@ -274,7 +275,7 @@ int CatalogueWindow::CurrentRow() const {
 
 void CatalogueWindow::ShowDownload(const std::u16string& title) {
   Impl& impl = *m_impl;
-  impl.downloadLabel.setText(QStringLiteral("Downloading “%1”").arg(Q(title)));
+  impl.downloadLabel.setText(Q(impl.texts.downloading).arg(Q(title)));
   impl.progress.setRange(0, 0);
   impl.downloadRow.show();
 }
@@ -294,3 +295,9 @@ void CatalogueWindow::Later(std::function<void()> task) {
 std::u16string CatalogueWindow::Heading() const { return m_impl->heading.text().toStdU16String(); }
 
 std::size_t CatalogueWindow::CellCount() const { return m_impl->model.cells.size(); }
+
+std::size_t CatalogueWindow::CoverCount() const {
+  std::size_t covers = 0;
+  for (const Cell& cell : m_impl->model.cells) covers += cell.cover.isNull() ? 0 : 1;
+  return covers;
+}

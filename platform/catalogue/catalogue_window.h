@@ -22,12 +22,24 @@ struct CatalogueCell {
 // Everything on the window but the cells and the download row.
 struct CatalogueScreen {
   std::u16string heading;
-  std::u16string windowTitle;  // empty: "Catalogue"
+  std::u16string windowTitle;  // empty: the texts' own
   bool loading = false;        // the status line says so, and Retry hides
   std::u16string status;       // the status line when not loading
   bool retry = false;
   bool back = false, up = false, start = false, previous = false, next = false;
   bool search = false;
+};
+
+// Every word the window shows of its own, in the user's language;
+// `downloading` has "%1" where the book's title goes.
+struct CatalogueWindowTexts {
+  std::u16string windowTitle = u"Catalogue";  // until a feed gives its own
+  std::u16string back = u"Back", up = u"Up", start = u"Start";
+  std::u16string previous = u"Previous page", next = u"Next page";
+  std::u16string search = u"Search", retry = u"Retry", cancel = u"Cancel";
+  std::u16string loading = u"Loading\u2026";
+  std::u16string downloading = u"Downloading \u201c%1\u201d";
+  bool operator==(const CatalogueWindowTexts&) const = default;
 };
 
 struct CatalogueWindowActions {
@@ -42,7 +54,7 @@ struct CatalogueWindowActions {
 class CatalogueWindow {
  public:
   // Needs a QApplication alive; hidden until Present.
-  explicit CatalogueWindow(CatalogueWindowActions actions);
+  explicit CatalogueWindow(CatalogueWindowActions actions, CatalogueWindowTexts texts = {});
   ~CatalogueWindow();
   CatalogueWindow(const CatalogueWindow&) = delete;
   CatalogueWindow& operator=(const CatalogueWindow&) = delete;
@@ -76,6 +88,7 @@ class CatalogueWindow {
   // What shows, for tests.
   std::u16string Heading() const;
   std::size_t CellCount() const;
+  std::size_t CoverCount() const;  // cells showing a cover
 
  private:
   struct Impl;

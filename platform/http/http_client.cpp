@@ -181,7 +181,8 @@ struct HttpClient::Impl {
     if (!t.request.accept.empty()) request.setRawHeader("Accept", QByteArray::fromStdString(t.request.accept));
     if (const auto& range = t.request.range)
       request.setRawHeader("Range", "bytes=" + QByteArray::number(range->first) + '-' + QByteArray::number(range->last));
-    if (t.credentialsFor && CredentialsGoTo(*t.credentialsFor, OriginOf(t.url))) {
+    t.response.credentialsSent = t.credentialsFor && CredentialsGoTo(*t.credentialsFor, OriginOf(t.url));
+    if (t.response.credentialsSent) {
       const QString pair = QString::fromStdU16String(t.request.credentials->user) + u':' +
                            QString::fromStdU16String(t.request.credentials->password);
       request.setRawHeader("Authorization", "Basic " + pair.toUtf8().toBase64());

@@ -76,6 +76,9 @@ struct HttpResponse {
   std::u16string finalUrl;
   std::string contentType, etag, lastModified;  // the type also when the body went over the cap
   std::string wwwAuthenticate;  // a 401's challenge
+  // The request's credentials went with the last hop: false when they were
+  // given for an origin a redirect left.
+  bool credentialsSent = false;
   bool rangeHonoured = false;   // a range was asked for and came as 206
   // The whole resource's size: a 206's Content-Range total, else the size
   // of a complete body; unknown for a failure or a "*" total.

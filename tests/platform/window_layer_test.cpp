@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QMimeData>
+#include <QtGui/QDropEvent>
 #include <QtTest/QTest>
 #include <QtWidgets/QWidget>
 
@@ -108,6 +110,38 @@ TEST(WindowLayer, KeysBecomeVirtualKeysWithTheirModifiers) {
   ASSERT_TRUE(ScreenToClient(recorder.m_hWnd, &at));
   EXPECT_EQ(at.x, 12);
   EXPECT_EQ(at.y, 34);
+}
+
+// A drop hands the window files as paths and web addresses as themselves,
+// in their order; other schemes are passed over.
+class DropRecorder final : public CWindowImpl {
+ public:
+  bool ProcessWindowMessage(HWND, UINT message, WPARAM wParam, LPARAM, LRESULT& result, DWORD) override {
+    const auto drop = reinterpret_cast<HDROP>(wParam);
+    for (UINT i = 0; message == WM_DROPFILES && i < DragQueryFileW(drop, 0xFFFFFFFFu, nullptr, 0); ++i) {
+      dropped.emplace_back(DragQueryFileW(drop, i, nullptr, 0), u'\0');
+      DragQueryFileW(drop, i, dropped.back().data(), static_cast<UINT>(dropped.back().size() + 1));
+    }
+    if (message == WM_DROPFILES) DragFinish(drop);
+    return result = 0, message == WM_DROPFILES;
+  }
+  std::vector<std::u16string> dropped;
+};
+
+TEST(WindowLayer, DropsGiveFilesAndWebAddresses) {
+  DropRecorder recorder;
+  ASSERT_NE(recorder.Create(u"drops", 400, 300), nullptr);
+  DragAcceptFiles(recorder.m_hWnd, TRUE);
+  QMimeData data;
+  data.setUrls({QUrl(QStringLiteral("ftp://h.example/a.cbz")), QUrl(QStringLiteral("https://h.example/opds?q=a b")),
+                QUrl::fromLocalFile(QStringLiteral("/tmp/a book.cbz")), QUrl(QStringLiteral("http://h.example:8080/"))});
+  // The drop goes where the drag was taken.
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  for (QEvent* event : std::initializer_list<QEvent*>{&enter, &drop})
+    QCoreApplication::sendEvent(dynamic_cast<QWidget*>(recorder.m_hWnd), event);
+  EXPECT_EQ(recorder.dropped, (std::vector<std::u16string>{u"https://h.example/opds?q=a%20b", u"/tmp/a book.cbz",
+                                                           u"http://h.example:8080/"}));
 }
 
 TEST(WindowLayer, MonitorsArePresentedPrimaryFirst) {

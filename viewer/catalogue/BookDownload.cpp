@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/text.h"
+#include "viewer/catalogue/FetchedFeed.h"
 
 namespace {
 
@@ -38,13 +39,13 @@ struct PartFile {
   }
 };
 
-std::u16string FailureLine(const HttpResponse& response) {
+std::u16string BookFailureLine(const HttpResponse& response, const CatalogueLines& lines) {
   if (response.error == HttpError::Status && response.status == 401)
-    return u"The user name or password was refused (401).";
+    return response.credentialsSent ? lines.passwordRefused : lines.serverAsksPassword;
   if (response.error == HttpError::Cancelled) return u"Cancelled.";
-  if (response.error == HttpError::Write) return u"The book could not be written to the cache folder.";
-  if (response.error == HttpError::TooLarge) return u"The book is too large: " + response.reason + u".";
-  return u"The book could not be downloaded: " + response.reason + u".";
+  if (response.error == HttpError::Write) return lines.bookNotWritten;
+  if (response.error == HttpError::TooLarge) return lines.bookTooLarge + response.reason + u".";
+  return lines.bookFailed + response.reason + u".";
 }
 
 }  // namespace
@@ -63,7 +64,8 @@ std::optional<std::filesystem::path> CachedBook(const std::filesystem::path& fol
   return book;
 }
 
-HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done) {
+HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done,
+                         const CatalogueLines& lines) {
   auto part = std::make_shared<PartFile>();
   const std::filesystem::path book = request.folder / Utf16ToUtf8(request.fileName);
   std::error_code error;
@@ -75,14 +77,14 @@ HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request,
   fetch.url = request.url;
   fetch.credentials = request.credentials;
   fetch.maxBytes = request.maxBytes;
-  // A large book on a slow line takes its time; a silent server does not.
-  fetch.totalLimit = std::chrono::hours(2);
-  fetch.stallLimit = std::chrono::seconds(30);
+  fetch.totalLimit = request.totalLimit;
+  fetch.stallLimit = request.stallLimit;
   fetch.bodySink = [part](std::string_view bytes) { return part->fd >= 0 && part->Write(bytes); };
   fetch.progress = std::move(progress);
-  return client.Fetch(std::move(fetch), [part, book, done = std::move(done)](HttpResponse response) {
-    if (response.error != HttpError::None) return done({}, FailureLine(response));
-    if (!part->Keep(book)) return done({}, u"The book could not be written to the cache folder.");
+  return client.Fetch(std::move(fetch), [part, book, done = std::move(done), lines](HttpResponse response) {
+    if (response.error != HttpError::None) return done({}, BookFailureLine(response, lines));
+    if (IsWebPageType(response.contentType)) return done({}, lines.bookWebPage);
+    if (!part->Keep(book)) return done({}, lines.bookNotWritten);
     done(book, {});
   });
 }

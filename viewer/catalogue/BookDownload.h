@@ -3,6 +3,7 @@
 // book found there opens without the network.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/http/http_client.h"
+#include "viewer/catalogue/CatalogueLines.h"
 
 inline constexpr std::int64_t kMaxBookBytes = std::int64_t{2} << 30;
 
@@ -22,6 +24,9 @@ struct BookDownloadRequest {
   std::filesystem::path folder;  // the book cache
   std::u16string fileName;       // as BookFileName gives it
   std::int64_t maxBytes = kMaxBookBytes;
+  // A large book on a slow line takes its time; a silent server does not.
+  std::chrono::milliseconds totalLimit = std::chrono::hours(2);
+  std::chrono::milliseconds stallLimit = std::chrono::seconds(30);
 };
 
 // The book's file when it was downloaded whole before.
@@ -30,8 +35,10 @@ std::optional<std::filesystem::path> CachedBook(const std::filesystem::path& fol
 // Downloads the book with `client`: `progress` hears of the bytes as they
 // come (and the length announced, -1 when none), `done` runs once, on the
 // client's thread, with the book's path, or an empty one and the line saying
-// why (a cancel through the client included). Nothing is left in the folder
-// but a whole book.
+// why in `lines`' words (a web page, as a login page answers, is no book),
+// or "Cancelled." after a cancel through the client, which is never shown.
+// Nothing is left in the folder but a whole book.
 using BookProgress = std::function<void(std::int64_t received, std::int64_t total)>;
 using BookDone = std::function<void(const std::filesystem::path& book, const std::u16string& why)>;
-HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done);
+HttpFetchId DownloadBook(HttpClient& client, const BookDownloadRequest& request, BookProgress progress, BookDone done,
+                         const CatalogueLines& lines = {});

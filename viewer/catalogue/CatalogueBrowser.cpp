@@ -50,6 +50,8 @@ struct CatalogueBrowser::Impl {
   std::optional<HttpFetchId> feedFetch, searchFetch, download;
   std::map<HttpFetchId, int> coverFetches;  // the row each is for
   std::u16string failure;
+  // The book whose download failed, fetched again by Retry.
+  std::optional<std::pair<OpdsEntry, OpdsLink>> failedBook;
   // The entry picked last in each feed left, picked again on coming back.
   std::map<std::u16string, int> picked;
   std::u16string shown;  // the feed whose entries the grid holds
@@ -64,7 +66,7 @@ struct CatalogueBrowser::Impl {
         options(given),
         client(HttpClientOptions{.cacheFolder = given.httpCacheFolder.empty() ? DefaultHttpCacheFolder()
                                                                               : given.httpCacheFolder}),
-        window(Actions()) {
+        window(Actions(), given.windowTexts) {
     if (options.bookFolder.empty()) options.bookFolder = DefaultBookCacheFolder();
   }
 
@@ -75,9 +77,7 @@ struct CatalogueBrowser::Impl {
     actions.start = [this] { Go(BrowseMove::Start); };
     actions.previous = [this] { Go(BrowseMove::Previous); };
     actions.next = [this] { Go(BrowseMove::Next); };
-    actions.retry = [this] {
-      if (browsing) FetchFeed();
-    };
+    actions.retry = [this] { Retry(); };
     actions.cancelDownload = [this] {
       if (download) client.Cancel(*download);
     };
@@ -91,6 +91,12 @@ struct CatalogueBrowser::Impl {
     // and its book opens.
     actions.closed = [this] { EndFeedFetches(); };
     return actions;
+  }
+
+  void Retry() {
+    if (std::optional<std::pair<OpdsEntry, OpdsLink>> book = std::exchange(failedBook, std::nullopt))
+      return OpenBookOf(book->first, book->second);
+    if (browsing) FetchFeed();
   }
 
   // Browsing: every move fetches the feed it leads to.
@@ -110,18 +116,21 @@ struct CatalogueBrowser::Impl {
     window.ClearCells();
     searchTemplate.clear();
     failure.clear();
+    failedBook.reset();
     screen.heading = browsing->Url();  // until the feed gives its title
     screen.loading = true;
     screen.retry = false;
     UpdateButtons();
     window.Show(screen);
     const bool withCredentials = credentials.has_value();
-    const std::u16string url = browsing->Url();
-    feedFetch = client.Fetch(FeedRequest(url, credentials), [this, withCredentials](HttpResponse response) {
+    HttpRequest request = FeedRequest(browsing->Url(), credentials);
+    request.totalLimit = options.feedLimit;
+    request.stallLimit = options.stallLimit;
+    feedFetch = client.Fetch(std::move(request), [this, withCredentials](HttpResponse response) {
       feedFetch.reset();
       if (response.error == HttpError::Cancelled) return;
       std::u16string why;
-      std::optional<OpdsFeed> feed = ReadFetchedFeed(response, withCredentials, &why);
+      std::optional<OpdsFeed> feed = ReadFetchedFeed(response, withCredentials, &why, options.lines);
       if (!feed) return Fail(why);
       Show(std::move(*feed));
     });
@@ -151,7 +160,7 @@ struct CatalogueBrowser::Impl {
 
   void Show(OpdsFeed feed) {
     screen.heading = screen.windowTitle = feed.title.empty() ? browsing->Url() : feed.title;
-    Say(feed.entries.empty() ? u"This catalogue has nothing here." : u"", false);
+    Say(feed.entries.empty() ? options.lines.nothingHere : u"", false);
     std::vector<CatalogueCell> cells;
     cells.reserve(feed.entries.size());
     for (OpdsEntry& entry : feed.entries) {
@@ -193,7 +202,8 @@ struct CatalogueBrowser::Impl {
     request.credentials = credentials;
     request.maxBytes = static_cast<std::int64_t>(kMaxSearchDescriptionBytes);
     request.cache = HttpCacheUse::Revalidate;
-    request.totalLimit = std::chrono::seconds(20);
+    request.totalLimit = options.feedLimit;
+    request.stallLimit = options.stallLimit;
     searchFetch = client.Fetch(std::move(request), [this, description = links.search](HttpResponse response) {
       searchFetch.reset();
       if (response.error != HttpError::None) return;
@@ -225,9 +235,15 @@ struct CatalogueBrowser::Impl {
   }
 
   void OpenBookOf(const OpdsEntry& entry, const OpdsLink& link) {
+    if (!failure.empty()) {  // a book's before, now asked for again or another
+      failure.clear();
+      Say({}, false);
+      window.Show(screen);
+    }
     const std::u16string name = BookFileName(entry, link);
     if (const auto cached = CachedBook(options.bookFolder, name)) return openBook(cached->u16string());
     if (download) client.Cancel(*download);
+    failedBook.reset();
     window.ShowDownload(entry.title);
     if (openRemote) return AskForRange(entry, link);
     Download(entry, link);
@@ -270,22 +286,31 @@ struct CatalogueBrowser::Impl {
 
   void Download(const OpdsEntry& entry, const OpdsLink& link) {
     const std::u16string name = BookFileName(entry, link);
-    BookDownloadRequest request{link.href, credentials, options.bookFolder, name, options.maxBookBytes};
+    const BookDownloadRequest request{.url = link.href,
+                                      .credentials = credentials,
+                                      .folder = options.bookFolder,
+                                      .fileName = name,
+                                      .maxBytes = options.maxBookBytes,
+                                      .totalLimit = options.bookLimit,
+                                      .stallLimit = options.bookStallLimit};
     auto progress = [this](std::int64_t received, std::int64_t total) { window.DownloadProgress(received, total); };
-    download = DownloadBook(client, request, progress, [this](const std::filesystem::path& book, const std::u16string& why) {
+    auto done = [this, picked = std::pair(entry, link)](const std::filesystem::path& book, const std::u16string& why) {
       download.reset();
       window.HideDownload();
       if (book.empty()) {
-        if (why != u"Cancelled.") {
-          Say(why, screen.retry);
-          window.Show(screen);
-        }
+        if (why == u"Cancelled.") return;
+        // The feed stays; Retry now asks for the book again.
+        failedBook = picked;
+        failure = why;
+        Say(why, true);
+        window.Show(screen);
         return;
       }
       // Out of the client's answer: opening may ask for a password in a
       // dialog of its own, and the client's other fetches go on meanwhile.
       window.Later([this, path = book.u16string()] { openBook(path); });
-    });
+    };
+    download = DownloadBook(client, request, progress, std::move(done), options.lines);
   }
 
   // Covers for the cells in view, a few at a time; a cover that fails
@@ -302,7 +327,8 @@ struct CatalogueBrowser::Impl {
       request.credentials = credentials;
       request.maxBytes = kMaxCoverBytes;
       request.cache = HttpCacheUse::Revalidate;
-      request.totalLimit = std::chrono::seconds(30);
+      request.totalLimit = options.feedLimit;
+      request.stallLimit = options.stallLimit;
       const HttpFetchId id = client.Fetch(std::move(request), [this, row](HttpResponse response) {
         if (response.error == HttpError::Cancelled) return;
         for (auto it = coverFetches.begin(); it != coverFetches.end(); ++it)
@@ -342,8 +368,22 @@ bool CatalogueBrowser::IsVisible() const { return m_impl->window.IsVisible(); }
 
 std::u16string CatalogueBrowser::Title() const { return m_impl->window.Heading(); }
 
+void CatalogueBrowser::Activate(int row) { m_impl->Activate(row); }
+
+void CatalogueBrowser::Retry() { m_impl->Retry(); }
+
+void CatalogueBrowser::Search(const std::u16string& terms) { m_impl->Search(terms); }
+
 std::u16string CatalogueBrowser::FailureLine() const { return m_impl->failure; }
+
+bool CatalogueBrowser::RetryOffered() const { return m_impl->screen.retry && !m_impl->screen.loading; }
 
 std::size_t CatalogueBrowser::EntryCount() const { return m_impl->window.CellCount(); }
 
 bool CatalogueBrowser::Loading() const { return m_impl->feedFetch.has_value(); }
+
+bool CatalogueBrowser::Downloading() const { return m_impl->download.has_value(); }
+
+std::size_t CatalogueBrowser::CellsInView() const { return m_impl->rowsInView.size(); }
+
+std::size_t CatalogueBrowser::CoversShown() const { return m_impl->window.CoverCount(); }

@@ -7,6 +7,7 @@
 // CatalogueBrowsing and drives the window with plain values.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -15,13 +16,24 @@
 #include <optional>
 #include <string>
 
+#include "platform/catalogue/catalogue_window.h"
 #include "platform/http/http_request.h"
 #include "viewer/catalogue/RemoteBook.h"
+#include "viewer/catalogue/CatalogueLines.h"
 
 struct CatalogueBrowserOptions {
   std::filesystem::path bookFolder;       // empty: DefaultBookCacheFolder()
   std::filesystem::path httpCacheFolder;  // empty: DefaultHttpCacheFolder()
   std::int64_t maxBookBytes = std::int64_t{2} << 30;
+  // A feed, a search description or a cover: all told, and without a byte.
+  std::chrono::milliseconds feedLimit = std::chrono::seconds(30);
+  std::chrono::milliseconds stallLimit = std::chrono::seconds(15);
+  // A book: a large one on a slow line takes its time, a silent server not.
+  std::chrono::milliseconds bookLimit = std::chrono::hours(2);
+  std::chrono::milliseconds bookStallLimit = std::chrono::seconds(30);
+  // What the window and its status line say, in the user's language.
+  CatalogueWindowTexts windowTexts{};
+  CatalogueLines lines{};
 };
 
 class CatalogueBrowser {
@@ -46,13 +58,29 @@ class CatalogueBrowser {
   // whole; `fetch` does the file's reads.
   void ReadBooksInPlace(OpenRemote open, BlockingFetch fetch);
 
-  // What the window shows, for tests: the feed's title, the line saying why
-  // nothing shows (empty when none), its entries, and whether a fetch of
-  // the feed is under way.
+  // The entry at `row` picked, as Enter or a double click picks it: a
+  // catalogue further down browsed, a book downloaded and opened.
+  void Activate(int row);
+  // What Retry does: the book whose download failed last fetched again,
+  // else the feed.
+  void Retry();
+  // What the search field does with the terms typed; nothing when the
+  // catalogue has no search.
+  void Search(const std::u16string& terms);
+
+  // What the window shows, for tests and benchmarks: the feed's title, the
+  // line saying why the feed or the book picked last did not come (empty
+  // when none), whether Retry is offered, the entries, whether a fetch of
+  // the feed or a download is under way.
   std::u16string Title() const;
   std::u16string FailureLine() const;
+  bool RetryOffered() const;
   std::size_t EntryCount() const;
   bool Loading() const;
+  bool Downloading() const;
+  // The cells in view, and those showing their cover.
+  std::size_t CellsInView() const;
+  std::size_t CoversShown() const;
 
  private:
   struct Impl;

@@ -4,37 +4,39 @@
 
 namespace {
 
-std::u16string FailureLine(const HttpResponse& response, bool withCredentials) {
+std::u16string FailureLine(const HttpResponse& response, bool withCredentials, const CatalogueLines& lines) {
   switch (response.error) {
     case HttpError::Status:
-      if (response.status == 401)
-        return withCredentials ? u"The user name or password was refused (401)."
-                               : u"The catalogue asks for a user name and password (401).";
-      if (response.status == 403) return u"The server refused access (403).";
-      if (response.status == 404) return u"There is no catalogue at this address (404).";
-      return u"The server answered with an error: " + response.reason + u".";
+      if (response.status == 401) {
+        if (response.credentialsSent) return lines.passwordRefused;
+        // Given, but kept from the other origin a redirect led to.
+        return withCredentials ? lines.asksElsewhere : lines.asksPassword;
+      }
+      if (response.status == 403) return lines.forbidden;
+      if (response.status == 404) return lines.notFound;
+      return lines.serverError + response.reason + u".";
     case HttpError::BadUrl:
-      return u"Not an http or https address.";
+      return lines.badUrl;
     case HttpError::Tls:
-      return u"The secure connection failed: " + response.reason + u".";
+      return lines.tls + response.reason + u".";
     case HttpError::Timeout:
-      return u"The server took too long: " + response.reason + u".";
+      return lines.tooSlow + response.reason + u".";
     case HttpError::TooLarge:
-      return u"The feed is too large: " + response.reason + u".";
+      return lines.feedTooLarge + response.reason + u".";
     case HttpError::RefusedRedirect:
-      return u"The server's redirect was not followed: " + response.reason + u".";
+      return lines.redirect + response.reason + u".";
     default:
-      return u"The server could not be reached: " + response.reason + u".";
+      return lines.unreachable + response.reason + u".";
   }
 }
 
-bool IsWebPage(std::string_view contentType) {
+}  // namespace
+
+bool IsWebPageType(std::string_view contentType) {
   std::string lower(contentType.substr(0, contentType.find(';')));
   for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   return lower.find("html") != std::string::npos;
 }
-
-}  // namespace
 
 HttpRequest FeedRequest(std::u16string url, const std::optional<HttpCredentials>& credentials) {
   HttpRequest request;
@@ -47,17 +49,17 @@ HttpRequest FeedRequest(std::u16string url, const std::optional<HttpCredentials>
   return request;
 }
 
-std::optional<OpdsFeed> ReadFetchedFeed(const HttpResponse& response, bool withCredentials, std::u16string* failure) {
+std::optional<OpdsFeed> ReadFetchedFeed(const HttpResponse& response, bool withCredentials, std::u16string* failure,
+                                        const CatalogueLines& lines) {
   if (response.error != HttpError::None) {
-    *failure = FailureLine(response, withCredentials);
+    *failure = FailureLine(response, withCredentials, lines);
     return std::nullopt;
   }
   std::u16string why;
   // Links resolve against where the feed came from, after redirects.
   std::optional<OpdsFeed> feed = ParseOpdsFeed(response.body, response.finalUrl, &why);
   if (!feed) {
-    *failure = IsWebPage(response.contentType) ? u"The address gives a web page, not a catalogue feed."
-                                               : u"Not a catalogue feed: " + why + u".";
+    *failure = IsWebPageType(response.contentType) ? lines.webPage : lines.notFeed + why + u".";
   }
   return feed;
 }

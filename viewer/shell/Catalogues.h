@@ -11,6 +11,7 @@
 #include "platform/catalogue_dialog.h"
 #include "platform/secrets/secret_store.h"
 #include "viewer/catalogue/Catalogue.h"
+#include "viewer/catalogue/CatalogueBrowser.h"
 
 // The list as the settings file keeps it, in the reader's order.
 std::vector<Catalogue> LoadCatalogues();
@@ -26,6 +27,9 @@ struct OpenedCatalogue {
 std::u16string CatalogueProblemText(CatalogueProblem problem);
 // The dialog's words, in the user's language.
 CatalogueDialogTexts CatalogueTexts();
+// The browser's options with its window's words and lines in the user's
+// language.
+CatalogueBrowserOptions CatalogueBrowserInLanguage();
 
 class CCatalogues final : public ICatalogueDialogHost {
  public:

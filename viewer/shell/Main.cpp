@@ -21,6 +21,7 @@
 #include "viewer/catalogue/BookDownload.h"
 #include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/catalogue/CatalogueBrowsing.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
@@ -157,7 +158,7 @@ int main(int argc, char** argv) {
         catalogue = std::make_unique<CatalogueBrowser>([&window, hwnd](const std::u16string& book) {
           window->OpenFile(book.c_str());
           SetForegroundWindow(hwnd);
-        });
+        }, CatalogueBrowserInLanguage());
         catalogue->ReadBooksInPlace(
             [&window, hwnd](const RemoteBook& book) {
               window->OpenRemoteBook(book);

@@ -86,10 +86,9 @@ class CMainWindow : public CWindowImpl {
   void SetCatalogueOpener(std::function<void(const OpenedCatalogue&)> opener) {
     m_catalogueOpener = std::move(opener);
   }
-
   // Where a web address given to the window goes (a catalogue to browse or
-  // a book to read, as its server's first answer says): OpenAddress hands
-  // it on; without an opener it does nothing.
+  // a book to read, as its server's first answer says), by OpenAddress or
+  // dropped on it; without an opener it does nothing.
   void SetAddressOpener(std::function<void(const std::u16string& url)> opener) { m_addressOpener = std::move(opener); }
   void OpenAddress(const std::u16string& url) {
     if (m_addressOpener) m_addressOpener(url);

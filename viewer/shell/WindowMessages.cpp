@@ -1,6 +1,7 @@
 // The main window's messages.
 #include "platform/debug.h"
 #include "platform/system.h"
+#include "viewer/catalogue/Url.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/Placement.h"
@@ -298,6 +299,12 @@ void CMainWindow::OnDropFiles(HDROP drop) {
   std::u16string path(DragQueryFileW(drop, 0, nullptr, 0), u'\0');
   if (!path.empty()) DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
   DragFinish(drop);
+  // An address (a link dragged from a browser) names no file here: the
+  // book on screen stays, whatever the address opens.
+  if (IsWebUrl(path)) {
+    if (m_addressOpener) m_addressOpener(path);
+    return;
+  }
   CloseGrid();
   // Attributes that cannot be read mean nothing is there: the file open
   // reports it, rather than a folder open of something that is no folder.

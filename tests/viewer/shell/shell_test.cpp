@@ -25,6 +25,7 @@
 #include "platform/shobjidl.h"
 #include "platform/system.h"
 #include "platform/text.h"
+#include "viewer/shell/Catalogues.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 #include "viewer/shell/AboutDialog.h"
@@ -192,6 +193,24 @@ TEST_F(Messages, DropsOpenTheFirstPathOnly) {
   Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&longPath, 1)), 0);
   ASSERT_EQ(m_main->book().pages.size(), 1u);
   EXPECT_EQ(m_main->book().pages[0].name, u"deep.png");
+}
+
+// A web address dropped goes to the opener, the book staying; without an
+// opener it is ignored.
+TEST_F(Messages, DroppedAddressesGoToTheOpener) {
+  SavePage(m_tmp, "a.png", 20, 30);
+  ASSERT_EQ(m_main->OpenFile(Utf8ToUtf16(m_tmp / "a.png").c_str()), 0);
+  const std::u16string addresses[] = {u"https://k.example/opds", u"http://k.example:8080/book.cbz"};
+  for (const bool opener : {false, true}) {
+    std::vector<std::u16string> opened;
+    if (opener) m_main->SetAddressOpener([&opened](const std::u16string& address) { opened.push_back(address); });
+    for (const std::u16string& address : addresses)
+      Send(WM_DROPFILES, reinterpret_cast<WPARAM>(MakeDrop(&address, 1)), 0);
+    EXPECT_EQ(opened, opener ? std::vector<std::u16string>(std::begin(addresses), std::end(addresses))
+                             : std::vector<std::u16string>());
+    EXPECT_EQ(m_main->book().pages.size(), 1u);
+    EXPECT_NE(m_main->firstPage(), m_main->pictures().error.get());
+  }
 }
 
 TEST_F(Messages, TapsTurnPagesByRegion) {
@@ -461,6 +480,20 @@ TEST_F(Menu, ACataloguePickedGoesToTheOpener) {
   SetCatalogueDialogHook(nullptr, nullptr);
   EXPECT_EQ(opened, (std::vector<Catalogue>{{u"Komga", u"https://k.example/opds", u"bob"}}));
   EXPECT_EQ(m_main->overlay().caption, u"");
+}
+
+// The catalogue browser's words: in English those it says by itself, to
+// the letter (the translation has each); in Japanese others.
+TEST_F(Menu, TheCatalogueBrowsersWordsInBothLanguages) {
+  UseLanguage(UiLanguage::English);
+  const CatalogueBrowserOptions english = CatalogueBrowserInLanguage();
+  UseLanguage(UiLanguage::Japanese);
+  const CatalogueBrowserOptions japanese = CatalogueBrowserInLanguage();
+  EXPECT_EQ(english.windowTexts, CatalogueWindowTexts{});
+  EXPECT_EQ(english.lines, CatalogueLines{});
+  EXPECT_NE(japanese.windowTexts, english.windowTexts);
+  EXPECT_NE(japanese.lines, english.lines);
+  EXPECT_EQ(japanese.windowTexts.downloading, u"\u300c%1\u300d\u3092\u30c0\u30a6\u30f3\u30ed\u30fc\u30c9\u4e2d");
 }
 
 TEST_F(Menu, HistoryModesAndTheNextArchiveItem) {

@@ -509,5 +509,129 @@
         <source>カタログの閲覧はまだできません</source>
         <translation>catalogues cannot be browsed yet</translation>
     </message>
+    <message>
+        <source>カタログ閲覧</source>
+        <translation>Catalogue</translation>
+    </message>
+    <message>
+        <source>戻る</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>上へ</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>トップ</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>前のページ</source>
+        <translation>Previous page</translation>
+    </message>
+    <message>
+        <source>次のページ</source>
+        <translation>Next page</translation>
+    </message>
+    <message>
+        <source>検索</source>
+        <translation>Search</translation>
+    </message>
+    <message>
+        <source>再試行</source>
+        <translation>Retry</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>読み込み中…</source>
+        <translation>Loading…</translation>
+    </message>
+    <message>
+        <source>「%1」をダウンロード中</source>
+        <translation>Downloading “%1”</translation>
+    </message>
+    <message>
+        <source>このカタログには何もありません。</source>
+        <translation>This catalogue has nothing here.</translation>
+    </message>
+    <message>
+        <source>このカタログにはユーザー名とパスワードが必要です (401)。</source>
+        <translation>The catalogue asks for a user name and password (401).</translation>
+    </message>
+    <message>
+        <source>ユーザー名またはパスワードが拒否されました (401)。</source>
+        <translation>The user name or password was refused (401).</translation>
+    </message>
+    <message>
+        <source>転送先の別のサーバーがユーザー名とパスワードを求めています (401)。カタログのものは送りません。</source>
+        <translation>A server elsewhere asks for a user name and password (401); the catalogue's are not sent there.</translation>
+    </message>
+    <message>
+        <source>サーバーがアクセスを拒否しました (403)。</source>
+        <translation>The server refused access (403).</translation>
+    </message>
+    <message>
+        <source>このアドレスにカタログはありません (404)。</source>
+        <translation>There is no catalogue at this address (404).</translation>
+    </message>
+    <message>
+        <source>サーバーがエラーを返しました: </source>
+        <translation>The server answered with an error: </translation>
+    </message>
+    <message>
+        <source>http または https のアドレスではありません。</source>
+        <translation>Not an http or https address.</translation>
+    </message>
+    <message>
+        <source>安全な接続に失敗しました: </source>
+        <translation>The secure connection failed: </translation>
+    </message>
+    <message>
+        <source>サーバーの応答が遅すぎます: </source>
+        <translation>The server took too long: </translation>
+    </message>
+    <message>
+        <source>フィードが大きすぎます: </source>
+        <translation>The feed is too large: </translation>
+    </message>
+    <message>
+        <source>サーバーの転送に従いませんでした: </source>
+        <translation>The server's redirect was not followed: </translation>
+    </message>
+    <message>
+        <source>サーバーに接続できませんでした: </source>
+        <translation>The server could not be reached: </translation>
+    </message>
+    <message>
+        <source>このアドレスはカタログのフィードではなくウェブページです。</source>
+        <translation>The address gives a web page, not a catalogue feed.</translation>
+    </message>
+    <message>
+        <source>カタログのフィードではありません: </source>
+        <translation>Not a catalogue feed: </translation>
+    </message>
+    <message>
+        <source>サーバーがユーザー名とパスワードを求めています (401)。</source>
+        <translation>The server asks for a user name and password (401).</translation>
+    </message>
+    <message>
+        <source>本をキャッシュフォルダーに保存できませんでした。</source>
+        <translation>The book could not be written to the cache folder.</translation>
+    </message>
+    <message>
+        <source>本が大きすぎます: </source>
+        <translation>The book is too large: </translation>
+    </message>
+    <message>
+        <source>本をダウンロードできませんでした: </source>
+        <translation>The book could not be downloaded: </translation>
+    </message>
+    <message>
+        <source>サーバーが本ではなくウェブページを返しました。</source>
+        <translation>The server gave a web page, not the book.</translation>
+    </message>
 </context>
 </TS>
