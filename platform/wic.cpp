@@ -1,16 +1,15 @@
 // The imaging component on Qt: a decoder that reads an IStream through
-// QImageReader, or through the AVIF, JPEG XL and HEIF libraries Qt has no
-// reader for (the file's kind found by its content alone), its frame 0
+// QImageReader, through libjpeg-turbo for JPEG (any eighth of the page, where
+// Qt's reader shrinks only by halves), or through the AVIF, JPEG XL and HEIF
+// libraries Qt has no reader for (the file's kind found by its content
+// alone), its frame 0
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
 #include <QtCore/QIODevice>
-#include <QtCore/QLatin1String>
-#include <QtCore/qlogging.h>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 #include <QtGui/QTransform>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,6 +21,7 @@
 #include "platform/pixelcopy.h"
 #include "platform/qt_image.h"
 #include "platform/wic_codecs.h"
+#include "platform/wic_jpeg.h"
 #include "platform/wic_png.h"
 #include "platform/wincodec.h"
 
@@ -33,38 +33,6 @@ void RaiseAllocationLimit() {
   static std::once_flag once;
   std::call_once(once, [] { QImageReader::setAllocationLimit(static_cast<int>((kMaxDecodedPixels * 4) >> 20) + 1); });
 }
-
-// ---- libjpeg's word on corrupt data ----
-
-// Qt's JPEG reader decodes corrupt data as best it can and calls that a
-// success; libjpeg's warning that the data was corrupt reaches only Qt's
-// log, in the reader's category. A decode listens there, on its own thread,
-// while it reads; every message still goes on to whoever logged before.
-thread_local std::u16string* t_jpegTrouble = nullptr;
-std::atomic<QtMessageHandler> g_nextHandler{nullptr};
-
-void NoteJpegTrouble(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  // Bytes between segments are passed over whole: no damage to the picture.
-  if (t_jpegTrouble != nullptr && t_jpegTrouble->empty() && context.category != nullptr &&
-      std::strcmp(context.category, "qt.gui.imageio.jpeg") == 0 &&
-      (message.startsWith(QLatin1String("Corrupt JPEG data")) || message.startsWith(QLatin1String("Premature end"))) &&
-      !message.contains(QLatin1String("extraneous bytes")))
-    *t_jpegTrouble = message.toStdU16String();
-  if (const QtMessageHandler next = g_nextHandler.load(); next != nullptr) next(type, context, message);
-}
-
-// Listens for libjpeg's warnings on this thread while it lives.
-class JpegTroubleListener {
- public:
-  explicit JpegTroubleListener(std::u16string* trouble) {
-    static std::once_flag once;
-    std::call_once(once, [] { g_nextHandler.store(qInstallMessageHandler(&NoteJpegTrouble)); });
-    t_jpegTrouble = trouble;
-  }
-  ~JpegTroubleListener() { t_jpegTrouble = nullptr; }
-  JpegTroubleListener(const JpegTroubleListener&) = delete;
-  JpegTroubleListener& operator=(const JpegTroubleListener&) = delete;
-};
 
 // ---- the stream as a QIODevice ----
 
@@ -175,9 +143,9 @@ bool IsCutShortBmp(std::span<const uint8_t> head, uint64_t fileSize) {
   return fileSize < uint64_t{pixelsAt} + row * (height - 1) + lastRow;
 }
 
-// Whether a JPEG's first picture reaches its end marker. Qt's reader
-// decodes a file cut short as far as it goes, fills the rest with gray and
-// calls that a success: only the file's own structure tells. Segments are
+// Whether a JPEG's first picture reaches its end marker. libjpeg decodes a
+// file cut short as far as it goes and fills the rest with gray: only the
+// file's own structure tells. Segments are
 // walked by their lengths, and entropy-coded data up to the next marker
 // that is neither a stuffed byte nor a restart.
 bool JpegReachesItsEnd(std::span<const uint8_t> bytes) {
@@ -509,6 +477,20 @@ QSize TurnedSize(QSize size, QImageIOHandler::Transformations turn) {
   return turn & QImageIOHandler::TransformationRotate90 ? size.transposed() : size;
 }
 
+// The turn an Exif orientation (1 to 8) states, as Qt's readers take it.
+QImageIOHandler::Transformations ExifTurn(int orientation) {
+  switch (orientation) {
+    case 2: return QImageIOHandler::TransformationMirror;
+    case 3: return QImageIOHandler::TransformationRotate180;
+    case 4: return QImageIOHandler::TransformationFlip;
+    case 5: return QImageIOHandler::TransformationFlipAndRotate90;
+    case 6: return QImageIOHandler::TransformationRotate90;
+    case 7: return QImageIOHandler::TransformationMirrorAndRotate90;
+    case 8: return QImageIOHandler::TransformationRotate270;
+    default: return QImageIOHandler::TransformationNone;
+  }
+}
+
 class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDecoderSettings {
  public:
   ~CWicDecoder() override {
@@ -539,7 +521,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return S_OK;
   }
   const char16_t* Damage() override { return m_damage.c_str(); }
-  UINT DrawnDenominator() override { return m_image.isNull() ? 1 : m_denominator; }
+  UINT DrawnEighths() override { return m_image.isNull() ? 8 : m_eighths; }
 
   HRESULT QueryCapability(IStream*, DWORD*) override { return E_NOTIMPL; }
   HRESULT Initialize(IStream* stream, WICDecodeOptions) override {
@@ -554,6 +536,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     const std::span<const uint8_t> headBytes(head, ReadUpTo(stream, head, sizeof head));
     m_codec = SniffCodec(headBytes);
     if (m_codec != CodecKind::None) return InitializeCodec(stream);
+    if (headBytes.size() >= 2 && head[0] == 0xFF && head[1] == 0xD8) return InitializeJpeg(stream);
     if (stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_COMPONENTNOTFOUND;
     StreamDevice device(stream);
     if (IsCutShortBmp(headBytes, static_cast<uint64_t>(device.size())))
@@ -592,7 +575,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (m_stream == nullptr) return WINCODEC_ERR_NOTINITIALIZED;
     if (index != 0) return WINCODEC_ERR_FRAMEMISSING;  // only the first frame is ever shown
     if (m_image.isNull()) {
-      const HRESULT hr = m_codec != CodecKind::None ? DecodeWithCodec() : DecodeWithQt();
+      const HRESULT hr = m_codec != CodecKind::None ? DecodeWithCodec() : m_jpeg ? DecodeWithJpeg() : DecodeWithQt();
       if (FAILED(hr)) return hr;
     }
     CWicFrame* object = new (std::nothrow) CWicFrame(m_image, *m_format);
@@ -618,6 +601,25 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return S_OK;
   }
 
+  // The whole file in memory, for libjpeg's memory source; a header that
+  // declares too large a page is refused before any pixel is decoded, one
+  // libjpeg cannot read fails at the frame, as any unreadable picture.
+  HRESULT InitializeJpeg(IStream* stream) {
+    const HRESULT hr = ReadWholeStream(stream, &m_bytes);
+    if (FAILED(hr)) return hr;
+    if (ReadJpegHeader(m_bytes, &m_jpegHeader) &&
+        (uint64_t{m_jpegHeader.width} * m_jpegHeader.height > kMaxDecodedPixels ||
+         m_jpegHeader.width > kMaxDecodedSide || m_jpegHeader.height > kMaxDecodedSide)) {
+      m_bytes = {};
+      return WINCODEC_ERR_BADIMAGE;
+    }
+    m_jpeg = true;
+    m_frameCount = 1;
+    stream->AddRef();
+    m_stream = stream;
+    return S_OK;
+  }
+
   // A page too large to keep is scaled down at once, while it is the only
   // copy: the conversions after it then copy the smaller page.
   HRESULT ScaleToFit(QImage& image) const {
@@ -627,17 +629,18 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return image.isNull() ? E_OUTOFMEMORY : S_OK;
   }
 
-  // The fraction a JPEG stored as `stored` may be decoded at to cover what
-  // it is drawn at (asked for as the page stands, turned).
-  UINT DrawnDenominator(QSize stored, QImageIOHandler::Transformations turn) const {
-    if (!m_settings.drawnAt) return 1;
+  // The fewest eighths a JPEG stored as `stored` may be decoded at to cover
+  // what it is drawn at (asked for as the page stands, turned); 8 when no
+  // size is asked for.
+  UINT DrawnEighths(QSize stored, QImageIOHandler::Transformations turn) const {
+    if (!m_settings.drawnAt) return 8;
     const QSize page = TurnedSize(stored, turn);
     UINT width = 0, height = 0;
     m_settings.drawnAt(static_cast<UINT>(page.width()), static_cast<UINT>(page.height()), &width, &height);
     const QSize drawn = TurnedSize(QSize(static_cast<int>(width), static_cast<int>(height)), turn);
-    return DecodeDenominator(static_cast<UINT>(stored.width()), static_cast<UINT>(stored.height()),
-                             static_cast<UINT>(drawn.width()), static_cast<UINT>(drawn.height()),
-                             WICShrinkOnDecode::Eighths);
+    return DecodeEighths(static_cast<UINT>(stored.width()), static_cast<UINT>(stored.height()),
+                         static_cast<UINT>(drawn.width()), static_cast<UINT>(drawn.height()),
+                         WICShrinkOnDecode::Eighths, m_settings.drawnEighths);
   }
 
   HRESULT Keep(QImage image, QSize pageSize) {
@@ -661,6 +664,53 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return Keep(std::move(image), pageSize);
   }
 
+  // Decoded straight at the fewest eighths that cover what the page is drawn
+  // at, or else what the bounds leave of it (scaled down to those exactly).
+  HRESULT DecodeWithJpeg() {
+    const JpegHeader& header = m_jpegHeader;
+    if (header.width == 0 || header.height == 0) return WINCODEC_ERR_BADIMAGE;
+    const QSize stored(static_cast<int>(header.width), static_cast<int>(header.height));
+    const QImageIOHandler::Transformations turn = m_settings.orientation == WICExifOrientation::Apply
+                                                      ? ExifTurn(header.orientation)
+                                                      : QImageIOHandler::TransformationNone;
+    const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
+    auto scaled = [&](UINT eighths) {
+      return QSize(static_cast<int>(ScaledByEighths(header.width, eighths)),
+                   static_cast<int>(ScaledByEighths(header.height, eighths)));
+    };
+    UINT eighths = DrawnEighths(stored, turn);
+    const bool toDraw = eighths < 8 && scaled(eighths).width() <= asked.width() &&
+                        scaled(eighths).height() <= asked.height();
+    if (!toDraw)
+      eighths = DecodeEighths(header.width, header.height, static_cast<UINT>(asked.width()),
+                              static_cast<UINT>(asked.height()), WICShrinkOnDecode::Eighths);
+    const QSize decoded = scaled(eighths);
+    const bool bounded = !toDraw && decoded != asked;
+    GateHold hold(m_settings.gate, PixelBytes(decoded) + (bounded ? PixelBytes(asked) : 0));
+    JpegPixels pixels = DecodeJpeg(m_bytes, eighths);
+    if (pixels.image.isNull()) return WINCODEC_ERR_BADIMAGE;
+    // A file cut short shows what arrived, marked as damaged.
+    if (!JpegReachesItsEnd(m_bytes))
+      m_damage = u"the JPEG file is cut short or corrupt: the picture ends before its end marker";
+    else if (!pixels.trouble.empty())
+      m_damage = u"the JPEG data is corrupt (" + pixels.trouble + u"): some of the picture is missing";
+    m_bytes = {};  // the frame is kept decoded: the file is not needed again
+    QImage image = std::move(pixels.image);
+    if (bounded && image.size() != asked) {
+      image = ScaleDownPage(image, asked);
+      if (image.isNull()) return E_OUTOFMEMORY;
+    }
+    if (header.dotsPerMeterX > 0 && header.dotsPerMeterY > 0) {
+      image.setDotsPerMeterX(header.dotsPerMeterX);
+      image.setDotsPerMeterY(header.dotsPerMeterY);
+    }
+    hold.Release();
+    image = Turned(std::move(image), turn);
+    const HRESULT hr = Keep(std::move(image), TurnedSize(stored, turn));
+    if (SUCCEEDED(hr)) m_eighths = toDraw ? eighths : 8;
+    return hr;
+  }
+
   HRESULT DecodeWithQt() {
     LARGE_INTEGER start{};
     if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
@@ -672,65 +722,30 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     const QImageIOHandler::Transformations turn = m_settings.orientation == WICExifOrientation::Apply
                                                       ? reader.transformation()
                                                       : QImageIOHandler::TransformationNone;
-    // JPEG decodes straight to a smaller size (libjpeg scales by eighths);
-    // other readers decode the whole page, scaled down right after.
-    uint64_t fullBytes = PixelBytes(stored);
-    bool scaledByReader = false;
-    if (stored.isValid() && kind == "jpeg") {
-      QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-      const UINT drawn = DrawnDenominator(stored, turn);
-      const QSize small(stored.width() / static_cast<int>(drawn), stored.height() / static_cast<int>(drawn));
-      if (drawn > 1 && small.width() <= asked.width() && small.height() <= asked.height()) {
-        // Qt's reader picks libjpeg's scale from the ratio of the sizes:
-        // floor(w / d) gives exactly 1/d (ceil(w / d) would give more when
-        // d does not divide a side), and only a side d does not divide is
-        // then trimmed by a pixel.
-        asked = small;
-        m_denominator = drawn;
-      }
-      if (asked != stored) {
-        reader.setScaledSize(asked);
-        scaledByReader = true;
-        // The reader decodes at 1/2, 1/4 or 1/8 at least as large as asked,
-        // then scales to the size asked.
-        const int ratio = std::min(stored.width() / asked.width(), stored.height() / asked.height());
-        const int denominator = ratio >= 8 ? 8 : ratio >= 4 ? 4 : ratio >= 2 ? 2 : 1;
-        fullBytes = PixelBytes(stored / denominator) + PixelBytes(asked);
-      }
-    }
+    // Decoded whole, scaled down right after.
+    const uint64_t fullBytes = PixelBytes(stored);
     QImage image;
     GateHold hold(m_settings.gate, fullBytes);
     // A file cut short shows what arrived, marked as damaged: Qt's PNG
-    // reader fails and leaves the rows it read, its JPEG and GIF readers
-    // call a picture that ends early a success, and only the file's own
-    // structure tells. Any other failed read is a failed decode.
-    std::u16string jpegTrouble;
-    bool read = false;
-    if (kind == "jpeg") {
-      const JpegTroubleListener listen(&jpegTrouble);
-      read = reader.read(&image);
-    } else {
-      read = reader.read(&image);
-    }
+    // reader fails and leaves the rows it read, its GIF reader calls a
+    // picture that ends early a success, and only the file's own structure
+    // tells. Any other failed read is a failed decode.
+    const bool read = reader.read(&image);
     if (!read && kind == "png") image = QImage();  // Qt keeps none of the rows it read: read again below
     if ((read && image.isNull()) || (!read && kind != "png") ||
         static_cast<uint64_t>(image.width()) * static_cast<uint64_t>(image.height()) > kMaxDecodedPixels)
       return WINCODEC_ERR_BADIMAGE;
-    if (!read || kind == "jpeg" || kind == "gif") {
+    if (!read || kind == "gif") {
       std::vector<uint8_t> bytes;
       if (FAILED(ReadWholeStream(m_stream, &bytes))) return WINCODEC_ERR_BADIMAGE;
       if (!read && PngHasImageData(bytes)) image = DecodePngRows(bytes, kMaxDecodedPixels, kMaxDecodedSide);
       if (!read && image.isNull()) return WINCODEC_ERR_BADIMAGE;
       if (!read)
         m_damage = u"the PNG file is cut short or corrupt: only part of the picture decodes";
-      else if (kind == "jpeg" && !JpegReachesItsEnd(bytes))
-        m_damage = u"the JPEG file is cut short or corrupt: the picture ends before its end marker";
       else if (kind == "gif" && !GifFirstFrameWhole(bytes))
         m_damage = u"the GIF file is cut short: only part of the picture decodes";
-      else if (!jpegTrouble.empty())
-        m_damage = u"the JPEG data is corrupt (" + jpegTrouble + u"): some of the picture is missing";
     }
-    const QSize pageSize = TurnedSize(scaledByReader ? stored : image.size(), turn);
+    const QSize pageSize = TurnedSize(image.size(), turn);
     const QSize decoded = image.size();
     const HRESULT hr = ScaleToFit(image);
     if (FAILED(hr)) return hr;
@@ -746,6 +761,8 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   IStream* m_stream = nullptr;
   UINT m_frameCount = 0;
   CodecKind m_codec = CodecKind::None;
+  bool m_jpeg = false;           // read through libjpeg-turbo
+  JpegHeader m_jpegHeader;       // its header; 0 x 0 when libjpeg could not read it
   std::vector<uint8_t> m_bytes;  // the file, for our own decoders until frame 0 is decoded
   QSize m_declared;              // what our own decoders' header says
   WICFrameSettings m_settings;
@@ -753,7 +770,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   QSize m_pageSize;  // frame 0's size as a page
   const GUID* m_format = nullptr;
   std::u16string m_damage;  // why frame 0 is not the whole picture
-  UINT m_denominator = 1;    // frame 0 decoded at 1/m_denominator to cover what it is drawn at
+  UINT m_eighths = 8;        // frame 0 decoded at m_eighths / 8 to cover what it is drawn at
 };
 
 // ---- converter ----

@@ -1,8 +1,10 @@
 // The imaging component's interfaces in their published slot orders, the
 // pixel-format identifiers, and the component's status codes. The decoder,
-// frame and converter behind them read through Qt (wic.cpp).
+// frame and converter behind them read through Qt (wic.cpp), JPEG through
+// libjpeg-turbo (wic_jpeg.cpp).
 #pragma once
 
+#include <algorithm>
 #include <functional>
 
 #include "platform/com.h"
@@ -178,24 +180,37 @@ struct WICFrameSettings {
   // page decodes at the smallest fraction that still covers them. None, or
   // 0 x 0: as large as the bounds above allow.
   std::function<void(UINT pageWidth, UINT pageHeight, UINT* drawnWidth, UINT* drawnHeight)> drawnAt;
+  // The fractions such a reader may take for drawnAt, in eighths; a page
+  // none of them covers is decoded as large as the bounds allow.
+  struct Eighths {
+    UINT fewest = 1;
+    UINT most = 7;
+  } drawnEighths;
 };
 
 // How a format's reader can shrink a picture while decoding it.
 enum class WICShrinkOnDecode : uint32_t {
   None,     // decoded whole, scaled afterwards (PNG, GIF, WebP, our own codecs)
-  Eighths,  // libjpeg's DCT scaling: 1/2, 1/4 or 1/8 for little more than the cost of the result
+  Eighths,  // libjpeg's DCT scaling: any M/8 for little more than the cost of the result
 };
 
-// The largest d of 1, 2, 4 and 8 at which a picture of `width` x `height`
-// (as stored) decodes to floor(width / d) x floor(height / d) pixels that
-// still cover `drawnWidth` x `drawnHeight` (as stored too); 1 when the
-// reader cannot shrink or nothing is drawn.
-constexpr UINT DecodeDenominator(UINT width, UINT height, UINT drawnWidth, UINT drawnHeight, WICShrinkOnDecode shrink) {
-  if (shrink != WICShrinkOnDecode::Eighths || drawnWidth == 0 || drawnHeight == 0) return 1;
-  UINT denominator = 1;
-  for (UINT d = 2; d <= 8; d *= 2)
-    if (width / d >= drawnWidth && height / d >= drawnHeight) denominator = d;
-  return denominator;
+// A side of `side` pixels decoded at eighths / 8, as libjpeg sizes it:
+// rounded up.
+constexpr UINT ScaledByEighths(UINT side, UINT eighths) {
+  return static_cast<UINT>((static_cast<uint64_t>(side) * eighths + 7) / 8);
+}
+
+// The fewest eighths, within `allowed`, at which a picture of `width` x
+// `height` (as stored) decodes to pixels that still cover `drawnWidth` x
+// `drawnHeight` (as stored too); 8, the whole picture, when none of them
+// does, the reader cannot shrink or nothing is drawn.
+constexpr UINT DecodeEighths(UINT width, UINT height, UINT drawnWidth, UINT drawnHeight, WICShrinkOnDecode shrink,
+                             WICFrameSettings::Eighths allowed = {}) {
+  if (shrink != WICShrinkOnDecode::Eighths || drawnWidth == 0 || drawnHeight == 0) return 8;
+  for (UINT eighths = std::max(allowed.fewest, 1u); eighths <= std::min(allowed.most, 7u); ++eighths)
+    if (ScaledByEighths(width, eighths) >= drawnWidth && ScaledByEighths(height, eighths) >= drawnHeight)
+      return eighths;
+  return 8;
 }
 
 // A 32bppPBGRA bitmap source of `width` x `height` pixels, not yet set,
@@ -216,9 +231,9 @@ struct IWICDecoderSettings : IUnknown {
   // corrupt that still decoded in part), in one line; empty when they are,
   // and until GetFrame(0) has succeeded. Never null.
   virtual const char16_t* Damage() = 0;
-  // The fraction of the page frame 0 was decoded at to cover the size it is
-  // drawn at (WICFrameSettings::drawnAt): 2, 4 or 8; 1 when it decoded as
+  // The eighths of the page frame 0 was decoded at to cover the size it is
+  // drawn at (WICFrameSettings::drawnAt): 1 to 7; 8 when it decoded as
   // large as the bounds allow, and until GetFrame(0) has succeeded.
-  virtual UINT DrawnDenominator() = 0;
+  virtual UINT DrawnEighths() = 0;
 };
 inline constexpr const GUID& IID_IWICDecoderSettings = IWICDecoderSettings::iid;

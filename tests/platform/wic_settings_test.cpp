@@ -1,13 +1,17 @@
 // The decoder's own settings: pages larger than the viewer keeps decoded
 // scaled down (keeping their size as pages), the gate their full pixels
-// pass through, and pages turned as their Exif orientation says.
+// pass through, pages turned as their Exif orientation says, and JPEG
+// pages of every coding decoded at eighths of their size.
 #include <gtest/gtest.h>
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
 
+#include <cstdio>
 #include <cstring>
+
+#include <jpeglib.h>
 
 #include "ImageSupport.h"
 #include "QtImages.h"
@@ -344,6 +348,100 @@ TEST(ExifOrientation, AScaledDownPageIsTurnedAndTellsItsTurnedSize) {
   EXPECT_EQ(d.height, 200u);
   ExpectNear(PixelAt(d.frame.get(), d.format, 50, 20), {20, 20, 230}, 10, "top");
   ExpectNear(PixelAt(d.frame.get(), d.format, 50, 180), {230, 20, 20}, 10, "bottom");
+}
+
+// How a test JPEG is written, through libjpeg's own compressor.
+struct JpegCoding {
+  J_COLOR_SPACE stored = JCS_YCbCr;  // JCS_CMYK and JCS_YCCK take Adobe's inverted inks
+  bool progressive = false;
+  bool arithmetic = false;
+  unsigned restartRows = 0;
+};
+
+// An 80 x 40 JPEG: the left half `left`, the right half `right` (RGB), as
+// gray levels when stored gray, as inks under a black of `black` when CMYK.
+std::string WriteJpeg(const JpegCoding& coding, QRgb left, QRgb right, int black = 0) {
+  jpeg_compress_struct info{};
+  jpeg_error_mgr error{};
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  const bool inks = coding.stored == JCS_CMYK || coding.stored == JCS_YCCK;
+  const int components = coding.stored == JCS_GRAYSCALE ? 1 : inks ? 4 : 3;
+  info.image_width = 80;
+  info.image_height = 40;
+  info.input_components = components;
+  info.in_color_space = coding.stored == JCS_GRAYSCALE ? JCS_GRAYSCALE : inks ? JCS_CMYK : JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_colorspace(&info, coding.stored);
+  jpeg_set_quality(&info, 95, TRUE);
+  if (coding.progressive) jpeg_simple_progression(&info);
+  info.arith_code = coding.arithmetic ? TRUE : FALSE;
+  info.restart_in_rows = static_cast<int>(coding.restartRows);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<JSAMPLE> row(80 * static_cast<std::size_t>(components));
+  for (int x = 0; x < 80; ++x) {
+    const QRgb c = x < 40 ? left : right;
+    JSAMPLE* p = &row[static_cast<std::size_t>(x * components)];
+    if (components == 1) {
+      p[0] = static_cast<JSAMPLE>(qGray(c));
+    } else {
+      p[0] = static_cast<JSAMPLE>(qRed(c)), p[1] = static_cast<JSAMPLE>(qGreen(c)), p[2] = static_cast<JSAMPLE>(qBlue(c));
+      if (inks) p[3] = static_cast<JSAMPLE>(255 - black);
+    }
+  }
+  for (int y = 0; y < 40; ++y) {
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string bytes(reinterpret_cast<const char*>(out), size);
+  jpeg_destroy_compress(&info);
+  std::free(out);
+  return bytes;
+}
+
+TEST(JpegCodings, DecodeAtEachEighthInTheKeptFormat) {
+  const QRgb orange = qRgb(200, 40, 10), blue = qRgb(10, 40, 200);
+  const struct {
+    const char* what;
+    JpegCoding coding;
+    int black;
+    GUID format;
+    std::vector<int> left, right;  // blue, green, red
+  } rows[] = {
+      {"baseline", {}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"progressive", {.progressive = true}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"arithmetic", {.arithmetic = true}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"progressive arithmetic", {.progressive = true, .arithmetic = true}, 0, GUID_WICPixelFormat24bppBGR,
+       {10, 40, 200}, {200, 40, 10}},
+      {"a restart every row", {.restartRows = 1}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"gray", {.stored = JCS_GRAYSCALE}, 0, GUID_WICPixelFormat8bppGray, std::vector<int>(3, qGray(orange)),
+       std::vector<int>(3, qGray(blue))},
+      {"CMYK", {.stored = JCS_CMYK}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"CMYK under half black", {.stored = JCS_CMYK}, 128, GUID_WICPixelFormat24bppBGR, {5, 20, 100}, {100, 20, 5}},
+      {"YCCK", {.stored = JCS_YCCK}, 0, GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+  };
+  for (const auto& r : rows) {
+    const std::string bytes = WriteJpeg(r.coding, orange, blue, r.black);
+    for (const UINT eighths : {3u, 5u, 8u}) {
+      const std::string what = std::string(r.what) + " at " + std::to_string(eighths) + "/8";
+      WICFrameSettings settings;
+      settings.drawnAt = [eighths](UINT, UINT, UINT* w, UINT* h) { *w = 10 * eighths, *h = 5 * eighths; };
+      const Decoded d = DecodeWith(bytes, settings);
+      ASSERT_EQ(d.hr, S_OK) << what;
+      EXPECT_EQ(d.width, 10 * eighths) << what;
+      EXPECT_EQ(d.height, 5 * eighths) << what;
+      EXPECT_EQ(d.pageWidth, 80u) << what;
+      EXPECT_EQ(d.format, r.format) << what;
+      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width / 5), static_cast<int>(d.height / 2)),
+                 r.left, 6, what + " left");
+      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width * 4 / 5), static_cast<int>(d.height / 2)),
+                 r.right, 6, what + " right");
+    }
+  }
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace {
 // A monochrome page's pixels, gray and stretched, for the colorizer; the
 // frame itself when it is in colour or in a format the analysis does not
 // take. Throws 1 when the page's pixels cannot be held.
-void PrepareForColour(IWICBitmapFrameDecode* frame, UINT denominator, ComRef<IWICBitmapSource>& image) {
+void PrepareForColour(IWICBitmapFrameDecode* frame, UINT eighths, ComRef<IWICBitmapSource>& image) {
   WICPixelFormatGUID format{};
   frame->GetPixelFormat(&format);
   if (format != GUID_WICPixelFormat8bppGray && format != GUID_WICPixelFormat24bppBGR) return;
@@ -21,7 +21,7 @@ void PrepareForColour(IWICBitmapFrameDecode* frame, UINT denominator, ComRef<IWI
   if (format == GUID_WICPixelFormat24bppBGR && ColourBySparseCount(frame)) return;
   ComRef<CWICBitmapSource> pixels;
   pixels.Set(new CWICBitmapSource);
-  pixels->DecodedAt(denominator);
+  pixels->DecodedAt(eighths);
   const int32_t loaded = pixels->LoadPixels(frame);
   if (loaded == 2) throw 1;
   // A page classified as colour stays as it is: its copy holds the frame's
@@ -109,18 +109,19 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
       frameSettings.orientation = options.orientation == ExifOrientation::Honoured ? WICExifOrientation::Apply
                                                                                      : WICExifOrientation::Ignore;
       frameSettings.gate = options.gate;
-      // With false colour on, no finer than a half: the colour check's
-      // spot bound, made on whole pages, holds on a half (its patches are
-      // then sought one pixel apart), not on a quarter, where a spot near
-      // the bound is lost in the page's blur.
-      const bool half = options.colorizing == Colorizing::On;
       if (options.drawnAt)
-        frameSettings.drawnAt = [&drawnAt = options.drawnAt, half](UINT width, UINT height, UINT* drawnWidth,
-                                                                  UINT* drawnHeight) {
+        frameSettings.drawnAt = [&drawnAt = options.drawnAt](UINT width, UINT height, UINT* drawnWidth,
+                                                             UINT* drawnHeight) {
           const D2D1_SIZE_U drawn = drawnAt(D2D1_SIZE_U{width, height});
-          *drawnWidth = half ? std::max(drawn.width, width / 2) : drawn.width;
-          *drawnHeight = half ? std::max(drawn.height, height / 2) : drawn.height;
+          *drawnWidth = drawn.width;
+          *drawnHeight = drawn.height;
         };
+      // With false colour on, four to six eighths: the colour check's spot
+      // bound, made on whole pages, holds there (its patches then sought
+      // one pixel apart up to five eighths), not on a quarter, where a spot
+      // near the bound is lost in the page's blur, nor at seven eighths,
+      // where one just under it is found.
+      if (options.colorizing == Colorizing::On) frameSettings.drawnEighths = {4, 6};
       if (FAILED(settings->SetFrameSettings(frameSettings))) throw 1;
     }
     ComRef<IWICBitmapFrameDecode> frame;
@@ -134,7 +135,7 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     image.Set(frame.get());
     ComRef<IWICFormatConverter> converter;
     if (options.colorizing == Colorizing::On) {
-      PrepareForColour(frame.get(), settings ? settings->DrawnDenominator() : 1, image);
+      PrepareForColour(frame.get(), settings ? settings->DrawnEighths() : 8, image);
       WICPixelFormatGUID now{};
       image->GetPixelFormat(&now);
       if (now == GUID_WICPixelFormat8bppGray) {
@@ -149,7 +150,7 @@ int32_t DecodeImage(IFile* file, const DecodeOptions& options, ComRef<IWICBitmap
     // the picture, too, may be broken.
     std::u16string damage = DamageOf(file);
     if (damage.empty() && settings) damage = settings->Damage();
-    const bool toDraw = settings && settings->DrawnDenominator() > 1;
+    const bool toDraw = settings && settings->DrawnEighths() < 8;
     if (page.width == width && page.height == height && damage.empty()) {
       out.Set(converter.get());
     } else {

@@ -179,9 +179,10 @@ bool CWICBitmapSource::CarriesColour() const {
   if (m_width < 3 || m_height < 3) return false;
   const std::size_t rowBytes = static_cast<std::size_t>(m_width) * 3;
   // Every other pixel of every other row of the full page: a patch is a
-  // sample and its neighbours two to the right, two below and both (one,
-  // on a page decoded at a half or less).
-  const UINT step = m_denominator >= 2 ? 1 : 2;
+  // sample and its neighbours two to the right, two below and both; on a
+  // page decoded smaller, the step nearer two of the page's pixels (one up
+  // to five eighths, where it spans 1.6 of them).
+  const UINT step = m_eighths <= 5 ? 1 : 2;
   const std::size_t right = 3 * step, below = step * rowBytes;
   uint64_t samples = 0, spots = 0, tinted = 0;
   for (UINT y = 0; y + step < m_height; y += step) {

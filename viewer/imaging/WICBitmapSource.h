@@ -33,10 +33,10 @@ class CWICBitmapSource final : public CUnknownImpl<IWICBitmapSource> {
   // that the sparse colour count finds monochrome is colour all the same
   // when it carries spot colour or an overall tint that paper does not have.
   int32_t Classify();
-  // The pixels are the page decoded at 1/denominator of its size (2, 4 or
-  // 8): spot colour is then looked for in patches as large on the page as
-  // in its full pixels, as near as the smaller grid allows.
-  void DecodedAt(UINT denominator) { m_denominator = denominator > 0 ? denominator : 1; }
+  // The pixels are the page decoded at eighths / 8 of its size (1 to 8):
+  // spot colour is then looked for in patches as large on the page as in
+  // its full pixels, as near as the smaller grid allows.
+  void DecodedAt(UINT eighths) { m_eighths = eighths >= 1 && eighths <= 8 ? eighths : 8; }
   // 0 converted to 8-bit gray in place, 1 not 24-bit BGR.
   int32_t ConvertToGray();
   // 0 levels stretched, 1 not 8-bit gray.
@@ -49,7 +49,7 @@ class CWICBitmapSource final : public CUnknownImpl<IWICBitmapSource> {
   GUID m_format{};
   UINT m_width = 0;
   UINT m_height = 0;
-  UINT m_denominator = 1;
+  UINT m_eighths = 8;
   double m_dpiX = 0;
   double m_dpiY = 0;
   std::vector<BYTE> m_pixels;  // packed rows: width bytes (gray) or 3 x width (BGR)

@@ -26,16 +26,23 @@ ComRef<IWICBitmapSource> Decode(std::string bytes, D2D1_SIZE_U drawn, Colorizing
   return pixels;
 }
 
-TEST(DecodeDenominator, LargestEighthThatStillCovers) {
+// libjpeg rounds a scaled side up: 1599 at four eighths is 800 wide. With
+// false colour on, four to six eighths only.
+TEST(DecodeEighths, FewestEighthsThatStillCover) {
   constexpr auto kJpeg = WICShrinkOnDecode::Eighths;
-  const struct { UINT w, h, drawnW, drawnH; WICShrinkOnDecode shrink; UINT expected; } rows[] = {
-      {1600, 2400, 667, 1000, kJpeg, 2}, {1600, 2400, 400, 600, kJpeg, 4}, {1600, 2400, 401, 600, kJpeg, 2},
-      {1600, 2400, 400, 601, kJpeg, 2},  {1600, 2400, 20, 30, kJpeg, 8},   {1600, 2400, 801, 1000, kJpeg, 1},
-      {1601, 2401, 800, 1200, kJpeg, 2}, {1599, 2400, 800, 1000, kJpeg, 1}, {1600, 2400, 0, 0, kJpeg, 1},
-      {1600, 2400, 200, 300, WICShrinkOnDecode::None, 1},
+  constexpr WICFrameSettings::Eighths kColour{4, 6};
+  const struct { UINT w, h, drawnW, drawnH; WICShrinkOnDecode shrink; UINT expected; WICFrameSettings::Eighths allowed = {}; } rows[] = {
+      {1600, 2400, 667, 1000, kJpeg, 4}, {1600, 2400, 400, 600, kJpeg, 2},  {1600, 2400, 401, 600, kJpeg, 3},
+      {1600, 2400, 400, 601, kJpeg, 3},  {1600, 2400, 20, 30, kJpeg, 1},    {1600, 2400, 801, 1000, kJpeg, 5},
+      {1601, 2401, 800, 1200, kJpeg, 4}, {1599, 2400, 800, 1000, kJpeg, 4}, {1600, 2400, 0, 0, kJpeg, 8},
+      {2400, 1600, 1500, 1000, kJpeg, 5}, {1600, 2400, 512, 768, kJpeg, 3}, {1600, 2400, 1401, 2100, kJpeg, 8},
+      {1600, 2400, 1400, 2100, kJpeg, 7}, {1600, 2400, 2000, 3000, kJpeg, 8}, {7, 7, 1, 1, kJpeg, 1},
+      {1600, 2400, 200, 300, WICShrinkOnDecode::None, 8},
+      {1600, 2400, 512, 768, kJpeg, 4, kColour}, {2400, 1600, 1500, 1000, kJpeg, 5, kColour},
+      {1600, 2400, 1200, 1800, kJpeg, 6, kColour}, {1600, 2400, 1201, 1800, kJpeg, 8, kColour},
   };
   for (const auto& r : rows)
-    EXPECT_EQ(DecodeDenominator(r.w, r.h, r.drawnW, r.drawnH, r.shrink), r.expected) << r.w << " " << r.drawnW;
+    EXPECT_EQ(DecodeEighths(r.w, r.h, r.drawnW, r.drawnH, r.shrink, r.allowed), r.expected) << r.w << " " << r.drawnW;
 }
 
 TEST(DecodeToDraw, DecodesSmallYetTellsThePageItsOwnSize) {
@@ -45,10 +52,12 @@ TEST(DecodeToDraw, DecodesSmallYetTellsThePageItsOwnSize) {
   const std::string jpeg = test::Encode(wide, "JPEG", 90),
                     turned = jpeg.substr(0, 2) + std::string("\xFF\xE1\0\x22" "Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0"
                                                              "\x01\0\0\0\x06\0\0\0\0\0\0\0", 36) + jpeg.substr(2);
-  const struct { const char* name; std::string bytes; D2D1_SIZE_U drawn, decoded; bool toDraw; } rows[] = {
+  const struct { const char* name; std::string bytes; D2D1_SIZE_U drawn, decoded; bool toDraw; UINT pageHeight = 2400; } rows[] = {
       {"fitted to 1000 rows", test::Encode(upright, "JPEG", 90), {667, 1000}, {800, 1200}, true},
       {"no size", test::Encode(upright, "JPEG", 90), {0, 0}, {1600, 2400}, false},
       {"turned", turned, {400, 600}, {400, 600}, true},
+      {"in a spread", test::Encode(upright, "JPEG", 90), {512, 768}, {600, 900}, true},
+      {"wide at five eighths", jpeg, {1500, 1000}, {1500, 1000}, true, 1600},
       {"PNG", test::Encode(upright, "PNG"), {400, 600}, {1600, 2400}, false},
   };
   for (const auto& r : rows) {
@@ -56,13 +65,14 @@ TEST(DecodeToDraw, DecodesSmallYetTellsThePageItsOwnSize) {
     UINT w = 0, h = 0;
     pixels->GetSize(&w, &h);
     EXPECT_EQ(w * 10000 + h, r.decoded.width * 10000 + r.decoded.height) << r.name;
-    EXPECT_EQ(PageSizeOf(pixels.get()).height, 2400u) << r.name;
+    EXPECT_EQ(PageSizeOf(pixels.get()).height, r.pageHeight) << r.name;
     EXPECT_EQ(PageDecodedToDraw(pixels.get()), r.toDraw) << r.name;
   }
 }
 
 // Pages of the colour check (red squares just over and under its spot
-// bound, 0.006 % of the page) judged the same decoded whole and small.
+// bound, 0.006 % of the page) judged the same decoded whole and small (at
+// seven eighths the square just under it is found).
 TEST(DecodeToDraw, ColourCheckJudgesASmallDecodeAsTheWholePage) {
   std::u16string said;
   SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &said);
@@ -83,6 +93,10 @@ TEST(DecodeToDraw, ColourCheckJudgesASmallDecodeAsTheWholePage) {
     const std::u16string whole = judge(jpeg, 0);
     EXPECT_EQ(judge(jpeg, 1800), whole) << page.name << " at a half";
     EXPECT_EQ(judge(jpeg, 900), whole) << page.name << " drawn at a quarter";
+    if (page.side == 24 || page.side == 26) {  // the two nearest the bound
+      EXPECT_EQ(judge(jpeg, 2250), whole) << page.name << " at five eighths";
+      EXPECT_EQ(judge(jpeg, 2700), whole) << page.name << " at six eighths";
+    }
   }
   SetDebugOutputSink(nullptr, nullptr);
 }
