@@ -16,6 +16,7 @@
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
+#include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
@@ -70,6 +71,7 @@ std::optional<std::u16string> AskArchivePassword(HWND owner, const std::u16strin
 
 CBookOpener CMainWindow::Opener() {
   CBookOpener opener(m_fileSystem.get(), m_reading.order(), ProbeDisk);
+  if (const std::u16string cache = CacheFolderOfUser(); !cache.empty()) opener.SpillSolidArchivesIn(Utf16ToUtf8(cache));
   opener.UsePasswords(&m_passwords, [owner = m_hWnd](const std::u16string& path, bool wrongBefore) {
     return AskArchivePassword(owner, path, wrongBefore);
   });
