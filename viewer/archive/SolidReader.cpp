@@ -122,9 +122,9 @@ uint64_t SolidReader::spilledBytes() const {
   return m_spilledBytes;
 }
 
-void SolidReader::WaitForPasses() {
+bool SolidReader::WaitForPasses(std::chrono::milliseconds within) {
   std::unique_lock<std::mutex> hold(m_lock);
-  m_changed.wait(hold, [this] { return !m_running && !m_request; });
+  return m_changed.wait_for(hold, within, [this] { return !m_running && !m_request; });
 }
 
 void SolidReader::ReadOn(std::function<bool()> busy) {
@@ -256,7 +256,9 @@ uint32_t SolidReader::BackStart(uint32_t index) const {
 bool SolidReader::Waits(uint32_t below) const { return !m_waiting.empty() && *m_waiting.begin() < below; }
 
 bool SolidReader::WorthExtracting(uint32_t index) const {
-  if (m_used < m_budget) return true;
+  // Room for it as claimed: the item the pass delivered last would
+  // otherwise be dropped at once, again and again, to the archive's end.
+  if (m_used == 0 || m_used + m_slots[index].claimed <= m_budget) return true;
   if (m_waiting.lower_bound(index) != m_waiting.end()) return true;  // someone waits for it or beyond
   const std::optional<uint32_t> victim = Furthest();
   return victim && Distance(index) < Distance(*victim);

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -98,8 +99,9 @@ class SolidReader {
   uint64_t heldBytes() const;
   uint64_t passesStarted() const;
   uint64_t spilledBytes() const;
-  // Waits until no pass runs or is asked for (tests).
-  void WaitForPasses();
+  // Waits until no pass runs or is asked for, `within` at most; whether
+  // none does (tests).
+  bool WaitForPasses(std::chrono::milliseconds within);
 
  private:
   // Spilled: dropped from memory, its bytes in the spill file.

@@ -217,7 +217,7 @@ TEST(SolidReader, ReadsOnToTheEndOnlyWhileLoadsAreQuiet) {
   ASSERT_EQ(Take(reader, 0, 1000), "ok");
   EXPECT_LT(archive.extracted, 10);  // busy: no further than the budget
   busy = false;
-  reader.WaitForPasses();
+  ASSERT_TRUE(reader.WaitForPasses(std::chrono::seconds(20)));
   EXPECT_EQ(archive.extracted, 40);
   EXPECT_EQ(reader.spilledBytes(), 40000u);
   for (uint32_t i : {39u, 20u, 1u}) ASSERT_EQ(Take(reader, i, 1000), "ok");
