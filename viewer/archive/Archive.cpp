@@ -9,6 +9,7 @@
 #include "viewer/archive/RarVolumes.h"
 #include "viewer/archive/SevenZipDirectory.h"
 #include "viewer/archive/SevenZipModule.h"
+#include "viewer/archive/SolidReader.h"
 
 namespace {
 
@@ -63,7 +64,8 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   // libarchive's listing of the file; null when it reads no archive there.
   auto listWithLibArchive = [&](LibArchiveFormats formats, ArchiveVolumes volumes = {}, bool missingVolumes = false) {
     ComRef<CLibArchiveDirectory> directory;
-    CLibArchiveDirectory* made = new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats);
+    CLibArchiveDirectory* made =
+        new (std::nothrow) CLibArchiveDirectory(file, options.solidBudget, options.password, formats, options.spill);
     if (made == nullptr) return directory;
     made->AddRef();
     *&directory = made;
@@ -94,7 +96,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
 
   ComRef<C7zDirectory> sevenZip;
   {
-    C7zDirectory* made = new (std::nothrow) C7zDirectory(options.solidBudget, options.password);
+    C7zDirectory* made = new (std::nothrow) C7zDirectory(options.solidBudget, options.password, options.spill);
     if (made == nullptr) return FILE_SYSTEM_FAILED;
     made->AddRef();
     *&sevenZip = made;
@@ -153,6 +155,13 @@ ArchiveTrouble DiagnoseArchive(IFile* file) {
     if (SevenZipAsksPassword(file, signature)) return ArchiveTrouble::NeedsPassword;
   }
   return ArchiveTrouble::Damaged;
+}
+
+void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy) {
+  SolidReader* reader = nullptr;
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) reader = sevenZip->solidReader();
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) reader = libArchive->solidReader();
+  if (reader != nullptr) reader->ReadOn(std::move(busy));
 }
 
 ArchiveLock CheckArchiveLock(IDirectory* archive) {

@@ -17,6 +17,7 @@
 #include "viewer/archive/ArchiveLock.h"
 #include "viewer/archive/ArchiveTrouble.h"
 #include "viewer/archive/Passwords.h"
+#include "viewer/archive/SpillFile.h"
 
 struct ArchiveOptions {
   // Bytes of extracted items a solid archive keeps at most (an item that
@@ -30,6 +31,9 @@ struct ArchiveOptions {
   // Without it, or without the next volume, the entries that continue
   // there do not read and say why.
   std::function<bool(uint32_t number, IFile** out)> openVolume = nullptr;
+  // Where a solid archive's pass spills the items it extracts, so that an
+  // item read again is read from there (no folder: nothing is spilled).
+  SpillPlace spill{};
 };
 
 // 0 and the archive in `file` as a directory in *out; 1 when no route can
@@ -59,6 +63,11 @@ bool ArchiveItemLiesBehindOthers(IDirectory* archive, const char16_t* path);
 // In a solid archive, where each of the items at `paths` comes in its one
 // pass (-1: not an item of it); nothing outside solid archives.
 std::optional<std::vector<int32_t>> ArchivePassPlaces(IDirectory* archive, const std::vector<std::u16string>& paths);
+
+// Lets a solid archive's pass read on to its end, spilling what it
+// extracts, whenever `busy` says that no page loads (see SolidReader::ReadOn);
+// an empty `busy` stops that. Nothing for other directories.
+void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy);
 
 // How an opened archive stands with encryption.
 ArchiveLock CheckArchiveLock(IDirectory* archive);

@@ -276,8 +276,12 @@ bool IsSolidRar(const BYTE* bytes, std::size_t size) {
 }
 
 CLibArchiveDirectory::CLibArchiveDirectory(IFile* file, uint64_t solidBudget, ArchivePassword password,
-                                           LibArchiveFormats formats)
-    : m_file(file), m_formats(formats), m_password(std::move(password)), m_solidBudget(solidBudget) {
+                                           LibArchiveFormats formats, SpillPlace spill)
+    : m_file(file),
+      m_formats(formats),
+      m_password(std::move(password)),
+      m_solidBudget(solidBudget),
+      m_spill(std::move(spill)) {
   m_file->AddRef();
 }
 
@@ -432,7 +436,8 @@ void CLibArchiveDirectory::StartPass() {
     m_solid = std::make_unique<SolidReader>(
         claimed, m_solidBudget, [joined, headers = m_rar4, missing, claimed](uint32_t first, SolidReader::Pass& pass) {
           RunUnarrPass(joined, headers, missing, claimed, first, pass);
-        });
+        },
+        m_spill);
     return;
   }
   const ArchiveVolumes volumes = m_volumes;
@@ -441,7 +446,8 @@ void CLibArchiveDirectory::StartPass() {
   m_solid = std::make_unique<SolidReader>(
       claimed, m_solidBudget, [file, volumes, formats, claimed, password](uint32_t first, SolidReader::Pass& pass) {
         RunLibArchivePass(file, volumes, formats, claimed, first, pass, password);
-      });
+      },
+      m_spill);
 }
 
 void CLibArchiveDirectory::TakeListing(std::shared_ptr<const ArchiveItemTable> table, bool cutShort) {

@@ -30,6 +30,7 @@
 #include "viewer/archive/MemoryFile.h"
 #include "viewer/archive/Passwords.h"
 #include "viewer/archive/Rar4Headers.h"
+#include "viewer/archive/SpillFile.h"
 
 // The volumes after the first of a set, in order.
 using ArchiveVolumes = std::vector<ComRef<IFile>>;
@@ -49,7 +50,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   // the format: 3.6 decrypts Zip (traditional and AES), but none of tar,
   // 7z, LZH, RAR 4 and RAR 5.
   explicit CLibArchiveDirectory(IFile* file, uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {},
-                                LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip);
+                                LibArchiveFormats formats = LibArchiveFormats::BesideSevenZip, SpillPlace spill = {});
 
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
@@ -94,6 +95,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   bool IsTooCostly(const char16_t* path) const;
   ArchiveLock Lock();
   const SolidReader* solidReader() const { return m_solid.get(); }
+  SolidReader* solidReader() { return m_solid.get(); }
 
  private:
   ~CLibArchiveDirectory() override;
@@ -133,6 +135,7 @@ class CLibArchiveDirectory final : public CUnknownImpl<IDirectory> {
   ComRef<IFile> m_joined;         // a set of its volumes as one archive, which unarr reads
   uint32_t m_listed = 0;  // entries libarchive listed
   const uint64_t m_solidBudget;
+  const SpillPlace m_spill;
   std::unique_ptr<SolidReader> m_solid;  // a solid RAR's or a 7z's pass; the only reader of m_file then
   std::mutex m_readLock;                 // one read of m_file at a time otherwise
 };

@@ -169,8 +169,8 @@ bool ExtractionYieldsNothing(int32_t result) { return result == 1 || result == 4
 
 // ---- C7zDirectory ----
 
-C7zDirectory::C7zDirectory(uint64_t solidBudget, ArchivePassword password)
-    : m_solidBudget(solidBudget), m_password(std::move(password)) {}
+C7zDirectory::C7zDirectory(uint64_t solidBudget, ArchivePassword password, SpillPlace spill)
+    : m_solidBudget(solidBudget), m_password(std::move(password)), m_spill(std::move(spill)) {}
 
 C7zDirectory::~C7zDirectory() {
   m_solid.reset();  // its pass uses the handler: ended and gone first
@@ -283,7 +283,8 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
       m_solid = std::make_unique<SolidReader>(
           claimed, m_solidBudget, [archive, claimed, password](uint32_t first, SolidReader::Pass& pass) {
             RunSevenZipPass(archive, claimed, first, pass, password);
-          });
+          },
+          m_spill);
     }
   } catch (const std::bad_alloc&) {
     m_table = std::make_shared<ArchiveItemTable>();

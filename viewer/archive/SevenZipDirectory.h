@@ -17,12 +17,13 @@
 #include "viewer/archive/PasswordCallback.h"
 #include "viewer/archive/Passwords.h"
 #include "viewer/archive/SevenZip.h"
+#include "viewer/archive/SpillFile.h"
 
 class SolidReader;
 
 class C7zDirectory final : public CUnknownImpl<IDirectory> {
  public:
-  explicit C7zDirectory(uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {});
+  explicit C7zDirectory(uint64_t solidBudget = kDefaultSolidBudget, ArchivePassword password = {}, SpillPlace spill = {});
   int32_t OpenFile(IFile** out, const char16_t* path, void* reserved) override;
   int32_t Mount(const char16_t* prefix, IDirectory* directory) override;
   int32_t GetEntries(const char16_t* path, IFileSystemEntries** out) override;
@@ -45,6 +46,7 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   // Whether items are read by one pass (the archive says it is solid).
   bool IsSolid() const { return m_solid != nullptr; }
   const SolidReader* solidReader() const { return m_solid.get(); }
+  SolidReader* solidReader() { return m_solid.get(); }
   // Why the item at `path` does not read (extracting it once more).
   ArchiveTrouble Trouble(const char16_t* path);
   ArchiveLock Lock();
@@ -63,6 +65,7 @@ class C7zDirectory final : public CUnknownImpl<IDirectory> {
   bool m_listingCutShort = false;
   const uint64_t m_solidBudget;
   const ArchivePassword m_password;
+  const SpillPlace m_spill;
   std::unique_ptr<SolidReader> m_solid;  // a solid archive's pass; the only user of m_archive then
   std::mutex m_extractLock;              // one extraction at a time otherwise
   // By archive index, as listed: the pass may not be asked while it runs.

@@ -1,6 +1,7 @@
 #include "viewer/archive/SolidReader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <system_error>
 
@@ -18,8 +19,19 @@ ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bo
   return claimed;
 }
 
-SolidReader::SolidReader(const ClaimedSizes& claimed, uint64_t budget, Body body)
-    : m_budget(budget), m_body(std::move(body)), m_slots(claimed.size()) {
+namespace {
+
+// How often a pass reading on looks again whether the page loads are quiet.
+constexpr std::chrono::milliseconds kReadOnPoll{10};
+
+}  // namespace
+
+SolidReader::SolidReader(const ClaimedSizes& claimed, uint64_t budget, Body body, SpillPlace spill)
+    : m_budget(budget),
+      m_body(std::move(body)),
+      m_slots(claimed.size()),
+      m_spillPlace(std::move(spill)),
+      m_spillRoom(!m_spillPlace.folder.empty()) {
   for (std::size_t i = 0; i < claimed.size(); ++i) {
     m_slots[i].file = claimed[i].has_value();
     m_slots[i].claimed = claimed[i].value_or(0);
@@ -56,6 +68,10 @@ bool SolidReader::Acquire(uint32_t index, SolidItem* out) {
     if (slot.state == SlotState::Failed) {
       *out = slot.item;
       break;
+    }
+    if (slot.state == SlotState::Spilled) {
+      ReadBack(index, hold);
+      continue;
     }
     const bool pending = m_request.has_value() && *m_request <= index;
     const bool coming = m_running && !m_stop && m_position <= index;
@@ -99,6 +115,65 @@ uint64_t SolidReader::heldBytes() const {
 uint64_t SolidReader::passesStarted() const {
   const std::lock_guard<std::mutex> hold(m_lock);
   return m_passes;
+}
+
+uint64_t SolidReader::spilledBytes() const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  return m_spilledBytes;
+}
+
+bool SolidReader::WaitForPasses(std::chrono::milliseconds within) {
+  std::unique_lock<std::mutex> hold(m_lock);
+  return m_changed.wait_for(hold, within, [this] { return !m_running && !m_request; });
+}
+
+void SolidReader::ReadOn(std::function<bool()> busy) {
+  {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_readOn = std::move(busy);
+  }
+  m_changed.notify_all();
+}
+
+std::optional<SolidReader::Spilled> SolidReader::Spill(const std::vector<BYTE>& bytes) {
+  if (!m_spillTried) {
+    m_spillTried = true;
+    std::unique_ptr<SpillFile> made = m_spillPlace.folder.empty() ? nullptr : SpillFile::Make(m_spillPlace);
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_spill = std::move(made);
+    if (m_spill == nullptr) m_spillRoom = false;
+  }
+  if (m_spill == nullptr || !m_spill->open()) return std::nullopt;
+  const std::optional<uint64_t> at = m_spill->Append(bytes);
+  const std::lock_guard<std::mutex> hold(m_lock);
+  if (!at) {
+    // Full, or not written: the items from here on are not spilled, and
+    // the pass no longer reads on for them.
+    m_spillRoom = false;
+    return std::nullopt;
+  }
+  m_spilledBytes += bytes.size();
+  return Spilled{*at, bytes.size()};
+}
+
+bool SolidReader::ReadBack(uint32_t index, std::unique_lock<std::mutex>& hold) {
+  Slot& slot = m_slots[index];
+  const Spilled at = *slot.spilled;
+  SpillFile* const spill = m_spill.get();  // lives as long as the reader
+  hold.unlock();
+  ExtractedBytes bytes = spill->Read(at.offset, at.size);
+  hold.lock();
+  if (slot.state != SlotState::Spilled) return slot.state == SlotState::Held;  // another request read it meanwhile
+  if (bytes == nullptr) {
+    slot.spilled.reset();
+    slot.state = SlotState::Dropped;
+    return false;
+  }
+  m_used += bytes->capacity();
+  slot.item.bytes = std::move(bytes);
+  slot.state = SlotState::Held;
+  m_held.insert(index);
+  return true;
 }
 
 void SolidReader::Run() {
@@ -156,8 +231,8 @@ void SolidReader::Trim() {
     if (!victim) return;
     Slot& slot = m_slots[*victim];
     m_used -= slot.item.bytes->capacity();
-    slot.item = SolidItem{};
-    slot.state = SlotState::Dropped;
+    slot.item = SolidItem{nullptr, slot.spilled ? slot.item.result : std::nullopt, {}};
+    slot.state = slot.spilled ? SlotState::Spilled : SlotState::Dropped;
     m_held.erase(*victim);
   }
 }
@@ -181,7 +256,9 @@ uint32_t SolidReader::BackStart(uint32_t index) const {
 bool SolidReader::Waits(uint32_t below) const { return !m_waiting.empty() && *m_waiting.begin() < below; }
 
 bool SolidReader::WorthExtracting(uint32_t index) const {
-  if (m_used < m_budget) return true;
+  // Room for it as claimed: the item the pass delivered last would
+  // otherwise be dropped at once, again and again, to the archive's end.
+  if (m_used == 0 || m_used + m_slots[index].claimed <= m_budget) return true;
   if (m_waiting.lower_bound(index) != m_waiting.end()) return true;  // someone waits for it or beyond
   const std::optional<uint32_t> victim = Furthest();
   return victim && Distance(index) < Distance(*victim);
@@ -198,8 +275,14 @@ SolidReader::Pass::Next SolidReader::Pass::Reach(uint32_t index) {
     if (r.m_stop || r.m_closing) return Next::Stop;
     if (index >= r.m_slots.size() || !r.m_slots[index].file) return Next::Skip;
     const SlotState state = r.m_slots[index].state;
-    if (state == SlotState::Held || state == SlotState::Failed) return Next::Skip;
+    if (state == SlotState::Held || state == SlotState::Failed || state == SlotState::Spilled) return Next::Skip;
     if (r.WorthExtracting(index)) return Next::Extract;
+    if (r.m_readOn && r.m_spillRoom) {
+      // Reading on, only to spill: never while pages load.
+      if (!r.m_readOn()) return Next::Extract;
+      r.m_changed.wait_for(hold, kReadOnPoll);
+      continue;
+    }
     r.m_changed.wait(hold);
   }
 }
@@ -208,11 +291,13 @@ void SolidReader::Pass::Deliver(uint32_t index, ExtractedBytes bytes, std::optio
   if (bytes == nullptr) return Fail(index, {});
   TrimSpareCapacity(*bytes);  // still the pass's alone
   SolidReader& r = m_reader;
+  const std::optional<Spilled> spilled = r.Spill(*bytes);
   {
     const std::lock_guard<std::mutex> hold(r.m_lock);
     if (index >= r.m_slots.size()) return;
     Slot& slot = r.m_slots[index];
     r.m_position = std::max(r.m_position, index + 1);
+    if (spilled && !slot.spilled) slot.spilled = spilled;
     if (slot.state != SlotState::Held) {
       r.m_used += bytes->capacity();
       slot.item = SolidItem{std::move(bytes), result, {}};

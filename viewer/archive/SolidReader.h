@@ -9,9 +9,16 @@
 // for last, counting an item behind it as twice as far as one ahead (pages
 // are mostly read forward). The pass pauses while the next item would only
 // displace a nearer one, and goes on as the reader moves.
+//
+// With a place to spill to, every item the pass extracts is also written to
+// a spill file: an item dropped from memory is then read back from there,
+// not by a new pass. Once its owner lets it read on, the pass goes on past
+// the budget to the end of the archive, spilling, whenever the page loads
+// are quiet; a jump anywhere is then a read from the disk.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -24,6 +31,7 @@
 
 #include "viewer/archive/ArchiveItems.h"
 #include "viewer/archive/MemoryFile.h"
+#include "viewer/archive/SpillFile.h"
 
 // By archive index, the size the archive claims for each item a pass
 // reads: the table's files within kMaxExtractBytes, less those `skip` names.
@@ -68,7 +76,8 @@ class SolidReader {
 
   // `claimed`: by archive index, the size the archive claims for each item
   // that is a file to read, nullopt for every other index.
-  SolidReader(const ClaimedSizes& claimed, uint64_t budget, Body body);
+  // `spill`: where the items extracted are spilled (made at the first).
+  SolidReader(const ClaimedSizes& claimed, uint64_t budget, Body body, SpillPlace spill = {});
   ~SolidReader();  // ends the pass at once and waits for its thread
   SolidReader(const SolidReader&) = delete;
   SolidReader& operator=(const SolidReader&) = delete;
@@ -79,17 +88,34 @@ class SolidReader {
   // thread; waits as long as the item is yet to come.
   bool Acquire(uint32_t index, SolidItem* out);
 
-  // Bytes held now, and passes started so far (for tests and measurement).
+  // From now on the pass reads on past the budget to spill the items,
+  // but never while `busy` says that pages are loading (asked under the
+  // reader's lock, often, so it must be quick and take no lock that is held
+  // while this reader is called); an empty one stops that.
+  void ReadOn(std::function<bool()> busy);
+
+  // Bytes held now, passes started so far, and bytes spilled (for tests
+  // and measurement).
   uint64_t heldBytes() const;
   uint64_t passesStarted() const;
+  uint64_t spilledBytes() const;
+  // Waits until no pass runs or is asked for, `within` at most; whether
+  // none does (tests).
+  bool WaitForPasses(std::chrono::milliseconds within);
 
  private:
-  enum class SlotState : uint8_t { NotReached, Held, Dropped, Failed };
+  // Spilled: dropped from memory, its bytes in the spill file.
+  enum class SlotState : uint8_t { NotReached, Held, Dropped, Spilled, Failed };
+  struct Spilled {
+    uint64_t offset = 0;
+    uint64_t size = 0;
+  };
   struct Slot {
     bool file = false;
     uint64_t claimed = 0;
     SlotState state = SlotState::NotReached;
-    SolidItem item;
+    SolidItem item;  // Spilled keeps its result, not its bytes
+    std::optional<Spilled> spilled;
     uint32_t pins = 0;  // requests waiting for it: it is not dropped under them
   };
 
@@ -103,6 +129,12 @@ class SolidReader {
   bool WorthExtracting(uint32_t index) const;
   // Whether a request waits for an item below `below` (then it is woken).
   bool Waits(uint32_t below) const;
+  // On the pass's thread: the item written to the spill file, when there
+  // is room (the file is made at the first).
+  std::optional<Spilled> Spill(const std::vector<BYTE>& bytes);
+  // A spilled item read back and held; false when it did not read back
+  // (it is then merely dropped). Unlocks while reading.
+  bool ReadBack(uint32_t index, std::unique_lock<std::mutex>& hold);
 
   const uint64_t m_budget;
   const Body m_body;
@@ -121,5 +153,11 @@ class SolidReader {
   std::u16string m_passError;
   bool m_closing = false;
   std::atomic<bool> m_stop{false};
+  const SpillPlace m_spillPlace;
+  bool m_spillTried = false;             // the pass's alone
+  std::unique_ptr<SpillFile> m_spill;    // set by the pass, under the lock; read from any thread
+  bool m_spillRoom = false;              // whether items may still be spilled
+  uint64_t m_spilledBytes = 0;
+  std::function<bool()> m_readOn;        // set: read on to spill while it says the loads are quiet
   std::thread m_thread;               // started with the first request
 };

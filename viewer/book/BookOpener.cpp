@@ -141,6 +141,7 @@ std::u16string FolderDisplayName(const std::u16string& path) {
 OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
   // A RAR volume's set: the other volumes, by name, beside it.
   ArchiveOptions options;
+  options.spill.folder = m_spillFolder;
   IFileSystem* fileSystem = m_fileSystem;
   options.openVolume = [fileSystem, path](uint32_t number, IFile** out) {
     const std::size_t slash = path.rfind(u'/');

@@ -74,6 +74,11 @@ class CBookOpener {
     m_ask = std::move(ask);
   }
 
+  // Solid archives spill the items their pass extracts into an unlinked
+  // file in `folder` (empty: they do not), so that a page read again, or a
+  // jump, takes no new pass.
+  void SpillSolidArchivesIn(std::string folder) { m_spillFolder = std::move(folder); }
+
   // An absolute folder path; its direct entries sorted by name.
   BookOpening OpenFolder(const std::u16string& path) const;
   // An absolute file path: an image (by `isImage`) or an archive. The
@@ -116,6 +121,7 @@ class CBookOpener {
   DiskProbe m_probe;
   SessionPasswords* m_passwords = nullptr;
   PasswordAsk m_ask;
+  std::string m_spillFolder;
 };
 
 // Whether the first bytes of a file are those of an image kind the viewer

@@ -208,6 +208,11 @@ bool CPageLoader::Busy() const {
   return false;
 }
 
+bool CPageLoader::Idle() const {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  return m_queue.empty() && m_loading == 0;
+}
+
 void CPageLoader::KeepAhead(const std::vector<int32_t>& pages) {
   std::vector<Job> dropped;  // released outside the lock
   const std::lock_guard<std::mutex> hold(m_lock);

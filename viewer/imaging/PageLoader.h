@@ -136,6 +136,9 @@ class CPageLoader {
   // Whether a load other than one made ahead is queued, under way or
   // finished and not taken.
   bool Busy() const;
+  // Whether nothing is queued or loading, ahead of need or not. Quick,
+  // from any thread.
+  bool Idle() const;
   // Forgets the loads made ahead of need except those of `pages`.
   void KeepAhead(const std::vector<int32_t>& pages);
   // Forgets the page's load, whatever it was for: one queued never starts,

@@ -32,6 +32,24 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
                            std::function<ReadingSettings()> settings)
     : m_book(book), m_renderer(renderer), m_view(view), m_settings(std::move(settings)) {}
 
+CReadingUnit::~CReadingUnit() { StopPassReadingOn(); }
+
+void CReadingUnit::LetPassReadOn() {
+  if (m_book.kind != BookKind::Archive || !m_book.root || m_readingOn.get() == m_book.root.get()) return;
+  StopPassReadingOn();
+  m_readingOn = m_book.root;
+  // Asked on the pass's thread; the loaders outlive it, as it is stopped
+  // before they go.
+  ReadSolidArchiveOn(m_readingOn.get(),
+                     [this] { return m_aheadWaiting || !m_loader.Idle() || !m_partLoader.Idle(); });
+}
+
+void CReadingUnit::StopPassReadingOn() {
+  if (!m_readingOn) return;
+  ReadSolidArchiveOn(m_readingOn.get(), {});
+  m_readingOn.Reset();
+}
+
 void CReadingUnit::DropPages() {
   m_aheadWaiting = false;
   m_loader.Cancel();
@@ -45,6 +63,7 @@ void CReadingUnit::DropPages() {
 }
 
 void CReadingUnit::Reset() {
+  StopPassReadingOn();
   DropPages();
   m_first = PageImage{};
   m_second = PageImage{};
@@ -172,6 +191,7 @@ TurnResult CReadingUnit::Turn(int32_t index, int32_t step, bool coverAlone) {
     m_aheadWaiting = true;
   else
     LoadAhead();
+  LetPassReadOn();
   return TurnResult{TurnState::Shown, *found};
 }
 
@@ -439,6 +459,7 @@ bool CReadingUnit::Collect() {
     }
     if (m_column != nullptr) {
       TakeIntoColumn(loaded);
+      LetPassReadOn();
       repaint = true;
       continue;
     }
@@ -470,8 +491,8 @@ bool CReadingUnit::Collect() {
 
 void CReadingUnit::FrameDrawn() {
   if (!m_aheadWaiting) return;
-  m_aheadWaiting = false;
   if (m_column == nullptr && m_grid == nullptr && m_cache.Peek(m_book.current) != nullptr) LoadAhead();
+  m_aheadWaiting = false;  // after the loads are asked for: a pass reading on sees no gap
 }
 
 bool CReadingUnit::FinishLoads() {

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -60,6 +61,7 @@ class CReadingUnit {
   // and moves its pages on screen), made into `renderer`'s bitmaps at the
   // sizes `view` asks, read as `settings` says at each call.
   CReadingUnit(Book& book, const D2D& renderer, const IPageView& view, std::function<ReadingSettings()> settings);
+  ~CReadingUnit();
   CReadingUnit(const CReadingUnit&) = delete;
   CReadingUnit& operator=(const CReadingUnit&) = delete;
 
@@ -226,6 +228,11 @@ class CReadingUnit {
   void TakeIntoGrid(LoadedPage& loaded);
   // Back from the grid: the loads it cancelled asked again.
   void LeaveGrid();
+  // Pages of the book are on screen: an archive read in one pass may read
+  // on to its end, spilling to the disk, whenever the workers are idle, so
+  // that a jump later needs no new pass.
+  void LetPassReadOn();
+  void StopPassReadingOn();
 
   Book& m_book;
   const D2D& m_renderer;
@@ -236,7 +243,9 @@ class CReadingUnit {
   CPageLoader::Deadline m_deadline = CPageLoader::kNoDeadline;  // of the turn under way
   int32_t m_waitingFor = -1;
   bool m_aheadAfterFrame = false;
-  bool m_aheadWaiting = false;  // a turn's loads ahead wait for its frame
+  // A turn's loads ahead wait for its frame (read by a solid archive's
+  // pass too, which does not read on meanwhile).
+  std::atomic<bool> m_aheadWaiting{false};
   CPageCache m_cache;
   ComRef<ID2D1Bitmap> m_damaged;
   PageImage m_first;  // on screen: a page or a built-in picture
@@ -264,6 +273,7 @@ class CReadingUnit {
   std::vector<int32_t> m_passOrder;
   enum class DiskState : uint8_t { Unknown, Kept, Missing };
   std::vector<DiskState> m_onDisk;  // by page
+  ComRef<IDirectory> m_readingOn;   // the archive let read on, until told to stop
   // Last, so that their workers stop first. The parts of pages too large
   // to scale whole have a worker of their own, so that they do not wait
   // behind a page's whole copy; one, so that one such decode is held at a

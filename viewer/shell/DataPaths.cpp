@@ -109,7 +109,7 @@ UserFolders UserFolders::FromEnvironment() {
   return user;
 }
 
-std::u16string ThumbnailFolder(const std::u16string& cacheHome, const std::u16string& home) {
+std::u16string CacheFolder(const std::u16string& cacheHome, const std::u16string& home) {
   std::u16string base;
   if (!cacheHome.empty() && cacheHome.front() == u'/')
     base = cacheHome;
@@ -118,7 +118,12 @@ std::u16string ThumbnailFolder(const std::u16string& cacheHome, const std::u16st
   else
     return {};
   if (base.back() != u'/') base += u'/';
-  return base + u"velmora/thumbnails/";
+  return base + u"velmora/";
+}
+
+std::u16string ThumbnailFolder(const std::u16string& cacheHome, const std::u16string& home) {
+  const std::u16string cache = CacheFolder(cacheHome, home);
+  return cache.empty() ? cache : cache + u"thumbnails/";
 }
 
 ProfileLocation LocateProfile(const std::u16string& moduleDir, const UserFolders& user) {
@@ -159,8 +164,13 @@ ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const User
   return location;
 }
 
-std::u16string ThumbnailFolderOfUser() {
+std::u16string CacheFolderOfUser() {
   const char* cache = std::getenv("XDG_CACHE_HOME");
   const char* home = std::getenv("HOME");
-  return ThumbnailFolder(cache != nullptr ? Utf8ToUtf16(cache) : u"", home != nullptr ? Utf8ToUtf16(home) : u"");
+  return CacheFolder(cache != nullptr ? Utf8ToUtf16(cache) : u"", home != nullptr ? Utf8ToUtf16(home) : u"");
+}
+
+std::u16string ThumbnailFolderOfUser() {
+  const std::u16string cache = CacheFolderOfUser();
+  return cache.empty() ? cache : cache + u"thumbnails/";
 }

@@ -50,6 +50,12 @@ ProfileLocation LocateProfile(const std::u16string& moduleDir, const UserFolders
 // output; the program runs on without saving.
 ProfileLocation PrepareProfileFolder(const std::u16string& moduleDir, const UserFolders& user);
 
+// The program's cache folder (ending in "/"): <cache home>/velmora/, as
+// below; empty when neither is known.
+std::u16string CacheFolder(const std::u16string& cacheHome, const std::u16string& home);
+// The same as the environment gives them.
+std::u16string CacheFolderOfUser();
+
 // The folder (ending in "/") the page grid's thumbnails are kept in:
 // <cache home>/velmora/thumbnails/, the cache home being an absolute
 // `cacheHome` ($XDG_CACHE_HOME), else `home` + "/.cache"; empty when

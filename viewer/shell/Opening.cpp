@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "viewer/book/BookOpener.h"
 #include "viewer/catalogue/PseBook.h"
+#include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
 #include "viewer/shell/MainWindow.h"
 
@@ -71,6 +72,7 @@ std::optional<std::u16string> AskArchivePassword(HWND owner, const std::u16strin
 
 CBookOpener CMainWindow::Opener() {
   CBookOpener opener(m_fileSystem.get(), m_reading.order(), ProbeDisk);
+  if (const std::u16string cache = CacheFolderOfUser(); !cache.empty()) opener.SpillSolidArchivesIn(Utf16ToUtf8(cache));
   opener.UsePasswords(&m_passwords, [owner = m_hWnd](const std::u16string& path, bool wrongBefore) {
     return AskArchivePassword(owner, path, wrongBefore);
   });

@@ -170,6 +170,61 @@ TEST(SolidReader, RarMainHeaders) {
   EXPECT_FALSE(solid(std::string("\x37\x7A\xBC\xAF\x27\x1C\x00\x04", 8) + std::string(20, '\x08')));
 }
 
+// Items dropped from memory are read back from the spill file, as far as
+// it goes; a spill that cannot be made, or is full, leaves new passes.
+TEST(SolidReader, SpillsWhatItDropsWithinItsCap) {
+  struct Case {
+    const char* name;
+    std::string folder;  // under the test's folder
+    uint64_t cap;
+    uint64_t passesAfterFirst;  // item 0 read again after item 29
+    uint64_t passesAfterTenth;  // then item 10
+  };
+  const Case cases[] = {
+      {"spilled", "cache/velmora", 0, 1, 1},
+      {"cap reached after five items", "cache", 5500, 1, 2},
+      {"folder that cannot be made", "file/velmora", 0, 2, 2},
+      {"not spilled", "", 0, 2, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    tmp.WriteFile("file", "");
+    FakeArchive archive(30, 1000);
+    {
+      SolidReader reader(archive.Claimed(), 5000, archive.Body(), SpillPlace{c.folder.empty() ? "" : tmp / c.folder, c.cap});
+      ASSERT_EQ(Take(reader, 29, 1000), "ok");
+      ASSERT_EQ(Take(reader, 0, 1000), "ok");
+      EXPECT_EQ(reader.passesStarted(), c.passesAfterFirst);
+      ASSERT_EQ(Take(reader, 10, 1000), "ok");
+      EXPECT_EQ(reader.passesStarted(), c.passesAfterTenth);
+      EXPECT_LE(reader.heldBytes(), 6000u);
+      EXPECT_LE(reader.spilledBytes(), c.cap == 0 ? 30000 : c.cap);
+    }
+    // Nothing is left behind: the spill had no name.
+    if (c.folder == "cache/velmora") {
+      EXPECT_TRUE(std::filesystem::is_empty(tmp / c.folder));
+    }
+  }
+}
+
+TEST(SolidReader, ReadsOnToTheEndOnlyWhileLoadsAreQuiet) {
+  TempDir tmp;
+  FakeArchive archive(40, 1000);
+  SolidReader reader(archive.Claimed(), 3000, archive.Body(), SpillPlace{tmp.path(), 0});
+  std::atomic<bool> busy{true};
+  reader.ReadOn([&busy] { return busy.load(); });
+  ASSERT_EQ(Take(reader, 0, 1000), "ok");
+  EXPECT_LT(archive.extracted, 10);  // busy: no further than the budget
+  busy = false;
+  ASSERT_TRUE(reader.WaitForPasses(std::chrono::seconds(20)));
+  EXPECT_EQ(archive.extracted, 40);
+  EXPECT_EQ(reader.spilledBytes(), 40000u);
+  for (uint32_t i : {39u, 20u, 1u}) ASSERT_EQ(Take(reader, i, 1000), "ok");
+  EXPECT_EQ(archive.passes, 1);
+  EXPECT_EQ(archive.extracted, 40);
+}
+
 // ---- real archives ----
 
 // Pages that compress hardly at all, as JPEGs do: 7 random bits a byte.
@@ -281,6 +336,18 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
   b->Read(y, 10, &got);
   EXPECT_EQ(std::string(y, 10), Page(5).substr(0, 10));
   EXPECT_EQ(std::string(x, 10), Page(5).substr(10, 10));
+}
+
+TEST_F(SolidArchives, SevenZipSolidReadAgainFromItsSpill) {
+  MakeSevenZip(12, 30000);
+  Ref<IFile> file;
+  ASSERT_EQ(m_disk->OpenFile(&file, u"/solid.7z", nullptr), 0);
+  ArchiveOptions options{90000, nullptr};  // about three pages
+  options.spill.folder = m_tmp / "cache";
+  Ref<IDirectory> solid;
+  ASSERT_EQ(OpenArchive(file.get(), &solid, options), 0);
+  for (int i : {11, 0, 6, 11, 1}) ASSERT_EQ(Same(Read(solid.get(), "/" + Name(i)), Page(i)), "same") << i;
+  EXPECT_EQ(static_cast<C7zDirectory*>(solid.get())->solidReader()->passesStarted(), 1u);
 }
 
 TEST_F(SolidArchives, SevenZipSolidInASmallBudgetAndDamaged) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,8 +14,13 @@
 #include "HeldDirectory.h"
 #include "MemoryFileSystem.h"
 #include "QtImages.h"
+#include "TestSupport.h"
 #include "platform/debug.h"
+#include "platform/text.h"
 #include "platform/window.h"
+#include "viewer/archive/Archive.h"
+#include "viewer/archive/SevenZipDirectory.h"
+#include "viewer/archive/SolidReader.h"
 #include "viewer/reading/ReadingUnit.h"
 
 namespace {
@@ -33,7 +39,8 @@ class Reading : public testing::Test {
   void TearDown() override {
     SetDebugOutputSink(nullptr, nullptr);
     // Its workers must not be left waiting on a read.
-    for (const PageEntry& page : m_book.pages) m_held->Unblock(page.path);
+    if (m_held)
+      for (const PageEntry& page : m_book.pages) m_held->Unblock(page.path);
   }
   // A book of pages /pa.png ... of the given sizes, each a colour of its own.
   Book MakeBook(const std::vector<D2D1_SIZE_U>& sizes) {
@@ -102,6 +109,42 @@ TEST_F(Reading, ABookReadThroughDecodesEachPageOnce) {
     for (const PageEntry& page : m_book.pages)
       EXPECT_EQ(m_held->Opens(page.path), 1) << static_cast<int>(way.mode) << " " << page.path.size();
   }
+}
+
+// Once a page of a solid archive is on screen and the workers are idle, its
+// pass reads on to the end, spilling: every page from the one pass, though
+// it keeps only about two pages in memory.
+TEST_F(Reading, ASolidArchiveIsReadOnToItsEndOncePagesAreOnScreen) {
+  test::TempDir tmp;
+  tmp.MakeFolder("pages");
+  uint64_t total = 0;
+  for (int32_t k = 0; k < 12; ++k) {
+    QImage page(60, 90, QImage::Format_RGB32);
+    page.fill(qRgb(40 * k, 100, 200));
+    const std::string bytes = test::Encode(page, "PNG");
+    total += bytes.size();
+    tmp.WriteFile("pages/" + Utf16ToUtf8(PathOf(k).substr(1)), bytes);
+  }
+  ASSERT_EQ(std::system(("cd '" + (tmp / "pages") + "' && 7z a -mx1 -ms=on ../book.7z . >/dev/null").c_str()), 0);
+  ComRef<test::MemoryDirectory> disk;
+  disk.Set(new test::MemoryDirectory);
+  disk->AddFile(u"/book.7z", tmp.ReadFile("book.7z"));
+  ComRef<IFile> file;
+  ASSERT_EQ(disk->OpenFile(&file, u"/book.7z", nullptr), 0);
+  ArchiveOptions options{total / 6, nullptr};
+  options.spill.folder = tmp / "cache";
+  ASSERT_EQ(OpenArchive(file.get(), &m_book.root, options), 0);
+  auto* archive = dynamic_cast<C7zDirectory*>(m_book.root.get());
+  ASSERT_TRUE(archive != nullptr && archive->IsSolid());
+  m_book.kind = BookKind::Archive;
+  for (int32_t k = 0; k < 12; ++k) m_book.pages.push_back(PageEntry{PathOf(k), PathOf(k).substr(1), 0, PageState::Unknown});
+
+  ASSERT_EQ(Turn(0, 0), TurnState::Shown);
+  m_unit.FinishLoads();
+  ASSERT_TRUE(archive->solidReader()->WaitForPasses(std::chrono::seconds(10)));
+  EXPECT_EQ(archive->solidReader()->spilledBytes(), total);
+  EXPECT_EQ(archive->solidReader()->passesStarted(), 1u);
+  m_unit.Reset();
 }
 
 // The pages on screen end drawn at the device pixels the view gives them,
