@@ -250,6 +250,9 @@ class CMainWindow : public CWindowImpl {
   // (by name, else by index), else 0.
   int32_t RememberedPage(const Book& book) const;
   // The index of the page at `path` in the open book, or `fallback`.
+  // The open book let go before another takes its place: its grid, pages,
+  // turns and choices.
+  void LetBookGo();
   int32_t IndexOfPage(const std::u16string& path, int32_t fallback) const;
   void OnKey(WPARAM key, LPARAM keyData);
   void OnLeftButton(bool down, LPARAM position);

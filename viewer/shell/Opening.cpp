@@ -105,6 +105,15 @@ void CMainWindow::ShowOpenFailure(bool notArchive, OpenFailure why) {
   Invalidate();
 }
 
+void CMainWindow::LetBookGo() {
+  CloseGrid();
+  m_pages.Reset();
+  ForgetTurns();
+  m_book = Book{};
+  m_bookChoices = {};
+  m_remote = RemoteBook{};  // its file and blocks too, when it was read from a server
+}
+
 int32_t CMainWindow::IndexOfPage(const std::u16string& path, int32_t fallback) const {
   const int32_t found = path.empty() ? -1 : m_book.IndexOf(path);
   return found >= 0 ? found : fallback;
@@ -171,11 +180,7 @@ int32_t CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& sta
     opened = Opener().OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
   }
   if (opened.status == OpenStatus::Refused) return 1;
-  CloseGrid();
-  m_pages.Reset();
-  ForgetTurns();
-  m_book = Book{};
-  m_bookChoices = {};
+  LetBookGo();
   m_remote = remote;
   if (opened.status != OpenStatus::Opened) {
     m_remote = RemoteBook{};
@@ -218,11 +223,8 @@ int32_t CMainWindow::OpenDirectoryAt(const char16_t* path, const char16_t* selec
     if (BookOpening chapter = opener.OpenFirstChapter(opened.book); chapter.status == OpenStatus::Opened)
       opened = std::move(chapter);
 
-  CloseGrid();
-  m_pages.Reset();
-  ForgetTurns();
+  LetBookGo();
   m_book = std::move(opened.book);
-  m_bookChoices = {};
   if (opened.status != OpenStatus::Opened) {
     ShowPicture(m_pictures.error.get(), opened.why);
     Invalidate();
@@ -271,11 +273,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
   };
   BookOpening opened = Opener().OpenFile(path, isImage);
   if (opened.status == OpenStatus::Refused) return 1;
-  CloseGrid();
-  m_pages.Reset();
-  ForgetTurns();
-  m_book = Book{};
-  m_bookChoices = {};
+  LetBookGo();
 
   switch (opened.status) {
     case OpenStatus::IsImage:
