@@ -14,6 +14,7 @@ server=
 trap '[ -n "$server" ] && kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -p "$work/program" "$work/config" "$work/served"
 cp "$1" "$(dirname "$1")/res.pack" "$work/program/"
+cp "$(dirname "$0")/e2e_shows.sh" "$work/"
 velmora=$work/program/$(basename "$1")
 # Five pages of their own colours in a stored Zip, named with a space.
 for i in 1 2 3 4 5; do convert -size 300x400 "xc:rgb($((i * 40)),80,120)" "$work/served/p$i.png"; done
@@ -37,19 +38,7 @@ start() {
   QT_QPA_PLATFORM=xcb "$velmora" "$@" 2> "$work/debug.log" &
   pid=$!
 }
-shows() { grep -c "^Show Image" "$work/debug.log" || true; }
-wait_for_shows() {
-  for _ in $(seq 100); do
-    [ "$(shows)" -ge "$1" ] && return 0
-    kill -0 "$pid" 2>/dev/null || { echo "velmora ended early"; cat "$work/debug.log"; return 1; }
-    sleep 0.1
-  done
-  echo "timed out waiting for $1 shown pages"; cat "$work/debug.log"; return 1
-}
-last_index() { grep -A1 "^Show Image" "$work/debug.log" | grep "Index" | tail -n 1; }
-expect_index() {
-  [[ "$(last_index)" == *"[$2/5]"* ]] || { echo "$1: $(last_index)"; cat "$work/debug.log"; exit 1; }
-}
+. "$work/e2e_shows.sh"
 
 start "$url"
 wait_for_shows 1

@@ -15,6 +15,7 @@ trap 'rm -rf "$work"' EXIT
 # and its per-user settings live in a config folder of the test's.
 mkdir -p "$work/program" "$work/config"
 cp "$1" "$(dirname "$1")/res.pack" "$work/program/"
+cp "$(dirname "$0")/e2e_shows.sh" "$work/"
 velmora=$work/program/$(basename "$1")
 book=$2
 
@@ -27,20 +28,7 @@ start() {  # start [path]: the viewer in the background, its debug output in deb
   QT_QPA_PLATFORM=xcb "$velmora" "$@" 2> "$work/debug.log" &
   pid=$!
 }
-shows() { grep -c "^Show Image" "$work/debug.log" || true; }
-wait_for_shows() {  # wait_for_shows N: until N pages or spreads were shown (20 s)
-  for _ in $(seq 200); do
-    [ "$(shows)" -ge "$1" ] && return 0
-    kill -0 "$pid" 2>/dev/null || { echo "velmora ended early"; cat "$work/debug.log"; return 1; }
-    sleep 0.1
-  done
-  echo "timed out waiting for $1 shown pages"; cat "$work/debug.log"; return 1
-}
-# The index of the first page of the last "Show Image" group.
-last_index() { grep -A1 "^Show Image" "$work/debug.log" | grep "Index" | tail -n 1; }
-expect_index() {  # expect_index WHAT N: the last group shows page N first
-  [[ "$(last_index)" == *"[$2/"* ]] || { echo "$1: $(last_index)"; cat "$work/debug.log"; exit 1; }
-}
+. "$work/e2e_shows.sh"
 # The share of the screen in the colour given (ImageMagick's fuzz of 4 %).
 share_of() {
   import -window root "$work/shot.png"
