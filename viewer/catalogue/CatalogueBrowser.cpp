@@ -267,12 +267,12 @@ struct CatalogueBrowser::Impl {
   void AskForRange(const OpdsEntry& entry, const OpdsLink& link) {
     RemoteAddress address{link.href, std::nullopt};
     if (browsing && SameWebOrigin(link.href, browsing->RootUrl())) address.credentials = credentials;
-    const RemoteFileOptions options;
-    download = client.Fetch(RangeRequest(address, 0, options.blockSize - 1, options),
-                            [this, entry, link, address, options](HttpResponse answer) {
+    const RemoteFileOptions blocks;  // not the browser's own options
+    download = client.Fetch(RangeRequest(address, 0, blocks.blockSize - 1, blocks),
+                            [this, entry, link, address, blocks](HttpResponse answer) {
                               download.reset();
                               if (answer.error == HttpError::Cancelled) return window.HideDownload();
-                              RemoteOpening opening = RemoteFileOf(address, std::move(answer), remoteFetch, options);
+                              RemoteOpening opening = RemoteFileOf(address, std::move(answer), remoteFetch, blocks);
                               if (!opening.file) return Download(entry, link);
                               window.HideDownload();
                               RemoteBook book;
