@@ -87,17 +87,11 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   float PixelRatio() const override { return static_cast<float>(devicePixelRatioF()); }
   void Invalidate() override { update(); }
   void PresentFrame(const BYTE* pixels, int width, int height, int stride) override {
-    // Copied into the frame kept from last time: a new buffer of a whole
-    // window's pixels each time cost more than the drawing (fresh memory,
-    // faulted in page by page).
-    if (m_frame.width() != width || m_frame.height() != height)
-      m_frame = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
-    if (m_frame.isNull()) return;
-    const std::size_t row = static_cast<std::size_t>(width) * 4;
-    for (int y = 0; y < height; ++y)
-      std::memcpy(m_frame.scanLine(y), pixels + static_cast<std::ptrdiff_t>(y) * stride, row);
-    // Drawn in device pixels: shown one to one on a scaled screen.
-    m_frame.setDevicePixelRatio(devicePixelRatioF());
+    // Not copied: the frame is the renderer's own pixels, drawn below in the
+    // same paint event that had it rendered and let go right after, so no
+    // copy of a whole window's pixels is made per frame (nor, for the first
+    // one, a fresh buffer faulted in page by page).
+    m_frame = QImage(pixels, width, height, stride, QImage::Format_ARGB32_Premultiplied);
   }
 
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -112,12 +106,19 @@ class CQtWindow final : public QWidget, public PlatformWindow {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    m_frame = QImage();
     Send(WM_PAINT, 0, 0);
     QPainter painter(this);
-    if (m_frame.isNull())
+    if (m_frame.isNull()) {
       painter.fillRect(rect(), Qt::black);
-    else
-      painter.drawImage(QPoint(0, 0), m_frame);
+    } else {
+      // Drawn in device pixels: shown one to one on a scaled screen.
+      const qreal ratio = devicePixelRatioF();
+      painter.drawImage(QRectF(0, 0, m_frame.width() / ratio, m_frame.height() / ratio), m_frame,
+                        QRectF(0, 0, m_frame.width(), m_frame.height()));
+    }
+    // The renderer's pixels are not kept past the paint that drew them.
+    m_frame = QImage();
     if (TracingFrames()) {  // every frame presented, for the benchmarks
       // For the benchmarks: when each frame went out, on the monotonic clock.
       timespec now{};
@@ -294,7 +295,7 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   }
 
   CWindowImpl* m_impl;
-  QImage m_frame;
+  QImage m_frame;  // the frame being painted, over the renderer's pixels
   int m_wheel = 0;
   int m_primaryTouch = -1;
 };
@@ -639,6 +640,9 @@ BOOL SetWindowPlacement(HWND hwnd, const WINDOWPLACEMENT* placement) {
   const RECT& r = placement->rcNormalPosition;
   if (window->isFullScreen() || window->isMaximized()) window->showNormal();
   window->setGeometry(QRect(QPoint(r.left, r.top), QPoint(r.right - 1, r.bottom - 1)));
+  // Qt holds a hidden window's resize until it shows; told now, what is
+  // made before it shows (the first pages) is made at the size it shows at.
+  if (!window->isVisible()) window->Send(WM_SIZE, 0, MAKELPARAM(window->width(), window->height()));
   return TRUE;
 }
 
