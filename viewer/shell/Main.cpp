@@ -216,9 +216,10 @@ int main(int argc, char** argv) {
     }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
-    // The profile is saved. A worker still in a long archive read or decode
-    // is not waited for: the program ends without it.
-    if (!window->WorkersDone(std::chrono::milliseconds(250))) {
+    // The profile is saved. A worker still in a long archive read or decode,
+    // or an opening still waiting on a server, is not waited for: the
+    // program ends without it.
+    if (!window->WorkersDone(std::chrono::milliseconds(250)) || !window->OpeningsDone(std::chrono::milliseconds(50))) {
       std::fflush(nullptr);
       std::_Exit(0);
     }
