@@ -31,8 +31,8 @@ class CAddressOpening {
 
   // The opening of `url`: a job that waits for the server's first answer
   // (run off the window's thread) and returns what finishes it on the
-  // window's thread (Finish). The job holds nothing of this object; what
-  // it returns does, so the object outlives the window's openings.
+  // window's thread (Finish). The job uses nothing of this object, what it
+  // returns does: the object outlives the window's openings.
   std::function<std::function<void()>()> Opening(const std::u16string& url);
   // What the window does with the answer about `url`.
   void Finish(const std::u16string& url, WebAddressProbe probe);
