@@ -2,7 +2,8 @@
 """A small book server for the tests, on a free port of 127.0.0.1.
 
 Serves the files of a folder, honouring byte ranges (206 and Content-Range)
-unless --no-ranges, and counts the bytes of the bodies it sends. Ends by
+unless --no-ranges, and counts the bytes of the bodies it sends. With
+--delay, each answer for a file waits that many seconds first. Ends by
 itself after --seconds. Prints its port on the first line of its output.
 
 Under /pse/ it serves an OPDS feed with one entry streamed page by page
@@ -16,6 +17,7 @@ import os
 import re
 import sys
 import threading
+import time
 import urllib.parse
 
 TYPES = {".cbz": "application/vnd.comicbook+zip", ".zip": "application/zip", ".xml": "application/atom+xml",
@@ -28,6 +30,7 @@ def main():
     parser.add_argument("--no-ranges", action="store_true")
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--last-read", type=int, default=0)
+    parser.add_argument("--delay", type=float, default=0)
     parser.add_argument("--log", help="a file each request is written to: path, range, bytes sent")
     args = parser.parse_args()
     folder = os.path.abspath(args.folder)
@@ -60,6 +63,7 @@ def main():
                     return self.send(404, b"no such page", "text/plain")
                 with open(os.path.join(folder, pages[number]), "rb") as page:
                     return self.send(200, page.read(), "image/jpeg")
+            time.sleep(args.delay)
             name = os.path.join(folder, urllib.parse.unquote(url.path.lstrip("/")))
             if not os.path.isfile(name) or os.path.dirname(os.path.abspath(name)) != folder:
                 return self.send(404, b"not found", "text/plain")

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <csignal>
 #include <memory>
 #include <mutex>
@@ -18,9 +17,8 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
-#include "viewer/catalogue/BookDownload.h"
+#include "viewer/catalogue/AddressOpening.h"
 #include "viewer/catalogue/CatalogueBrowser.h"
-#include "viewer/catalogue/CatalogueBrowsing.h"
 #include "viewer/shell/Catalogues.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
@@ -113,8 +111,9 @@ int main(int argc, char** argv) {
     std::call_once(fetchStarted, [&fetchThread] { fetchThread = std::make_unique<HttpFetchThread>(); });
     return fetchThread->Fetch(std::move(request));
   };
-  // Books given by an address whose server sends them only whole.
-  std::unique_ptr<HttpClient> downloads;
+  // What the window does with an address; its downloads of books that
+  // servers send only whole need the toolkit.
+  std::unique_ptr<CAddressOpening> addresses;
   auto window = std::make_unique<CMainWindow>();
   std::unique_ptr<CatalogueBrowser> catalogue;
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
@@ -168,42 +167,19 @@ int main(int argc, char** argv) {
       }
       return *catalogue;
     };
-    // An address is asked once what it is: a catalogue is browsed, a book
-    // on a server that honours range requests read in place.
-    const auto say = [](const std::u16string& url, const std::u16string& why) {
-      std::fprintf(stderr, "velmora: %s: %s\n", Utf16ToUtf8(url).c_str(), Utf16ToUtf8(why).c_str());
-    };
-    window->SetAddressOpener([browser, &window, &fetch, &downloads, say](const std::u16string& url) {
-      WebAddressProbe probe = ProbeWebAddress(RemoteAddress{url, std::nullopt}, fetch);
-      if (probe.kind == WebAddressKind::Catalogue) return browser().Open(url);
-      if (probe.kind == WebAddressKind::Book && !probe.opening.file) {
-        // Its server sends it only whole: kept in the book cache, as a
-        // catalogue's book is, and opened from there.
-        OpdsEntry entry;
-        entry.id = url;
-        OpdsLink link;
-        link.href = url;
-        link.type = Utf8ToUtf16(probe.opening.answer.contentType);
-        const std::u16string name = BookFileName(entry, link);
-        const std::filesystem::path folder = DefaultBookCacheFolder();
-        if (const auto cached = CachedBook(folder, name)) return static_cast<void>(window->OpenFile(cached->u16string().c_str()));
-        if (!downloads) downloads = std::make_unique<HttpClient>();
-        DownloadBook(*downloads, BookDownloadRequest{url, std::nullopt, folder, name, kMaxBookBytes},
-                     [](std::int64_t, std::int64_t) {},
-                     [&window, url, say](const std::filesystem::path& book, const std::u16string& why) {
-                       if (book.empty()) return say(url, why);
-                       window->OpenFile(book.u16string().c_str());
-                     });
-        return;
-      }
-      if (!probe.opening.file) say(url, probe.why);
-      RemoteBook book;
-      book.file = probe.opening.file;
-      book.url = url;
-      book.title = RemoteBookName(url);
-      book.count = probe.opening.count;
-      window->OpenRemoteBook(book);
-    });
+    // An address is asked once what it is, off the window's thread: a
+    // catalogue is browsed, a book on a server that honours range requests
+    // read in place, one sent only whole downloaded first.
+    addresses = std::make_unique<CAddressOpening>(
+        fetch, AddressTargets{.browse = [browser](const std::u16string& url) { browser().Open(url); },
+                              .openFile = [&window](const std::u16string& path) { window->OpenFile(path.c_str()); },
+                              .openRemote = [&window](const RemoteBook& book) { window->OpenRemoteBook(book); },
+                              .say = [](const std::u16string& url, const std::u16string& why) {
+                                std::fprintf(stderr, "velmora: %s: %s\n", Utf16ToUtf8(url).c_str(),
+                                             Utf16ToUtf8(why).c_str());
+                              }});
+    window->SetAddressOpener(
+        [&window, &addresses](const std::u16string& url) { window->OpenLater(addresses->Opening(url)); });
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
       std::optional<HttpCredentials> credentials;
       if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};
@@ -216,15 +192,16 @@ int main(int argc, char** argv) {
     }
     RunMessageLoop();
     UnregisterTouchWindow(hwnd);
-    // The profile is saved. A worker still in a long archive read or decode
-    // is not waited for: the program ends without it.
-    if (!window->WorkersDone(std::chrono::milliseconds(250))) {
+    // The profile is saved. A worker still in a long archive read or decode,
+    // or an opening still waiting on a server, is not waited for: the
+    // program ends without it.
+    if (!window->WorkersDone(std::chrono::milliseconds(250)) || !window->OpeningsDone(std::chrono::milliseconds(50))) {
       std::fflush(nullptr);
       std::_Exit(0);
     }
   }
   catalogue.reset();
-  downloads.reset();
+  addresses.reset();
   window.reset();
   // After the books that read through it: its client needs the toolkit.
   fetchThread.reset();

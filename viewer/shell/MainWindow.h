@@ -24,6 +24,7 @@
 #include "viewer/shell/Catalogues.h"
 #include "viewer/shell/Profile.h"
 #include "viewer/shell/ReaderSettings.h"
+#include "viewer/shell/RemoteOpenings.h"
 
 // The product name, ending every window title.
 inline constexpr char16_t kProductTitle[] = u"Velmora -Image Viewer- \u6c38\u9060\u306eBeta";
@@ -47,6 +48,8 @@ constexpr UINT WM_APP_HELD_TURN = WM_APP + 1;
 constexpr UINT WM_APP_PAGES_READY = WM_APP + 2;
 // Posted after a frame when the history waits to be written.
 constexpr UINT WM_APP_SAVE_HISTORY = WM_APP + 3;
+// Posted from an opening's thread when what it found waits to be taken in.
+constexpr UINT WM_APP_OPENED = WM_APP + 4;
 
 // The "History" submenu's position in the menu.
 constexpr int kHistoryPosition = 5;
@@ -93,6 +96,14 @@ class CMainWindow : public CWindowImpl {
   void OpenAddress(const std::u16string& url) {
     if (m_addressOpener) m_addressOpener(url);
   }
+  // Work that waits on a server: `job` runs on a thread of its own, what it
+  // returns on the window's thread, unless another book or address was
+  // opened meanwhile or the window closed: then it is dropped.
+  void OpenLater(std::function<std::function<void()>()> job) {
+    m_openings.Start([job = std::move(job)](const CRemoteOpenings::Ticket&) { return job(); });
+  }
+  // Whether no opening waits on a server any more, within `within`.
+  bool OpeningsDone(std::chrono::milliseconds within) { return m_openings.Done(within); }
 
   // Opening books; each puts the first page, or a picture saying why not,
   // on screen. 0, or 1 when nothing was opened.
@@ -101,8 +112,10 @@ class CMainWindow : public CWindowImpl {
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
   // A book read from a web server: titled by its name, at the place left
-  // in it before (kept by URL in the settings, never in the profile).
-  int32_t OpenRemoteBook(const RemoteBook& remote);
+  // in it before (kept by URL in the settings, never in the profile). Its
+  // archive's directory is read off the window's thread: the book shows
+  // later, when WM_APP_OPENED comes, the one on screen staying till then.
+  void OpenRemoteBook(const RemoteBook& remote);
   // When no archive opens, the book on screen stays as it is.
   int32_t OpenNextArchive();
   int32_t OpenPreviousArchive();
@@ -344,7 +357,11 @@ class CMainWindow : public CWindowImpl {
   int32_t OpenDirectoryAt(const char16_t* path, const char16_t* selectName, LoadedPage* decoded, const Start& start);
   int32_t OpenFileAt(const char16_t* path, const Start& start);
   int32_t OpenArchiveNear(int direction, const Start& start);
-  int32_t OpenRemoteBookAt(const RemoteBook& remote, const Start& start);
+  void OpenRemoteBookAt(const RemoteBook& remote, const Start& start);
+  // The rest on the window's thread, with what the opening's thread read and
+  // the archive's password it was given or found wrong.
+  void FinishRemoteOpening(const RemoteBook& remote, const Start& start, BookOpening opened,
+                           const SessionPasswords& passwords);
   // The page on screen noted as the book's place: in the profile's
   // history, or for a remote book among the remote places.
   void NoteShown(int32_t page, const std::u16string& path);
@@ -432,6 +449,8 @@ class CMainWindow : public CWindowImpl {
   std::unique_ptr<SecretStore> m_secrets;
   std::function<void(const OpenedCatalogue&)> m_catalogueOpener;
   std::function<void(const std::u16string& url)> m_addressOpener;
+  // The latest opening that waits on a server, and those it dropped.
+  CRemoteOpenings m_openings{[this] { return PostMessageW(m_hWnd, WM_APP_OPENED, 0, 0) != FALSE; }};
   std::u16string m_catalogueNotice;  // said over the pages until its timer runs out
   std::atomic<bool> m_readyPosted{false};  // a WM_APP_PAGES_READY is on its way
   bool m_historyUnsaved = false;  // a new book in the history, not on disk yet

@@ -106,6 +106,8 @@ void CMainWindow::ShowOpenFailure(bool notArchive, OpenFailure why) {
 }
 
 void CMainWindow::LetBookGo() {
+  // An opening still waiting on a server is moot: this one came after it.
+  m_openings.Drop();
   CloseGrid();
   m_pages.Reset();
   ForgetTurns();
@@ -159,37 +161,66 @@ void CMainWindow::NoteShown(int32_t page, const std::u16string& path) {
   m_remotePlacesUnsaved = true;
 }
 
-int32_t CMainWindow::OpenRemoteBook(const RemoteBook& remote) { return OpenRemoteBookAt(remote, Start{}); }
+void CMainWindow::OpenRemoteBook(const RemoteBook& remote) { OpenRemoteBookAt(remote, Start{}); }
 
-int32_t CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& start) {
+void CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& start) {
   m_book.archiveFolder = ArchiveFolder{};
-  Start from = start;
-  BookOpening opened;
+  // Pages as wide as the window's device pixels, where the server scales them.
+  int32_t width = 1;
   if (remote.stream) {
-    // Pages as wide as the window's device pixels, where the server scales them.
     RECT client{};
     GetClientRect(m_hWnd, &client);
-    const auto width = static_cast<int32_t>(static_cast<float>(client.right) * GetWindowPixelRatio(m_hWnd) + 0.5f);
-    ComRef<IDirectory> pages;
-    OpenStreamedPages(*remote.stream, remote.credentials, remote.fetch, std::max(width, 1), &pages);
-    opened = Opener().OpenStreamedBook(std::move(pages), remote.url, remote.title);
-    // The server's own note of the page last read, from 1, goes first.
-    if (const auto last = remote.stream->lastRead; start.at == Start::At::Remembered && last && *last >= 1)
-      from = Start{Start::At::Page, StreamedPageName(*last - 1)};
-  } else {
-    opened = Opener().OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
+    width = std::max(static_cast<int32_t>(static_cast<float>(client.right) * GetWindowPixelRatio(m_hWnd) + 0.5f), 1);
   }
-  if (opened.status == OpenStatus::Refused) return 1;
+  // The archive's directory comes over range requests, each as slow as the
+  // server: read on the opening's thread, with a password kept for it in
+  // this run, and any asked for over the window on the window's thread.
+  auto passwords = std::make_shared<SessionPasswords>();
+  if (const std::u16string* kept = m_passwords.Find(remote.url)) passwords->Keep(remote.url, *kept);
+  const std::u16string cache = CacheFolderOfUser();
+  m_openings.Start([this, fileSystem = m_fileSystem, order = m_reading.order(), cache, passwords, owner = m_hWnd,
+                    remote, start, width](const CRemoteOpenings::Ticket& ticket) -> CRemoteOpenings::Then {
+    CBookOpener opener(fileSystem.get(), order, ProbeDisk);
+    if (!cache.empty()) opener.SpillSolidArchivesIn(Utf16ToUtf8(cache));
+    opener.UsePasswords(passwords.get(), [&ticket, owner](const std::u16string& path, bool wrongBefore) {
+      std::optional<std::u16string> password;
+      ticket.OnWindowThread([&] { password = AskArchivePassword(owner, path, wrongBefore); });
+      return password;
+    });
+    Start from = start;
+    auto opened = std::make_shared<BookOpening>();
+    if (remote.stream) {
+      ComRef<IDirectory> pages;
+      OpenStreamedPages(*remote.stream, remote.credentials, remote.fetch, width, &pages);
+      *opened = opener.OpenStreamedBook(std::move(pages), remote.url, remote.title);
+      // The server's own note of the page last read, from 1, goes first.
+      if (const auto last = remote.stream->lastRead; start.at == Start::At::Remembered && last && *last >= 1)
+        from = Start{Start::At::Page, StreamedPageName(*last - 1)};
+    } else {
+      *opened = opener.OpenRemoteArchive(remote.file.get(), remote.url, remote.title);
+    }
+    return [this, remote, from, opened, passwords] {
+      FinishRemoteOpening(remote, from, std::move(*opened), *passwords);
+    };
+  });
+}
+
+void CMainWindow::FinishRemoteOpening(const RemoteBook& remote, const Start& start, BookOpening opened,
+                                      const SessionPasswords& passwords) {
+  if (const std::u16string* given = passwords.Find(remote.url))
+    m_passwords.Keep(remote.url, *given);
+  else
+    m_passwords.Forget(remote.url);
+  if (opened.status == OpenStatus::Refused) return;
   LetBookGo();
   m_remote = remote;
   if (opened.status != OpenStatus::Opened) {
     m_remote = RemoteBook{};
     ShowOpenFailure(opened.status == OpenStatus::NotArchive, opened.why);
-    return 1;
+    return;
   }
   m_book = std::move(opened.book);
-  ShowFirstPage(StartIndex(m_book, from));
-  return 0;
+  ShowFirstPage(StartIndex(m_book, start));
 }
 
 int32_t CMainWindow::StartIndex(const Book& book, const Start& start) const {
@@ -308,6 +339,7 @@ int32_t CMainWindow::OpenArchiveNear(int direction, const Start& start) {
     MessageBeep(0);
     return 1;
   }
+  m_openings.Drop();
   CloseGrid();
   m_pages.DropPages();
   ForgetTurns();

@@ -351,6 +351,8 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
       return true;
     case WM_DESTROY: {
       KillTimer(hwnd, IdleTimerId);
+      // A book still on its way from a server is not shown any more.
+      m_openings.Drop();
       ForgetTurns();
       m_pages.DropPages();
       SaveProfile();
@@ -406,6 +408,9 @@ bool CMainWindow::ProcessWindowMessage(HWND hwnd, UINT message, WPARAM wParam, L
     }
     case WM_APP_SAVE_HISTORY:
       SaveHistoryIfDue();
+      return true;
+    case WM_APP_OPENED:
+      m_openings.Take();
       return true;
     case WM_APP_HELD_TURN: {
       const int32_t step = m_heldStep;

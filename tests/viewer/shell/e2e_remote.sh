@@ -6,7 +6,8 @@
 # command line and from the history menu. A catalogue entry streamed page
 # by page opens at the page the server says was read last, its pages asked
 # for as wide as the window. A book whose server sends it only whole is
-# downloaded into the book cache and opens from there.
+# downloaded into the book cache and opens from there. A server slow to
+# answer does not keep the window from closing.
 #   e2e_remote.sh path/to/velmora path/to/book_server.py
 set -euo pipefail
 work=$(mktemp -d)
@@ -107,3 +108,18 @@ serve "$1" "$2" served --no-ranges
 )
 grep -A1 "^Open File" "$work/whole.log" | grep -q "Type : Archive" || { echo "not downloaded:"; cat "$work/whole.log"; exit 1; }
 cmp "$work/served/My Book.cbz" "$work/cache/velmora/books/"*.cbz || { echo "not kept whole"; exit 1; }
+
+# A server slow to answer does not hold the window: closed while the viewer
+# waits for the first answer, the program ends before that answer goes out.
+kill "$server"
+: > "$work/requests.log"
+serve "$1" "$2" served --delay 4
+(
+  export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache LANG=C.UTF-8
+  VELMORA_TRACE_FRAMES=1 QT_QPA_PLATFORM=offscreen "$velmora" "http://127.0.0.1:$port/My%20Book.cbz" 2> "$work/slow.log" &
+  pid=$!
+  for _ in $(seq 100); do grep -q "^Stage shown" "$work/slow.log" && break; sleep 0.1; done
+  kill -TERM "$pid"
+  wait "$pid"
+)
+if [ -s "$work/requests.log" ]; then echo "the close waited for the server:"; cat "$work/requests.log" "$work/slow.log"; exit 1; fi

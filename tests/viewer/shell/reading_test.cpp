@@ -8,9 +8,11 @@
 
 #include <QtGui/QImage>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -1006,6 +1008,90 @@ TEST_F(Reading, AFolderThatMayNotBeReadSaysSo) {
   OpenFolder(m_tmp / "locked");
   ::chmod((m_tmp / "locked").c_str(), 0755);
   EXPECT_EQ(m_main->failure(), OpenFailure::NoPermission);
+}
+
+// ---- books on a server ----
+
+// A server in memory that holds every answer until the test lets them go.
+struct HeldServer {
+  std::string bytes;
+  std::mutex mutex;
+  std::condition_variable let;
+  bool open = false;
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    let.notify_all();
+  }
+  HttpResponse Answer(const HttpRequest& request) {
+    std::unique_lock lock(mutex);
+    // Bounded, so that an opening made on the test's own thread fails instead of hanging.
+    HttpResponse answer;
+    if (!let.wait_for(lock, std::chrono::seconds(5), [this] { return open; })) return answer.error = HttpError::Timeout, answer;
+    answer.status = 206;
+    answer.rangeHonoured = true;
+    answer.totalSize = static_cast<std::int64_t>(bytes.size());
+    answer.body = bytes.substr(static_cast<std::size_t>(request.range->first),
+                               static_cast<std::size_t>(request.range->last - request.range->first + 1));
+    return answer;
+  }
+};
+
+// A remote book's directory is read off the window's thread: keys are
+// served meanwhile and the book on screen stays until the new one has
+// opened; one that a later open or the window's end came before is never
+// shown. A locked one asks for its password over the window, on its thread.
+TEST_F(Reading, RemoteBooksOpenOffTheWindowsThread) {
+  const std::string local = Pages(3, "local");
+  SavePage(m_tmp, "page.png", 40, 60);
+  Shell("cd '" + m_tmp.path() + "' && 7z a -tzip -mem=AES256 -psecret locked.zip page.png >/dev/null");
+  const std::string open = test::ZipArchive({{"1.png", Bytes(m_tmp / "page.png")}, {"2.png", Bytes(m_tmp / "page.png")}});
+  enum class Meanwhile { Nothing, OpenLocal, Close };
+  const struct {
+    Meanwhile meanwhile;
+    bool locked;
+    bool shown;
+  } cases[] = {{Meanwhile::Nothing, false, true}, {Meanwhile::Nothing, true, true},
+               {Meanwhile::OpenLocal, false, false}, {Meanwhile::Close, false, false}};
+  for (const auto& c : cases) {
+    MakeWindow();
+    ASSERT_EQ(OpenFolder(local), 0);
+    HeldServer server;
+    server.bytes = c.locked ? Bytes(m_tmp / "locked.zip") : open;
+    // The first block as a probe gets it: the directory at the end takes more.
+    const RemoteFileOptions blocks{.blockSize = 256};
+    HttpResponse first;
+    first.status = 206;
+    first.rangeHonoured = true;
+    first.totalSize = static_cast<std::int64_t>(server.bytes.size());
+    first.body = server.bytes.substr(0, blocks.blockSize);
+    RemoteBook book;
+    book.url = u"http://books.test/b.cbz";
+    book.file = RemoteFileOf({book.url, {}}, first, [&server](HttpRequest r) { return server.Answer(r); }, blocks).file;
+    ASSERT_TRUE(book.file);
+    m_passwords = {u"secret"};
+    m_passwordPrompts.clear();
+    m_debug.clear();
+    m_main->OpenRemoteBook(book);
+    Press(VK_LEFT);
+    EXPECT_EQ(Shown().first, 1) << "a key served meanwhile, the book on screen kept";
+    if (c.meanwhile == Meanwhile::OpenLocal) {
+      ASSERT_EQ(OpenFolder(local), 0);
+    }
+    if (c.meanwhile == Meanwhile::Close) Send(WM_DESTROY, 0, 0);
+    server.Open();
+    // The window's thread takes what the opening's sends it (a password to ask), then its result.
+    for (int i = 0; i < 200 && !m_main->OpeningsDone(std::chrono::milliseconds(10)); ++i) Send(WM_APP_OPENED, 0, 0);
+    ASSERT_TRUE(m_main->OpeningsDone(std::chrono::milliseconds(0)));
+    Send(WM_APP_OPENED, 0, 0);
+    EXPECT_EQ(m_main->book().remote, c.shown);
+    EXPECT_EQ(m_debug.find(u"Open Remote\r\n  URL : http://books.test/b.cbz") != std::u16string::npos, c.shown)
+        << Utf16ToUtf8(m_debug);
+    EXPECT_EQ(m_passwordPrompts.size(), c.locked ? 1u : 0u);
+    if (c.shown) {
+      EXPECT_EQ(m_main->firstImage().size.width, 40u) << "its first page";
+    }
+  }
 }
 
 }  // namespace
