@@ -21,11 +21,36 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:supp
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-run() {
+# Each build after the first is made at the lowest priority while the
+# tests of the one before run: those leave about a third of the cores idle
+# (tests that wait on a clock, a server or a window), which the build takes,
+# and at that priority it takes little from them. Its output is kept in a
+# file and shown only when it fails.
+configure() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -G Ninja -DVELMORA_WERROR=ON "$@"
-  cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+  cmake -S . -B "$dir" -G Ninja -DVELMORA_WERROR=ON "$@" >/dev/null
+}
+behind=
+build_behind() {
+  local log=$1; shift
+  # In a group of its own, so that a run stopped early stops it too.
+  setsid nice -n 19 "$@" >"$log" 2>&1 &
+  behind=$!
+  behind_log=$log
+}
+wait_behind() {
+  local status=0
+  wait "$behind" || status=$?
+  behind=
+  if ((status != 0)); then
+    cat "$behind_log" >&2
+    echo "the build above failed" >&2
+    exit 1
+  fi
+}
+trap 'if [[ -n $behind ]]; then kill -- -"$behind" 2>/dev/null || true; fi' EXIT
+tests() {
+  ctest --test-dir "$1" -j "$jobs" --output-on-failure --timeout 300 "${@:2}"
 }
 
 # The Release and sanitizer builds compile their sources in batches of 16
@@ -41,13 +66,20 @@ unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
 lines=(-DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
 
 echo "== Release build and tests"
-run build/release -DCMAKE_BUILD_TYPE=Release "${unity[@]}"
+configure build/release -DCMAKE_BUILD_TYPE=Release "${unity[@]}"
+cmake --build build/release -j "$jobs"
+configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF "${unity[@]}" "${lines[@]}"
+build_behind build/sanitize.log cmake --build build/sanitize -j "$jobs"
+tests build/release
 echo "== Sanitizer build (ASan + UBSan) and tests"
-run build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF "${unity[@]}" "${lines[@]}"
+wait_behind
+configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF "${lines[@]}"
+build_behind build/tsan.log cmake --build build/tsan -j "$jobs" --target thread_suites
+tests build/sanitize
 echo "== Thread sanitizer build and the tests of code that runs on threads"
-cmake -S . -B build/tsan -G Ninja -DVELMORA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON \
-  -DVELMORA_BENCH=OFF "${lines[@]}"
-cmake --build build/tsan -j "$jobs" --target thread_suites
-ctest --test-dir build/tsan -j "$jobs" -L threads --output-on-failure --timeout 300
+wait_behind
+build_behind build/fuzz.log tests/fuzz/run.sh --build
+tests build/tsan -L threads
 echo "== Fuzz targets over their corpora, then 3 s of new inputs each"
+wait_behind
 tests/fuzz/run.sh 3
