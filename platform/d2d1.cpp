@@ -150,6 +150,12 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
 
   void BeginDraw() override {
     if (m_painter) return;
+    // Made at the first frame of a size, not when the size is told: a
+    // window told its size before it shows has other work first.
+    if (m_frame.width() != m_width || m_frame.height() != m_height) {
+      m_frame = QImage(m_width, m_height, QImage::Format_ARGB32_Premultiplied);
+      m_frame.fill(Qt::black);
+    }
     m_painter = std::make_unique<QPainter>(&m_frame);
     m_painter->scale(m_dpiX / 96.0, m_dpiY / 96.0);  // drawing units are 1/96 inch
   }
@@ -169,10 +175,10 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
   }
 
   D2D1_SIZE_F GetSize() const override {
-    return {m_frame.width() * 96.0f / m_dpiX, m_frame.height() * 96.0f / m_dpiY};
+    return {m_width * 96.0f / m_dpiX, m_height * 96.0f / m_dpiY};
   }
   D2D1_SIZE_U GetPixelSize() const override {
-    return {static_cast<UINT>(m_frame.width()), static_cast<UINT>(m_frame.height())};
+    return {static_cast<UINT>(m_width), static_cast<UINT>(m_height)};
   }
   void GetDpi(float* dpiX, float* dpiY) const override {
     if (dpiX != nullptr) *dpiX = m_dpiX;
@@ -213,13 +219,13 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
  private:
   void Allocate(D2D1_SIZE_U size) {
     // A minimised window has no area; keep one pixel to draw into.
-    m_frame = QImage(static_cast<int>(size.width > 0 ? size.width : 1), static_cast<int>(size.height > 0 ? size.height : 1),
-                     QImage::Format_ARGB32_Premultiplied);
-    m_frame.fill(Qt::black);
+    m_width = static_cast<int>(size.width > 0 ? size.width : 1);
+    m_height = static_cast<int>(size.height > 0 ? size.height : 1);
   }
 
   HWND m_hwnd;
   float m_dpiX, m_dpiY;
+  int m_width = 1, m_height = 1;  // the frame's size in pixels, from the next frame on
   QImage m_frame;
   std::unique_ptr<QPainter> m_painter;
 };

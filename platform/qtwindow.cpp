@@ -767,7 +767,13 @@ bool g_translated = false;
 }  // namespace
 
 void SetUserSetting(const char16_t* key, const char16_t* name, DWORD value) {
-  UserSettings()->setValue(ToQt(key) + QStringLiteral("/") + ToQt(name), static_cast<uint>(value));
+  const std::unique_ptr<QSettings> settings = UserSettings();
+  const QString full = ToQt(key) + QStringLiteral("/") + ToQt(name);
+  // Unchanged, the file is not written again: the program sets this at
+  // every start, which then waited for the file to reach the disk.
+  bool ok = false;
+  if (settings->value(full).toUInt(&ok) == value && ok) return;
+  settings->setValue(full, static_cast<uint>(value));
 }
 
 int64_t GetUserSettingInteger(const char16_t* key, int64_t fallback) {
