@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string_view>
 
 #include "platform/text.h"
 #include "viewer/catalogue/CatalogueBrowsing.h"
@@ -45,6 +46,31 @@ std::u16string OriginText(std::u16string_view url) {
   if (portColon == std::u16string::npos || (bracket != std::u16string::npos && portColon < bracket))
     authority += scheme == u"https" ? u":443" : u":80";
   return scheme + u"://" + authority;
+}
+
+// The path of an address, from its first "/" after the host to its query
+// or fragment; empty when it has none.
+std::u16string_view PathOfAddress(std::u16string_view url) {
+  url = url.substr(0, url.find_first_of(u"?#"));
+  const std::size_t scheme = url.find(u"://");
+  const std::size_t root = scheme == std::u16string_view::npos ? scheme : url.find(u'/', scheme + 3);
+  return root == std::u16string_view::npos ? std::u16string_view{} : url.substr(root);
+}
+
+// How many whole segments two addresses' paths share from their start.
+std::size_t SharedPathSegments(std::u16string_view a, std::u16string_view b) {
+  std::u16string_view x = PathOfAddress(a), y = PathOfAddress(b);
+  std::size_t shared = 0;
+  while (!x.empty() && !y.empty()) {
+    x.remove_prefix(1);  // the "/" before each segment
+    y.remove_prefix(1);
+    const std::u16string_view segment = x.substr(0, x.find(u'/'));
+    if (segment != y.substr(0, y.find(u'/'))) break;
+    ++shared;
+    x.remove_prefix(segment.size());
+    y.remove_prefix(segment.size());
+  }
+  return shared;
 }
 
 }  // namespace
@@ -115,6 +141,17 @@ std::u16string RemoteBookName(std::u16string_view url) {
 bool SameWebOrigin(std::u16string_view a, std::u16string_view b) {
   const std::u16string origin = OriginText(a);
   return !origin.empty() && origin == OriginText(b);
+}
+
+const Catalogue* CatalogueOfAddress(const std::vector<Catalogue>& kept, std::u16string_view url) {
+  const Catalogue* best = nullptr;
+  std::size_t bestShared = 0;
+  for (const Catalogue& catalogue : kept) {
+    if (catalogue.user.empty() || !SameWebOrigin(catalogue.url, url)) continue;
+    const std::size_t shared = SharedPathSegments(catalogue.url, url);
+    if (best == nullptr || shared > bestShared) best = &catalogue, bestShared = shared;
+  }
+  return best;
 }
 
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "viewer/catalogue/Catalogue.h"
 #include "viewer/catalogue/OpdsFeed.h"
 #include "viewer/catalogue/RemoteFile.h"
 
@@ -53,6 +54,12 @@ std::u16string RemoteBookName(std::u16string_view url);
 // Whether two http(s) addresses share scheme, host and port: a
 // catalogue's credentials go to its own books only.
 bool SameWebOrigin(std::u16string_view a, std::u16string_view b);
+
+// The kept catalogue whose user name and password go with requests for
+// `url`: one with a user name on the address's origin, among several the
+// one whose URL shares the most leading path segments with the address
+// (the first listed among equals); null when none is.
+const Catalogue* CatalogueOfAddress(const std::vector<Catalogue>& kept, std::u16string_view url);
 
 // The place the reader left a remote book at.
 struct RemotePlace {

@@ -96,6 +96,10 @@ class CMainWindow : public CWindowImpl {
   void OpenAddress(const std::u16string& url) {
     if (m_addressOpener) m_addressOpener(url);
   }
+  // The credentials for requests to `url`: the user name of the catalogue
+  // kept for its origin (CatalogueOfAddress) and its password, read from
+  // the secret store now; none when no catalogue with a user name is there.
+  std::optional<HttpCredentials> CredentialsForAddress(const std::u16string& url);
   // Work that waits on a server: `job` runs on a thread of its own, what it
   // returns on the window's thread, unless another book or address was
   // opened meanwhile or the window closed: then it is dropped.

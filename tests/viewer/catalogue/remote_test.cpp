@@ -1,8 +1,10 @@
 // A remote file over a server in memory that counts what it is asked,
-// and the remote books' names, origins and remembered places.
+// and the remote books' names, origins, credentials and remembered places.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "viewer/catalogue/PseBook.h"
 #include "viewer/catalogue/RemoteBook.h"
@@ -85,6 +87,32 @@ TEST(RemoteBook, NamesOriginsAndPlaces) {
   records.push_back(u"not a place");
   records.push_back(u"file:///etc/passwd\t1\t");
   EXPECT_EQ(RemotePlacesFromRecords(records), places);
+}
+
+// Whose password goes with an address: a catalogue with a user name on its
+// very origin, the one sharing the longest path with it among several.
+TEST(RemoteBook, AnAddressTakesTheCredentialsOfItsOriginsCatalogue) {
+  const std::vector<Catalogue> kept = {{u"calibre", u"http://h:8080/opds", u"ann"},
+                                       {u"All of Komga", u"https://k.example/opds", u"bob"},
+                                       {u"Komga", u"https://k.example/opds/v1.2/catalog", u"cy"},
+                                       {u"Public", u"https://k.example/opds/v1.2/catalog/public", u""}};
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"http://h:8080/get/cbz/1/lib", u"calibre"},
+      {u"http://h:8081/opds", nullptr},  // another port
+      {u"https://h:8080/opds", nullptr},  // another scheme
+      {u"http://h/opds", nullptr},       // port 80
+      {u"https://k.example/opds/v1.2/books/7/file", u"Komga"},
+      {u"https://k.example:443/opds/v1.2/catalog/public/x", u"Komga"},  // the one without a user name sends none
+      {u"https://k.example/opds/books/7", u"All of Komga"},
+      {u"https://k.example/api/v1/books/7/file", u"All of Komga"},  // none shares a path: the first
+      {u"https://k.example@evil.example/opds/v1.2/catalog", nullptr},
+  };
+  for (const auto& [url, name] : cases) {
+    const Catalogue* found = CatalogueOfAddress(kept, url);
+    const std::u16string expected = name == nullptr ? u"none" : name;
+    EXPECT_EQ(found == nullptr ? std::u16string(u"none") : found->name, expected)
+        << std::string(url, url + std::char_traits<char16_t>::length(url));
+  }
 }
 
 TEST(StreamedPages, EachNameFetchesItsPageAtTheWidthGiven) {
