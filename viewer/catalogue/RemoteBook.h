@@ -66,15 +66,21 @@ struct RemotePlace {
   std::u16string url;
   int32_t index = 0;      // the page, from 0
   std::u16string page;    // its path in the archive: found again by name first
+  // A book streamed page by page, whose URL is its page template: how many
+  // pages it has and what it is called, which the template does not say,
+  // so that it opens again from the places alone. 0 for an archive.
+  int32_t count = 0;
+  std::u16string title{};
   bool operator==(const RemotePlace&) const = default;
 };
 
 inline constexpr std::size_t kMaxRemotePlaces = 20;
 
 // The places as the settings file keeps them (one text each: URL, index,
-// page, between tabs), the latest last; what does not read is dropped.
+// page, between tabs, and for a streamed book its page count and title
+// after them), the latest last; what does not read is dropped.
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records);
 std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>& places);
 // `place` made the latest, its URL's older place gone, the oldest beyond
-// kMaxRemotePlaces dropped.
-void NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place);
+// kMaxRemotePlaces dropped; false when it was the latest already.
+bool NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place);

@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
     window->SetAddressOpener([&window, &addresses](const std::u16string& url) {
       window->OpenLater(addresses->Opening(url, window->CredentialsForAddress(url)));
     });
+    window->SetRemoteFetch(fetch);
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
       std::optional<HttpCredentials> credentials;
       if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};
