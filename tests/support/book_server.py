@@ -9,9 +9,12 @@ itself after --seconds. Prints its port on the first line of its output.
 Under /pse/ it serves an OPDS feed with one entry streamed page by page
 (OPDS Page Streaming Extension 1.2): /pse/feed.xml, and the pages of the
 folder's images in name order at /pse/page/{pageNumber}?width={maxWidth},
-each sent with a stated type of image/jpeg whatever it is.
+each sent with a stated type of image/jpeg whatever it is. With --user
+USER:PASSWORD, those ask for that password (HTTP Basic), and a request
+without it is refused with 401 and logged as "refused PATH".
 """
 import argparse
+import base64
 import http.server
 import os
 import re
@@ -31,6 +34,7 @@ def main():
     parser.add_argument("--seconds", type=float, default=60)
     parser.add_argument("--last-read", type=int, default=0)
     parser.add_argument("--delay", type=float, default=0)
+    parser.add_argument("--user", help="USER:PASSWORD asked for under /pse/")
     parser.add_argument("--log", help="a file each request is written to: path, range, bytes sent")
     args = parser.parse_args()
     folder = os.path.abspath(args.folder)
@@ -54,6 +58,14 @@ def main():
 
         def do_GET(self):
             url = urllib.parse.urlsplit(self.path)
+            if url.path.startswith("/pse/") and args.user and \
+                    self.headers.get("Authorization") != "Basic " + base64.b64encode(args.user.encode()).decode():
+                if log:
+                    log.write("refused %s\n" % self.path)
+                self.send_response(401)
+                self.send_header("WWW-Authenticate", 'Basic realm="books"')
+                self.send_header("Content-Length", "0")
+                return self.end_headers()
             if url.path == "/pse/feed.xml":
                 return self.send(200, self.feed(), TYPES[".xml"])
             match = re.fullmatch(r"/pse/page/(\d+)", url.path)

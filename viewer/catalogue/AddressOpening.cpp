@@ -14,15 +14,17 @@ CAddressOpening::CAddressOpening(BlockingFetch fetch, AddressTargets targets, st
 
 CAddressOpening::~CAddressOpening() = default;
 
-std::function<std::function<void()>()> CAddressOpening::Opening(const std::u16string& url) {
-  return [this, fetch = m_fetch, url]() -> std::function<void()> {
-    auto probe = std::make_shared<WebAddressProbe>(ProbeWebAddress(RemoteAddress{url, std::nullopt}, fetch));
-    return [this, url, probe] { Finish(url, std::move(*probe)); };
+std::function<std::function<void()>()> CAddressOpening::Opening(const std::u16string& url,
+                                                                std::optional<HttpCredentials> credentials) {
+  return [this, fetch = m_fetch, url, credentials = std::move(credentials)]() -> std::function<void()> {
+    auto probe = std::make_shared<WebAddressProbe>(ProbeWebAddress(RemoteAddress{url, credentials}, fetch));
+    return [this, url, probe, credentials] { Finish(url, std::move(*probe), credentials); };
   };
 }
 
-void CAddressOpening::Finish(const std::u16string& url, WebAddressProbe probe) {
-  if (probe.kind == WebAddressKind::Catalogue) return m_targets.browse(url);
+void CAddressOpening::Finish(const std::u16string& url, WebAddressProbe probe,
+                             const std::optional<HttpCredentials>& credentials) {
+  if (probe.kind == WebAddressKind::Catalogue) return m_targets.browse(url, credentials);
   if (probe.kind == WebAddressKind::Book && !probe.opening.file) {
     // Its server sends it only whole: kept in the book cache, as a
     // catalogue's book is, and opened from there.
@@ -34,7 +36,7 @@ void CAddressOpening::Finish(const std::u16string& url, WebAddressProbe probe) {
     const std::u16string name = BookFileName(entry, link);
     if (const auto cached = CachedBook(m_bookFolder, name)) return m_targets.openFile(cached->u16string());
     if (!m_downloads) m_downloads = std::make_unique<HttpClient>();
-    DownloadBook(*m_downloads, BookDownloadRequest{url, std::nullopt, m_bookFolder, name, kMaxBookBytes},
+    DownloadBook(*m_downloads, BookDownloadRequest{url, credentials, m_bookFolder, name, kMaxBookBytes},
                  [](std::int64_t, std::int64_t) {},
                  [this, url](const std::filesystem::path& book, const std::u16string& why) {
                    if (book.empty()) return m_targets.say(url, why);
@@ -48,5 +50,6 @@ void CAddressOpening::Finish(const std::u16string& url, WebAddressProbe probe) {
   book.url = url;
   book.title = RemoteBookName(url);
   book.count = probe.opening.count;
+  book.credentials = credentials;
   m_targets.openRemote(book);
 }

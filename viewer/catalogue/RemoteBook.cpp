@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
 
 #include "platform/text.h"
 #include "viewer/catalogue/CatalogueBrowsing.h"
 #include "viewer/catalogue/OpdsFeed.h"
+#include "viewer/catalogue/PseBook.h"
 #include "viewer/catalogue/Url.h"
 
 namespace {
@@ -45,6 +50,40 @@ std::u16string OriginText(std::u16string_view url) {
   if (portColon == std::u16string::npos || (bracket != std::u16string::npos && portColon < bracket))
     authority += scheme == u"https" ? u":443" : u":80";
   return scheme + u"://" + authority;
+}
+
+// The path of an address, from its first "/" after the host to its query
+// or fragment; empty when it has none.
+std::u16string_view PathOfAddress(std::u16string_view url) {
+  url = url.substr(0, url.find_first_of(u"?#"));
+  const std::size_t scheme = url.find(u"://");
+  const std::size_t root = scheme == std::u16string_view::npos ? scheme : url.find(u'/', scheme + 3);
+  return root == std::u16string_view::npos ? std::u16string_view{} : url.substr(root);
+}
+
+// How many whole segments two addresses' paths share from their start.
+std::size_t SharedPathSegments(std::u16string_view a, std::u16string_view b) {
+  std::u16string_view x = PathOfAddress(a), y = PathOfAddress(b);
+  std::size_t shared = 0;
+  while (!x.empty() && !y.empty()) {
+    x.remove_prefix(1);  // the "/" before each segment
+    y.remove_prefix(1);
+    const std::u16string_view segment = x.substr(0, x.find(u'/'));
+    if (segment != y.substr(0, y.find(u'/'))) break;
+    ++shared;
+    x.remove_prefix(segment.size());
+    y.remove_prefix(segment.size());
+  }
+  return shared;
+}
+
+// A whole decimal number from `low` to `high`, else none.
+std::optional<int32_t> DecimalBetween(std::u16string_view text, int32_t low, int32_t high) {
+  const std::string digits = Utf16ToUtf8(text);
+  int32_t value = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+  if (error != std::errc{} || end != digits.data() + digits.size() || value < low || value > high) return std::nullopt;
+  return value;
 }
 
 }  // namespace
@@ -117,19 +156,42 @@ bool SameWebOrigin(std::u16string_view a, std::u16string_view b) {
   return !origin.empty() && origin == OriginText(b);
 }
 
+const Catalogue* CatalogueOfAddress(const std::vector<Catalogue>& kept, std::u16string_view url) {
+  const Catalogue* best = nullptr;
+  std::size_t bestShared = 0;
+  for (const Catalogue& catalogue : kept) {
+    if (catalogue.user.empty() || !SameWebOrigin(catalogue.url, url)) continue;
+    const std::size_t shared = SharedPathSegments(catalogue.url, url);
+    if (best == nullptr || shared > bestShared) best = &catalogue, bestShared = shared;
+  }
+  return best;
+}
+
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records) {
   std::vector<RemotePlace> places;
-  for (const std::u16string& record : records) {
-    const std::size_t first = record.find(u'\t');
-    const std::size_t second = first == std::u16string::npos ? first : record.find(u'\t', first + 1);
-    if (second == std::u16string::npos) continue;
+  for (const std::u16string_view record : records) {
+    // URL, index, page; a streamed book's count and title after them (the
+    // title last, as it may hold anything but a tab).
+    std::u16string_view fields[5];
+    std::size_t n = 0, from = 0;
+    for (; n < 4; ++n) {
+      const std::size_t tab = record.find(u'\t', from);
+      if (tab == std::u16string_view::npos) break;
+      fields[n] = record.substr(from, tab - from);
+      from = tab + 1;
+    }
+    fields[n++] = record.substr(from);
+    if (n != 3 && n != 5) continue;
     RemotePlace place;
-    place.url = record.substr(0, first);
-    const std::string index = Utf16ToUtf8(record.substr(first + 1, second - first - 1));
-    const auto [end, error] = std::from_chars(index.data(), index.data() + index.size(), place.index);
-    if (error != std::errc{} || end != index.data() + index.size() || place.index < 0 || !IsWebUrl(place.url))
-      continue;
-    place.page = record.substr(second + 1);
+    place.url = fields[0];
+    place.page = fields[2];
+    const std::optional<int32_t> index = DecimalBetween(fields[1], 0, std::numeric_limits<int32_t>::max());
+    const std::optional<int32_t> count =
+        n == 5 ? DecimalBetween(fields[3], 1, kMaxStreamedPages) : std::optional<int32_t>(0);
+    if (!index || !count || !IsWebUrl(place.url)) continue;
+    place.index = *index;
+    place.count = *count;
+    if (n == 5) place.title = fields[4];
     NoteRemotePlace(places, std::move(place));
   }
   return places;
@@ -137,16 +199,25 @@ std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16strin
 
 std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>& places) {
   std::vector<std::u16string> records;
-  for (const RemotePlace& place : places)
-    records.push_back(place.url + u'\t' + Utf8ToUtf16(std::to_string(place.index)) + u'\t' + place.page);
+  for (const RemotePlace& place : places) {
+    std::u16string record = place.url + u'\t' + Utf8ToUtf16(std::to_string(place.index)) + u'\t' + place.page;
+    // An archive's record stays as it always was.
+    if (place.count > 0) record += u'\t' + Utf8ToUtf16(std::to_string(place.count)) + u'\t' + place.title;
+    records.push_back(std::move(record));
+  }
   return records;
 }
 
-void NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place) {
-  // A tab would split the record: such a page is found by its number alone.
+bool NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place) {
+  // A tab would split the record: such a page is found by its number alone,
+  // such a title keeps a space in its place.
   if (place.page.find(u'\t') != std::u16string::npos) place.page.clear();
+  std::replace(place.title.begin(), place.title.end(), u'\t', u' ');
+  if (place.count <= 0) place.title.clear();
+  if (!places.empty() && places.back() == place) return false;
   std::erase_if(places, [&](const RemotePlace& kept) { return kept.url == place.url; });
   places.push_back(std::move(place));
   if (places.size() > kMaxRemotePlaces)
     places.erase(places.begin(), places.begin() + static_cast<std::ptrdiff_t>(places.size() - kMaxRemotePlaces));
+  return true;
 }

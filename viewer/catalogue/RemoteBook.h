@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "viewer/catalogue/Catalogue.h"
 #include "viewer/catalogue/OpdsFeed.h"
 #include "viewer/catalogue/RemoteFile.h"
 
@@ -54,20 +55,32 @@ std::u16string RemoteBookName(std::u16string_view url);
 // catalogue's credentials go to its own books only.
 bool SameWebOrigin(std::u16string_view a, std::u16string_view b);
 
+// The kept catalogue whose user name and password go with requests for
+// `url`: one with a user name on the address's origin, among several the
+// one whose URL shares the most leading path segments with the address
+// (the first listed among equals); null when none is.
+const Catalogue* CatalogueOfAddress(const std::vector<Catalogue>& kept, std::u16string_view url);
+
 // The place the reader left a remote book at.
 struct RemotePlace {
   std::u16string url;
   int32_t index = 0;      // the page, from 0
   std::u16string page;    // its path in the archive: found again by name first
+  // A book streamed page by page, whose URL is its page template: how many
+  // pages it has and what it is called, which the template does not say,
+  // so that it opens again from the places alone. 0 for an archive.
+  int32_t count = 0;
+  std::u16string title{};
   bool operator==(const RemotePlace&) const = default;
 };
 
 inline constexpr std::size_t kMaxRemotePlaces = 20;
 
 // The places as the settings file keeps them (one text each: URL, index,
-// page, between tabs), the latest last; what does not read is dropped.
+// page, between tabs, and for a streamed book its page count and title
+// after them), the latest last; what does not read is dropped.
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records);
 std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>& places);
 // `place` made the latest, its URL's older place gone, the oldest beyond
-// kMaxRemotePlaces dropped.
-void NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place);
+// kMaxRemotePlaces dropped; false when it was the latest already.
+bool NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place);

@@ -156,12 +156,14 @@ void CCatalogues::Remove(std::size_t row) {
   if (!SecretKeyInUse(m_list, key)) m_secrets.DeleteSecret(key);
 }
 
-OpenedCatalogue CCatalogues::Opened(std::size_t row) {
-  if (row >= m_list.size()) return {};
-  OpenedCatalogue opened{m_list[row], {}};
-  const SecretResult secret = m_secrets.ReadSecret(SecretKeyOf(opened.catalogue));
-  if (secret.status == SecretStatus::Done) opened.password = secret.value;
+std::u16string KeptPassword(SecretStore& secrets, const Catalogue& catalogue) {
+  const SecretResult secret = secrets.ReadSecret(SecretKeyOf(catalogue));
   if (secret.status == SecretStatus::Failed)
     OutputDebugStringW((u"Catalogue Password Not Read : " + secret.reason + u"\r\n").c_str());
-  return opened;
+  return secret.status == SecretStatus::Done ? secret.value : std::u16string();
+}
+
+OpenedCatalogue CCatalogues::Opened(std::size_t row) {
+  if (row >= m_list.size()) return {};
+  return OpenedCatalogue{m_list[row], KeptPassword(m_secrets, m_list[row])};
 }

@@ -23,6 +23,10 @@ struct OpenedCatalogue {
   std::u16string password;  // empty when none is kept or it could not be read
 };
 
+// The password kept for `catalogue`; empty when none is kept or it could
+// not be read (which a debug line says).
+std::u16string KeptPassword(SecretStore& secrets, const Catalogue& catalogue);
+
 // Why a catalogue cannot be kept, in the user's language.
 std::u16string CatalogueProblemText(CatalogueProblem problem);
 // The dialog's words, in the user's language.

@@ -109,7 +109,7 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
   if (!m_book.info || InfoLines(*m_book.info).empty()) EnableMenuItem(popup, IDM_BOOK_INFO, MF_GRAYED);
   if (m_info) CheckMenuItem(menu, IDM_BOOK_INFO, MF_CHECKED);
   const std::vector<HistoryEntry>& books = m_profile.history.Entries();
-  const std::vector<std::u16string> remote = RemoteHistory();
+  const std::vector<RemotePlace> remote = RemoteHistory();
   if (!books.empty() || !remote.empty()) {
     HMENU history = GetSubMenu(popup, kHistoryPosition);
     DeleteMenu(history, 0, MF_BYPOSITION);
@@ -123,7 +123,7 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
     };
     for (std::size_t i = 0; i < books.size(); ++i) add(books[i].name, IDM_HISTORY_FIRST + static_cast<UINT>(i), i);
     for (std::size_t i = 0; i < remote.size(); ++i)
-      add(remote[i], IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
+      add(remote[i].url, IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
   }
   // Off every monitor, x is brought into the nearest work area.
   if (MonitorFromPoint(at, MONITOR_DEFAULTTONULL) == nullptr) {
@@ -289,13 +289,29 @@ void CMainWindow::AskForPage() {
     GoToPage(number);
 }
 
-std::vector<std::u16string> CMainWindow::RemoteHistory() {
-  // The latest first; a streamed book's template is no address to open.
-  std::vector<std::u16string> urls;
+std::vector<RemotePlace> CMainWindow::RemoteHistory() {
+  // The latest first; a streamed book kept without its page count (before
+  // it was kept) has a template and no address to open.
+  std::vector<RemotePlace> shown;
   const std::vector<RemotePlace>& places = RemotePlaces();
   for (auto place = places.rbegin(); place != places.rend(); ++place)
-    if (place->url.find(u"{pageNumber}") == std::u16string::npos) urls.push_back(place->url);
-  return urls;
+    if (place->count > 0 || place->url.find(u"{pageNumber}") == std::u16string::npos) shown.push_back(*place);
+  return shown;
+}
+
+void CMainWindow::OpenRemotePlace(const RemotePlace& place) {
+  // An archive is asked again what it is, and opened at its remembered page.
+  if (place.count <= 0) return OpenAddress(place.url);
+  // A streamed book needs no asking: its pages are fetched by their
+  // numbers, as wide as the window is now, and it opens at its place.
+  if (!m_remoteFetch) return;
+  RemoteBook book;
+  book.url = place.url;
+  book.title = place.title.empty() ? RemoteBookName(place.url) : place.title;
+  book.stream = PseStream{place.url, place.count, std::nullopt, {}};
+  book.credentials = CredentialsForAddress(place.url);
+  book.fetch = m_remoteFetch;
+  OpenRemoteBook(book);
 }
 
 void CMainWindow::OnCommand(UINT id) {
@@ -304,9 +320,8 @@ void CMainWindow::OnCommand(UINT id) {
     return;
   }
   if (id >= IDM_REMOTE_HISTORY_FIRST && id < IDM_REMOTE_HISTORY_FIRST + kMaxRemotePlaces) {
-    // Asked again what it is, and opened at its remembered page.
-    const std::vector<std::u16string> remote = RemoteHistory();
-    if (const std::size_t i = id - IDM_REMOTE_HISTORY_FIRST; i < remote.size()) OpenAddress(remote[i]);
+    const std::vector<RemotePlace> remote = RemoteHistory();
+    if (const std::size_t i = id - IDM_REMOTE_HISTORY_FIRST; i < remote.size()) OpenRemotePlace(remote[i]);
     return;
   }
   Perform(ActionOfCommand(id));  // the manual and anything else: nothing

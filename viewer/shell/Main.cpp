@@ -171,15 +171,22 @@ int main(int argc, char** argv) {
     // catalogue is browsed, a book on a server that honours range requests
     // read in place, one sent only whole downloaded first.
     addresses = std::make_unique<CAddressOpening>(
-        fetch, AddressTargets{.browse = [browser](const std::u16string& url) { browser().Open(url); },
+        fetch, AddressTargets{.browse = [browser](const std::u16string& url,
+                                                  const std::optional<HttpCredentials>& credentials) {
+                                browser().Open(url, credentials);
+                              },
                               .openFile = [&window](const std::u16string& path) { window->OpenFile(path.c_str()); },
                               .openRemote = [&window](const RemoteBook& book) { window->OpenRemoteBook(book); },
                               .say = [](const std::u16string& url, const std::u16string& why) {
                                 std::fprintf(stderr, "velmora: %s: %s\n", Utf16ToUtf8(url).c_str(),
                                              Utf16ToUtf8(why).c_str());
                               }});
-    window->SetAddressOpener(
-        [&window, &addresses](const std::u16string& url) { window->OpenLater(addresses->Opening(url)); });
+    // With the password of the catalogue kept for its origin, read when the
+    // address is given.
+    window->SetAddressOpener([&window, &addresses](const std::u16string& url) {
+      window->OpenLater(addresses->Opening(url, window->CredentialsForAddress(url)));
+    });
+    window->SetRemoteFetch(fetch);
     window->SetCatalogueOpener([browser](const OpenedCatalogue& opened) {
       std::optional<HttpCredentials> credentials;
       if (!opened.catalogue.user.empty()) credentials = HttpCredentials{opened.catalogue.user, opened.password};

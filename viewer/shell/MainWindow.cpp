@@ -26,6 +26,16 @@ void CMainWindow::ShowCatalogues() {
   Invalidate();
 }
 
+std::optional<HttpCredentials> CMainWindow::CredentialsForAddress(const std::u16string& url) {
+  const std::vector<Catalogue> kept = LoadCatalogues();
+  const Catalogue* catalogue = CatalogueOfAddress(kept, url);
+  if (catalogue == nullptr) return std::nullopt;
+  // The store is asked only for an address of a catalogue's: a start, or an
+  // address of no catalogue's, asks no keychain anything.
+  if (!m_secrets) m_secrets = std::make_unique<SecretStore>();
+  return HttpCredentials{catalogue->user, KeptPassword(*m_secrets, *catalogue)};
+}
+
 CMainWindow::~CMainWindow() {
   // Pages and pictures go before the device objects they were made on.
   m_pages.Reset();

@@ -96,6 +96,13 @@ class CMainWindow : public CWindowImpl {
   void OpenAddress(const std::u16string& url) {
     if (m_addressOpener) m_addressOpener(url);
   }
+  // The credentials for requests to `url`: the user name of the catalogue
+  // kept for its origin (CatalogueOfAddress) and its password, read from
+  // the secret store now; none when no catalogue with a user name is there.
+  std::optional<HttpCredentials> CredentialsForAddress(const std::u16string& url);
+  // What reads a streamed book picked from the history (none: such an entry
+  // does nothing).
+  void SetRemoteFetch(BlockingFetch fetch) { m_remoteFetch = std::move(fetch); }
   // Work that waits on a server: `job` runs on a thread of its own, what it
   // returns on the window's thread, unless another book or address was
   // opened meanwhile or the window closed: then it is dropped.
@@ -369,8 +376,11 @@ class CMainWindow : public CWindowImpl {
   std::vector<RemotePlace>& RemotePlaces();
   // Written after the frame, as the profile's history is.
   void SaveRemotePlaces();
-  // The addresses of the remote books in the history menu, the latest first.
-  std::vector<std::u16string> RemoteHistory();
+  // The remote books in the history menu, the latest first: those to ask
+  // again what they are by their address, and the streamed ones kept with
+  // what opens them again.
+  std::vector<RemotePlace> RemoteHistory();
+  void OpenRemotePlace(const RemotePlace& place);
   static constexpr char16_t kRemotePlacesKey[] = u"remote/places";
   // The opener, asking for the passwords of locked archives over the window.
   CBookOpener Opener();
@@ -449,6 +459,7 @@ class CMainWindow : public CWindowImpl {
   std::unique_ptr<SecretStore> m_secrets;
   std::function<void(const OpenedCatalogue&)> m_catalogueOpener;
   std::function<void(const std::u16string& url)> m_addressOpener;
+  BlockingFetch m_remoteFetch;
   // The latest opening that waits on a server, and those it dropped.
   CRemoteOpenings m_openings{[this] { return PostMessageW(m_hWnd, WM_APP_OPENED, 0, 0) != FALSE; }};
   std::u16string m_catalogueNotice;  // said over the pages until its timer runs out

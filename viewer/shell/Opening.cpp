@@ -154,11 +154,13 @@ void CMainWindow::NoteShown(int32_t page, const std::u16string& path) {
     if (m_profile.NoteHistory(m_book.source, page, path)) m_historyUnsaved = true;
     return;
   }
-  std::vector<RemotePlace>& places = RemotePlaces();
-  const RemotePlace place{m_book.source, page, path};
-  if (!places.empty() && places.back() == place) return;
-  NoteRemotePlace(places, place);
-  m_remotePlacesUnsaved = true;
+  RemotePlace place{m_book.source, page, path};
+  // A streamed book's template alone does not open it again.
+  if (m_remote.stream) {
+    place.count = m_remote.stream->count;
+    place.title = m_remote.title;
+  }
+  if (NoteRemotePlace(RemotePlaces(), std::move(place))) m_remotePlacesUnsaved = true;
 }
 
 void CMainWindow::OpenRemoteBook(const RemoteBook& remote) { OpenRemoteBookAt(remote, Start{}); }

@@ -1,8 +1,11 @@
 // A remote file over a server in memory that counts what it is asked,
-// and the remote books' names, origins and remembered places.
+// and the remote books' names, origins, credentials and remembered places.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "viewer/catalogue/PseBook.h"
 #include "viewer/catalogue/RemoteBook.h"
@@ -85,6 +88,62 @@ TEST(RemoteBook, NamesOriginsAndPlaces) {
   records.push_back(u"not a place");
   records.push_back(u"file:///etc/passwd\t1\t");
   EXPECT_EQ(RemotePlacesFromRecords(records), places);
+}
+
+// Records as the settings file keeps them, those written before streamed
+// books were kept whole among them: what each reads as, and what is
+// written back.
+TEST(RemoteBook, PlacesReadFromTheirRecordsAndBack) {
+  struct Case {
+    std::u16string record;
+    std::optional<RemotePlace> place;  // none: dropped
+    std::u16string again;              // empty: the record itself
+  };
+  const std::u16string stream = u"https://h/p/{pageNumber}?w={maxWidth}";
+  const Case cases[] = {
+      {u"https://h/a.cbz\t3\t/p4.png", RemotePlace{u"https://h/a.cbz", 3, u"/p4.png"}, {}},
+      {stream + u"\t2\t/000003\t12\t\u6c38\u9060", RemotePlace{stream, 2, u"/000003", 12, u"\u6c38\u9060"}, {}},
+      {stream + u"\t0\t/000001\t5\t", RemotePlace{stream, 0, u"/000001", 5, u""}, {}},
+      {stream + u"\t1\t/000002\t5\tA\tB", RemotePlace{stream, 1, u"/000002", 5, u"A B"},
+       stream + u"\t1\t/000002\t5\tA B"},
+      {stream + u"\t1\t/000002\t0\tNo pages", std::nullopt, {}},
+      {stream + u"\t1\t/000002\t100001\tToo many", std::nullopt, {}},
+      {stream + u"\t1\t/000002\t5", std::nullopt, {}},
+  };
+  for (const Case& c : cases) {
+    const std::vector<RemotePlace> read = RemotePlacesFromRecords({c.record});
+    const std::string shown(c.record.begin(), c.record.end());
+    ASSERT_EQ(read.size(), c.place ? 1u : 0u) << shown;
+    if (!c.place) continue;
+    EXPECT_EQ(read.front(), *c.place) << shown;
+    EXPECT_EQ(RecordsOfRemotePlaces(read), std::vector{c.again.empty() ? c.record : c.again}) << shown;
+  }
+}
+
+// Whose password goes with an address: a catalogue with a user name on its
+// very origin, the one sharing the longest path with it among several.
+TEST(RemoteBook, AnAddressTakesTheCredentialsOfItsOriginsCatalogue) {
+  const std::vector<Catalogue> kept = {{u"calibre", u"http://h:8080/opds", u"ann"},
+                                       {u"All of Komga", u"https://k.example/opds", u"bob"},
+                                       {u"Komga", u"https://k.example/opds/v1.2/catalog", u"cy"},
+                                       {u"Public", u"https://k.example/opds/v1.2/catalog/public", u""}};
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"http://h:8080/get/cbz/1/lib", u"calibre"},
+      {u"http://h:8081/opds", nullptr},  // another port
+      {u"https://h:8080/opds", nullptr},  // another scheme
+      {u"http://h/opds", nullptr},       // port 80
+      {u"https://k.example/opds/v1.2/books/7/file", u"Komga"},
+      {u"https://k.example:443/opds/v1.2/catalog/public/x", u"Komga"},  // the one without a user name sends none
+      {u"https://k.example/opds/books/7", u"All of Komga"},
+      {u"https://k.example/api/v1/books/7/file", u"All of Komga"},  // none shares a path: the first
+      {u"https://k.example@evil.example/opds/v1.2/catalog", nullptr},
+  };
+  for (const auto& [url, name] : cases) {
+    const Catalogue* found = CatalogueOfAddress(kept, url);
+    const std::u16string expected = name == nullptr ? u"none" : name;
+    EXPECT_EQ(found == nullptr ? std::u16string(u"none") : found->name, expected)
+        << std::string(url, url + std::char_traits<char16_t>::length(url));
+  }
 }
 
 TEST(StreamedPages, EachNameFetchesItsPageAtTheWidthGiven) {

@@ -5,9 +5,11 @@
 # settings, never in the profile, and the book opens there again, from the
 # command line and from the history menu. A catalogue entry streamed page
 # by page opens at the page the server says was read last, its pages asked
-# for as wide as the window. A book whose server sends it only whole is
-# downloaded into the book cache and opens from there. A server slow to
-# answer does not keep the window from closing.
+# for as wide as the window, with the password of the catalogue kept for
+# that server, and opens again from the history menu in a new run, at the
+# place left, with that password still. A book whose server sends it only
+# whole is downloaded into the book cache and opens from there. A server
+# slow to answer does not keep the window from closing.
 #   e2e_remote.sh path/to/velmora path/to/book_server.py
 set -euo pipefail
 work=$(mktemp -d)
@@ -27,13 +29,19 @@ serve() {  # serve VELMORA SERVER FOLDER [options]: the server in the background
   for _ in $(seq 50); do port=$(head -n 1 "$work/port") && [ -n "$port" ] && return 0; sleep 0.1; done
   echo "the server did not start"; exit 1
 }
-serve "$1" "$2" served --last-read 4
+serve "$1" "$2" served --last-read 4 --user ann:s3cr3t
 url="http://127.0.0.1:$port/My%20Book.cbz"
+# The server's catalogue kept, its password in the secrets file.
+mkdir -p "$work/config/velmora" && chmod 700 "$work/config/velmora"
+printf '[catalogues]\nlist\\1\\value=Books\\thttp://127.0.0.1:%s/pse/feed.xml\\tann\nlist\\size=1\n' "$port" \
+  > "$work/config/velmora/velmora.conf"
+(umask 077 && printf 'http://127.0.0.1:%s/pse/feed.xml ann\ts3cr3t\n' "$port" \
+  > "$work/config/velmora/catalogue-secrets")
 
 cat > "$work/inside.sh" <<'INSIDE'
 set -euo pipefail
 velmora=$1; url=$2; work=$3; feed=$4
-export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache LANG=C.UTF-8
+export XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache LANG=C.UTF-8 VELMORA_SECRETS=file
 unset LANGUAGE LC_ALL LC_MESSAGES
 start() {
   QT_QPA_PLATFORM=xcb "$velmora" "$@" 2> "$work/debug.log" &
@@ -65,19 +73,6 @@ expect_index "reopened" 4
 kill -TERM "$pid"
 wait "$pid"
 
-# Without a path: the history menu holds its address, and opens it there.
-start
-window=$(xdotool search --sync --onlyvisible --name "Velmora" | head -n 1)
-sleep 0.5
-xdotool mousemove --window "$window" 40 300 click 3
-sleep 0.5
-xdotool key Down Down Down Right Return  # Open File, Open Directory, History > first entry
-wait_for_shows 1
-expect_index "reopened from the history" 4
-grep -q "^  URL : $url" "$work/debug.log" || { echo "not opened as a remote book"; cat "$work/debug.log"; exit 1; }
-kill -TERM "$pid"
-wait "$pid"
-
 # A book streamed page by page from the catalogue's window: Enter on its entry.
 start "$feed"
 browser=$(xdotool search --sync --onlyvisible --name "Streamed" | head -n 1)
@@ -89,10 +84,32 @@ grep -q "^Open Stream" "$work/debug.log" || { echo "not streamed:"; cat "$work/d
 expect_index "streamed" 4
 kill -TERM "$pid"
 wait "$pid"
+
+# Without a path: the history menu holds both, the latest first, and each
+# opens at its place: the streamed book, titled as before, then the archive.
+start
+window=$(xdotool search --sync --onlyvisible --name "Velmora" | head -n 1)
+sleep 0.5
+xdotool mousemove --window "$window" 40 300 click 3
+sleep 0.5
+xdotool key Down Down Down Right Return  # Open File, Open Directory, History > first entry
+wait_for_shows 1
+grep -q "^Open Stream" "$work/debug.log" || { echo "not streamed from the history:"; cat "$work/debug.log"; exit 1; }
+expect_index "streamed, from the history" 4
+xdotool search --onlyvisible --name "<Streamed Book>" > /dev/null || { echo "its title not kept"; exit 1; }
+xdotool mousemove --window "$window" 40 300 click 3
+sleep 0.5
+xdotool key Down Down Down Down Right Down Return  # past Go to Page too: History > second entry
+xdotool search --sync --onlyvisible --name "<My Book.cbz>" > /dev/null
+expect_index "reopened from the history" 4
+grep -q "^  URL : $url" "$work/debug.log" || { echo "not opened as a remote book"; cat "$work/debug.log"; exit 1; }
+kill -TERM "$pid"
+wait "$pid"
 INSIDE
 xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$url" "$work" \
   "http://127.0.0.1:$port/pse/feed.xml"
 grep -Eq "^/pse/page/3\?width=[0-9]{3,} " "$work/requests.log" || { echo "requests:"; cat "$work/requests.log"; exit 1; }
+if grep -q "^refused" "$work/requests.log"; then echo "no password sent:"; cat "$work/requests.log"; exit 1; fi
 
 # A server without ranges: the book is downloaded into the book cache, whole,
 # and opens from there.
