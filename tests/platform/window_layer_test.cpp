@@ -11,8 +11,11 @@
 #include <QtTest/QTest>
 #include <QtWidgets/QWidget>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestSupport.h"
@@ -163,6 +166,38 @@ TEST(WindowLayer, MonitorsArePresentedPrimaryFirst) {
   EXPECT_FALSE(EnumDisplayMonitors(nullptr, &clip, [](HMONITOR, void*, RECT*, LPARAM) -> BOOL { return TRUE; }, 0));
 }
 
+// ---- placement ----
+
+class SizeRecorder final : public CWindowImpl {
+ public:
+  bool ProcessWindowMessage(HWND, UINT message, WPARAM, LPARAM lParam, LRESULT& result, DWORD) override {
+    if (message != WM_SIZE) return false;
+    sizes.push_back({LOWORD(static_cast<uintptr_t>(lParam)), HIWORD(static_cast<uintptr_t>(lParam))});
+    result = 0;
+    return true;
+  }
+  std::vector<std::pair<int, int>> sizes;
+};
+
+// What is made before the window shows (a book's first pages) is made for
+// the size it will show at: a hidden window placed is told its size then.
+TEST(WindowLayer, AHiddenWindowPlacedIsToldItsSizeAtOnce) {
+  SizeRecorder recorder;
+  ASSERT_NE(recorder.Create(u"placed", 400, 300), nullptr);
+  WINDOWPLACEMENT placement{};
+  placement.length = sizeof placement;
+  ASSERT_TRUE(GetWindowPlacement(recorder.m_hWnd, &placement));
+  placement.rcNormalPosition = RECT{10, 20, 610, 420};
+  recorder.sizes.clear();
+  ASSERT_TRUE(SetWindowPlacement(recorder.m_hWnd, &placement));
+  ASSERT_FALSE(recorder.sizes.empty());
+  EXPECT_EQ(recorder.sizes.back(), (std::pair<int, int>{600, 400}));
+  RECT client{};
+  GetClientRect(recorder.m_hWnd, &client);
+  EXPECT_EQ(client.right, 600);
+  EXPECT_EQ(client.bottom, 400);
+}
+
 // ---- settings ----
 
 TEST(WindowLayer, UserSettingsRoundTripWhateverTheyHold) {
@@ -187,6 +222,16 @@ TEST(WindowLayer, UserSettingsRoundTripWhateverTheyHold) {
   EXPECT_EQ(GetUserSettingTexts(u"a/list"), (std::vector<std::u16string>{u"only"}));
   SetUserSettingText(u"a/number", u"twelve");
   EXPECT_EQ(GetUserSettingInteger(u"a/number", 5), 5) << "a text is not a number";
+  // A value set again as it is leaves the file alone (the program sets one at every start).
+  SetUserSetting(u"a/flags", u"velmora", 10000);
+  struct stat before {};
+  ASSERT_EQ(::stat((dir / "settings.conf").c_str(), &before), 0);
+  SetUserSetting(u"a/flags", u"velmora", 10000);
+  struct stat after {};
+  ASSERT_EQ(::stat((dir / "settings.conf").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "rewritten";
+  SetUserSetting(u"a/flags", u"velmora", 10001);
+  EXPECT_EQ(GetUserSettingInteger(u"a/flags/velmora", 0), 10001);
   SetUserSettingsFile(u"");
 }
 
