@@ -21,11 +21,12 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:supp
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan.supp:print_suppressions=0}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-# Each build after the first is made at the lowest priority while the
-# tests of the one before run: those leave about a third of the cores idle
-# (tests that wait on a clock, a server or a window), which the build takes,
-# and at that priority it takes little from them. Its output is kept in a
-# file and shown only when it fails.
+# The sanitizer build is made at the lowest priority while the Release
+# tests run: those leave about a third of the cores idle (tests that wait
+# on a clock, a server or a window), which the build takes, and at that
+# priority it takes little from them. Its output is kept in a file and
+# shown only when it fails. The slower sanitized tests run alone: a
+# build beneath them made tests with short time limits miss them.
 configure() {
   local dir=$1; shift
   cmake -S . -B "$dir" -G Ninja -DVELMORA_WERROR=ON "$@" >/dev/null
@@ -73,13 +74,10 @@ build_behind build/sanitize.log cmake --build build/sanitize -j "$jobs"
 tests build/release
 echo "== Sanitizer build (ASan + UBSan) and tests"
 wait_behind
-configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF "${lines[@]}"
-build_behind build/tsan.log cmake --build build/tsan -j "$jobs" --target thread_suites
 tests build/sanitize
 echo "== Thread sanitizer build and the tests of code that runs on threads"
-wait_behind
-build_behind build/fuzz.log tests/fuzz/run.sh --build
+configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF "${lines[@]}"
+cmake --build build/tsan -j "$jobs" --target thread_suites
 tests build/tsan -L threads
 echo "== Fuzz targets over their corpora, then 3 s of new inputs each"
-wait_behind
 tests/fuzz/run.sh 3
