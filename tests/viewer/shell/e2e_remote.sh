@@ -24,9 +24,11 @@ for i in 1 2 3 4 5; do convert -size 300x400 "xc:rgb($((i * 40)),80,120)" "$work
 (cd "$work/served" && zip -q -0 "My Book.cbz" p?.png)
 
 serve() {  # serve VELMORA SERVER FOLDER [options]: the server in the background, its port in $port
-  python3 "$2" "$work/$3" --seconds 60 --log "$work/requests.log" "${@:4}" > "$work/port" &
+  # A file of its own: the last server's port is never read for this one's.
+  local said=$work/port.$3.$#.$RANDOM
+  python3 "$2" "$work/$3" --seconds 60 --log "$work/requests.log" "${@:4}" > "$said" &
   server=$!
-  for _ in $(seq 50); do port=$(head -n 1 "$work/port") && [ -n "$port" ] && return 0; sleep 0.1; done
+  for _ in $(seq 50); do port=$(head -n 1 "$said" 2>/dev/null) && [ -n "$port" ] && return 0; sleep 0.1; done
   echo "the server did not start"; exit 1
 }
 serve "$1" "$2" served --last-read 4 --user ann:s3cr3t
