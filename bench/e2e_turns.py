@@ -45,7 +45,7 @@ except ImportError:
 def reexec_under_xvfb():
     if os.environ.get("DISPLAY"):
         return
-    args = ["xvfb-run", "-a", "-s", "-screen 0 1600x1000x24", sys.executable] + sys.argv
+    args = ["xvfb-run", "-a", "-s", "-noreset -screen 0 1600x1000x24", sys.executable] + sys.argv
     os.execvp("xvfb-run", args)
 
 

@@ -31,4 +31,4 @@ echo "loud samples: $loud"
 kill -TERM "$pid"
 wait "$pid"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$demo" "$work"
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$demo" "$work"

@@ -103,7 +103,7 @@ wait "$pid"
 INSIDE
 run() {  # run LOG: the installed viewer on the book under Xvfb, with the environment as set
   env -u XDG_CONFIG_HOME HOME="$work/home" "$@" \
-    xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$usr/bin/velmora" "$work/book.cbz" "$log"
+    xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$usr/bin/velmora" "$work/book.cbz" "$log"
 }
 
 # The profile goes to the user's config folder; nothing is written into the

@@ -46,4 +46,4 @@ expect_page "reopened in a column" 5
 kill -TERM "$pid"
 wait "$pid"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$work/program/$(basename "$1")" "$2" "$work"
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$work/program/$(basename "$1")" "$2" "$work"

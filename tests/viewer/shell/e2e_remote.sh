@@ -108,7 +108,7 @@ grep -q "^  URL : $url" "$work/debug.log" || { echo "not opened as a remote book
 kill -TERM "$pid"
 wait "$pid"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$url" "$work" \
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$url" "$work" \
   "http://127.0.0.1:$port/pse/feed.xml"
 grep -Eq "^/pse/page/3\?width=[0-9]{3,} " "$work/requests.log" || { echo "requests:"; cat "$work/requests.log"; exit 1; }
 if grep -q "^refused" "$work/requests.log"; then echo "no password sent:"; cat "$work/requests.log"; exit 1; fi

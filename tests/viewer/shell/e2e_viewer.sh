@@ -20,8 +20,10 @@ velmora=$work/program/$(basename "$1")
 book=$2
 
 cat > "$work/inside.sh" <<'INSIDE'
-set -euo pipefail
+set -eEuo pipefail
 velmora=$1; book=$2; work=$3
+# A step that fails without a word of its own says where, and what the viewer said.
+trap 'echo "failed at line $LINENO: $BASH_COMMAND"; cat "$work/debug.log"' ERR
 export XDG_CONFIG_HOME=$work/config LANG=C.UTF-8
 unset LANGUAGE LC_ALL LC_MESSAGES
 start() {  # start [path]: the viewer in the background, its debug output in debug.log
@@ -132,4 +134,6 @@ for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$pid" 2>/dev/null; then echo "still running without its window"; kill -KILL "$pid"; exit 1; fi
 wait "$pid"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$book" "$work"
+# -noreset: the X server resets when its last client leaves, and a viewer
+# started in that moment cannot connect.
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$velmora" "$book" "$work"

@@ -81,4 +81,4 @@ read -r rw rh <<< "$(settle reopened)"
 kill -TERM "$pid"
 wait "$pid"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$work/program/$(basename "$1")" "$work/book" "$work"
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$work/program/$(basename "$1")" "$work/book" "$work"

@@ -21,4 +21,4 @@ grep -A30 "WARNING: ThreadSanitizer" "$work/debug.log" || true
 echo "exit status: $status"
 exit "$status"
 INSIDE
-xvfb-run -a -s "-screen 0 1280x800x24" bash "$work/inside.sh" "$1" "$2" "$work"
+xvfb-run -a -s "-noreset -screen 0 1280x800x24" bash "$work/inside.sh" "$1" "$2" "$work"
