@@ -199,6 +199,14 @@ struct CatalogueWindow::Impl {
       auto* shortcut = new QShortcut(keys, &window);
       QObject::connect(shortcut, &QShortcut::activated, &window, [this] { Tell(actions.back); });
     }
+    // Ctrl+F (the desktop's Find) goes to the search field, when the
+    // catalogue has one.
+    auto* find = new QShortcut(QKeySequence::Find, &window);
+    QObject::connect(find, &QShortcut::activated, &window, [this] {
+      if (!search.isVisible()) return;
+      search.setFocus(Qt::ShortcutFocusReason);
+      search.selectAll();
+    });
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), &window);
     QObject::connect(escape, &QShortcut::activated, &window, [this] { window.close(); });
     settled.setSingleShot(true);

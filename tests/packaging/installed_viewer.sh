@@ -7,7 +7,8 @@
 # leaves its profile in $XDG_CONFIG_HOME; with no place to write a profile
 # it says so once and shows the book all the same; the installed
 # thumbnailer makes a cover; the manual pages are there, and the package
-# is one lintian finds no error in.
+# is one lintian finds no error in; from the package, a new user adds,
+# browses, searches and reads a book server's catalogue.
 #   installed_viewer.sh destdir|package BUILD_DIR SAMPLE_BOOK
 set -euo pipefail
 mode=$1 build=$2 book=$3
@@ -128,4 +129,9 @@ log=$work/blocked.log
 run XDG_CONFIG_HOME="$work/blocked/config" || fail "run without a profile place"
 [ "$(grep -c "^Profile Not Writable : $work/blocked/config/velmora/velmora.ini"$'\r'"$" "$log")" = 1 ] ||
   { cat "$log"; fail "not told once"; }
+# The package, as a new user meets it: a book server's catalogue added,
+# browsed, searched and read.
+if [ "$mode" = package ]; then
+  "$(dirname "$0")/catalogue_from_package.sh" "$usr/bin/velmora" || fail "the catalogue from the package"
+fi
 echo "installed viewer ($mode): OK"
