@@ -50,6 +50,8 @@ wait_behind() {
   fi
 }
 trap 'if [[ -n $behind ]]; then kill -- -"$behind" 2>/dev/null || true; fi' EXIT
+# Each stage's heading says how long the run has taken so far.
+stage() { echo "== $1 ($((SECONDS / 60)) min $((SECONDS % 60)) s in)"; }
 tests() {
   ctest --test-dir "$1" -j "$jobs" --output-on-failure --timeout 300 "${@:2}"
 }
@@ -66,18 +68,19 @@ unity=(-DCMAKE_UNITY_BUILD=ON -DCMAKE_UNITY_BUILD_BATCH_SIZE=16)
 # size, so they compile about a seventh faster and link faster.
 lines=(-DCMAKE_C_FLAGS_DEBUG=-g1 -DCMAKE_CXX_FLAGS_DEBUG=-g1)
 
-echo "== Release build and tests"
+stage "Release build and tests"
 configure build/release -DCMAKE_BUILD_TYPE=Release "${unity[@]}"
 cmake --build build/release -j "$jobs"
 configure build/sanitize -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF "${unity[@]}" "${lines[@]}"
 build_behind build/sanitize.log cmake --build build/sanitize -j "$jobs"
 tests build/release
-echo "== Sanitizer build (ASan + UBSan) and tests"
+stage "Sanitizer build (ASan + UBSan) and tests"
 wait_behind
 tests build/sanitize
-echo "== Thread sanitizer build and the tests of code that runs on threads"
+stage "Thread sanitizer build and the tests of code that runs on threads"
 configure build/tsan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE_THREADS=ON -DVELMORA_BENCH=OFF "${lines[@]}"
 cmake --build build/tsan -j "$jobs" --target thread_suites
 tests build/tsan -L threads
-echo "== Fuzz targets over their corpora, then 3 s of new inputs each"
+stage "Fuzz targets over their corpora, then 3 s of new inputs each"
 tests/fuzz/run.sh 3
+stage "all passed"
