@@ -4,7 +4,8 @@
 # books made here, behind a password): add the catalogue in the
 # "Catalogues" dialog, open it, browse into a feed, open a book and see its
 # pages, search the catalogue (Ctrl+F) and open what it found. The password
-# is kept in the secrets file only, readable by the user alone.
+# is kept in the secrets file only, readable by the user alone; the book's
+# place by its URL and title.
 #   catalogue_from_package.sh path/to/installed/velmora
 set -euo pipefail
 velmora=$1
@@ -99,4 +100,8 @@ secrets=$work/config/velmora/catalogue-secrets
 [ "$(stat -c %a "$secrets")" = 600 ] || fail "the secrets file is readable by others: $(stat -c %a "$secrets")"
 grep -q "s3cret" "$secrets" || fail "the password was not kept"
 if grep -rq "s3cret" "$work/config/velmora/velmora.conf"; then fail "the password in the settings"; fi
+# Its place kept by URL, with the catalogue's name for it: the address
+# alone (".../get/cbz/3/lib") does not say it.
+grep -q "places.*/get/cbz/[0-9]*/lib.t[0-9]*.t/0[12].png.tGamma Book" "$work/config/velmora/velmora.conf" ||
+  fail "the place kept: $(cat "$work/config/velmora/velmora.conf")"
 echo "catalogue from the installed viewer: OK"

@@ -170,8 +170,8 @@ const Catalogue* CatalogueOfAddress(const std::vector<Catalogue>& kept, std::u16
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records) {
   std::vector<RemotePlace> places;
   for (const std::u16string_view record : records) {
-    // URL, index, page; a streamed book's count and title after them (the
-    // title last, as it may hold anything but a tab).
+    // URL, index, page; an archive's title after them, or a streamed book's
+    // count and title (the title last, as it may hold anything but a tab).
     std::u16string_view fields[5];
     std::size_t n = 0, from = 0;
     for (; n < 4; ++n) {
@@ -181,17 +181,19 @@ std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16strin
       from = tab + 1;
     }
     fields[n++] = record.substr(from);
-    if (n != 3 && n != 5) continue;
+    if (n < 3) continue;
     RemotePlace place;
     place.url = fields[0];
     place.page = fields[2];
     const std::optional<int32_t> index = DecimalBetween(fields[1], 0, std::numeric_limits<int32_t>::max());
     const std::optional<int32_t> count =
         n == 5 ? DecimalBetween(fields[3], 1, kMaxStreamedPages) : std::optional<int32_t>(0);
-    if (!index || !count || !IsWebUrl(place.url)) continue;
+    // A streamed book's template without its count does not open again.
+    const bool titledArchive = n == 4 && place.url.find(u"{pageNumber}") == std::u16string::npos;
+    if (!index || !count || !IsWebUrl(place.url) || (n == 4 && !titledArchive)) continue;
     place.index = *index;
     place.count = *count;
-    if (n == 5) place.title = fields[4];
+    if (n > 3) place.title = fields[n - 1];
     NoteRemotePlace(places, std::move(place));
   }
   return places;
@@ -201,8 +203,9 @@ std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>
   std::vector<std::u16string> records;
   for (const RemotePlace& place : places) {
     std::u16string record = place.url + u'\t' + Utf8ToUtf16(std::to_string(place.index)) + u'\t' + place.page;
-    // An archive's record stays as it always was.
+    // An archive's record without a title of its own stays as it always was.
     if (place.count > 0) record += u'\t' + Utf8ToUtf16(std::to_string(place.count)) + u'\t' + place.title;
+    else if (!place.title.empty()) record += u'\t' + place.title;
     records.push_back(std::move(record));
   }
   return records;
@@ -213,7 +216,6 @@ bool NoteRemotePlace(std::vector<RemotePlace>& places, RemotePlace place) {
   // such a title keeps a space in its place.
   if (place.page.find(u'\t') != std::u16string::npos) place.page.clear();
   std::replace(place.title.begin(), place.title.end(), u'\t', u' ');
-  if (place.count <= 0) place.title.clear();
   if (!places.empty() && places.back() == place) return false;
   std::erase_if(places, [&](const RemotePlace& kept) { return kept.url == place.url; });
   places.push_back(std::move(place));

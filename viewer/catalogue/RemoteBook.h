@@ -67,9 +67,12 @@ struct RemotePlace {
   int32_t index = 0;      // the page, from 0
   std::u16string page;    // its path in the archive: found again by name first
   // A book streamed page by page, whose URL is its page template: how many
-  // pages it has and what it is called, which the template does not say,
-  // so that it opens again from the places alone. 0 for an archive.
+  // pages it has, which the template does not say, so that it opens again
+  // from the places alone. 0 for an archive.
   int32_t count = 0;
+  // What the book is called where the URL does not say it (a streamed
+  // book's template, an archive at calibre's ".../get/cbz/2/lib"); empty
+  // when the URL's last segment says it.
   std::u16string title{};
   bool operator==(const RemotePlace&) const = default;
 };
@@ -77,8 +80,9 @@ struct RemotePlace {
 inline constexpr std::size_t kMaxRemotePlaces = 20;
 
 // The places as the settings file keeps them (one text each: URL, index,
-// page, between tabs, and for a streamed book its page count and title
-// after them), the latest last; what does not read is dropped.
+// page, between tabs, then an archive's title when it has one, or a
+// streamed book's page count and title), the latest last; what does not
+// read is dropped.
 std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16string>& records);
 std::vector<std::u16string> RecordsOfRemotePlaces(const std::vector<RemotePlace>& places);
 // `place` made the latest, its URL's older place gone, the oldest beyond

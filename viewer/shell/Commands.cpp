@@ -123,7 +123,7 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
     };
     for (std::size_t i = 0; i < books.size(); ++i) add(books[i].name, IDM_HISTORY_FIRST + static_cast<UINT>(i), i);
     for (std::size_t i = 0; i < remote.size(); ++i)
-      add(remote[i].url, IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
+      add(remote[i].title.empty() ? remote[i].url : remote[i].title, IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
   }
   // Off every monitor, x is brought into the nearest work area.
   if (MonitorFromPoint(at, MONITOR_DEFAULTTONULL) == nullptr) {

@@ -159,13 +159,22 @@ void CMainWindow::NoteShown(int32_t page, const std::u16string& path) {
   if (m_remote.stream) {
     place.count = m_remote.stream->count;
     place.title = m_remote.title;
+  } else if (m_remote.title != RemoteBookName(m_book.source)) {
+    place.title = m_remote.title;  // its catalogue's name for it
   }
   if (NoteRemotePlace(RemotePlaces(), std::move(place))) m_remotePlacesUnsaved = true;
 }
 
 void CMainWindow::OpenRemoteBook(const RemoteBook& remote) { OpenRemoteBookAt(remote, Start{}); }
 
-void CMainWindow::OpenRemoteBookAt(const RemoteBook& remote, const Start& start) {
+void CMainWindow::OpenRemoteBookAt(const RemoteBook& given, const Start& start) {
+  RemoteBook remote = given;
+  // An address alone names an archive by its last segment (calibre's
+  // server: "lib" for every book); the name its catalogue gave is kept
+  // with its place.
+  if (!remote.stream && remote.title == RemoteBookName(remote.url))
+    for (const RemotePlace& place : RemotePlaces())
+      if (place.url == remote.url && !place.title.empty()) remote.title = place.title;
   m_book.archiveFolder = ArchiveFolder{};
   // Pages as wide as the window's device pixels, where the server scales them.
   int32_t width = 1;
