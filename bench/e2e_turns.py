@@ -12,8 +12,9 @@ pages are on it. Per book it gives: the time from process start until page
 second apart so that the next pages are decoded ahead, the time from the
 press until the new pages are on screen, and until the viewer presented
 its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
-is set); a jump to the last page (End), not decoded yet, beside the
-in-process decode of the pages it shows; and the peak resident memory.
+is set); jumps to pages not decoded yet (End, then Ctrl+G to three pages
+far from any decoded), beside the in-process decode of the pages they
+show, warm and cold; and the peak resident memory.
 Each figure is also given as a ratio to qimgv's in the same run, since
 these machines are noisy.
 
@@ -148,12 +149,18 @@ class Screen:
         self.display.set_input_focus(int(window), X.RevertToParent, X.CurrentTime)
         self.display.sync()
 
-    def press(self, key):
-        """Presses and releases the key; the time just before."""
+    def press(self, key, held=None):
+        """Presses and releases the key (with `held`, a modifier, down around
+        it); the time just before."""
         code = self.display.keysym_to_keycode(XK.string_to_keysym(key))
+        modifier = self.display.keysym_to_keycode(XK.string_to_keysym(held)) if held else None
+        if modifier:
+            xtest.fake_input(self.display, X.KeyPress, modifier)
         pressed = time.monotonic()
         xtest.fake_input(self.display, X.KeyPress, code)
         xtest.fake_input(self.display, X.KeyRelease, code)
+        if modifier:
+            xtest.fake_input(self.display, X.KeyRelease, modifier)
         self.display.sync()
         return pressed
 
@@ -241,7 +248,8 @@ def until_on_screen(screen, viewer, since, expected=None, timeout=30):
 
 def measure(screen, viewer, forward, turns, pages):
     """Seconds to page 1 on screen; per turn, milliseconds to the new pages
-    seen and presented; the jump to the end (ms seen, pages); peak RSS (MB).
+    seen and presented; the jumps, to the end and (traced) by Ctrl+G to far
+    pages (ms seen, pages shown); peak RSS (MB).
     The expected pages are qimgv's, one a turn; Velmora's trace names its own."""
     try:
         first, presented, _ = until_on_screen(screen, viewer, viewer.started, frozenset({1}))
@@ -260,18 +268,45 @@ def measure(screen, viewer, forward, turns, pages):
             seen, presented, _ = until_on_screen(screen, viewer, screen.press(forward), frozenset({page}))
             turned.append((seen * 1000, presented * 1000 if presented is not None else None))
             time.sleep(1.0)  # a reader's glance: the workers load ahead meanwhile
-        viewer.read_trace()
-        viewer.frames.clear()
-        seen, _, last = until_on_screen(screen, viewer, screen.press("End"), frozenset({pages}))
-        return first, turned, (seen * 1000, last), viewer.peak_rss_mb()
+        jumps = []  # (ms seen, the pages shown)
+        for target in [pages] + (far_pages(pages, turns) if viewer.traced else []):
+            viewer.read_trace()
+            viewer.frames.clear()
+            since = screen.press("End") if target == pages else go_to_page(screen, window, target)
+            seen, _, shown = until_on_screen(screen, viewer, since, frozenset({target}))
+            jumps.append((seen * 1000, shown))
+            time.sleep(1.0)
+        return first, turned, jumps, viewer.peak_rss_mb()
     finally:
         viewer.stop()
 
 
-def decode_ms(bin_dir, folder, pages):
-    """The in-process decode of these pages of the book, one after the other."""
-    return sum(float(subprocess.run([os.path.join(bin_dir, "page-decode"), os.path.join(folder, f"{n:03d}.jpg"), "3"],
-                                    capture_output=True, text=True, check=True).stdout) for n in pages)
+def far_pages(pages, turns):
+    """Pages for Ctrl+G after End, each far from any decoded before it (the
+    pages turned through, the end, and each other)."""
+    return [n for n in (pages // 2, pages * 3 // 4, pages // 3) if turns + 6 < n < pages - 6]
+
+
+def go_to_page(screen, window, page):
+    """Ctrl+G, the page's number typed into the dialog; the time Return was pressed."""
+    screen.focus(window)
+    screen.press("g", held="Control_L")
+    dialog = subprocess.run(["timeout", "10", "xdotool", "search", "--sync", "--onlyvisible", "--name", "Go to Page"],
+                            capture_output=True, text=True, check=True).stdout.split()[0]
+    screen.focus(dialog)
+    time.sleep(0.2)
+    for digit in str(page):
+        screen.press(digit)
+    time.sleep(0.2)
+    return screen.press("Return")
+
+
+def decode_ms(bin_dir, folder, pages, runs=9):
+    """The in-process decode of these pages of the book at full size, one
+    after the other, each the median of `runs` (1: the first decode of a
+    fresh process, its buffers and libraries not yet warm)."""
+    return sum(float(subprocess.run([os.path.join(bin_dir, "page-decode"), os.path.join(folder, f"{n:03d}.jpg"),
+                                     str(runs)], capture_output=True, text=True, check=True).stdout) for n in pages)
 
 
 def velmora(program_dir, book, mode, home, viewer=Viewer):
@@ -296,6 +331,7 @@ def main():
     try:
         program_dir, home = scratch_program(bin_dir, work)
         books = make_books(bin_dir, work, args.pages)
+        os.sync()  # the books' writing back does not stall the first viewer's start
         source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
         screen = Screen(bin_dir, os.path.join(source, "res", "4color4_v0.1.7.amp"), args.pages)
 
@@ -315,16 +351,21 @@ def main():
 
         print(f"{args.turns} turns a book, one second apart. Times from the key press (from process start for the"
               f" first page)\nto the first screen grab showing the new pages (seen) and to the frame Velmora presented;"
-              f" gap: from that\nframe to the screen. Jump: End, beside the in-process decode of the pages it shows."
-              f" Ratios to qimgv.\n")
+              f" gap: from that\nframe to the screen. Jump: the median of End and, for Velmora, Ctrl+G to three pages"
+              f" far from\nany decoded (n jumps); decode: the in-process decode at full size of the pages each jump"
+              f" shows,\nwarm (the median of 9) and the first in a fresh process (cold), their medians; j/dec: the"
+              f" jump to the\nwarm decode. Ratios to qimgv (its jump: End alone).\n")
         print(f"{'viewer':8} {'mode':6} {'book':22} {'first':>7} {'seen med':>9} {'max':>7} {'presented':>10}"
-              f" {'max':>7} {'gap med':>7} {'jump':>7} {'decode':>7} {'RSS':>6}"
+              f" {'max':>7} {'gap med':>7} {'jump':>7} {'n':>2} {'decode':>7} {'cold':>7} {'j/dec':>6} {'RSS':>6}"
               f" {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
         reference = None
         for viewer, mode, (name, path, folder), code, forward in runs:
             screen.learn(folder)
             viewer_run = start(viewer, path, code)
-            first, turned, (jump, last), rss = measure(screen, viewer_run, forward, args.turns, args.pages)
+            first, turned, jumps, rss = measure(screen, viewer_run, forward, args.turns, args.pages)
+            jump = statistics.median(ms for ms, _ in jumps)
+            warm = statistics.median(decode_ms(bin_dir, folder, sorted(shown)) for _, shown in jumps)
+            cold = statistics.median(decode_ms(bin_dir, folder, sorted(shown), runs=1) for _, shown in jumps)
             seen = [s for s, _ in turned]
             presented = [p for _, p in turned if p is not None]
             gaps = [s - p for s, p in turned if p is not None]  # presented to seen
@@ -337,8 +378,8 @@ def main():
             ratios = " ".join(f"{a / b:7.2f}" for a, b in zip(row, reference)) if reference else ""
             print(f"{viewer:8} {mode:6} {name:22} {first:6.3f}s {ms(seen, statistics.median):>9} {ms(seen, max)}"
                   f" {ms(presented, statistics.median):>10} {ms(presented, max)} {ms(gaps, statistics.median)}"
-                  f" {jump:5.0f}ms"
-                  f" {decode_ms(bin_dir, folder, sorted(last)):5.0f}ms {rss:4.0f}MB {ratios}", flush=True)
+                  f" {jump:5.0f}ms {len(jumps):2d} {warm:5.0f}ms {cold:5.0f}ms {jump / warm:6.2f}"
+                  f" {rss:4.0f}MB {ratios}", flush=True)
             if viewer_run.traced:
                 print("         first page's stages (ms from process start): "
                       + ", ".join(f"{stage} {at * 1000:.0f}" for stage, at in sorted(viewer_run.stages, key=lambda s: s[1])), flush=True)
