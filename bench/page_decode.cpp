@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "ordel/Ordel.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/imaging/ImageDecoder.h"
 #include "viewer/imaging/WICFormatConverter.h"
@@ -59,6 +60,7 @@ bool Decode(IDirectory* root, const char* path, UINT& w, UINT& h, std::vector<BY
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepPageBuffersOnTheHeap();  // as the viewer: its warm decodes are this one's
   const bool stripe = argc > 1 && std::strcmp(argv[1], "--stripe") == 0;
   if (argc < 2 || (stripe && argc < 5)) {
     std::fprintf(stderr, "usage: page-decode [--plain] [--drawn WxH] FILE [RUNS]\n"

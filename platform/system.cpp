@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -106,4 +107,9 @@ void RemoveStaleTemporaries(const std::string& path, int seconds) {
     if (::lstat(stale.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > seconds) ::unlink(stale.c_str());
   }
   ::closedir(listing);
+}
+
+void KeepPageBuffersOnTheHeap() {
+  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
+  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
 }

@@ -33,6 +33,15 @@ std::u16string GetModuleDirectory();
 // be a write under way).
 void RemoveStaleTemporaries(const std::string& path, int seconds);
 
+// Page buffers are megabytes each and come and go on several threads.
+// Those of an ordinary page are taken from the heap and reused there:
+// memory of their own, given back when freed, made each new one fresh
+// pages to fault in, and that took more of a page's load than its decode.
+// Buffers over 32 MiB (a huge scan) still have memory of their own and go
+// back to the system; the heap keeps at most 16 MiB unused at its top.
+// Called once, at the start of a program that loads pages.
+void KeepPageBuffersOnTheHeap();
+
 // Shared libraries: dlopen with RTLD_LOCAL, so a library's own names never
 // mix with the program's. Null on failure.
 using HMODULE = void*;

@@ -1,5 +1,4 @@
 // The program: start-up, the message loop, and the end.
-#include <malloc.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -60,15 +59,7 @@ int main(int argc, char** argv) {
   // Past a file size limit (ulimit -f) a save fails, as on a full disk, and
   // says so once, instead of the signal ending the program.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Page buffers are megabytes each and come and go on several threads.
-  // Those of an ordinary page are taken from the heap and reused there:
-  // memory of their own, given back when freed, made each new one fresh
-  // pages to fault in, and that took more of a page's load than its
-  // decode. Buffers over 32 MiB (a huge scan) still have memory of their
-  // own and go back to the system; the heap keeps at most 16 MiB unused
-  // at its top.
-  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+  KeepPageBuffersOnTheHeap();
   // An address is a catalogue to browse, never a path.
   const std::u16string startAddress = StartAddress(argc, argv);
   const std::u16string startPath = startAddress.empty() ? StartPath(argc, argv) : std::u16string();
