@@ -686,7 +686,10 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
                               static_cast<UINT>(asked.height()), WICShrinkOnDecode::Eighths);
     const QSize decoded = scaled(eighths);
     const bool bounded = !toDraw && decoded != asked;
-    GateHold hold(m_settings.gate, PixelBytes(decoded) + (bounded ? PixelBytes(asked) : 0));
+    // A progressive page's coefficients are held whole whatever the scale:
+    // a 16000 x 16000 one at an eighth holds 1.5 GB of them.
+    GateHold hold(m_settings.gate,
+                  PixelBytes(decoded) + (bounded ? PixelBytes(asked) : 0) + header.coefficientBytes);
     JpegPixels pixels = DecodeJpeg(m_bytes, eighths);
     if (pixels.image.isNull()) return WINCODEC_ERR_BADIMAGE;
     // A file cut short shows what arrived, marked as damaged.

@@ -170,6 +170,16 @@ bool ReadJpegHeader(std::span<const uint8_t> bytes, JpegHeader* header) {
     const double perUnit = info.density_unit == 1 ? 100.0 / 2.54 : info.density_unit == 2 ? 100.0 : 0.0;
     header->dotsPerMeterX = static_cast<int>(perUnit * info.X_density);
     header->dotsPerMeterY = static_cast<int>(perUnit * info.Y_density);
+    // As libjpeg sizes the buffer: each component's blocks, rounded up to
+    // whole units of its sampling.
+    header->coefficientBytes = 0;
+    if (jpeg_has_multiple_scans(&session->info))
+      for (int c = 0; c < info.num_components; ++c) {
+        const jpeg_component_info& component = info.comp_info[c];
+        const auto roundUp = [](uint64_t blocks, int unit) { return (blocks + unit - 1) / unit * unit; };
+        header->coefficientBytes += roundUp(component.width_in_blocks, component.h_samp_factor) *
+                                    roundUp(component.height_in_blocks, component.v_samp_factor) * sizeof(JBLOCK);
+      }
   }
   jpeg_destroy_decompress(&session->info);
   return read;

@@ -16,6 +16,10 @@ struct JpegHeader {
   int orientation = 1;  // the Exif orientation, 1 to 8; 1 when none is stated
   int dotsPerMeterX = 0;  // the JFIF density; 0 when it states none
   int dotsPerMeterY = 0;
+  // A JPEG of several scans (progressive): the whole page's coefficients,
+  // which libjpeg holds while it decodes at any scale, in bytes. 0 for one
+  // scan, decoded a band at a time.
+  uint64_t coefficientBytes = 0;
 };
 
 // False when libjpeg cannot read the header.
