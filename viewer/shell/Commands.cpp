@@ -122,8 +122,10 @@ void CMainWindow::ShowContextMenu(bool fromKeyboard) {
       InsertMenuItemW(history, static_cast<UINT>(at), TRUE, &item);
     };
     for (std::size_t i = 0; i < books.size(); ++i) add(books[i].name, IDM_HISTORY_FIRST + static_cast<UINT>(i), i);
-    for (std::size_t i = 0; i < remote.size(); ++i)
-      add(remote[i].title.empty() ? remote[i].url : remote[i].title, IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
+    for (std::size_t i = 0; i < remote.size(); ++i) {
+      const std::u16string& name = remote[i].title.empty() ? remote[i].url : remote[i].title;
+      add(name, IDM_REMOTE_HISTORY_FIRST + static_cast<UINT>(i), books.size() + i);
+    }
   }
   // Off every monitor, x is brought into the nearest work area.
   if (MonitorFromPoint(at, MONITOR_DEFAULTTONULL) == nullptr) {

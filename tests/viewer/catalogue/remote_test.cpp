@@ -102,7 +102,8 @@ TEST(RemoteBook, PlacesReadFromTheirRecordsAndBack) {
   const std::u16string stream = u"https://h/p/{pageNumber}?w={maxWidth}";
   const Case cases[] = {
       {u"https://h/a.cbz\t3\t/p4.png", RemotePlace{u"https://h/a.cbz", 3, u"/p4.png"}, {}},
-      {u"https://h/get/cbz/2/lib\t1\t/02.png\tBeta Book", RemotePlace{u"https://h/get/cbz/2/lib", 1, u"/02.png", 0, u"Beta Book"}, {}},
+      {u"https://h/get/cbz/2/lib\t1\t/02.png\tBeta Book",
+       RemotePlace{u"https://h/get/cbz/2/lib", 1, u"/02.png", 0, u"Beta Book"}, {}},
       {u"https://h/get/cbz/2/lib\t1\t/02.png\t", RemotePlace{u"https://h/get/cbz/2/lib", 1, u"/02.png"},
        u"https://h/get/cbz/2/lib\t1\t/02.png"},
       {stream + u"\t2\t/000003\t12\t\u6c38\u9060", RemotePlace{stream, 2, u"/000003", 12, u"\u6c38\u9060"}, {}},
