@@ -6,6 +6,7 @@
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImage>
+#include <QtGui/QImageWriter>
 
 #include <string>
 
@@ -16,6 +17,17 @@ inline std::string Encode(const QImage& image, const char* format, int quality =
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   EXPECT_TRUE(image.save(&buffer, format, quality)) << format;
+  return bytes.toStdString();
+}
+
+// A JPEG of several scans, each adding detail, as the web's often are.
+inline std::string EncodeProgressiveJpeg(const QImage& image) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QImageWriter writer(&buffer, "JPEG");
+  writer.setProgressiveScanWrite(true);
+  EXPECT_TRUE(writer.write(image));
   return bytes.toStdString();
 }
 

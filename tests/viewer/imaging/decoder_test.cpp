@@ -3,9 +3,7 @@
 // pages too large to keep decoded smaller, over files in memory.
 #include <gtest/gtest.h>
 
-#include <QtCore/QBuffer>
 #include <QtGui/QImage>
-#include <QtGui/QImageWriter>
 
 #include <cstdlib>
 #include <cstring>
@@ -112,16 +110,7 @@ TEST(DecodeChain, APageNotWholeStillDecodesAndSaysWhy) {
   for (int y = 0; y < page.height(); ++y)
     for (int x = 0; x < page.width(); ++x) page.setPixel(x, y, qRgb(x * 2, (x ^ y) & 0xFF, y));
   const std::string jpeg = Encode(page, "JPEG"), png = Png(page);
-  std::string progressive;
-  {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "JPEG");
-    writer.setProgressiveScanWrite(true);
-    ASSERT_TRUE(writer.write(page));
-    progressive = bytes.toStdString();
-  }
+  const std::string progressive = test::EncodeProgressiveJpeg(page);
   // Scan data overwritten with stuffed 0xFF bytes: ones throughout, which
   // no Huffman code is.
   std::string corrupt = jpeg;
