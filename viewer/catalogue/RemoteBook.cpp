@@ -189,8 +189,8 @@ std::vector<RemotePlace> RemotePlacesFromRecords(const std::vector<std::u16strin
     const std::optional<int32_t> count =
         n == 5 ? DecimalBetween(fields[3], 1, kMaxStreamedPages) : std::optional<int32_t>(0);
     // A streamed book's template without its count does not open again.
-    const bool titledArchive = n == 4 && place.url.find(u"{pageNumber}") == std::u16string::npos;
-    if (!index || !count || !IsWebUrl(place.url) || (n == 4 && !titledArchive)) continue;
+    const bool templateWithoutCount = n == 4 && place.url.find(u"{pageNumber}") != std::u16string::npos;
+    if (!index || !count || !IsWebUrl(place.url) || templateWithoutCount) continue;
     place.index = *index;
     place.count = *count;
     if (n > 3) place.title = fields[n - 1];
