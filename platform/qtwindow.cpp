@@ -11,6 +11,7 @@
 #include <QtCore/QTimer>
 #include <QtCore/QTranslator>
 #include <QtGui/QGuiApplication>
+#include <QtGui/QImageReader>
 #include <QtGui/QInputDevice>
 #include <QtGui/QPainter>
 #include <QtGui/QPointingDevice>
@@ -681,7 +682,11 @@ void CenterWindow(HWND hwnd) {
 }
 
 void SetWindowIcon(HWND hwnd) {
-  const QIcon icon(QStringLiteral(":/velmora/icon.png"));
+  // Read as the PNG it is: a QIcon given the file name loads every image
+  // plugin to ask which reads it, about 20 ms before the first page.
+  QImageReader reader(QStringLiteral(":/velmora/icon.png"), "png");
+  reader.setAutoDetectImageFormat(false);
+  const QIcon icon(QPixmap::fromImage(reader.read()));
   QApplication::setWindowIcon(icon);  // the dialogs take it too
   if (CQtWindow* window = QtWindowOf(hwnd)) window->setWindowIcon(icon);
 }

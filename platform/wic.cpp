@@ -16,6 +16,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/pixelcopy.h"
@@ -109,6 +110,21 @@ HRESULT ReadWholeStream(IStream* stream, std::vector<uint8_t>* bytes) {
     return E_OUTOFMEMORY;
   }
   return S_OK;
+}
+
+// The reader's format for a file whose first bytes are one of these exact
+// signatures; empty for any other. Told to QImageReader, with its guessing
+// off, it goes straight to its reader for it: guessing, it loads every
+// image plugin there is to ask each (about 20 ms, at start-up, for the
+// viewer's own PNGs). The format still comes from the content.
+QByteArray QtFormatOf(std::span<const uint8_t> head) {
+  auto starts = [&](std::size_t at, std::string_view bytes) {
+    return head.size() >= at + bytes.size() && std::memcmp(head.data() + at, bytes.data(), bytes.size()) == 0;
+  };
+  if (starts(0, "\x89PNG\r\n\x1a\n")) return "png";
+  if (starts(0, "GIF87a") || starts(0, "GIF89a")) return "gif";
+  if (starts(0, "RIFF") && starts(8, "WEBP")) return "webp";
+  return {};
 }
 
 // An uncompressed BMP whose file ends before its pixels do. Qt's reader
@@ -541,7 +557,9 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     StreamDevice device(stream);
     if (IsCutShortBmp(headBytes, static_cast<uint64_t>(device.size())))
       return WINCODEC_ERR_BADIMAGE;
-    QImageReader reader(&device);  // the kind comes from the content: no name, no hint
+    m_qtFormat = QtFormatOf(headBytes);
+    QImageReader reader(&device, m_qtFormat);  // the kind comes from the content: no name
+    reader.setAutoDetectImageFormat(m_qtFormat.isEmpty());
     if (!reader.canRead()) return WINCODEC_ERR_COMPONENTNOTFOUND;
     const QSize declared = reader.size();
     if (declared.isValid() &&
@@ -718,7 +736,8 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     LARGE_INTEGER start{};
     if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
     StreamDevice device(m_stream);
-    QImageReader reader(&device);
+    QImageReader reader(&device, m_qtFormat);
+    reader.setAutoDetectImageFormat(m_qtFormat.isEmpty());
     reader.setAutoTransform(false);  // turned here, after any scaling down
     const QByteArray kind = reader.format();  // from the content; before read() consumes it
     const QSize stored = reader.size();
@@ -765,6 +784,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   UINT m_frameCount = 0;
   CodecKind m_codec = CodecKind::None;
   bool m_jpeg = false;           // read through libjpeg-turbo
+  QByteArray m_qtFormat;         // Qt's reader's format, by the file's signature; empty: Qt finds it
   JpegHeader m_jpegHeader;       // its header; 0 x 0 when libjpeg could not read it
   std::vector<uint8_t> m_bytes;  // the file, for our own decoders until frame 0 is decoded
   QSize m_declared;              // what our own decoders' header says
