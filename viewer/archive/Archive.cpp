@@ -157,11 +157,23 @@ ArchiveTrouble DiagnoseArchive(IFile* file) {
   return ArchiveTrouble::Damaged;
 }
 
+namespace {
+
+// A solid archive's reader; null for any other directory.
+SolidReader* SolidReaderOf(IDirectory* archive) {
+  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) return sevenZip->solidReader();
+  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) return libArchive->solidReader();
+  return nullptr;
+}
+
+}  // namespace
+
 void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy) {
-  SolidReader* reader = nullptr;
-  if (auto* sevenZip = dynamic_cast<C7zDirectory*>(archive)) reader = sevenZip->solidReader();
-  if (auto* libArchive = dynamic_cast<CLibArchiveDirectory*>(archive)) reader = libArchive->solidReader();
-  if (reader != nullptr) reader->ReadOn(std::move(busy));
+  if (SolidReader* reader = SolidReaderOf(archive)) reader->ReadOn(std::move(busy));
+}
+
+void BeginSolidArchivePass(IDirectory* archive) {
+  if (SolidReader* reader = SolidReaderOf(archive)) reader->Begin();
 }
 
 ArchiveLock CheckArchiveLock(IDirectory* archive) {

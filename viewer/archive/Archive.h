@@ -69,5 +69,9 @@ std::optional<std::vector<int32_t>> ArchivePassPlaces(IDirectory* archive, const
 // an empty `busy` stops that. Nothing for other directories.
 void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy);
 
+// Starts a solid archive's first pass now, before any item is asked for
+// (see SolidReader::Begin). Nothing for other directories.
+void BeginSolidArchivePass(IDirectory* archive);
+
 // How an opened archive stands with encryption.
 ArchiveLock CheckArchiveLock(IDirectory* archive);

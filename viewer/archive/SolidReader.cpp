@@ -107,6 +107,17 @@ bool SolidReader::Acquire(uint32_t index, SolidItem* out) {
   return got;
 }
 
+void SolidReader::Begin() {
+  const std::lock_guard<std::mutex> hold(m_lock);
+  if (m_passes != 0 || m_request || m_thread.joinable()) return;
+  m_request = 0;
+  try {
+    m_thread = std::thread(&SolidReader::Run, this);
+  } catch (const std::system_error&) {
+    m_request.reset();
+  }
+}
+
 uint64_t SolidReader::heldBytes() const {
   const std::lock_guard<std::mutex> hold(m_lock);
   return m_used;

@@ -88,6 +88,11 @@ class SolidReader {
   // thread; waits as long as the item is yet to come.
   bool Acquire(uint32_t index, SolidItem* out);
 
+  // Starts the first pass now, as the first request would, unless a pass
+  // was asked for already: the items a reader is about to ask for are
+  // being extracted meanwhile. The pass prints nothing.
+  void Begin();
+
   // From now on the pass reads on past the budget to spill the items,
   // but never while `busy` says that pages are loading (asked under the
   // reader's lock, often, so it must be quick and take no lock that is held

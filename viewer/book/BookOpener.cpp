@@ -6,6 +6,7 @@
 #include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/archive/Archive.h"
+#include "viewer/archive/DiskFile.h"
 #include "viewer/archive/RarVolumes.h"
 #include "viewer/archive/SevenZipModule.h"
 #include "viewer/book/BookInfo.h"
@@ -139,6 +140,7 @@ std::u16string FolderDisplayName(const std::u16string& path) {
 }
 
 OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
+  if (m_opened && path == m_openedPath) return FillArchiveBook(m_opened, book, m_order);
   // A RAR volume's set: the other volumes, by name, beside it.
   ArchiveOptions options;
   options.spill.folder = m_spillFolder;
@@ -175,6 +177,20 @@ OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Boo
   ComRef<IDirectory> root;
   if (OpenArchive(file, &root, options) != 0) return OpenStatus::NotArchive;
   return FillArchiveBook(std::move(root), book, m_order);
+}
+
+ComRef<IDirectory> OpenArchiveAhead(const std::u16string& path, const std::string& spillFolder) {
+  ComRef<IFile> file;
+  if (OpenDiskFile(path, &file) != 0) return {};
+  static constexpr BYTE kSevenZip[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+  BYTE head[sizeof kSevenZip] = {};
+  if (ReadHead(file.get(), head, sizeof head) != sizeof head || std::memcmp(head, kSevenZip, sizeof head) != 0) return {};
+  ArchiveOptions options;
+  options.spill.folder = spillFolder;
+  ComRef<IDirectory> root;
+  if (OpenArchive(file.get(), &root, options) != 0 || CheckArchiveLock(root.get()) != ArchiveLock::None) return {};
+  BeginSolidArchivePass(root.get());
+  return root;
 }
 
 BookOpening CBookOpener::OpenFolder(const std::u16string& path) const {

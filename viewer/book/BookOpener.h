@@ -79,6 +79,14 @@ class CBookOpener {
   // jump, takes no new pass.
   void SpillSolidArchivesIn(std::string folder) { m_spillFolder = std::move(folder); }
 
+  // An archive opened already (at start-up, while the window was made):
+  // opening the file at `path` takes it instead of opening the file again,
+  // when it opened with no password to ask for.
+  void UseOpenedArchive(std::u16string path, ComRef<IDirectory> root) {
+    m_openedPath = std::move(path);
+    m_opened = std::move(root);
+  }
+
   // An absolute folder path; its direct entries sorted by name.
   BookOpening OpenFolder(const std::u16string& path) const;
   // An absolute file path: an image (by `isImage`) or an archive. The
@@ -122,7 +130,16 @@ class CBookOpener {
   SessionPasswords* m_passwords = nullptr;
   PasswordAsk m_ask;
   std::string m_spillFolder;
+  std::u16string m_openedPath;
+  ComRef<IDirectory> m_opened;
 };
+
+// The archive at `path` (absolute) opened straight from the disk and, when
+// solid, its pass begun, so that its first pages are being extracted while
+// the program starts; null when it is not a 7z archive that opens without
+// a password (other books open quickly and read their pages directly).
+// Prints nothing. `spillFolder` as CBookOpener::SpillSolidArchivesIn.
+ComRef<IDirectory> OpenArchiveAhead(const std::u16string& path, const std::string& spillFolder);
 
 // Whether the first bytes of a file are those of an image kind the viewer
 // decodes (so that a file that starts so but does not decode is damaged).

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <csignal>
 #include <memory>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "platform/system.h"
 #include "platform/text.h"
 #include "viewer/archive/SevenZipModule.h"
+#include "viewer/book/BookOpener.h"
 #include "viewer/catalogue/AddressOpening.h"
 #include "viewer/catalogue/CatalogueBrowser.h"
 #include "viewer/shell/Catalogues.h"
@@ -66,6 +68,15 @@ int main(int argc, char** argv) {
   TraceStage("start");
   // The resource pack, read as the window is made, is an archive.
   PreloadSevenZip();
+  // A 7z book's first pages come out of one long decompression: the book
+  // is opened and that begun while the toolkit and the window are made.
+  std::future<ComRef<IDirectory>> archiveAhead;
+  if (!startPath.empty()) {
+    const std::u16string cache = CacheFolderOfUser();
+    archiveAhead = std::async(std::launch::async, [path = startPath, spill = Utf16ToUtf8(cache)] {
+      return OpenArchiveAhead(path, spill);
+    });
+  }
   InitApplication(argc, argv);
   TraceStage("toolkit");
   UseLanguage(UserLanguage());
@@ -125,6 +136,7 @@ int main(int argc, char** argv) {
       // before the window shows, so that both go on at once: the opening
       // turn does not wait for them here, they come through the message loop.
       window->WaitForPagesAtMost(std::chrono::milliseconds(0));
+      if (ComRef<IDirectory> opened = archiveAhead.get()) window->UseOpenedArchive(startPath, std::move(opened));
       // Said where the command was typed too, as the window says it.
       const std::string typed = commandLine.operands.front();
       OpenStartPath(*window, startPath, [typed](const std::u16string& why) {

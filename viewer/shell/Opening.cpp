@@ -76,6 +76,7 @@ CBookOpener CMainWindow::Opener() {
   opener.UsePasswords(&m_passwords, [owner = m_hWnd](const std::u16string& path, bool wrongBefore) {
     return AskArchivePassword(owner, path, wrongBefore);
   });
+  if (m_ahead) opener.UseOpenedArchive(m_aheadPath, m_ahead);
   return opener;
 }
 
@@ -314,6 +315,7 @@ int32_t CMainWindow::OpenFileAt(const char16_t* path, const Start& start) {
     return probe.decoded;
   };
   BookOpening opened = Opener().OpenFile(path, isImage);
+  m_ahead = {};  // taken by this opening, or of no use to any other
   if (opened.status == OpenStatus::Refused) return 1;
   LetBookGo();
 

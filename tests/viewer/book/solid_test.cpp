@@ -24,6 +24,7 @@
 #include "viewer/archive/SevenZipDirectory.h"
 #include "viewer/archive/SevenZipModule.h"
 #include "viewer/archive/SolidReader.h"
+#include "viewer/book/BookOpener.h"
 
 using test::Ref;
 using test::TempDir;
@@ -336,6 +337,52 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
   b->Read(y, 10, &got);
   EXPECT_EQ(std::string(y, 10), Page(5).substr(0, 10));
   EXPECT_EQ(std::string(x, 10), Page(5).substr(10, 10));
+}
+
+// A book given at start-up is opened ahead of the window, silently, its
+// pass begun; the window's opener then takes that directory, not the file.
+TEST_F(SolidArchives, OpenedAheadBeginsThePassAndTheOpenerTakesIt) {
+  MakeSevenZip(12, 20000);
+  ASSERT_EQ(std::system(("cd '" + (m_tmp / "src") + "' && 7z a -psecret -ms=on ../locked.7z . >/dev/null").c_str()), 0);
+  std::u16string debug;
+  SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
+  const struct {
+    const char* name;
+    bool opened;
+    bool passBegun;
+  } cases[] = {
+      {"solid.7z", true, true},    {"plain.7z", true, false},  {"locked.7z", false, false},
+      {"src/p100.jpg", false, false}, {"missing.7z", false, false}, {"src", false, false},
+  };
+  for (const auto& c : cases) {
+    const std::u16string path = Utf8ToUtf16(m_tmp / c.name);
+    const Ref<IDirectory> ahead = OpenArchiveAhead(path, "");
+    EXPECT_EQ(static_cast<bool>(ahead), c.opened) << c.name;
+    if (!ahead) continue;
+    auto* directory = static_cast<C7zDirectory*>(ahead.get());
+    ASSERT_EQ(directory->IsSolid(), c.passBegun) << c.name;
+    if (c.passBegun) {
+      ASSERT_TRUE(directory->solidReader()->WaitForPasses(std::chrono::seconds(20)));
+      EXPECT_EQ(directory->solidReader()->passesStarted(), 1u);
+      EXPECT_GT(directory->solidReader()->heldBytes(), 0u) << "the pages came before anyone asked";
+    }
+    CBookOpener opener(m_fs.get());
+    opener.UseOpenedArchive(path, ahead);
+    const BookOpening opened = opener.OpenFile(path, [](IDirectory*, const std::u16string&) { return false; });
+    ASSERT_EQ(opened.status, OpenStatus::Opened) << c.name;
+    EXPECT_EQ(opened.book.root.get(), ahead.get()) << c.name;
+    EXPECT_EQ(Same(Read(opened.book.root.get(), "/" + Name(3)), Page(3)), "same") << c.name;
+    if (c.passBegun) {
+      EXPECT_EQ(directory->solidReader()->passesStarted(), 1u) << "no second pass";
+    }
+  }
+  SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
+  // The openers' own lines and the pages' extractions: nothing of the
+  // openings ahead.
+  EXPECT_EQ(debug.find(u"Error"), std::u16string::npos) << Utf16ToUtf8(debug);
+  std::size_t lines = 0;
+  for (std::size_t at = debug.find(u"Open File"); at != std::u16string::npos; at = debug.find(u"Open File", at + 1)) ++lines;
+  EXPECT_EQ(lines, 2u) << Utf16ToUtf8(debug);
 }
 
 TEST_F(SolidArchives, SevenZipSolidReadAgainFromItsSpill) {
