@@ -18,7 +18,8 @@ bool IsRar5(const BYTE (&head)[8]) {
   return std::memcmp(head, kRar5Signature, sizeof kRar5Signature) == 0;
 }
 
-// Whether the first bytes are those of a kind of archive some route reads.
+}  // namespace
+
 bool LooksLikeArchive(const BYTE* head, std::size_t size) {
   auto at = [&](std::size_t offset, const char* text, std::size_t length) {
     return size >= offset + length && std::memcmp(head + offset, text, length) == 0;
@@ -26,8 +27,6 @@ bool LooksLikeArchive(const BYTE* head, std::size_t size) {
   return at(0, "PK\x03\x04", 4) || at(0, "PK\x05\x06", 4) || at(0, "Rar!\x1A\x07", 6) ||
          at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
 }
-
-}  // namespace
 
 // Which route reads an archive:
 // - RAR 5 (its signature) goes to libarchive: 7-Zip's library here lists

@@ -42,6 +42,10 @@ struct ArchiveOptions {
 int32_t OpenArchive(IFile* file, IDirectory** out);
 int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options);
 
+// Whether the first bytes (262 of them, for tar) are those of a kind of
+// archive some route reads.
+bool LooksLikeArchive(const BYTE* head, std::size_t size);
+
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);
 // Whether the first bytes of a file are those of a RAR (4 or 5) whose list

@@ -240,7 +240,16 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   if (m_fileSystem == nullptr || m_fileSystem->OpenDirectory(&disk, drive.c_str()) != 0)
     return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
   const std::size_t slash = path.rfind(u'/');
-  if (isImage(disk.get(), underRoot)) {
+  // A file that starts as an archive is not decoded as an image first:
+  // Qt's readers, asked to guess, would each be loaded to look at it.
+  bool archiveHead = false;
+  {
+    ComRef<IFile> file;
+    BYTE head[262] = {};
+    if (disk->OpenFile(&file, underRoot.c_str(), nullptr) == 0)
+      archiveHead = LooksLikeArchive(head, ReadHead(file.get(), head, sizeof head));
+  }
+  if (!archiveHead && isImage(disk.get(), underRoot)) {
     result.status = OpenStatus::IsImage;
     result.folder = slash == 0 ? u"/" : path.substr(0, slash);
     result.name = path.substr(slash + 1);

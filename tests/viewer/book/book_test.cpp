@@ -314,6 +314,12 @@ TEST_F(Opener, AnArchiveOpensWithItsFolderListed) {
   EXPECT_EQ(around.drive, u"/");
   EXPECT_EQ(Names(around.entries), (std::vector<std::u16string>{u"a.zip", u"b.txt", u"c.zip", u"pack.jpg"}));
   EXPECT_EQ(around.current, 3);
+  // Known by its first bytes, an archive is not decoded as an image first.
+  int asked = 0;
+  const ImageTest counted = [&asked](IDirectory* root, const std::u16string& path) { return ++asked, IsImage(root, path); };
+  EXPECT_EQ(Books().OpenFile(u"/series/a.zip", counted).status, OpenStatus::Opened);
+  EXPECT_EQ(Books().OpenFile(u"/series/b.txt", counted).status, OpenStatus::NotArchive);
+  EXPECT_EQ(asked, 1);
 }
 
 TEST_F(Opener, FilesThatDoNotOpen) {
