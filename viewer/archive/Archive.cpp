@@ -79,6 +79,7 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
   // archive (7-Zip's library would list the first volume alone).
   BYTE start[64] = {};
   if (RarVolumeOf(start, ReadHead(file, start, sizeof start)) == RarVolume::First) {
+    if (options.sevenZipOnly) return FILE_SYSTEM_FAILED;
     ArchiveVolumes volumes;
     for (uint32_t number = 2; options.openVolume != nullptr && number < 1000; ++number) {
       ComRef<IFile> volume;
@@ -90,8 +91,12 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
                                       std::move(volumes), missing)
                        .get());
   }
-  if (!BindSevenZip()) return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
-  if (IsRar5(head)) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
+  if (options.sevenZipOnly) {
+    if (FindSevenZip(false) != SevenZipAvailability::Bound || IsRar5(head)) return FILE_SYSTEM_FAILED;
+  } else {
+    if (!BindSevenZip()) return handOut(listWithLibArchive(LibArchiveFormats::Instead).get());
+    if (IsRar5(head)) return handOut(listWithLibArchive(LibArchiveFormats::BesideSevenZip).get());
+  }
 
   ComRef<C7zDirectory> sevenZip;
   {
@@ -101,6 +106,9 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
     *&sevenZip = made;
   }
   const bool opened = sevenZip->LoadArchive(file) == FILE_SYSTEM_OK;
+  if (options.sevenZipOnly)
+    return opened && !sevenZip->items().empty() && sevenZip->format() != C7zDirectory::kRar ? handOut(sevenZip.get())
+                                                                                           : FILE_SYSTEM_FAILED;
   if (!opened || sevenZip->items().empty()) {
     if (ComRef<CLibArchiveDirectory> libArchive = listWithLibArchive(LibArchiveFormats::Instead)) return handOut(libArchive.get());
     // An archive with nothing in it is still an archive, as before.

@@ -34,6 +34,10 @@ struct ArchiveOptions {
   // Where a solid archive's pass spills the items it extracts, so that an
   // item read again is read from there (no folder: nothing is spilled).
   SpillPlace spill{};
+  // Through 7-Zip's library alone, where it is there and lists the file;
+  // no other route, and nothing said in the debug output (an opening made
+  // ahead of the one that counts, which meets any failure and says it).
+  bool sevenZipOnly = false;
 };
 
 // 0 and the archive in `file` as a directory in *out; 1 when no route can

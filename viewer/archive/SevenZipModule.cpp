@@ -23,7 +23,7 @@ std::vector<std::u16string>& SevenZipSearchPaths() {
   return paths;
 }
 
-SevenZipAvailability FindSevenZip() {
+SevenZipAvailability FindSevenZip(bool sayRefusal) {
   // Opened archives may be on several threads at once: one search at a time.
   static std::mutex searching;
   // Libraries refused in this run, by path: a library that answered wrongly
@@ -48,8 +48,9 @@ SevenZipAvailability FindSevenZip() {
     }
     if (!refusal.empty()) {
       if (module != nullptr) FreeLibrary(module);
-      refused.push_back(path);
       anyRefused = true;
+      if (!sayRefusal) continue;
+      refused.push_back(path);
       OutputDebugStringW((u"7-Zip Library Refused : " + path + u" : " + AsciiToUtf16(refusal) + u"\r\n").c_str());
       continue;
     }

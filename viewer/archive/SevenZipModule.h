@@ -27,8 +27,10 @@ enum class SevenZipAvailability {
 // Loads the library unless it is loaded: the first along the search paths
 // that answers as declared. A library refused is said so once, in the
 // debug output, and not tried again; a missing one is looked for on every
-// call. Safe from any thread.
-SevenZipAvailability FindSevenZip();
+// call. Safe from any thread. Not `sayRefusal`: a library that would be
+// refused is left untried as far as later searches go, and nothing is said
+// (an opening made ahead, whose failure the real one meets and says).
+SevenZipAvailability FindSevenZip(bool sayRefusal = true);
 // Whether FindSevenZip binds the library.
 bool BindSevenZip();
 // Starts loading the library into memory on a thread of its own, asking it

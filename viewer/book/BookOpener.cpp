@@ -187,6 +187,7 @@ ComRef<IDirectory> OpenArchiveAhead(const std::u16string& path, const std::strin
   if (ReadHead(file.get(), head, sizeof head) != sizeof head || std::memcmp(head, kSevenZip, sizeof head) != 0) return {};
   ArchiveOptions options;
   options.spill.folder = spillFolder;
+  options.sevenZipOnly = true;  // what the book's real opening says stays its own
   ComRef<IDirectory> root;
   if (OpenArchive(file.get(), &root, options) != 0 || CheckArchiveLock(root.get()) != ArchiveLock::None) return {};
   BeginSolidArchivePass(root.get());

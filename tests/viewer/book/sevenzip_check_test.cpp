@@ -70,6 +70,9 @@ TEST_F(SevenZipRefusal, AWrongLibraryIsSaidOnceAndLibArchiveReadsEveryPage) {
     SCOPED_TRACE(fault);
     SevenZipSearchPaths() = {Utf8ToUtf16(StandIn(fault))};
     g_debug.clear();
+    // A quiet search says nothing, and leaves the saying to the next.
+    EXPECT_EQ(FindSevenZip(false), SevenZipAvailability::Refused);
+    EXPECT_EQ(g_debug, u"");
     // Six readers at once: the library is looked for once at a time, and said so once.
     std::vector<std::thread> readers;
     for (const char* name : {"b.cbz", "b.cb7", "b.lzh", "b.cbz", "b.cb7", "b.lzh"})

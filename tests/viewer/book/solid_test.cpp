@@ -344,6 +344,9 @@ TEST_F(SolidArchives, SevenZipSolidReadOnceAsOneByOne) {
 TEST_F(SolidArchives, OpenedAheadBeginsThePassAndTheOpenerTakesIt) {
   MakeSevenZip(12, 20000);
   ASSERT_EQ(std::system(("cd '" + (m_tmp / "src") + "' && 7z a -psecret -ms=on ../locked.7z . >/dev/null").c_str()), 0);
+  std::string broken = m_tmp.ReadFile("solid.7z");
+  broken.resize(broken.size() / 2);  // its list, at the end, is gone
+  m_tmp.WriteFile("broken.7z", broken);
   std::u16string debug;
   SetDebugOutputSink([](const char16_t* t, void* c) { *static_cast<std::u16string*>(c) += t; }, &debug);
   const struct {
@@ -353,11 +356,14 @@ TEST_F(SolidArchives, OpenedAheadBeginsThePassAndTheOpenerTakesIt) {
   } cases[] = {
       {"solid.7z", true, true},    {"plain.7z", true, false},  {"locked.7z", false, false},
       {"src/p100.jpg", false, false}, {"missing.7z", false, false}, {"src", false, false},
+      {"broken.7z", false, false},
   };
   for (const auto& c : cases) {
     const std::u16string path = Utf8ToUtf16(m_tmp / c.name);
+    debug.clear();
     const Ref<IDirectory> ahead = OpenArchiveAhead(path, "");
     EXPECT_EQ(static_cast<bool>(ahead), c.opened) << c.name;
+    EXPECT_EQ(debug, u"") << c.name << ": the opening that counts says what there is to say";
     if (!ahead) continue;
     auto* directory = static_cast<C7zDirectory*>(ahead.get());
     ASSERT_EQ(directory->IsSolid(), c.passBegun) << c.name;
@@ -377,12 +383,6 @@ TEST_F(SolidArchives, OpenedAheadBeginsThePassAndTheOpenerTakesIt) {
     }
   }
   SetDebugOutputSink([](const char16_t*, void*) {}, nullptr);
-  // The openers' own lines and the pages' extractions: nothing of the
-  // openings ahead.
-  EXPECT_EQ(debug.find(u"Error"), std::u16string::npos) << Utf16ToUtf8(debug);
-  std::size_t lines = 0;
-  for (std::size_t at = debug.find(u"Open File"); at != std::u16string::npos; at = debug.find(u"Open File", at + 1)) ++lines;
-  EXPECT_EQ(lines, 2u) << Utf16ToUtf8(debug);
 }
 
 TEST_F(SolidArchives, SevenZipSolidReadAgainFromItsSpill) {
