@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace {

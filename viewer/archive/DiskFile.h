@@ -6,7 +6,6 @@
 #include <string>
 
 #include "ordel/FileSystem.h"
-#include "platform/com.h"
 
 // 0 and the file at `path` (absolute, UTF-16) in *out; 1 when it cannot be
 // opened or is not a regular file.

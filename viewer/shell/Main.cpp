@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <csignal>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
