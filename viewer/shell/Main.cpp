@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <csignal>
+#include <exception>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "platform/commandline.h"
 #include "platform/debug.h"
@@ -70,12 +72,20 @@ int main(int argc, char** argv) {
   PreloadSevenZip();
   // A 7z book's first pages come out of one long decompression: the book
   // is opened and that begun while the toolkit and the window are made.
+  // Any failure leaves the book to the window's own opening.
   std::future<ComRef<IDirectory>> archiveAhead;
   if (!startPath.empty()) {
     const std::u16string cache = CacheFolderOfUser();
-    archiveAhead = std::async(std::launch::async, [path = startPath, spill = Utf16ToUtf8(cache)] {
-      return OpenArchiveAhead(path, spill);
-    });
+    try {
+      archiveAhead = std::async(std::launch::async, [path = startPath, spill = Utf16ToUtf8(cache)] {
+        try {
+          return OpenArchiveAhead(path, spill);
+        } catch (const std::exception&) {
+          return ComRef<IDirectory>();
+        }
+      });
+    } catch (const std::system_error&) {
+    }
   }
   InitApplication(argc, argv);
   TraceStage("toolkit");
@@ -136,7 +146,8 @@ int main(int argc, char** argv) {
       // before the window shows, so that both go on at once: the opening
       // turn does not wait for them here, they come through the message loop.
       window->WaitForPagesAtMost(std::chrono::milliseconds(0));
-      if (ComRef<IDirectory> opened = archiveAhead.get()) window->UseOpenedArchive(startPath, std::move(opened));
+      if (ComRef<IDirectory> opened = archiveAhead.valid() ? archiveAhead.get() : ComRef<IDirectory>())
+        window->UseOpenedArchive(startPath, std::move(opened));
       // Said where the command was typed too, as the window says it.
       const std::string typed = commandLine.operands.front();
       OpenStartPath(*window, startPath, [typed](const std::u16string& why) {
