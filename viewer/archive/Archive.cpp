@@ -20,12 +20,17 @@ bool IsRar5(const BYTE (&head)[8]) {
 
 }  // namespace
 
+bool StartsAsSevenZip(const BYTE* head, std::size_t size) {
+  static constexpr BYTE kSignature[] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
+  return size >= sizeof kSignature && std::memcmp(head, kSignature, sizeof kSignature) == 0;
+}
+
 bool LooksLikeArchive(const BYTE* head, std::size_t size) {
   auto at = [&](std::size_t offset, const char* text, std::size_t length) {
     return size >= offset + length && std::memcmp(head + offset, text, length) == 0;
   };
   return at(0, "PK\x03\x04", 4) || at(0, "PK\x05\x06", 4) || at(0, "Rar!\x1A\x07", 6) ||
-         at(0, "7z\xBC\xAF\x27\x1C", 6) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
+         StartsAsSevenZip(head, size) || (at(2, "-lh", 3) && at(6, "-", 1)) || at(257, "ustar", 5);
 }
 
 // Which route reads an archive:

@@ -49,6 +49,8 @@ int32_t OpenArchive(IFile* file, IDirectory** out, const ArchiveOptions& options
 // Whether the first bytes (262 of them, for tar) are those of a kind of
 // archive some route reads.
 bool LooksLikeArchive(const BYTE* head, std::size_t size);
+// Whether the first bytes are a 7z archive's signature.
+bool StartsAsSevenZip(const BYTE* head, std::size_t size);
 
 // After OpenArchive refused `file`: why.
 ArchiveTrouble DiagnoseArchive(IFile* file);

@@ -12,6 +12,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/archive/ArchiveLimits.h"
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
@@ -296,10 +297,8 @@ int32_t CLibArchiveDirectory::LoadArchive() {
     BYTE head[64] = {};
     uint32_t got = 0;
     if (m_file->Seek(0, 0, nullptr) != 0 || m_file->Read(head, sizeof head, &got) != 0) return FILE_SYSTEM_FAILED;
-    static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
     const std::optional<RarMainHeader> rar = ReadRarMainHeader(head, got);
-    const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && got >= sizeof k7zSignature &&
-                                                 std::memcmp(head, k7zSignature, sizeof k7zSignature) == 0);
+    const bool solid = IsSolidRar(head, got) || (m_formats == LibArchiveFormats::Instead && StartsAsSevenZip(head, got));
     Reader reader(m_file, m_formats, nullptr, m_password.get(), 0, &m_volumes);
     if (!reader.Open()) return FILE_SYSTEM_FAILED;
     auto table = std::make_shared<ArchiveItemTable>();

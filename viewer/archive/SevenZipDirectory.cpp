@@ -8,6 +8,7 @@
 
 #include "platform/debug.h"
 #include "platform/text.h"
+#include "viewer/archive/Archive.h"
 #include "viewer/archive/ArchiveListing.h"
 #include "viewer/archive/ArchiveNames.h"
 #include "viewer/archive/FileHead.h"
@@ -211,9 +212,8 @@ int32_t C7zDirectory::LoadArchive(IFile* file) {
   // Only a 7z's own signature at the start is looked for: without one the
   // handler would read the whole file in search of it (a tar, a file on a
   // web server read by ranges), and libarchive reads what it does not open.
-  static const BYTE k7zSignature[] = {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C};
   const UInt64 noSearch = 0;
-  const bool searches = m_format == k7z && std::memcmp(head, k7zSignature, sizeof k7zSignature) != 0;
+  const bool searches = m_format == k7z && !StartsAsSevenZip(head, sizeof head);
   const HRESULT opened = m_archive->Open(stream, searches ? &noSearch : nullptr, callback);
   stream->Release();
   callback->Release();
