@@ -90,14 +90,7 @@ bool SolidReader::Acquire(uint32_t index, SolidItem* out) {
     m_request = m_request ? std::min(*m_request, from) : from;
     requested = m_passes + 1;
     if (m_running) m_stop = true;
-    if (!m_thread.joinable()) {
-      try {
-        m_thread = std::thread(&SolidReader::Run, this);
-      } catch (const std::system_error&) {
-        m_request.reset();
-        break;
-      }
-    }
+    if (!StartThread()) break;
     m_changed.notify_all();
   }
   --slot.pins;
@@ -111,10 +104,17 @@ void SolidReader::Begin() {
   const std::lock_guard<std::mutex> hold(m_lock);
   if (m_passes != 0 || m_request || m_thread.joinable()) return;
   m_request = 0;
+  StartThread();
+}
+
+bool SolidReader::StartThread() {
+  if (m_thread.joinable()) return true;
   try {
     m_thread = std::thread(&SolidReader::Run, this);
+    return true;
   } catch (const std::system_error&) {
-    m_request.reset();
+    m_request.reset();  // no pass will take it
+    return false;
   }
 }
 

@@ -125,6 +125,9 @@ class SolidReader {
   };
 
   void Run();
+  // Under the lock: the pass's thread, started unless it runs; false (and
+  // the request dropped) when it cannot be.
+  bool StartThread();
   uint64_t Distance(uint32_t index) const;
   // The held item that is furthest from the reader and waited for by no
   // one; nullopt when there is none.
