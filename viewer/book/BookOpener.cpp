@@ -140,7 +140,7 @@ std::u16string FolderDisplayName(const std::u16string& path) {
 }
 
 OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Book& book) const {
-  if (m_opened && path == m_openedPath) return FillArchiveBook(m_opened, book, m_order);
+  if (m_opened.root && path == m_opened.path) return FillArchiveBook(m_opened.root, book, m_order);
   // A RAR volume's set: the other volumes, by name, beside it.
   ArchiveOptions options;
   options.spill.folder = m_spillFolder;
@@ -182,9 +182,8 @@ OpenStatus CBookOpener::ReadArchive(IFile* file, const std::u16string& path, Boo
 ComRef<IDirectory> OpenArchiveAhead(const std::u16string& path, const std::string& spillFolder) {
   ComRef<IFile> file;
   if (OpenDiskFile(path, &file) != 0) return {};
-  static constexpr BYTE kSevenZip[6] = {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C};
-  BYTE head[sizeof kSevenZip] = {};
-  if (ReadHead(file.get(), head, sizeof head) != sizeof head || std::memcmp(head, kSevenZip, sizeof head) != 0) return {};
+  BYTE head[8] = {};
+  if (!StartsAsSevenZip(head, ReadHead(file.get(), head, sizeof head))) return {};
   ArchiveOptions options;
   options.spill.folder = spillFolder;
   options.sevenZipOnly = true;  // what the book's real opening says stays its own
@@ -243,13 +242,10 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   const std::size_t slash = path.rfind(u'/');
   // A file that starts as an archive is not decoded as an image first:
   // Qt's readers, asked to guess, would each be loaded to look at it.
-  bool archiveHead = false;
-  {
-    ComRef<IFile> file;
-    BYTE head[262] = {};
-    if (disk->OpenFile(&file, underRoot.c_str(), nullptr) == 0)
-      archiveHead = LooksLikeArchive(head, ReadHead(file.get(), head, sizeof head));
-  }
+  ComRef<IFile> file;
+  const bool opened = disk->OpenFile(&file, underRoot.c_str(), nullptr) == 0;
+  BYTE head[262] = {};
+  const bool archiveHead = opened && LooksLikeArchive(head, ReadHead(file.get(), head, sizeof head));
   if (!archiveHead && isImage(disk.get(), underRoot)) {
     result.status = OpenStatus::IsImage;
     result.folder = slash == 0 ? u"/" : path.substr(0, slash);
@@ -260,16 +256,12 @@ BookOpening CBookOpener::OpenFile(const std::u16string& path, const ImageTest& i
   // Not an image: an archive?
   Book& book = result.book;
   book.source = path;
-  {
-    ComRef<IFile> file;
-    if (disk->OpenFile(&file, underRoot.c_str(), nullptr) != 0)
-      return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
-    const OpenStatus read = ReadArchive(file.get(), path, book);
-    if (read != OpenStatus::Opened) {
-      book = Book{};
-      // An archive that opens but lists nothing has no page to show.
-      return fail(read, read == OpenStatus::NotArchive ? WhyNoArchive(file.get()) : OpenFailure::NoImages);
-    }
+  if (!opened) return fail(OpenStatus::Failed, Probe(path, OpenFailure::NotFound));
+  const OpenStatus read = ReadArchive(file.get(), path, book);
+  if (read != OpenStatus::Opened) {
+    book = Book{};
+    // An archive that opens but lists nothing has no page to show.
+    return fail(read, read == OpenStatus::NotArchive ? WhyNoArchive(file.get()) : OpenFailure::NoImages);
   }
   OutputDebugStringW((u"Open File\r\n  Type : Archive\r\n  Drive : " + drive + u"\r\n  Path  : " + underRoot +
                       u"\r\n  Files : " + Decimal(book.pages.size()) + u"\r\n")

@@ -54,6 +54,13 @@ struct BookOpening {
   OpenFailure why = OpenFailure::None;
 };
 
+// An archive opened before its book (OpenArchiveAhead), for the opening of
+// the file at `path`.
+struct OpenedArchive {
+  std::u16string path;
+  ComRef<IDirectory> root;
+};
+
 // Whether the file at `path` under `root` is an image the viewer shows.
 using ImageTest = std::function<bool(IDirectory* root, const std::u16string& path)>;
 
@@ -80,12 +87,9 @@ class CBookOpener {
   void SpillSolidArchivesIn(std::string folder) { m_spillFolder = std::move(folder); }
 
   // An archive opened already (at start-up, while the window was made):
-  // opening the file at `path` takes it instead of opening the file again,
-  // when it opened with no password to ask for.
-  void UseOpenedArchive(std::u16string path, ComRef<IDirectory> root) {
-    m_openedPath = std::move(path);
-    m_opened = std::move(root);
-  }
+  // opening the file at its path takes it instead of opening the file
+  // again.
+  void UseOpenedArchive(OpenedArchive opened) { m_opened = std::move(opened); }
 
   // An absolute folder path; its direct entries sorted by name.
   BookOpening OpenFolder(const std::u16string& path) const;
@@ -130,8 +134,7 @@ class CBookOpener {
   SessionPasswords* m_passwords = nullptr;
   PasswordAsk m_ask;
   std::string m_spillFolder;
-  std::u16string m_openedPath;
-  ComRef<IDirectory> m_opened;
+  OpenedArchive m_opened;
 };
 
 // The archive at `path` (absolute) opened straight from the disk and, when

@@ -147,7 +147,7 @@ int main(int argc, char** argv) {
       // turn does not wait for them here, they come through the message loop.
       window->WaitForPagesAtMost(std::chrono::milliseconds(0));
       if (ComRef<IDirectory> opened = archiveAhead.valid() ? archiveAhead.get() : ComRef<IDirectory>())
-        window->UseOpenedArchive(startPath, std::move(opened));
+        window->UseOpenedArchive(OpenedArchive{startPath, std::move(opened)});
       // Said where the command was typed too, as the window says it.
       const std::string typed = commandLine.operands.front();
       OpenStartPath(*window, startPath, [typed](const std::u16string& why) {

@@ -118,12 +118,9 @@ class CMainWindow : public CWindowImpl {
   // that switch is on; an image opened by name opens at that image.
   int32_t OpenDirectory(const char16_t* path, const char16_t* selectName);
   int32_t OpenFile(const char16_t* path);
-  // The archive at `path` opened already (OpenArchiveAhead): the next
-  // OpenFile of that path takes it, once.
-  void UseOpenedArchive(std::u16string path, ComRef<IDirectory> root) {
-    m_aheadPath = std::move(path);
-    m_ahead = std::move(root);
-  }
+  // An archive opened already (OpenArchiveAhead): the next OpenFile of its
+  // path takes it, once.
+  void UseOpenedArchive(OpenedArchive opened) { m_ahead = std::move(opened); }
   // A book read from a web server: titled by its name, at the place left
   // in it before (kept by URL in the settings, never in the profile). Its
   // archive's directory is read off the window's thread: the book shows
@@ -407,8 +404,7 @@ class CMainWindow : public CWindowImpl {
   ComRef<IFileSystem> m_fileSystem;
   CProfile m_profile;
   SessionPasswords m_passwords;  // of the archives opened in this run; never saved
-  std::u16string m_aheadPath;    // an archive opened before the window, for its first OpenFile
-  ComRef<IDirectory> m_ahead;
+  OpenedArchive m_ahead;         // opened before the window, for its first OpenFile
   Book m_book;
   RemoteBook m_remote;  // the open book's file when it is a remote one, to list it again
   std::optional<std::vector<RemotePlace>> m_remotePlaces;

@@ -76,7 +76,7 @@ CBookOpener CMainWindow::Opener() {
   opener.UsePasswords(&m_passwords, [owner = m_hWnd](const std::u16string& path, bool wrongBefore) {
     return AskArchivePassword(owner, path, wrongBefore);
   });
-  if (m_ahead) opener.UseOpenedArchive(m_aheadPath, m_ahead);
+  if (m_ahead.root) opener.UseOpenedArchive(m_ahead);
   return opener;
 }
 

@@ -373,7 +373,7 @@ TEST_F(SolidArchives, OpenedAheadBeginsThePassAndTheOpenerTakesIt) {
       EXPECT_GT(directory->solidReader()->heldBytes(), 0u) << "the pages came before anyone asked";
     }
     CBookOpener opener(m_fs.get());
-    opener.UseOpenedArchive(path, ahead);
+    opener.UseOpenedArchive(OpenedArchive{path, ahead});
     const BookOpening opened = opener.OpenFile(path, [](IDirectory*, const std::u16string&) { return false; });
     ASSERT_EQ(opened.status, OpenStatus::Opened) << c.name;
     EXPECT_EQ(opened.book.root.get(), ahead.get()) << c.name;
