@@ -14,7 +14,8 @@ press until the new pages are on screen, and until the viewer presented
 its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
 is set); jumps to pages not decoded yet (End, then Ctrl+G to three pages
 far from any decoded), beside the in-process decode of the pages they
-show, warm and cold; and the peak resident memory.
+show, warm, cold and at the least a picture of them costs; and the peak
+resident memory.
 Each figure is also given as a ratio to qimgv's in the same run, since
 these machines are noisy.
 
@@ -301,12 +302,17 @@ def go_to_page(screen, window, page):
     return screen.press("Return")
 
 
-def decode_ms(bin_dir, folder, pages, runs=9):
+def decode_ms(bin_dir, folder, pages, runs=9, least=False):
     """The in-process decode of these pages of the book at full size, one
     after the other, each the median of `runs` (1: the first decode of a
-    fresh process, its buffers and libraries not yet warm)."""
-    return sum(float(subprocess.run([os.path.join(bin_dir, "page-decode"), os.path.join(folder, f"{n:03d}.jpg"),
-                                     str(runs)], capture_output=True, text=True, check=True).stdout) for n in pages)
+    fresh process, its buffers and libraries not yet warm). `least`: at an
+    eighth of their size and without false colour, the smallest picture of
+    a JPEG there is; its Huffman decoding still reads every byte, so no
+    picture of the page comes cheaper."""
+    options = ["--plain", "--drawn", "1x1"] if least else []
+    return sum(float(subprocess.run([os.path.join(bin_dir, "page-decode")] + options
+                                    + [os.path.join(folder, f"{n:03d}.jpg"), str(runs)],
+                                    capture_output=True, text=True, check=True).stdout) for n in pages)
 
 
 def velmora(program_dir, book, mode, home, viewer=Viewer):
@@ -353,10 +359,11 @@ def main():
               f" first page)\nto the first screen grab showing the new pages (seen) and to the frame Velmora presented;"
               f" gap: from that\nframe to the screen. Jump: the median of End and, for Velmora, Ctrl+G to three pages"
               f" far from\nany decoded (n jumps); decode: the in-process decode at full size of the pages each jump"
-              f" shows,\nwarm (the median of 9) and the first in a fresh process (cold), their medians; j/dec: the"
-              f" jump to the\nwarm decode. Ratios to qimgv (its jump: End alone).\n")
+              f" shows,\nwarm (the median of 9) and the first in a fresh process (cold), their medians; least: the"
+              f" warm decode\nat an eighth of their size, the cheapest picture of them there is; j/dec: the jump to"
+              f" the warm\ndecode. Ratios to qimgv (its jump: End alone).\n")
         print(f"{'viewer':8} {'mode':6} {'book':22} {'first':>7} {'seen med':>9} {'max':>7} {'presented':>10}"
-              f" {'max':>7} {'gap med':>7} {'jump':>7} {'n':>2} {'decode':>7} {'cold':>7} {'j/dec':>6} {'RSS':>6}"
+              f" {'max':>7} {'gap med':>7} {'jump':>7} {'n':>2} {'decode':>7} {'cold':>7} {'least':>7} {'j/dec':>6} {'RSS':>6}"
               f" {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
         reference = None
         for viewer, mode, (name, path, folder), code, forward in runs:
@@ -366,6 +373,7 @@ def main():
             jump = statistics.median(ms for ms, _ in jumps)
             warm = statistics.median(decode_ms(bin_dir, folder, sorted(shown)) for _, shown in jumps)
             cold = statistics.median(decode_ms(bin_dir, folder, sorted(shown), runs=1) for _, shown in jumps)
+            least = statistics.median(decode_ms(bin_dir, folder, sorted(shown), least=True) for _, shown in jumps)
             seen = [s for s, _ in turned]
             presented = [p for _, p in turned if p is not None]
             gaps = [s - p for s, p in turned if p is not None]  # presented to seen
@@ -378,7 +386,7 @@ def main():
             ratios = " ".join(f"{a / b:7.2f}" for a, b in zip(row, reference)) if reference else ""
             print(f"{viewer:8} {mode:6} {name:22} {first:6.3f}s {ms(seen, statistics.median):>9} {ms(seen, max)}"
                   f" {ms(presented, statistics.median):>10} {ms(presented, max)} {ms(gaps, statistics.median)}"
-                  f" {jump:5.0f}ms {len(jumps):2d} {warm:5.0f}ms {cold:5.0f}ms {jump / warm:6.2f}"
+                  f" {jump:5.0f}ms {len(jumps):2d} {warm:5.0f}ms {cold:5.0f}ms {least:5.0f}ms {jump / warm:6.2f}"
                   f" {rss:4.0f}MB {ratios}", flush=True)
             if viewer_run.traced:
                 print("         first page's stages (ms from process start): "
