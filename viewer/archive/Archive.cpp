@@ -184,6 +184,10 @@ void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy) {
   if (SolidReader* reader = SolidReaderOf(archive)) reader->ReadOn(std::move(busy));
 }
 
+void GiveWayInSolidArchive(IDirectory* archive, std::function<bool()> busy) {
+  if (SolidReader* reader = SolidReaderOf(archive)) reader->GiveWay(std::move(busy));
+}
+
 void BeginSolidArchivePass(IDirectory* archive) {
   if (SolidReader* reader = SolidReaderOf(archive)) reader->Begin();
 }

@@ -79,6 +79,11 @@ std::optional<std::vector<int32_t>> ArchivePassPlaces(IDirectory* archive, const
 // an empty `busy` stops that. Nothing for other directories.
 void ReadSolidArchiveOn(IDirectory* archive, std::function<bool()> busy);
 
+// Makes a solid archive's pass read ahead only while `busy` says that no
+// page loads (see SolidReader::GiveWay); an empty `busy` stops that.
+// Nothing for other directories.
+void GiveWayInSolidArchive(IDirectory* archive, std::function<bool()> busy);
+
 // Starts a solid archive's first pass now, before any item is asked for
 // (see SolidReader::Begin). Nothing for other directories.
 void BeginSolidArchivePass(IDirectory* archive);

@@ -21,7 +21,7 @@ ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bo
 
 namespace {
 
-// How often a pass reading on looks again whether the page loads are quiet.
+// How often a pass held back by the page loads looks again whether they are quiet.
 constexpr std::chrono::milliseconds kReadOnPoll{10};
 
 }  // namespace
@@ -142,6 +142,14 @@ void SolidReader::ReadOn(std::function<bool()> busy) {
   {
     const std::lock_guard<std::mutex> hold(m_lock);
     m_readOn = std::move(busy);
+  }
+  m_changed.notify_all();
+}
+
+void SolidReader::GiveWay(std::function<bool()> busy) {
+  {
+    const std::lock_guard<std::mutex> hold(m_lock);
+    m_giveWay = std::move(busy);
   }
   m_changed.notify_all();
 }
@@ -287,7 +295,12 @@ SolidReader::Pass::Next SolidReader::Pass::Reach(uint32_t index) {
     if (index >= r.m_slots.size() || !r.m_slots[index].file) return Next::Skip;
     const SlotState state = r.m_slots[index].state;
     if (state == SlotState::Held || state == SlotState::Failed || state == SlotState::Spilled) return Next::Skip;
-    if (r.WorthExtracting(index)) return Next::Extract;
+    if (r.WorthExtracting(index)) {
+      const bool waitedFor = r.m_waiting.lower_bound(index) != r.m_waiting.end();
+      if (waitedFor || !r.m_giveWay || !r.m_giveWay()) return Next::Extract;
+      r.m_changed.wait_for(hold, kReadOnPoll);
+      continue;
+    }
     if (r.m_readOn && r.m_spillRoom) {
       // Reading on, only to spill: never while pages load.
       if (!r.m_readOn()) return Next::Extract;

@@ -98,6 +98,11 @@ class SolidReader {
   // reader's lock, often, so it must be quick and take no lock that is held
   // while this reader is called); an empty one stops that.
   void ReadOn(std::function<bool()> busy);
+  // While `busy` says that pages are loading, the pass extracts only the
+  // items requests wait for, and waits to read ahead until the loads are
+  // done: on a machine of few cores the pages on their way to the screen
+  // go first. The same rules for `busy` as ReadOn's; an empty one stops it.
+  void GiveWay(std::function<bool()> busy);
 
   // Bytes held now, passes started so far, and bytes spilled (for tests
   // and measurement).
@@ -167,5 +172,6 @@ class SolidReader {
   bool m_spillRoom = false;              // whether items may still be spilled
   uint64_t m_spilledBytes = 0;
   std::function<bool()> m_readOn;        // set: read on to spill while it says the loads are quiet
+  std::function<bool()> m_giveWay;       // set: read ahead only while it says the loads are quiet
   std::thread m_thread;               // started with the first request
 };

@@ -32,22 +32,38 @@ CReadingUnit::CReadingUnit(Book& book, const D2D& renderer, const IPageView& vie
                            std::function<ReadingSettings()> settings)
     : m_book(book), m_renderer(renderer), m_view(view), m_settings(std::move(settings)) {}
 
-CReadingUnit::~CReadingUnit() { StopPassReadingOn(); }
+CReadingUnit::~CReadingUnit() { LeavePassAlone(); }
 
-void CReadingUnit::LetPassReadOn() {
-  if (m_book.kind != BookKind::Archive || !m_book.root || m_readingOn.get() == m_book.root.get()) return;
-  StopPassReadingOn();
-  m_readingOn = m_book.root;
-  // Asked on the pass's thread; the loaders outlive it, as it is stopped
-  // before they go.
-  ReadSolidArchiveOn(m_readingOn.get(),
-                     [this] { return m_aheadWaiting || !m_loader.Idle() || !m_partLoader.Idle(); });
+bool CReadingUnit::PassOfThisBook() {
+  if (m_book.kind != BookKind::Archive || !m_book.root) return false;
+  const IDirectory* root = m_book.root.get();
+  if ((m_readingOn && m_readingOn.get() != root) || (m_givingWay && m_givingWay.get() != root)) LeavePassAlone();
+  return true;
 }
 
-void CReadingUnit::StopPassReadingOn() {
-  if (!m_readingOn) return;
-  ReadSolidArchiveOn(m_readingOn.get(), {});
+void CReadingUnit::LetPassReadOn() {
+  if (!PassOfThisBook() || m_readingOn) return;
+  m_readingOn = m_book.root;
+  ReadSolidArchiveOn(m_readingOn.get(), LoadsBusy());
+}
+
+void CReadingUnit::LetPassGiveWay() {
+  if (!PassOfThisBook() || m_givingWay) return;
+  m_givingWay = m_book.root;
+  GiveWayInSolidArchive(m_givingWay.get(), LoadsBusy());
+}
+
+std::function<bool()> CReadingUnit::LoadsBusy() {
+  // Asked on the pass's thread; the loaders outlive it, as it is left
+  // alone before they go.
+  return [this] { return m_aheadWaiting || !m_loader.Idle() || !m_partLoader.Idle(); };
+}
+
+void CReadingUnit::LeavePassAlone() {
+  if (m_readingOn) ReadSolidArchiveOn(m_readingOn.get(), {});
+  if (m_givingWay) GiveWayInSolidArchive(m_givingWay.get(), {});
   m_readingOn.Reset();
+  m_givingWay.Reset();
 }
 
 void CReadingUnit::DropPages() {
@@ -63,7 +79,7 @@ void CReadingUnit::DropPages() {
 }
 
 void CReadingUnit::Reset() {
-  StopPassReadingOn();
+  LeavePassAlone();
   DropPages();
   m_first = PageImage{};
   m_second = PageImage{};
@@ -116,6 +132,7 @@ int32_t CReadingUnit::Decode(int32_t index) {
     // first frame that shows it draws it as it is, instead of shrinking
     // the decoded pixels on this thread.
     request.targetFor = m_view.AheadPixels(m_settings().mode);
+    LetPassGiveWay();
     m_loader.Submit(std::move(request));
     std::optional<LoadedPage> loaded = m_loader.Take(index, m_deadline);
     if (!loaded) {
@@ -270,6 +287,7 @@ void CReadingUnit::LoadLikelyPages(int32_t index, int32_t step) {
     KeepForTurn(request);
     request.decodeFor = DecodeForTurn();
     request.targetFor = m_view.AheadPixels(m_settings().mode);
+    LetPassGiveWay();
     m_loader.Submit(std::move(request));
   }
 }

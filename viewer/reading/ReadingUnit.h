@@ -232,7 +232,17 @@ class CReadingUnit {
   // on to its end, spilling to the disk, whenever the workers are idle, so
   // that a jump later needs no new pass.
   void LetPassReadOn();
-  void StopPassReadingOn();
+  // Pages of the book are asked for: an archive read in one pass reads
+  // ahead only while the workers are idle, so that the pages loading, the
+  // first ones above all, have the cores.
+  void LetPassGiveWay();
+  // Whether the book is an archive whose pass may be told how to go; a
+  // pass told so for another book is left alone first.
+  bool PassOfThisBook();
+  // The pass goes as it would untold: a new book, or the end.
+  void LeavePassAlone();
+  // Whether pages load, or wait for their frame to load those after them.
+  std::function<bool()> LoadsBusy();
 
   Book& m_book;
   const D2D& m_renderer;
@@ -274,6 +284,7 @@ class CReadingUnit {
   enum class DiskState : uint8_t { Unknown, Kept, Missing };
   std::vector<DiskState> m_onDisk;  // by page
   ComRef<IDirectory> m_readingOn;   // the archive let read on, until told to stop
+  ComRef<IDirectory> m_givingWay;   // the archive whose pass gives way to the loads
   // Last, so that their workers stop first. The parts of pages too large
   // to scale whole have a worker of their own, so that they do not wait
   // behind a page's whole copy; one, so that one such decode is held at a

@@ -226,6 +226,24 @@ TEST(SolidReader, ReadsOnToTheEndOnlyWhileLoadsAreQuiet) {
   EXPECT_EQ(archive.extracted, 40);
 }
 
+TEST(SolidReader, GivesWayToLoadsButNotToWhatTheyWaitFor) {
+  FakeArchive archive(40, 1000);
+  SolidReader reader(archive.Claimed(), uint64_t{1} << 30, archive.Body());
+  std::atomic<bool> busy{true};
+  reader.GiveWay([&busy] { return busy.load(); });
+  // Each step: the item waited for, then what the pass has extracted once
+  // it settles (pages loading: nothing past what was asked for).
+  for (const auto& [item, extracted] : {std::pair{0u, 1}, std::pair{5u, 6}}) {
+    ASSERT_EQ(Take(reader, item, 1000), "ok");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(archive.extracted, extracted) << "after item " << item;
+  }
+  busy = false;
+  ASSERT_TRUE(reader.WaitForPasses(std::chrono::seconds(20)));
+  EXPECT_EQ(archive.extracted, 40);
+  EXPECT_EQ(archive.passes, 1);
+}
+
 // ---- real archives ----
 
 // Pages that compress hardly at all, as JPEGs do: 7 random bits a byte.
