@@ -8,7 +8,7 @@ solid 7z), in single-page and in spread mode, and qimgv on the colour
 folder as the reference. Each page carries a flat stripe whose gray level
 is its number (make-book), so one row grabbed from the screen tells which
 pages are on it. Per book it gives: the time from process start until page
-1 is on screen; for 20 turns made with real key presses (XTEST), one
+1 is on screen (the median of three starts, --starts); for 20 turns made with real key presses (XTEST), one
 second apart so that the next pages are decoded ahead, the time from the
 press until the new pages are on screen, and until the viewer presented
 its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
@@ -282,6 +282,16 @@ def measure(screen, viewer, forward, turns, pages):
         viewer.stop()
 
 
+def first_page_alone(screen, viewer):
+    """Seconds from process start until page 1 is on screen, in a start
+    that does nothing more."""
+    try:
+        return until_on_screen(screen, viewer, viewer.started, frozenset({1}))[0]
+    finally:
+        viewer.stop()
+        time.sleep(0.3)
+
+
 def far_pages(pages, turns):
     """Pages for Ctrl+G after End, each far from any decoded before it (the
     pages turned through, the end, and each other)."""
@@ -329,6 +339,8 @@ def main():
     parser.add_argument("--turns", type=int, default=20)
     parser.add_argument("--pages", type=int, default=60)
     parser.add_argument("--books", default="", help="only the books whose name holds this (qimgv always runs)")
+    parser.add_argument("--starts", type=int, default=3,
+                        help="the first page: the median of this many starts (the last one then turns)")
     args = parser.parse_args()
     bin_dir = os.path.abspath(args.bin)
     reexec_under_xvfb()
@@ -356,20 +368,23 @@ def main():
             return velmora(program_dir, path, code, home)
 
         print(f"{args.turns} turns a book, one second apart. Times from the key press (from process start for the"
-              f" first page)\nto the first screen grab showing the new pages (seen) and to the frame Velmora presented;"
-              f" gap: from that\nframe to the screen. Jump: the median of End and, for Velmora, Ctrl+G to three pages"
-              f" far from\nany decoded (n jumps); decode: the in-process decode at full size of the pages each jump"
-              f" shows,\nwarm (the median of 9) and the first in a fresh process (cold), their medians; least: the"
-              f" warm decode\nat an eighth of their size, the cheapest picture of them there is; j/dec: the jump to"
-              f" the warm\ndecode. Ratios to qimgv (its jump: End alone).\n")
+              f" first page,\nthe median of {args.starts} starts) to the first screen grab showing the new pages (seen)"
+              f" and to the frame\nVelmora presented; gap: from that frame to the screen. Jump: the median of End and,"
+              f" for Velmora,\nCtrl+G to three pages far from any decoded (n jumps); decode: the in-process decode at"
+              f" full size of\nthe pages each jump shows, warm (the median of 9) and the first in a fresh process"
+              f" (cold), their\nmedians; least: the warm decode at an eighth of their size, the cheapest picture of"
+              f" them there is;\nj/dec: the jump to the warm decode. Ratios to qimgv (its jump: End alone). The stages"
+              f" are those of\nthe start that then turns.\n")
         print(f"{'viewer':8} {'mode':6} {'book':22} {'first':>7} {'seen med':>9} {'max':>7} {'presented':>10}"
               f" {'max':>7} {'gap med':>7} {'jump':>7} {'n':>2} {'decode':>7} {'cold':>7} {'least':>7} {'j/dec':>6} {'RSS':>6}"
               f" {'first/q':>8} {'turn/q':>7} {'jump/q':>7}")
         reference = None
         for viewer, mode, (name, path, folder), code, forward in runs:
             screen.learn(folder)
+            firsts = [first_page_alone(screen, start(viewer, path, code)) for _ in range(args.starts - 1)]
             viewer_run = start(viewer, path, code)
             first, turned, jumps, rss = measure(screen, viewer_run, forward, args.turns, args.pages)
+            first = statistics.median(firsts + [first])
             jump = statistics.median(ms for ms, _ in jumps)
             warm = statistics.median(decode_ms(bin_dir, folder, sorted(shown)) for _, shown in jumps)
             cold = statistics.median(decode_ms(bin_dir, folder, sorted(shown), runs=1) for _, shown in jumps)
