@@ -1,10 +1,12 @@
 // The imaging component on Qt: a decoder that reads an IStream through
 // QImageReader, through libjpeg-turbo for JPEG (any eighth of the page, where
-// Qt's reader shrinks only by halves), or through the AVIF, JPEG XL and HEIF
+// Qt's reader shrinks only by halves) and libwebp for a still WebP drawn
+// smaller than it is (Qt's reader does not shrink it), or through the AVIF, JPEG XL and HEIF
 // libraries Qt has no reader for (the file's kind found by its content
 // alone), its frame 0
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
+#include <QtCore/QBuffer>
 #include <QtCore/QIODevice>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
@@ -23,6 +25,7 @@
 #include "platform/qt_image.h"
 #include "platform/wic_codecs.h"
 #include "platform/wic_jpeg.h"
+#include "platform/wic_webp.h"
 #include "platform/wic_png.h"
 #include "platform/wincodec.h"
 
@@ -732,7 +735,42 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return hr;
   }
 
+  // A still WebP drawn smaller than it is: decoded by libwebp straight to
+  // the eighths that cover what it is drawn at, as a JPEG is. S_FALSE for
+  // any other (animated, drawn whole, past the bounds, or not decoding whole
+  // this way): Qt's reader then decodes it whole, as any page, and says why.
+  HRESULT DecodeWebpToDraw() {
+    std::vector<uint8_t> bytes;
+    if (FAILED(ReadWholeStream(m_stream, &bytes))) return S_FALSE;
+    QByteArray shared = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
+                                                static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&shared);
+    QImageReader reader(&buffer, "webp");
+    reader.setAutoDetectImageFormat(false);
+    const QSize stored = reader.size();
+    if (!stored.isValid() || stored.isEmpty()) return S_FALSE;
+    const QImageIOHandler::Transformations turn = m_settings.orientation == WICExifOrientation::Apply
+                                                      ? reader.transformation()
+                                                      : QImageIOHandler::TransformationNone;
+    const UINT eighths = DrawnEighths(stored, turn);
+    const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
+    const QSize decoded(static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.width()), eighths)),
+                        static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.height()), eighths)));
+    if (eighths >= 8 || decoded.width() > asked.width() || decoded.height() > asked.height()) return S_FALSE;
+    GateHold hold(m_settings.gate, PixelBytes(decoded));
+    QImage image = DecodeWebpScaled(bytes, decoded.width(), decoded.height());
+    if (image.isNull()) return S_FALSE;
+    hold.Release();
+    const HRESULT hr = Keep(Turned(std::move(image), turn), TurnedSize(stored, turn));
+    if (SUCCEEDED(hr)) m_eighths = eighths;
+    return hr;
+  }
+
   HRESULT DecodeWithQt() {
+    if (m_qtFormat == "webp" && m_settings.drawnAt) {
+      const HRESULT hr = DecodeWebpToDraw();
+      if (hr != S_FALSE) return hr;
+    }
     LARGE_INTEGER start{};
     if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return WINCODEC_ERR_BADIMAGE;
     StreamDevice device(m_stream);

@@ -190,8 +190,9 @@ struct WICFrameSettings {
 
 // How a format's reader can shrink a picture while decoding it.
 enum class WICShrinkOnDecode : uint32_t {
-  None,     // decoded whole, scaled afterwards (PNG, GIF, WebP, our own codecs)
-  Eighths,  // libjpeg's DCT scaling: any M/8 for little more than the cost of the result
+  None,     // decoded whole, scaled afterwards (PNG, GIF, animated WebP, our own codecs)
+  Eighths,  // libjpeg's DCT scaling: any M/8 for little more than the cost of the result;
+            // a still WebP is scaled to the same sizes as it decodes
 };
 
 // A side of `side` pixels decoded at eighths / 8, as libjpeg sizes it:

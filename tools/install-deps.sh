@@ -29,8 +29,9 @@ packages=(
   # the library's 2D engine (OpenGL through Mesa, EGL for the offscreen
   # driver) and background music
   libsdl2-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libfaudio-dev libvorbis-dev libogg-dev
-  # JPEG pages, decoded through libjpeg-turbo directly
-  libjpeg62-turbo-dev
+  # JPEG pages, decoded through libjpeg-turbo directly; still WebP pages
+  # drawn smaller than they are, through libwebp
+  libjpeg62-turbo-dev libwebp-dev
   # the recent-documents list
   libglib2.0-dev
   # the catalogues' passwords in the desktop's secret store (the Secret

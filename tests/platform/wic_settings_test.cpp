@@ -454,4 +454,47 @@ TEST(JpegCodings, DecodeAtEachEighthInTheKeptFormat) {
   }
 }
 
+TEST(WebpPages, DecodeAtTheEighthsDrawnInTheFormatQtGives) {
+  // 80 x 40: orange on the left, blue on the right; the alpha page's right
+  // half half seen through.
+  QImage opaque(80, 40, QImage::Format_RGB32), seeThrough(80, 40, QImage::Format_ARGB32);
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 80; ++x) {
+      opaque.setPixel(x, y, x < 40 ? qRgb(200, 40, 10) : qRgb(10, 40, 200));
+      seeThrough.setPixel(x, y, x < 40 ? qRgba(200, 40, 10, 255) : qRgba(10, 40, 200, 128));
+    }
+  const struct {
+    const char* what;
+    std::string bytes;
+    GUID format;
+    std::vector<int> left, right;
+  } rows[] = {
+      {"lossy", Encode(opaque, "WEBP", 95), GUID_WICPixelFormat24bppBGR, {10, 40, 200}, {200, 40, 10}},
+      {"lossless with alpha", Encode(seeThrough, "WEBP", 100), GUID_WICPixelFormat32bppBGRA, {10, 40, 200, 255},
+       {200, 40, 10, 128}},
+  };
+  for (const auto& r : rows) {
+    for (const UINT eighths : {3u, 5u, 8u}) {
+      const std::string what = std::string(r.what) + " at " + std::to_string(eighths) + "/8";
+      WICFrameSettings settings;
+      settings.drawnAt = [eighths](UINT, UINT, UINT* w, UINT* h) { *w = 10 * eighths, *h = 5 * eighths; };
+      const Decoded d = DecodeWith(r.bytes, settings);
+      ASSERT_EQ(d.hr, S_OK) << what;
+      EXPECT_EQ(d.width, 10 * eighths) << what;
+      EXPECT_EQ(d.height, 5 * eighths) << what;
+      EXPECT_EQ(d.pageWidth, 80u) << what;
+      EXPECT_EQ(d.format, r.format) << what;
+      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width / 5), static_cast<int>(d.height / 2)),
+                 r.left, 8, what + " left");
+      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width * 4 / 5), static_cast<int>(d.height / 2)),
+                 r.right, 8, what + " right");
+    }
+  }
+  // Cut short, it fails as Qt's reader has it, drawn small or not.
+  const std::string cut = rows[0].bytes.substr(0, rows[0].bytes.size() / 2);
+  WICFrameSettings small;
+  small.drawnAt = [](UINT, UINT, UINT* w, UINT* h) { *w = 30, *h = 15; };
+  EXPECT_EQ(DecodeWith(cut, small).hr, DecodeWith(cut, WICFrameSettings{}).hr);
+}
+
 }  // namespace
