@@ -66,6 +66,9 @@ void FuzzPage(const uint8_t* data, std::size_t size) {
     request.keepFull = true;
     request.make = make;
     request.targetFor = OnScreen;
+    // False colour on, the page decoded for the screen, as the window asks:
+    // a JPEG at its eighths, a still WebP scaled as it decodes.
+    if (colorizing == Colorizing::On) request.decodeFor = OnScreen;
     const LoadedPage page = LoadPage(request, openLock);
     if (!page.decoded) continue;
     // A page has a size, a bitmap of all its (kept) pixels and one for the
