@@ -413,6 +413,28 @@ std::string WriteJpeg(const JpegCoding& coding, QRgb left, QRgb right, int black
   return bytes;
 }
 
+// An 80 x 40 page drawn at 3/8, 5/8 and whole: decoded to exactly that
+// size, telling its own size, in `format`, its left and right halves
+// within `tolerance` of `left` and `right`.
+void ExpectHalvesAtEachEighth(const std::string& bytes, const GUID& format, const std::vector<int>& left,
+                              const std::vector<int>& right, int tolerance, const std::string& kind) {
+  for (const UINT eighths : {3u, 5u, 8u}) {
+    const std::string what = kind + " at " + std::to_string(eighths) + "/8";
+    WICFrameSettings settings;
+    settings.drawnAt = [eighths](UINT, UINT, UINT* w, UINT* h) { *w = 10 * eighths, *h = 5 * eighths; };
+    const Decoded d = DecodeWith(bytes, settings);
+    ASSERT_EQ(d.hr, S_OK) << what;
+    EXPECT_EQ(d.width, 10 * eighths) << what;
+    EXPECT_EQ(d.height, 5 * eighths) << what;
+    EXPECT_EQ(d.pageWidth, 80u) << what;
+    EXPECT_EQ(d.format, format) << what;
+    ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width / 5), static_cast<int>(d.height / 2)), left,
+               tolerance, what + " left");
+    ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width * 4 / 5), static_cast<int>(d.height / 2)),
+               right, tolerance, what + " right");
+  }
+}
+
 TEST(JpegCodings, DecodeAtEachEighthInTheKeptFormat) {
   const QRgb orange = qRgb(200, 40, 10), blue = qRgb(10, 40, 200);
   const struct {
@@ -436,21 +458,7 @@ TEST(JpegCodings, DecodeAtEachEighthInTheKeptFormat) {
   };
   for (const auto& r : rows) {
     const std::string bytes = WriteJpeg(r.coding, orange, blue, r.black);
-    for (const UINT eighths : {3u, 5u, 8u}) {
-      const std::string what = std::string(r.what) + " at " + std::to_string(eighths) + "/8";
-      WICFrameSettings settings;
-      settings.drawnAt = [eighths](UINT, UINT, UINT* w, UINT* h) { *w = 10 * eighths, *h = 5 * eighths; };
-      const Decoded d = DecodeWith(bytes, settings);
-      ASSERT_EQ(d.hr, S_OK) << what;
-      EXPECT_EQ(d.width, 10 * eighths) << what;
-      EXPECT_EQ(d.height, 5 * eighths) << what;
-      EXPECT_EQ(d.pageWidth, 80u) << what;
-      EXPECT_EQ(d.format, r.format) << what;
-      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width / 5), static_cast<int>(d.height / 2)),
-                 r.left, 6, what + " left");
-      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width * 4 / 5), static_cast<int>(d.height / 2)),
-                 r.right, 6, what + " right");
-    }
+    ExpectHalvesAtEachEighth(bytes, r.format, r.left, r.right, 6, r.what);
   }
 }
 
@@ -474,21 +482,7 @@ TEST(WebpPages, DecodeAtTheEighthsDrawnInTheFormatQtGives) {
        {200, 40, 10, 128}},
   };
   for (const auto& r : rows) {
-    for (const UINT eighths : {3u, 5u, 8u}) {
-      const std::string what = std::string(r.what) + " at " + std::to_string(eighths) + "/8";
-      WICFrameSettings settings;
-      settings.drawnAt = [eighths](UINT, UINT, UINT* w, UINT* h) { *w = 10 * eighths, *h = 5 * eighths; };
-      const Decoded d = DecodeWith(r.bytes, settings);
-      ASSERT_EQ(d.hr, S_OK) << what;
-      EXPECT_EQ(d.width, 10 * eighths) << what;
-      EXPECT_EQ(d.height, 5 * eighths) << what;
-      EXPECT_EQ(d.pageWidth, 80u) << what;
-      EXPECT_EQ(d.format, r.format) << what;
-      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width / 5), static_cast<int>(d.height / 2)),
-                 r.left, 8, what + " left");
-      ExpectNear(PixelAt(d.frame.get(), d.format, static_cast<int>(d.width * 4 / 5), static_cast<int>(d.height / 2)),
-                 r.right, 8, what + " right");
-    }
+    ExpectHalvesAtEachEighth(r.bytes, r.format, r.left, r.right, 8, r.what);
   }
   // Cut short, it fails as Qt's reader has it, drawn small or not.
   const std::string cut = rows[0].bytes.substr(0, rows[0].bytes.size() / 2);
