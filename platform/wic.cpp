@@ -6,7 +6,6 @@
 // alone), its frame 0
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
-#include <QtCore/QBuffer>
 #include <QtCore/QIODevice>
 #include <QtGui/QImage>
 #include <QtGui/QImageReader>
@@ -740,23 +739,27 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
   // any other (animated, drawn whole, past the bounds, or not decoding whole
   // this way): Qt's reader then decodes it whole, as any page, and says why.
   HRESULT DecodeWebpToDraw() {
-    std::vector<uint8_t> bytes;
-    if (FAILED(ReadWholeStream(m_stream, &bytes))) return S_FALSE;
-    QByteArray shared = QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<qsizetype>(bytes.size()));
-    QBuffer buffer(&shared);
-    QImageReader reader(&buffer, "webp");
-    reader.setAutoDetectImageFormat(false);
-    const QSize stored = reader.size();
+    // The page's size and turn from its header alone: the file is read
+    // whole only once it is known to decode this way.
+    QSize stored;
+    QImageIOHandler::Transformations turn = QImageIOHandler::TransformationNone;
+    {
+      LARGE_INTEGER start{};
+      if (m_stream->Seek(start, STREAM_SEEK_SET, nullptr) != S_OK) return S_FALSE;
+      StreamDevice device(m_stream);
+      QImageReader reader(&device, "webp");
+      reader.setAutoDetectImageFormat(false);
+      stored = reader.size();
+      if (m_settings.orientation == WICExifOrientation::Apply) turn = reader.transformation();
+    }
     if (!stored.isValid() || stored.isEmpty()) return S_FALSE;
-    const QImageIOHandler::Transformations turn = m_settings.orientation == WICExifOrientation::Apply
-                                                      ? reader.transformation()
-                                                      : QImageIOHandler::TransformationNone;
     const UINT eighths = DrawnEighths(stored, turn);
     const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
     const QSize decoded(static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.width()), eighths)),
                         static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.height()), eighths)));
     if (eighths >= 8 || decoded.width() > asked.width() || decoded.height() > asked.height()) return S_FALSE;
+    std::vector<uint8_t> bytes;
+    if (FAILED(ReadWholeStream(m_stream, &bytes))) return S_FALSE;
     GateHold hold(m_settings.gate, PixelBytes(decoded));
     QImage image = DecodeWebpScaled(bytes, decoded.width(), decoded.height());
     if (image.isNull()) return S_FALSE;
