@@ -1,9 +1,9 @@
 // The imaging component on Qt: a decoder that reads an IStream through
 // QImageReader, through libjpeg-turbo for JPEG (any eighth of the page, where
 // Qt's reader shrinks only by halves) and libwebp for a still WebP drawn
-// smaller than it is (Qt's reader does not shrink it), or through the AVIF, JPEG XL and HEIF
-// libraries Qt has no reader for (the file's kind found by its content
-// alone), its frame 0
+// smaller than it is (Qt's reader does not shrink it), or through the AVIF,
+// JPEG XL and HEIF libraries Qt has no reader for (the file's kind found by
+// its content alone), its frame 0
 // reported in the pixel format the Windows component reports for that kind
 // of image, and a converter to 32-bit premultiplied BGRA or straight RGBA.
 #include <QtCore/QIODevice>
@@ -649,6 +649,12 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     return image.isNull() ? E_OUTOFMEMORY : S_OK;
   }
 
+  // A picture stored as `stored` decoded at eighths / 8, as libjpeg sizes it.
+  static QSize ByEighths(QSize stored, UINT eighths) {
+    return QSize(static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.width()), eighths)),
+                 static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.height()), eighths)));
+  }
+
   // The fewest eighths a JPEG stored as `stored` may be decoded at to cover
   // what it is drawn at (asked for as the page stands, turned); 8 when no
   // size is asked for.
@@ -694,10 +700,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
                                                       ? ExifTurn(header.orientation)
                                                       : QImageIOHandler::TransformationNone;
     const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-    auto scaled = [&](UINT eighths) {
-      return QSize(static_cast<int>(ScaledByEighths(header.width, eighths)),
-                   static_cast<int>(ScaledByEighths(header.height, eighths)));
-    };
+    auto scaled = [&](UINT eighths) { return ByEighths(stored, eighths); };
     UINT eighths = DrawnEighths(stored, turn);
     const bool toDraw = eighths < 8 && scaled(eighths).width() <= asked.width() &&
                         scaled(eighths).height() <= asked.height();
@@ -755,8 +758,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (!stored.isValid() || stored.isEmpty()) return S_FALSE;
     const UINT eighths = DrawnEighths(stored, turn);
     const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-    const QSize decoded(static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.width()), eighths)),
-                        static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.height()), eighths)));
+    const QSize decoded = ByEighths(stored, eighths);
     if (eighths >= 8 || decoded.width() > asked.width() || decoded.height() > asked.height()) return S_FALSE;
     std::vector<uint8_t> bytes;
     if (FAILED(ReadWholeStream(m_stream, &bytes))) return S_FALSE;
