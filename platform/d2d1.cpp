@@ -135,7 +135,7 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
     m_painter->save();
     m_painter->setCompositionMode(QPainter::CompositionMode_Source);
     m_painter->resetTransform();
-    m_painter->fillRect(QRectF(0, 0, m_frame.width(), m_frame.height()), fill);
+    m_painter->fillRect(QRectF(m_painter->window()), fill);
     m_painter->restore();
   }
 
@@ -150,6 +150,19 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
 
   void BeginDraw() override {
     if (m_painter) return;
+    // Onto the window's own surface while it paints: the frame then needs
+    // no buffer of its own, nor a copy of every pixel to be shown.
+    if (QPaintDevice* surface = m_hwnd != nullptr ? m_hwnd->PaintingSurface() : nullptr) {
+      auto painter = std::make_unique<QPainter>();
+      if (painter->begin(surface)) {
+        const qreal ratio = surface->devicePixelRatioF();  // the surface counts device pixels / ratio
+        painter->scale(m_dpiX / 96.0 / ratio, m_dpiY / 96.0 / ratio);
+        m_painter = std::move(painter);
+        m_inPlace = true;
+        return;
+      }
+    }
+    m_inPlace = false;
     // Made at the first frame of a size, not when the size is told: a
     // window told its size before it shows has other work first.
     if (m_frame.width() != m_width || m_frame.height() != m_height) {
@@ -168,7 +181,7 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
       g_loseDevice = false;
       return D2DERR_RECREATE_TARGET;
     }
-    if (m_hwnd != nullptr)
+    if (m_hwnd != nullptr && !m_inPlace)
       m_hwnd->PresentFrame(m_frame.constBits(), m_frame.width(), m_frame.height(),
                            static_cast<int>(m_frame.bytesPerLine()));
     return S_OK;
@@ -226,8 +239,9 @@ class CHwndRenderTarget final : public CUnknownImpl<ID2D1HwndRenderTarget> {
   HWND m_hwnd;
   float m_dpiX, m_dpiY;
   int m_width = 1, m_height = 1;  // the frame's size in pixels, from the next frame on
-  QImage m_frame;
+  QImage m_frame;  // drawn into where the window has no surface to lend
   std::unique_ptr<QPainter> m_painter;
+  bool m_inPlace = false;  // this frame is drawn onto the window's surface
 };
 
 class CFactory final : public CUnknownImpl<ID2D1Factory> {

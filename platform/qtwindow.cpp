@@ -87,12 +87,20 @@ class CQtWindow final : public QWidget, public PlatformWindow {
   }
   float PixelRatio() const override { return static_cast<float>(devicePixelRatioF()); }
   void Invalidate() override { update(); }
+  // Lent only within the paint event; the paint then knows its frame is
+  // drawn.
+  QPaintDevice* PaintingSurface() override {
+    if (!m_painting) return nullptr;
+    m_paintedInPlace = true;
+    return this;
+  }
   void PresentFrame(const BYTE* pixels, int width, int height, int stride) override {
     // Not copied: the frame is the renderer's own pixels, drawn below in the
     // same paint event that had it rendered and let go right after, so no
     // copy of a whole window's pixels is made per frame (nor, for the first
     // one, a fresh buffer faulted in page by page).
     m_frame = QImage(pixels, width, height, stride, QImage::Format_ARGB32_Premultiplied);
+    m_paintedInPlace = false;
   }
 
   LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -108,15 +116,21 @@ class CQtWindow final : public QWidget, public PlatformWindow {
  protected:
   void paintEvent(QPaintEvent*) override {
     m_frame = QImage();
+    m_paintedInPlace = false;
+    m_painting = true;
     Send(WM_PAINT, 0, 0);
-    QPainter painter(this);
-    if (m_frame.isNull()) {
-      painter.fillRect(rect(), Qt::black);
-    } else {
-      // Drawn in device pixels: shown one to one on a scaled screen.
-      const qreal ratio = devicePixelRatioF();
-      painter.drawImage(QRectF(0, 0, m_frame.width() / ratio, m_frame.height() / ratio), m_frame,
-                        QRectF(0, 0, m_frame.width(), m_frame.height()));
+    m_painting = false;
+    // A frame not drawn onto the window's own surface is drawn here.
+    if (!m_paintedInPlace) {
+      QPainter painter(this);
+      if (m_frame.isNull()) {
+        painter.fillRect(rect(), Qt::black);
+      } else {
+        // Drawn in device pixels: shown one to one on a scaled screen.
+        const qreal ratio = devicePixelRatioF();
+        painter.drawImage(QRectF(0, 0, m_frame.width() / ratio, m_frame.height() / ratio), m_frame,
+                          QRectF(0, 0, m_frame.width(), m_frame.height()));
+      }
     }
     // The renderer's pixels are not kept past the paint that drew them.
     m_frame = QImage();
@@ -297,6 +311,8 @@ class CQtWindow final : public QWidget, public PlatformWindow {
 
   CWindowImpl* m_impl;
   QImage m_frame;  // the frame being painted, over the renderer's pixels
+  bool m_painting = false;        // within the paint event: frames are drawn in place
+  bool m_paintedInPlace = false;  // this paint's frame was
   int m_wheel = 0;
   int m_primaryTouch = -1;
 };

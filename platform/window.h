@@ -9,6 +9,8 @@
 
 #include "platform/types.h"
 
+class QPaintDevice;
+
 struct RECT {
   LONG left;
   LONG top;
@@ -27,6 +29,10 @@ class PlatformWindow {
   virtual void Invalidate() = 0;
   // A finished frame: premultiplied BGRA rows, `stride` bytes apart.
   virtual void PresentFrame(const BYTE* pixels, int width, int height, int stride) = 0;
+  // Where a frame is drawn in place while the window paints (the toolkit's
+  // own surface, so that no copy of the frame is made and presented); null
+  // where frames are presented.
+  virtual QPaintDevice* PaintingSurface() { return nullptr; }
 };
 
 using HWND = PlatformWindow*;

@@ -2,7 +2,7 @@
 // use, the modifier state, the program's own per-user settings, monitors,
 // the user's language and translations, the number dialog, the open
 // dialog's start folder, the browser's fetches, and words drawn on a
-// render target.
+// render target, and frames drawn onto the window's own surface.
 #include <gtest/gtest.h>
 
 #include <QtCore/QCoreApplication>
@@ -397,6 +397,64 @@ TEST(WindowLayer, WordsAreDrawnAndMeasured) {
   grey->Release();
   target->Release();
   factory->Release();
+}
+
+
+// ---- frames drawn in place ----
+
+// A frame made while the window paints is drawn onto its own surface: it
+// must show there, where the renderer put it, and not be painted over; a
+// frame made outside a paint is not shown.
+class FramePainter final : public CWindowImpl {
+ public:
+  bool ProcessWindowMessage(HWND hwnd, UINT message, WPARAM, LPARAM, LRESULT& result, DWORD) override {
+    if (message != WM_PAINT) return false;
+    Draw(hwnd);
+    result = 0;
+    return true;
+  }
+  void Draw(HWND hwnd) {
+    ID2D1Factory* factory = nullptr;
+    ASSERT_EQ(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, IID_ID2D1Factory, nullptr,
+                                reinterpret_cast<void**>(&factory)),
+              S_OK);
+    const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
+                                                   {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
+                                                   96,
+                                                   96,
+                                                   D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
+                                                   0};
+    ID2D1HwndRenderTarget* target = nullptr;
+    ASSERT_EQ(factory->CreateHwndRenderTarget(properties, {hwnd, {200, 100}, D2D1_PRESENT_OPTIONS_NONE}, &target),
+              S_OK);
+    ID2D1SolidColorBrush* grey = nullptr;
+    ASSERT_EQ(target->CreateSolidColorBrush({0.5f, 0.5f, 0.5f, 1}, &grey), S_OK);
+    target->BeginDraw();
+    const D2D1_COLOR_F red{1, 0, 0, 1};
+    target->Clear(&red);
+    target->FillRectangle({100, 0, 200, 100}, grey);
+    EXPECT_EQ(target->EndDraw(), S_OK);
+    grey->Release();
+    target->Release();
+    factory->Release();
+  }
+};
+
+TEST(WindowLayer, AFrameMadeWhileTheWindowPaintsShowsOnIt) {
+  FramePainter painter;
+  ASSERT_NE(painter.Create(u"frame", 200, 100), nullptr);
+  painter.Draw(painter.m_hWnd);  // outside a paint: presented, not shown
+  auto* widget = dynamic_cast<QWidget*>(painter.m_hWnd);
+  ASSERT_NE(widget, nullptr);
+  const QImage shown = widget->grab().toImage();
+  ASSERT_EQ(shown.size(), QSize(200, 100));
+  const struct {
+    int x, y;
+    QRgb colour;
+  } points[] = {{0, 0, qRgb(255, 0, 0)}, {99, 99, qRgb(255, 0, 0)}, {100, 0, qRgb(128, 128, 128)},
+                {199, 99, qRgb(128, 128, 128)}};
+  for (const auto& point : points)
+    EXPECT_EQ(shown.pixel(point.x, point.y) & 0xFFFFFF, point.colour & 0xFFFFFF) << point.x << "," << point.y;
 }
 
 }  // namespace
