@@ -1,8 +1,11 @@
 #include "viewer/shell/MainWindow.h"
 
+#include <exception>
+#include <optional>
 #include <string>
 
 #include "ordel/Ordel.h"
+#include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
@@ -63,8 +66,18 @@ int32_t CMainWindow::SetUp() {
 }
 
 int32_t CMainWindow::LoadResources() {
-  const int32_t loaded =
-      ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
+  std::optional<ResourcesRead> ahead;
+  if (m_resourcesAhead.valid()) {
+    try {
+      ahead = m_resourcesAhead.get();
+    } catch (const std::exception&) {
+    }
+  }
+  // Read ahead: what the reading said is said now, where it would have been.
+  if (ahead && !ahead->said.empty()) OutputDebugStringW(ahead->said.c_str());
+  const int32_t loaded = ahead ? UseResources(*ahead, m_renderer, m_pictures)
+                               : ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack),
+                                                 m_renderer, m_pictures);
   m_pages.ShowDamagedPagesAs(m_pictures.error.get());
   return loaded;
 }
