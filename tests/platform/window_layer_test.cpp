@@ -356,20 +356,26 @@ TEST(WindowLayer, TheBrowserToldOfEveryFetchAndOfNoneWithoutAnAddress) {
 
 // ---- words on a render target ----
 
-TEST(WindowLayer, WordsAreDrawnAndMeasured) {
-  COffscreenWindow window(200, 60);
-  ID2D1Factory* factory = nullptr;
+// A render target of 96 dpi on `window`, and its factory: both to release.
+void MakeTarget(HWND window, D2D1_SIZE_U size, ID2D1Factory** factory, ID2D1HwndRenderTarget** target) {
   ASSERT_EQ(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, IID_ID2D1Factory, nullptr,
-                              reinterpret_cast<void**>(&factory)),
+                              reinterpret_cast<void**>(factory)),
             S_OK);
-  ID2D1HwndRenderTarget* target = nullptr;
   const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
                                                  {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
                                                  96,
                                                  96,
                                                  D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
                                                  0};
-  ASSERT_EQ(factory->CreateHwndRenderTarget(properties, {&window, {200, 60}, D2D1_PRESENT_OPTIONS_NONE}, &target), S_OK);
+  ASSERT_EQ((*factory)->CreateHwndRenderTarget(properties, {window, size, D2D1_PRESENT_OPTIONS_NONE}, target), S_OK);
+}
+
+TEST(WindowLayer, WordsAreDrawnAndMeasured) {
+  COffscreenWindow window(200, 60);
+  ID2D1Factory* factory = nullptr;
+  ID2D1HwndRenderTarget* target = nullptr;
+  MakeTarget(&window, {200, 60}, &factory, &target);
+  ASSERT_NE(target, nullptr);
   const DWRITE_TEXT_FORMAT_DESC format{20, DWRITE_TEXT_ALIGNMENT_LEADING, true};
   const std::u16string words = u"Page";
   const D2D1_SIZE_F size = target->MeasureText(words.data(), static_cast<UINT>(words.size()), format, 1000);
@@ -415,18 +421,9 @@ class FramePainter final : public CWindowImpl {
   }
   void Draw(HWND hwnd) {
     ID2D1Factory* factory = nullptr;
-    ASSERT_EQ(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, IID_ID2D1Factory, nullptr,
-                                reinterpret_cast<void**>(&factory)),
-              S_OK);
-    const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
-                                                   {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED},
-                                                   96,
-                                                   96,
-                                                   D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
-                                                   0};
     ID2D1HwndRenderTarget* target = nullptr;
-    ASSERT_EQ(factory->CreateHwndRenderTarget(properties, {hwnd, {200, 100}, D2D1_PRESENT_OPTIONS_NONE}, &target),
-              S_OK);
+    MakeTarget(hwnd, {200, 100}, &factory, &target);
+    ASSERT_NE(target, nullptr);
     ID2D1SolidColorBrush* grey = nullptr;
     ASSERT_EQ(target->CreateSolidColorBrush({0.5f, 0.5f, 0.5f, 1}, &grey), S_OK);
     target->BeginDraw();
