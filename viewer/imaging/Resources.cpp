@@ -39,15 +39,12 @@ ResourcesRead ReadResourcesAhead(const std::u16string& folder) {
   // What the reading says is kept for the window, where it is said as if
   // read there.
   std::u16string said;
-  CaptureThreadDebugOutput(&said);
   ResourcesRead read;
-  try {
+  {
+    const CapturedDebugOutput capture(&said);
     ComRef<IFile> pack;
     if (OpenDiskFile(folder + kResourcePack, &pack) == 0) read = ReadResources(pack.get());
-  } catch (const std::bad_alloc&) {
-    read = ResourcesRead{};
   }
-  CaptureThreadDebugOutput(nullptr);
   read.said = std::move(said);
   return read;
 }
