@@ -17,15 +17,6 @@ void SetDebugOutputSink(DebugOutputSink sink, void* context);
 // later, when the work is used.
 void CaptureThreadDebugOutput(std::u16string* buffer);
 
-// Keeps this thread's texts in a buffer for as long as it lives.
-class CapturedDebugOutput {
- public:
-  explicit CapturedDebugOutput(std::u16string* buffer) { CaptureThreadDebugOutput(buffer); }
-  ~CapturedDebugOutput() { CaptureThreadDebugOutput(nullptr); }
-  CapturedDebugOutput(const CapturedDebugOutput&) = delete;
-  CapturedDebugOutput& operator=(const CapturedDebugOutput&) = delete;
-};
-
 // Whether VELMORA_TRACE_FRAMES is set: the benchmarks then read, on
 // standard error, when each frame went out and when start-up reached each
 // stage, on the monotonic clock.

@@ -10,6 +10,15 @@
 
 namespace {
 
+// Keeps this thread's debug texts in a buffer for as long as it lives.
+class CapturedDebugOutput {
+ public:
+  explicit CapturedDebugOutput(std::u16string* buffer) { CaptureThreadDebugOutput(buffer); }
+  ~CapturedDebugOutput() { CaptureThreadDebugOutput(nullptr); }
+  CapturedDebugOutput(const CapturedDebugOutput&) = delete;
+  CapturedDebugOutput& operator=(const CapturedDebugOutput&) = delete;
+};
+
 bool SameSize(D2D1_SIZE_U a, D2D1_SIZE_U b) { return a.width == b.width && a.height == b.height; }
 
 // A size to decode for that covers what both ask; none (every pixel) when

@@ -70,16 +70,6 @@ int main(int argc, char** argv) {
   TraceStage("start");
   // The resource pack, read as the window is made, is an archive.
   PreloadSevenZip();
-  // Its pictures are read and decoded while the toolkit starts, so that
-  // the window's making (and the first page's load after it) does not wait
-  // for them.
-  std::future<ResourcesRead> resourcesAhead;
-  try {
-    resourcesAhead = std::async(std::launch::async, [folder = DataFolder(GetModuleDirectory(), kResourcePack)] {
-      return ReadResourcesAhead(folder);
-    });
-  } catch (const std::system_error&) {
-  }
   // A 7z book's first pages come out of one long decompression: the book
   // is opened and that begun while the toolkit and the window are made.
   // Any failure leaves the book to the window's own opening.
@@ -137,7 +127,6 @@ int main(int argc, char** argv) {
   // servers send only whole need the toolkit.
   std::unique_ptr<CAddressOpening> addresses;
   auto window = std::make_unique<CMainWindow>();
-  if (resourcesAhead.valid()) window->UseResourcesReadAhead(std::move(resourcesAhead));
   std::unique_ptr<CatalogueBrowser> catalogue;
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
   TraceStage("window");

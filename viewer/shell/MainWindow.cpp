@@ -1,11 +1,8 @@
 #include "viewer/shell/MainWindow.h"
 
-#include <exception>
-#include <optional>
 #include <string>
 
 #include "ordel/Ordel.h"
-#include "platform/debug.h"
 #include "platform/text.h"
 #include "viewer/shell/DataPaths.h"
 #include "viewer/shell/Language.h"
@@ -66,18 +63,8 @@ int32_t CMainWindow::SetUp() {
 }
 
 int32_t CMainWindow::LoadResources() {
-  std::optional<ResourcesRead> ahead;
-  if (m_resourcesAhead.valid()) {
-    try {
-      ahead = m_resourcesAhead.get();
-    } catch (const std::exception&) {
-    }
-  }
-  // Read ahead: what the reading said is said now, where it would have been.
-  if (ahead && !ahead->said.empty()) OutputDebugStringW(ahead->said.c_str());
-  const int32_t loaded = ahead ? UseResources(*ahead, m_renderer, m_pictures)
-                               : ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack),
-                                                 m_renderer, m_pictures);
+  const int32_t loaded =
+      ::LoadResources(m_fileSystem.get(), DataFolder(g_moduleDir, kResourcePack), m_renderer, m_pictures);
   m_pages.ShowDamagedPagesAs(m_pictures.error.get());
   return loaded;
 }

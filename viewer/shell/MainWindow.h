@@ -7,7 +7,6 @@
 #include <chrono>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -122,9 +121,6 @@ class CMainWindow : public CWindowImpl {
   // An archive opened already (OpenArchiveAhead): the next OpenFile of its
   // path takes it, once.
   void UseOpenedArchive(OpenedArchive opened) { m_ahead = std::move(opened); }
-  // The resource pack read on another thread (ReadResourcesAhead), for the
-  // window's first loading of its pictures, once; given before Create.
-  void UseResourcesReadAhead(std::future<ResourcesRead> ahead) { m_resourcesAhead = std::move(ahead); }
   // A book read from a web server: titled by its name, at the place left
   // in it before (kept by URL in the settings, never in the profile). Its
   // archive's directory is read off the window's thread: the book shows
@@ -409,7 +405,6 @@ class CMainWindow : public CWindowImpl {
   CProfile m_profile;
   SessionPasswords m_passwords;  // of the archives opened in this run; never saved
   OpenedArchive m_ahead;         // opened before the window, for its first OpenFile
-  std::future<ResourcesRead> m_resourcesAhead;  // read before the window, for its first LoadResources
   Book m_book;
   RemoteBook m_remote;  // the open book's file when it is a remote one, to list it again
   std::optional<std::vector<RemotePlace>> m_remotePlaces;

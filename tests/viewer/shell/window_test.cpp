@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <functional>
 #include <fstream>
-#include <future>
 
 #include "ArchiveBuilders.h"
 #include "TestSupport.h"
@@ -687,25 +686,6 @@ TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
 TEST_F(Resources, NoPackNoWindow) {
   g_moduleDir = Utf8ToUtf16(m_tmp.path() + "/");
   EXPECT_EQ(CreateWindow(), 2);
-}
-
-// Read ahead on another thread, a pack makes the same window as read by
-// the window: the same result and debug output, said only when used.
-TEST_F(Resources, ReadAheadTheyLoadAsReadByTheWindow) {
-  for (const std::string leaveOut : {"", "error.png", "4color4_v0.1.7.amp"}) {
-    Pack("zip", leaveOut);
-    m_debug.clear();
-    const int32_t byWindow = CreateWindow();
-    const std::u16string said = m_debug;
-    m_debug.clear();
-    auto ahead = std::async(std::launch::async, [] { return ReadResourcesAhead(g_moduleDir); });
-    ahead.wait();
-    EXPECT_EQ(m_debug, u"") << leaveOut;
-    m_main = std::make_unique<CMainWindow>(&m_window);
-    m_main->UseResourcesReadAhead(std::move(ahead));
-    EXPECT_EQ(m_main->SetUp(), byWindow) << leaveOut;
-    EXPECT_EQ(m_debug, said) << leaveOut;
-  }
 }
 
 }  // namespace
