@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -655,6 +656,15 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
                  static_cast<int>(ScaledByEighths(static_cast<UINT>(stored.height()), eighths)));
   }
 
+  // The eighths a picture stored as `stored` is decoded at to be drawn,
+  // when fewer than 8 and within the bounds `asked`; none otherwise.
+  std::optional<UINT> EighthsToDraw(QSize stored, QImageIOHandler::Transformations turn, QSize asked) const {
+    const UINT eighths = DrawnEighths(stored, turn);
+    const QSize decoded = ByEighths(stored, eighths);
+    if (eighths >= 8 || decoded.width() > asked.width() || decoded.height() > asked.height()) return std::nullopt;
+    return eighths;
+  }
+
   // The fewest eighths a JPEG stored as `stored` may be decoded at to cover
   // what it is drawn at (asked for as the page stands, turned); 8 when no
   // size is asked for.
@@ -700,14 +710,12 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
                                                       ? ExifTurn(header.orientation)
                                                       : QImageIOHandler::TransformationNone;
     const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-    auto scaled = [&](UINT eighths) { return ByEighths(stored, eighths); };
-    UINT eighths = DrawnEighths(stored, turn);
-    const bool toDraw = eighths < 8 && scaled(eighths).width() <= asked.width() &&
-                        scaled(eighths).height() <= asked.height();
-    if (!toDraw)
-      eighths = DecodeEighths(header.width, header.height, static_cast<UINT>(asked.width()),
-                              static_cast<UINT>(asked.height()), WICShrinkOnDecode::Eighths);
-    const QSize decoded = scaled(eighths);
+    const std::optional<UINT> drawn = EighthsToDraw(stored, turn, asked);
+    const bool toDraw = drawn.has_value();
+    const UINT eighths = toDraw ? *drawn
+                                : DecodeEighths(header.width, header.height, static_cast<UINT>(asked.width()),
+                                                static_cast<UINT>(asked.height()), WICShrinkOnDecode::Eighths);
+    const QSize decoded = ByEighths(stored, eighths);
     const bool bounded = !toDraw && decoded != asked;
     // A progressive page's coefficients are held whole whatever the scale:
     // a 16000 x 16000 one at an eighth holds 1.5 GB of them.
@@ -756,10 +764,10 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
       if (m_settings.orientation == WICExifOrientation::Apply) turn = reader.transformation();
     }
     if (!stored.isValid() || stored.isEmpty()) return S_FALSE;
-    const UINT eighths = DrawnEighths(stored, turn);
-    const QSize asked = FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide);
-    const QSize decoded = ByEighths(stored, eighths);
-    if (eighths >= 8 || decoded.width() > asked.width() || decoded.height() > asked.height()) return S_FALSE;
+    const std::optional<UINT> eighths =
+        EighthsToDraw(stored, turn, FitPageSize(stored, m_settings.maxBytes, m_settings.maxSide));
+    if (!eighths) return S_FALSE;
+    const QSize decoded = ByEighths(stored, *eighths);
     std::vector<uint8_t> bytes;
     if (FAILED(ReadWholeStream(m_stream, &bytes))) return S_FALSE;
     GateHold hold(m_settings.gate, PixelBytes(decoded));
@@ -767,7 +775,7 @@ class CWicDecoder final : public CUnknownImpl<IWICBitmapDecoder>, public IWICDec
     if (image.isNull()) return S_FALSE;
     hold.Release();
     const HRESULT hr = Keep(Turned(std::move(image), turn), TurnedSize(stored, turn));
-    if (SUCCEEDED(hr)) m_eighths = eighths;
+    if (SUCCEEDED(hr)) m_eighths = *eighths;
     return hr;
   }
 
