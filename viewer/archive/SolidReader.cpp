@@ -138,18 +138,14 @@ bool SolidReader::WaitForPasses(std::chrono::milliseconds within) {
   return m_changed.wait_for(hold, within, [this] { return !m_running && !m_request; });
 }
 
-void SolidReader::ReadOn(std::function<bool()> busy) {
-  {
-    const std::lock_guard<std::mutex> hold(m_lock);
-    m_readOn = std::move(busy);
-  }
-  m_changed.notify_all();
-}
+void SolidReader::ReadOn(std::function<bool()> busy) { TellPass(m_readOn, std::move(busy)); }
 
-void SolidReader::GiveWay(std::function<bool()> busy) {
+void SolidReader::GiveWay(std::function<bool()> busy) { TellPass(m_giveWay, std::move(busy)); }
+
+void SolidReader::TellPass(std::function<bool()>& test, std::function<bool()> busy) {
   {
     const std::lock_guard<std::mutex> hold(m_lock);
-    m_giveWay = std::move(busy);
+    test = std::move(busy);
   }
   m_changed.notify_all();
 }

@@ -130,6 +130,9 @@ class SolidReader {
   };
 
   void Run();
+  // Sets one of the pass's tests of the page loads (ReadOn's, GiveWay's)
+  // and wakes the pass to look at it.
+  void TellPass(std::function<bool()>& test, std::function<bool()> busy);
   // Under the lock: the pass's thread, started unless it runs; false (and
   // the request dropped) when it cannot be.
   bool StartThread();
