@@ -8,10 +8,10 @@ solid 7z), in single-page and in spread mode, and qimgv on the colour
 folder as the reference. Each page carries a flat stripe whose gray level
 is its number (make-book), so one row grabbed from the screen tells which
 pages are on it. Per book it gives: the time from process start until page
-1 is on screen (the median of three starts, --starts); for 20 turns made with real key presses (XTEST), one
-second apart so that the next pages are decoded ahead, the time from the
-press until the new pages are on screen, and until the viewer presented
-its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
+1 is on screen (the median of three starts, --starts); for 20 turns made
+with real key presses (XTEST), one second apart so that the next pages are
+decoded ahead, the time from the press until the new pages are on
+screen, and until the viewer presented its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
 is set); jumps to pages not decoded yet (End, then Ctrl+G to three pages
 far from any decoded), beside the in-process decode of the pages they
 show, warm, cold and at the least a picture of them costs; and the peak
@@ -386,9 +386,9 @@ def main():
             first, turned, jumps, rss = measure(screen, viewer_run, forward, args.turns, args.pages)
             first = statistics.median(firsts + [first])
             jump = statistics.median(ms for ms, _ in jumps)
-            warm = statistics.median(decode_ms(bin_dir, folder, sorted(shown)) for _, shown in jumps)
-            cold = statistics.median(decode_ms(bin_dir, folder, sorted(shown), runs=1) for _, shown in jumps)
-            least = statistics.median(decode_ms(bin_dir, folder, sorted(shown), least=True) for _, shown in jumps)
+            def decodes(**how):  # the median over the jumps of decoding the pages each shows
+                return statistics.median(decode_ms(bin_dir, folder, sorted(shown), **how) for _, shown in jumps)
+            warm, cold, least = decodes(), decodes(runs=1), decodes(least=True)
             seen = [s for s, _ in turned]
             presented = [p for _, p in turned if p is not None]
             gaps = [s - p for s, p in turned if p is not None]  # presented to seen
