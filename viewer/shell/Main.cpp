@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
   // servers send only whole need the toolkit.
   std::unique_ptr<CAddressOpening> addresses;
   auto window = std::make_unique<CMainWindow>();
+  window->ShowTitleAtStart(startPath.empty());
   std::unique_ptr<CatalogueBrowser> catalogue;
   const HWND hwnd = window->Create(kProductTitle, 1024, 768);
   TraceStage("window");

@@ -51,7 +51,10 @@ int32_t CMainWindow::SetUp() {
     OrdelCreateInstance(IID_IFileSystem, reinterpret_cast<void**>(&m_fileSystem));
     if (LoadResources() != 0) return 2;
   }
-  m_pages.ShowPicture(m_pictures.title.get());
+  if (m_titleAtStart) {
+    if (MakeTitle(m_renderer, m_pictures) != 0) return 2;
+    m_pages.ShowPicture(m_pictures.title.get());
+  }
   m_pages.GiveWayWhen(TerminationRequested);
   // Said from a worker: one message at a time brings the window to take in
   // what the workers made (a window without a message queue collects when
@@ -162,7 +165,7 @@ int32_t CMainWindow::RebuildDevice() {
   if (!m_book.pages.empty()) {
     Move(0, Otherwise::ShowNoPage);
   } else {
-    ShowPicture(m_pictures.title.get());
+    ShowPicture(Title());
   }
   Invalidate();
   return 0;

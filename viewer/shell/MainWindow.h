@@ -146,6 +146,10 @@ class CMainWindow : public CWindowImpl {
   // Whether a turn's loads ahead wait until its frame is drawn; at once
   // until set.
   void LoadAheadAfterFrames(bool after) { m_pages.LoadAheadAfterFrames(after); }
+  // Whether the window made next shows the title until a book opens; it
+  // does until set. One that opens a book at once has no use for it, and
+  // its decode would stand before the book's first page.
+  void ShowTitleAtStart(bool shown) { m_titleAtStart = shown; }
   // `settled` is called once no turn waits (at once when none does).
   void WhenSettled(std::function<void()> settled);
   bool turnsWaiting() const { return !m_turns.empty(); }
@@ -228,6 +232,10 @@ class CMainWindow : public CWindowImpl {
   void ReleaseDevice();
   int32_t RebuildDevice();
   int32_t LoadResources();
+  ID2D1Bitmap* Title() {
+    MakeTitle(m_renderer, m_pictures);
+    return m_pictures.title.get();
+  }
 
   // A mode picked by the reader, kept for the open book and as the mode of
   // books with none of their own; a spread picked overrides the way the
@@ -410,6 +418,7 @@ class CMainWindow : public CWindowImpl {
   std::optional<std::vector<RemotePlace>> m_remotePlaces;
   bool m_remotePlacesUnsaved = false;
   BuiltInPictures m_pictures;
+  bool m_titleAtStart = true;
   Loupe m_loupe;
 
   // Full screen: the placement to go back to.

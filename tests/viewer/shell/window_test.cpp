@@ -633,9 +633,11 @@ TEST_F(Window, ThePageGridOfASolidArchiveFollowsItsPass) {
 
 class Resources : public Window {
  protected:
-  // Packs the built res/ (less `leaveOut`, with the palette replaced when
-  // given) as `format` into a folder that becomes the program's.
-  void Pack(const std::string& format, const std::string& leaveOut = "", const std::string& palette = "") {
+  // Packs the built res/ (less `leaveOut`, with the file `replaced` names
+  // holding its bytes when given) as `format` into a folder that becomes
+  // the program's.
+  void Pack(const std::string& format, const std::string& leaveOut = "",
+            const std::pair<std::string, std::string>& replaced = {}) {
     ASSERT_EQ(std::system(("rm -rf '" + (m_tmp / "prog") + "'").c_str()), 0);
     m_tmp.MakeFolder("prog");
     m_tmp.MakeFolder("prog/res");
@@ -644,12 +646,13 @@ class Resources : public Window {
       const std::string from = std::string(VELMORA_SOURCE_DIR) + "/res/" + name;
       ASSERT_EQ(std::system(("cp '" + from + "' '" + (m_tmp / "prog/res/") + "'").c_str()), 0);
     }
-    if (!palette.empty()) m_tmp.WriteFile("prog/res/4color4_v0.1.7.amp", palette);
+    if (!replaced.first.empty()) m_tmp.WriteFile("prog/res/" + replaced.first, replaced.second);
     ASSERT_EQ(std::system(("cd '" + (m_tmp / "prog") + "' && 7z a -t" + format + " res.pack res >/dev/null").c_str()), 0);
     g_moduleDir = Utf8ToUtf16(m_tmp / "prog/");
   }
-  int32_t CreateWindow() {
+  int32_t CreateWindow(bool titleAtStart = true) {
     m_main = std::make_unique<CMainWindow>(&m_window);
+    m_main->ShowTitleAtStart(titleAtStart);
     return m_main->SetUp();
   }
 };
@@ -665,8 +668,33 @@ TEST_F(Resources, ZipAndSevenZipPacksBothLoad) {
 TEST_F(Resources, AMissingPictureOrAShortPaletteStopsStartUp) {
   Pack("zip", "error.png");
   EXPECT_EQ(CreateWindow(), 2);
-  Pack("zip", "", std::string(767, '\x10'));
+  Pack("zip", "", {"4color4_v0.1.7.amp", std::string(767, '\x10')});
   EXPECT_EQ(CreateWindow(), 2);
+}
+
+// A window that opens a book at once leaves the title undecoded, so that a
+// title that does not decode stops only the start that shows it; the title
+// is made when first shown.
+TEST_F(Resources, TheTitleIsDecodedWhenFirstShown) {
+  const struct {
+    std::string title;  // the pack's title.png; empty: the built one
+    bool atStart;
+    int32_t created;
+    bool made;
+  } cases[] = {{"", true, 0, true}, {"", false, 0, false}, {"not a PNG", true, 2, false}, {"not a PNG", false, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title + (c.atStart ? " at start" : " later"));
+    Pack("zip", "", {c.title.empty() ? "" : "title.png", c.title});
+    ASSERT_EQ(CreateWindow(c.atStart), c.created);
+    EXPECT_EQ(m_main->pictures().title.get() != nullptr, c.made);
+    if (c.created != 0) continue;
+    EXPECT_EQ(m_main->firstPage(), m_main->pictures().title.get());
+    // Shown by a rebuild without a book: made now, if it decodes.
+    D2D1SimulateDeviceLoss();
+    m_main->OnPaint();
+    EXPECT_EQ(m_main->pictures().title.get() != nullptr, c.title.empty());
+    EXPECT_EQ(m_main->firstPage(), m_main->pictures().title.get());
+  }
 }
 
 TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
@@ -674,7 +702,7 @@ TEST_F(Resources, ALongerPaletteUsesItsFirst768Bytes) {
   palette[7] = 70;          // red of level 7
   palette[512 + 7] = 90;    // blue of level 7
   palette[800] = '\x7F';    // past the three planes: ignored
-  Pack("zip", "", palette);
+  Pack("zip", "", {"4color4_v0.1.7.amp", palette});
   ASSERT_EQ(CreateWindow(), 0);
   uint8_t bgra[4];
   std::memcpy(bgra, &g_colorTable[7], 4);
