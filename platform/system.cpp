@@ -3,16 +3,22 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <malloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/text.h"
 
@@ -109,7 +115,74 @@ void RemoveStaleTemporaries(const std::string& path, int seconds) {
   ::closedir(listing);
 }
 
+namespace {
+
+// What was done to the C library's heaps for page buffers: owned here, as
+// the heaps are the process's.
+struct PageHeaps {
+  std::atomic<bool> keptOnTheHeap{false};
+  std::mutex lock;
+  std::vector<uintptr_t> advised;  // the heaps (by their start) asked for huge pages
+};
+
+PageHeaps& Heaps() {
+  static PageHeaps heaps;
+  return heaps;
+}
+
+// Whether [base, base + size) is exactly one anonymous reservation, as the
+// C library's heap of a thread is: writable as far as it has grown, the
+// rest inaccessible.
+bool IsAnonymousReservation(uintptr_t base, uintptr_t size) {
+  std::FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (maps == nullptr) return false;
+  char line[512];
+  uintptr_t reached = base;
+  while (std::fgets(line, sizeof line, maps) != nullptr) {
+    unsigned long from = 0, to = 0, inode = 0;
+    int pathAt = 0;
+    if (std::sscanf(line, "%lx-%lx %*s %*s %*s %lu %n", &from, &to, &inode, &pathAt) < 3) continue;
+    if (to <= base || from >= base + size) continue;
+    if (from != reached || inode != 0 || line[pathAt] != '\0') break;
+    reached = to;
+  }
+  std::fclose(maps);
+  return reached == base + size;
+}
+
+}  // namespace
+
 void KeepPageBuffersOnTheHeap() {
   mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
   mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+  Heaps().keptOnTheHeap = true;
+}
+
+void AdviseHugePagesForThisThread() {
+  // glibc's heap of a thread other than the first: 64 MiB reserved at a
+  // multiple of its size, made writable from its start as it grows.
+  constexpr uintptr_t kHeap = uintptr_t{64} << 20;
+  constexpr uintptr_t kHuge = uintptr_t{2} << 20;
+  PageHeaps& heaps = Heaps();
+  if (!heaps.keptOnTheHeap) return;
+  void* probe = std::malloc(64);
+  if (probe == nullptr) return;
+  const uintptr_t at = reinterpret_cast<uintptr_t>(probe);
+  std::free(probe);
+  const uintptr_t base = at & ~(kHeap - 1);
+  const std::lock_guard<std::mutex> hold(heaps.lock);
+  if (std::find(heaps.advised.begin(), heaps.advised.end(), base) != heaps.advised.end()) return;
+  if (!IsAnonymousReservation(base, kHeap) || ::madvise(reinterpret_cast<void*>(base), kHeap, MADV_HUGEPAGE) != 0)
+    return;
+  heaps.advised.push_back(base);
+  // A huge page backs only a 2 MiB range that is writable whole and not
+  // touched yet. In a new heap (the probe near its start), the heap is
+  // made writable well ahead (untouched, this costs no memory), and the
+  // buffers to come start past the 2 MiB its first small objects touched,
+  // behind a block that is never touched or freed.
+  if (at - base >= kHuge / 2) return;
+  void* volatile ahead = std::malloc(24u << 20);
+  std::free(ahead);
+  void* volatile spacer = std::malloc(kHuge - (at - base) - 64);
+  static_cast<void>(spacer);
 }

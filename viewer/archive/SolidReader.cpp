@@ -5,6 +5,7 @@
 #include <new>
 #include <system_error>
 
+#include "platform/system.h"
 #include "viewer/archive/ArchiveLimits.h"
 
 ClaimedSizes ReadableItems(const ArchiveItemTable& table, const std::function<bool(uint32_t index)>& skip) {
@@ -192,6 +193,7 @@ bool SolidReader::ReadBack(uint32_t index, std::unique_lock<std::mutex>& hold) {
 }
 
 void SolidReader::Run() {
+  AdviseHugePagesForThisThread();
   std::unique_lock<std::mutex> hold(m_lock);
   for (;;) {
     m_changed.wait(hold, [this] { return m_closing || m_request.has_value(); });

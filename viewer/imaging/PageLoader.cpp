@@ -6,6 +6,7 @@
 
 #include "common/FileDamage.h"
 #include "platform/debug.h"
+#include "platform/system.h"
 #include "viewer/imaging/WICBitmapScaler.h"
 
 namespace {
@@ -305,6 +306,7 @@ bool CPageLoader::WaitForWorkers(std::chrono::milliseconds within) {
 }
 
 void CPageLoader::Work() {
+  AdviseHugePagesForThisThread();
   std::unique_lock<std::mutex> hold(m_lock);
   for (;;) {
     m_changed.wait(hold, [&] { return m_quit || !m_queue.empty(); });
