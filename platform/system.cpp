@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -117,11 +118,16 @@ void RemoveStaleTemporaries(const std::string& path, int seconds) {
 
 namespace {
 
+// glibc's heap of a thread other than the first: 64 MiB reserved at a
+// multiple of its size, made writable from its start as it grows.
+constexpr uintptr_t kThreadHeap = uintptr_t{64} << 20;
+
 // What was done to the C library's heaps for page buffers: owned here, as
 // the heaps are the process's.
 struct PageHeaps {
   std::atomic<bool> keptOnTheHeap{false};
   std::mutex lock;
+  bool stopped = false;            // no more advice, and what was given taken back
   std::vector<uintptr_t> advised;  // the heaps (by their start) asked for huge pages
 };
 
@@ -159,21 +165,17 @@ void KeepPageBuffersOnTheHeap() {
 }
 
 void AdviseHugePagesForThisThread() {
-  // glibc's heap of a thread other than the first: 64 MiB reserved at a
-  // multiple of its size, made writable from its start as it grows.
-  constexpr uintptr_t kHeap = uintptr_t{64} << 20;
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
   PageHeaps& heaps = Heaps();
   if (!heaps.keptOnTheHeap) return;
-  void* probe = std::malloc(64);
+  const std::unique_ptr<void, decltype(&std::free)> probe(std::malloc(64), &std::free);
   if (probe == nullptr) return;
-  const uintptr_t at = reinterpret_cast<uintptr_t>(probe);
-  std::free(probe);
-  const uintptr_t base = at & ~(kHeap - 1);
+  const uintptr_t at = reinterpret_cast<uintptr_t>(probe.get());
+  const uintptr_t base = at & ~(kThreadHeap - 1);
   const std::lock_guard<std::mutex> hold(heaps.lock);
-  if (std::find(heaps.advised.begin(), heaps.advised.end(), base) != heaps.advised.end()) return;
-  if (!IsAnonymousReservation(base, kHeap) || ::madvise(reinterpret_cast<void*>(base), kHeap, MADV_HUGEPAGE) != 0)
-    return;
+  if (heaps.stopped || std::find(heaps.advised.begin(), heaps.advised.end(), base) != heaps.advised.end()) return;
+  void* const heap = reinterpret_cast<void*>(base);
+  if (!IsAnonymousReservation(base, kThreadHeap) || ::madvise(heap, kThreadHeap, MADV_HUGEPAGE) != 0) return;
   heaps.advised.push_back(base);
   // A huge page backs only a 2 MiB range that is writable whole and not
   // touched yet. In a new heap (the probe near its start), the heap is
@@ -185,4 +187,11 @@ void AdviseHugePagesForThisThread() {
   std::free(ahead);
   void* volatile spacer = std::malloc(kHuge - (at - base) - 64);
   static_cast<void>(spacer);
+}
+
+void StopAdvisingHugePages() {
+  PageHeaps& heaps = Heaps();
+  const std::lock_guard<std::mutex> hold(heaps.lock);
+  heaps.stopped = true;
+  for (const uintptr_t base : heaps.advised) ::madvise(reinterpret_cast<void*>(base), kThreadHeap, MADV_NOHUGEPAGE);
 }

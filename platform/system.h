@@ -51,6 +51,12 @@ void KeepPageBuffersOnTheHeap();
 // first thread's heap, or under another allocator.
 void AdviseHugePagesForThisThread();
 
+// Once the first pages are made: the heaps ask for huge pages no more (those
+// made stay), nor do threads started after. The kernel would otherwise
+// gather any 2 MiB of them that was ever touched into a huge page, and a
+// long session's memory grow by it.
+void StopAdvisingHugePages();
+
 // Shared libraries: dlopen with RTLD_LOCAL, so a library's own names never
 // mix with the program's. Null on failure.
 using HMODULE = void*;

@@ -2,6 +2,7 @@
 // object base, and the system queries.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -143,8 +144,9 @@ TEST(System, NativeSystemInfo) {
 }
 
 // A page buffer made on a page worker's thread faults in a few huge pages,
-// not once per 4 KiB, wherever the kernel gives huge pages on request.
-// Each count is taken in a fresh process, whose thread has a new heap.
+// not once per 4 KiB, wherever the kernel gives huge pages on request; once
+// the advice is stopped, once per 4 KiB again. Each count is taken in a
+// fresh process, whose thread has a new heap.
 TEST(System, APageBufferOnAWorkersHeapFaultsInFewTimes) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers keep a heap of their own";
@@ -154,12 +156,14 @@ TEST(System, APageBufferOnAWorkersHeapFaultsInFewTimes) {
   std::getline(setting, modes);
   if (modes.empty() || modes.find("[never]") != std::string::npos) GTEST_SKIP() << "no huge pages here";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // Exits with 0 for under 100 faults, 1 for over 900 (938 pages of 4 KiB).
-  const auto bufferFaults = [](bool advised) {
+  // Exits with 0 for under 100 faults, 1 for over 900 (938 pages of 4 KiB),
+  // 2 between (the huge pages made before the advice stopped stay).
+  const auto bufferFaults = [](bool advised, bool stopped) {
     KeepPageBuffersOnTheHeap();
     long taken = 0;
     std::thread([&] {
       if (advised) AdviseHugePagesForThisThread();
+      if (stopped) StopAdvisingHugePages();
       constexpr std::size_t kBytes = 800 * 1200 * 4;  // a page decoded for an 800 x 1200 view
       rusage before{}, after{};
       ::getrusage(RUSAGE_THREAD, &before);
@@ -172,8 +176,9 @@ TEST(System, APageBufferOnAWorkersHeapFaultsInFewTimes) {
     }).join();
     std::exit(taken < 100 ? 0 : taken > 900 ? 1 : 2);
   };
-  EXPECT_EXIT(bufferFaults(true), testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(bufferFaults(false), testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(bufferFaults(true, false), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(bufferFaults(false, false), testing::ExitedWithCode(1), "");
+  EXPECT_EXIT(bufferFaults(true, true), [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 0; }, "");
 }
 
 TEST(DebugOutput, GoesToStderrAsUtf8OrToASink) {

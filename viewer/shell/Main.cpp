@@ -149,10 +149,12 @@ int main(int argc, char** argv) {
       window->WaitForPagesAtMost(std::chrono::milliseconds(0));
       if (ComRef<IDirectory> opened = archiveAhead.valid() ? archiveAhead.get() : ComRef<IDirectory>())
         window->UseOpenedArchive(OpenedArchive{startPath, std::move(opened)});
-      // Said where the command was typed too, as the window says it.
+      // Said where the command was typed too, as the window says it. The
+      // first pages made, the heaps' huge pages have served.
       const std::string typed = commandLine.operands.front();
       OpenStartPath(*window, startPath, [typed](const std::u16string& why) {
-        std::fprintf(stderr, "velmora: %s: %s\n", typed.c_str(), Utf16ToUtf8(why).c_str());
+        StopAdvisingHugePages();
+        if (!why.empty()) std::fprintf(stderr, "velmora: %s: %s\n", typed.c_str(), Utf16ToUtf8(why).c_str());
       });
       TraceStage("opened");
     }

@@ -36,15 +36,13 @@ std::u16string StartAddress(int argc, char** argv) {
 }
 
 void OpenStartPath(CMainWindow& window, const std::u16string& path,
-                   std::function<void(const std::u16string& why)> sayWhy) {
+                   std::function<void(const std::u16string& why)> settled) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
     window.OpenDirectory(path.c_str(), nullptr);
   else
     window.OpenFile(path.c_str());
-  window.WhenSettled([&window, sayWhy = std::move(sayWhy)] {
-    if (const std::u16string why = FailureText(window.failure()); !why.empty()) sayWhy(why);
-  });
+  window.WhenSettled([&window, settled = std::move(settled)] { settled(FailureText(window.failure())); });
 }
 
 void WriteDigitizerReport() {

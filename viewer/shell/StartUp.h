@@ -19,11 +19,12 @@ std::u16string StartAddress(int argc, char** argv);
 
 // Opens the start path in the window: a folder as a folder, anything else
 // as a file, a path that is not there too, so that the window shows why,
-// as it does for a book of the history that is gone. `sayWhy` gets the line
-// the window then shows, when it shows one: at once, or when the workers
-// have found that no page of the book shows.
+// as it does for a book of the history that is gone. `settled` is called
+// once the opening has settled (at once, or when the workers have brought
+// the first pages or found that no page of the book shows) with the line
+// the window then shows, empty when the book shows.
 void OpenStartPath(CMainWindow& window, const std::u16string& path,
-                   std::function<void(const std::u16string& why)> sayWhy);
+                   std::function<void(const std::u16string& why)> settled);
 
 // The digitizer report on the debug output.
 void WriteDigitizerReport();
