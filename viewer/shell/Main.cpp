@@ -126,6 +126,9 @@ int main(int argc, char** argv) {
   // What the window does with an address; its downloads of books that
   // servers send only whole need the toolkit.
   std::unique_ptr<CAddressOpening> addresses;
+  // Huge pages serve the first pages of a book given at start, and only
+  // those (below): without one, the workers' heaps never ask for them.
+  if (startPath.empty()) StopAdvisingHugePages();
   auto window = std::make_unique<CMainWindow>();
   window->ShowTitleAtStart(startPath.empty());
   std::unique_ptr<CatalogueBrowser> catalogue;
