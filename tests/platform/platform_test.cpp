@@ -143,37 +143,33 @@ TEST(System, NativeSystemInfo) {
 #endif
 }
 
-// A page buffer made on a page worker's thread faults in a few huge pages,
-// not once per 4 KiB, wherever the kernel gives huge pages on request; once
-// the advice is stopped, once per 4 KiB again. Each count is taken in a
-// fresh process, whose thread has a new heap.
+// A page buffer made on a page worker's thread faults in a few huge pages
+// (where the kernel gives them on request), not once per 4 KiB; once the
+// advice is stopped, more again. Counted in fresh processes: new heaps.
 TEST(System, APageBufferOnAWorkersHeapFaultsInFewTimes) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the sanitizers keep a heap of their own";
 #endif
-  std::ifstream setting("/sys/kernel/mm/transparent_hugepage/enabled");
   std::string modes;
-  std::getline(setting, modes);
+  std::getline(std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled"), modes);
   if (modes.empty() || modes.find("[never]") != std::string::npos) GTEST_SKIP() << "no huge pages here";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  // Exits with 0 for under 100 faults, 1 for over 900 (938 pages of 4 KiB),
-  // 2 between (the huge pages made before the advice stopped stay).
+  // Exits with 0 under 100 faults, 1 over 900 (938 pages of 4 KiB), else 2.
   const auto bufferFaults = [](bool advised, bool stopped) {
     KeepPageBuffersOnTheHeap();
-    long taken = 0;
+    rusage before{}, after{};
     std::thread([&] {
       if (advised) AdviseHugePagesForThisThread();
       if (stopped) StopAdvisingHugePages();
       constexpr std::size_t kBytes = 800 * 1200 * 4;  // a page decoded for an 800 x 1200 view
-      rusage before{}, after{};
       ::getrusage(RUSAGE_THREAD, &before);
       char* buffer = static_cast<char*>(std::malloc(kBytes));
       std::memset(buffer, 1, kBytes);
       asm volatile("" : : "r"(buffer) : "memory");
       ::getrusage(RUSAGE_THREAD, &after);
-      taken = after.ru_minflt - before.ru_minflt;
       std::free(buffer);
     }).join();
+    const long taken = after.ru_minflt - before.ru_minflt;
     std::exit(taken < 100 ? 0 : taken > 900 ? 1 : 2);
   };
   EXPECT_EXIT(bufferFaults(true, false), testing::ExitedWithCode(0), "");
