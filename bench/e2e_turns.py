@@ -11,8 +11,8 @@ pages are on it. Per book it gives: the time from process start until page
 1 is on screen (the median of three starts, --starts); for 20 turns made
 with real key presses (XTEST), one second apart so that the next pages are
 decoded ahead, the time from the press until the new pages are on
-screen, and until the viewer presented its frame (Velmora notes each frame it presents when VELMORA_TRACE_FRAMES
-is set); jumps to pages not decoded yet (End, then Ctrl+G to three pages
+screen, and until the viewer presented its frame (Velmora notes each frame
+it presents when VELMORA_TRACE_FRAMES is set); jumps to pages not decoded yet (End, then Ctrl+G to three pages
 far from any decoded), beside the in-process decode of the pages they
 show, warm, cold and at the least a picture of them costs; and the peak
 resident memory.
